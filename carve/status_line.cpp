@@ -1,0 +1,7 @@
+#include "carve/status_line.h"
+
+namespace lnk {
+
+void status_line(int, const char*, ...) {}
+
+}  // namespace lnk

@@ -1,0 +1,112 @@
+// The options record of a run, and the provenance of the source being read.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lnk {
+
+// One -filter entry (wildcard pattern over the names read by -pipe).
+struct filter_entry {
+  std::string pattern;  // lower-cased
+  bool leading_wildcard = false;
+  bool trailing_wildcard = false;
+};
+
+// Options shared by every run: output layout and command-line conventions.
+class cmd_params {
+ public:
+  virtual ~cmd_params() = default;
+
+  std::string command_line_text;
+  std::string program_base_name;
+  std::string version_text;
+  std::string output_path;
+  std::string username;
+  std::string hostname;
+  std::string artifact_name;
+  std::map<std::string, std::string> path_aliases;  // -aliaspath
+  std::map<std::string, std::string> alias_pairs;   // -alias
+  std::string date_format = "mm/dd/yyyy";
+  std::string time_format = "hh:mm:ss.xxx";
+  char separator_char = '|';
+  char separator_substitute = ';';
+  std::string field_separator = " | ";
+  bool split_date_time = false;
+  bool whitespace_allowed = true;
+  bool sizes_in_hex = true;
+  bool username_given = false;
+  bool hostname_given = false;
+  bool gzip = false;
+  bool zlib = false;
+  bool zlibex = false;
+  std::string zlibex_text;
+  uint32_t thread_count = 0;
+  bool output_path_given = false;
+  int32_t cpu_instance = -1;
+  uint32_t cpu_number = 0;
+  bool separate_files = false;
+  uint32_t fragment_count = 0;
+  bool xml = false;
+  bool csv = false;
+  bool csvl2t = false;
+  bool csvgen = false;
+  bool bodyfile = false;
+  bool multiline = false;
+  bool verbose = true;
+  bool progress = true;
+  bool pair_datetime = false;
+  bool diag_log_active = false;
+  std::shared_ptr<std::ofstream> diag_log;
+  std::string diag_log_path;
+  bool profile = false;
+  uint64_t start_time = 0;
+  std::string event_name;
+  std::vector<filter_entry> filters;
+  bool pipe = false;
+
+  // Delimited layouts write their header line once per run.
+  bool header_due = true;
+};
+
+// The scanner's options plus the provenance of the current source.
+class useropts : public cmd_params {
+ public:
+  bool rawscan = false;
+  bool ntfs_scan = false;
+  bool include_unalloc_clusters = false;
+  bool include_vss_clusters = false;
+  bool include_pagefile_clusters = false;
+  uint64_t volume_offset = 0;
+  uint32_t scan_step = 512;
+  bool deepscan = false;
+  std::string source_path;
+  std::string volume_name;
+  std::vector<std::string> vmdk_paths;
+  std::string vmdk_paths_joined;  // built once, shown by the writers
+  uint64_t source_file_size = 0;
+  uint64_t source_modified = 0;
+  uint64_t source_accessed = 0;
+  uint64_t source_created = 0;
+  uint64_t source_mft_changed = 0;
+  uint64_t src_inode = 0;
+  uint64_t src_seq = 0;
+  std::string source_type;
+  uint64_t record_offset_override = 0;
+  std::string jumplist_label;
+  bool idltimes = false;
+  bool show_lnk_offset = false;
+  bool show_target_mft_entry = false;
+  bool mft_scan_active = false;  // an MFT scan of a volume is running
+  std::string carve_dump_dir;
+  uint32_t carve_dump_count = 0;
+  // Jump-list provenance (filled only by a DestList reader).
+  std::string app_id;
+  std::string app_name;
+};
+
+}  // namespace lnk

@@ -1,0 +1,127 @@
+// One decoded shortcut record and where it came from.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shellitems/shell_item.h"
+
+namespace lnk {
+
+enum class JumplistKind { none, with_destlist, without_destlist };
+
+// Slots of LnkRecord::block_offsets, one per recognised extra data block.
+enum BlockSlot {
+  kBlockEnvironment,
+  kBlockConsole,
+  kBlockTracker,
+  kBlockConsoleFe,
+  kBlockSpecialFolder,
+  kBlockDarwin,
+  kBlockIconEnvironment,
+  kBlockShim,
+  kBlockPropertyStore,
+  kBlockBarePropertyStorage,
+  kBlockKnownFolder,
+  kBlockVistaIdList,
+  kBlockSlotCount
+};
+
+// The 76 bytes of the ShellLinkHeader, as stored.
+struct LinkHeader {
+  uint32_t header_size = 0;
+  Guid link_clsid{};
+  uint32_t link_flags = 0;
+  uint32_t file_attributes = 0;
+  uint64_t creation_time = 0;
+  uint64_t access_time = 0;
+  uint64_t write_time = 0;
+  uint32_t file_size = 0;
+  int32_t icon_index = 0;
+  uint32_t show_command = 0;
+  uint16_t hot_key = 0;
+  uint16_t reserved1 = 0;
+  uint32_t reserved2 = 0;
+  uint32_t reserved3 = 0;
+};
+
+struct LnkRecord {
+  // Provenance set by the producer before the writer runs.
+  std::string source_type;
+  std::string artifact = "LNK";
+  uint64_t lnk_offset = 0;
+  JumplistKind jumplist_kind = JumplistKind::none;
+  uint32_t mru_index = 0;
+  uint64_t stream_number = 0;
+  uint64_t mru_time = 0;
+  bool from_slack = false;
+  std::string destlist_netbios;
+
+  LinkHeader header;
+  uint32_t parsed_size = 0;
+
+  std::vector<ShellItem> shell_items;
+  std::string idlist_path;
+  std::string idlist_extra_info;
+  std::vector<std::string> idlist_extra_list;
+  uint64_t idlist_modify_time = 0;
+  uint64_t idlist_access_time = 0;
+  uint64_t idlist_create_time = 0;
+  uint64_t target_mft_entry = 0;
+  uint16_t target_mft_seq = 0;
+
+  // LinkInfo
+  uint32_t volume_id_offset = 0;
+  std::string volume_label;
+  std::string volume_serial;
+  std::string drive_type;
+  uint32_t net_link_offset = 0;
+  std::string net_name;
+  std::string device_name;
+  uint32_t local_base_path_offset = 0;
+  uint32_t common_path_suffix_offset = 0;
+  std::string local_base_path;
+  std::string common_path_suffix;
+
+  // StringData: name, relative path, working dir, arguments, icon.
+  std::array<uint32_t, 5> string_offsets{};
+  std::string name_string;
+  std::string relative_path;
+  std::string working_dir;
+  std::string command_line_arguments;
+  std::string icon_location;
+
+  // ExtraData
+  std::array<uint32_t, kBlockSlotCount> block_offsets{};
+  std::string env_target;
+  std::string machine_id;
+  std::string droid_volume_id;
+  std::string droid_object_id;
+  std::string birth_droid_volume_id;
+  std::string birth_droid_object_id;
+  Guid droid_object_id_raw{};
+  std::string droid_mac;
+  std::string birth_droid_mac;
+  uint64_t droid_time = 0;
+  uint64_t birth_droid_time = 0;
+  uint32_t code_page = 0;
+  uint32_t special_folder_id = 0;
+  std::string special_folder_name;
+  std::string darwin_product;
+  std::string darwin_feature;
+  std::string darwin_component;
+  std::string icon_env_target;
+  std::string shim_layer;
+  std::vector<std::string> property_store_names;
+  std::vector<std::string> property_store_values;
+  std::string storage_format_name;
+  std::string known_folder_id;
+  std::string vista_idlist_path;
+  std::string vista_idlist_extra_info;
+  std::vector<std::string> vista_idlist_extra_list;
+  std::vector<ShellItem> vista_shell_items;
+};
+
+}  // namespace lnk

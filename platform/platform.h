@@ -1,0 +1,53 @@
+// Every operating-system call rook makes goes through here. POSIX and Win32
+// each implement this header; decoders never include it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace lnk::platform {
+
+// A file or device opened read-only, read at 64-bit offsets.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Reads up to n bytes at offset; returns the count read (0 at the end),
+  // or -1 on error.
+  virtual int64_t read_at(uint64_t offset, void* buffer, size_t n) = 0;
+  virtual uint64_t size() const = 0;
+};
+
+std::unique_ptr<InputFile> open_input(const std::string& path);
+
+// Size and the three times (FILETIME, UTC) of a file.
+struct FileStatus {
+  uint64_t size = 0;
+  uint64_t created = 0;
+  uint64_t modified = 0;
+  uint64_t accessed = 0;
+};
+bool file_status(const std::string& path, FileStatus& out);
+
+// POSIX: effective user id 0. Windows: elevated administrator token.
+bool is_administrator();
+// POSIX: a named semaphore posted once. Windows: a manual-reset event set once.
+bool signal_named_event(const std::string& name);
+bool get_environment(const std::string& name, std::string& value);
+// Creates one directory level; true when it exists afterwards.
+bool make_directory(const std::string& path);
+bool is_directory(const std::string& path);
+// "Windows 10.0.19045 workstation 64 ..." on Windows; system name, release,
+// "64"/"32" and machine from uname on POSIX.
+std::string host_description();
+// Seconds and milliseconds since 1970-01-01 UTC.
+void clock_now(uint64_t& seconds, uint32_t& milliseconds);
+// Monotonic seconds for -profile.
+double monotonic_seconds();
+// The C library's local-time conversion of a second count succeeds.
+bool local_time_converts(uint64_t unix_seconds);
+// Native path separator for files rook writes.
+char path_separator();
+
+}  // namespace lnk::platform

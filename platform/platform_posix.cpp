@@ -1,0 +1,151 @@
+#ifndef _WIN32
+#include <fcntl.h>
+#include <semaphore.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace lnk::platform {
+
+namespace {
+
+constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ULL;
+
+uint64_t to_filetime(const struct timespec& ts) {
+  if (ts.tv_sec < 0) return 0;
+  return kUnixEpochAsFiletime + static_cast<uint64_t>(ts.tv_sec) * 10000000ULL +
+         static_cast<uint64_t>(ts.tv_nsec) / 100;
+}
+
+class PosixFile : public InputFile {
+ public:
+  PosixFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~PosixFile() override { ::close(fd_); }
+  int64_t read_at(uint64_t offset, void* buffer, size_t n) override {
+    if (offset > static_cast<uint64_t>(LLONG_MAX)) return -1;
+    size_t done = 0;
+    while (done < n) {
+      ssize_t got = ::pread(fd_, static_cast<char*>(buffer) + done, n - done,
+                            static_cast<off_t>(offset + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return done ? static_cast<int64_t>(done) : -1;
+      }
+      if (got == 0) break;
+      done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+  }
+  uint64_t size() const override { return size_; }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> open_input(const std::string& path) {
+  if (path.empty()) return nullptr;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (S_ISBLK(st.st_mode)) {
+    off_t end = ::lseek(fd, 0, SEEK_END);
+    size = end > 0 ? static_cast<uint64_t>(end) : 0;
+  }
+  return std::make_unique<PosixFile>(fd, size);
+}
+
+bool file_status(const std::string& path, FileStatus& out) {
+  if (path.empty()) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  out.size = static_cast<uint64_t>(st.st_size);
+  out.modified = to_filetime(st.st_mtim);
+  out.accessed = to_filetime(st.st_atim);
+  // POSIX keeps no creation time in struct stat; the status change time is
+  // the nearest honest value.
+  out.created = to_filetime(st.st_ctim);
+  return true;
+}
+
+bool is_administrator() { return ::geteuid() == 0; }
+
+bool signal_named_event(const std::string& name) {
+  if (name.empty()) return false;
+  std::string sem_name = name[0] == '/' ? name : "/" + name;
+  sem_t* sem = ::sem_open(sem_name.c_str(), O_CREAT, 0644, 0);
+  if (sem == SEM_FAILED) return false;
+  bool ok = ::sem_post(sem) == 0;
+  ::sem_close(sem);
+  return ok;
+}
+
+bool get_environment(const std::string& name, std::string& value) {
+  const char* v = std::getenv(name.c_str());
+  if (v == nullptr) return false;
+  value = v;
+  return true;
+}
+
+bool make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  return is_directory(path);
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string host_description() {
+  struct utsname u;
+  if (::uname(&u) != 0) return "unk";
+  std::string text = u.sysname;
+  text += " ";
+  text += u.release;
+  text += sizeof(void*) == 8 ? " 64 " : " 32 ";
+  text += u.machine;
+  return text;
+}
+
+void clock_now(uint64_t& seconds, uint32_t& milliseconds) {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  seconds = ts.tv_sec > 0 ? static_cast<uint64_t>(ts.tv_sec) : 0;
+  milliseconds = static_cast<uint32_t>(ts.tv_nsec / 1000000);
+}
+
+double monotonic_seconds() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+bool local_time_converts(uint64_t unix_seconds) {
+  // Windows' _localtime64 accepts 0 .. 32535244799 (year 3000); keep that
+  // range so both builds judge a time the same way.
+  if (unix_seconds >= 32535244800ULL) return false;
+  time_t t = static_cast<time_t>(unix_seconds);
+  struct tm out;
+  return ::localtime_r(&t, &out) != nullptr;
+}
+
+char path_separator() { return '/'; }
+
+}  // namespace lnk::platform
+#endif

@@ -1,0 +1,53 @@
+// One decoded ItemID of an IDList, and the running state of one decode.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/byte_reader.h"
+
+namespace lnk {
+
+struct ShellItem {
+  std::vector<Guid> guids;
+  std::vector<std::string> guid_names;
+  std::vector<std::string> names;
+  std::string short_name;
+  std::string name;
+  std::string extra_name_a;
+  std::string extra_name_b;
+  uint32_t file_size = 0;
+  std::vector<std::string> extra_list;
+  // Property values found inside the item: name text -> value text.
+  std::map<std::string, std::string> property_map_first;
+  std::map<std::string, std::string> property_map_second;
+  uint64_t modify_time = 0;
+  uint64_t access_time = 0;
+  uint64_t create_time = 0;
+  std::string modify_date_text, modify_time_text;
+  std::string access_date_text, access_time_text;
+  std::string create_date_text, create_time_text;
+  bool is_folder = false;
+  bool unknown = false;
+  uint64_t mft_entry = 0;
+  uint16_t mft_seq = 0;
+  uint16_t class_type = 0xFFFF;
+  uint64_t item_position = 0;
+  std::vector<uint8_t> raw_bytes;
+  std::vector<ShellItem> children;
+  std::vector<std::vector<ShellItem>> embedded_idlists;
+  uint64_t flags = 0;
+};
+
+struct DecodeContext {
+  uint64_t position = 0;
+  std::ostream* dump_stream = nullptr;
+  bool dump_enabled = false;
+  // Nesting depth, bounded so a crafted item cannot recurse without end.
+  uint32_t depth = 0;
+};
+
+}  // namespace lnk
