@@ -11,6 +11,27 @@
 
 namespace lnk {
 
+struct ShellItem;
+
+// One decoded value of a serialized property store.
+struct Property {
+  Guid fmtid{};
+  uint32_t pid = 0;
+  std::string name;          // display name from the table, or the string-set name
+  bool string_named = false; // from the string-named set
+  uint16_t vartype = 0;
+  uint64_t table_flags = 0;  // flags of the property-name table row
+  std::string text;          // text values
+  uint64_t number = 0;       // integer and FILETIME values
+  double real = 0;           // VT_DATE and floating values
+  std::vector<uint8_t> bytes;
+  std::vector<std::string> vector_texts;  // VT_VECTOR elements rendered as text
+  std::vector<std::vector<ShellItem>> idlists;  // IDLists found inside the value
+};
+
+// Ordered by an internal key that keeps decode order.
+using PropertyMap = std::map<std::string, Property>;
+
 struct ShellItem {
   std::vector<Guid> guids;
   std::vector<std::string> guid_names;
@@ -21,9 +42,8 @@ struct ShellItem {
   std::string extra_name_b;
   uint32_t file_size = 0;
   std::vector<std::string> extra_list;
-  // Property values found inside the item: name text -> value text.
-  std::map<std::string, std::string> property_map_first;
-  std::map<std::string, std::string> property_map_second;
+  PropertyMap property_map_first;
+  PropertyMap property_map_second;
   uint64_t modify_time = 0;
   uint64_t access_time = 0;
   uint64_t create_time = 0;

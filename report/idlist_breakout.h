@@ -1,0 +1,33 @@
+// The -idltimes breakout: every subpath of the IDList with its times and MFT reference.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cmdline/useropts.h"
+#include "shellitems/shell_item.h"
+
+namespace lnk {
+
+struct IdlistSegment {
+  std::string subpath;
+  bool is_path_segment = true;
+  uint64_t modify_time = 0;
+  uint64_t access_time = 0;
+  uint64_t create_time = 0;
+  uint64_t mft_entry = 0;
+  uint16_t mft_seq = 0;
+};
+
+// Keyed by the segment's position so a subpath met twice is listed once.
+std::map<uint64_t, IdlistSegment> collect_idlist_segments(const std::vector<ShellItem>& items,
+                                                          const useropts& options);
+
+// Text report form; writes nothing when there are no segments.
+void write_idlist_breakout(std::ostream& out, const std::vector<ShellItem>& items,
+                           const useropts& options);
+
+}  // namespace lnk
