@@ -1,0 +1,23 @@
+// Any bytes through the shortcut parser and the text writer.
+#include <cstdint>
+#include <sstream>
+#include <vector>
+
+#include "cmdline/useropts.h"
+#include "lnk/parse_lnk.h"
+#include "report/record_writer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  std::vector<uint8_t> bytes(data, data + size);
+  lnk::useropts options;
+  options.multiline = true;
+  options.progress = false;
+  options.idltimes = true;
+  lnk::LnkRecord record;
+  if (lnk::parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options, 0)) {
+    std::ostringstream out;
+    lnk::write_record(out, record, options);
+  }
+  return 0;
+}
