@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <new>
 #include <vector>
 
+#include "carve/source_type.h"
 #include "carve/status_line.h"
 #include "jumplist/jumplist.h"
 #include "lnk/lnk_record.h"
@@ -91,14 +91,6 @@ bool try_jump_list(std::ostream& out, platform::InputFile& file, uint64_t offset
   return carve_jump_list(out, whole.data(), estimate, options, options.progress);
 }
 
-std::string carved_source_type(uint64_t hit, const useropts& options) {
-  if (hit == 0) return options.source_type.empty() ? "Shortcut LNK (carved)" : options.source_type;
-  char text[64];
-  std::snprintf(text, sizeof text, "Shortcut LNK (carved - 0x%08llx)",
-                static_cast<unsigned long long>(hit));
-  return text;
-}
-
 }  // namespace
 
 bool find_lnk_signature(uint64_t& pos, const uint8_t* buffer, uint64_t length, uint32_t step) {
@@ -164,7 +156,7 @@ bool process_shortcut_file(std::ostream& out, const std::string& path, useropts&
     if (chunk_length == 0) break;
     if (!read_exact(*file, hit, buffer.data(), chunk_length)) break;
     record.artifact = "LNK";
-    record.source_type = carved_source_type(hit, options);
+    record.source_type = shortcut_source_type(hit, options);
     record.lnk_offset = hit;
     uint64_t advance = step;
     if (parse_lnk_record(record, buffer.data(), static_cast<uint32_t>(chunk_length), options, hit)) {
