@@ -70,36 +70,36 @@ void put_ansiz(Bytes& out, const std::string& text) {
   out.push_back(0);
 }
 
-Bytes volume_id(const VolumeIdSpec& spec) {
+Bytes volume_id(const VolumeIdFields& fields) {
   Bytes out;
   put_u32(out, 0);  // VolumeIDSize, set below
-  put_u32(out, spec.drive_type);
-  put_u32(out, spec.serial);
-  if (spec.unicode_label) {
+  put_u32(out, fields.drive_type);
+  put_u32(out, fields.serial);
+  if (fields.unicode_label) {
     put_u32(out, 0x14);
     put_u32(out, 0x14);
-    Bytes label = utf16le(spec.label);
+    Bytes label = utf16le(fields.label);
     out.insert(out.end(), label.begin(), label.end());
     put_u16(out, 0);
   } else {
     put_u32(out, 0x10);
-    put_ansiz(out, spec.label);
+    put_ansiz(out, fields.label);
   }
   set_u32(out, 0, static_cast<uint32_t>(out.size()));
   return out;
 }
 
-Bytes net_link(const NetLinkSpec& spec) {
+Bytes net_link(const NetLinkFields& fields) {
   Bytes out;
   put_u32(out, 0);  // CommonNetworkRelativeLinkSize, set below
-  put_u32(out, spec.device_name.empty() ? 0x02 : 0x03);
+  put_u32(out, fields.device_name.empty() ? 0x02 : 0x03);
   put_u32(out, 0x14);
   put_u32(out, 0);  // DeviceNameOffset, set below
-  put_u32(out, spec.provider_type);
-  put_ansiz(out, spec.net_name);
-  if (!spec.device_name.empty()) {
+  put_u32(out, fields.provider_type);
+  put_ansiz(out, fields.net_name);
+  if (!fields.device_name.empty()) {
     set_u32(out, 12, static_cast<uint32_t>(out.size()));
-    put_ansiz(out, spec.device_name);
+    put_ansiz(out, fields.device_name);
   }
   set_u32(out, 0, static_cast<uint32_t>(out.size()));
   return out;
@@ -112,30 +112,30 @@ constexpr uint32_t kIsUnicode = 0x80;
 }  // namespace
 
 Bytes LnkBuilder::build_link_info() const {
-  const LinkInfoSpec& spec = *link_info;
+  const LinkInfoFields& fields = *link_info;
   Bytes out;
-  uint32_t flags = (spec.volume ? 0x01u : 0u) | (spec.net ? 0x02u : 0u);
+  uint32_t flags = (fields.volume ? 0x01u : 0u) | (fields.net ? 0x02u : 0u);
   put_u32(out, 0);  // LinkInfoSize, set below
-  put_u32(out, spec.header_size);
+  put_u32(out, fields.header_size);
   put_u32(out, flags);
   for (int i = 0; i < 4; ++i) put_u32(out, 0);  // the four offsets, set below
-  if (spec.volume) {
+  if (fields.volume) {
     set_u32(out, 12, static_cast<uint32_t>(out.size()));
-    Bytes v = volume_id(*spec.volume);
+    Bytes v = volume_id(*fields.volume);
     out.insert(out.end(), v.begin(), v.end());
   }
-  if (spec.local_base_path) {
+  if (fields.local_base_path) {
     set_u32(out, 16, static_cast<uint32_t>(out.size()));
-    put_ansiz(out, *spec.local_base_path);
+    put_ansiz(out, *fields.local_base_path);
   }
-  if (spec.net) {
+  if (fields.net) {
     set_u32(out, 20, static_cast<uint32_t>(out.size()));
-    Bytes n = net_link(*spec.net);
+    Bytes n = net_link(*fields.net);
     out.insert(out.end(), n.begin(), n.end());
   }
   set_u32(out, 24, static_cast<uint32_t>(out.size()));
-  put_ansiz(out, spec.common_path_suffix);
-  set_u32(out, 0, spec.size_override.value_or(static_cast<uint32_t>(out.size())));
+  put_ansiz(out, fields.common_path_suffix);
+  set_u32(out, 0, fields.size_override.value_or(static_cast<uint32_t>(out.size())));
   return out;
 }
 
@@ -287,8 +287,8 @@ Bytes sample_shortcut() {
   }
   b.idlist_items = items;
 
-  LinkInfoSpec info;
-  info.volume = VolumeIdSpec{3, 0x5C1E2F3A, "SYSTEM", false};
+  LinkInfoFields info;
+  info.volume = VolumeIdFields{3, 0x5C1E2F3A, "SYSTEM", false};
   info.local_base_path = "C:\\Projects\\Report 2023.docx";
   b.link_info = info;
 

@@ -24,23 +24,23 @@ Bytes item_id(const Bytes& body);
 // An ExtraData block: BlockSize, BlockSignature and payload.
 Bytes extra_block(uint32_t signature, const Bytes& payload);
 
-struct VolumeIdSpec {
+struct VolumeIdFields {
   uint32_t drive_type = 3;
   uint32_t serial = 0;
   std::string label;
   bool unicode_label = false;  // VolumeLabelOffset 0x14, label as UTF-16LE
 };
 
-struct NetLinkSpec {
+struct NetLinkFields {
   std::string net_name;
   std::string device_name;
   uint32_t provider_type = 0x00020000;
 };
 
-struct LinkInfoSpec {
-  std::optional<VolumeIdSpec> volume;
+struct LinkInfoFields {
+  std::optional<VolumeIdFields> volume;
   std::optional<std::string> local_base_path;
-  std::optional<NetLinkSpec> net;
+  std::optional<NetLinkFields> net;
   std::string common_path_suffix;
   uint32_t header_size = 0x1C;
   std::optional<uint32_t> size_override;
@@ -78,7 +78,7 @@ struct LnkBuilder {
   std::optional<Bytes> idlist_items;
   std::optional<uint16_t> idlist_size_override;
 
-  std::optional<LinkInfoSpec> link_info;
+  std::optional<LinkInfoFields> link_info;
 
   bool unicode_strings = true;  // also sets IsUnicode
   std::array<std::optional<std::string>, 5> strings;

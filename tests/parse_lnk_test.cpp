@@ -132,8 +132,8 @@ TEST(ParseIdList, OverrunShrinksFrom88BytesAndRejectsBelow) {
 
 TEST(ParseLinkInfo, VolumeLocalPathAndSuffix) {
   LnkBuilder b;
-  test::LinkInfoSpec info;
-  info.volume = test::VolumeIdSpec{3, 0x1A2B3C4D, "DATA", false};
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{3, 0x1A2B3C4D, "DATA", false};
   info.local_base_path = "D:\\dir\\file.txt";
   info.common_path_suffix = "sfx";
   b.link_info = info;
@@ -155,8 +155,8 @@ TEST(ParseLinkInfo, VolumeLocalPathAndSuffix) {
 
 TEST(ParseLinkInfo, UnicodeLabelIsEmptyButTypeAndSerialStay) {
   LnkBuilder b;
-  test::LinkInfoSpec info;
-  info.volume = test::VolumeIdSpec{2, 0x00C0FFEE, "USB", true};
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{2, 0x00C0FFEE, "USB", true};
   b.link_info = info;
   LnkRecord r = parsed(b.build());
   EXPECT_EQ(r.volume_label, "");
@@ -166,8 +166,8 @@ TEST(ParseLinkInfo, UnicodeLabelIsEmptyButTypeAndSerialStay) {
 
 TEST(ParseLinkInfo, NetworkLinkNames) {
   LnkBuilder b;
-  test::LinkInfoSpec info;
-  info.net = test::NetLinkSpec{"\\\\server\\share", "Z:", 0x20000};
+  test::LinkInfoFields info;
+  info.net = test::NetLinkFields{"\\\\server\\share", "Z:", 0x20000};
   info.common_path_suffix = "docs\\a.txt";
   b.link_info = info;
   test::Layout layout;
@@ -191,8 +191,8 @@ TEST(ParseLinkInfo, OversizedOrFlaggedHeaderIsSkippedInPlace) {
   Bytes padding(1400, 0x41);
   auto build = [&](uint32_t size, uint32_t header_size, test::Layout& layout) {
     LnkBuilder b;
-    test::LinkInfoSpec info;
-    info.volume = test::VolumeIdSpec{3, 0x11223344, "V", false};
+    test::LinkInfoFields info;
+    info.volume = test::VolumeIdFields{3, 0x11223344, "V", false};
     info.size_override = size;
     info.header_size = header_size;
     b.link_info = info;
@@ -213,7 +213,7 @@ TEST(ParseLinkInfo, OversizedOrFlaggedHeaderIsSkippedInPlace) {
 
 TEST(ParseLinkInfo, TextsWithoutTerminatorEndAtTheBuffer) {
   LnkBuilder b;
-  b.link_info = test::LinkInfoSpec{};
+  b.link_info = test::LinkInfoFields{};
   b.terminal_block = false;
   Bytes bytes = b.build();
   bytes.back() = 'p';  // the suffix terminator, last byte of the LinkInfo
@@ -320,8 +320,8 @@ TEST(ParseExtraData, EnvironmentPathWithCarriageReturnEndsTheWalk) {
 
 TEST(ParseNewlineRule, TextsWithLineFeedsAreBlanked) {
   LnkBuilder b;
-  test::LinkInfoSpec info;
-  info.volume = test::VolumeIdSpec{3, 1, "A\nB", false};
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{3, 1, "A\nB", false};
   info.local_base_path = "C:\\a\nb";
   b.link_info = info;
   b.strings[test::kName] = "line\nbreak";
