@@ -1,0 +1,29 @@
+#include "lnk/record_dump.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/platform.h"
+
+namespace lnk {
+
+std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t parsed_size) {
+  char name[96];
+  std::snprintf(name, sizeof name, "carvelnk_%04u_0x%09llx_0x%04x.bin", count,
+                static_cast<unsigned long long>(record_offset), parsed_size);
+  return name;
+}
+
+void dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
+                 std::span<const uint8_t> record_bytes) {
+  ++count;
+  std::string path = dir + platform::path_separator() +
+                     record_dump_name(count, record_offset,
+                                      static_cast<uint32_t>(record_bytes.size()));
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return;
+  file.write(reinterpret_cast<const char*>(record_bytes.data()),
+             static_cast<std::streamsize>(record_bytes.size()));
+}
+
+}  // namespace lnk

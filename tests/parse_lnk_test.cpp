@@ -1,0 +1,427 @@
+#include "lnk/parse_lnk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "lnk/record_dump.h"
+#include "tests/lnk_builder.h"
+
+namespace lnk {
+namespace {
+
+using test::Bytes;
+using test::LnkBuilder;
+
+bool parse(Bytes bytes, LnkRecord& record, uint64_t record_offset = 0) {
+  useropts options;
+  return parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options,
+                          record_offset);
+}
+
+LnkRecord parsed(const Bytes& bytes) {
+  LnkRecord record;
+  EXPECT_TRUE(parse(bytes, record));
+  return record;
+}
+
+Bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// A first ItemID that no decoder needs to understand.
+Bytes opaque_items() { return test::item_id({0x99, 1, 2, 3, 4, 5}); }
+
+TEST(ParseHeader, LengthLimits) {
+  Bytes bytes = LnkBuilder{}.build();  // header and terminal block: 80 bytes
+  bytes.resize(90, 0);
+  LnkRecord record;
+  useropts options;
+  EXPECT_FALSE(parse_lnk_record(record, nullptr, 90, options, 0));
+  for (size_t n : {0, 20, 75, 76, 77, 81}) {
+    EXPECT_FALSE(parse(Bytes(bytes.begin(), bytes.begin() + n), record)) << n;
+  }
+  record = LnkRecord{};
+  ASSERT_TRUE(parse(Bytes(bytes.begin(), bytes.begin() + 82), record));
+  EXPECT_EQ(record.parsed_size, 80u);  // the terminal block counts
+}
+
+TEST(ParseHeader, RejectsWrongClsidOrHeaderSize) {
+  LnkBuilder clsid;
+  clsid.clsid[15] = 0x47;
+  LnkBuilder size;
+  size.header_size = 0x4D;
+  LnkRecord record;
+  EXPECT_FALSE(parse(clsid.build(), record));
+  EXPECT_FALSE(parse(size.build(), record));
+}
+
+TEST(ParseHeader, CopiesEveryField) {
+  LnkBuilder b;
+  b.file_attributes = 0x21;
+  b.creation_time = 0x01d956571d2137c0;
+  b.access_time = 0x01da3da637e57120;
+  b.write_time = 0x01da23e9528a5300;
+  b.file_size = 0xFFFFFFF0;
+  b.icon_index = -3;
+  b.show_command = 7;
+  b.hot_key = 0x0246;
+  b.link_flags = 0x00080000;
+  Bytes bytes = b.build();
+  bytes.resize(90, 0);
+  LinkHeader h = parsed(bytes).header;
+  EXPECT_EQ(h.header_size, 0x4Cu);
+  EXPECT_EQ(h.link_clsid, b.clsid);
+  EXPECT_EQ(h.link_flags, 0x00080080u);  // IsUnicode added by the builder
+  EXPECT_EQ(h.file_attributes, 0x21u);
+  EXPECT_EQ(h.creation_time, b.creation_time);
+  EXPECT_EQ(h.access_time, b.access_time);
+  EXPECT_EQ(h.write_time, b.write_time);
+  EXPECT_EQ(h.file_size, 0xFFFFFFF0u);
+  EXPECT_EQ(h.icon_index, -3);
+  EXPECT_EQ(h.show_command, 7u);
+  EXPECT_EQ(h.hot_key, 0x0246);
+}
+
+TEST(ParseIdList, FirstItemSizeZeroResumesAt80) {
+  LnkBuilder b;
+  b.idlist_items = Bytes{0, 0, 'j', 'u', 'n', 'k', 0, 0};
+  b.strings[test::kName] = "x";
+  LnkRecord record = parsed(b.build());
+  EXPECT_TRUE(record.shell_items.empty());
+  EXPECT_EQ(record.string_offsets[0], 80u);
+}
+
+TEST(ParseIdList, ResumesAfterIdListSizeWhetherOrNotItemsDecode) {
+  LnkBuilder b;
+  b.idlist_items = opaque_items();
+  b.strings[test::kName] = "after the list";
+  test::Layout layout;
+  LnkRecord record = parsed(b.build(&layout));
+  EXPECT_EQ(record.string_offsets[0], layout.strings[0]);
+  EXPECT_EQ(record.name_string, "after the list");
+}
+
+TEST(ParseIdList, OverrunShrinksFrom88BytesAndRejectsBelow) {
+  LnkBuilder b;
+  b.idlist_items = Bytes(40, 0x11);
+  b.terminal_block = false;
+  Bytes full = b.build();
+  LnkRecord record;
+  for (uint32_t length : {88u, 100u}) {
+    Bytes bytes(full.begin(), full.begin() + length);
+    // One byte short and exactly short: both pass the first size test.
+    for (uint32_t id_size : {length - 77, length - 78}) {
+      test::set_u16(bytes, 76, static_cast<uint16_t>(id_size));
+      record = LnkRecord{};
+      ASSERT_TRUE(parse(bytes, record)) << length << " " << id_size;
+      EXPECT_EQ(record.parsed_size, length) << length << " " << id_size;
+    }
+    test::set_u16(bytes, 76, static_cast<uint16_t>(length - 76));
+    EXPECT_FALSE(parse(bytes, record)) << length;
+  }
+  Bytes short_bytes(full.begin(), full.begin() + 87);
+  test::set_u16(short_bytes, 76, 10);
+  EXPECT_FALSE(parse(short_bytes, record));
+  test::set_u16(short_bytes, 76, 8);  // 78 + 8 < 87: fits, no shrink needed
+  EXPECT_TRUE(parse(short_bytes, record));
+}
+
+TEST(ParseLinkInfo, VolumeLocalPathAndSuffix) {
+  LnkBuilder b;
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{3, 0x1A2B3C4D, "DATA", false};
+  info.local_base_path = "D:\\dir\\file.txt";
+  info.common_path_suffix = "sfx";
+  b.link_info = info;
+  b.strings[test::kName] = "n";
+  test::Layout layout;
+  LnkRecord r = parsed(b.build(&layout));
+  const uint32_t at = static_cast<uint32_t>(layout.link_info);
+  EXPECT_EQ(r.volume_id_offset, at + 0x1C);
+  EXPECT_EQ(r.volume_label, "DATA");
+  EXPECT_EQ(r.volume_serial, "1a2b-3c4d");
+  EXPECT_FALSE(r.drive_type.empty());
+  EXPECT_EQ(r.local_base_path_offset, at + 0x1C + 21);
+  EXPECT_EQ(r.local_base_path, "D:\\dir\\file.txt");
+  EXPECT_EQ(r.common_path_suffix, "sfx");
+  EXPECT_EQ(r.common_path_suffix_offset, at + 0x1C + 21 + 16);
+  EXPECT_EQ(r.net_link_offset, 0u);
+  EXPECT_EQ(r.string_offsets[0], layout.strings[0]);
+}
+
+TEST(ParseLinkInfo, UnicodeLabelIsEmptyButTypeAndSerialStay) {
+  LnkBuilder b;
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{2, 0x00C0FFEE, "USB", true};
+  b.link_info = info;
+  LnkRecord r = parsed(b.build());
+  EXPECT_EQ(r.volume_label, "");
+  EXPECT_EQ(r.volume_serial, "00c0-ffee");
+  EXPECT_FALSE(r.drive_type.empty());
+}
+
+TEST(ParseLinkInfo, NetworkLinkNames) {
+  LnkBuilder b;
+  test::LinkInfoFields info;
+  info.net = test::NetLinkFields{"\\\\server\\share", "Z:", 0x20000};
+  info.common_path_suffix = "docs\\a.txt";
+  b.link_info = info;
+  test::Layout layout;
+  Bytes bytes = b.build(&layout);
+  LnkRecord r = parsed(bytes);
+  EXPECT_EQ(r.net_link_offset, layout.link_info + 0x1C);
+  EXPECT_EQ(r.net_name, "\\\\server\\share");
+  EXPECT_EQ(r.device_name, "Z:");
+  EXPECT_EQ(r.common_path_suffix, "docs\\a.txt");
+  EXPECT_EQ(r.local_base_path_offset, 0u);
+
+  // A name offset at or past the link's own size is not followed.
+  size_t link = layout.link_info + 0x1C;
+  test::set_u32(bytes, link + 8, bytes[link]);
+  r = parsed(bytes);
+  EXPECT_EQ(r.net_name, "");
+  EXPECT_EQ(r.device_name, "Z:");
+}
+
+TEST(ParseLinkInfo, OversizedOrFlaggedHeaderIsSkippedInPlace) {
+  Bytes padding(1400, 0x41);
+  auto build = [&](uint32_t size, uint32_t header_size, test::Layout& layout) {
+    LnkBuilder b;
+    test::LinkInfoFields info;
+    info.volume = test::VolumeIdFields{3, 0x11223344, "V", false};
+    info.size_override = size;
+    info.header_size = header_size;
+    b.link_info = info;
+    b.extra_blocks.push_back(padding);  // keeps every candidate size inside the bytes
+    b.link_flags = 0x04;                // a name string read wherever pos is left
+    return b.build(&layout);
+  };
+  test::Layout layout;
+  LnkRecord r = parsed(build(0x4FF, 0x1C, layout));
+  EXPECT_EQ(r.volume_serial, "1122-3344");
+  EXPECT_EQ(r.string_offsets[0], layout.link_info + 0x4FF);
+  for (auto [size, header_size] : {std::pair{0x500u, 0x1Cu}, {0x1Bu, 0x1Cu}, {0x60u, 0x8000001Cu}}) {
+    r = parsed(build(size, header_size, layout));
+    EXPECT_EQ(r.volume_serial, "") << size;
+    EXPECT_EQ(r.string_offsets[0], layout.link_info) << size;
+  }
+}
+
+TEST(ParseLinkInfo, TextsWithoutTerminatorEndAtTheBuffer) {
+  LnkBuilder b;
+  b.link_info = test::LinkInfoFields{};
+  b.terminal_block = false;
+  Bytes bytes = b.build();
+  bytes.back() = 'p';  // the suffix terminator, last byte of the LinkInfo
+  bytes.push_back('q');
+  bytes.push_back('r');
+  EXPECT_EQ(parsed(bytes).common_path_suffix, "pqr");
+}
+
+TEST(ParseStringData, AnsiStringsAdvanceTwoBytesPerCharacter) {
+  LnkBuilder b;
+  b.unicode_strings = false;
+  b.strings[test::kName] = "abcd";
+  b.strings[test::kRelativePath] = "rel";
+  b.extra_blocks.push_back(Bytes(16, 0x20));
+  test::Layout layout;
+  LnkRecord r = parsed(b.build(&layout));
+  EXPECT_EQ(r.name_string, "abcd");
+  EXPECT_EQ(r.string_offsets[1], layout.strings[0] + 2 + 2 * 4);
+}
+
+TEST(ParseStringData, EncodingIsJudgedFromTheData) {
+  LnkBuilder b;
+  b.clear_flags = 0x80;  // IsUnicode clear, data still UTF-16LE
+  b.strings[test::kName] = "Grüße";
+  b.strings[test::kRelativePath] = "\xe4\xb8\xad-";  // first unit has a non-zero high byte
+  b.strings[test::kIconLocation] = "C:\\work";
+  b.string_count_override[test::kIconLocation] = 3;  // shorter than the text
+  LnkRecord r = parsed(b.build());
+  EXPECT_EQ(r.name_string, "Grüße");
+  EXPECT_EQ(r.relative_path, "\x2d\x4e");  // read as two ANSI bytes
+  EXPECT_EQ(r.icon_location, "C:\\");
+
+  LnkBuilder empty;
+  empty.unicode_strings = false;
+  empty.strings[test::kIconLocation] = std::string("\0x", 2);
+  EXPECT_EQ(parsed(empty.build()).icon_location, "");
+}
+
+TEST(ParseStringData, StringReachingTheEndStopsEverythingAfterIt) {
+  LnkBuilder b;
+  b.strings[test::kName] = "name";
+  b.strings[test::kRelativePath] = "relative";
+  b.strings[test::kIconLocation] = "icon";
+  b.terminal_block = false;
+  test::Layout layout;
+  Bytes bytes = b.build(&layout);
+  bytes.resize(layout.strings[test::kIconLocation]);  // relative path ends at the buffer end
+  LnkRecord r = parsed(bytes);
+  EXPECT_EQ(r.name_string, "name");
+  EXPECT_EQ(r.relative_path, "");
+  EXPECT_EQ(r.string_offsets[1], layout.strings[1]);
+  EXPECT_EQ(r.string_offsets[4], 0u);
+  EXPECT_EQ(r.parsed_size, layout.strings[1]);
+
+  // A huge count mid-way: later strings and the blocks after them are not read.
+  b.terminal_block = true;
+  b.extra_blocks.push_back(test::extra_block(0xA0000099, Bytes(8, 0)));
+  bytes = b.build(&layout);
+  test::set_u16(bytes, layout.strings[1], 0xFFFF);
+  r = parsed(bytes);
+  EXPECT_EQ(r.parsed_size, layout.strings[1]);
+  EXPECT_EQ(r.icon_location, "");
+}
+
+TEST(ParseExtraData, WalkStepsOverBlocksAndStopsOnBadSizes) {
+  LnkBuilder b;
+  b.strings[test::kName] = "n";
+  b.extra_blocks.push_back(test::extra_block(0xA0000099, Bytes(12, 0)));
+  b.extra_blocks.push_back(test::extra_block(0xA0000098, Bytes(4, 0)));
+  test::Layout layout;
+  Bytes bytes = b.build(&layout);
+  EXPECT_EQ(parsed(bytes).parsed_size, layout.end);
+
+  const size_t second = layout.extra_data + 20;
+  for (uint32_t bad : {0x00010008u, 0x7u, 0x400u}) {
+    Bytes broken = bytes;
+    test::set_u32(broken, second, bad);
+    EXPECT_EQ(parsed(broken).parsed_size, second) << std::hex << bad;
+  }
+  // Only byte 2 is checked: byte 3 set still steps by the low 16 bits.
+  Bytes high = bytes;
+  test::set_u32(high, second, 0x0100000C);
+  EXPECT_EQ(parsed(high).parsed_size, layout.end);
+  // No terminal block: parsing ends after the last block.
+  Bytes open = bytes;
+  open.resize(layout.terminal + 2);
+  EXPECT_EQ(parsed(open).parsed_size, layout.terminal);
+}
+
+TEST(ParseExtraData, EnvironmentPathWithCarriageReturnEndsTheWalk) {
+  Bytes payload(260 + 520, 0);
+  const std::string target = "%windir%\r\\x";
+  std::copy(target.begin(), target.end(), payload.begin());
+  Bytes wide = test::utf16le(target);
+  std::copy(wide.begin(), wide.end(), payload.begin() + 260);
+  LnkBuilder b;
+  b.extra_blocks.push_back(test::extra_block(0xA0000001, payload));
+  test::Layout layout;
+  LnkRecord r = parsed(b.build(&layout));
+  if (r.block_offsets[kBlockEnvironment] == 0) GTEST_SKIP() << "environment block not decoded";
+  EXPECT_EQ(r.env_target, "");
+  EXPECT_EQ(r.parsed_size, layout.extra_data);
+}
+
+TEST(ParseNewlineRule, TextsWithLineFeedsAreBlanked) {
+  LnkBuilder b;
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{3, 1, "A\nB", false};
+  info.local_base_path = "C:\\a\nb";
+  b.link_info = info;
+  b.strings[test::kName] = "line\nbreak";
+  b.strings[test::kArguments] = "carriage\rreturn";
+  LnkRecord r = parsed(b.build());
+  EXPECT_EQ(r.volume_label, "");
+  EXPECT_EQ(r.local_base_path, "");
+  EXPECT_EQ(r.name_string, "");
+  EXPECT_EQ(r.command_line_arguments, "carriage\rreturn");
+}
+
+class RecordDump : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("rook_dump_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::filesystem::path dir_;
+};
+
+TEST_F(RecordDump, NamesCountAndBytes) {
+  EXPECT_EQ(record_dump_name(3, 0x1f400, 0x1a4), "carvelnk_0003_0x00001f400_0x01a4.bin");
+  EXPECT_EQ(record_dump_name(12345, 0x123456789aULL, 0x12345),
+            "carvelnk_12345_0x123456789a_0x12345.bin");
+
+  LnkBuilder b;
+  b.strings[test::kName] = "dumped";
+  Bytes bytes = b.build();
+  const size_t size = bytes.size();
+  bytes.resize(size + 100, 0x5A);  // unrelated bytes after the record
+  useropts options;
+  options.carve_dump_dir = dir_.string();
+  LnkRecord record;
+  ASSERT_TRUE(parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options,
+                               0x1f400));
+  Bytes junk(100, 0);
+  EXPECT_FALSE(parse_lnk_record(record, junk.data(), 100, options, 0));
+  record = LnkRecord{};
+  ASSERT_TRUE(parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options, 0));
+  EXPECT_EQ(options.carve_dump_count, 2u);
+
+  Bytes first = read_file((dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))).string());
+  EXPECT_EQ(first, Bytes(bytes.begin(), bytes.begin() + size));
+  EXPECT_TRUE(std::filesystem::exists(dir_ / record_dump_name(2, 0, static_cast<uint32_t>(size))));
+
+  options.carve_dump_dir = (dir_ / "missing").string();
+  EXPECT_TRUE(parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options, 0));
+  EXPECT_EQ(options.carve_dump_count, 3u);
+}
+
+TEST(ParseSample, CommittedSampleMatchesTheBuilderAndDecodes) {
+  Bytes sample = read_file(ROOK_SOURCE_DIR "/tests/data/sample.lnk");
+  ASSERT_FALSE(sample.empty());
+  EXPECT_EQ(sample, test::sample_shortcut());
+  LnkRecord r = parsed(sample);
+  EXPECT_EQ(r.parsed_size, sample.size());
+  EXPECT_EQ(r.header.file_size, 48213u);
+  EXPECT_EQ(r.volume_serial, "5c1e-2f3a");
+  EXPECT_EQ(r.volume_label, "SYSTEM");
+  EXPECT_EQ(r.local_base_path, "C:\\Projects\\Report 2023.docx");
+  EXPECT_EQ(r.name_string, "Quarterly report");
+  EXPECT_EQ(r.relative_path, "..\\..\\..\\..\\..\\Projects\\Report 2023.docx");
+  EXPECT_EQ(r.working_dir, "C:\\Projects");
+  EXPECT_EQ(r.command_line_arguments, "/safe");
+  EXPECT_EQ(r.icon_location, "%SystemRoot%\\System32\\shell32.dll");
+}
+
+// Values cross-checked with lnkinfo.
+TEST(ParseCorpus, NeroInfoToolFieldsAndEveryTruncation) {
+  Bytes file = read_file(ROOK_SOURCE_DIR "/../shared/corpus/lnk/plaso/NeroInfoTool.lnk");
+  if (file.empty()) GTEST_SKIP() << "corpus not present";
+  LnkRecord r = parsed(file);
+  EXPECT_EQ(r.parsed_size, file.size());
+  EXPECT_EQ(r.header.file_size, 4635160u);
+  EXPECT_EQ(r.header.file_attributes, 0x20u);
+  EXPECT_EQ(r.volume_label, "OS");
+  EXPECT_EQ(r.volume_serial, "70ec-fa33");
+  EXPECT_EQ(r.local_base_path, "C:\\Program Files (x86)\\Nero\\Nero 9\\Nero InfoTool\\InfoTool.exe");
+  EXPECT_EQ(r.relative_path,
+            "..\\..\\..\\..\\..\\..\\..\\..\\Program Files (x86)\\Nero\\Nero 9\\Nero "
+            "InfoTool\\InfoTool.exe");
+  EXPECT_EQ(r.working_dir, "C:\\Program Files (x86)\\Nero\\Nero 9\\Nero InfoTool");
+  EXPECT_EQ(r.command_line_arguments, "-ScParameter=30002  ");
+  // lnkinfo shows the icon environment block's "%ProgramFiles%\..." instead.
+  EXPECT_EQ(r.icon_location,
+            "C:\\Program Files (x86)\\Nero\\Nero 9\\Nero InfoTool\\InfoTool.exe");
+  EXPECT_EQ(r.name_string.rfind("Nero InfoTool provides you with information", 0), 0u);
+
+  for (size_t n = 0; n <= file.size(); ++n) {
+    Bytes cut(file.begin(), file.begin() + n);
+    LnkRecord record;
+    if (parse(cut, record)) {
+      EXPECT_LE(record.parsed_size, n);
+      EXPECT_GE(n, 82u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lnk
