@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/byte_reader.h"
 #include "report/record_values.h"
 #include "report/record_writer.h"
 #include "report/source_alias.h"
@@ -291,6 +294,30 @@ TEST(TextReport, DerivedTargetNameOrder) {
   r.idlist_path = "idl";
   EXPECT_EQ(derive_record_values(r, o).target_name, "idl");
   EXPECT_EQ(derive_record_values(r, o).app_id_text, "");
+}
+
+// Header values of a real shortcut, cross-checked with lnkinfo.
+TEST(TextReport, RealHeaderTimesAndSize) {
+  std::ifstream in(ROOK_SOURCE_DIR "/../shared/corpus/lnk/plaso/NeroInfoTool.lnk",
+                   std::ios::binary);
+  if (!in) GTEST_SKIP() << "corpus not available";
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ByteReader reader(bytes);
+  LnkRecord r;
+  r.header.file_attributes = reader.u32(24);
+  r.header.creation_time = reader.u64(28);
+  r.header.access_time = reader.u64(36);
+  r.header.write_time = reader.u64(44);
+  r.header.file_size = reader.u32(52);
+  ASSERT_FALSE(reader.failed());
+  useropts o;
+  o.time_format = "hh:mm:ss.xxxxxxxxx";
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "Target file size:"), "0x0046ba18 [4635160 bytes]");
+  EXPECT_EQ(value_of(text, "Target created:"), "06/05/2009 20:13:20.000000000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target modified:"), "06/05/2009 20:13:20.000000000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target accessed:"), "01/29/2010 21:30:11.332156900 [UTC]");
+  EXPECT_EQ(value_of(text, "Target attributes:"), "FILE_ATTRIBUTE_ARCHIVE");
 }
 
 TEST(SourceAlias, ExactPairsThenPathPrefixes) {
