@@ -1,23 +1,277 @@
 #include "report/time_value.h"
 
-namespace lnk {
+#include <cstdio>
 
-TimeValue TimeValue::from_filetime(uint64_t) { return {}; }
-TimeValue TimeValue::from_unix_seconds(int64_t) { return {}; }
-TimeValue TimeValue::from_ole_date(double) { return {}; }
-TimeValue TimeValue::from_dos(uint16_t, uint16_t) { return {}; }
-TimeValue TimeValue::now() { return {}; }
-bool uuid_time(const Guid&, UuidTime&) { return false; }
-std::string mac_text(const uint8_t[6]) { return {}; }
-bool format_user(const TimeValue&, const std::string&, const std::string&, std::string&,
-                 std::string&) {
-  return false;
+#include "platform/platform.h"
+
+namespace lnk {
+namespace {
+
+constexpr uint64_t kTicksPerSecond = 10000000ULL;
+constexpr uint64_t kTicksPerDay = 86400ULL * kTicksPerSecond;
+constexpr uint64_t kUnixEpochFiletime = 116444736000000000ULL;
+constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ULL;
+// 100 ns ticks from the Gregorian reform (UUID epoch) to 1601-01-01.
+constexpr uint64_t kUuidToFiletime = 5748192000000000ULL;
+
+constexpr uint32_t kDaysPer400Years = 146097;
+constexpr uint32_t kDaysPer100Years = 36524;
+constexpr uint32_t kDaysPer4Years = 1461;
+
+bool is_leap(uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+uint32_t days_in_month(uint32_t year, uint32_t month) {
+  static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return (month == 2 && is_leap(year)) ? 29 : kDays[month - 1];
 }
-bool format_user_no_fraction(const TimeValue&, const std::string&, const std::string&,
-                             std::string&, std::string&) {
-  return false;
+
+// Proleptic Gregorian breakdown counted from 1601-01-01, the first year of a
+// 400-year cycle, so whole cycles can be peeled off without any table.
+void break_down(TimeValue& t) {
+  uint64_t days = t.filetime / kTicksPerDay;
+  uint64_t ticks_of_day = t.filetime % kTicksPerDay;
+
+  t.day_of_week = static_cast<uint16_t>((days + 1) % 7);  // 1601-01-01 was a Monday
+
+  uint64_t year = 1601 + 400 * (days / kDaysPer400Years);
+  uint64_t rest = days % kDaysPer400Years;
+  uint64_t centuries = rest / kDaysPer100Years;
+  if (centuries == 4) centuries = 3;  // last day of a 400-year cycle
+  rest -= centuries * kDaysPer100Years;
+  uint64_t quads = rest / kDaysPer4Years;
+  rest -= quads * kDaysPer4Years;
+  uint64_t years = rest / 365;
+  if (years == 4) years = 3;  // last day of a leap year
+  rest -= years * 365;
+  year += centuries * 100 + quads * 4 + years;
+
+  uint32_t month = 1;
+  while (month < 12 && rest >= days_in_month(static_cast<uint32_t>(year), month)) {
+    rest -= days_in_month(static_cast<uint32_t>(year), month);
+    ++month;
+  }
+  t.year = static_cast<uint16_t>(year);
+  t.month = static_cast<uint16_t>(month);
+  t.day = static_cast<uint16_t>(rest + 1);
+
+  uint64_t seconds_of_day = ticks_of_day / kTicksPerSecond;
+  uint64_t fraction = t.filetime % kTicksPerSecond;
+  t.hour = static_cast<uint16_t>(seconds_of_day / 3600);
+  t.minute = static_cast<uint16_t>(seconds_of_day / 60 % 60);
+  t.second = static_cast<uint16_t>(seconds_of_day % 60);
+  t.millisecond = static_cast<uint16_t>(fraction / 10000);
+  t.microseconds = fraction / 10;
+  t.nanoseconds = fraction * 100;
 }
-bool format_fixed(const TimeValue&, bool, bool, std::string&, std::string&) { return false; }
-std::string compact_stamp(const TimeValue&) { return "00/00/00 00:00:00"; }
+
+// Days from 1601-01-01 to the first of the given month.
+uint64_t days_before(uint32_t year, uint32_t month) {
+  uint64_t y = year - 1601;
+  uint64_t days = y * 365 + y / 4 - y / 100 + y / 400;
+  for (uint32_t m = 1; m < month; ++m) days += days_in_month(year, m);
+  return days;
+}
+
+std::string two_digits(unsigned value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02u", value);
+  return buf;
+}
+
+std::string padded(uint64_t value, int width) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%0*llu", width, static_cast<unsigned long long>(value));
+  return buf;
+}
+
+bool has(const std::string& s, const char* what) { return s.find(what) != std::string::npos; }
+
+std::string date_text_for(const TimeValue& t, const std::string& format) {
+  static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char sep = '/';
+  bool blank_separator = false;
+  if (has(format, "/")) {
+    sep = '/';
+  } else if (has(format, "-")) {
+    sep = '-';
+  } else if (has(format, " ")) {
+    sep = ' ';
+    blank_separator = true;
+  }
+
+  bool named_month = has(format, "mmm");
+  std::string month = named_month && t.month >= 1 && t.month <= 12 ? kMonths[t.month - 1]
+                                                                    : two_digits(t.month);
+  std::string day = two_digits(t.day);
+  std::string year = padded(t.year, 4);
+  if (!has(format, "yyyy") && has(format, "yy")) year = two_digits(t.year % 100);
+
+  const size_t pos_yy = format.find("yy");
+  const size_t pos_mm = format.find("mm");
+  const size_t pos_dd = format.find("dd");
+  if (pos_yy == std::string::npos || pos_mm == std::string::npos ||
+      pos_dd == std::string::npos) {
+    return month + "/" + day + "/" + year;
+  }
+
+  const size_t pos_month = named_month ? format.find("mmm") : pos_mm;
+  bool comma = blank_separator && pos_dd > pos_month &&
+               format.find(',', pos_dd) != std::string::npos;
+
+  std::string body;
+  if (pos_mm >= pos_dd) {
+    body = day + sep + month;
+  } else {
+    body = month + sep + day;
+    if (comma) body += ',';
+  }
+  return pos_yy != 0 ? body + sep + year : year + sep + body;
+}
+
+std::string time_text_for(const TimeValue& t, const std::string& format) {
+  std::string text;
+  if (has(format, "hh:mm")) text = two_digits(t.hour) + ":" + two_digits(t.minute);
+  if (has(format, "ss")) text += ":" + two_digits(t.second);
+  const size_t first = format.find("xxx");
+  if (first == std::string::npos) return text;
+  const int n = static_cast<int>(format.rfind('x') - first + 1);
+  static const uint64_t kPow10[] = {1, 10, 100, 1000};
+  if (n == 3) {
+    text += "." + padded(t.millisecond, 3);
+  } else if (n == 4 || n == 5) {
+    text += "." + padded(t.microseconds / kPow10[6 - n], n);
+  } else if (n == 6) {
+    text += "." + padded(t.microseconds, 6);
+  } else if (n == 7 || n == 8) {
+    text += "." + padded(t.nanoseconds / kPow10[9 - n], n);
+  } else if (n == 9) {
+    text += "." + padded(t.nanoseconds, 9);
+  }
+  return text;
+}
+
+}  // namespace
+
+TimeValue TimeValue::from_filetime(uint64_t filetime) {
+  TimeValue t;
+  t.filetime = filetime;
+  t.filetime_low = static_cast<uint32_t>(filetime);
+  t.filetime_high = static_cast<uint32_t>(filetime >> 32);
+  if (filetime == 0 || (filetime >> 63) != 0) return t;
+  // Unsigned on purpose: anything before 1970 wraps to a huge count that the
+  // local-time test rejects, so such times print as missing.
+  t.unix_seconds = (filetime - kUnixEpochFiletime) / kTicksPerSecond;
+  if (t.unix_seconds == 0 || !platform::local_time_converts(t.unix_seconds)) return t;
+  break_down(t);
+  t.valid = true;
+  return t;
+}
+
+TimeValue TimeValue::from_unix_seconds(int64_t seconds) {
+  if (seconds < 1) return {};
+  uint64_t filetime = 0;
+  if (!checked_add(static_cast<uint64_t>(seconds), kSecondsFrom1601To1970, filetime) ||
+      !checked_mul(filetime, kTicksPerSecond, filetime)) {
+    return {};
+  }
+  return from_filetime(filetime);
+}
+
+TimeValue TimeValue::from_ole_date(double days) {
+  double ticks = (days * 86400.0 + 9435312000.0) * 1e7;
+  // Also rejects NaN; the conversion below is only defined in range.
+  if (!(ticks >= 0.0 && ticks < 9.2e18)) return {};
+  return from_filetime(static_cast<uint64_t>(ticks));
+}
+
+TimeValue TimeValue::from_dos(uint16_t date_word, uint16_t time_word) {
+  uint32_t day = date_word & 0x1F;
+  uint32_t month = (date_word >> 5) & 0x0F;
+  uint32_t year = 1980 + (date_word >> 9);
+  uint32_t second = 2 * (time_word & 0x1F);
+  uint32_t minute = (time_word >> 5) & 0x3F;
+  uint32_t hour = time_word >> 11;
+  if (day == 0 || month < 1 || month > 12 || second > 59 || minute > 59 || hour > 23) return {};
+  uint64_t days = days_before(year, month) + day - 1;
+  uint64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  return from_filetime(seconds * kTicksPerSecond);
+}
+
+TimeValue TimeValue::now() {
+  uint64_t seconds = 0;
+  uint32_t milliseconds = 0;
+  platform::clock_now(seconds, milliseconds);
+  return from_filetime(((seconds + kSecondsFrom1601To1970) * 1000 + milliseconds) * 10000);
+}
+
+bool uuid_time(const Guid& uuid, UuidTime& out) {
+  out = UuidTime{};
+  ByteReader reader(std::span<const uint8_t>(uuid.data(), uuid.size()));
+  uint64_t stamp = reader.u64(0);
+  if ((stamp >> 60) != 1) return false;
+  stamp &= 0x0FFFFFFFFFFFFFFFULL;
+  if (stamp < kUuidToFiletime) return false;
+  out.time = TimeValue::from_filetime(stamp - kUuidToFiletime);
+  out.clock_sequence = static_cast<uint16_t>((reader.u8(8) * 256 + reader.u8(9)) & 0x3FFF);
+  for (int i = 0; i < 6; ++i) out.node[i] = reader.u8(10 + i);
+  return true;
+}
+
+std::string mac_text(const uint8_t node[6]) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", node[0], node[1], node[2],
+                node[3], node[4], node[5]);
+  return buf;
+}
+
+bool format_user(const TimeValue& t, const std::string& date_format,
+                 const std::string& time_format, std::string& date_text,
+                 std::string& time_text) {
+  date_text.clear();
+  time_text.clear();
+  if (!t.valid) return false;
+  if (!date_format.empty()) date_text = date_text_for(t, date_format);
+  if (!time_format.empty()) time_text = time_text_for(t, time_format);
+  return true;
+}
+
+bool format_user_no_fraction(const TimeValue& t, const std::string& date_format,
+                             const std::string& time_format, std::string& date_text,
+                             std::string& time_text) {
+  bool ok = format_user(t, date_format, time_format, date_text, time_text);
+  size_t dot = time_text.find('.');
+  if (dot != std::string::npos) time_text.erase(dot);
+  return ok;
+}
+
+bool format_fixed(const TimeValue& t, bool milliseconds, bool two_digit_year,
+                  std::string& date_text, std::string& time_text) {
+  date_text.clear();
+  time_text.clear();
+  if (!t.valid) return false;
+  char buf[64];
+  if (two_digit_year) {
+    int year = t.year < 2000 ? t.year - 1900 : t.year - 2000;
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%02d", t.month, t.day, year);
+  } else {
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", t.month, t.day, t.year);
+  }
+  date_text = buf;
+  if (milliseconds) {
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.hour, t.minute, t.second,
+                  t.millisecond);
+  } else {
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+  }
+  time_text = buf;
+  return true;
+}
+
+std::string compact_stamp(const TimeValue& t) {
+  std::string date_text, time_text;
+  if (!format_fixed(t, true, true, date_text, time_text)) return "00/00/00 00:00:00";
+  return date_text + " " + time_text;
+}
 
 }  // namespace lnk

@@ -1,0 +1,339 @@
+#include "report/text_report.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/byte_reader.h"
+#include "report/record_values.h"
+#include "report/record_writer.h"
+#include "report/source_alias.h"
+
+namespace lnk {
+namespace {
+
+constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+uint64_t filetime_of(uint64_t unix_seconds) { return kUnixEpoch + unix_seconds * 10000000ULL; }
+const uint64_t kJune5 = filetime_of(1244232800);  // 2009-06-05 20:13:20 UTC
+
+std::string render(LnkRecord& record, useropts& options) {
+  std::ostringstream out;
+  EXPECT_TRUE(write_record(out, record, options));
+  return out.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::string padded(const std::string& label) { return label + std::string(26 - label.size(), ' '); }
+
+// The value printed after a label, or "<absent>" when the line is missing.
+std::string value_of(const std::string& text, const std::string& label) {
+  for (const std::string& l : lines_of(text)) {
+    if (l.rfind(padded(label), 0) == 0) return l.substr(26);
+  }
+  return "<absent>";
+}
+
+LnkRecord plain_record() {
+  LnkRecord r;
+  r.header.link_flags = 0x81;
+  r.header.file_attributes = 0x20;
+  r.header.write_time = kJune5;
+  r.header.access_time = kJune5;
+  r.header.creation_time = kJune5;
+  r.header.file_size = 0x0046ba18;
+  r.header.show_command = 1;
+  r.parsed_size = 0x1f3;
+  return r;
+}
+
+TEST(TextReport, WholeRecordOfAPlainShortcut) {
+  LnkRecord r = plain_record();
+  r.idlist_path = "C:\\tools\\app.exe";
+  r.local_base_path = "C:\\tools\\app.exe";
+  useropts o;
+  o.source_path = "/cases/app.lnk";
+  o.source_modified = kJune5 + 1234567;  // fraction dropped on source times
+  const std::string expected =
+      "source path/filename:     /cases/app.lnk\n"
+      "file modified:            06/05/2009 20:13:20 [UTC]\n"
+      "file accessed:            \n"
+      "file created:             \n"
+      "Target flags:             HasLinkTargetIDList, IsUnicode\n"
+      "Target attributes:        FILE_ATTRIBUTE_ARCHIVE\n"
+      "Target modified:          06/05/2009 20:13:20.000 [UTC]\n"
+      "Target accessed:          06/05/2009 20:13:20.000 [UTC]\n"
+      "Target created:           06/05/2009 20:13:20.000 [UTC]\n"
+      "Parsed size:              0x000001f3 [499 bytes]\n"
+      "Target file size:         0x0046ba18 [4635160 bytes]\n"
+      "Show cmd:                 [SW_SHOWNORMAL]\n"
+      "ID List:                  C:\\tools\\app.exe\n"
+      "Local base path:          C:\\tools\\app.exe\n"
+      "\n";
+  EXPECT_EQ(render(r, o), expected);
+}
+
+TEST(TextReport, OffsetsAndMftNumbersFollowBase) {
+  LnkRecord r = plain_record();
+  r.lnk_offset = 1536;
+  r.target_mft_entry = 0x1234;
+  r.target_mft_seq = 3;
+  useropts o;
+  o.rawscan = true;
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "file offset:"), "0x00000600");
+  EXPECT_EQ(value_of(text, "File offset:"), "0x00000600 [1536]");
+  EXPECT_EQ(value_of(text, "MFT Entry:"), "<absent>");  // not an MFT scan
+
+  o.sizes_in_hex = false;
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "file offset:"), "1536");
+  EXPECT_EQ(value_of(text, "File offset:"), "0x00000600 [1536]");
+
+  o.rawscan = false;
+  o.mft_scan_active = true;
+  o.volume_name = "image.dd";
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "MFT Entry:"), "4660");
+  EXPECT_EQ(value_of(text, "MFT Sequence#:"), "3");
+  EXPECT_EQ(value_of(text, "source path/filename:"), "<absent>");
+  EXPECT_EQ(value_of(text, "file modified:"), "<absent>");
+  o.sizes_in_hex = true;
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "MFT Entry:"), "0x00001234");
+  EXPECT_EQ(value_of(text, "MFT Sequence#:"), "0x0003");
+
+  // Offset 0: the lower-case line goes, the capitalised one stays.
+  r.lnk_offset = 0;
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "file offset:"), "<absent>");
+  EXPECT_EQ(value_of(text, "File offset:"), "0x00000000 [0]");
+
+  // Neither line outside the scanning modes.
+  useropts single;
+  r.lnk_offset = 1536;
+  text = render(r, single);
+  EXPECT_EQ(value_of(text, "file offset:"), "<absent>");
+  EXPECT_EQ(value_of(text, "File offset:"), "<absent>");
+}
+
+TEST(TextReport, TargetTimesFallBackToIdlistItemTimes) {
+  LnkRecord r = plain_record();
+  r.header.write_time = r.header.access_time = r.header.creation_time = 0;
+  r.idlist_modify_time = filetime_of(1000000000);
+  r.idlist_access_time = filetime_of(1100000000);
+  r.idlist_create_time = filetime_of(1200000000);
+  useropts o;
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "Target modified:"), "09/09/2001 01:46:40.000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target accessed:"), "11/09/2004 11:33:20.000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target created:"), "01/10/2008 21:20:00.000 [UTC]");
+
+  // An invalid fallback or an invalid header time prints "not available".
+  r.idlist_modify_time = 0x8000000000000001ULL;
+  r.header.access_time = 5;
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "Target modified:"), "not available");
+  EXPECT_EQ(value_of(text, "Target accessed:"), "not available");
+  EXPECT_EQ(derive_record_values(r, o).target_modified, 0u);
+  EXPECT_EQ(derive_record_values(r, o).target_accessed, 5u);
+}
+
+TEST(TextReport, UserFormatsApplyToEveryDateTime) {
+  LnkRecord r = plain_record();
+  useropts o;
+  o.date_format = "yyyy-mmm-dd";
+  o.time_format = "hh:mm:ss";
+  EXPECT_EQ(value_of(render(r, o), "Target created:"), "2009-Jun-05 20:13:20 [UTC]");
+}
+
+TEST(TextReport, AttributesFlagsAndShowCommand) {
+  LnkRecord r = plain_record();
+  r.header.file_attributes = 0;
+  r.header.link_flags = 0;
+  r.header.show_command = 12;
+  useropts o;
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "Target attributes:"), "not specified");
+  EXPECT_EQ(value_of(text, "Target flags:"), "Default");
+  EXPECT_EQ(value_of(text, "Show cmd:"), "<absent>");
+  r.header.file_attributes = 0x23;
+  EXPECT_EQ(value_of(render(r, o), "Target attributes:"),
+            "FILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_HIDDEN; FILE_ATTRIBUTE_ARCHIVE");
+}
+
+TEST(TextReport, EmbeddedInfoListsOneInlineSeveralNumbered) {
+  LnkRecord r = plain_record();
+  r.idlist_extra_list = {"only one"};
+  r.vista_idlist_extra_list = {"a", "b", "c"};
+  useropts o;
+  std::string text = render(r, o);
+  EXPECT_NE(text.find(padded("Embedded ID List info:") + "only one\n"), std::string::npos);
+  EXPECT_NE(text.find(padded("VistaAndAboveIDList-info:") + "\n [1] a\n [2] b\n [3] c\n"),
+            std::string::npos);
+}
+
+TEST(TextReport, TrackerValuesShowTheBirthValueOnlyWhenItDiffers) {
+  LnkRecord r = plain_record();
+  r.machine_id = "wks01";
+  r.droid_volume_id = "v1";
+  r.birth_droid_volume_id = "v1";
+  r.droid_object_id = "o1";
+  r.birth_droid_object_id = "o2";
+  r.droid_mac = "00:0c:29:aa:bb:cc";
+  r.droid_time = kJune5;
+  r.birth_droid_time = filetime_of(1000000000);
+  useropts o;
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "NETBIOS name:"), "wks01");
+  EXPECT_EQ(value_of(text, "Volume ID:"), "v1");
+  EXPECT_EQ(value_of(text, "Object ID:"), "o1 [orig: o2]");
+  EXPECT_EQ(value_of(text, "MAC address:"), "00:0c:29:aa:bb:cc");
+  EXPECT_EQ(value_of(text, "Target ObjID time:"), "06/05/2009 20:13:20.000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target ObjID time [orig]:"), "09/09/2001 01:46:40.000 [UTC]");
+
+  r.birth_droid_time = kJune5;
+  r.droid_time = 0;
+  r.birth_droid_time = 7;  // not 0 and different, but not a valid time
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "Target ObjID time:"), "<absent>");
+  EXPECT_EQ(value_of(text, "Target ObjID time [orig]:"), "");
+}
+
+TEST(TextReport, JumpListRows) {
+  LnkRecord r = plain_record();
+  r.jumplist_kind = JumplistKind::with_destlist;
+  r.from_slack = true;
+  r.destlist_netbios = "host7";
+  useropts o;
+  o.app_id = "1b4dd67f29cb1962";
+  o.app_name = "Windows Explorer";
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "AppID:"), "1b4dd67f29cb1962 [Windows Explorer]");
+  EXPECT_NE(text.find("MRU/MFU/Stream# data:     not avail - parsed from slack space\n"),
+            std::string::npos);
+  EXPECT_EQ(value_of(text, "MRU/MFU index:"), "<absent>");
+  EXPECT_EQ(value_of(text, "stream #:"), "<absent>");
+  EXPECT_EQ(value_of(text, "MRU time:"), "<absent>");
+  EXPECT_EQ(value_of(text, "NETBIOS name:"), "host7");
+
+  r.from_slack = false;
+  r.mru_index = 99999;
+  r.stream_number = 12;
+  r.mru_time = kJune5;
+  text = render(r, o);
+  EXPECT_EQ(value_of(text, "MRU/MFU index:"), "not available for this record");
+  EXPECT_EQ(value_of(text, "stream #:"), "12");
+  EXPECT_EQ(value_of(text, "MRU time:"), "06/05/2009 20:13:20.000 [UTC]");
+  r.mru_index = 4;
+  EXPECT_EQ(value_of(render(r, o), "MRU/MFU index:"), "4");
+
+  LnkRecord plain = plain_record();
+  EXPECT_EQ(value_of(render(plain, o), "AppID:"), "<absent>");
+}
+
+TEST(TextReport, PropertyStoreWithUserAndHostLines) {
+  LnkRecord r = plain_record();
+  useropts o;
+  o.username = "examiner";
+  o.hostname = "lab-pc";
+  o.hostname_given = o.username_given = true;
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "username:"), "<absent>");
+  EXPECT_EQ(value_of(text, "hostname:"), "<absent>");
+
+  const std::string long_name(60, 'n');
+  r.property_store_names = {"System.Title", long_name};
+  r.property_store_values = {"hello", "v2"};
+  text = render(r, o);
+  const std::string block =
+      "PropertyStoreDataBlk:    format guid/id [value] \n"
+      " [1] System.Title" + std::string(49 - 12, ' ') + " [hello]\n"
+      " [2] " + long_name + " [v2]\n" +
+      padded("username:") + "examiner\n" + padded("hostname:") + "lab-pc\n";
+  EXPECT_NE(text.find(block), std::string::npos) << text;
+
+  // Names without matching values are not shown at all.
+  r.property_store_values.pop_back();
+  text = render(r, o);
+  EXPECT_EQ(text.find("PropertyStoreDataBlk:"), std::string::npos);
+  EXPECT_EQ(value_of(text, "hostname:"), "<absent>");
+}
+
+TEST(TextReport, RecordEndsWithOneEmptyLine) {
+  LnkRecord r = plain_record();
+  useropts o;
+  o.idltimes = true;  // no segments: the breakout adds nothing
+  std::string text = render(r, o);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  EXPECT_NE(text.substr(text.size() - 3), "\n\n\n");
+}
+
+TEST(TextReport, DerivedTargetNameOrder) {
+  LnkRecord r;
+  useropts o;
+  EXPECT_EQ(derive_record_values(r, o).target_name, "");
+  r.icon_location = "icon";
+  EXPECT_EQ(derive_record_values(r, o).target_name, "icon");
+  r.relative_path = "rel";
+  EXPECT_EQ(derive_record_values(r, o).target_name, "rel");
+  r.env_target = "env";
+  EXPECT_EQ(derive_record_values(r, o).target_name, "env");
+  r.vista_idlist_path = "vista";
+  EXPECT_EQ(derive_record_values(r, o).target_name, "vista");
+  r.idlist_path = "idl";
+  EXPECT_EQ(derive_record_values(r, o).target_name, "idl");
+  EXPECT_EQ(derive_record_values(r, o).app_id_text, "");
+}
+
+// Header values of a real shortcut, cross-checked with lnkinfo.
+TEST(TextReport, RealHeaderTimesAndSize) {
+  std::ifstream in(ROOK_SOURCE_DIR "/../shared/corpus/lnk/plaso/NeroInfoTool.lnk",
+                   std::ios::binary);
+  if (!in) GTEST_SKIP() << "corpus not available";
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ByteReader reader(bytes);
+  LnkRecord r;
+  r.header.file_attributes = reader.u32(24);
+  r.header.creation_time = reader.u64(28);
+  r.header.access_time = reader.u64(36);
+  r.header.write_time = reader.u64(44);
+  r.header.file_size = reader.u32(52);
+  ASSERT_FALSE(reader.failed());
+  useropts o;
+  o.time_format = "hh:mm:ss.xxxxxxxxx";
+  std::string text = render(r, o);
+  EXPECT_EQ(value_of(text, "Target file size:"), "0x0046ba18 [4635160 bytes]");
+  EXPECT_EQ(value_of(text, "Target created:"), "06/05/2009 20:13:20.000000000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target modified:"), "06/05/2009 20:13:20.000000000 [UTC]");
+  EXPECT_EQ(value_of(text, "Target accessed:"), "01/29/2010 21:30:11.332156900 [UTC]");
+  EXPECT_EQ(value_of(text, "Target attributes:"), "FILE_ATTRIBUTE_ARCHIVE");
+}
+
+TEST(SourceAlias, ExactPairsThenPathPrefixes) {
+  useropts o;
+  EXPECT_EQ(map_source_alias(o, "E:\\Case\\A.lnk"), "E:\\Case\\A.lnk");
+  o.alias_pairs["e:\\case\\a.lnk"] = "C:\\Users\\bob\\A.lnk";
+  o.path_aliases["e:\\case"] = "C:\\Users\\bob";
+  EXPECT_EQ(map_source_alias(o, "E:\\Case\\A.lnk"), "C:\\Users\\bob\\A.lnk");
+  EXPECT_EQ(map_source_alias(o, "E:\\Case\\Sub\\B.lnk"), "C:\\Users\\bob\\Sub\\B.lnk");
+  EXPECT_EQ(map_source_alias(o, "E:\\Case"), "E:\\Case");  // key must be shorter
+  EXPECT_EQ(map_source_alias(o, "F:\\other.lnk"), "F:\\other.lnk");
+
+  LnkRecord r = plain_record();
+  o.source_path = "E:\\Case\\Sub\\B.lnk";
+  EXPECT_EQ(value_of(render(r, o), "source path/filename:"), "C:\\Users\\bob\\Sub\\B.lnk");
+}
+
+}  // namespace
+}  // namespace lnk
