@@ -222,9 +222,10 @@ bool add_aliases(cmd_params& o, const std::string& value, bool path_aliases) {
     std::string alias = to_lower_ascii(expand_path(pieces[i], true));
     std::string true_path = expand_path(pieces[i + 1], true);
     if (path_aliases) {
+      // A quoted path ending in "\" reaches us with the quote still on it.
+      true_path = remove_all(true_path, '"');
       if (!alias.empty() && alias.back() == '\\') alias.pop_back();
       if (!true_path.empty() && true_path.back() == '\\') true_path.pop_back();
-      true_path = remove_all(true_path, '"');
       o.path_aliases[alias] = true_path;
     } else {
       o.alias_pairs[alias] = true_path;

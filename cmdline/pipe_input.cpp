@@ -79,10 +79,25 @@ bool LineReader::read_line(std::string& line) {
   return true;
 }
 
+bool LineReader::read_piece(std::string& piece) {
+  // Each pass either hands out a piece or reads a new line; read_line fails
+  // at the end of input.
+  for (;;) {
+    if (line_pos_ < line_.size()) {
+      size_t end = line_.find_first_of("\r\n", line_pos_);
+      if (end == std::string::npos) end = line_.size();
+      piece = line_.substr(line_pos_, end - line_pos_);
+      line_pos_ = end + 1;
+      return true;
+    }
+    if (!read_line(line_)) return false;
+    line_pos_ = 0;
+  }
+}
+
 bool next_pipe_name(LineReader& reader, const cmd_params& options, std::string& name) {
   std::string line;
-  while (reader.read_line(line)) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  while (reader.read_piece(line)) {
     if (line.empty()) continue;
     if (!filter_accepts(line, options.filters)) continue;
     name = expand_path(line, true);

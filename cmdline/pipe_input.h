@@ -17,11 +17,16 @@ class LineReader {
   explicit LineReader(std::FILE* stream);
   // The raw line, line end included; false at end of input or on error.
   bool read_line(std::string& line);
+  // The next piece of text between line ends; a CR alone, LF alone or any
+  // mix of them ends a piece, so empty pieces come back too.
+  bool read_piece(std::string& piece);
 
  private:
   std::FILE* stream_;
   bool ready_;
   char buffer_[kLineBufferSize];
+  std::string line_;
+  size_t line_pos_ = 0;
 };
 
 // The next accepted name: line ends stripped, blank lines and names the
