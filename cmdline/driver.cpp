@@ -1,7 +1,361 @@
 #include "cmdline/driver.h"
 
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iostream>
+
+#include "carve/process_file.h"
+#include "carve/status_line.h"
+#include "cmdline/options.h"
+#include "cmdline/pipe_input.h"
+#include "cmdline/run_header.h"
+#include "cmdline/usage.h"
+#include "cmdline/useropts.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
 namespace lnk {
 
-int run_rook(std::vector<std::string>) { return -1; }
+namespace {
+
+constexpr const char* kShortcutFileType = "Shortcut LNK (file)";
+constexpr int kStatusLineWidth = 60;
+constexpr size_t kStatusNameChars = 30;
+
+// How a mode ended: with finish set the run goes through the end-of-run
+// steps; otherwise it leaves at once.
+struct Ending {
+  int status;
+  bool finish;
+};
+constexpr Ending finish_with(int status) { return {status, true}; }
+constexpr Ending abort_run() { return {-1, false}; }
+
+// Device, image and VMware access is not part of this build: every open of
+// such a source fails, and each mode reports that as its own failure.
+struct SourceAccess {
+  static constexpr const char* kNoVolumeAccess = "NTFS volume access is not available in this build";
+  static constexpr const char* kNoVmdkAccess = "VMware disk access is not available in this build";
+
+  static bool open_raw(const std::string&) { return false; }
+  static bool open_ntfs(const std::string&, uint64_t) { return false; }
+  static bool open_raw_vmdk(const std::vector<std::string>&) { return false; }
+  static bool open_ntfs_vmdk(const std::vector<std::string>&, uint64_t) { return false; }
+  // Part of the image finder's answer: whether an NTFS boot sector was seen.
+  static bool find_image_volume(const std::string&, uint64_t&, bool& ntfs_seen, std::string& error) {
+    ntfs_seen = false;
+    error = kNoVolumeAccess;
+    return false;
+  }
+  static bool check_vmdk_set(const std::vector<std::string>&, std::string& error,
+                             std::vector<std::string>& suggested) {
+    suggested.clear();
+    error = kNoVmdkAccess;
+    return false;
+  }
+};
+
+struct Run {
+  useropts options;
+  ArgList args;
+  bool administrator = false;
+  std::ofstream results_file;
+  std::ostream* out = &std::cout;
+  double start_seconds = 0;
+};
+
+bool is_help_request(const ArgList& args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string a = to_lower_ascii(args[i]);
+    if (a == "-h" || a == "-help" || a == "/?" || a == "--help") return true;
+  }
+  return false;
+}
+
+bool read_source_status(useropts& o) {
+  platform::FileStatus status;
+  if (!platform::file_status(o.source_path, status)) return false;
+  o.source_file_size = status.size;
+  o.source_created = status.created;
+  o.source_modified = status.modified;
+  o.source_accessed = status.accessed;
+  return true;
+}
+
+void default_to_ntfs_scan(useropts& o) {
+  if (o.ntfs_scan) return;
+  o.ntfs_scan = true;
+  std::fputs("defaulting to -ntfs_scan option\n", stderr);
+}
+
+Ending run_shadow_copy(Run& run, const std::string& index) {
+  useropts& o = run.options;
+  if (!run.administrator) {
+    std::fputs("need to have admin privs for this option, aborting\n", stderr);
+    return abort_run();
+  }
+  o.volume_name = std::string(kShadowCopyPrefix) + index;
+  if (!o.rawscan) {
+    default_to_ntfs_scan(o);
+    if (!SourceAccess::open_ntfs(o.volume_name, 0))
+      std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n", o.volume_name.c_str());
+    return finish_with(0);
+  }
+  if (!SourceAccess::open_raw(o.volume_name)) {
+    std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+    return abort_run();
+  }
+  std::fprintf(stderr, "partition: %s [using large file scan]\n", o.volume_name.c_str());
+  return finish_with(0);
+}
+
+Ending run_partition(Run& run, const std::string& drive) {
+  useropts& o = run.options;
+  o.volume_name = drive;
+  if (o.deepscan) {
+    std::fputs("can't use option [-deepscan] with partitions\n", stderr);
+    return abort_run();
+  }
+  if (!run.administrator) {
+    std::fputs("need to have admin privs for this option, aborting\n", stderr);
+    return abort_run();
+  }
+  if (o.rawscan) {
+    if (!SourceAccess::open_raw(o.volume_name)) {
+      std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+      return abort_run();
+    }
+    std::fprintf(stderr, "partition: %s [using large file scan]\n", o.volume_name.c_str());
+    return finish_with(0);
+  }
+  default_to_ntfs_scan(o);
+  if (!SourceAccess::open_ntfs(o.volume_name, 0)) {
+    std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+    return abort_run();
+  }
+  return finish_with(0);
+}
+
+std::vector<std::string> split_vmdk_list(const std::string& value) {
+  char separator = 0;
+  for (char c : {'|', ',', ';'}) {
+    if (value.find(c) != std::string::npos) {
+      separator = c;
+      break;
+    }
+  }
+  std::vector<std::string> names;
+  auto add_trimmed = [&names](const std::string& piece) {
+    const char* blanks = " \t\r\n";
+    size_t first = piece.find_first_not_of(blanks);
+    if (first == std::string::npos) return;
+    names.push_back(piece.substr(first, piece.find_last_not_of(blanks) - first + 1));
+  };
+  if (separator == 0) {
+    add_trimmed(value);
+    return names;
+  }
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t at = value.find(separator, start);
+    if (at == std::string::npos) at = value.size();
+    add_trimmed(value.substr(start, at - start));
+    start = at + 1;
+  }
+  return names;
+}
+
+std::string join_with(const std::vector<std::string>& names, const char* separator) {
+  std::string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i) text += separator;
+    text += names[i];
+  }
+  return text;
+}
+
+Ending run_vmdk(Run& run) {
+  useropts& o = run.options;
+  if (o.deepscan) {
+    std::fputs("can't use option [-deepscan] with VMWare disks\n", stdout);
+    std::fflush(stdout);
+    return abort_run();
+  }
+  std::string error;
+  std::vector<std::string> suggested;
+  if (!SourceAccess::check_vmdk_set(o.vmdk_paths, error, suggested)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    if (!suggested.empty())
+      std::fprintf(stderr, "suggested array: -vmdk \"%s\"\n", join_with(suggested, " | ").c_str());
+    return abort_run();
+  }
+  if (!o.rawscan) {
+    default_to_ntfs_scan(o);
+    if (!SourceAccess::open_ntfs_vmdk(o.vmdk_paths, o.volume_offset)) {
+      std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+      return abort_run();
+    }
+    return finish_with(0);
+  }
+  if (!SourceAccess::open_raw_vmdk(o.vmdk_paths)) {
+    std::fputs("problem reading vmdk[s], aborting\n", stderr);
+    return abort_run();
+  }
+  o.volume_name = join_with(o.vmdk_paths, "; ");
+  *run.out << "file: " << o.volume_name << "[using large file scan]\n";
+  return finish_with(0);
+}
+
+// The status line shows at most kStatusNameChars characters of the name and
+// no "%", which the status line would read as a format directive.
+std::string status_name(const std::string& file_name) {
+  std::string shown;
+  size_t characters = 0;
+  for (size_t i = 0; i < file_name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(file_name[i]);
+    if (c == '%') continue;
+    const bool starts_character = (c & 0xC0) != 0x80;
+    if (starts_character && characters++ == kStatusNameChars) break;
+    shown += file_name[i];
+  }
+  return shown;
+}
+
+void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
+  useropts& o = run.options;
+  std::string directory, file_name;
+  if (!split_path(name, directory, file_name)) {
+    std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
+    return;
+  }
+  o.source_path = name;
+  if (!read_source_status(o)) {
+    std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
+    return;
+  }
+  o.source_type = kShortcutFileType;
+  if (first_file) {
+    first_file = false;
+    if (!o.csv && !o.csvl2t && !o.bodyfile && o.rawscan)
+      *run.out << "file: " << name << " [using large file scan]\n" << "lnk offset, ";
+  }
+  if (o.progress) {
+    diag_write(o, name);
+    status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
+  }
+  if (o.rawscan) {
+    if (!SourceAccess::open_raw(name)) std::fprintf(stderr, "problem reading %s, aborting\n", name.c_str());
+    return;
+  }
+  process_shortcut_file(*run.out, name, o);
+}
+
+Ending run_pipe(Run& run) {
+  LineReader reader(stdin);
+  std::string name;
+  bool first_file = true;
+  while (next_pipe_name(reader, run.options, name)) {
+    try {
+      examine_piped_file(run, name, first_file);
+    } catch (...) {
+      std::fprintf(stderr, "exception caught on file %s\n", run.options.source_path.c_str());
+    }
+  }
+  if (run.options.progress) status_line(kStatusLineWidth, " ");
+  return finish_with(0);
+}
+
+Ending run_single_input(Run& run) {
+  useropts& o = run.options;
+  o.source_path = expand_path(run.args[1], true);
+  if (!read_source_status(o)) {
+    std::fprintf(stderr, "can't read specified file: %s, aborting\n", o.source_path.c_str());
+    return finish_with(0);
+  }
+  o.source_type = kShortcutFileType;
+  if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", o.source_path.c_str());
+  try {
+    if (o.rawscan) {
+      if (!SourceAccess::open_raw(o.source_path))
+        std::fprintf(stderr, "problem reading %s, aborting\n", o.source_path.c_str());
+    } else if (o.ntfs_scan) {
+      std::string error;
+      bool ntfs_seen = false;
+      if (!SourceAccess::find_image_volume(o.source_path, o.volume_offset, ntfs_seen, error) &&
+          !(o.volume_offset == 0 && ntfs_seen)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return abort_run();
+      }
+      if (!SourceAccess::open_ntfs(o.source_path, o.volume_offset)) {
+        std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+        return abort_run();
+      }
+    } else {
+      process_shortcut_file(*run.out, o.source_path, o);
+    }
+    *run.out << "\n";
+    run.out->flush();
+  } catch (...) {
+    std::fprintf(stderr, "exception caught on file %s\n", o.source_path.c_str());
+  }
+  return finish_with(0);
+}
+
+Ending dispatch(Run& run) {
+  useropts& o = run.options;
+  std::string value;
+  if (take_value("-vss", value, run.args)) return run_shadow_copy(run, value);
+  if (take_value("-partition", value, run.args)) return run_partition(run, value);
+  if (take_value("-vmdk", value, run.args)) {
+    o.vmdk_paths = split_vmdk_list(value);
+    while (take_value("-vmdk", value, run.args)) o.vmdk_paths.push_back(value);
+    if (!o.vmdk_paths.empty()) return run_vmdk(run);
+  }
+  if (o.pipe) return run_pipe(run);
+  if (run.args.size() >= 2) return run_single_input(run);
+  print_usage(run.args.empty() ? std::string() : run.args[0]);
+  return finish_with(-1);
+}
+
+int end_run(const Run& run, int status) {
+  if (run.options.profile)
+    std::fprintf(stderr, "%f secs \n", platform::monotonic_seconds() - run.start_seconds);
+  if (!run.options.event_name.empty()) platform::signal_named_event(run.options.event_name);
+  return status;
+}
+
+}  // namespace
+
+int run_rook(std::vector<std::string> args) {
+  Run run;
+  run.args = std::move(args);
+  run.options.command_line_text = join_arguments(run.args, '"');
+
+  if (run.args.size() <= 1 || is_help_request(run.args)) {
+    print_usage(run.args.empty() ? std::string() : run.args[0]);
+    return 0;
+  }
+  const std::string header = build_run_header(run.args, kRookVersion);
+
+  run.administrator = platform::is_administrator();
+  if (!run.administrator) std::fputs("... running w/o admin privileges ...\n", stderr);
+  platform::disable_file_system_redirection();
+
+  if (!parse_useropts(run.options, run.args, kRookVersion)) return -1;
+  if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
+
+  if (run.options.output_path_given) {
+    run.results_file.open(run.options.output_path, std::ios::out | std::ios::trunc);
+    run.out = &run.results_file;
+  }
+  *run.out << header << "\n";
+  run.out->flush();
+
+  const Ending ending = dispatch(run);
+  run.out->flush();
+  if (!ending.finish) return ending.status;
+  return end_run(run, ending.status);
+}
 
 }  // namespace lnk

@@ -3,8 +3,19 @@
 
 #include "cmdline/driver.h"
 
+#ifdef _WIN32
+#include "platform/platform.h"
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  args.reserve(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) args.push_back(lnk::platform::wide_to_utf8(argv[i]));
+  return lnk::run_rook(std::move(args));
+}
+#else
 int main(int argc, char** argv) {
   // POSIX hands the arguments over as bytes already in UTF-8.
   std::vector<std::string> args(argv, argv + argc);
   return lnk::run_rook(std::move(args));
 }
+#endif

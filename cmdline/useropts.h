@@ -15,6 +15,15 @@ struct filter_entry {
   std::string pattern;  // lower-cased
   bool leading_wildcard = false;
   bool trailing_wildcard = false;
+  // pattern is the piece as typed; name_pattern is the part before ":" with
+  // its stars removed, the two flags above saying where they were.
+  std::string name_pattern;
+  std::string colon_part;
+  bool match_all = false;
+  bool has_colon_part = false;
+  bool colon_part_is_star = false;
+  bool colon_leading_wildcard = false;
+  bool colon_trailing_wildcard = false;
 };
 
 // Options shared by every run: output layout and command-line conventions.

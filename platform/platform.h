@@ -50,4 +50,13 @@ bool local_time_converts(uint64_t unix_seconds);
 // Native path separator for files rook writes.
 char path_separator();
 
+// Windows: turns WOW64 file-system redirection off for the rest of the run
+// when the system offers it. POSIX: nothing to do.
+void disable_file_system_redirection();
+
+#ifdef _WIN32
+// The process receives its arguments as UTF-16.
+std::string wide_to_utf8(const wchar_t* text);
+#endif
+
 }  // namespace lnk::platform

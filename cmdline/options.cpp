@@ -1,0 +1,427 @@
+#include "cmdline/options.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+
+#include "cmdline/pipe_input.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace lnk {
+
+namespace {
+
+constexpr size_t kExpansionLimit = 513;
+constexpr size_t kDiagMessageLimit = 255;
+
+std::string trim_blanks(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+std::string remove_all(std::string text, char c) {
+  std::string out;
+  for (char ch : text)
+    if (ch != c) out += ch;
+  return out;
+}
+
+bool read_digits(const std::string& digits, unsigned base, uint64_t& value) {
+  if (digits.empty()) return false;
+  uint64_t result = 0;
+  for (char c : digits) {
+    unsigned d;
+    if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
+    else return false;
+    if (d >= base) return false;
+    if (result > (UINT64_MAX - d) / base) return false;
+    result = result * base + d;
+  }
+  value = result;
+  return true;
+}
+
+template <typename T>
+void take_number(const char* name, T& target, ArgList& args) {
+  std::string text;
+  uint64_t value = 0;
+  if (take_value(name, text, args) && parse_number(text, value)) target = static_cast<T>(value);
+}
+
+// Each layout option picks one kind and drops the others.
+void choose_kind(cmd_params& o, bool cmd_params::*kind) {
+  o.xml = o.csv = o.csvl2t = o.csvgen = o.bodyfile = o.multiline = false;
+  o.*kind = true;
+}
+
+void parse_layout_options(cmd_params& o, ArgList& args) {
+  if (take_flag("-csv", args)) {
+    choose_kind(o, &cmd_params::csv);
+    set_separator(o, ",");
+    o.split_date_time = !o.pair_datetime;
+  }
+  if (take_flag("-csvgen", args)) {
+    choose_kind(o, &cmd_params::csvgen);
+    set_separator(o, ",");
+    o.split_date_time = true;
+  }
+  if (take_flag("-csvl2t", args)) {
+    choose_kind(o, &cmd_params::csvl2t);
+    set_separator(o, ",");
+  }
+  if (take_flag("-bodyfile", args)) {
+    choose_kind(o, &cmd_params::bodyfile);
+    set_separator(o, "|");
+  }
+  if (take_flag("-xml", args)) {
+    choose_kind(o, &cmd_params::xml);
+    set_separator(o, "");
+  }
+  if (take_flag("-multiline", args)) {
+    choose_kind(o, &cmd_params::multiline);
+    o.field_separator.clear();
+    o.separator_char = o.separator_substitute = 0;
+  }
+}
+
+bool open_output_once(cmd_params& o, ArgList& args) {
+  std::string path;
+  if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
+  o.output_path = expand_path(path, false);
+  o.output_path_given = true;
+  std::ofstream probe(o.output_path, std::ios::out | std::ios::trunc);
+  if (!probe.good()) {
+    std::fprintf(stderr, "prob opening file %s for output, aborting\n", o.output_path.c_str());
+    return false;
+  }
+  return true;
+}
+
+void parse_date_time_formats(cmd_params& o, ArgList& args) {
+  std::string value;
+  if (take_value("-dateformat", value, args)) {
+    if (value.size() == 8 || value.size() == 10)
+      o.date_format = to_lower_ascii(value);
+    else
+      std::fprintf(stderr, "invalid %s, using default format\n", value.c_str());
+  }
+  if (take_value("-timeformat", value, args)) {
+    bool length_ok = value.size() == 8 || (value.size() >= 12 && value.size() <= 18);
+    if (length_ok && value.find(':') != std::string::npos)
+      o.time_format = to_lower_ascii(value);
+    else
+      std::fprintf(stderr, "invalid %s, using default format\n", value.c_str());
+  }
+}
+
+void open_diag_log(cmd_params& o, ArgList& args) {
+  std::string path;
+  if (!take_value("-diags", path, args)) return;
+  auto stream = std::make_shared<std::ofstream>(path, std::ios::out | std::ios::trunc);
+  if (!stream->good()) {
+    o.diag_log_path.clear();
+    o.diag_log.reset();
+    return;
+  }
+  o.diag_log = stream;
+  o.diag_log_path = path;
+  o.diag_log_active = true;
+  diag_write(o, o.command_line_text);
+}
+
+}  // namespace
+
+bool take_flag(const std::string& name, ArgList& args) {
+  const std::string wanted = to_lower_ascii(name);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (to_lower_ascii(args[i]) != wanted) continue;
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  }
+  return false;
+}
+
+bool take_value(const std::string& name, std::string& value, ArgList& args) {
+  const std::string wanted = to_lower_ascii(name);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (to_lower_ascii(args[i]) != wanted) continue;
+    if (i + 1 >= args.size()) return false;
+    value = args[i + 1];
+    auto at = args.begin() + static_cast<std::ptrdiff_t>(i);
+    args.erase(at, at + 2);
+    return true;
+  }
+  return false;
+}
+
+bool has_argument(const std::string& name, const ArgList& args) {
+  const std::string wanted = to_lower_ascii(name);
+  for (size_t i = 1; i < args.size(); ++i)
+    if (to_lower_ascii(args[i]) == wanted) return true;
+  return false;
+}
+
+std::string join_arguments(const ArgList& args, char quote_char) {
+  std::string text;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i) text += ' ';
+    if (args[i].find(' ') != std::string::npos)
+      text += quote_char + args[i] + quote_char;
+    else
+      text += args[i];
+  }
+  return text;
+}
+
+std::string program_base_name_of(const std::string& program_path) {
+  std::string name = program_path;
+  size_t slash = name.find_last_of('\\');
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+void set_separator(cmd_params& o, const std::string& text) {
+  o.field_separator = text;
+  const std::string lower = to_lower_ascii(text);
+  if (lower.find('|') != std::string::npos) {
+    o.separator_char = '|';
+    o.separator_substitute = ';';
+  } else if (lower.find(',') != std::string::npos) {
+    o.separator_char = ',';
+    o.separator_substitute = ' ';
+  } else if (lower == "tab" || lower == "\\t") {
+    o.separator_char = o.separator_substitute = 0;
+    o.field_separator = "\t";
+  } else {
+    o.separator_char = o.separator_substitute = 0;
+  }
+}
+
+bool add_aliases(cmd_params& o, const std::string& value, bool path_aliases) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t bar = value.find('|', start);
+    if (bar == std::string::npos) bar = value.size();
+    std::string piece = trim_blanks(value.substr(start, bar - start));
+    if (!piece.empty()) pieces.push_back(piece);
+    start = bar + 1;
+  }
+  if (pieces.size() % 2 != 0) {
+    std::fprintf(stderr, "%s, aborting\n", "imbalanced alias to true pathfiles");
+    return false;
+  }
+  for (size_t i = 0; i < pieces.size(); i += 2) {
+    std::string alias = to_lower_ascii(expand_path(pieces[i], true));
+    std::string true_path = expand_path(pieces[i + 1], true);
+    if (path_aliases) {
+      // A quoted path ending in "\" reaches us with the quote still on it.
+      true_path = remove_all(true_path, '"');
+      if (!alias.empty() && alias.back() == '\\') alias.pop_back();
+      if (!true_path.empty() && true_path.back() == '\\') true_path.pop_back();
+      o.path_aliases[alias] = true_path;
+    } else {
+      o.alias_pairs[alias] = true_path;
+    }
+  }
+  return true;
+}
+
+std::string map_alias_path(const cmd_params& o, const std::string& path) {
+  if (o.alias_pairs.empty() && o.path_aliases.empty()) return path;
+  const std::string lower = to_lower_ascii(path);
+  auto exact = o.alias_pairs.find(lower);
+  if (exact != o.alias_pairs.end()) return exact->second;
+  for (const auto& [key, true_path] : o.path_aliases) {
+    if (key.empty() || key.size() >= lower.size()) continue;
+    size_t at = lower.find(key);
+    if (at == std::string::npos) continue;
+    return true_path + path.substr(at + key.size());
+  }
+  return path;
+}
+
+std::string expand_path(const std::string& path, bool vss_form) {
+  std::string text = path;
+  size_t pos = 0;
+  // Each pass moves pos forward or stops; the length cap bounds growth from
+  // values that themselves hold "%".
+  while (text.size() < kExpansionLimit) {
+    size_t open = text.find('%', pos);
+    if (open == std::string::npos) break;
+    size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    std::string name = text.substr(open + 1, close - open - 1);
+    std::string value;
+    if (!name.empty() && platform::get_environment(name, value)) {
+      text.replace(open, close - open + 1, value);
+      pos = open + value.size();
+    } else if (vss_form && to_lower_ascii(name) == "vss") {
+      text.replace(open, close - open + 1, kShadowCopyPrefix);
+      pos = open + std::char_traits<char>::length(kShadowCopyPrefix);
+    } else {
+      pos = close + 1;
+    }
+  }
+  return text;
+}
+
+bool parse_number(const std::string& text, uint64_t& value) {
+  const std::string t = to_lower_ascii(trim_blanks(text));
+  size_t x = t.find('x');
+  if (x != std::string::npos) return read_digits(t.substr(x + 1), 16, value);
+  size_t o = t.find('o');
+  if (o != std::string::npos) return read_digits(t.substr(o + 1), 8, value);
+  if (t.empty() || t[0] < '0' || t[0] > '9') return false;
+  return read_digits(t, 10, value);
+}
+
+bool create_directory_levels(const std::string& dir) {
+  const std::string path = remove_all(dir, '"');
+  if (path.empty()) return false;
+  // A device-namespace prefix is not a directory level of its own.
+  size_t first_level = 0;
+  if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\\\.\\", 0) == 0) first_level = 4;
+  const std::string separators = platform::path_separator() == '\\' ? "\\/" : "/";
+  size_t pos = first_level;
+  // Levels that already exist, or cannot be made because they are roots or
+  // drive names, are passed over; only the full path decides.
+  while (pos < path.size()) {
+    size_t next = path.find_first_of(separators, pos);
+    if (next == std::string::npos) break;
+    if (next > first_level) platform::make_directory(path.substr(0, next));
+    pos = next + 1;
+  }
+  return platform::make_directory(path);
+}
+
+void diag_write(cmd_params& o, const std::string& text) {
+  if (!o.diag_log_active || !o.diag_log) return;
+  *o.diag_log << "->" << text << "\n";
+  o.diag_log->flush();
+}
+
+void diag_printf(cmd_params& o, const char* format, ...) {
+  if (!o.diag_log_active || !o.diag_log) return;
+  char buffer[kDiagMessageLimit + 1];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(buffer, sizeof buffer, format, ap);
+  va_end(ap);
+  diag_write(o, buffer);
+}
+
+bool parse_cmd_params(cmd_params& o, ArgList& args) {
+  if (o.command_line_text.empty()) o.command_line_text = join_arguments(args, '"');
+  if (o.program_base_name.empty() && !args.empty())
+    o.program_base_name = program_base_name_of(args[0]);
+  if (args.empty()) return false;
+
+  if (take_flag("-pair_datetime", args)) o.pair_datetime = true;
+  open_diag_log(o, args);
+  parse_layout_options(o, args);
+
+  std::string value;
+  if (take_value("-alias", value, args) && !add_aliases(o, value, false)) return false;
+  if (take_value("-aliaspath", value, args) && !add_aliases(o, value, true)) return false;
+  if (take_flag("-gzip", args)) o.gzip = true;
+  if (take_flag("-zlib", args)) o.zlib = true;
+  take_number("-threads", o.thread_count, args);
+  if (take_value("-zlibex", value, args)) {
+    o.zlibex = true;
+    o.zlibex_text = value;
+  }
+  if (take_value("-sqlite", value, args)) {
+    std::fputs("This option is not offered in this build\n", stderr);
+    return false;
+  }
+  if (take_value("-signal", value, args)) o.event_name = value;
+  if (take_value("-hostname", value, args)) {
+    o.hostname = value;
+    o.hostname_given = true;
+  }
+  if (take_value("-username", value, args)) {
+    o.username = value;
+    o.username_given = true;
+  }
+  take_number("-cpuinst", o.cpu_instance, args);
+  take_number("-cpu", o.cpu_number, args);
+  if (take_value("-fragment_files", value, args)) {
+    uint64_t count = 0;
+    if (parse_number(value, count)) o.fragment_count = static_cast<uint32_t>(count);
+    o.separate_files = true;
+  }
+  if (take_flag("-separate_files", args)) o.separate_files = true;
+  if (!open_output_once(o, args)) return false;
+  if (take_flag("-profile", args)) o.profile = true;
+  if (take_flag("-pipe", args)) o.pipe = true;
+  if (take_value("-filter", value, args)) build_filter_list(o.filters, value);
+  if (take_flag("-base10", args)) o.sizes_in_hex = false;
+  if (take_flag("-base16", args)) o.sizes_in_hex = true;
+  if (take_value("-csv_separator", value, args)) set_separator(o, value);
+  if (take_flag("-no_whitespace", args)) {
+    o.split_date_time = true;
+    o.whitespace_allowed = false;
+    o.field_separator = remove_all(o.field_separator, ' ');
+  }
+  parse_date_time_formats(o, args);
+  if (take_flag("-verbose", args) || take_flag("-v", args)) o.verbose = true;
+  if (take_flag("-quiet", args)) o.progress = false;
+  return true;
+}
+
+bool parse_useropts(useropts& o, ArgList& args, const std::string& version_text) {
+  // A full reset: the command line is rebuilt below from what is left.
+  o = useropts{};
+
+  std::string dir;
+  if (take_value("-outdir", dir, args)) {
+    o.carve_dump_dir = dir;
+    if (!create_directory_levels(dir)) {
+      std::fprintf(stderr, "can't create directory at %s\n", dir.c_str());
+      o.carve_dump_dir.clear();
+    }
+  }
+
+  if (!parse_cmd_params(o, args)) return false;
+
+  if (!o.xml && !o.csv && !o.csvl2t && !o.csvgen && !o.bodyfile) {
+    o.multiline = true;
+    o.field_separator.clear();
+    o.separator_char = o.separator_substitute = 0;
+  }
+  o.artifact_name = "LNK";
+  o.version_text = version_text;
+  o.show_target_mft_entry = true;
+
+  std::string value;
+  if (take_value("-offset", value, args)) parse_number(value, o.volume_offset);
+  if (take_flag("-ntfs_scan", args)) {
+    o.ntfs_scan = true;
+    if (take_flag("-include_unalloc_clusters", args)) o.include_unalloc_clusters = true;
+    if (take_flag("-include_vss_clusters", args)) o.include_vss_clusters = true;
+    if (take_flag("-include_pagefile_clusters", args)) o.include_pagefile_clusters = true;
+  }
+  if (take_flag("-rawscan", args)) o.rawscan = true;
+  if (take_flag("-deepscan", args)) {
+    o.deepscan = true;
+    o.scan_step = 1;
+    if (o.rawscan || o.ntfs_scan) {
+      std::fputs("options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n", stderr);
+      std::fputs("\t[-rawscan and -ntfs_scan] are used for 'dd' images\n", stderr);
+      std::fputs("\t[-deepscan] is used for individual files\n", stderr);
+      return false;
+    }
+  }
+  if (take_flag("-idltimes", args)) o.idltimes = true;
+  return true;
+}
+
+}  // namespace lnk

@@ -1,0 +1,68 @@
+#include "cmdline/usage.h"
+
+#include <cstdio>
+
+namespace lnk {
+
+namespace {
+
+constexpr const char* kUsageLines[] = {
+    "Usage",
+    "",
+    "  rook <filename>",
+    "  rook <dd image> [-ntfs_scan [-offset <vol>] | -rawscan] [-outdir <dir>]",
+    "  rook -partition <drv letter> [-ntfs_scan | -rawscan] = mounted volume",
+    "  rook -vss <index> [-ntfs_scan | -rawscan]   = Volume Shadow",
+    "  rook -vmdk \"<file1> | <file2> | ...\" [-ntfs_scan | -rawscan] = VMWare image",
+    "  rook <jmplist file> -deepscan",
+    "  dir C:\\Users\\*.lnk /b /s | rook -pipe [-csv]",
+    "  dir \"C:\\Documents and Settings\\*.lnk\" /b /s | rook -pipe [-csv] ",
+    "",
+    "Basic options",
+    "  -csv                      = output is comma separated value format",
+    "  -csvl2t                   = log2timeline output",
+    "  -bodyfile                 = sleuthkit output",
+    "",
+    "Additional options",
+    "  -username <name>          = output will contain this username",
+    "  -hostname <name>          = output will contain this hostname",
+    "  -base10                   = use base10 for file size instead of hex",
+    "  -pipe                     = pipe files into app for processing",
+    "  -ntfs_scan                = scans volume or image using MFT [default]",
+    "  -rawscan                  = scans file, carving LNK metadata",
+    "  -deepscan                 = for JumpLists or packed LNK metadata",
+    "  -dateformat yyyy/mm/dd    = \"mm/dd/yyyy\" is the default",
+    "  -timeformat hh:mm:ss      = \"hh:mm:ss.xxx\" is the default",
+    "  -pair_datetime            = combine date/time into 1 field for csv",
+    "  -no_whitespace            = only available for csv option",
+    "  -csv_separator \"|\"        = use a pipe char for csv separator",
+    "  -filter <*partial*|*.ext> = filters stdin data from -pipe option",
+    "  -out <results file>       = output result to a specified file",
+    "",
+    " Experimental options",
+    "  -idltimes                 = add IDList embedded data [default|-csv]",
+    "  -include_unalloc_clusters = incl unalloc clusters [reqs -ntfs_scan]",
+    "  -include_vss_clusters     = incl vol shadow clusters [reqs -ntfs_scan]",
+    "",
+};
+
+}  // namespace
+
+std::string usage_text() {
+  std::string text(77, '-');
+  text += "\n\n";
+  text += "rook ";
+  text += kRookVersion;
+  text += "\n\n";
+  for (const char* line : kUsageLines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+void print_usage(const std::string&) {
+  std::fputs(usage_text().c_str(), stderr);
+}
+
+}  // namespace lnk
