@@ -140,6 +140,18 @@ TEST(PropertyStoreFragments, IntegerSetFromLibfwps) {
   EXPECT_EQ(names[0], "46588ae2-4cbc-4338-bbfc-139326986dce/0x04");
 }
 
+TEST(PropertyStoreFragments, SetAndBareRecordFromLibfwps) {
+  Bytes set = read_corpus("fragments/libfwps/set.1");
+  Bytes record = read_corpus("fragments/libfwps/record.1");
+  if (set.empty() || record.empty()) GTEST_SKIP() << "corpus absent";
+  auto from_set = in_order(parse(set));
+  auto from_record = in_order(parse(store({storage(kOddSet, {record})})));
+  ASSERT_EQ(from_set.size(), 1u);
+  ASSERT_EQ(from_record.size(), 1u);
+  EXPECT_EQ(from_set[0].text, from_record[0].text);
+  EXPECT_EQ(from_record[0].pid, 4u);
+}
+
 TEST(PropertyStoreFragments, StringVectorRecordFromLibfwps) {
   Bytes record = read_corpus("fragments/libfwps/record.2");
   if (record.empty()) GTEST_SKIP() << "corpus absent";
