@@ -1,9 +1,177 @@
 #include "lnk/extra_blocks.h"
 
-namespace lnk {
+#include <vector>
 
-// Block decoders arrive with the extra-data work; until then every block is
-// stepped over.
-bool decode_extra_block(LnkRecord&, ByteReader, uint32_t, useropts&) { return false; }
+#include "lnk/darwin_block.h"
+#include "lnk/names.h"
+#include "lnk/tracker_block.h"
+#include "platform/text.h"
+#include "shellitems/idlist.h"
+#include "shellitems/property_store.h"
+#include "shellitems/render_idlist.h"
+
+namespace lnk {
+namespace {
+
+constexpr uint64_t kBlockSignatureOffset = 4;
+constexpr uint64_t kBlockSignatureLowOffset = 4;
+constexpr uint64_t kBlockSignatureHighOffset = 6;
+constexpr uint64_t kBlockSizeHighByteOffset = 2;
+constexpr uint64_t kBlockDataOffset = 8;
+constexpr uint16_t kShellLinkBlockHigh = 0xA000;
+constexpr uint32_t kStorageVersion = 0x53505331;  // "1SPS"
+constexpr uint32_t kVistaIdListSignature = 0xA000000C;
+
+// EnvironmentVariable, IconEnvironment and Darwin blocks share this layout.
+constexpr uint64_t kTargetAnsiOffset = 8;
+constexpr uint64_t kTargetAnsiSize = 260;
+constexpr uint64_t kTargetUnicodeOffset = 268;
+constexpr uint64_t kTargetUnicodeSize = 520;
+constexpr uint64_t kTargetUnicodeHighByte = 269;
+
+constexpr uint64_t kSpecialFolderIdOffset = 8;
+constexpr uint64_t kCodePageOffset = 8;
+constexpr uint64_t kKnownFolderIdOffset = 8;
+constexpr uint64_t kBareFormatIdOffset = 8;
+constexpr uint64_t kShimLayerOffset = 8;
+constexpr uint64_t kShimLayerHighByte = 9;
+constexpr uint64_t kShimLayerMaxBytes = 1000;
+
+// Storages inside a PropertyStoreDataBlock are smaller than this.
+constexpr uint32_t kBlockStorageLimit = 16384;
+constexpr uint64_t kMaxBlockStorages = 1024;
+
+std::string environment_target(const ByteReader& block) {
+  std::string target = block.utf16z(kTargetUnicodeOffset, kTargetUnicodeSize);
+  if (target.empty()) target = block.ansiz(kTargetAnsiOffset, kTargetAnsiSize);
+  return target;
+}
+
+std::string icon_environment_target(const ByteReader& block) {
+  // A non-zero high byte in the first character means the Unicode field holds
+  // no UTF-16 text; Windows then relies on the ANSI field.
+  if (block.u8(kTargetUnicodeHighByte) != 0) return block.ansiz(kTargetAnsiOffset, kTargetAnsiSize);
+  return block.utf16z(kTargetUnicodeOffset, kTargetUnicodeSize);
+}
+
+std::string shim_layer(const ByteReader& block) {
+  if (block.u8(kShimLayerHighByte) != 0) return {};
+  return block.utf16z(kShimLayerOffset, kShimLayerMaxBytes);
+}
+
+// The storages the block walk accepts: each size non-zero, below the limit and
+// smaller than what is left.
+uint64_t block_storage_length(const ByteReader& storages) {
+  uint64_t pos = 0;
+  for (uint64_t n = 0; n < kMaxBlockStorages && storages.has(pos, 4); ++n) {
+    uint32_t size = storages.u32(pos);
+    if (size == 0 || size >= kBlockStorageLimit || size >= storages.size() - pos) break;
+    pos += size;
+  }
+  return pos;
+}
+
+void decode_property_store_block(LnkRecord& record, const ByteReader& block,
+                                 uint32_t block_position, const useropts& options) {
+  ByteReader storages = block.tail(kBlockDataOffset);
+  storages = storages.sub(0, block_storage_length(storages));
+  DecodeContext context;
+  context.position = record.lnk_offset + block_position + kBlockDataOffset;
+  PropertyMap properties;
+  parse_property_store(properties, storages, context, options);
+  list_properties(properties, record.property_store_names, record.property_store_values, options);
+}
+
+void decode_vista_idlist(LnkRecord& record, const ByteReader& block, uint32_t block_position,
+                         useropts& options) {
+  auto span = block.tail(kBlockDataOffset).span();
+  std::vector<uint8_t> bytes(span.begin(), span.end());
+  DecodeContext context;
+  context.position = record.lnk_offset + block_position + kBlockDataOffset;
+  std::vector<ShellItem> items;
+  if (!walk_idlist(items, bytes.data(), static_cast<uint32_t>(bytes.size()), context, options) ||
+      items.empty()) {
+    return;
+  }
+  std::string notes_text;
+  std::vector<std::string> notes;
+  uint64_t modified = 0, accessed = 0, created = 0;
+  render_idlist(record.vista_idlist_path, notes_text, notes, modified, accessed, created, options,
+                items);
+  if (!notes.empty()) {
+    record.vista_idlist_extra_info = notes_text;
+    record.vista_idlist_extra_list = notes;
+  }
+  record.vista_shell_items = std::move(items);
+}
+
+}  // namespace
+
+bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
+                        useropts& options) {
+  if (!block.has(0, kBlockDataOffset)) return false;
+  const uint16_t size = block.u16(0);
+  const uint16_t low = block.u16(kBlockSignatureLowOffset);
+  const bool shell_link_block = block.u16(kBlockSignatureHighOffset) == kShellLinkBlockHigh &&
+                                block.u8(kBlockSizeHighByteOffset) == 0;
+  if (block.size() < size) return false;
+  const ByteReader data = block.sub(0, size);
+  auto take = [&](BlockSlot slot) {
+    record.block_offsets[slot] = block_position;
+    return true;
+  };
+
+  if (shell_link_block) {
+    if (low == 1 && size == 788) {
+      record.env_target = environment_target(data);
+      return take(kBlockEnvironment);
+    }
+    if (low == 2 && size == 204) return take(kBlockConsole);
+    if (low == 3 && size == 96) {
+      decode_tracker_block(record, data);
+      return take(kBlockTracker);
+    }
+    if (low == 4 && size == 12) {
+      record.code_page = data.u32(kCodePageOffset);
+      return take(kBlockConsoleFe);
+    }
+    if (low == 5 && size >= 16) {
+      record.special_folder_id = data.u32(kSpecialFolderIdOffset);
+      record.special_folder_name = csidl_text(static_cast<int32_t>(record.special_folder_id));
+      return take(kBlockSpecialFolder);
+    }
+    if (low == 6 && size == 788) {
+      decode_darwin_block(record, data);
+      return take(kBlockDarwin);
+    }
+    if (low == 7 && size == 788) {
+      record.icon_env_target = icon_environment_target(data);
+      return take(kBlockIconEnvironment);
+    }
+    if (low == 8 && size >= 136) {
+      record.shim_layer = shim_layer(data);
+      return take(kBlockShim);
+    }
+    if (low == 9 && size >= 46) {
+      decode_property_store_block(record, data, block_position, options);
+      return take(kBlockPropertyStore);
+    }
+  }
+  if (size >= 24 && block.u32(kBlockSignatureOffset) == kStorageVersion) {
+    record.storage_format_name = guid_text(data.guid(kBareFormatIdOffset));
+    return take(kBlockBarePropertyStorage);
+  }
+  if (shell_link_block && low == 11 && size >= 28) {
+    record.known_folder_id = guid_text(data.guid(kKnownFolderIdOffset));
+    return take(kBlockKnownFolder);
+  }
+  const uint32_t full_size = block.u32(0);
+  if (full_size >= 8 && full_size <= block.size() &&
+      block.u32(kBlockSignatureOffset) == kVistaIdListSignature) {
+    decode_vista_idlist(record, block.sub(0, full_size), block_position, options);
+    return take(kBlockVistaIdList);
+  }
+  return false;
+}
 
 }  // namespace lnk

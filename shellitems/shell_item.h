@@ -27,6 +27,9 @@ struct Property {
   std::vector<uint8_t> bytes;
   std::vector<std::string> vector_texts;  // VT_VECTOR elements rendered as text
   std::vector<std::vector<ShellItem>> idlists;  // IDLists found inside the value
+  uint8_t name_role = 0;     // PropertyNameRole of the table row: names an unnamed item
+  bool in_table = false;     // the property-name table knows (fmtid, pid)
+  bool is_vector = false;    // VT_VECTOR: values are in vector_texts (bytes for VT_UI1)
 };
 
 // Ordered by an internal key that keeps decode order.

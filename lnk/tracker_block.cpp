@@ -1,0 +1,56 @@
+#include "lnk/tracker_block.h"
+
+#include "platform/text.h"
+
+namespace lnk {
+namespace {
+
+constexpr uint64_t kMachineIdOffset = 16;
+constexpr uint64_t kMachineIdSize = 16;
+constexpr uint64_t kDroidVolumeOffset = 32;
+constexpr uint64_t kDroidObjectOffset = 48;
+constexpr uint64_t kBirthDroidVolumeOffset = 64;
+constexpr uint64_t kBirthDroidObjectOffset = 80;
+
+// 100 ns ticks from the Gregorian reform (1582-10-15) to 1601-01-01.
+constexpr uint64_t kUuidEpochToFiletime = 5748192000000000ULL;
+constexpr size_t kUuidNodeOffset = 10;
+
+std::string guid_or_empty(const Guid& g) { return guid_is_zero(g) ? std::string() : guid_text(g); }
+
+}  // namespace
+
+uint64_t uuid_filetime(const Guid& uuid) {
+  uint64_t stamp = 0;
+  for (int i = 7; i >= 0; --i) stamp = (stamp << 8) | uuid[static_cast<size_t>(i)];
+  if ((stamp >> 60) != 1) return 0;
+  stamp &= (uint64_t{1} << 60) - 1;
+  return stamp < kUuidEpochToFiletime ? 0 : stamp - kUuidEpochToFiletime;
+}
+
+std::string uuid_node_text(const Guid& uuid) {
+  std::string text;
+  for (size_t i = kUuidNodeOffset; i < uuid.size(); ++i) {
+    if (!text.empty()) text += ':';
+    text += hex_lower(uuid[i], 2);
+  }
+  return text;
+}
+
+void decode_tracker_block(LnkRecord& record, const ByteReader& block) {
+  // The Length and Version fields are not trusted: writers vary.
+  record.machine_id = block.ansiz(kMachineIdOffset, kMachineIdSize);
+  Guid droid_object = block.guid(kDroidObjectOffset);
+  Guid birth_object = block.guid(kBirthDroidObjectOffset);
+  record.droid_mac = guid_is_zero(droid_object) ? std::string() : uuid_node_text(droid_object);
+  record.birth_droid_mac = guid_is_zero(birth_object) ? std::string() : uuid_node_text(birth_object);
+  record.droid_time = uuid_filetime(droid_object);
+  record.birth_droid_time = uuid_filetime(birth_object);
+  record.droid_object_id = guid_or_empty(droid_object);
+  record.droid_volume_id = guid_or_empty(block.guid(kDroidVolumeOffset));
+  record.birth_droid_volume_id = guid_or_empty(block.guid(kBirthDroidVolumeOffset));
+  record.birth_droid_object_id = guid_or_empty(birth_object);
+  record.droid_object_id_raw = droid_object;
+}
+
+}  // namespace lnk
