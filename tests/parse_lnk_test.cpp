@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/scratch_dir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -336,9 +338,7 @@ TEST(ParseNewlineRule, TextsWithLineFeedsAreBlanked) {
 class RecordDump : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("rook_dump_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    dir_ = test::make_scratch_dir("dump");
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/scratch_dir.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -21,8 +23,7 @@ namespace fs = std::filesystem;
 class ProcessFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("rook_process_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    dir_ = test::make_scratch_dir("process");
     fs::create_directories(dir_ / "dumps");
     options_.progress = false;
     options_.carve_dump_dir = (dir_ / "dumps").string();
