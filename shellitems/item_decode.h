@@ -31,7 +31,7 @@ enum ItemFlag : uint64_t {
 // itself must not exhaust the stack.
 constexpr uint32_t kMaxDecodeDepth = 24;
 // Items and lists one top-level decode may visit in all.
-constexpr uint32_t kMaxDecodeWork = 20000;
+constexpr uint32_t kMaxDecodeWork = 5000;
 
 // Counts one nesting level for as long as it lives; allowed() is false when
 // the depth or the work budget is exhausted.
