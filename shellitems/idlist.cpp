@@ -166,6 +166,7 @@ uint32_t decode_shell_item(ShellItem& item, std::span<uint8_t> bytes, bool keep_
   item.item_position = context.position;
   if (keep_raw) item.raw_bytes.assign(bytes.begin(), bytes.end());
 
+  if (context.depth == 0) context.work = 0;
   DepthGuard guard(context);
   if (!guard.allowed()) {
     item.unknown = true;
@@ -197,6 +198,9 @@ bool walk_idlist_copy(std::vector<ShellItem>& items, ByteReader bytes, DecodeCon
 bool walk_idlist(std::vector<ShellItem>& items, uint8_t* bytes, uint32_t length,
                  DecodeContext& context, const useropts& options) {
   if (bytes == nullptr || length < 3) return !items.empty();
+  // The work budget is per top-level list, so a context reused for the next
+  // record starts afresh.
+  if (context.depth == 0) context.work = 0;
   DepthGuard guard(context);
   if (!guard.allowed()) return !items.empty();
   std::span<uint8_t> all(bytes, length);

@@ -226,6 +226,17 @@ TEST(IdlistItems, NestedRootListsStopAtTheDepthBound) {
   EXPECT_LT(depth, static_cast<size_t>(levels));
 }
 
+TEST(IdlistItems, ReusedContextGetsAFreshWorkBudget) {
+  Bytes b;
+  b.append(volume_item(25).data).u16(0);
+  DecodeContext context;
+  context.work = kMaxDecodeWork + 1;  // spent on an earlier record
+  useropts options;
+  std::vector<ShellItem> items;
+  ASSERT_TRUE(walk_idlist(items, b.data.data(), static_cast<uint32_t>(b.size()), context, options));
+  EXPECT_EQ(items[0].name, "C:");
+}
+
 TEST(GuidNames, LookupRules) {
   bool found = false;
   EXPECT_EQ(lookup_guid_name(Guid{}, found), "{CLSID_<none specified>}");
