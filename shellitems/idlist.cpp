@@ -43,12 +43,6 @@ void dump_unrecognised(const ByteReader& bytes, DecodeContext& context) {
   }
 }
 
-bool has_content(const ShellItem& item) {
-  return !item.name.empty() || !item.short_name.empty() || !item.names.empty() ||
-         !item.guids.empty() || !item.children.empty() || !item.embedded_idlists.empty() ||
-         !item.property_map_first.empty() || !item.property_map_second.empty();
-}
-
 bool dispatch(ShellItem& item, const ItemBytes& in, std::span<uint8_t> writable, bool keep_raw,
               bool nested, DecodeContext& context, const useropts& options) {
   switch (in.item.u8(2)) {

@@ -16,12 +16,6 @@ namespace {
 constexpr uint32_t kControlPanelCategorySignature = 0x39DE2184;
 constexpr uint32_t kMaxTextsPerItem = 256;
 
-bool has_content(const ShellItem& item) {
-  return !item.name.empty() || !item.short_name.empty() || !item.names.empty() ||
-         !item.guids.empty() || !item.children.empty() || !item.embedded_idlists.empty() ||
-         !item.property_map_first.empty() || !item.property_map_second.empty();
-}
-
 // Scans region [off, end of item) with the context position following it.
 bool scan_from(ShellItem& item, const ItemBytes& in, uint64_t off, DecodeContext& context,
                const useropts& options) {

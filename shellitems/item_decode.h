@@ -85,6 +85,13 @@ uint32_t decode_shell_item_copy(ShellItem& item, ByteReader bytes, bool nested,
 bool walk_idlist_copy(std::vector<ShellItem>& items, ByteReader bytes, DecodeContext& context,
                       const useropts& options);
 
+// True when decoding left anything an examiner can see in the item.
+inline bool has_content(const ShellItem& item) {
+  return !item.name.empty() || !item.short_name.empty() || !item.names.empty() ||
+         !item.guids.empty() || !item.children.empty() || !item.embedded_idlists.empty() ||
+         !item.property_map_first.empty() || !item.property_map_second.empty();
+}
+
 // Appends a non-zero GUID and, when the name table knows it, its name.
 void add_guid(ShellItem& item, const Guid& guid);
 
