@@ -71,6 +71,9 @@ struct DecodeContext {
   bool dump_enabled = false;
   // Nesting depth, bounded so a crafted item cannot recurse without end.
   uint32_t depth = 0;
+  // Items and lists decoded so far, bounded so crafted nesting cannot make
+  // the decode take exponential time.
+  uint32_t work = 0;
 };
 
 }  // namespace lnk
