@@ -6,6 +6,7 @@
 #include "lnk/names.h"
 #include "lnk/tracker_block.h"
 #include "platform/text.h"
+#include "shellitems/guid_names.h"
 #include "shellitems/idlist.h"
 #include "shellitems/property_store.h"
 #include "shellitems/render_idlist.h"
@@ -158,7 +159,8 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
     }
   }
   if (size >= 24 && block.u32(kBlockSignatureOffset) == kStorageVersion) {
-    record.storage_format_name = guid_text(data.guid(kBareFormatIdOffset));
+    bool known = false;
+    record.storage_format_name = lookup_guid_name(data.guid(kBareFormatIdOffset), known);
     return take(kBlockBarePropertyStorage);
   }
   if (shell_link_block && low == 11 && size >= 28) {

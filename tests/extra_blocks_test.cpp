@@ -293,6 +293,10 @@ TEST(ExtraBlocks, ShimBarePropertyStorageAndKnownFolder) {
   EXPECT_TRUE(decode(record, bare, 0x44));
   EXPECT_EQ(record.storage_format_name, "12345678-9abc-def0-1234-56789abcdef0");
   EXPECT_EQ(record.block_offsets[kBlockBarePropertyStorage], 0x44u);
+  put_guid(bare, 8, "20d04fe0-3aea-1069-a2d8-08002b30309d");
+  LnkRecord named;
+  EXPECT_TRUE(decode(named, bare, 0x44));
+  EXPECT_EQ(named.storage_format_name, "{CLSID_My Computer}");
 
   std::vector<uint8_t> known = make_block(28, 0xA000000B);
   put_guid(known, 8, "00112233-4455-6677-8899-aabbccddeeff");
