@@ -7,6 +7,7 @@
 #include "lnk/newline_rule.h"
 #include "lnk/record_dump.h"
 #include "lnk/string_data.h"
+#include "platform/text.h"
 #include "shellitems/idlist.h"
 #include "shellitems/render_idlist.h"
 
@@ -26,8 +27,7 @@ constexpr uint32_t kHasLinkTargetIdList = 0x01;
 constexpr uint32_t kHasLinkInfo = 0x02;
 constexpr uint64_t kExtraBlockHeader = 8;
 
-constexpr Guid kLinkClsid = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr Guid kLinkClsid = guid_literal("00021401-0000-0000-C000-000000000046");
 
 void read_header(LinkHeader& header, const ByteReader& bytes) {
   header.header_size = bytes.u32(0);

@@ -19,6 +19,26 @@ bool guid_is_zero(const Guid& g);
 // Parses "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" (braces allowed) into the stored form.
 bool parse_guid(const std::string& text, Guid& out);
 
+namespace detail {
+constexpr uint8_t hex_digit(char c) {
+  return static_cast<uint8_t>(c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                     : c - 'A' + 10);
+}
+constexpr uint8_t hex_byte(const char* text, int at) {
+  return static_cast<uint8_t>(hex_digit(text[at]) * 16 + hex_digit(text[at + 1]));
+}
+}  // namespace detail
+
+// A GUID constant from its text "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx", in stored form.
+constexpr Guid guid_literal(const char (&text)[37]) {
+  using detail::hex_byte;
+  return {hex_byte(text, 6),  hex_byte(text, 4),  hex_byte(text, 2),  hex_byte(text, 0),
+          hex_byte(text, 11), hex_byte(text, 9),  hex_byte(text, 16), hex_byte(text, 14),
+          hex_byte(text, 19), hex_byte(text, 21), hex_byte(text, 24), hex_byte(text, 26),
+          hex_byte(text, 28), hex_byte(text, 30), hex_byte(text, 32), hex_byte(text, 34)};
+}
+
 std::string to_lower_ascii(std::string s);
 std::string hex_lower(uint64_t value, int min_digits);
 

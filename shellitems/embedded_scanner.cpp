@@ -24,8 +24,6 @@ constexpr uint32_t kPropertyStorageMagic = 0x53505331;  // "1SPS"
 constexpr uint64_t kMaxRecordSize = 16384;
 constexpr uint32_t kMaxScanSteps = 4096;
 
-const Guid kSummaryFormatId = {0x05, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10,
-                               0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
 const uint8_t kAugmText[] = {'A', 'u', 'g', 'M'};
 
 struct Step {
@@ -106,7 +104,7 @@ Step scan_cfsf(ShellItem& item, const ByteReader& r, DecodeContext& context,
 }
 
 bool storage_plausible(const ByteReader& r, uint64_t format_at, uint64_t type_at) {
-  if (r.guid(format_at) == kSummaryFormatId) return true;
+  if (r.guid(format_at) == kStringNamedSetId) return true;
   uint16_t value_type = r.u16(type_at);
   return value_type < 0x8000 && (value_type & 0x0FFF) <= 73;
 }

@@ -18,9 +18,6 @@ constexpr uint64_t kBlockSignatureHighField = 6;
 constexpr uint32_t kPropertyStorageMagic = 0x53505331;  // "1SPS"
 constexpr uint32_t kMaxBlocksPerWalk = 4096;
 
-// The one property set every storage may carry; others must look sane.
-const Guid kSummaryFormatId = {0x05, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10,
-                               0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
 
 void add_note(ShellItem& item, const std::string& note) {
   if (!note.empty()) item.extra_list.push_back(note);
@@ -93,7 +90,7 @@ void decode_block_property_storage(ShellItem& item, const ByteReader& block,
   uint32_t storage_size = block.u32(kStorage);
   if (storage_size < 38 || !block.has(kStorage, storage_size)) return;
   if (block.u32(kStorage + 4) != kPropertyStorageMagic) return;
-  bool accepted = block.guid(kStorage + 8) == kSummaryFormatId;
+  bool accepted = block.guid(kStorage + 8) == kStringNamedSetId;
   if (!accepted) {
     uint16_t value_type = block.u16(49);
     accepted = value_type < 0x8000 && (value_type & 0x0FFF) <= 73;

@@ -1,6 +1,7 @@
 // File entries, root folders and volumes: the items most shortcuts are made of.
 #include "shellitems/item_classes.h"
 
+#include "platform/text.h"
 #include "report/time_value.h"
 #include "shellitems/embedded_scanner.h"
 #include "shellitems/extension_blocks.h"
@@ -23,8 +24,7 @@ constexpr uint16_t kRootFolderSize = 20;
 constexpr uint64_t kRootGuidField = 4;
 
 // A root folder GUID that items mark with flag 0x10 when they name it.
-const Guid kMarkedFolderGuid = {0x6E, 0x61, 0x07, 0x09, 0xE6, 0xF5, 0xD8, 0x48,
-                                0x9D, 0x61, 0xA9, 0x1C, 0x3D, 0x28, 0x10, 0x6D};
+constexpr Guid kMarkedFolderGuid = guid_literal("0907616E-F5E6-48D8-9D61-A91C3D28106D");
 
 bool is_file_entry_class(uint8_t class_type) {
   switch (class_type) {

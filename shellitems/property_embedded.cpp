@@ -14,23 +14,9 @@ constexpr size_t kMaxNestedLists = 64;
 // An autolist starts with a fixed header before its entries.
 constexpr uint64_t kAutolistHeaderSize = 58;
 
-const Guid& autolist_id() {
-  static const Guid id = [] {
-    Guid g{};
-    parse_guid("384EA5AE-ADE1-4E8A-8A9B-7BEA78FFF1E9", g);
-    return g;
-  }();
-  return id;
-}
+constexpr Guid kAutolistId = guid_literal("384EA5AE-ADE1-4E8A-8A9B-7BEA78FFF1E9");
 
-const Guid& condition_id() {
-  static const Guid id = [] {
-    Guid g{};
-    parse_guid("116F8D13-101E-4FA5-84D4-FF8279381935", g);
-    return g;
-  }();
-  return id;
-}
+constexpr Guid kConditionId = guid_literal("116F8D13-101E-4FA5-84D4-FF8279381935");
 
 // Length of the chain of ItemIDs at off up to and including its zero
 // terminator; 0 when the bytes there do not look like an IDList.
@@ -90,11 +76,11 @@ void attach_embedded_idlist(Property& property, uint64_t position, DecodeContext
 void attach_nested_idlists(Property& property, uint64_t position, DecodeContext& context,
                            const useropts& options) {
   ByteReader r(property.bytes.data(), property.bytes.size());
-  uint64_t start = find_guid(r, autolist_id());
+  uint64_t start = find_guid(r, kAutolistId);
   if (start < r.size()) {
     start += kAutolistHeaderSize;
   } else {
-    start = find_guid(r, condition_id());
+    start = find_guid(r, kConditionId);
     if (start >= r.size()) return;
     start += 16;
   }

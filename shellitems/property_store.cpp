@@ -40,14 +40,6 @@ constexpr uint16_t kHighestVarType = 73;
 constexpr uint64_t kNextStorageMinimum = 37;
 constexpr uint64_t kContinueMinimum = 38;
 
-const Guid& string_named_set_id() {
-  static const Guid id = [] {
-    Guid g{};
-    parse_guid("D5CDD505-2E9C-101B-9397-08002B2CF9AE", g);
-    return g;
-  }();
-  return id;
-}
 
 struct StorageWalk {
   PropertyMap& out;
@@ -181,7 +173,7 @@ bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& con
     accepted = true;
     ByteReader storage = bytes.sub(pos, storage_size);
     Guid fmtid = storage.guid(kStorageFormatIdOffset);
-    if (fmtid == string_named_set_id()) {
+    if (fmtid == kStringNamedSetId) {
       walk_string_named_set(walk, storage, fmtid, walk.base_position + pos);
     } else {
       walk_id_set(walk, storage, fmtid, walk.base_position + pos);

@@ -7,9 +7,13 @@
 
 #include "cmdline/useropts.h"
 #include "platform/byte_reader.h"
+#include "platform/text.h"
 #include "shellitems/shell_item.h"
 
 namespace lnk {
+
+// The property set whose values are named by strings rather than numbers.
+inline constexpr Guid kStringNamedSetId = guid_literal("D5CDD505-2E9C-101B-9397-08002B2CF9AE");
 
 // Decodes a serialized property store into out; true when at least one
 // storage was accepted.
