@@ -61,6 +61,10 @@ TEST(Text, GuidTextRoundTrip) {
                  0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   EXPECT_EQ(g, stored);
   EXPECT_EQ(guid_text(g), "00021401-0000-0000-c000-000000000046");
+  static_assert(guid_literal("00021401-0000-0000-C000-000000000046")[0] == 0x01);
+  EXPECT_EQ(guid_literal("00021401-0000-0000-C000-000000000046"), stored);
+  EXPECT_EQ(guid_text(guid_literal("0907616e-f5e6-48d8-9d61-a91c3d28106d")),
+            "0907616e-f5e6-48d8-9d61-a91c3d28106d");
 }
 
 }  // namespace
