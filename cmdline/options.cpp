@@ -15,14 +15,6 @@ namespace {
 constexpr size_t kExpansionLimit = 513;
 constexpr size_t kDiagMessageLimit = 255;
 
-std::string trim_blanks(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
 std::string remove_all(std::string text, char c) {
   std::string out;
   for (char ch : text)

@@ -14,14 +14,6 @@ namespace lnk {
 
 namespace {
 
-std::string trim_blanks(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
 std::vector<std::string> split_pieces(const std::string& value, char separator) {
   std::vector<std::string> pieces;
   size_t start = 0;

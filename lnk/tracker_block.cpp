@@ -1,6 +1,7 @@
 #include "lnk/tracker_block.h"
 
 #include "platform/text.h"
+#include "report/time_value.h"
 
 namespace lnk {
 namespace {
@@ -12,8 +13,6 @@ constexpr uint64_t kDroidObjectOffset = 48;
 constexpr uint64_t kBirthDroidVolumeOffset = 64;
 constexpr uint64_t kBirthDroidObjectOffset = 80;
 
-// 100 ns ticks from the Gregorian reform (1582-10-15) to 1601-01-01.
-constexpr uint64_t kUuidEpochToFiletime = 5748192000000000ULL;
 constexpr size_t kUuidNodeOffset = 10;
 
 std::string guid_or_empty(const Guid& g) { return guid_is_zero(g) ? std::string() : guid_text(g); }
@@ -21,21 +20,12 @@ std::string guid_or_empty(const Guid& g) { return guid_is_zero(g) ? std::string(
 }  // namespace
 
 uint64_t uuid_filetime(const Guid& uuid) {
-  uint64_t stamp = 0;
-  for (int i = 7; i >= 0; --i) stamp = (stamp << 8) | uuid[static_cast<size_t>(i)];
-  if ((stamp >> 60) != 1) return 0;
-  stamp &= (uint64_t{1} << 60) - 1;
-  return stamp < kUuidEpochToFiletime ? 0 : stamp - kUuidEpochToFiletime;
+  uint64_t filetime = 0;
+  uuid_filetime(uuid, filetime);
+  return filetime;
 }
 
-std::string uuid_node_text(const Guid& uuid) {
-  std::string text;
-  for (size_t i = kUuidNodeOffset; i < uuid.size(); ++i) {
-    if (!text.empty()) text += ':';
-    text += hex_lower(uuid[i], 2);
-  }
-  return text;
-}
+std::string uuid_node_text(const Guid& uuid) { return mac_text(uuid.data() + kUuidNodeOffset); }
 
 void decode_tracker_block(LnkRecord& record, const ByteReader& block) {
   // The Length and Version fields are not trusted: writers vary.

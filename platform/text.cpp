@@ -85,6 +85,14 @@ bool parse_guid(const std::string& text, Guid& out) {
   return true;
 }
 
+std::string trim_blanks(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
 std::string to_lower_ascii(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

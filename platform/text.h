@@ -39,6 +39,8 @@ constexpr Guid guid_literal(const char (&text)[37]) {
           hex_byte(text, 28), hex_byte(text, 30), hex_byte(text, 32), hex_byte(text, 34)};
 }
 
+// Without blanks, tabs, carriage returns and line feeds at either end.
+std::string trim_blanks(const std::string& text);
 std::string to_lower_ascii(std::string s);
 std::string hex_lower(uint64_t value, int min_digits);
 

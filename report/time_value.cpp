@@ -205,14 +205,23 @@ TimeValue TimeValue::now() {
   return from_filetime(((seconds + kSecondsFrom1601To1970) * 1000 + milliseconds) * 10000);
 }
 
-bool uuid_time(const Guid& uuid, UuidTime& out) {
-  out = UuidTime{};
+bool uuid_filetime(const Guid& uuid, uint64_t& filetime) {
+  filetime = 0;
   ByteReader reader(std::span<const uint8_t>(uuid.data(), uuid.size()));
   uint64_t stamp = reader.u64(0);
   if ((stamp >> 60) != 1) return false;
   stamp &= 0x0FFFFFFFFFFFFFFFULL;
   if (stamp < kUuidToFiletime) return false;
-  out.time = TimeValue::from_filetime(stamp - kUuidToFiletime);
+  filetime = stamp - kUuidToFiletime;
+  return true;
+}
+
+bool uuid_time(const Guid& uuid, UuidTime& out) {
+  out = UuidTime{};
+  uint64_t filetime = 0;
+  if (!uuid_filetime(uuid, filetime)) return false;
+  ByteReader reader(std::span<const uint8_t>(uuid.data(), uuid.size()));
+  out.time = TimeValue::from_filetime(filetime);
   out.clock_sequence = static_cast<uint16_t>((reader.u8(8) * 256 + reader.u8(9)) & 0x3FFF);
   for (int i = 0; i < 6; ++i) out.node[i] = reader.u8(10 + i);
   return true;

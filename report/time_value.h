@@ -35,6 +35,9 @@ struct UuidTime {
   uint8_t node[6] = {};
 };
 bool uuid_time(const Guid& uuid, UuidTime& out);
+// Only the FILETIME of a version-1 UUID, valid or not; false (and 0) when the
+// UUID is not version 1 or predates 1601.
+bool uuid_filetime(const Guid& uuid, uint64_t& filetime);
 // "xx:xx:xx:xx:xx:xx" from a UUID's node bytes.
 std::string mac_text(const uint8_t node[6]);
 
