@@ -46,16 +46,18 @@ void time_texts(const TableCell& cell, const TableStyle& style, std::string& dat
 }
 
 std::string render_paired_time(const TableCell& cell, int32_t width, const TableStyle& style) {
-  std::string text = style.time_blank && style.fixed_width ? " " : "";
+  const bool blank = style.time_blank && style.fixed_width;
+  std::string text = blank ? " " : "";
   if (!cell.text.empty()) {
     text += clean_cell_text(cell.text, style);
   } else {
     std::string date_text, time_text;
     time_texts(cell, style, date_text, time_text);
-    if (!date_text.empty()) text += date_text + " " + time_text;
-    else if (style.fixed_width) text += " ";
+    if (date_text.empty()) return style.fixed_width ? text + " " : text;
+    text += date_text + " " + time_text;
   }
-  if (style.fixed_width) pad_right(text, width);
+  // The blank stands in front of the column, as it does in the header.
+  if (style.fixed_width) pad_right(text, width + (blank ? 1 : 0));
   return text;
 }
 
