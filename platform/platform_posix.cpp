@@ -56,7 +56,8 @@ class PosixFile : public InputFile {
 std::unique_ptr<InputFile> open_input(const std::string& path) {
   if (path.empty()) return nullptr;
   // Non-blocking so that a named pipe without a writer cannot hang a run;
-  // only files and block devices hold bytes worth reading.
+  // only files and block devices hold bytes worth reading, and their reads
+  // ignore the flag, so it stays set.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st;
@@ -64,7 +65,6 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (S_ISBLK(st.st_mode)) {
     off_t end = ::lseek(fd, 0, SEEK_END);

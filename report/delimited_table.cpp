@@ -94,6 +94,8 @@ TableStyle table_style(const cmd_params& options) {
 }
 
 std::string clean_cell_text(const std::string& text, const TableStyle& style) {
+  const char specials[] = {'\r', '\n', style.replaced, 0};
+  if (text.find_first_of(specials) == std::string::npos) return text;  // the usual case
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
