@@ -172,10 +172,10 @@ std::string join_arguments(const ArgList& args, char quote_char) {
 
 std::string program_base_name_of(const std::string& program_path) {
   std::string name = program_path;
-  size_t slash = name.find_last_of('\\');
+  size_t slash = name.find_last_of("\\/");
   if (slash != std::string::npos) name = name.substr(slash + 1);
   size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.resize(dot);
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
   return name;
 }
 

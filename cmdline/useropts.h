@@ -26,6 +26,15 @@ struct filter_entry {
   bool colon_trailing_wildcard = false;
 };
 
+// One column of a delimited layout: how its cells render and its header text.
+struct table_column {
+  uint16_t kind = 0;   // cell kind, see report/delimited_table.h
+  uint32_t flags = 0;  // cell flags, see report/delimited_table.h
+  int32_t width = 0;   // characters; used only in fixed-width mode
+  std::string name;
+  uint16_t field = 0;  // which record value fills the column
+};
+
 // Options shared by every run: output layout and command-line conventions.
 class cmd_params {
  public:
@@ -80,6 +89,8 @@ class cmd_params {
 
   // Delimited layouts write their header line once per run.
   bool header_due = true;
+  // Built from the first record of the run and fixed from then on.
+  std::vector<table_column> csv_columns;
 };
 
 // The scanner's options plus the provenance of the current source.

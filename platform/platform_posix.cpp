@@ -55,10 +55,13 @@ class PosixFile : public InputFile {
 
 std::unique_ptr<InputFile> open_input(const std::string& path) {
   if (path.empty()) return nullptr;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so that a named pipe without a writer cannot hang a run;
+  // only files and block devices hold bytes worth reading, and their reads
+  // ignore the flag, so it stays set.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
     ::close(fd);
     return nullptr;
   }

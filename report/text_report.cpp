@@ -3,10 +3,10 @@
 #include <iomanip>
 #include <vector>
 
+#include "cmdline/options.h"
 #include "lnk/names.h"
 #include "platform/text.h"
 #include "report/idlist_breakout.h"
-#include "report/source_alias.h"
 #include "report/time_value.h"
 
 namespace lnk {
@@ -59,7 +59,7 @@ void provenance_lines(std::ostream& out, const LnkRecord& record, const useropts
   const bool offset_shown = options.rawscan || options.deepscan || options.mft_scan_active;
 
   if (single_file_source) {
-    line(out, "source path/filename:", map_source_alias(options, options.source_path));
+    line(out, "source path/filename:", map_alias_path(options, options.source_path));
   }
   if (offset_shown && record.lnk_offset != 0) {
     line(out, "file offset:", number_field(record.lnk_offset, 8, options));

@@ -11,7 +11,6 @@
 #include "platform/byte_reader.h"
 #include "report/record_values.h"
 #include "report/record_writer.h"
-#include "report/source_alias.h"
 
 namespace lnk {
 namespace {
@@ -320,16 +319,9 @@ TEST(TextReport, RealHeaderTimesAndSize) {
   EXPECT_EQ(value_of(text, "Target attributes:"), "FILE_ATTRIBUTE_ARCHIVE");
 }
 
-TEST(SourceAlias, ExactPairsThenPathPrefixes) {
+TEST(SourceAlias, TextReportShowsTheAliasedSource) {
   useropts o;
-  EXPECT_EQ(map_source_alias(o, "E:\\Case\\A.lnk"), "E:\\Case\\A.lnk");
-  o.alias_pairs["e:\\case\\a.lnk"] = "C:\\Users\\bob\\A.lnk";
   o.path_aliases["e:\\case"] = "C:\\Users\\bob";
-  EXPECT_EQ(map_source_alias(o, "E:\\Case\\A.lnk"), "C:\\Users\\bob\\A.lnk");
-  EXPECT_EQ(map_source_alias(o, "E:\\Case\\Sub\\B.lnk"), "C:\\Users\\bob\\Sub\\B.lnk");
-  EXPECT_EQ(map_source_alias(o, "E:\\Case"), "E:\\Case");  // key must be shorter
-  EXPECT_EQ(map_source_alias(o, "F:\\other.lnk"), "F:\\other.lnk");
-
   LnkRecord r = plain_record();
   o.source_path = "E:\\Case\\Sub\\B.lnk";
   EXPECT_EQ(value_of(render(r, o), "source path/filename:"), "C:\\Users\\bob\\Sub\\B.lnk");

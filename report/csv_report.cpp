@@ -1,0 +1,307 @@
+#include "report/csv_report.h"
+
+#include "cmdline/options.h"
+#include "lnk/names.h"
+#include "platform/text.h"
+#include "report/time_value.h"
+
+namespace lnk {
+namespace {
+
+constexpr int32_t kSourcePathMinWidth = 40;
+constexpr uint32_t kNoMruIndex = 99999;
+constexpr const char* kSegmentLegend =
+    "!*<[name;modify [UTC];access [UTC];create [UTC];mft;mftseq]>";
+
+class ColumnBuilder {
+ public:
+  ColumnBuilder(const useropts& options, std::vector<table_column>& columns)
+      : columns_(columns),
+        paired_(!options.split_date_time),
+        date_width_(static_cast<int32_t>(options.date_format.size())),
+        time_width_(static_cast<int32_t>(options.time_format.size())) {}
+
+  void add(CsvField field, const char* name, int32_t width, uint16_t kind = kCellText,
+           uint32_t flags = 0) {
+    columns_.push_back({kind, flags, width, name, static_cast<uint16_t>(field)});
+  }
+
+  // One paired column, or a date column and its time column.
+  void add_time(CsvField field, const char* paired_name, const char* date_name,
+                const char* time_name, uint32_t flags = 0) {
+    if (paired_) {
+      add(field, paired_name, date_width_ + time_width_ + 1, kCellDateTimePaired,
+          flags | kCellCentredHeader);
+    } else {
+      add(field, date_name, date_width_, kCellDateTime, flags);
+      add(field, time_name, time_width_, kCellTimePart, flags);
+    }
+  }
+
+ private:
+  std::vector<table_column>& columns_;
+  bool paired_;
+  int32_t date_width_;
+  int32_t time_width_;
+};
+
+int32_t source_path_width(const useropts& options) {
+  if (options.source_path.size() > static_cast<size_t>(kSourcePathMinWidth))
+    return static_cast<int32_t>(options.source_path.size());
+  if (options.volume_name.size() > static_cast<size_t>(kSourcePathMinWidth))
+    return static_cast<int32_t>(options.volume_name.size());
+  return kSourcePathMinWidth;
+}
+
+std::string joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string text;
+  for (const std::string& part : parts) {
+    if (part.empty()) continue;
+    if (!text.empty()) text += separator;
+    text += part;
+  }
+  return text;
+}
+
+std::string source_path_text(const useropts& options) {
+  if (!options.source_path.empty()) return map_alias_path(options, options.source_path);
+  if (!options.volume_name.empty()) return options.volume_name;
+  if (!options.vmdk_paths_joined.empty()) return options.vmdk_paths_joined;
+  std::string paths;
+  for (size_t i = 0; i < options.vmdk_paths.size(); ++i) {
+    if (i) paths += ';';
+    paths += options.vmdk_paths[i];
+  }
+  return paths;
+}
+
+std::string idlist_extra_info_text(const LnkRecord& record) {
+  std::vector<std::string> parts{joined(record.idlist_extra_list, "; "),
+                                 record.vista_idlist_extra_info};
+  const auto& names = record.property_store_names;
+  const auto& values = record.property_store_values;
+  if (names.size() == values.size()) {
+    for (size_t i = 0; i < names.size(); ++i) parts.push_back(names[i] + " [" + values[i] + "]");
+  }
+  return joined(parts, "; ");
+}
+
+// "[Label]: text; " for each text present, without the last "; ".
+std::string labelled_list(std::initializer_list<std::pair<const char*, const std::string*>> items) {
+  std::string text;
+  for (const auto& [label, value] : items)
+    if (!value->empty()) text += std::string(label) + *value + "; ";
+  if (text.size() >= 2) text.resize(text.size() - 2);
+  return text;
+}
+
+std::string segment_time(uint64_t filetime, const useropts& options) {
+  if (filetime == 0) return "0";
+  std::string date_text, time_text;
+  if (!format_user_no_fraction(TimeValue::from_filetime(filetime), options.date_format,
+                               options.time_format, date_text, time_text))
+    return {};
+  return date_text + " " + time_text;
+}
+
+std::string segment_number(uint64_t value, int digits, const useropts& options) {
+  return options.sizes_in_hex ? "0x" + hex_lower(value, digits) : std::to_string(value);
+}
+
+TableCell text_cell(std::string text) {
+  TableCell cell;
+  cell.text = std::move(text);
+  return cell;
+}
+
+TableCell number_cell(uint16_t kind, uint64_t value) {
+  TableCell cell;
+  cell.kind = kind;
+  cell.value = value;
+  return cell;
+}
+
+// A jump-list entry without DestList data has "na" in the DestList columns.
+bool destlist_missing(const LnkRecord& record) {
+  return record.jumplist_kind == JumplistKind::without_destlist ||
+         (record.jumplist_kind == JumplistKind::with_destlist && record.from_slack);
+}
+
+TableCell cell_for(const table_column& column, const LnkRecord& record, const RecordValues& values,
+                   const useropts& options) {
+  auto time_cell = [&column](uint64_t filetime) {
+    TableCell cell;
+    cell.kind = column.kind;
+    cell.flags = column.flags;
+    cell.value = filetime;
+    return cell;
+  };
+  const LnkRecord& r = record;
+  switch (static_cast<CsvField>(column.field)) {
+    case CsvField::source_path: return text_cell(source_path_text(options));
+    case CsvField::source_type: return text_cell(r.source_type);
+    case CsvField::app_id: return text_cell(values.app_id_text);
+    case CsvField::mru_index:
+      if (destlist_missing(r)) return text_cell("na");
+      if (r.mru_index > 0 && r.mru_index < kNoMruIndex) return text_cell(std::to_string(r.mru_index));
+      return text_cell("");
+    case CsvField::stream_number:
+      if (destlist_missing(r)) return text_cell("na");
+      return text_cell(r.stream_number != 0 ? std::to_string(r.stream_number) : "");
+    case CsvField::mru_time: {
+      TableCell cell = time_cell(r.mru_time);
+      if (destlist_missing(r)) cell.text = "na";
+      return cell;
+    }
+    case CsvField::file_modified: return time_cell(options.source_modified);
+    case CsvField::file_accessed: return time_cell(options.source_accessed);
+    case CsvField::file_created: return time_cell(options.source_created);
+    case CsvField::file_mft_changed: return time_cell(options.source_mft_changed);
+    case CsvField::target_modified: return time_cell(values.target_modified);
+    case CsvField::target_accessed: return time_cell(values.target_accessed);
+    case CsvField::target_created: return time_cell(values.target_created);
+    case CsvField::object_id_time: return time_cell(r.droid_time);
+    case CsvField::target_attributes:
+      return text_cell(file_attributes_text(r.header.file_attributes, "; "));
+    case CsvField::lnk_offset: return number_cell(kCellNumber64, r.lnk_offset);
+    case CsvField::src_inode:
+      return options.src_inode ? number_cell(kCellNumber64, options.src_inode) : text_cell("");
+    case CsvField::src_seq:
+      return options.src_inode ? number_cell(kCellNumber16, options.src_seq & 0xFFFF) : text_cell("");
+    case CsvField::target_inode:
+      return r.target_mft_entry ? number_cell(kCellNumber64, r.target_mft_entry) : text_cell("");
+    case CsvField::target_seq:
+      return r.target_mft_entry ? number_cell(kCellNumber16, r.target_mft_seq) : text_cell("");
+    case CsvField::file_size:
+      return r.header.file_size ? number_cell(kCellNumber32, r.header.file_size) : text_cell("");
+    case CsvField::target_name: return text_cell(values.target_name);
+    case CsvField::idlist_extra_info: return text_cell(idlist_extra_info_text(r));
+    case CsvField::volume_type: return text_cell(r.drive_type);
+    case CsvField::volume_serial: return text_cell(r.volume_serial);
+    case CsvField::volume_label: return text_cell(r.volume_label);
+    case CsvField::local_path: return text_cell(r.local_base_path);
+    case CsvField::common_path: return text_cell(r.common_path_suffix);
+    case CsvField::network_info:
+      return text_cell(labelled_list({{"[NetworkName]: ", &r.net_name},
+                                      {"[DeviceName]: ", &r.device_name}}));
+    case CsvField::extra_info:
+      return text_cell(labelled_list({{"[Description]: ", &r.name_string},
+                                      {"[RelPath]: ", &r.relative_path},
+                                      {"[WorkDir]: ", &r.working_dir},
+                                      {"[CmdArgs]: ", &r.command_line_arguments},
+                                      {"[IconName]: ", &r.icon_location},
+                                      {"[EnvBlk]: ", &r.env_target}}));
+    case CsvField::netbios_name: return text_cell(r.machine_id);
+    case CsvField::volume_id: return text_cell(r.droid_volume_id);
+    case CsvField::object_id: return text_cell(r.droid_object_id);
+    case CsvField::mac_address: return text_cell(r.droid_mac);
+    case CsvField::user_account: return text_cell(options.username);
+    case CsvField::host_name: return text_cell(options.hostname);
+    case CsvField::idlist_segments:
+      return text_cell(idlist_segments_text(collect_idlist_segments(r.shell_items, options), options));
+  }
+  return text_cell("");
+}
+
+}  // namespace
+
+std::vector<table_column> build_csv_columns(const LnkRecord& first_record, const useropts& options) {
+  std::vector<table_column> columns;
+  ColumnBuilder b(options, columns);
+  const bool jump_list = first_record.jumplist_kind != JumplistKind::none;
+  const bool carving_plain_source = options.rawscan && !jump_list;
+
+  b.add(CsvField::source_path, "source path/filename", source_path_width(options));
+  b.add(CsvField::source_type, "source type", 19);
+  if (jump_list) {
+    b.add(CsvField::app_id, "appid", 16);
+    b.add(CsvField::mru_index, "MRU/MFU", 7);
+    b.add(CsvField::stream_number, "stream#", 7);
+    b.add_time(CsvField::mru_time, "MRU date [UTC]", "MRU date", "MRU-UTC");
+  }
+  if (!carving_plain_source) {
+    b.add_time(CsvField::file_modified, "file modify date [UTC]", "file mdate", "time-UTC", kCellNoFraction);
+    b.add_time(CsvField::file_accessed, "file access date [UTC]", "file adate", "time-UTC", kCellNoFraction);
+    b.add_time(CsvField::file_created, "file create date [UTC]", "file cdate", "time-UTC", kCellNoFraction);
+    if (options.ntfs_scan)
+      b.add_time(CsvField::file_mft_changed, "file mft date [UTC]", "file mftdate", "time-UTC");
+  }
+  b.add_time(CsvField::target_modified, "tgt modify date [UTC]", "tgt mdate", "time-UTC",
+             kCellTargetModified);
+  b.add_time(CsvField::target_accessed, "tgt access date [UTC]", "tgt adate", "time-UTC");
+  b.add_time(CsvField::target_created, "tgt create date [UTC]", "tgt cdate", "time-UTC");
+  b.add_time(CsvField::object_id_time, "ObjID date [UTC]", "ObjID date", "time-UTC");
+  b.add(CsvField::target_attributes, "tgt attrib", 24);
+  if (carving_plain_source || options.mft_scan_active)
+    b.add(CsvField::lnk_offset, "LNK offset", 10, kCellNumber64);
+  if (options.ntfs_scan) {
+    b.add(CsvField::src_inode, "src inode", 10, kCellNumber64);
+    b.add(CsvField::src_seq, "src seq#", 6, kCellNumber16);
+  }
+  if (options.mft_scan_active) {
+    b.add(CsvField::target_inode, "target inode", 10, kCellNumber64);
+    b.add(CsvField::target_seq, "target seq#", 6, kCellNumber16);
+  }
+  b.add(CsvField::file_size, "file size", 10, kCellNumber32);
+  b.add(CsvField::target_name, "target name", 60, kCellText, kCellTargetName);
+  b.add(CsvField::idlist_extra_info, "IDList extra info", 60);
+  b.add(CsvField::volume_type, "vol type", 8);
+  b.add(CsvField::volume_serial, "vol serial", 10);
+  b.add(CsvField::volume_label, "vol label", 9);
+  b.add(CsvField::local_path, "local path", 10);
+  b.add(CsvField::common_path, "common path", 11);
+  b.add(CsvField::network_info, "network/device info", 19);
+  b.add(CsvField::extra_info, "extra info", 10);
+  b.add(CsvField::netbios_name, "netbios name", 12);
+  b.add(CsvField::volume_id, "volume id", 9);
+  b.add(CsvField::object_id, "object id", 9);
+  b.add(CsvField::mac_address, "mac addr", 8);
+  if (options.username_given) b.add(CsvField::user_account, "user acct", 9);
+  if (options.hostname_given) b.add(CsvField::host_name, "host name", 9);
+  if (options.idltimes) b.add(CsvField::idlist_segments, "IDList segments", 20);
+  return columns;
+}
+
+std::vector<TableCell> csv_row_cells(const LnkRecord& record, const RecordValues& values,
+                                     const useropts& options) {
+  std::vector<TableCell> cells;
+  cells.reserve(options.csv_columns.size());
+  for (const table_column& column : options.csv_columns) {
+    if (column.kind == kCellTimePart) cells.emplace_back();  // filled by its date cell
+    else cells.push_back(cell_for(column, record, values, options));
+  }
+  return cells;
+}
+
+std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segments,
+                                 const useropts& options) {
+  if (segments.empty()) return {};
+  std::string text = kSegmentLegend;
+  for (const auto& [position, segment] : segments) {
+    (void)position;
+    text += "*<" + segment.subpath;
+    if (!segment.is_path_segment) {
+      text += ";0;0;0;0;0>";
+      continue;
+    }
+    text += ";" + segment_time(segment.modify_time, options);
+    text += ";" + segment_time(segment.access_time, options);
+    text += ";" + segment_time(segment.create_time, options);
+    text += ";" + segment_number(segment.mft_entry, 8, options);
+    text += ";" + segment_number(segment.mft_seq, 4, options) + ">";
+  }
+  return text;
+}
+
+void write_csv_record(std::ostream& out, const LnkRecord& record, useropts& options,
+                      const RecordValues& values) {
+  const TableStyle style = table_style(options);
+  if (options.csv_columns.empty()) options.csv_columns = build_csv_columns(record, options);
+  if (options.header_due) {
+    out << render_header(options.csv_columns, style);
+    options.header_due = false;
+  }
+  out << render_row(options.csv_columns, csv_row_cells(record, values, options), style);
+}
+
+}  // namespace lnk

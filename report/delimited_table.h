@@ -1,0 +1,67 @@
+// The small table engine behind the delimited layouts: header and cell
+// rendering under the run's separator, replacement and width settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cmdline/useropts.h"
+
+namespace lnk {
+
+enum CellKind : uint16_t {
+  kCellPlain = 0,
+  kCellNumber16 = 2,
+  kCellNumber32 = 4,
+  kCellNumber64 = 8,
+  kCellText = 9,
+  kCellDateTime = 10,        // date here, time in the next (kCellTimePart) column
+  kCellDateTimePaired = 11,  // date, blank, time in one column
+  kCellTimePart = 16,
+};
+
+enum CellFlag : uint32_t {
+  kCellTargetModified = 1,
+  kCellTargetName = 32,
+  kCellCentredHeader = 0x2000000,
+  kCellNoFraction = 0x8000000,
+  kCellAlwaysDecimal = 0x40000000,
+};
+
+struct TableCell {
+  uint16_t kind = kCellText;
+  uint32_t flags = 0;
+  uint64_t value = 0;  // a number, or a FILETIME
+  // For time kinds, a text here replaces the formatted time in every column
+  // the cell covers (a jump-list entry without DestList data shows "na").
+  std::string text;
+};
+
+// How the run's options shape delimited output.
+struct TableStyle {
+  std::string separator;
+  char replaced = 0;  // 0: nothing is replaced
+  char replacement = 0;
+  bool fixed_width = false;
+  bool time_blank = true;
+  bool sizes_in_hex = true;
+  std::string date_format;
+  std::string time_format;
+};
+
+TableStyle table_style(const cmd_params& options);
+
+// The separator character replaced, and line breaks spelled out so that a
+// value never ends a line: "[CRLF]", "[LFCR]", "[LF]", "[CR]".
+std::string clean_cell_text(const std::string& text, const TableStyle& style);
+
+// Column names joined by the separator, ending in a newline.
+std::string render_header(const std::vector<table_column>& columns, const TableStyle& style);
+
+// One cell per column; the cell of a kTimePart column is not read, the date
+// cell before it writes both. Cells past the last column are dropped.
+std::string render_row(const std::vector<table_column>& columns, const std::vector<TableCell>& cells,
+                       const TableStyle& style);
+
+}  // namespace lnk
