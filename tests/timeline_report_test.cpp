@@ -219,7 +219,9 @@ TEST(BodyFile, MactimeReadsTheOutput) {
   r = testing_support::run_program(dir, "/usr/bin/mactime", {"-b", body, "-d", "-y"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  const std::string name = "\"..\\..\\..\\..\\..\\Projects\\Report 2023.docx (LNK TARGET); cmdargs-/safe\"";
+  // A record with an IDList names its source after the target.
+  const std::string name = "\"{CLSID_My Computer}\\C:\\Projects\\Report 2023.docx (LNK TARGET) <- " +
+                           sample + "; cmdargs-/safe\"";
   for (const char* event : {"2023-03-14T09:26:53Z,48213,...b,", "2023-11-30T23:59:58Z,48213,m...,",
                                    "2024-01-02T18:05:07Z,48213,.a..,"}) {
     EXPECT_NE(r.out.find(event + std::string(",0,0,0,") + name), std::string::npos) << event << "\n"
