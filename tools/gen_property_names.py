@@ -32,6 +32,15 @@ EXTRA_KEYS = [
     ("System.Photo.DateTaken", "14B81DA1-0135-4D31-96D9-6CBFC9671A99", 36867),
     ("System.Kind", "1E3EE840-BC2B-476C-8237-2ACD1A839B22", 3),
     ("System.Link.TargetParsingPath", "B9B4B3FC-2B51-4A42-B5D8-324146AFCF25", 2),
+    # Packaged (UWP) application keys that the Applications folder's items carry.
+    ("System.AppUserModel.HostEnvironment", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 14),
+    ("System.AppUserModel.PackageInstallPath", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 15),
+    ("System.AppUserModel.PackageFamilyName", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 17),
+    ("System.AppUserModel.InstalledBy", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 18),
+    ("System.AppUserModel.ParentID", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 19),
+    ("System.AppUserModel.PackageFullName", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 21),
+    ("System.Tile.SmallLogoPath", "86D40B4D-9069-443C-819A-2A54090DCCEC", 2),
+    ("System.Tile.Background", "86D40B4D-9069-443C-819A-2A54090DCCEC", 4),
 ]
 
 # Portable-device (WPD) keys that MTP shell items carry in their property
