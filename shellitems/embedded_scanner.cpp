@@ -1,6 +1,7 @@
 #include "shellitems/embedded_scanner.h"
 
 #include "report/time_value.h"
+#include "shellitems/device_properties.h"
 #include "shellitems/extension_blocks.h"
 #include "shellitems/item_classes.h"
 #include "shellitems/item_decode.h"
@@ -22,6 +23,10 @@ constexpr uint32_t kSignatureItemHolder = 0xF5A6B710;
 constexpr uint32_t kSignatureTextChain = 0xC001B000;
 constexpr uint32_t kPropertyStorageMagic = 0x53505331;  // "1SPS"
 constexpr uint64_t kMaxRecordSize = 16384;
+// The property sub-record of a text record: u32 13, the property set GUID,
+// a u32 count, then the entries.
+constexpr uint32_t kPropertyRecordMarker = 13;
+constexpr uint64_t kPropertyRecordHeader = 24;
 constexpr uint32_t kMaxScanSteps = 4096;
 
 const uint8_t kAugmText[] = {'A', 'u', 'g', 'M'};
@@ -68,13 +73,20 @@ void decode_text_record(ShellItem& item, const ByteReader& r, const TextLayout& 
     if (!text.empty()) item.names.push_back(text);
     off += bytes;
   }
-  // The property sub-record's values need the property value decoder; its
-  // property set is the part worth keeping here.
+  // The sub-record ends the part that the inner size counts from its own
+  // field on; records with the size at +0 have no 4-byte lead.
   uint64_t length = r.u32(layout.length_at);
-  uint64_t inner = text_inner_size(r, layout);
-  if (length > inner + 4) return;
-  ByteReader sub = r.sub(inner - length + 4, length);
-  if (sub.size() >= 24 && sub.u32(0) == 13 && sub.u32(20) != 0) add_guid(item, sub.guid(4));
+  uint64_t counted_from = layout.size_at_zero ? 0 : 4;
+  uint64_t sub_at = counted_from + text_inner_size(r, layout);
+  if (length > sub_at) return;
+  sub_at -= length;
+  ByteReader sub = r.sub(sub_at, length);
+  if (sub.size() < kPropertyRecordHeader || sub.u32(0) != kPropertyRecordMarker ||
+      sub.u32(20) == 0) {
+    return;
+  }
+  add_guid(item, sub.guid(4));
+  decode_device_properties(item.property_map_first, sub.tail(kPropertyRecordHeader));
 }
 
 Step scan_cfsf(ShellItem& item, const ByteReader& r, DecodeContext& context,

@@ -48,12 +48,6 @@ struct StorageWalk {
   uint64_t base_position;  // of the store's first byte
 };
 
-void insert_property(PropertyMap& out, Property&& property) {
-  char key[24];
-  std::snprintf(key, sizeof key, "%010zu", out.size());
-  out.emplace(key, std::move(property));
-}
-
 bool is_nested_structure(const Property& p) {
   if (p.name != "prop4294967295") return false;
   std::string value = to_lower_ascii(p.text);
@@ -73,7 +67,7 @@ void decode_and_keep(StorageWalk& walk, Property&& property, ByteReader value,
       attach_embedded_idlist(property, bytes_position, walk.context, walk.options);
     }
   }
-  insert_property(walk.out, std::move(property));
+  add_property(walk.out, std::move(property));
 }
 
 void walk_string_named_set(StorageWalk& walk, const ByteReader& storage, const Guid& fmtid,
@@ -134,7 +128,7 @@ void walk_id_set(StorageWalk& walk, const ByteReader& storage, const Guid& fmtid
     bare.fmtid = fmtid;
     bare.vartype = kVtEmpty;
     bare.name = "unk";
-    insert_property(walk.out, std::move(bare));
+    add_property(walk.out, std::move(bare));
     return;
   }
   if (size < kIdSetMinimum) return;
@@ -156,6 +150,12 @@ void walk_id_set(StorageWalk& walk, const ByteReader& storage, const Guid& fmtid
 }
 
 }  // namespace
+
+void add_property(PropertyMap& out, Property&& property) {
+  char key[24];
+  std::snprintf(key, sizeof key, "%010zu", out.size());
+  out.emplace(key, std::move(property));
+}
 
 bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& context,
                           const useropts& options) {

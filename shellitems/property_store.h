@@ -20,6 +20,9 @@ inline constexpr Guid kStringNamedSetId = guid_literal("D5CDD505-2E9C-101B-9397-
 bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& context,
                           const useropts& options);
 
+// Appends a decoded property after those already in out, keeping decode order.
+void add_property(PropertyMap& out, Property&& property);
+
 // The PropertyStoreDataBlock listing: one name text and one value text per
 // listed property.
 void list_properties(const PropertyMap& properties, std::vector<std::string>& names,

@@ -41,8 +41,8 @@ uint64_t minimum_element_size(uint16_t type) {
 }
 
 // Strings and blobs inside a vector are padded to four bytes.
-bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vector, Element& e,
-                  uint64_t& consumed) {
+bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vector,
+                  TextCount count, Element& e, uint64_t& consumed) {
   switch (type) {
     case kVtI4: case kVtError: case kVtUi4: case kVtInt:
       if (!r.has(off, 4)) return false;
@@ -64,7 +64,8 @@ bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vect
       return true;
     case kVtBstr: case kVtLpwstr: {
       if (!r.has(off, 4)) return false;
-      uint64_t byte_count = uint64_t{r.u32(off)} * 2;
+      uint64_t byte_count = uint64_t{r.u32(off)};
+      if (count == TextCount::characters) byte_count *= 2;
       if (!r.has(off + 4, byte_count)) return false;
       e.text = r.utf16z(off + 4, byte_count);
       e.has_text = true;
@@ -119,36 +120,40 @@ std::string element_text(uint16_t type, const Element& e) {
 }  // namespace
 
 bool decode_property_value(Property& property, ByteReader value) {
-  if (!value.has(0, kValueDataOffset)) return false;
+  return decode_property_value_sized(property, value, TextCount::characters) != 0;
+}
+
+uint64_t decode_property_value_sized(Property& property, ByteReader value, TextCount count) {
+  if (!value.has(0, kValueDataOffset)) return 0;
   uint16_t vartype = value.u16(0);
   property.vartype = vartype;
   uint16_t type = vartype & 0xFF;
   // Arrays and by-reference values never occur in stores we can read.
-  if ((vartype & ~uint16_t{kVtVector | 0xFF}) != 0) return false;
+  if ((vartype & ~uint16_t{kVtVector | 0xFF}) != 0) return 0;
   uint64_t minimum = minimum_element_size(type);
-  if (minimum == 0) return false;
+  if (minimum == 0) return 0;
   ByteReader data = value.tail(kValueDataOffset);
 
   if ((vartype & kVtVector) == 0) {
     Element e;
     uint64_t consumed = 0;
-    if (!read_element(type, data, 0, false, e, consumed)) return false;
+    if (!read_element(type, data, 0, false, count, e, consumed)) return 0;
     property.text = std::move(e.text);
     property.number = e.number;
     property.real = e.real;
     property.bytes = std::move(e.bytes);
-    return true;
+    return kValueDataOffset + consumed;
   }
 
-  if (!data.has(0, 4)) return false;
-  uint64_t count = data.u32(0);
-  if (count > kMaxVectorElements || count > (data.size() - 4) / minimum) return false;
+  if (!data.has(0, 4)) return 0;
+  uint64_t elements = data.u32(0);
+  if (elements > kMaxVectorElements || elements > (data.size() - 4) / minimum) return 0;
   property.is_vector = true;
   uint64_t off = 4;
-  for (uint64_t i = 0; i < count; ++i) {
+  for (uint64_t i = 0; i < elements; ++i) {
     Element e;
     uint64_t consumed = 0;
-    if (!read_element(type, data, off, true, e, consumed) || consumed == 0) return false;
+    if (!read_element(type, data, off, true, count, e, consumed) || consumed == 0) return 0;
     if (type == kVtI1 || type == kVtUi1) {
       property.bytes.push_back(e.bytes.front());
     } else {
@@ -160,7 +165,7 @@ bool decode_property_value(Property& property, ByteReader value) {
     }
     off += consumed;
   }
-  return true;
+  return kValueDataOffset + off;
 }
 
 }  // namespace lnk

@@ -37,4 +37,12 @@ enum VarType : uint16_t {
 // we decode or the value does not fit, and the property is then dropped.
 bool decode_property_value(Property& property, ByteReader value);
 
+// Portable-device property records count the bytes of a text, not its
+// characters; everything else is laid out as in a property store.
+enum class TextCount { characters, bytes };
+
+// As decode_property_value; returns how many bytes the value took from its
+// VARTYPE on, 0 when it was dropped.
+uint64_t decode_property_value_sized(Property& property, ByteReader value, TextCount count);
+
 }  // namespace lnk

@@ -32,6 +32,37 @@ EXTRA_KEYS = [
     ("System.Photo.DateTaken", "14B81DA1-0135-4D31-96D9-6CBFC9671A99", 36867),
     ("System.Kind", "1E3EE840-BC2B-476C-8237-2ACD1A839B22", 3),
     ("System.Link.TargetParsingPath", "B9B4B3FC-2B51-4A42-B5D8-324146AFCF25", 2),
+    # Packaged (UWP) application keys that the Applications folder's items carry.
+    ("System.AppUserModel.HostEnvironment", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 14),
+    ("System.AppUserModel.PackageInstallPath", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 15),
+    ("System.AppUserModel.PackageFamilyName", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 17),
+    ("System.AppUserModel.InstalledBy", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 18),
+    ("System.AppUserModel.ParentID", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 19),
+    ("System.AppUserModel.PackageFullName", "9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3", 21),
+    ("System.Tile.SmallLogoPath", "86D40B4D-9069-443C-819A-2A54090DCCEC", 2),
+    ("System.Tile.Background", "86D40B4D-9069-443C-819A-2A54090DCCEC", 4),
+]
+
+# Portable-device (WPD) keys that MTP shell items carry in their property
+# records (Microsoft's PortableDevice.h: formatID and propID).
+WPD_OBJECT = "EF6B490D-5CD8-437A-AFFC-DA8B60EE4A3C"
+WPD_STORAGE = "01A3057A-74D6-4E80-BEA7-DC4C212CE50A"
+EXTRA_KEYS += [("WPD_OBJECT_" + name, WPD_OBJECT, pid) for name, pid in [
+    ("ID", 2), ("PARENT_ID", 3), ("NAME", 4), ("PERSISTENT_UNIQUE_ID", 5), ("FORMAT", 6),
+    ("CONTENT_TYPE", 7), ("ISHIDDEN", 9), ("ISSYSTEM", 10), ("SIZE", 11),
+    ("ORIGINAL_FILE_NAME", 12), ("NON_CONSUMABLE", 13), ("REFERENCES", 14), ("KEYWORDS", 15),
+    ("SYNC_ID", 16), ("IS_DRM_PROTECTED", 17), ("DATE_CREATED", 18), ("DATE_MODIFIED", 19),
+    ("DATE_AUTHORED", 20), ("BACK_REFERENCES", 21), ("CONTAINER_FUNCTIONAL_OBJECT_ID", 23),
+    ("GENERATE_THUMBNAIL_FROM_RESOURCE", 24), ("HINT_LOCATION_DISPLAY_NAME", 25),
+    ("CAN_DELETE", 26), ("LANGUAGE_LOCALE", 27)]]
+EXTRA_KEYS += [("WPD_STORAGE_" + name, WPD_STORAGE, pid) for name, pid in [
+    ("FILE_SYSTEM_TYPE", 3), ("CAPACITY", 4), ("FREE_SPACE_IN_BYTES", 5),
+    ("FREE_SPACE_IN_OBJECTS", 6), ("DESCRIPTION", 7), ("SERIAL_NUMBER", 8),
+    ("MAX_OBJECT_SIZE", 9), ("CAPACITY_IN_OBJECTS", 10), ("ACCESS_CAPABILITY", 11)]]
+EXTRA_KEYS += [
+    ("WPD_FUNCTIONAL_OBJECT_CATEGORY", "8F052D93-ABCA-4FC5-A5AC-B01DF4DBE598", 2),
+    ("WPD_DEVICE_FRIENDLY_NAME", "26D4979A-E643-4626-9E2B-736DC0C92FDC", 12),
+    ("WPD_CONTACT_DISPLAY_NAME", "FBD4FDAB-987D-4777-B3F9-726185A9312B", 2),
 ]
 
 # Keys the shell writes into items whose names are not published: kept so
