@@ -113,7 +113,6 @@ TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
   auto found = carve(blob);
   // Parsed from 300 bytes only: too short for the sample's IDList, so rejected.
   EXPECT_EQ(found.count(0), 0u);
-  EXPECT_EQ(found.count(300), 0u);
   EXPECT_EQ(found[1024 + 40].second, sample_.size());
 }
 
