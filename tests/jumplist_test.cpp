@@ -100,6 +100,30 @@ TEST_F(JumpList, NothingButSignaturesEndsWithoutRecords) {
   EXPECT_FALSE(result);
 }
 
+TEST_F(JumpList, HostileHeadersAndChainsEnd) {
+  Bytes bytes = padded(test::simple_jump_list({sample_, padded(sample_, 4096)}), 8192);
+  Bytes huge_sectors = bytes;
+  test::set_u16(huge_sectors, 30, 30);
+  bool result = true;
+  EXPECT_TRUE(carve(huge_sectors, &result).empty());
+  EXPECT_FALSE(result);
+
+  // The large stream's last sector points back at its first: each sector once.
+  Bytes looping = bytes;
+  const size_t fat = 512;
+  const uint32_t first = 5;  // after FAT, directory, mini FAT and the root's two sectors
+  test::set_u32(looping, fat + (first + 7) * 4, first);
+  EXPECT_EQ(carve(looping).size(), 2u);
+
+  // A DIFAT that names itself as its own successor, with a huge FAT count.
+  Bytes difat = bytes;
+  test::set_u32(difat, 44, 0xFFFFFFF0);
+  test::set_u32(difat, 68, 3);
+  test::set_u32(difat, 72, 1);
+  test::set_u32(difat, 512 * 4 + 127 * 4, 3);
+  carve(difat);
+}
+
 // A 7 MiB jump list with 110 FAT sectors (one through the DIFAT), a record
 // in the mini stream, a large stream whose chain only the DIFAT's FAT sector
 // holds, and a record left in a freed sector between them.
