@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "carve/carve_context.h"
 #include "carve/process_file.h"
 #include "carve/status_line.h"
 #include "cmdline/options.h"
@@ -12,6 +13,7 @@
 #include "cmdline/run_header.h"
 #include "cmdline/usage.h"
 #include "cmdline/useropts.h"
+#include "ntfs/disk_source.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -32,13 +34,18 @@ struct Ending {
 constexpr Ending finish_with(int status) { return {status, true}; }
 constexpr Ending abort_run() { return {-1, false}; }
 
-// Device, image and VMware access is not part of this build: every open of
-// such a source fails, and each mode reports that as its own failure.
+// Raw sources (image files, volumes, device paths) are read through a
+// DiskSource; NTFS volume and VMware disk access are not part of this build
+// yet, so those opens fail and each mode reports that as its own failure.
 struct SourceAccess {
   static constexpr const char* kNoVolumeAccess = "NTFS volume access is not available in this build";
   static constexpr const char* kNoVmdkAccess = "VMware disk access is not available in this build";
 
-  static bool open_raw(const std::string&) { return false; }
+  static bool open_raw_image(DiskSource& source, const std::string& path) { return source.open_image(path); }
+  // The carver reads front to back, so the device is opened for sequential access.
+  static bool open_raw_device(DiskSource& source, const std::string& path, uint32_t kind) {
+    return source.open_path(path, kind, true);
+  }
   static bool open_ntfs(const std::string&, uint64_t) { return false; }
   static bool open_raw_vmdk(const std::vector<std::string>&) { return false; }
   static bool open_ntfs_vmdk(const std::vector<std::string>&, uint64_t) { return false; }
@@ -102,11 +109,13 @@ Ending run_shadow_copy(Run& run, const std::string& index) {
       std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n", o.volume_name.c_str());
     return finish_with(0);
   }
-  if (!SourceAccess::open_raw(o.volume_name)) {
+  DiskSource source;
+  if (!SourceAccess::open_raw_device(source, o.volume_name, kSourceDevicePath)) {
     std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
     return abort_run();
   }
   std::fprintf(stderr, "partition: %s [using large file scan]\n", o.volume_name.c_str());
+  carve_source(*run.out, source, o);
   return finish_with(0);
 }
 
@@ -122,11 +131,13 @@ Ending run_partition(Run& run, const std::string& drive) {
     return abort_run();
   }
   if (o.rawscan) {
-    if (!SourceAccess::open_raw(o.volume_name)) {
+    DiskSource source;
+    if (!SourceAccess::open_raw_device(source, o.volume_name, kSourceVolumeLetter)) {
       std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
       return abort_run();
     }
     std::fprintf(stderr, "partition: %s [using large file scan]\n", o.volume_name.c_str());
+    carve_source(*run.out, source, o);
     return finish_with(0);
   }
   default_to_ntfs_scan(o);
@@ -245,7 +256,12 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
     status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
   }
   if (o.rawscan) {
-    if (!SourceAccess::open_raw(name)) std::fprintf(stderr, "problem reading %s, aborting\n", name.c_str());
+    DiskSource source;
+    if (!SourceAccess::open_raw_image(source, name)) {
+      std::fprintf(stderr, "problem reading %s, aborting\n", name.c_str());
+      return;
+    }
+    carve_source(*run.out, source, o);
     return;
   }
   process_shortcut_file(*run.out, name, o);
@@ -277,8 +293,12 @@ Ending run_single_input(Run& run) {
   if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", o.source_path.c_str());
   try {
     if (o.rawscan) {
-      if (!SourceAccess::open_raw(o.source_path))
+      DiskSource source;
+      if (SourceAccess::open_raw_image(source, o.source_path)) {
+        carve_source(*run.out, source, o);
+      } else {
         std::fprintf(stderr, "problem reading %s, aborting\n", o.source_path.c_str());
+      }
     } else if (o.ntfs_scan) {
       std::string error;
       bool ntfs_seen = false;

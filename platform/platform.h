@@ -21,6 +21,33 @@ class InputFile {
 
 std::unique_ptr<InputFile> open_input(const std::string& path);
 
+// What a storage device reports about itself. Fields a device does not
+// report keep their zero values and the matching known flag stays clear.
+struct DeviceGeometry {
+  bool geometry_known = false;
+  uint64_t cylinders = 0;
+  uint32_t media_type = 0;
+  uint32_t tracks_per_cylinder = 0;
+  uint32_t sectors_per_track = 0;
+  uint32_t bytes_per_sector = 0;
+  uint64_t disk_size = 0;
+  bool partition_known = false;
+  uint64_t partition_offset = 0;
+  uint64_t partition_length = 0;
+  int32_t partition_number = -1;
+  bool device_number_known = false;
+  uint32_t device_number = 0;
+};
+
+// How the OS should expect a device to be read.
+enum class DeviceAccess { sequential, random, normal };
+
+// Opens a volume, drive or device path read-only and asks it for its
+// geometry (and, with query_partition, its partition placement and device
+// number). Reads of the result must be whole sectors at aligned offsets.
+std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess access,
+                                       bool query_partition, DeviceGeometry& geometry);
+
 // Size and the three times (FILETIME, UTC) of a file.
 struct FileStatus {
   uint64_t size = 0;

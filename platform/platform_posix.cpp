@@ -1,5 +1,9 @@
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 #include <semaphore.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -70,6 +74,35 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
     off_t end = ::lseek(fd, 0, SEEK_END);
     size = end > 0 ? static_cast<uint64_t>(end) : 0;
   }
+  return std::make_unique<PosixFile>(fd, size);
+}
+
+std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess access,
+                                       bool /*query_partition*/, DeviceGeometry& geometry) {
+  geometry = DeviceGeometry{};
+  if (path.empty()) return nullptr;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  if (access == DeviceAccess::sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (access == DeviceAccess::random) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  uint32_t sector = 512;
+  if (S_ISBLK(st.st_mode)) {
+    off_t end = ::lseek(fd, 0, SEEK_END);
+    size = end > 0 ? static_cast<uint64_t>(end) : 0;
+#ifdef BLKSSZGET
+    int logical = 0;
+    if (::ioctl(fd, BLKSSZGET, &logical) == 0 && logical > 0) sector = static_cast<uint32_t>(logical);
+#endif
+  }
+  geometry.geometry_known = true;
+  geometry.bytes_per_sector = sector;
+  geometry.disk_size = size;
   return std::make_unique<PosixFile>(fd, size);
 }
 

@@ -275,6 +275,82 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
   return std::make_unique<Win32File>(handle, size);
 }
 
+namespace {
+
+bool query_geometry(HANDLE handle, DeviceGeometry& geometry) {
+  DISK_GEOMETRY_EX extended = {};
+  DWORD returned = 0;
+  if (DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &extended,
+                      sizeof extended, &returned, nullptr)) {
+    const DISK_GEOMETRY& g = extended.Geometry;
+    geometry.cylinders = static_cast<uint64_t>(g.Cylinders.QuadPart);
+    geometry.media_type = static_cast<uint32_t>(g.MediaType);
+    geometry.tracks_per_cylinder = g.TracksPerCylinder;
+    geometry.sectors_per_track = g.SectorsPerTrack;
+    geometry.bytes_per_sector = g.BytesPerSector;
+    geometry.disk_size = static_cast<uint64_t>(extended.DiskSize.QuadPart);
+    geometry.geometry_known = true;
+    return true;
+  }
+  DISK_GEOMETRY g = {};
+  if (DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof g, &returned,
+                      nullptr)) {
+    geometry.cylinders = static_cast<uint64_t>(g.Cylinders.QuadPart);
+    geometry.media_type = static_cast<uint32_t>(g.MediaType);
+    geometry.tracks_per_cylinder = g.TracksPerCylinder;
+    geometry.sectors_per_track = g.SectorsPerTrack;
+    geometry.bytes_per_sector = g.BytesPerSector;
+    geometry.disk_size = geometry.cylinders * g.TracksPerCylinder * g.SectorsPerTrack * g.BytesPerSector;
+    geometry.geometry_known = true;
+    return true;
+  }
+  return false;
+}
+
+void query_partition(HANDLE handle, DeviceGeometry& geometry) {
+  DWORD returned = 0;
+  PARTITION_INFORMATION_EX extended = {};
+  PARTITION_INFORMATION basic = {};
+  if (DeviceIoControl(handle, IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &extended,
+                      sizeof extended, &returned, nullptr)) {
+    geometry.partition_offset = static_cast<uint64_t>(extended.StartingOffset.QuadPart);
+    geometry.partition_length = static_cast<uint64_t>(extended.PartitionLength.QuadPart);
+    geometry.partition_number = static_cast<int32_t>(extended.PartitionNumber);
+    geometry.partition_known = true;
+  } else if (DeviceIoControl(handle, IOCTL_DISK_GET_PARTITION_INFO, nullptr, 0, &basic,
+                             sizeof basic, &returned, nullptr)) {
+    geometry.partition_offset = static_cast<uint64_t>(basic.StartingOffset.QuadPart);
+    geometry.partition_length = static_cast<uint64_t>(basic.PartitionLength.QuadPart);
+    geometry.partition_number = static_cast<int32_t>(basic.PartitionNumber);
+    geometry.partition_known = true;
+  }
+  STORAGE_DEVICE_NUMBER number = {};
+  if (DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                      &returned, nullptr)) {
+    geometry.device_number = number.DeviceNumber;
+    geometry.device_number_known = true;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess access,
+                                       bool with_partition, DeviceGeometry& geometry) {
+  geometry = DeviceGeometry{};
+  if (path.empty()) return nullptr;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  if (access == DeviceAccess::sequential) flags = FILE_FLAG_SEQUENTIAL_SCAN;
+  if (access == DeviceAccess::random) flags = FILE_FLAG_RANDOM_ACCESS;
+  HANDLE handle = CreateFileW(to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  query_geometry(handle, geometry);
+  if (with_partition) query_partition(handle, geometry);
+  uint64_t size = geometry.partition_known ? geometry.partition_length : geometry.disk_size;
+  if (size == 0) size = device_length(handle);
+  return std::make_unique<Win32File>(handle, size);
+}
+
 bool file_status(const std::string& path, FileStatus& out) {
   if (path.empty()) return false;
   const std::wstring wide = to_wide(path);

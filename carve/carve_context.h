@@ -1,0 +1,71 @@
+// Carving shortcut records out of the raw bytes of a DiskSource, 64 KiB at a
+// time, by their ShellLinkHeader signature.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "carve/signature_search.h"
+#include "cmdline/useropts.h"
+#include "lnk/lnk_record.h"
+#include "ntfs/disk_source.h"
+
+namespace lnk {
+
+// One signature hit of a chunk; the kind says which quick pattern matched.
+struct CarveHit {
+  uint64_t position = 0;
+  uint32_t pattern = 0;
+};
+
+struct CarveContext {
+  DiskSource* source = nullptr;
+  uint64_t source_size = 0;
+  std::vector<uint8_t> buffer;
+  uint32_t chunk_size = 65536;
+  // Bytes re-read for the last hit of a chunk, so a record that runs past
+  // the chunk's end is still whole.
+  uint32_t tail_size = 16384;
+  int64_t range_end = 0;
+  std::vector<std::vector<uint8_t>> quick_patterns;
+  std::vector<uint8_t> record_pattern;
+  LnkRecord record;
+  uint64_t chunk_counter = 0;
+  int64_t position = 0;
+  int64_t hit_position = 0;
+  bool ready = false;
+  // Only the first quick_run positions of each sector are tested unless a
+  // chunk shows an unaligned shortcut or an MFT record.
+  uint32_t quick_run = 64;
+  uint32_t sector = 512;
+  std::string label;
+  bool percent_display = true;
+
+  // Working lists kept across chunks so a chunk allocates nothing.
+  std::vector<CarveHit> hits;
+  std::vector<uint64_t> full_hits;
+  SignatureSearch search;
+};
+
+// Resets the context and, when the source is open, binds it to the whole source.
+bool bind_carve_context(CarveContext& context, DiskSource* source);
+
+// Carves from the context's position to its range end; true when a record was written.
+bool carve_range(std::ostream& out, CarveContext& context, useropts& options);
+bool carve_range_records(CarveContext& context, useropts& options, const RecordSink& sink);
+
+// Carves the whole source.
+bool carve_source(std::ostream& out, DiskSource& source, useropts& options);
+bool carve_source_records(DiskSource& source, useropts& options, const RecordSink& sink);
+
+// The quick pass over one chunk: hits of the quick patterns in the first
+// quick_run positions of every sector, in position order.
+void quick_pass(const CarveContext& context, std::span<const uint8_t> chunk, std::vector<CarveHit>& hits);
+
+// Whether the quick hits call for the search at every position: a shortcut
+// off a sector boundary, or an MFT record on one.
+bool needs_full_search(const CarveContext& context, const std::vector<CarveHit>& hits);
+
+}  // namespace lnk

@@ -1,0 +1,119 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "carve/carve_context.h"
+#include "carve/status_line.h"
+#include "lnk/parse_lnk.h"
+#include "report/record_writer.h"
+
+namespace lnk {
+namespace {
+
+constexpr int kStatusWidth = 45;
+constexpr int64_t kStatusEverySize = 16385;
+constexpr uint64_t kStatusEveryChunks = 5;
+
+void show_progress(const CarveContext& context, int& shown_percent) {
+  const bool periodic = context.chunk_counter % kStatusEveryChunks == 0 && context.range_end >= kStatusEverySize;
+  if (!context.percent_display) {
+    if (periodic) status_line(kStatusWidth, "offset 0x%llx", static_cast<unsigned long long>(context.position));
+    return;
+  }
+  const auto position = static_cast<uint64_t>(context.position);
+  const auto end = static_cast<uint64_t>(context.range_end);
+  int percent = 0;
+  if (end >= 100) percent = static_cast<int>(position <= UINT64_MAX / 100 ? position * 100 / end : position / (end / 100));
+  else if (end > 0) percent = static_cast<int>(position * 100 / end);
+  if (percent != shown_percent || periodic) {
+    status_line(kStatusWidth, "percent done: %lld [offset 0x%llx]", static_cast<long long>(percent),
+                static_cast<unsigned long long>(context.position));
+    shown_percent = percent;
+  }
+}
+
+std::string carved_source_type(const CarveContext& context, uint64_t hit_position) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Shortcut LNK (carved - 0x%08llx)",
+                static_cast<unsigned long long>(hit_position));
+  return context.label.empty() ? std::string(text) : "[" + context.label + "] " + text;
+}
+
+// Parses the record at hit index i of the chunk; the last hit near the
+// chunk's end is re-read from its sector so the record is not cut.
+bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, useropts& options,
+               const RecordSink& sink) {
+  const uint64_t pos = context.hits[i].position;
+  std::span<uint8_t> bytes;
+  if (i + 1 < context.hits.size()) {
+    bytes = chunk.subspan(pos, context.hits[i + 1].position - pos);
+    context.hit_position = context.position + static_cast<int64_t>(pos);
+  } else if (chunk.size() - pos < context.tail_size) {
+    const uint64_t in_sector = pos % context.sector;
+    const uint64_t base = static_cast<uint64_t>(context.position) + pos - in_sector;
+    const uint64_t range_end = static_cast<uint64_t>(context.range_end);
+    uint64_t count = std::min<uint64_t>(context.tail_size, range_end > base ? range_end - base : 0);
+    if (count == 0 || !context.source->read(context.buffer.data(), count, base) || count <= in_sector)
+      return false;
+    bytes = std::span<uint8_t>(context.buffer).subspan(in_sector, count - in_sector);
+    context.hit_position = static_cast<int64_t>(base + in_sector);
+  } else {
+    bytes = chunk.subspan(pos);
+    context.hit_position = context.position + static_cast<int64_t>(pos);
+  }
+
+  LnkRecord& record = context.record;
+  record = LnkRecord{};
+  record.artifact = "LNK";
+  const auto hit_position = static_cast<uint64_t>(context.hit_position);
+  record.source_type = carved_source_type(context, hit_position);
+  record.lnk_offset = hit_position;
+  const auto length = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), UINT32_MAX));
+  if (!parse_lnk_record(record, bytes.data(), length, options, hit_position)) return false;
+  record.lnk_offset = hit_position;
+  sink(record);
+  return true;
+}
+
+}  // namespace
+
+bool carve_range_records(CarveContext& context, useropts& options, const RecordSink& sink) {
+  if (!context.ready || context.source == nullptr || !context.source->is_open()) return false;
+  bool found = false;
+  int shown_percent = -1;
+  // Each pass moves the position on by a whole chunk.
+  while (context.position < context.range_end) {
+    if (options.progress) show_progress(context, shown_percent);
+    uint64_t length = std::min<uint64_t>(context.chunk_size, static_cast<uint64_t>(context.range_end - context.position));
+    if (context.source->read(context.buffer.data(), length, static_cast<uint64_t>(context.position))) {
+      const std::span<uint8_t> chunk = std::span<uint8_t>(context.buffer).first(length);
+      quick_pass(context, chunk, context.hits);
+      if (!context.hits.empty() && needs_full_search(context, context.hits)) {
+        context.full_hits.clear();
+        context.search.find_all(chunk, context.full_hits);
+        context.hits.clear();
+        for (uint64_t at : context.full_hits) context.hits.push_back({at, 0});
+      }
+      for (size_t i = 0; i < context.hits.size(); ++i) found |= carve_hit(context, chunk, i, options, sink);
+    }
+    ++context.chunk_counter;
+    context.position += context.chunk_size;
+  }
+  if (options.progress) status_line(kStatusWidth, " ");
+  return found;
+}
+
+bool carve_range(std::ostream& out, CarveContext& context, useropts& options) {
+  return carve_range_records(context, options, [&](LnkRecord& record) { write_record(out, record, options); });
+}
+
+bool carve_source_records(DiskSource& source, useropts& options, const RecordSink& sink) {
+  CarveContext context;
+  if (!bind_carve_context(context, &source)) return false;
+  return carve_range_records(context, options, sink);
+}
+
+bool carve_source(std::ostream& out, DiskSource& source, useropts& options) {
+  return carve_source_records(source, options, [&](LnkRecord& record) { write_record(out, record, options); });
+}
+
+}  // namespace lnk

@@ -1,0 +1,251 @@
+#include "jumplist/compound_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "platform/byte_reader.h"
+#include "platform/text.h"
+
+namespace lnk {
+namespace {
+
+constexpr uint64_t kHeaderSize = 512;
+constexpr std::array<uint8_t, 8> kCfbSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::array<uint8_t, 16> kZeroClsid{};
+constexpr uint64_t kClsidField = 8;
+constexpr uint64_t kSectorShiftField = 30;
+constexpr uint64_t kMiniSectorShiftField = 32;
+constexpr uint64_t kFatSectorCountField = 44;
+constexpr uint64_t kFirstDirectorySectorField = 48;
+constexpr uint64_t kMiniStreamCutoffField = 56;
+constexpr uint64_t kFirstMiniFatSectorField = 60;
+constexpr uint64_t kFirstDifatSectorField = 68;
+constexpr uint64_t kDifatSectorCountField = 72;
+constexpr uint64_t kHeaderDifatField = 76;
+constexpr uint64_t kHeaderDifatEntries = 109;
+
+constexpr uint64_t kDirectoryEntrySize = 128;
+constexpr uint64_t kEntryNameBytes = 64;
+constexpr uint64_t kEntryObjectTypeField = 66;
+constexpr uint64_t kEntryStartSectorField = 116;
+constexpr uint64_t kEntryStreamSizeField = 120;
+constexpr const char* kRootEntryName = "root entry";
+
+// Sector N of a compound file starts right after the header-sized sector 0.
+bool sector_span(uint64_t sector, uint64_t sector_size, uint64_t count, uint64_t& offset) {
+  uint64_t end = 0;
+  return checked_mul(sector + 1, sector_size, offset) && checked_add(offset, sector_size, end) &&
+         end <= count;
+}
+
+std::vector<uint32_t> read_u32_entries(const ByteReader& bytes, uint64_t offset, uint64_t n) {
+  std::vector<uint32_t> entries(n);
+  for (uint64_t i = 0; i < n; ++i) entries[i] = bytes.u32(offset + i * 4);
+  return entries;
+}
+
+// The FAT sector numbers: the header's 109 DIFAT entries, then the DIFAT
+// sector chain when the FAT needs more.
+std::vector<uint32_t> fat_sector_list(const CompoundFile& file, const ByteReader& bytes) {
+  const ByteReader header(file.header.data(), file.header.size());
+  const uint32_t fat_sectors = header.u32(kFatSectorCountField);
+  std::vector<uint32_t> list;
+  for (uint64_t i = 0; i < std::min<uint64_t>(fat_sectors, kHeaderDifatEntries); ++i) {
+    uint32_t sector = header.u32(kHeaderDifatField + i * 4);
+    if (sector == kCfbEndOfChain) return list;
+    list.push_back(sector);
+  }
+  uint32_t difat = header.u32(kFirstDifatSectorField);
+  const uint64_t per_difat = file.sector_size / 4;
+  if (fat_sectors <= kHeaderDifatEntries || header.u32(kDifatSectorCountField) == 0 ||
+      difat == kCfbEndOfChain || difat == kCfbFreeSector || per_difat < 2)
+    return list;
+
+  std::set<uint32_t> visited;
+  while (list.size() < fat_sectors && visited.insert(difat).second) {
+    uint64_t offset = 0;
+    if (!sector_span(difat, file.sector_size, bytes.size(), offset)) break;
+    for (uint64_t i = 0; i + 1 < per_difat && list.size() < fat_sectors; ++i) {
+      uint32_t sector = bytes.u32(offset + i * 4);
+      if (sector == kCfbEndOfChain) return list;
+      list.push_back(sector);
+    }
+    difat = bytes.u32(offset + (per_difat - 1) * 4);
+    if (difat == kCfbEndOfChain || difat == kCfbFreeSector) break;
+  }
+  return list;
+}
+
+// Reads the table sectors in order; each one, present or not, owns the next
+// sector_size / 4 indexes.
+void build_table(SectorTable& table, const std::vector<uint32_t>& sectors, const CompoundFile& file,
+                 const ByteReader& bytes) {
+  const uint64_t per_sector = file.sector_size / 4;
+  table.set_per_sector(per_sector);
+  std::set<uint32_t> seen;
+  for (uint64_t slot = 0; slot < sectors.size(); ++slot) {
+    uint64_t offset = 0;
+    if (!seen.insert(sectors[slot]).second) continue;
+    if (!sector_span(sectors[slot], file.sector_size, bytes.size(), offset)) continue;
+    table.add_sector(slot, read_u32_entries(bytes, offset, per_sector));
+  }
+}
+
+void read_directory(CompoundFile& file, const ByteReader& bytes) {
+  const uint64_t per_sector = file.sector_size / kDirectoryEntrySize;
+  uint64_t index = 0;
+  for (uint32_t sector : file.directory_sectors) {
+    uint64_t offset = 0;
+    if (!sector_span(sector, file.sector_size, bytes.size(), offset)) {
+      index += per_sector;
+      continue;
+    }
+    for (uint64_t i = 0; i < per_sector; ++i, ++index) {
+      const ByteReader raw = bytes.sub(offset + i * kDirectoryEntrySize, kDirectoryEntrySize);
+      CfbDirectoryEntry entry;
+      entry.index = static_cast<uint32_t>(index);
+      entry.name = raw.utf16z(0, kEntryNameBytes);
+      std::copy(raw.span().begin(), raw.span().end(), entry.raw.begin());
+      entry.object_type = raw.u8(kEntryObjectTypeField);
+      entry.start_sector = raw.u32(kEntryStartSectorField);
+      entry.stream_size = raw.u32(kEntryStreamSizeField);
+      const std::string key = to_lower_ascii(entry.name);
+      if (key == kRootEntryName) file.root_start = entry.start_sector;
+      file.directory.emplace(key, std::move(entry));
+      file.has_directory = true;
+    }
+  }
+}
+
+// Cuts the mini FAT, in index order, into the chains its end-of-chain values close.
+void collect_mini_stream_chains(CompoundFile& file) {
+  std::vector<uint32_t> chain;
+  auto close_chain = [&file, &chain]() {
+    if (chain.empty()) return;
+    char name[32];
+    std::snprintf(name, sizeof name, "MiniStream: %04zu", file.mini_stream_chains.size() + 1);
+    file.mini_stream_chains.emplace(name, std::move(chain));
+    chain.clear();
+  };
+  file.mini_fat.for_each([&](uint64_t index, uint32_t next) {
+    if (next == kCfbFreeSector) return;
+    chain.push_back(static_cast<uint32_t>(index));
+    if (next == kCfbEndOfChain) close_chain();
+  });
+  close_chain();
+}
+
+void build_entry_chains(CompoundFile& file) {
+  // In a sound file every sector belongs to one chain; the budget stops
+  // damaged directories whose entries all share one long chain.
+  uint64_t budget = 8 * (uint64_t{file.fat.entry_count()} + file.mini_fat.entry_count()) + 1024;
+  for (auto& [key, entry] : file.directory) {
+    if (entry.object_type == 0 || entry.stream_size == 0) continue;
+    const bool mini = entry.stream_size < file.mini_stream_cutoff && key != kRootEntryName;
+    entry.in_mini_stream = mini;
+    entry.chain = follow_chain(mini ? file.mini_fat : file.fat, entry.start_sector, budget);
+    budget -= entry.chain.size();
+  }
+}
+
+}  // namespace
+
+void SectorTable::add_sector(uint64_t slot, std::vector<uint32_t> entries) {
+  entry_count_ += entries.size();
+  sectors_[slot] = std::move(entries);
+}
+
+bool SectorTable::next(uint64_t sector, uint32_t& out) const {
+  if (per_sector_ == 0) return false;
+  auto found = sectors_.find(sector / per_sector_);
+  if (found == sectors_.end()) return false;
+  out = found->second[sector % per_sector_];
+  return true;
+}
+
+std::vector<uint32_t> follow_chain(const SectorTable& table, uint32_t start, uint64_t limit) {
+  std::vector<uint32_t> chain;
+  std::set<uint32_t> visited;
+  uint32_t sector = start;
+  uint32_t next = 0;
+  while (chain.size() < limit && table.next(sector, next) && visited.insert(sector).second) {
+    chain.push_back(sector);
+    if (next == kCfbEndOfChain) break;
+    sector = next;
+  }
+  return chain;
+}
+
+bool parse_compound_file(CompoundFile& file, const uint8_t* bytes_in, uint64_t count) {
+  const ByteReader bytes(bytes_in, count);
+  if (count < kHeaderSize || !bytes.matches(0, kCfbSignature) || !bytes.matches(kClsidField, kZeroClsid))
+    return false;
+  file = CompoundFile{};
+  std::copy_n(bytes.span().begin(), kHeaderSize, file.header.begin());
+  const uint8_t shift = bytes.u8(kSectorShiftField);
+  const uint8_t mini_shift = bytes.u8(kMiniSectorShiftField);
+  // A sector of 4 GiB or more cannot lie inside any buffer this reads.
+  if (shift >= 32) return false;
+  file.sector_size = uint32_t{1} << shift;
+  file.mini_sector_size = mini_shift < 32 ? uint32_t{1} << mini_shift : 0;
+  file.sector_count = static_cast<uint32_t>(
+      std::min<uint64_t>((count - file.sector_size) / file.sector_size, UINT32_MAX));
+  file.mini_stream_cutoff = bytes.u32(kMiniStreamCutoffField);
+
+  uint64_t directory_offset = 0;
+  if (!sector_span(bytes.u32(kFirstDirectorySectorField), file.sector_size, count, directory_offset))
+    return false;
+
+  build_table(file.fat, fat_sector_list(file, bytes), file, bytes);
+  const uint64_t chain_limit = file.fat.entry_count();
+  file.directory_sectors = follow_chain(file.fat, bytes.u32(kFirstDirectorySectorField), chain_limit);
+  file.mini_fat_sectors = follow_chain(file.fat, bytes.u32(kFirstMiniFatSectorField), chain_limit);
+  read_directory(file, bytes);
+  build_table(file.mini_fat, file.mini_fat_sectors, file, bytes);
+  collect_mini_stream_chains(file);
+  build_entry_chains(file);
+  return true;
+}
+
+bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& allocated,
+                              std::vector<uint8_t>& slack, const uint8_t* bytes_in, uint64_t count) {
+  allocated.clear();
+  slack.clear();
+  if (!file.has_directory) return false;
+  const ByteReader bytes(bytes_in, count);
+  const std::span<const uint8_t> all = bytes.span();
+  const uint64_t sector_size = file.sector_size;
+
+  std::set<uint32_t> taken;
+  for (const auto& [key, entry] : file.directory) {
+    // Small streams live in the mini stream, which is the root entry's chain.
+    if (key != kRootEntryName && (entry.stream_size == 0 || entry.stream_size < file.mini_stream_cutoff))
+      continue;
+    for (uint32_t sector : entry.chain) {
+      if (!taken.insert(sector).second) break;
+      uint64_t offset = 0;
+      if (sector_span(sector, sector_size, count, offset)) {
+        const auto piece = all.subspan(offset, sector_size);
+        allocated.insert(allocated.end(), piece.begin(), piece.end());
+      }
+    }
+  }
+
+  // Gaps between taken sectors; what lies before the first and after the
+  // last taken sector is not slack.
+  for (auto it = taken.begin(); it != taken.end() && std::next(it) != taken.end(); ++it) {
+    const uint64_t a = *it;
+    const uint64_t b = *std::next(it);
+    if (b - a <= 1) continue;
+    uint64_t offset = 0, length = 0, end = 0;
+    if (checked_mul(a + 2, sector_size, offset) && checked_mul(b - a - 1, sector_size, length) &&
+        checked_add(offset, length, end) && end < count) {
+      const auto piece = all.subspan(offset, length);
+      slack.insert(slack.end(), piece.begin(), piece.end());
+    }
+  }
+  return !allocated.empty();
+}
+
+}  // namespace lnk
