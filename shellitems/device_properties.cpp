@@ -40,14 +40,7 @@ uint32_t decode_device_properties(PropertyMap& out, ByteReader entries) {
     Property property;
     property.fmtid = entries.guid(off + kEntryFormatIdOffset);
     property.pid = pid;
-    if (const PropertyNameEntry* entry = lookup_property_name(property.fmtid, pid)) {
-      property.name = entry->display_name;
-      property.table_flags = entry->flags;
-      property.name_role = entry->role;
-      property.in_table = true;
-    } else {
-      property.name = "unk";
-    }
+    name_property(property);
     // Without its size a value that cannot be decoded hides where the next
     // entry starts.
     uint64_t used = decode_property_value_sized(property, entries.tail(off + kEntryTypeOffset),

@@ -31,4 +31,15 @@ const PropertyNameEntry* lookup_property_name(const Guid& fmtid, uint32_t pid) {
   return entry == set->second.end() ? nullptr : &entry->second;
 }
 
+void name_property(Property& property) {
+  if (const PropertyNameEntry* entry = lookup_property_name(property.fmtid, property.pid)) {
+    property.name = entry->display_name;
+    property.table_flags = entry->flags;
+    property.name_role = entry->role;
+    property.in_table = true;
+  } else {
+    property.name = "unk";
+  }
+}
+
 }  // namespace lnk

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/byte_reader.h"
+#include "shellitems/shell_item.h"
 
 namespace lnk {
 
@@ -52,5 +53,9 @@ using windows_propid = std::map<Guid, std::map<uint32_t, PropertyNameEntry>>;
 const windows_propid& property_name_table();
 // nullptr when the table does not know the key.
 const PropertyNameEntry* lookup_property_name(const Guid& fmtid, uint32_t pid);
+
+// Names a property by its (fmtid, pid) from the table, "unk" when it has no row,
+// and copies the row's flags and naming role.
+void name_property(Property& property);
 
 }  // namespace lnk

@@ -106,14 +106,7 @@ void keep_id_value(StorageWalk& walk, const ByteReader& value, const Guid& fmtid
   Property property;
   property.fmtid = fmtid;
   property.pid = value.u32(kIdValuePidOffset);
-  if (const PropertyNameEntry* entry = lookup_property_name(fmtid, property.pid)) {
-    property.name = entry->display_name;
-    property.table_flags = entry->flags;
-    property.name_role = entry->role;
-    property.in_table = true;
-  } else {
-    property.name = "unk";
-  }
+  name_property(property);
   decode_and_keep(walk, std::move(property), value.tail(kIdValueTypeOffset),
                   value_position + kIdValueTypeOffset);
 }
