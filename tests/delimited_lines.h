@@ -1,29 +1,31 @@
-// Helpers for tests that read delimited output and run the built program.
+// Helpers for tests that write records and read the delimited lines back.
 #pragma once
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-namespace lnk::testing_support {
+#include "cmdline/options.h"
+#include "report/record_writer.h"
+
+namespace lnk::test {
+
+constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+constexpr uint64_t filetime_of(uint64_t unix_seconds) { return kUnixEpoch + unix_seconds * 10000000ULL; }
+constexpr uint64_t kJune5 = filetime_of(1244232800);  // 2009-06-05 20:13:20 UTC
+constexpr uint64_t kJan2 = filetime_of(1262433600);   // 2010-01-02 12:00:00 UTC
+constexpr uint64_t kMar1 = filetime_of(1267444800);   // 2010-03-01 12:00:00 UTC
 
 // Fields of one line at every occurrence of separator; no quoting rules,
 // because the writers never quote.
 inline std::vector<std::string> split_fields(const std::string& line, const std::string& separator) {
   std::vector<std::string> fields;
-  size_t start = 0;
-  while (true) {
+  for (size_t start = 0;;) {
     size_t at = line.find(separator, start);
-    if (at == std::string::npos) {
-      fields.push_back(line.substr(start));
-      return fields;
-    }
-    fields.push_back(line.substr(start, at - start));
+    fields.push_back(line.substr(start, at == std::string::npos ? at : at - start));
+    if (at == std::string::npos) return fields;
     start = at + separator.size();
   }
 }
@@ -44,39 +46,22 @@ inline std::vector<std::string> lines_after_run_header(const std::string& text) 
   return {};
 }
 
-inline std::string shell_quoted(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+// Options as the command line would set them, for a source with a comma in its path.
+inline useropts options_for(const std::vector<std::string>& extra) {
+  useropts o;
+  ArgList args{"/usr/local/bin/rook"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back("input.lnk");
+  EXPECT_TRUE(parse_useropts(o, args, "test"));
+  o.source_path = "E:\\case,1\\a.lnk";
+  o.source_type = "Shortcut LNK (file)";
+  return o;
 }
 
-inline std::string slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+inline std::string write_all(std::vector<LnkRecord> records, useropts& o) {
+  std::ostringstream out;
+  for (LnkRecord& r : records) write_record(out, r, o);
+  return out.str();
 }
 
-struct CommandResult {
-  int status = -100;
-  std::string out;
-  std::string err;
-};
-
-// Runs program with args, stdin from input, in dir; output captured.
-inline CommandResult run_program(const std::filesystem::path& dir, const std::string& program,
-                                 const std::vector<std::string>& args, const std::string& input = "") {
-  std::ofstream(dir / "stdin", std::ios::binary) << input;
-  std::string command = shell_quoted(program);
-  for (const std::string& a : args) command += " " + shell_quoted(a);
-  command += " <" + shell_quoted((dir / "stdin").string()) + " >" +
-             shell_quoted((dir / "stdout").string()) + " 2>" + shell_quoted((dir / "stderr").string());
-  CommandResult r;
-  const int raw = std::system(command.c_str());
-  if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-  r.out = slurp(dir / "stdout");
-  r.err = slurp(dir / "stderr");
-  return r;
-}
-
-}  // namespace lnk::testing_support
+}  // namespace lnk::test

@@ -1,11 +1,8 @@
 #include "cmdline/options.h"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
+#include "tests/run_program.h"
 
 namespace lnk {
 namespace {
@@ -29,13 +26,6 @@ Parsed parse(ArgList args) {
   return p;
 }
 
-fs::path fresh_temp_dir(const std::string& tag) {
-  fs::path dir = fs::temp_directory_path() / ("rook_opts_" + tag + "_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
 TEST(OptionMatching, WholeWordAnyCase) {
   Parsed p = parse({"-CSV", "x.lnk"});
   EXPECT_TRUE(p.options.csv);
@@ -45,6 +35,9 @@ TEST(OptionMatching, WholeWordAnyCase) {
   EXPECT_FALSE(p.options.csv);
   EXPECT_TRUE(p.options.multiline);
   EXPECT_EQ(p.left, (ArgList{"rook", "-csvx", "x.lnk"}));
+
+  EXPECT_FALSE(has_argument("-pipe", {"-pipe", "x"}));  // the program path is not looked at
+  EXPECT_TRUE(has_argument("-pipe", {"rook", "x", "-PIPE"}));
 }
 
 TEST(OptionMatching, ValueTakenEvenWhenItLooksLikeAnOption) {
@@ -55,31 +48,16 @@ TEST(OptionMatching, ValueTakenEvenWhenItLooksLikeAnOption) {
   EXPECT_EQ(args, (ArgList{"rook", "x"}));
 
   // An option in last place keeps its place as a positional argument.
-  args = {"rook", "x", "-out"};
-  EXPECT_FALSE(take_value("-out", value, args));
-  EXPECT_EQ(args, (ArgList{"rook", "x", "-out"}));
   Parsed p = parse({"x", "-out"});
   EXPECT_TRUE(p.ok);
   EXPECT_FALSE(p.options.output_path_given);
   EXPECT_EQ(p.left, (ArgList{"rook", "x", "-out"}));
 }
 
-TEST(OptionMatching, PresenceTestSkipsProgramPath) {
-  EXPECT_FALSE(has_argument("-pipe", {"-pipe", "x"}));
-  EXPECT_TRUE(has_argument("-pipe", {"rook", "x", "-PIPE"}));
-}
-
-TEST(OptionProcessing, EmptyListAndUnofferedOptionFail) {
+TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
   useropts o;
   ArgList none;
   EXPECT_FALSE(parse_useropts(o, none, "ver: 0.85"));
-  Parsed p = parse({"-sqlite", "db", "x"});
-  EXPECT_FALSE(p.ok);
-  EXPECT_EQ(p.err, "This option is not offered in this build\n");
-}
-
-TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
-  useropts o;
   o.source_path = "stale";
   o.csv = true;
   ArgList args = {"C:\\tools\\rook.exe", "a b", "x"};
@@ -97,64 +75,83 @@ TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
   EXPECT_EQ(o.separator_char, 0);
 }
 
-TEST(DateTimeFormats, AcceptedLengthsAndMessages) {
-  Parsed p = parse({"-dateformat", "YYYY-MM-DD", "x"});
-  EXPECT_EQ(p.options.date_format, "yyyy-mm-dd");
-  EXPECT_EQ(p.err, "");
-
-  p = parse({"-dateformat", "yy/mm", "x"});
-  EXPECT_EQ(p.options.date_format, "mm/dd/yyyy");
-  EXPECT_EQ(p.err, "invalid yy/mm, using default format\n");
+TEST(OptionProcessing, RefusalsEndTheRun) {
+  const std::string deepscan_message =
+      "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
+      "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n"
+      "\t[-deepscan] is used for individual files\n";
+  const std::pair<ArgList, std::string> cases[] = {
+      {{"-sqlite", "db", "x"}, "This option is not offered in this build\n"},
+      {{"-deepscan", "-rawscan", "x"}, deepscan_message},
+      {{"-ntfs_scan", "-deepscan", "x"}, deepscan_message},
+      {{"-alias", "a|b|c", "x"}, "imbalanced alias to true pathfiles, aborting\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    Parsed p = parse(args);
+    EXPECT_FALSE(p.ok) << args[0];
+    EXPECT_EQ(p.err, message) << args[0];
+  }
+  Parsed p = parse({"-deepscan", "x"});
   EXPECT_TRUE(p.ok);
-
-  p = parse({"-timeformat", "hh:mm:ss.xxxxxx", "x"});
-  EXPECT_EQ(p.options.time_format, "hh:mm:ss.xxxxxx");
-  p = parse({"-timeformat", "hhmmss.xxxx", "x"});
-  EXPECT_EQ(p.options.time_format, "hh:mm:ss.xxx");
-  EXPECT_EQ(p.err, "invalid hhmmss.xxxx, using default format\n");
-  p = parse({"-timeformat", "hh-mm-ss", "x"});
-  EXPECT_EQ(p.options.time_format, "hh:mm:ss.xxx");
-  p = parse({"-timeformat", "HH:MM:SS", "x"});
-  EXPECT_EQ(p.options.time_format, "hh:mm:ss");
+  EXPECT_EQ(p.options.scan_step, 1u);
 }
 
-TEST(Layouts, SplitDateTimeFollowsPairingAndWhitespace) {
-  Parsed p = parse({"-csv", "x"});
-  EXPECT_TRUE(p.options.split_date_time);
-  EXPECT_EQ(p.options.field_separator, ",");
-  EXPECT_EQ(p.options.separator_char, ',');
-  EXPECT_EQ(p.options.separator_substitute, ' ');
-  EXPECT_FALSE(p.options.multiline);
+TEST(DateTimeFormats, AcceptedLengthsAndMessages) {
+  const struct {
+    const char* option;
+    std::string value, stored;
+    bool refused;
+  } cases[] = {
+      {"-dateformat", "YYYY-MM-DD", "yyyy-mm-dd", false},
+      {"-dateformat", "yy/mm", "mm/dd/yyyy", true},
+      {"-timeformat", "hh:mm:ss.xxxxxx", "hh:mm:ss.xxxxxx", false},
+      {"-timeformat", "HH:MM:SS", "hh:mm:ss", false},
+      {"-timeformat", "hhmmss.xxxx", "hh:mm:ss.xxx", true},
+      {"-timeformat", "hh:mm:ss.xx", "hh:mm:ss.xxx", true},  // 11 characters
+      {"-timeformat", "hh-mm-ss", "hh:mm:ss.xxx", true},
+  };
+  for (const auto& c : cases) {
+    Parsed p = parse({c.option, c.value, "x"});
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(std::string(c.option) == "-dateformat" ? p.options.date_format : p.options.time_format, c.stored)
+        << c.value;
+    EXPECT_EQ(p.err, c.refused ? "invalid " + c.value + ", using default format\n" : "") << c.value;
+  }
+}
 
-  p = parse({"-csv", "-pair_datetime", "x"});
-  EXPECT_FALSE(p.options.split_date_time);
-  p = parse({"-csv", "-pair_datetime", "-no_whitespace", "x"});
-  EXPECT_TRUE(p.options.split_date_time);
-  EXPECT_FALSE(p.options.whitespace_allowed);
-
-  p = parse({"-bodyfile", "x"});
-  EXPECT_EQ(p.options.separator_char, '|');
-  EXPECT_EQ(p.options.separator_substitute, ';');
-
+TEST(Layouts, SeparatorsAndDateTimeSplitting) {
+  const struct {
+    ArgList args;
+    std::string separator;
+    char replaced, substitute;
+    bool split_date_time;
+  } cases[] = {
+      {{"-csv"}, ",", ',', ' ', true},
+      {{"-csv", "-pair_datetime"}, ",", ',', ' ', false},
+      {{"-csv", "-pair_datetime", "-no_whitespace"}, ",", ',', ' ', true},
+      {{"-bodyfile"}, "|", '|', ';', false},
+      {{"-csv", "-csv_separator", "TAB"}, "\t", 0, 0, true},
+      {{"-csv", "-csv_separator", ";"}, ";", 0, 0, true},
+      {{"-csv", "-csv_separator", " | ", "-no_whitespace"}, "|", '|', ';', true},
+  };
+  for (const auto& c : cases) {
+    ArgList args = c.args;
+    args.push_back("x");
+    const useropts o = parse(args).options;
+    const std::string line = args[args.size() - 2];
+    EXPECT_FALSE(o.multiline) << line;
+    EXPECT_EQ(o.field_separator, c.separator) << line;
+    EXPECT_EQ(o.separator_char, c.replaced) << line;
+    EXPECT_EQ(o.separator_substitute, c.substitute) << line;
+    if (o.csv) {
+      EXPECT_EQ(o.split_date_time, c.split_date_time) << line;
+    }
+  }
+  EXPECT_FALSE(parse({"-csv", "-no_whitespace", "x"}).options.whitespace_allowed);
   // The later layout option in processing order wins.
-  p = parse({"-bodyfile", "-csv", "x"});
+  Parsed p = parse({"-bodyfile", "-csv", "x"});
   EXPECT_TRUE(p.options.bodyfile);
   EXPECT_FALSE(p.options.csv);
-}
-
-TEST(Layouts, CsvSeparatorChoices) {
-  Parsed p = parse({"-csv", "-csv_separator", "TAB", "x"});
-  EXPECT_EQ(p.options.field_separator, "\t");
-  EXPECT_EQ(p.options.separator_char, 0);
-  EXPECT_EQ(p.options.separator_substitute, 0);
-
-  p = parse({"-csv", "-csv_separator", ";", "x"});
-  EXPECT_EQ(p.options.field_separator, ";");
-  EXPECT_EQ(p.options.separator_char, 0);
-
-  p = parse({"-csv", "-csv_separator", " | ", "-no_whitespace", "x"});
-  EXPECT_EQ(p.options.field_separator, "|");
-  EXPECT_EQ(p.options.separator_char, '|');
 }
 
 TEST(ScannerOptions, IncludeOptionsNeedNtfsScan) {
@@ -163,28 +160,9 @@ TEST(ScannerOptions, IncludeOptionsNeedNtfsScan) {
   EXPECT_EQ(p.left, (ArgList{"rook", "-include_vss_clusters", "img"}));
 
   p = parse({"-include_vss_clusters", "-ntfs_scan", "-include_unalloc_clusters", "img"});
-  EXPECT_TRUE(p.options.ntfs_scan);
-  EXPECT_TRUE(p.options.include_vss_clusters);
-  EXPECT_TRUE(p.options.include_unalloc_clusters);
+  EXPECT_TRUE(p.options.ntfs_scan && p.options.include_vss_clusters && p.options.include_unalloc_clusters);
   EXPECT_FALSE(p.options.include_pagefile_clusters);
   EXPECT_EQ(p.left, (ArgList{"rook", "img"}));
-}
-
-TEST(ScannerOptions, DeepscanExcludesImageScans) {
-  Parsed p = parse({"-deepscan", "x"});
-  EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.options.scan_step, 1u);
-
-  const std::string message =
-      "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
-      "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n"
-      "\t[-deepscan] is used for individual files\n";
-  p = parse({"-deepscan", "-rawscan", "x"});
-  EXPECT_FALSE(p.ok);
-  EXPECT_EQ(p.err, message);
-  p = parse({"-ntfs_scan", "-deepscan", "x"});
-  EXPECT_FALSE(p.ok);
-  EXPECT_EQ(p.err, message);
 }
 
 TEST(NumberParser, BasesAndJunk) {
@@ -198,9 +176,8 @@ TEST(NumberParser, BasesAndJunk) {
     EXPECT_FALSE(parse_number(text, value)) << text;
     EXPECT_EQ(value, 7u) << text;
   }
-  Parsed p = parse({"-offset", "0x7E00", "img"});
-  EXPECT_EQ(p.options.volume_offset, 32256u);
-  p = parse({"-offset", "sector63", "img"});
+  EXPECT_EQ(parse({"-offset", "0x7E00", "img"}).options.volume_offset, 32256u);
+  Parsed p = parse({"-offset", "sector63", "img"});
   EXPECT_EQ(p.options.volume_offset, 0u);
   EXPECT_EQ(p.err, "");
 }
@@ -212,21 +189,13 @@ TEST(Aliases, MapsFilledAndApplied) {
   const useropts& o = p.options;
   EXPECT_EQ(o.alias_pairs.at("c:\\evidence\\a.lnk"), "E:\\case\\a.lnk");
   EXPECT_EQ(o.path_aliases.at("f:\\mount"), "D:\\orig");
-
   EXPECT_EQ(map_alias_path(o, "C:\\EVIDENCE\\a.lnk"), "E:\\case\\a.lnk");
   EXPECT_EQ(map_alias_path(o, "F:\\Mount\\Users\\b.lnk"), "D:\\orig\\Users\\b.lnk");
   // The key must be shorter than the path.
   EXPECT_EQ(map_alias_path(o, "F:\\mount"), "F:\\mount");
   EXPECT_EQ(map_alias_path(o, "G:\\other.lnk"), "G:\\other.lnk");
+  EXPECT_EQ(map_alias_path(cmd_params{}, "C:\\Evidence\\A.LNK"), "C:\\Evidence\\A.LNK");
 
-  cmd_params empty;
-  EXPECT_EQ(map_alias_path(empty, "C:\\Evidence\\A.LNK"), "C:\\Evidence\\A.LNK");
-}
-
-TEST(Aliases, OddListFails) {
-  Parsed p = parse({"-alias", "a|b|c", "x"});
-  EXPECT_FALSE(p.ok);
-  EXPECT_EQ(p.err, "imbalanced alias to true pathfiles, aborting\n");
   // Empty pieces do not count.
   p = parse({"-aliaspath", "a|| b |", "x"});
   EXPECT_TRUE(p.ok);
@@ -236,41 +205,44 @@ TEST(Aliases, OddListFails) {
 TEST(PathExpansion, EnvironmentAndShadowCopyForms) {
   ::setenv("ROOK_TEST_DIR", "/case/files", 1);
   ::unsetenv("ROOK_TEST_UNSET");
-  EXPECT_EQ(expand_path("%ROOK_TEST_DIR%/a.lnk", false), "/case/files/a.lnk");
-  EXPECT_EQ(expand_path("%ROOK_TEST_UNSET%/%ROOK_TEST_DIR%", false), "%ROOK_TEST_UNSET%//case/files");
-  EXPECT_EQ(expand_path("%VSS%3\\Windows\\a.lnk", true),
-            "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\Windows\\a.lnk");
-  EXPECT_EQ(expand_path("%vss%3", false), "%vss%3");
-  EXPECT_EQ(expand_path("100% sure %ROOK_TEST_DIR%", false), "100% sure %ROOK_TEST_DIR%");
-  EXPECT_EQ(expand_path("%%", true), "%%");
   // A value that itself holds "%" is not expanded again.
   ::setenv("ROOK_TEST_LOOP", "%ROOK_TEST_LOOP%", 1);
-  EXPECT_EQ(expand_path("%ROOK_TEST_LOOP%", false), "%ROOK_TEST_LOOP%");
   // Names past the expansion limit stay as typed.
-  std::string long_path(520, 'a');
-  EXPECT_EQ(expand_path(long_path + "%ROOK_TEST_DIR%", false), long_path + "%ROOK_TEST_DIR%");
+  const std::string long_path = std::string(520, 'a') + "%ROOK_TEST_DIR%";
+  const std::tuple<std::string, bool, std::string> cases[] = {
+      {"%ROOK_TEST_DIR%/a.lnk", false, "/case/files/a.lnk"},
+      {"%ROOK_TEST_UNSET%/%ROOK_TEST_DIR%", false, "%ROOK_TEST_UNSET%//case/files"},
+      {"%VSS%3\\Windows\\a.lnk", true, "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3\\Windows\\a.lnk"},
+      {"%vss%3", false, "%vss%3"},
+      {"100% sure %ROOK_TEST_DIR%", false, "100% sure %ROOK_TEST_DIR%"},
+      {"%%", true, "%%"},
+      {"%ROOK_TEST_LOOP%", false, "%ROOK_TEST_LOOP%"},
+      {long_path, false, long_path},
+  };
+  for (const auto& [path, vss_form, expanded] : cases) EXPECT_EQ(expand_path(path, vss_form), expanded) << path;
 }
 
-TEST(OutputDirectory, CreatedLevelByLevel) {
-  fs::path base = fresh_temp_dir("outdir");
-  fs::path nested = base / "one" / "two" / "three";
+// Output directory, diagnostic log and results file: what is created, what
+// is refused and with which message.
+class OptionFiles : public test::ScratchDirTest {};
+
+TEST_F(OptionFiles, OutputDirectoryCreatedLevelByLevel) {
+  fs::path nested = dir_ / "one" / "two" / "three";
   Parsed p = parse({"-outdir", "\"" + nested.string() + "\"", "x"});
   EXPECT_TRUE(fs::is_directory(nested));
   EXPECT_EQ(p.options.carve_dump_dir, "\"" + nested.string() + "\"");
   EXPECT_EQ(p.err, "");
 
-  std::ofstream(base / "plainfile") << "x";
-  fs::path blocked = base / "plainfile" / "sub";
+  test::write_file(dir_ / "plainfile", std::string("x"));
+  fs::path blocked = dir_ / "plainfile" / "sub";
   p = parse({"-outdir", blocked.string(), "x"});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(p.options.carve_dump_dir, "");
   EXPECT_EQ(p.err, "can't create directory at " + blocked.string() + "\n");
-  fs::remove_all(base);
 }
 
-TEST(DiagnosticLog, FirstLineIsCommandLine) {
-  fs::path base = fresh_temp_dir("diags");
-  fs::path log = base / "diag.txt";
+TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
+  fs::path log = dir_ / "diag.txt";
   useropts o;
   ArgList args = {"rook", "-diags", log.string(), "-csv", "x"};
   ASSERT_TRUE(parse_useropts(o, args, "ver: 0.85"));
@@ -278,60 +250,46 @@ TEST(DiagnosticLog, FirstLineIsCommandLine) {
   diag_write(o, "info: volume open");
   diag_printf(o, "err: %s at %d", "bad record", 7);
   diag_printf(o, "%s", std::string(400, 'z').c_str());
-  std::ifstream in(log);
-  std::string line;
-  std::getline(in, line);
-  EXPECT_EQ(line, "->rook -diags " + log.string() + " -csv x");
-  std::getline(in, line);
-  EXPECT_EQ(line, "->info: volume open");
-  std::getline(in, line);
-  EXPECT_EQ(line, "->err: bad record at 7");
-  std::getline(in, line);
-  EXPECT_EQ(line, "->" + std::string(255, 'z'));
+  EXPECT_EQ(test::slurp(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n" +
+                                  "->err: bad record at 7\n->" + std::string(255, 'z') + "\n");
 
   // An unopenable log is dropped without a word.
-  Parsed p = parse({"-diags", (base / "no" / "such" / "dir.txt").string(), "x"});
+  Parsed p = parse({"-diags", (dir_ / "no" / "such" / "dir.txt").string(), "x"});
   EXPECT_TRUE(p.ok);
   EXPECT_FALSE(p.options.diag_log_active);
   EXPECT_EQ(p.options.diag_log_path, "");
   EXPECT_EQ(p.err, "");
-  fs::remove_all(base);
 }
 
-TEST(OutputFile, CreatedOnceOrRefused) {
-  fs::path base = fresh_temp_dir("out");
-  ::setenv("ROOK_TEST_OUT", base.string().c_str(), 1);
+TEST_F(OptionFiles, OutputFileCreatedOnceOrRefused) {
+  ::setenv("ROOK_TEST_OUT", dir_.c_str(), 1);
   Parsed p = parse({"-OUTFILE", "%ROOK_TEST_OUT%/results.txt", "x"});
   EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.options.output_path, (base / "results.txt").string());
-  EXPECT_TRUE(fs::exists(base / "results.txt"));
+  EXPECT_EQ(p.options.output_path, (dir_ / "results.txt").string());
+  EXPECT_TRUE(fs::exists(dir_ / "results.txt"));
 
-  std::string bad = (base / "missing" / "r.txt").string();
+  std::string bad = (dir_ / "missing" / "r.txt").string();
   p = parse({"-out", bad, "x"});
   EXPECT_FALSE(p.ok);
   EXPECT_EQ(p.err, "prob opening file " + bad + " for output, aborting\n");
-  fs::remove_all(base);
 }
 
-TEST(OtherOptions, StoredAsGiven) {
+// Options no other test looks at are consumed with their values; the two
+// that turn something off do so.
+TEST(OtherOptions, ConsumedAndStored) {
   Parsed p = parse({"-username", "Alice", "-hostname", "WS1", "-base10", "-quiet", "-signal", "evt",
                     "-threads", "4", "-fragment_files", "3", "-zlibex", "z", "-idltimes", "-pipe",
                     "-profile", "-v", "x"});
   ASSERT_TRUE(p.ok);
   const useropts& o = p.options;
-  EXPECT_TRUE(o.username_given && o.hostname_given);
-  EXPECT_EQ(o.username, "Alice");
-  EXPECT_EQ(o.hostname, "WS1");
+  EXPECT_EQ(p.left, (ArgList{"rook", "x"}));
+  EXPECT_TRUE(o.username_given && o.hostname_given && o.separate_files && o.zlibex);
+  EXPECT_EQ(o.username + o.hostname + o.event_name + o.zlibex_text, "AliceWS1evtz");
   EXPECT_FALSE(o.sizes_in_hex);
   EXPECT_FALSE(o.progress);
-  EXPECT_EQ(o.event_name, "evt");
   EXPECT_EQ(o.thread_count, 4u);
   EXPECT_EQ(o.fragment_count, 3u);
-  EXPECT_TRUE(o.separate_files);
-  EXPECT_TRUE(o.zlibex);
-  EXPECT_EQ(o.zlibex_text, "z");
   EXPECT_TRUE(o.idltimes && o.pipe && o.profile && o.verbose);
-  EXPECT_EQ(p.left, (ArgList{"rook", "x"}));
 }
 
 }  // namespace

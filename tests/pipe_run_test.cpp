@@ -1,55 +1,36 @@
 // File lists on standard input, end to end through the built program.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <set>
 
-#include "delimited_lines.h"
+#include "tests/delimited_lines.h"
+#include "tests/run_program.h"
 
 namespace lnk {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::CommandResult;
-using testing_support::lines_after_run_header;
-using testing_support::split_fields;
+using test::lines_after_run_header;
+using test::split_fields;
 
 const std::string kSample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
 const std::string kCsvHeaderStart = "source path/filename,source type,";
 
-class PipeRun : public testing::Test {
+class PipeRun : public test::ScratchDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("rook_pipe_" + std::to_string(::getpid()) + "_" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "work");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // A time limit keeps a run that blocks on an input from hanging the suite.
-  CommandResult run(std::vector<std::string> args, const std::string& input) {
-    args.insert(args.begin(), ROOK_BINARY);
-    args.insert(args.begin(), "60");
-    return testing_support::run_program(dir_, "timeout", args, input);
-  }
-
   std::string sample_copy(const std::string& name) {
-    fs::copy_file(kSample, dir_ / "work" / name, fs::copy_options::overwrite_existing);
-    return (dir_ / "work" / name).string();
+    fs::copy_file(kSample, dir_ / name, fs::copy_options::overwrite_existing);
+    return (dir_ / name).string();
   }
 
   // Rows after the single CSV header line, checked for shape on the way.
-  std::vector<std::vector<std::string>> csv_rows(const CommandResult& r) {
+  std::vector<std::vector<std::string>> csv_rows(const test::CommandResult& r) {
     std::vector<std::string> lines = lines_after_run_header(r.out);
     std::vector<std::vector<std::string>> rows;
-    EXPECT_FALSE(lines.empty());
-    if (lines.empty()) return rows;
+    if (lines.empty()) {
+      ADD_FAILURE() << "no header line";
+      return rows;
+    }
     EXPECT_EQ(lines[0].rfind(kCsvHeaderStart, 0), 0u);
     const size_t columns = split_fields(lines[0], ",").size();
     for (size_t i = 1; i < lines.size(); ++i) {
@@ -66,8 +47,6 @@ class PipeRun : public testing::Test {
       names.insert(fs::path(row[0]).filename().string());
     return names;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(PipeRun, CsvOverTheCorpusListOneRowPerRecord) {
@@ -77,13 +56,12 @@ TEST_F(PipeRun, CsvOverTheCorpusListOneRowPerRecord) {
   for (const auto& e : fs::recursive_directory_iterator(corpus))
     if (e.is_regular_file()) list += e.path().string() + "\n";
 
-  const CommandResult text = run({"-pipe", "-quiet"}, list);
   size_t records = 0;
-  for (const std::string& line : testing_support::split_lines(text.out))
+  for (const std::string& line : test::split_lines(run({"-pipe", "-quiet"}, list).out))
     if (line.rfind("source path/filename:", 0) == 0) ++records;
   ASSERT_GT(records, 100u);
 
-  const CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
+  const test::CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("rook ver: ", 0), 0u);
   EXPECT_EQ(r.out.find('\r'), std::string::npos);
@@ -92,7 +70,7 @@ TEST_F(PipeRun, CsvOverTheCorpusListOneRowPerRecord) {
 
 TEST_F(PipeRun, TimelineLayoutsWriteOneHeaderPerRun) {
   const std::string list = kSample + "\n" + sample_copy("two,parts.lnk") + "\n";
-  CommandResult r = run({"-pipe", "-csvl2t", "-no_whitespace", "-quiet"}, list);
+  test::CommandResult r = run({"-pipe", "-csvl2t", "-no_whitespace", "-quiet"}, list);
   std::vector<std::string> lines = lines_after_run_header(r.out);
   ASSERT_EQ(lines.size(), 7u);  // three distinct target times per record
   EXPECT_EQ(lines[0],
@@ -114,8 +92,7 @@ TEST_F(PipeRun, TimelineLayoutsWriteOneHeaderPerRun) {
 
 TEST_F(PipeRun, FilterPatternsEndToEnd) {
   std::string list;
-  for (const char* name : {"A.LNK", "a.lnk.bak", "My Recent.txt", "b.lnk", "ab"})
-    list += sample_copy(name) + "\n";
+  for (const char* name : {"A.LNK", "a.lnk.bak", "My Recent.txt", "b.lnk", "ab"}) list += sample_copy(name) + "\n";
   using Names = std::set<std::string>;
   EXPECT_EQ(accepted_names("*.lnk", list), (Names{"A.LNK", "b.lnk"}));
   EXPECT_EQ(accepted_names("*RECENT*", list), (Names{"My Recent.txt"}));
@@ -130,36 +107,30 @@ TEST_F(PipeRun, EveryLineEndGivesTheSameName) {
   const std::string p = sample_copy("s.lnk");
   const std::string list = p + "\r\n" + p + "\n" + p + "\r" + p + "\n\r" + p + std::string(1, '\0') +
                            "ignored after NUL\n\n\r\n" + p;
-  const CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
-  EXPECT_EQ(r.err.find("prob accessing file"), std::string::npos) << r.err;
+  const test::CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
+  EXPECT_FALSE(test::contains(r.err, "prob accessing file")) << r.err;
   const auto rows = csv_rows(r);
   ASSERT_EQ(rows.size(), 6u);
   for (const auto& row : rows) EXPECT_EQ(row[0], p);
 }
 
 TEST_F(PipeRun, NothingInTheListStopsTheRun) {
-  const std::string long_name(5000, 'n');
-  const std::string missing = (dir_ / "work" / "missing.lnk").string();
-  const std::string plain_file = sample_copy("plain.lnk");
-  const std::string through_file = plain_file + "/inner.lnk";
-  const std::string fifo = (dir_ / "work" / "pipe.lnk").string();
+  const std::string missing = (dir_ / "missing.lnk").string();
+  const std::string through_file = sample_copy("plain.lnk") + "/inner.lnk";
+  const std::string fifo = (dir_ / "pipe.lnk").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  fs::create_directories(dir_ / "work" / "folder.lnk");
-  std::ofstream(dir_ / "work" / "empty.lnk").flush();
-  std::ofstream(dir_ / "work" / "junk.lnk", std::ios::binary) << std::string(70000, '\x4c');
-
-  const std::string list = long_name + "\n" + missing + "\n" + through_file + "\n" + fifo + "\n" +
-                           (dir_ / "work" / "folder.lnk").string() + "\n/dev/null\n" +
-                           (dir_ / "work" / "empty.lnk").string() + "\n" +
-                           (dir_ / "work" / "junk.lnk").string() + "\n" + kSample + "\n";
-  const CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
+  fs::create_directories(dir_ / "folder.lnk");
+  const std::string list = std::string(5000, 'n') + "\n" + missing + "\n" + through_file + "\n" + fifo + "\n" +
+                           (dir_ / "folder.lnk").string() + "\n/dev/null\n" +
+                           test::write_file(dir_ / "empty.lnk", std::string()) + "\n" +
+                           test::write_file(dir_ / "junk.lnk", std::string(70000, '\x4c')) + "\n" + kSample + "\n";
+  const test::CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
   EXPECT_EQ(r.status, 0);
   std::vector<std::string> problems;
-  for (const std::string& line : testing_support::split_lines(r.err))
+  for (const std::string& line : test::split_lines(r.err))
     if (line.rfind("prob accessing file ", 0) == 0) problems.push_back(line.substr(20));
   // The long line arrives as two names.
-  EXPECT_EQ(problems, (std::vector<std::string>{std::string(4095, 'n'), std::string(905, 'n'),
-                                                missing, through_file}));
+  EXPECT_EQ(problems, (std::vector<std::string>{std::string(4095, 'n'), std::string(905, 'n'), missing, through_file}));
   const auto rows = csv_rows(r);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][0], kSample);

@@ -1,38 +1,18 @@
 #include "report/timeline_report.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <sstream>
-
-#include "cmdline/options.h"
-#include "delimited_lines.h"
-#include "report/record_writer.h"
+#include "tests/delimited_lines.h"
+#include "tests/run_program.h"
 
 namespace lnk {
 namespace {
 
-namespace fs = std::filesystem;
-using testing_support::split_fields;
-using testing_support::split_lines;
-
-constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
-uint64_t filetime_of(uint64_t unix_seconds) { return kUnixEpoch + unix_seconds * 10000000ULL; }
-const uint64_t kJune5 = filetime_of(1244232800);  // 2009-06-05 20:13:20 UTC
-const uint64_t kJan2 = filetime_of(1262433600);   // 2010-01-02 12:00:00 UTC
-const uint64_t kMar1 = filetime_of(1267444800);   // 2010-03-01 12:00:00 UTC
-
-useropts options_for(std::vector<std::string> extra) {
-  useropts o;
-  ArgList args{"/usr/local/bin/rook"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  args.push_back("input.lnk");
-  EXPECT_TRUE(parse_useropts(o, args, "test"));
-  o.source_path = "E:\\case,1\\a.lnk";
-  o.source_type = "Shortcut LNK (file)";
-  return o;
-}
+using test::kJan2;
+using test::kJune5;
+using test::kMar1;
+using test::kUnixEpoch;
+using test::split_fields;
+using test::split_lines;
+using test::write_all;
 
 LnkRecord record_with_times(uint64_t modified, uint64_t accessed, uint64_t created) {
   LnkRecord r;
@@ -46,71 +26,54 @@ LnkRecord record_with_times(uint64_t modified, uint64_t accessed, uint64_t creat
   return r;
 }
 
-std::string write_all(std::vector<LnkRecord> records, useropts& o) {
-  std::ostringstream out;
-  for (LnkRecord& r : records) write_record(out, r, o);
-  return out.str();
-}
-
-std::vector<std::pair<std::string, std::string>> marks_and_types(const TimelineSlots& slots) {
-  std::vector<std::pair<std::string, std::string>> result;
-  for (const TimelineEvent& e : merge_macb(slots)) result.emplace_back(e.marks, e.type_text);
-  return result;
-}
-
 using Events = std::vector<std::pair<std::string, std::string>>;
 
-TEST(MacbMerge, EqualTimesShareOneEvent) {
-  EXPECT_EQ(marks_and_types({kJune5, kJune5, 0, kJune5}),
-            (Events{{"MA.B", "Last Modified; Last Access; Created"}}));
-  EXPECT_EQ(marks_and_types({kJune5, kJune5, kJune5, kJune5}),
-            (Events{{"MACB", "Last Modified; Last Access; MRU Time; Created"}}));
-  // Modified and created equal, accessed earlier: time order, not slot order.
-  EXPECT_EQ(marks_and_types({kJan2, kJune5, 0, kJan2}),
-            (Events{{".A..", "Last Access"}, {"M..B", "Last Modified; Created"}}));
-  EXPECT_EQ(marks_and_types({kJune5, kJan2, kJan2, kJan2}),
-            (Events{{"M...", "Last Modified"}, {".ACB", "Last Access; MRU Time; Created"}}));
-}
-
-TEST(MacbMerge, MruTimeAndMissingSlots) {
-  EXPECT_EQ(marks_and_types({kJune5, kJune5, kMar1, kJune5}),
-            (Events{{"MA.B", "Last Modified; Last Access; Created"}, {"..C.", "MRU Time"}}));
-  EXPECT_EQ(marks_and_types({kJune5, kJan2, kMar1, kMar1}),
-            (Events{{"M...", "Last Modified"}, {".A..", "Last Access"}, {"..CB", "MRU Time; Created"}}));
-  EXPECT_EQ(marks_and_types({0, 0, 0, kJan2}), (Events{{"...B", "Created"}}));
-  EXPECT_TRUE(merge_macb({0, 0, 0, 0}).empty());
-  // Invalid times take no part, even when equal to each other.
-  const uint64_t top_bit = 1ULL << 63;
-  const uint64_t before_1970 = kUnixEpoch - 10000000ULL;
-  EXPECT_TRUE(merge_macb({top_bit, top_bit, before_1970, before_1970}).empty());
-  const auto events = merge_macb({kMar1, kJune5, 0, kJan2});
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0].time, kJune5);
-  EXPECT_EQ(events[2].time, kMar1);
+TEST(MacbMerge, EqualTimesShareOneEventInTimeOrder) {
+  const std::pair<TimelineSlots, Events> cases[] = {
+      {{kJune5, kJune5, 0, kJune5}, {{"MA.B", "Last Modified; Last Access; Created"}}},
+      {{kJune5, kJune5, kJune5, kJune5}, {{"MACB", "Last Modified; Last Access; MRU Time; Created"}}},
+      // Modified and created equal, accessed earlier: time order, not slot order.
+      {{kJan2, kJune5, 0, kJan2}, {{".A..", "Last Access"}, {"M..B", "Last Modified; Created"}}},
+      {{kJune5, kJan2, kJan2, kJan2}, {{"M...", "Last Modified"}, {".ACB", "Last Access; MRU Time; Created"}}},
+      {{kJune5, kJune5, kMar1, kJune5}, {{"MA.B", "Last Modified; Last Access; Created"}, {"..C.", "MRU Time"}}},
+      {{kJune5, kJan2, kMar1, kMar1}, {{"M...", "Last Modified"}, {".A..", "Last Access"}, {"..CB", "MRU Time; Created"}}},
+      {{0, 0, 0, kJan2}, {{"...B", "Created"}}},
+      {{kMar1, kJune5, 0, kJan2}, {{".A..", "Last Access"}, {"...B", "Created"}, {"M...", "Last Modified"}}},
+      {{0, 0, 0, 0}, {}},
+      // Invalid times take no part, even when equal to each other.
+      {{1ULL << 63, 1ULL << 63, kUnixEpoch - 10000000ULL, kUnixEpoch - 10000000ULL}, {}},
+  };
+  for (const auto& [slots, expected] : cases) {
+    Events events;
+    uint64_t previous = 0;
+    for (const TimelineEvent& e : merge_macb(slots)) {
+      events.emplace_back(e.marks, e.type_text);
+      EXPECT_LT(previous, e.time);
+      previous = e.time;
+    }
+    EXPECT_EQ(events, expected) << slots.m_time << " " << slots.a_time << " " << slots.c_time << " " << slots.b_time;
+  }
 }
 
 TEST(Log2Timeline, HeaderAndLineWithoutWhitespace) {
-  useropts o = options_for({"-csvl2t", "-no_whitespace"});
-  auto lines = split_lines(write_all({record_with_times(kJune5, kJune5, kJune5)}, o));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0],
+  useropts o = test::options_for({"-csvl2t", "-no_whitespace"});
+  EXPECT_EQ(write_all({record_with_times(kJune5, kJune5, kJune5)}, o),
             "date,time,timezone,MACB,source,sourcetype,type,user,host,short,desc,version,filename,"
-            "inode,notes,format,extra");
-  EXPECT_EQ(lines[1],
+            "inode,notes,format,extra\n"
             "06/05/2009,20:13:20.000,UTC,MA.B,LNK,Shortcut LNK (file),Last Modified; Last Access; "
             "Created,,,C:\\tools old\\app.exe,C:\\tools old\\app.exe <- E:\\case 1\\a.lnk,2,"
-            "E:\\case 1\\a.lnk,0,VSN: d29a-b834; target size: 4635160,rook (marlow),");
+            "E:\\case 1\\a.lnk,0,VSN: d29a-b834; target size: 4635160,rook (marlow),\n");
 }
 
 TEST(Log2Timeline, BlankBeforeTimeAndPairedField) {
-  useropts o = options_for({"-csvl2t"});
+  useropts o = test::options_for({"-csvl2t"});
   auto lines = split_lines(write_all({record_with_times(kJune5, kJan2, kJune5)}, o));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].rfind("date,time,timezone,", 0), 0u);
   EXPECT_EQ(lines[1].rfind("06/05/2009, 20:13:20.000,UTC,M..B,", 0), 0u);
   EXPECT_EQ(lines[2].rfind("01/02/2010, 12:00:00.000,UTC,.A..,", 0), 0u);
 
-  useropts paired = options_for({"-csvl2t", "-pair_datetime"});
+  useropts paired = test::options_for({"-csvl2t", "-pair_datetime"});
   lines = split_lines(write_all({record_with_times(kJune5, kJune5, kJune5)}, paired));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("date/time,timezone,", 0), 0u);
@@ -119,7 +82,7 @@ TEST(Log2Timeline, BlankBeforeTimeAndPairedField) {
 }
 
 TEST(Log2Timeline, DescNotesAndJumpListFields) {
-  useropts o = options_for({"-csvl2t", "-no_whitespace", "-username", "bob", "-hostname", "pc"});
+  useropts o = test::options_for({"-csvl2t", "-no_whitespace", "-username", "bob", "-hostname", "pc"});
   o.src_inode = 4660;
   o.app_id = "1b4dd67f29cb1962";
   LnkRecord r = record_with_times(kJune5, kJune5, kJune5);
@@ -138,11 +101,8 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   const auto header = split_fields(lines[0], ",");
   const auto line = split_fields(lines[2], ",");
   ASSERT_EQ(line.size(), header.size());
-  EXPECT_EQ(line[3], "..C.");
-  EXPECT_EQ(line[4], "JMPLIST");
-  EXPECT_EQ(line[6], "MRU Time");
-  EXPECT_EQ(line[7], "bob");
-  EXPECT_EQ(line[8], "pc");
+  EXPECT_EQ(std::vector<std::string>(line.begin() + 3, line.begin() + 9),
+            (std::vector<std::string>{"..C.", "JMPLIST", "Shortcut LNK (file)", "MRU Time", "bob", "pc"}));
   EXPECT_EQ(line[10],
             "C:\\tools old\\app.exe <- E:\\case 1\\a.lnk; vol label-OS; local path-C:\\tools "
             "old\\app.exe; nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x[CRLF]-y");
@@ -154,7 +114,7 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   EXPECT_EQ(line[16], "1b4dd67f29cb1962");
 
   // Rawscan notes; a shortcut with no usable time writes no line at all.
-  useropts raw = options_for({"-csvl2t", "-rawscan"});
+  useropts raw = test::options_for({"-csvl2t", "-rawscan"});
   LnkRecord quiet = record_with_times(0, 0, 0);
   quiet.volume_serial.clear();
   quiet.header.file_size = 0;
@@ -166,7 +126,7 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
 }
 
 TEST(BodyFile, HeaderAndOneLinePerRecord) {
-  useropts o = options_for({"-bodyfile"});
+  useropts o = test::options_for({"-bodyfile"});
   LnkRecord plain = record_with_times(kJune5, kJan2, kMar1);
   plain.command_line_arguments = "/a|/b";
   LnkRecord zero = record_with_times(0, 0, 0);
@@ -176,27 +136,20 @@ TEST(BodyFile, HeaderAndOneLinePerRecord) {
   jump.jumplist_kind = JumplistKind::without_destlist;
   jump.mru_time = kMar1;
   jump.header.access_time = kUnixEpoch - 10000000ULL;  // 1969
-  auto lines = split_lines(write_all({plain, zero, jump}, o));
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0],
-            "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time");
-  EXPECT_EQ(lines[1],
+  EXPECT_EQ(write_all({plain, zero, jump}, o),
+            "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n"
             "0|C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b|0||0|0|4635160|"
-            "1262433600|1244232800|0|1267444800");
-  // No IDList path: no source after the name.
-  EXPECT_EQ(lines[2], "0|..\\x.txt (LNK TARGET)|0||0|0|4635160|0|0|0|0");
-  EXPECT_EQ(split_fields(lines[3], "|"),
-            (std::vector<std::string>{"0", "C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk",
-                                      "0", "", "0", "0", "4635160", "0", "1244232800", "1267444800",
-                                      "0"}));
+            "1262433600|1244232800|0|1267444800\n"
+            // No IDList path: no source after the name.
+            "0|..\\x.txt (LNK TARGET)|0||0|0|4635160|0|0|0|0\n"
+            "0|C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk|0||0|0|4635160|0|1244232800|1267444800|0\n");
 
-  useropts mft = options_for({"-bodyfile", "-rawscan"});
+  useropts mft = test::options_for({"-bodyfile", "-rawscan"});
   mft.mft_scan_active = true;
   plain.target_mft_entry = 77;
-  lines = split_lines(write_all({plain}, mft));
-  EXPECT_EQ(split_fields(lines[1], "|")[1],
-            "C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b (rawscan)");
-  EXPECT_EQ(split_fields(lines[1], "|")[2], "77");
+  const auto fields = split_fields(split_lines(write_all({plain}, mft)).at(1), "|");
+  EXPECT_EQ(fields[1], "C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b (rawscan)");
+  EXPECT_EQ(fields[2], "77");
 }
 
 TEST(BodyFile, SecondsFromFiletime) {
@@ -208,26 +161,23 @@ TEST(BodyFile, SecondsFromFiletime) {
 }
 
 // sleuthkit's mactime reads what -bodyfile writes, run header and all.
-TEST(BodyFile, MactimeReadsTheOutput) {
+class Mactime : public test::ScratchDirTest {};
+
+TEST_F(Mactime, ReadsTheBodyFileOutput) {
   if (::access("/usr/bin/mactime", X_OK) != 0) GTEST_SKIP() << "mactime not installed";
-  const fs::path dir = fs::temp_directory_path() / ("rook_body_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
   const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
-  const std::string body = (dir / "out.body").string();
-  auto r = testing_support::run_program(dir, ROOK_BINARY, {sample, "-bodyfile", "-out", body});
-  ASSERT_EQ(r.status, 0);
-  r = testing_support::run_program(dir, "/usr/bin/mactime", {"-b", body, "-d", "-y"});
+  const std::string body = (dir_ / "out.body").string();
+  ASSERT_EQ(run({sample, "-bodyfile", "-out", body}).status, 0);
+  const test::CommandResult r = test::run_program(dir_, "/usr/bin/mactime", {"-b", body, "-d", "-y"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   // A record with an IDList names its source after the target.
-  const std::string name = "\"{CLSID_My Computer}\\C:\\Projects\\Report 2023.docx (LNK TARGET) <- " +
-                           sample + "; cmdargs-/safe\"";
+  const std::string name = "\"{CLSID_My Computer}\\C:\\Projects\\Report 2023.docx (LNK TARGET) <- " + sample +
+                           "; cmdargs-/safe\"";
   for (const char* event : {"2023-03-14T09:26:53Z,48213,...b,", "2023-11-30T23:59:58Z,48213,m...,",
-                                   "2024-01-02T18:05:07Z,48213,.a..,"}) {
-    EXPECT_NE(r.out.find(event + std::string(",0,0,0,") + name), std::string::npos) << event << "\n"
-                                                                                     << r.out;
+                            "2024-01-02T18:05:07Z,48213,.a..,"}) {
+    EXPECT_TRUE(test::contains(r.out, event + std::string(",0,0,0,") + name)) << event << "\n" << r.out;
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace
