@@ -41,12 +41,18 @@ struct Table {
   std::string header_line;
   Fields header;
   std::vector<Fields> rows;
-  // The field under a header name (or the offset-th after it), or "<absent>".
-  std::string field(size_t row, const std::string& name, size_t offset = 0) const {
-    auto at = std::find(header.begin(), header.end(), name);
-    if (at == header.end()) return "<absent>";
-    size_t i = static_cast<size_t>(at - header.begin()) + offset;
-    return i < rows.at(row).size() ? rows[row][i] : "<short row>";
+  // The fields under the named columns joined by "|"; "name+" is the column
+  // after the named one (a time after its date), "<absent>" a missing column.
+  std::string fields(size_t row, std::initializer_list<std::string> names) const {
+    std::string joined;
+    for (std::string name : names) {
+      const size_t next = !name.empty() && name.back() == '+' ? 1 : 0;
+      if (next) name.pop_back();
+      auto at = std::find(header.begin(), header.end(), name);
+      const size_t i = static_cast<size_t>(at - header.begin()) + next;
+      joined += (joined.empty() ? "" : "|") + (at == header.end() ? "<absent>" : rows.at(row).at(i));
+    }
+    return joined;
   }
 };
 
@@ -89,20 +95,13 @@ TEST(CsvReport, DefaultLayoutHeaderOnceAndBlankBeforeTimes) {
             0u);
   ASSERT_EQ(t.rows.size(), 2u);
   EXPECT_EQ(std::count(t.header.begin(), t.header.end(), " time-UTC"), 7);
-  EXPECT_EQ(t.rows[0][0], "E:\\case 1\\a.lnk");
-  EXPECT_EQ(t.field(0, "file mdate"), "01/02/2010");
-  EXPECT_EQ(t.field(0, "file mdate", 1), " 12:00:00");  // no fraction
-  EXPECT_EQ(t.field(0, "tgt mdate"), "06/05/2009");
-  EXPECT_EQ(t.field(0, "tgt mdate", 1), " 20:13:20.000");
-  EXPECT_EQ(t.field(0, "ObjID date"), "");
-  EXPECT_EQ(t.field(0, "ObjID date", 1), " ");
-  EXPECT_EQ(t.field(0, "file size"), "0x0046ba18");
-  EXPECT_EQ(t.field(0, "target name"), "C:\\tools old\\app.exe");
-  EXPECT_EQ(t.field(0, "tgt attrib"), "FILE_ATTRIBUTE_ARCHIVE");
-  EXPECT_EQ(t.field(0, "vol serial"), "d29a-b834");
-  EXPECT_EQ(t.field(1, "file size"), "");
+  // Source times without a fraction; an empty time is still a blank after its date.
+  EXPECT_EQ(t.fields(0, {"source path/filename", "file mdate", "file mdate+", "tgt mdate", "tgt mdate+", "ObjID date",
+                         "ObjID date+", "file size", "target name", "tgt attrib", "vol serial"}),
+            "E:\\case 1\\a.lnk|01/02/2010| 12:00:00|06/05/2009| 20:13:20.000|| |0x0046ba18|C:\\tools old\\app.exe|"
+            "FILE_ATTRIBUTE_ARCHIVE|d29a-b834");
   // A zero header time falls back to the IDList's, which is zero too.
-  EXPECT_EQ(t.field(1, "tgt mdate"), "");
+  EXPECT_EQ(t.fields(1, {"file size", "tgt mdate"}), "|");
 }
 
 TEST(CsvReport, SeparatorChoicesAndNoWhitespace) {
@@ -111,13 +110,12 @@ TEST(CsvReport, SeparatorChoicesAndNoWhitespace) {
   r.name_string = "one|two, three";
   Table t = written({r}, bar, "|");
   ASSERT_EQ(t.rows.size(), 1u);
-  EXPECT_EQ(t.field(0, "extra info"), "[Description]: one;two, three");
-  EXPECT_EQ(t.rows[0][0], "E:\\case,1\\a.lnk");
+  EXPECT_EQ(t.fields(0, {"source path/filename", "extra info"}), "E:\\case,1\\a.lnk|[Description]: one;two, three");
 
   useropts tight = csv_options({"-csv", "-no_whitespace"});
   t = written({plain_record()}, tight);
   EXPECT_EQ(std::count(t.header.begin(), t.header.end(), "time-UTC"), 7);
-  EXPECT_EQ(t.field(0, "tgt mdate", 1), "20:13:20.000");
+  EXPECT_EQ(t.fields(0, {"tgt mdate+"}), "20:13:20.000");
 
   useropts tab = csv_options({"-csv", "-csv_separator", "tab"});
   t = written({plain_record()}, tab, "\t");
@@ -132,7 +130,7 @@ TEST(CsvReport, PairedTimesUseFixedWidthColumns) {
   ASSERT_EQ(t.rows.size(), 1u);
   const Fields& row = t.rows[0];
   EXPECT_EQ(t.header[0], "source path/filename" + std::string(20, ' '));
-  EXPECT_EQ(t.field(0, "file size "), "0x0046ba18");
+  EXPECT_EQ(t.fields(0, {"file size "}), "0x0046ba18");
   EXPECT_EQ(row[5], " 06/05/2009 20:13:20.000");
   EXPECT_EQ(t.header[5], "  tgt modify date [UTC] ");  // centred, after the time blank
   // Every short value is padded to its column, so the columns line up.
@@ -156,9 +154,7 @@ TEST(CsvReport, NumbersHexOrDecimalAndOffsetColumns) {
   r.lnk_offset = 0x600;
   Table t = written({r}, o);
   // Carving a plain file shows the offset and not the file's own times.
-  EXPECT_EQ(t.field(0, "file mdate"), "<absent>");
-  EXPECT_EQ(t.field(0, "LNK offset"), "1536");
-  EXPECT_EQ(t.field(0, "file size"), "4635160");
+  EXPECT_EQ(t.fields(0, {"file mdate", "LNK offset", "file size"}), "<absent>|1536|4635160");
 
   useropts ntfs = csv_options({"-csv", "-ntfs_scan"});
   ntfs.mft_scan_active = true;
@@ -168,12 +164,9 @@ TEST(CsvReport, NumbersHexOrDecimalAndOffsetColumns) {
   r.target_mft_entry = 0x33;
   r.target_mft_seq = 2;
   t = written({r}, ntfs);
-  EXPECT_EQ(t.field(0, "file mftdate", 1), " 12:00:00.123");  // keeps its fraction
-  EXPECT_EQ(t.field(0, "LNK offset"), "0x00000600");
-  EXPECT_EQ(t.field(0, "src inode"), "0x000001c2");
-  EXPECT_EQ(t.field(0, "src seq#"), "0x0007");
-  EXPECT_EQ(t.field(0, "target inode"), "0x00000033");
-  EXPECT_EQ(t.field(0, "target seq#"), "0x0002");
+  // The MFT change time keeps its fraction.
+  EXPECT_EQ(t.fields(0, {"file mftdate+", "LNK offset", "src inode", "src seq#", "target inode", "target seq#"}),
+            " 12:00:00.123|0x00000600|0x000001c2|0x0007|0x00000033|0x0002");
 
   // Without an MFT entry both inode pairs are empty cells.
   ntfs.header_due = true;
@@ -181,7 +174,7 @@ TEST(CsvReport, NumbersHexOrDecimalAndOffsetColumns) {
   ntfs.src_inode = 0;
   r.target_mft_entry = 0;
   t = written({r}, ntfs);
-  EXPECT_EQ(t.field(0, "src seq#") + t.field(0, "target seq#"), "");
+  EXPECT_EQ(t.fields(0, {"src inode", "src seq#", "target inode", "target seq#"}), "|||");
 }
 
 TEST(CsvReport, JumpListColumnsAndSlackEntries) {
@@ -217,7 +210,7 @@ TEST(CsvReport, ColumnsFixedByOptionsAndFirstRecord) {
   ASSERT_EQ(t.rows.size(), 2u);
   EXPECT_EQ(std::find(t.header.begin(), t.header.end(), "appid"), t.header.end());
   EXPECT_EQ(Fields(t.header.end() - 3, t.header.end()), (Fields{"user acct", "host name", "IDList segments"}));
-  EXPECT_EQ(t.field(1, "host name"), "pc 1");
+  EXPECT_EQ(t.fields(1, {"host name"}), "pc 1");
 }
 
 TEST(CsvReport, ComposedTextCells) {
@@ -234,9 +227,10 @@ TEST(CsvReport, ComposedTextCells) {
   r.property_store_values = {"T"};
   Table t = written({r}, o);
   ASSERT_EQ(t.rows.size(), 1u);
-  EXPECT_EQ(t.field(0, "network/device info"), "[NetworkName]: \\\\srv\\share; [DeviceName]: Z:");
-  EXPECT_EQ(t.field(0, "extra info"), "[Description]: line one[CRLF]line two; [WorkDir]: C:\\w; [CmdArgs]: /a /b");
-  EXPECT_EQ(t.field(0, "IDList extra info"), "first; second; vista; System.Title [T]");
+  EXPECT_EQ(t.fields(0, {"network/device info", "extra info", "IDList extra info"}),
+            "[NetworkName]: \\\\srv\\share; [DeviceName]: Z:|"
+            "[Description]: line one[CRLF]line two; [WorkDir]: C:\\w; [CmdArgs]: /a /b|"
+            "first; second; vista; System.Title [T]");
 
   // Names without their values are left out.
   r.property_store_values.clear();
@@ -246,8 +240,7 @@ TEST(CsvReport, ComposedTextCells) {
   const std::vector<std::string> lines = split_lines(write_all({r}, o));
   ASSERT_EQ(lines.size(), 1u);  // the header went out with the first record
   t.rows = {split_fields(lines[0], ",")};
-  EXPECT_EQ(t.field(0, "IDList extra info"), "");
-  EXPECT_EQ(t.field(0, "network/device info"), "[DeviceName]: Z:");
+  EXPECT_EQ(t.fields(0, {"IDList extra info", "network/device info"}), "|[DeviceName]: Z:");
 }
 
 TEST(IdlistSegmentsCell, LegendThenOneEntryPerSubpath) {

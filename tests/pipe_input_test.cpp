@@ -26,6 +26,7 @@ Names read_names(const std::string& input, const std::string& filter = "") {
 TEST(PipeNames, LineEndsBlankLinesAndLongLines) {
   EXPECT_EQ(read_names("a.lnk\r\nb.lnk\nc.lnk\rd.lnk\n\re.lnk"), (Names{"a.lnk", "b.lnk", "c.lnk", "d.lnk", "e.lnk"}));
   EXPECT_EQ(read_names("\n\r\n\nonly.lnk\n\n"), (Names{"only.lnk"}));
+  EXPECT_EQ(read_names(std::string("a.lnk\0ignored\nb.lnk", 20)), (Names{"a.lnk", "b.lnk"}));
   EXPECT_TRUE(read_names("").empty());
   EXPECT_EQ(read_names(std::string(5000, 'n') + "\n"), (Names{std::string(4095, 'n'), std::string(905, 'n')}));
 }

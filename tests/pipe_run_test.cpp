@@ -1,8 +1,6 @@
 // File lists on standard input, end to end through the built program.
 #include <sys/stat.h>
 
-#include <set>
-
 #include "tests/delimited_lines.h"
 #include "tests/run_program.h"
 
@@ -39,13 +37,6 @@ class PipeRun : public test::ScratchDirTest {
       EXPECT_EQ(rows.back().size(), columns) << lines[i];
     }
     return rows;
-  }
-
-  std::set<std::string> accepted_names(const std::string& filter, const std::string& list) {
-    std::set<std::string> names;
-    for (const auto& row : csv_rows(run({"-pipe", "-csv", "-quiet", "-filter", filter}, list)))
-      names.insert(fs::path(row[0]).filename().string());
-    return names;
   }
 };
 
@@ -88,30 +79,6 @@ TEST_F(PipeRun, TimelineLayoutsWriteOneHeaderPerRun) {
   for (size_t i : {1u, 2u}) EXPECT_NE(lines[i].find(" (LNK TARGET) <- "), std::string::npos);
   EXPECT_NE(lines[2].find("/two,parts.lnk; cmdargs-/safe|"), std::string::npos);
   EXPECT_EQ(lines[1].substr(lines[1].find("; cmdargs")), lines[2].substr(lines[2].find("; cmdargs")));
-}
-
-TEST_F(PipeRun, FilterPatternsEndToEnd) {
-  std::string list;
-  for (const char* name : {"A.LNK", "a.lnk.bak", "My Recent.txt", "b.lnk", "ab"}) list += sample_copy(name) + "\n";
-  using Names = std::set<std::string>;
-  EXPECT_EQ(accepted_names("*.lnk", list), (Names{"A.LNK", "b.lnk"}));
-  EXPECT_EQ(accepted_names("*RECENT*", list), (Names{"My Recent.txt"}));
-  EXPECT_EQ(accepted_names("a*|*.lnk", list), (Names{"A.LNK", "a.lnk.bak", "ab", "b.lnk"}));
-  // "," wins over "|": the pieces are a*|b* (matching nothing here) and *.lnk.
-  EXPECT_EQ(accepted_names("a*|b*,*.lnk", list), (Names{"A.LNK", "b.lnk"}));
-  EXPECT_EQ(accepted_names("*|*.txt", list), (Names{"A.LNK", "a.lnk.bak", "My Recent.txt", "b.lnk", "ab"}));
-  EXPECT_EQ(accepted_names("AB", list), (Names{"ab"}));
-}
-
-TEST_F(PipeRun, EveryLineEndGivesTheSameName) {
-  const std::string p = sample_copy("s.lnk");
-  const std::string list = p + "\r\n" + p + "\n" + p + "\r" + p + "\n\r" + p + std::string(1, '\0') +
-                           "ignored after NUL\n\n\r\n" + p;
-  const test::CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
-  EXPECT_FALSE(test::contains(r.err, "prob accessing file")) << r.err;
-  const auto rows = csv_rows(r);
-  ASSERT_EQ(rows.size(), 6u);
-  for (const auto& row : rows) EXPECT_EQ(row[0], p);
 }
 
 TEST_F(PipeRun, NothingInTheListStopsTheRun) {
