@@ -41,11 +41,7 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
   const std::string folder = dir_.string();
   const std::string unwritable = (dir_ / "no" / "r.txt").string();
   ::setenv("ROOK_DRIVER_DIR", folder.c_str(), 1);
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    std::string err;
-  } cases[] = {
+  const struct { std::vector<std::string> args; int status; std::string err; } cases[] = {
       {{"-csv"}, 255, usage_text()},
       {{missing, "-csv"}, 0, "can't read specified file: " + missing + ", aborting\n"},
       // An unknown option before the name becomes the input name.
@@ -88,11 +84,9 @@ TEST_F(DriverTest, RunHeaderComesFirstAndEndsWithAnEmptyLine) {
   test::CommandResult after = run({input, "-csv"});
   EXPECT_EQ(before.status, 0);
   EXPECT_EQ(before.err, after.err);
-}
-
-TEST_F(DriverTest, ResultsFileTakesTheOutput) {
+  // A results file takes the output.
   const std::string results = (dir_ / "results.txt").string();
-  test::CommandResult r = run({file("data.bin"), "-out", results});
+  r = run({input, "-out", results});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(test::slurp(results).rfind("rook ver: 0.85\n", 0), 0u);

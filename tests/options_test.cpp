@@ -64,15 +64,11 @@ TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
   ASSERT_TRUE(parse_useropts(o, args, "ver: 0.85"));
   EXPECT_TRUE(o.source_path.empty());
   EXPECT_FALSE(o.csv);
-  EXPECT_EQ(o.program_base_name, "rook");
-  EXPECT_EQ(o.command_line_text, "C:\\tools\\rook.exe \"a b\" x");
-  EXPECT_EQ(o.artifact_name, "LNK");
-  EXPECT_EQ(o.version_text, "ver: 0.85");
+  EXPECT_EQ(o.program_base_name + "|" + o.command_line_text + "|" + o.artifact_name + "|" + o.version_text,
+            "rook|C:\\tools\\rook.exe \"a b\" x|LNK|ver: 0.85");
   EXPECT_TRUE(o.show_target_mft_entry);
   // The readable report is the default layout.
-  EXPECT_TRUE(o.multiline);
-  EXPECT_EQ(o.field_separator, "");
-  EXPECT_EQ(o.separator_char, 0);
+  EXPECT_TRUE(o.multiline && o.field_separator.empty() && o.separator_char == 0);
 }
 
 TEST(OptionProcessing, RefusalsEndTheRun) {
@@ -97,11 +93,7 @@ TEST(OptionProcessing, RefusalsEndTheRun) {
 }
 
 TEST(DateTimeFormats, AcceptedLengthsAndMessages) {
-  const struct {
-    const char* option;
-    std::string value, stored;
-    bool refused;
-  } cases[] = {
+  const struct { const char* option; std::string value, stored; bool refused; } cases[] = {
       {"-dateformat", "YYYY-MM-DD", "yyyy-mm-dd", false},
       {"-dateformat", "yy/mm", "mm/dd/yyyy", true},
       {"-timeformat", "hh:mm:ss.xxxxxx", "hh:mm:ss.xxxxxx", false},
@@ -120,12 +112,7 @@ TEST(DateTimeFormats, AcceptedLengthsAndMessages) {
 }
 
 TEST(Layouts, SeparatorsAndDateTimeSplitting) {
-  const struct {
-    ArgList args;
-    std::string separator;
-    char replaced, substitute;
-    bool split_date_time;
-  } cases[] = {
+  const struct { ArgList args; std::string separator; char replaced, substitute; bool split_date_time; } cases[] = {
       {{"-csv"}, ",", ',', ' ', true},
       {{"-csv", "-pair_datetime"}, ",", ',', ' ', false},
       {{"-csv", "-pair_datetime", "-no_whitespace"}, ",", ',', ' ', true},

@@ -38,11 +38,7 @@ TEST(PipeNames, FilteredThenExpanded) {
 }
 
 TEST(Filter, StarPositions) {
-  const struct {
-    const char* filter;
-    const char* path;
-    bool accepted;
-  } cases[] = {
+  const struct { const char* filter; const char* path; bool accepted; } cases[] = {
       {"*.lnk", "C:\\dir\\a.LNK", true},
       {"*.lnk", "C:\\dir\\a.lnk.bak", false},
       {"*.lnk", "/x/a.lnk.lnk", false},  // only the first occurrence of the pattern counts
@@ -91,9 +87,7 @@ TEST(Filter, ListSplitting) {
 }
 
 TEST(SplitPath, SeparatorsAndDotDot) {
-  const struct {
-    const char *path, *dir, *file;
-  } cases[] = {
+  const struct { const char *path, *dir, *file; } cases[] = {
       {"C:\\Users\\a.lnk", "C:\\Users", "a.lnk"},
       {"/home/u/a.lnk", "/home/u", "a.lnk"},
       {"a\\b/c", "a", "b/c"},  // backslash wins over a later slash

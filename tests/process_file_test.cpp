@@ -63,10 +63,7 @@ TEST_F(ProcessFile, TinyOrMissingFilesAreNotExamined) {
 // Plain files: only the first 32 KiB without -deepscan, every 512th byte
 // without it and every byte with it, except the last 76 of each chunk.
 TEST_F(ProcessFile, WhereRecordsAreFound) {
-  const struct {
-    size_t size, offset;
-    bool deepscan, found;
-  } cases[] = {
+  const struct { size_t size, offset; bool deepscan, found; } cases[] = {
       {sample_.size(), 0, false, true}, {40960, 1024, false, true}, {40960, 33280, false, false},
       {40960, 33280, true, true},       {4096, 300, false, false},   {4096, 300, true, true},
       {40960, 32692, true, false},      {40960, 32691, true, true},

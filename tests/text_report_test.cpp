@@ -19,13 +19,21 @@ std::string render(LnkRecord& record, useropts& options) {
 
 std::string padded(const std::string& label) { return label + std::string(26 - label.size(), ' '); }
 
-// The value printed after a label, or "<absent>" when the line is missing.
-std::string value_of(const std::string& text, const std::string& label) {
-  for (const std::string& l : test::split_lines(text)) {
-    if (l.rfind(padded(label), 0) == 0) return l.substr(26);
+// The values printed after the labels joined by "|", "<absent>" for a missing line.
+std::string values_of(const std::string& text, std::initializer_list<std::string> labels) {
+  std::string joined, separator;
+  for (const std::string& label : labels) {
+    std::string value = "<absent>";
+    for (const std::string& l : test::split_lines(text)) {
+      if (l.rfind(padded(label), 0) == 0) value = l.substr(26);
+    }
+    joined += separator + value;
+    separator = "|";
   }
-  return "<absent>";
+  return joined;
 }
+
+std::string value_of(const std::string& text, const std::string& label) { return values_of(text, {label}); }
 
 LnkRecord plain_record() {
   LnkRecord r;
@@ -67,47 +75,32 @@ TEST(TextReport, WholeRecordOfAPlainShortcut) {
   EXPECT_EQ(render(r, o), expected);
 }
 
+// Offsets only when scanning (the lower-case one not at 0), MFT numbers only
+// in an MFT scan, both in hex or decimal as asked.
 TEST(TextReport, OffsetsAndMftNumbersFollowBase) {
   LnkRecord r = plain_record();
-  r.lnk_offset = 1536;
   r.target_mft_entry = 0x1234;
   r.target_mft_seq = 3;
-  useropts o;
-  o.rawscan = true;
-  std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "file offset:"), "0x00000600");
-  EXPECT_EQ(value_of(text, "File offset:"), "0x00000600 [1536]");
-  EXPECT_EQ(value_of(text, "MFT Entry:"), "<absent>");  // not an MFT scan
-
-  o.sizes_in_hex = false;
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "file offset:"), "1536");
-  EXPECT_EQ(value_of(text, "File offset:"), "0x00000600 [1536]");
-
-  o.rawscan = false;
-  o.mft_scan_active = true;
-  o.volume_name = "image.dd";
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "MFT Entry:"), "4660");
-  EXPECT_EQ(value_of(text, "MFT Sequence#:"), "3");
-  EXPECT_EQ(value_of(text, "source path/filename:"), "<absent>");
-  EXPECT_EQ(value_of(text, "file modified:"), "<absent>");
-  o.sizes_in_hex = true;
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "MFT Entry:"), "0x00001234");
-  EXPECT_EQ(value_of(text, "MFT Sequence#:"), "0x0003");
-
-  // Offset 0: the lower-case line goes, the capitalised one stays.
-  r.lnk_offset = 0;
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "file offset:"), "<absent>");
-  EXPECT_EQ(value_of(text, "File offset:"), "0x00000000 [0]");
-
-  // Neither line outside the scanning modes.
-  useropts single;
-  r.lnk_offset = 1536;
-  text = render(r, single);
-  EXPECT_EQ(value_of(text, "file offset:") + value_of(text, "File offset:"), "<absent><absent>");
+  const struct { bool rawscan, mft_scan, hex; uint64_t offset; std::string shown; } cases[] = {
+      {true, false, true, 1536, "/c.lnk|0x00000600|0x00000600 [1536]|<absent>|<absent>"},
+      {true, false, false, 1536, "/c.lnk|1536|0x00000600 [1536]|<absent>|<absent>"},
+      {false, true, false, 1536, "<absent>|1536|0x00000600 [1536]|4660|3"},
+      {false, true, true, 1536, "<absent>|0x00000600|0x00000600 [1536]|0x00001234|0x0003"},
+      {false, true, true, 0, "<absent>|<absent>|0x00000000 [0]|0x00001234|0x0003"},
+      {false, false, true, 1536, "/c.lnk|<absent>|<absent>|<absent>|<absent>"},
+  };
+  for (const auto& c : cases) {
+    useropts o;
+    o.source_path = "/c.lnk";
+    o.rawscan = c.rawscan;
+    o.mft_scan_active = c.mft_scan;
+    if (c.mft_scan) o.volume_name = "image.dd";  // no single source file: no source lines
+    o.sizes_in_hex = c.hex;
+    r.lnk_offset = c.offset;
+    EXPECT_EQ(values_of(render(r, o), {"source path/filename:", "file offset:", "File offset:", "MFT Entry:",
+                                       "MFT Sequence#:", "file modified:"}),
+              c.shown + (c.mft_scan ? "|<absent>" : "|"));
+  }
 }
 
 TEST(TextReport, TargetTimesFallBackToIdlistItemTimes) {
@@ -117,17 +110,13 @@ TEST(TextReport, TargetTimesFallBackToIdlistItemTimes) {
   r.idlist_access_time = filetime_of(1100000000);
   r.idlist_create_time = filetime_of(1200000000);
   useropts o;
-  std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "Target modified:"), "09/09/2001 01:46:40.000 [UTC]");
-  EXPECT_EQ(value_of(text, "Target accessed:"), "11/09/2004 11:33:20.000 [UTC]");
-  EXPECT_EQ(value_of(text, "Target created:"), "01/10/2008 21:20:00.000 [UTC]");
+  EXPECT_EQ(values_of(render(r, o), {"Target modified:", "Target accessed:", "Target created:"}),
+            "09/09/2001 01:46:40.000 [UTC]|11/09/2004 11:33:20.000 [UTC]|01/10/2008 21:20:00.000 [UTC]");
 
   // An invalid fallback or an invalid header time prints "not available".
   r.idlist_modify_time = 0x8000000000000001ULL;
   r.header.access_time = 5;
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "Target modified:"), "not available");
-  EXPECT_EQ(value_of(text, "Target accessed:"), "not available");
+  EXPECT_EQ(values_of(render(r, o), {"Target modified:", "Target accessed:"}), "not available|not available");
   EXPECT_EQ(derive_record_values(r, o).target_modified, 0u);
   EXPECT_EQ(derive_record_values(r, o).target_accessed, 5u);
 
@@ -144,10 +133,8 @@ TEST(TextReport, AttributesFlagsAndShowCommand) {
   r.header.link_flags = 0;
   r.header.show_command = 12;
   useropts o;
-  std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "Target attributes:"), "not specified");
-  EXPECT_EQ(value_of(text, "Target flags:"), "Default");
-  EXPECT_EQ(value_of(text, "Show cmd:"), "<absent>");
+  EXPECT_EQ(values_of(render(r, o), {"Target attributes:", "Target flags:", "Show cmd:"}),
+            "not specified|Default|<absent>");
   r.header.file_attributes = 0x23;
   EXPECT_EQ(value_of(render(r, o), "Target attributes:"),
             "FILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_HIDDEN; FILE_ATTRIBUTE_ARCHIVE");
@@ -173,19 +160,13 @@ TEST(TextReport, TrackerValuesShowTheBirthValueOnlyWhenItDiffers) {
   r.droid_time = kJune5;
   r.birth_droid_time = filetime_of(1000000000);
   useropts o;
-  std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "NETBIOS name:"), "wks01");
-  EXPECT_EQ(value_of(text, "Volume ID:"), "v1");
-  EXPECT_EQ(value_of(text, "Object ID:"), "o1 [orig: o2]");
-  EXPECT_EQ(value_of(text, "MAC address:"), "00:0c:29:aa:bb:cc");
-  EXPECT_EQ(value_of(text, "Target ObjID time:"), "06/05/2009 20:13:20.000 [UTC]");
-  EXPECT_EQ(value_of(text, "Target ObjID time [orig]:"), "09/09/2001 01:46:40.000 [UTC]");
+  EXPECT_EQ(values_of(render(r, o), {"NETBIOS name:", "Volume ID:", "Object ID:", "MAC address:",
+                                     "Target ObjID time:", "Target ObjID time [orig]:"}),
+            "wks01|v1|o1 [orig: o2]|00:0c:29:aa:bb:cc|06/05/2009 20:13:20.000 [UTC]|09/09/2001 01:46:40.000 [UTC]");
 
   r.droid_time = 0;
   r.birth_droid_time = 7;  // not 0 and different, but not a valid time
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "Target ObjID time:"), "<absent>");
-  EXPECT_EQ(value_of(text, "Target ObjID time [orig]:"), "");
+  EXPECT_EQ(values_of(render(r, o), {"Target ObjID time:", "Target ObjID time [orig]:"}), "<absent>|");
 }
 
 TEST(TextReport, JumpListRows) {
@@ -198,20 +179,16 @@ TEST(TextReport, JumpListRows) {
   r.from_slack = true;
   r.destlist_netbios = "host7";
   std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "AppID:"), "1b4dd67f29cb1962 [Windows Explorer]");
   EXPECT_TRUE(test::contains(text, "MRU/MFU/Stream# data:     not avail - parsed from slack space\n"));
-  EXPECT_EQ(value_of(text, "MRU/MFU index:") + value_of(text, "stream #:") + value_of(text, "MRU time:"),
-            "<absent><absent><absent>");
-  EXPECT_EQ(value_of(text, "NETBIOS name:"), "host7");
+  EXPECT_EQ(values_of(text, {"AppID:", "MRU/MFU index:", "stream #:", "MRU time:", "NETBIOS name:"}),
+            "1b4dd67f29cb1962 [Windows Explorer]|<absent>|<absent>|<absent>|host7");
 
   r.from_slack = false;
   r.mru_index = 99999;
   r.stream_number = 12;
   r.mru_time = kJune5;
-  text = render(r, o);
-  EXPECT_EQ(value_of(text, "MRU/MFU index:"), "not available for this record");
-  EXPECT_EQ(value_of(text, "stream #:"), "12");
-  EXPECT_EQ(value_of(text, "MRU time:"), "06/05/2009 20:13:20.000 [UTC]");
+  EXPECT_EQ(values_of(render(r, o), {"MRU/MFU index:", "stream #:", "MRU time:"}),
+            "not available for this record|12|06/05/2009 20:13:20.000 [UTC]");
   r.mru_index = 4;
   EXPECT_EQ(value_of(render(r, o), "MRU/MFU index:"), "4");
 }
@@ -222,13 +199,12 @@ TEST(TextReport, PropertyStoreWithUserAndHostLines) {
   o.username = "examiner";
   o.hostname = "lab-pc";
   o.hostname_given = o.username_given = true;
-  std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "username:") + value_of(text, "hostname:"), "<absent><absent>");
+  EXPECT_EQ(values_of(render(r, o), {"username:", "hostname:"}), "<absent>|<absent>");
 
   const std::string long_name(60, 'n');
   r.property_store_names = {"System.Title", long_name};
   r.property_store_values = {"hello", "v2"};
-  text = render(r, o);
+  std::string text = render(r, o);
   const std::string block = "PropertyStoreDataBlk:    format guid/id [value] \n [1] System.Title" +
                             std::string(49 - 12, ' ') + " [hello]\n [2] " + long_name + " [v2]\n" +
                             padded("username:") + "examiner\n" + padded("hostname:") + "lab-pc\n";
@@ -270,12 +246,10 @@ TEST(TextReport, RealHeaderTimesAndSize) {
   ASSERT_FALSE(reader.failed());
   useropts o;
   o.time_format = "hh:mm:ss.xxxxxxxxx";
-  std::string text = render(r, o);
-  EXPECT_EQ(value_of(text, "Target file size:"), "0x0046ba18 [4635160 bytes]");
-  EXPECT_EQ(value_of(text, "Target created:"), "06/05/2009 20:13:20.000000000 [UTC]");
-  EXPECT_EQ(value_of(text, "Target modified:"), "06/05/2009 20:13:20.000000000 [UTC]");
-  EXPECT_EQ(value_of(text, "Target accessed:"), "01/29/2010 21:30:11.332156900 [UTC]");
-  EXPECT_EQ(value_of(text, "Target attributes:"), "FILE_ATTRIBUTE_ARCHIVE");
+  EXPECT_EQ(values_of(render(r, o), {"Target file size:", "Target created:", "Target modified:", "Target accessed:",
+                                     "Target attributes:"}),
+            "0x0046ba18 [4635160 bytes]|06/05/2009 20:13:20.000000000 [UTC]|06/05/2009 20:13:20.000000000 [UTC]|"
+            "01/29/2010 21:30:11.332156900 [UTC]|FILE_ATTRIBUTE_ARCHIVE");
 }
 
 TEST(TextReport, SourcePathThroughTheAliasMap) {
