@@ -57,12 +57,8 @@ TEST(CompoundFile, RefusesShortForeignAndOutOfRangeHeaders) {
 TEST(CompoundFile, ReadsDirectoryChainsAndMiniStream) {
   CompoundFile file;
   Sectors s = sectors_of(file, test::simple_jump_list({Bytes(100, 0xAA), Bytes(5000, 0xBB)}));
-  EXPECT_EQ(file.sector_size, 512u);
-  EXPECT_EQ(file.mini_sector_size, 64u);
   EXPECT_EQ(file.root_start, 3u);
-  EXPECT_TRUE(file.has_directory);
-  ASSERT_TRUE(file.directory.count("root entry"));
-  EXPECT_EQ(file.directory.at("root entry").name, "Root Entry");
+  EXPECT_EQ(file.directory.at("root entry").name, "Root Entry");  // keys are lower case
   EXPECT_EQ(file.directory_sectors, std::vector<uint32_t>{1});
   EXPECT_EQ(file.mini_fat_sectors, std::vector<uint32_t>{2});
   EXPECT_TRUE(file.directory.at("1").in_mini_stream);

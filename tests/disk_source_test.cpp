@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/scratch_dir.h"
 
@@ -51,47 +52,39 @@ TEST(DevicePath, DriveLettersBecomeDevicePaths) {
   for (const auto& [path, kind, device] : cases) EXPECT_EQ(device_path_for(path, kind), device) << path;
 }
 
-TEST_F(DiskSourceTest, ImageReadsCutAtTheEnd) {
-  DiskSource source;
-  EXPECT_EQ(source.kind(), kSourceNothing);
-  ASSERT_TRUE(source.open_image(path_.string()));
-  EXPECT_EQ(source.kind(), kSourceImageFile);
-  EXPECT_EQ(source.size(), 3000u);
-  EXPECT_EQ(source.sector_size(), 512u);
-  uint8_t buffer[600];
-  uint64_t count = 600;
-  ASSERT_TRUE(source.read(buffer, count, 2700));
-  EXPECT_EQ(count, 300u);
-  EXPECT_EQ(buffer[0], expected(2700));
-  count = 10;
-  EXPECT_FALSE(source.read(buffer, count, 3000));
-  count = 0;
-  EXPECT_FALSE(source.read(buffer, count, 0));
-  source.close();
-  EXPECT_EQ(source.kind(), kSourceNothing);
-  EXPECT_EQ(source.size(), 0u);
-  count = 10;
-  EXPECT_FALSE(source.read(buffer, count, 0));
-  EXPECT_FALSE(source.open_image((path_.string() + ".absent")));
-  EXPECT_FALSE(source.is_open());
-}
-
 // A regular file opened as a device path goes through the whole-sector reads.
-TEST_F(DiskSourceTest, DeviceReadsAreSectorAligned) {
+TEST_F(DiskSourceTest, ImageAndDeviceReadsCutAtTheEnd) {
   DiskSource source;
-  ASSERT_TRUE(source.open_path(path_.string(), kSourceDevicePath, true));
-  EXPECT_EQ(source.kind(), kSourceDevicePath);
-  for (auto [offset, length] : {std::pair<uint64_t, uint64_t>{700, 100}, {700, 400}, {0, 1024}, {2999, 1},
-                                {2500, 600}, {511, 2}}) {
-    std::vector<uint8_t> buffer(length, 0);
-    uint64_t count = length;
-    ASSERT_TRUE(source.read(buffer.data(), count, offset)) << offset;
-    EXPECT_EQ(count, std::min<uint64_t>(length, 3000 - offset));
-    for (uint64_t i = 0; i < count; ++i) ASSERT_EQ(buffer[i], expected(offset + i)) << offset + i;
+  EXPECT_EQ(source.kind(), kSourceNothing);
+  for (uint32_t kind : {kSourceImageFile, kSourceDevicePath}) {
+    ASSERT_TRUE(kind == kSourceImageFile ? source.open_image(path_.string())
+                                         : source.open_path(path_.string(), kind, true));
+    EXPECT_EQ(source.kind(), kind);
+    EXPECT_EQ(source.size(), 3000u);
+    EXPECT_EQ(source.sector_size(), 512u);
+    for (auto [offset, length] : {std::pair<uint64_t, uint64_t>{700, 100}, {700, 400}, {0, 1024}, {2999, 1},
+                                  {2500, 600}, {511, 2}}) {
+      std::vector<uint8_t> buffer(length, 0);
+      uint64_t count = length;
+      ASSERT_TRUE(source.read(buffer.data(), count, offset)) << offset;
+      EXPECT_EQ(count, std::min<uint64_t>(length, 3000 - offset));
+      for (uint64_t i = 0; i < count; ++i) ASSERT_EQ(buffer[i], expected(offset + i)) << offset + i;
+    }
+    uint8_t buffer[16];
+    uint64_t count = 10;
+    EXPECT_FALSE(source.read(buffer, count, 3000));
+    count = 0;
+    EXPECT_FALSE(source.read(buffer, count, 0));
+    source.close();
+    EXPECT_EQ(source.kind(), kSourceNothing);
+    EXPECT_EQ(source.size(), 0u);
+    count = 10;
+    EXPECT_FALSE(source.read(buffer, count, 0));
   }
+  EXPECT_FALSE(source.open_image((path_.string() + ".absent")));
   EXPECT_FALSE(source.open_path(path_.string(), kSourceImageFile, true));
   EXPECT_FALSE(source.open_path("/nonexistent/device", kSourceVolumeLetter, true));
-  EXPECT_EQ(source.kind(), kSourceNothing);
+  EXPECT_FALSE(source.is_open());
 }
 
 TEST(PhysicalDrive, NumbersFromTwentyFiveAreRefused) {

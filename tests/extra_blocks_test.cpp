@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "lnk/darwin_block.h"
@@ -25,11 +26,7 @@ LnkRecord parse_corpus(const std::string& relative) {
 }
 
 // A zero-filled block of the given size with its BlockSize and BlockSignature.
-Bytes block(uint32_t size, uint32_t signature) {
-  Bytes b;
-  b.u32(size).u32(signature).zeros(size - 8);
-  return b;
-}
+Bytes block(uint32_t size, uint32_t signature) { return Bytes().u32(size).u32(signature).zeros(size - 8); }
 
 Bytes utf16(const std::string& text) { return Bytes().utf16(text); }
 Bytes ansi(const std::string& text) { return Bytes().ansi(text); }
@@ -109,18 +106,16 @@ TEST(ExtraBlocksCorpus, EveryTruncationOfEveryBlockIsRefused) {
 
 TEST(ExtraBlocks, RecognitionNeedsExactSizesAndTheShellLinkSignature) {
   LnkRecord record;
-  Bytes env = block(0x315, 0xA0000001);
-  EXPECT_FALSE(decode(record, env.put(268, utf16("C:\\x"))));
+  EXPECT_FALSE(decode(record, block(0x315, 0xA0000001).put(268, utf16("C:\\x"))));
   EXPECT_EQ(record.env_target, "");
-  EXPECT_FALSE(decode(record, block(16, 0xA000000A)));
-  EXPECT_FALSE(decode(record, block(16, 0xB0000005)));
-  Bytes cut = block(12, 0xA0000004);  // the rest of the record is shorter than BlockSize
-  cut.data.resize(10);
-  EXPECT_FALSE(decode(record, cut));
-  Bytes too_long = block(13, 0xA000000C);
-  too_long.data.resize(12);
-  EXPECT_FALSE(decode(record, too_long));
-  EXPECT_FALSE(decode(record, block(27, 0xA000000B)));
+  // Unknown signatures, a size one short, and blocks longer than the bytes left.
+  const std::tuple<uint32_t, uint32_t, size_t> refused[] = {
+      {16, 0xA000000A, 16}, {16, 0xB0000005, 16}, {27, 0xA000000B, 27}, {12, 0xA0000004, 10}, {13, 0xA000000C, 12}};
+  for (const auto& [size, signature, present] : refused) {
+    Bytes b = block(size, signature);
+    b.data.resize(present);
+    EXPECT_FALSE(decode(record, b)) << std::hex << signature;
+  }
 
   EXPECT_TRUE(decode(record, block(12, 0xA0000004).patch16(8, 65001), 0x200));
   EXPECT_EQ(record.code_page, 65001u);

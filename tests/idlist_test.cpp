@@ -21,32 +21,26 @@ const char* kUnknownGuid = "11111111-2222-3333-4444-555555555555";
 TEST(IdlistWalk, TerminatorsPaddingAndMarkers) {
   const auto volume = volume_item(25).data;
   for (uint16_t terminator : {1, 2, 3, 4}) {
-    Bytes b;
-    b.append(volume).u16(terminator).append(volume).u16(0);
-    auto items = walk(b.data);
+    auto items = walk(Bytes().append(volume).u16(terminator).append(volume).u16(0).data);
     ASSERT_EQ(items.size(), 1u) << "terminator " << terminator;
     EXPECT_EQ(items[0].name, "C:");
   }
 
-  Bytes padded;
-  padded.append(volume).u16(0).u16(0).append(volume).u16(0);
-  auto items = walk(padded.data, 100);
+  auto items = walk(Bytes().append(volume).u16(0).u16(0).append(volume).u16(0).data, 100);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].item_position, 100u);
   EXPECT_EQ(items[1].item_position, 100u + 25 + 4);
 
-  Bytes marked;  // 0xF1F1 and two more bytes: a 4-byte marker
-  marked.u16(0xF1F1).u16(0x1234).append(volume).u16(0);
-  items = walk(marked.data, 78);
+  // 0xF1F1 and two more bytes: a 4-byte marker.
+  items = walk(Bytes().u16(0xF1F1).u16(0x1234).append(volume).u16(0).data, 78);
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].class_type, 0x2F);
   EXPECT_EQ(items[0].item_position, 82u);
 }
 
 TEST(IdlistWalk, ShortRootFolderIsRepairedOnlyForAKnownGuid) {
-  Bytes b;
-  b.u16(14).u8(0x1F).u8(0x50).guid(kMyComputer);  // GUID runs past the declared size
-  b.append(volume_item(25).data).u16(0);
+  // The GUID runs past the declared size.
+  Bytes b = Bytes().u16(14).u8(0x1F).u8(0x50).guid(kMyComputer).append(volume_item(25).data).u16(0);
   auto items = testing::walk_in_place(b.data);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].guid_names, (std::vector<std::string>{"{CLSID_My Computer}"}));
@@ -54,8 +48,7 @@ TEST(IdlistWalk, ShortRootFolderIsRepairedOnlyForAKnownGuid) {
   EXPECT_EQ(items[1].name, "C:");
   EXPECT_EQ(b.data[0], 20) << "the size field is rewritten in the caller's buffer";
 
-  Bytes unknown;
-  unknown.u16(14).u8(0x1F).u8(0x50).guid(kUnknownGuid).append(volume_item(25).data).u16(0);
+  Bytes unknown = Bytes().u16(14).u8(0x1F).u8(0x50).guid(kUnknownGuid).append(volume_item(25).data).u16(0);
   testing::walk_in_place(unknown.data);
   EXPECT_EQ(unknown.data[0], 14);
 }
@@ -73,43 +66,41 @@ TEST(IdlistItems, VolumeItemsOfTwentyFiveAndFortyOneBytes) {
 }
 
 TEST(IdlistItems, RealItemsFromFixtures) {
-  auto delegate = testing::load_hex_fixture("delegate_cfsf_item.hex");
-  ASSERT_EQ(delegate.size(), 0x82u);
-  bool kept = false;
-  ShellItem item = decode_one(delegate, &kept);  // class 0x74 carrying CFSF at +6
-  EXPECT_TRUE(kept);
-  EXPECT_EQ(item.class_type, 0x74);
-  EXPECT_FALSE(item.unknown);
-  EXPECT_TRUE(item.flags & kFlagCfsf);
-  EXPECT_EQ(item.short_name, "AppData");
-  EXPECT_EQ(item.name, "AppData");  // long name of the version 9 block
-  EXPECT_TRUE(item.is_folder);
-  EXPECT_EQ(item.mft_entry, 0x149e3u);
-  EXPECT_EQ(item.mft_seq, 1);
-  for (size_t len = 0; len <= delegate.size(); ++len)
-    EXPECT_LE(walk({delegate.begin(), delegate.begin() + static_cast<long>(len)}).size(), 1u);
-
-  ShellItem entry = decode_one(testing::load_hex_fixture("file_entry_v9_item.hex"));
-  EXPECT_FALSE(entry.unknown);
-  EXPECT_EQ(entry.short_name, "Local");
-  EXPECT_EQ(entry.name, "Local");
-  EXPECT_TRUE(entry.is_folder);
-  EXPECT_EQ(entry.mft_entry, 84469u);
-  EXPECT_EQ(entry.mft_seq, 1);
+  struct Case {
+    const char* fixture;
+    size_t size;
+    const char* name;
+    uint64_t mft_entry;
+  };
+  for (const Case& c : {Case{"delegate_cfsf_item.hex", 0x82, "AppData", 0x149e3},
+                        Case{"file_entry_v9_item.hex", 0x50, "Local", 84469}}) {
+    auto bytes = testing::load_hex_fixture(c.fixture);
+    ASSERT_EQ(bytes.size(), c.size);
+    bool kept = false;
+    ShellItem item = decode_one(bytes, &kept);
+    EXPECT_TRUE(kept && !item.unknown && item.is_folder) << c.fixture;
+    EXPECT_EQ(item.short_name, c.name);
+    EXPECT_EQ(item.name, c.name);  // long name of the version 9 block
+    EXPECT_EQ(item.file_size, 0u);
+    EXPECT_EQ(item.mft_entry, c.mft_entry);
+    EXPECT_EQ(item.mft_seq, 1);
+    for (size_t len = 0; len <= bytes.size(); ++len)
+      EXPECT_LE(walk({bytes.begin(), bytes.begin() + static_cast<long>(len)}).size(), 1u);
+  }
+  // A class 0x74 item carrying CFSF at +6 ends up decoded as a CFSF record.
+  ShellItem delegate = decode_one(testing::load_hex_fixture("delegate_cfsf_item.hex"));
+  EXPECT_EQ(delegate.class_type, 0x74);
+  EXPECT_TRUE(delegate.flags & kFlagCfsf);
 }
 
 TEST(IdlistItems, ClassesWithoutDecoderGoToTheFallbacks) {
-  Bytes b;
-  b.u16(24).u8(0x43).zeros(21);
   bool kept = false;
-  ShellItem item = decode_one(b.data, &kept);
+  ShellItem item = decode_one(Bytes().u16(24).u8(0x43).zeros(21).data, &kept);
   EXPECT_TRUE(kept);
   EXPECT_TRUE(item.unknown);
   EXPECT_EQ(item.class_type, 0x43);
 
-  Bytes comma;
-  comma.u16(0).u8(0x2C).zeros(37).utf16("notes.txt").sized();
-  ShellItem named = decode_one(comma.data);
+  ShellItem named = decode_one(Bytes().u16(0).u8(0x2C).zeros(37).utf16("notes.txt").sized().data);
   EXPECT_FALSE(named.unknown);
   EXPECT_EQ(named.name, "notes.txt");
 }
@@ -123,16 +114,13 @@ TEST(IdlistItems, FileEntryWithoutAttributesOrNameUsesTheLongLayoutOrFails) {
   EXPECT_TRUE(contains(item.names, "first"));
   EXPECT_TRUE(contains(item.names, "second"));
 
-  Bytes short_one;
-  short_one.u16(20).u8(0x32).zeros(17);
-  ShellItem failed = decode_one(short_one.data);
+  ShellItem failed = decode_one(Bytes().u16(20).u8(0x32).zeros(17).data);
   EXPECT_TRUE(failed.unknown);
   EXPECT_TRUE(failed.names.empty());
 }
 
 TEST(IdlistItems, NetworkShareYieldsLastPartThenWholeText) {
-  Bytes b;
-  b.u16(0).u8(0x42).u8(0).u8(0).ansi("\\\\server\\share").ansi("Comment").sized();
+  Bytes b = Bytes().u16(0).u8(0x42).u8(0).u8(0).ansi("\\\\server\\share").ansi("Comment").sized();
   EXPECT_EQ(decode_one(b.data).names, (std::vector<std::string>{"share", "\\\\server\\share", "Comment"}));
 }
 
@@ -167,8 +155,7 @@ TEST(IdlistItems, NestedRootListsStopAtTheDepthBound) {
 }
 
 TEST(IdlistItems, ReusedContextGetsAFreshWorkBudget) {
-  Bytes b = volume_item(25);
-  b.u16(0);
+  Bytes b = volume_item(25).u16(0);
   DecodeContext context;
   context.work = kMaxDecodeWork + 1;  // spent on an earlier record
   std::vector<ShellItem> items;

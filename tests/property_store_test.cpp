@@ -37,7 +37,8 @@ Raw named_value(const std::string& name, uint16_t vartype, const Raw& data) {
 Raw storage(const char* fmtid, const std::vector<Raw>& values) {
   Bytes body;
   for (const Raw& v : values) body.append(v);
-  return Bytes().u32(static_cast<uint32_t>(24 + body.size() + 4)).u32(0x53505331).guid(fmtid).append(body.data).u32(0).data;
+  const auto size = static_cast<uint32_t>(24 + body.size() + 4);
+  return Bytes().u32(size).u32(0x53505331).guid(fmtid).append(body.data).u32(0).data;
 }
 
 Raw store(const std::vector<Raw>& storages) {
@@ -254,7 +255,8 @@ TEST(PropertyDescription, ItemNameFromRolesAndCustomFallback) {
 }
 
 TEST(PropertyStore, EveryTruncationIsSafe) {
-  Raw bytes = store({storage(kShellSet, {id_value(10, kVtLpwstr, lpwstr("name")), id_value(14, kVtFiletime, u64_data(1))}),
+  Raw bytes = store({storage(kShellSet, {id_value(10, kVtLpwstr, lpwstr("name")),
+                                          id_value(14, kVtFiletime, u64_data(1))}),
                      storage(kStringSet, {named_value("N", kVtLpwstr, lpwstr("v"))})});
   ASSERT_EQ(parse(bytes).size(), 3u);
   for (size_t len = 0; len < bytes.size(); ++len)
