@@ -140,6 +140,8 @@ TEST(CompoundFile, SharedChainIsTakenOnceAndGapsAreSlack) {
   image.directory_entry(1, 2, "b", 2, 9, 4096);
   image.write_sector(3, Bytes(512, 0x33));
   image.write_sector(7, Bytes(512, 0x77));
+  image.header_u32(60, 7);  // sector 7 is the mini FAT, and still slack
+  image.set_fat(7, kEnd);
   CompoundFile file;
   Sectors s = sectors_of(file, image.bytes());
   // Taken: 2 (root), 4, 5, 9. Slack: sector 3, then 6 to 8; FAT (0) and
@@ -148,6 +150,7 @@ TEST(CompoundFile, SharedChainIsTakenOnceAndGapsAreSlack) {
   ASSERT_EQ(s.slack.size(), 4u * 512);
   EXPECT_EQ(s.slack[0], 0x33);
   EXPECT_EQ(s.slack[2 * 512], 0x77);
+  EXPECT_EQ(file.mini_fat_sectors, std::vector<uint32_t>{7});
 }
 
 TEST(CompoundFile, SectorsPastTheEndAreSkipped) {
