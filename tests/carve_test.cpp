@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -12,6 +11,8 @@
 #include "lnk/parse_lnk.h"
 #include "ntfs/disk_source.h"
 #include "tests/lnk_builder.h"
+#include "tests/scratch_dir.h"
+#include "tests/shell_test_support.h"
 
 namespace lnk {
 namespace {
@@ -39,59 +40,60 @@ void place(Bytes& blob, size_t at, const Bytes& record) {
 class Carve : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = fs::temp_directory_path() / ("rook_carve_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    path_ = test::make_scratch_dir("carve") / "image.bin";
     options_.progress = false;
     options_.rawscan = true;
   }
-  void TearDown() override { fs::remove(path_); }
+  void TearDown() override { fs::remove_all(path_.parent_path()); }
 
-  void write(const Bytes& bytes) {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  // Writes bytes as an image file and opens it.
+  void open(const Bytes& bytes) {
+    source_.close();
+    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(source_.open_image(path_.string()));
   }
 
   // offset -> (source type, parsed size) of every record carved from bytes.
   std::map<uint64_t, std::pair<std::string, uint32_t>> carve(const Bytes& bytes) {
-    write(bytes);
-    DiskSource source;
-    EXPECT_TRUE(source.open_image(path_.string()));
+    open(bytes);
     std::map<uint64_t, std::pair<std::string, uint32_t>> found;
-    carve_source_records(source, options_, [&](LnkRecord& record) {
+    carve_source_records(source_, options_, [&](LnkRecord& record) {
       found[record.lnk_offset] = {record.source_type, record.parsed_size};
     });
     return found;
   }
 
   fs::path path_;
+  DiskSource source_;
   useropts options_;
   Bytes sample_ = test::sample_shortcut();
 };
 
 TEST_F(Carve, QuickPassFindsAlignedAndNearlyAlignedRecordsOnly) {
   Bytes blob = random_bytes(4 * 65536, 1);
-  place(blob, 1024, sample_);            // aligned: quick hit, no full search
-  place(blob, 65536 + 100, sample_);     // 100 into a sector, chunk without quick hits
-  place(blob, 2 * 65536 + 40, sample_);  // 40 into a sector: full search of its chunk
-  place(blob, 2 * 65536 + 5000, sample_);  // found by that full search
+  place(blob, 1024, sample_);                // aligned: quick hit, no full search
+  place(blob, 65536 + 100, sample_);         // 100 into a sector, chunk without quick hits
+  place(blob, 2 * 65536 + 40, sample_);      // 40 into a sector: full search of its chunk
+  place(blob, 2 * 65536 + 5000, sample_);    // found by that full search
   auto found = carve(blob);
   EXPECT_EQ(found.size(), 3u);
-  EXPECT_EQ(found.count(1024), 1u);
   EXPECT_EQ(found.count(65536 + 100), 0u);
   EXPECT_EQ(found.count(2 * 65536 + 40), 1u);
   EXPECT_EQ(found.count(2 * 65536 + 5000), 1u);
-  EXPECT_EQ(found[1024].first, "Shortcut LNK (carved - 0x00000400)");
-  EXPECT_EQ(found[1024].second, sample_.size());
-}
+  EXPECT_EQ(found[1024], std::make_pair(std::string("Shortcut LNK (carved - 0x00000400)"),
+                                        static_cast<uint32_t>(sample_.size())));
 
-TEST_F(Carve, AlignedMftRecordSwitchesToTheFullSearch) {
-  Bytes blob = random_bytes(65536, 2);
-  place(blob, 300, sample_);
-  EXPECT_TRUE(carve(blob).empty());
-  place(blob, 4096, {'F', 'I', 'L', 'E'});
-  EXPECT_EQ(carve(blob).count(300), 1u);
+  // An MFT record signature at a sector start also sets off the full search.
+  Bytes mft = random_bytes(65536, 2);
+  place(mft, 300, sample_);
+  EXPECT_TRUE(carve(mft).empty());
+  place(mft, 4096, {'F', 'I', 'L', 'E'});
+  EXPECT_EQ(carve(mft).count(300), 1u);
 }
 
 TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
+  ASSERT_GT(sample_.size(), 512u);
   Bytes blob = random_bytes(3 * 65536, 3);
   const size_t near_end = 65536 - 200;  // 200 bytes left in the first chunk
   place(blob, 40, sample_);             // sets off the full search of the chunk
@@ -102,7 +104,6 @@ TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
   EXPECT_EQ(found[near_end].first, carved_type(near_end));
   EXPECT_EQ(found[near_end].second, sample_.size());
   EXPECT_EQ(found[2 * 65536 - 512].second, sample_.size());
-  ASSERT_GT(sample_.size(), 512u);
 }
 
 TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
@@ -117,18 +118,16 @@ TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
 }
 
 TEST_F(Carve, RangeLabelAndUnopenedSource) {
-  Bytes blob = random_bytes(4 * 65536, 4);
-  for (size_t chunk = 0; chunk < 4; ++chunk) place(blob, chunk * 65536 + 512, sample_);
-  write(blob);
-  DiskSource source;
   CarveContext context;
-  EXPECT_FALSE(bind_carve_context(context, &source));
+  EXPECT_FALSE(bind_carve_context(context, &source_));
   EXPECT_FALSE(bind_carve_context(context, nullptr));
   std::ostringstream out;
   EXPECT_FALSE(carve_range(out, context, options_));
 
-  ASSERT_TRUE(source.open_image(path_.string()));
-  ASSERT_TRUE(bind_carve_context(context, &source));
+  Bytes blob = random_bytes(4 * 65536, 4);
+  for (size_t chunk = 0; chunk < 4; ++chunk) place(blob, chunk * 65536 + 512, sample_);
+  open(blob);
+  ASSERT_TRUE(bind_carve_context(context, &source_));
   EXPECT_EQ(context.range_end, 4 * 65536);
   context.position = 65536;
   context.range_end = 3 * 65536;
@@ -137,33 +136,30 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   EXPECT_TRUE(carve_range_records(context, options_, [&](LnkRecord& r) { types.push_back(r.source_type); }));
   EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + carved_type(65536 + 512),
                                              "[Unalloc] " + carved_type(2 * 65536 + 512)}));
-  source.close();
+  source_.close();
   context.position = 0;
   EXPECT_FALSE(carve_range(out, context, options_));
 }
 
 TEST_F(Carve, ProgressLines) {
-  Bytes blob = random_bytes(6 * 65536, 5);
-  write(blob);
-  DiskSource source;
-  ASSERT_TRUE(source.open_image(path_.string()));
+  open(random_bytes(6 * 65536, 5));
   CarveContext context;
-  ASSERT_TRUE(bind_carve_context(context, &source));
   options_.progress = true;
-  ::testing::internal::CaptureStderr();
-  carve_range_records(context, options_, [](LnkRecord&) {});
-  std::string err = ::testing::internal::GetCapturedStderr();
+  auto progress = [&](bool percent) {
+    EXPECT_TRUE(bind_carve_context(context, &source_));
+    context.percent_display = percent;
+    ::testing::internal::CaptureStderr();
+    carve_range_records(context, options_, [](LnkRecord&) {});
+    return ::testing::internal::GetCapturedStderr();
+  };
+  std::string err = progress(true);
   EXPECT_EQ(err.substr(0, 46), "percent done: 0 [offset 0x0]" + std::string(17, ' ') + "\r");
   EXPECT_NE(err.find("percent done: 83 [offset 0x50000]"), std::string::npos);
   EXPECT_EQ(err.substr(err.size() - 46), std::string(45, ' ') + "\r");
 
-  ASSERT_TRUE(bind_carve_context(context, &source));
-  context.percent_display = false;
-  ::testing::internal::CaptureStderr();
-  carve_range_records(context, options_, [](LnkRecord&) {});
-  err = ::testing::internal::GetCapturedStderr();
+  err = progress(false);  // offsets only, every fifth chunk
   EXPECT_EQ(err.find("percent"), std::string::npos);
-  EXPECT_NE(err.find("offset 0x50000"), std::string::npos);  // chunk 5
+  EXPECT_NE(err.find("offset 0x50000"), std::string::npos);
   EXPECT_EQ(err.find("offset 0x10000"), std::string::npos);
 }
 
@@ -180,43 +176,36 @@ TEST_F(Carve, NothingButSignatures) {
 // Hundreds of real shortcuts among random bytes, on sector boundaries and
 // 40 bytes into sectors, some running over a 64 KiB chunk end.
 TEST_F(Carve, CorpusShortcutsAmongRandomBytes) {
-  const fs::path root = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "lnk" / "ez";
+  const fs::path root = testing::corpus_path("lnk/ez");
   if (!fs::exists(root)) GTEST_SKIP() << "corpus absent";
-  std::vector<Bytes> records;
+  const std::string signature(sample_.begin(), sample_.begin() + 20);
+  std::vector<std::pair<Bytes, uint32_t>> records;  // bytes and parsed size
   for (const auto& item : fs::recursive_directory_iterator(root)) {
     if (!item.is_regular_file() || item.path().string().find("/Bad/") != std::string::npos) continue;
-    std::ifstream in(item.path(), std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), {});
+    Bytes bytes = testing::read_bytes(item.path().string());
     if (bytes.size() < 76 || bytes.size() > 8192) continue;
     // A second signature or an MFT marker inside would cut the record short.
     const std::string text(bytes.begin() + 1, bytes.end());
-    const std::string signature(sample_.begin(), sample_.begin() + 20);
     if (text.find(signature) != std::string::npos || text.find("FILE") != std::string::npos) continue;
     LnkRecord record;
     Bytes copy = bytes;
-    if (!parse_lnk_record(record, copy.data(), static_cast<uint32_t>(copy.size()), options_, 0)) continue;
-    records.push_back(std::move(bytes));
+    if (parse_lnk_record(record, copy.data(), static_cast<uint32_t>(copy.size()), options_, 0))
+      records.emplace_back(std::move(bytes), record.parsed_size);
   }
   ASSERT_GE(records.size(), 300u);
 
   Bytes blob = random_bytes(8 << 20, 6);
   std::map<uint64_t, uint32_t> expected;
-  size_t at = 0;
+  size_t at = 0, straddling = 0;
   for (size_t i = 0; i < records.size() && at + 16384 < blob.size(); ++i) {
-    const size_t next_chunk = (at / 65536 + 1) * 65536;
     // Every fifth record starts in the last sector of its chunk.
-    size_t start = i % 5 == 4 ? next_chunk - 512 : at;
-    start += i % 2 ? 40 : 0;
-    place(blob, start, records[i]);
-    LnkRecord record;
-    Bytes copy = records[i];
-    parse_lnk_record(record, copy.data(), static_cast<uint32_t>(copy.size()), options_, 0);
-    expected[start] = record.parsed_size;
-    at = (start + records[i].size() + 511) / 512 * 512 + 512 * (i % 3);
+    size_t start = (i % 5 == 4 ? (at / 65536 + 1) * 65536 - 512 : at) + (i % 2 ? 40 : 0);
+    place(blob, start, records[i].first);
+    expected[start] = records[i].second;
+    straddling += start / 65536 != (start + records[i].second - 1) / 65536;
+    at = (start + records[i].first.size() + 511) / 512 * 512 + 512 * (i % 3);
   }
   ASSERT_GE(expected.size(), 300u);
-  size_t straddling = 0;
-  for (const auto& [offset, size] : expected) straddling += offset / 65536 != (offset + size - 1) / 65536;
   EXPECT_GE(straddling, 20u);
 
   auto found = carve(blob);
@@ -224,8 +213,7 @@ TEST_F(Carve, CorpusShortcutsAmongRandomBytes) {
   for (const auto& [offset, size] : expected) {
     auto hit = found.find(offset);
     ASSERT_NE(hit, found.end()) << offset;
-    EXPECT_EQ(hit->second.first, carved_type(offset));
-    EXPECT_EQ(hit->second.second, size) << offset;
+    EXPECT_EQ(hit->second, std::make_pair(carved_type(offset), size)) << offset;
   }
 }
 

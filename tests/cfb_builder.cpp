@@ -85,6 +85,16 @@ void CfbImage::write(size_t offset, const Bytes& data) {
   std::copy(data.begin(), data.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
+CfbImage difat_image() {
+  CfbImage image(kDifatImageSectors);
+  std::vector<uint32_t> fat;
+  for (uint32_t i = 0; i < 110; ++i) fat.push_back(i);
+  image.place_fat(fat, {110});
+  image.header_u32(48, 111);
+  image.set_fat(111, kEnd);
+  return image;
+}
+
 Bytes simple_jump_list(const std::vector<Bytes>& streams) {
   auto sectors_for = [](size_t size, size_t unit) { return static_cast<uint32_t>((size + unit - 1) / unit); };
   uint32_t mini_sectors = 0, large_sectors = 0;

@@ -51,6 +51,12 @@ class CfbImage {
   Bytes bytes_;
 };
 
+// A 7 MiB image whose 110 FAT sectors (0-109) are listed 109 in the header
+// and the last in DIFAT sector 110, so FAT entries of the far sectors are
+// reachable only through the DIFAT; the directory chain is sector 111.
+constexpr uint32_t kDifatImageSectors = 110 * 128;
+CfbImage difat_image();
+
 // A sound jump list: FAT at sector 0, directory at 1, mini FAT at 2, mini
 // stream from sector 3; each small stream in the mini stream and each large
 // one in sectors after it. Names are "1", "2", ...

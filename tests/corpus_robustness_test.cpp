@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -13,89 +11,67 @@
 #include "cmdline/useropts.h"
 #include "lnk/parse_lnk.h"
 #include "report/record_writer.h"
+#include "tests/shell_test_support.h"
 
 namespace lnk {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kCorpus = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "lnk";
-
-std::vector<fs::path> corpus_files() {
-  std::vector<fs::path> files;
-  if (!fs::is_directory(kCorpus)) return files;
-  for (const auto& e : fs::recursive_directory_iterator(kCorpus)) {
-    if (e.is_regular_file() && e.path().extension() != ".json" && e.path().extension() != ".txt")
-      files.push_back(e.path());
+class CorpusRobustness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path root = testing::corpus_path("lnk");
+    if (!fs::is_directory(root)) GTEST_SKIP() << "corpus absent";
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      if (e.is_regular_file() && e.path().extension() != ".json" && e.path().extension() != ".txt")
+        files_.push_back(e.path().string());
+    std::sort(files_.begin(), files_.end());
+    options_.multiline = true;
+    options_.progress = false;
+    options_.idltimes = true;
   }
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
-std::vector<uint8_t> read_all(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// Parses and writes; returns whether the record was accepted.
-bool decode_and_write(std::vector<uint8_t> bytes, useropts& options) {
-  LnkRecord record;
-  bool accepted =
-      parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options, 0);
-  if (accepted) {
+  // Parses and writes; returns whether the record was accepted.
+  bool decode_and_write(std::vector<uint8_t> bytes) {
+    LnkRecord record;
+    if (!parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options_, 0)) return false;
     std::ostringstream out;
-    write_record(out, record, options);
+    write_record(out, record, options_);
     EXPECT_LE(record.parsed_size, bytes.size());
+    return true;
   }
-  return accepted;
-}
 
-useropts quiet_options() {
-  useropts options;
-  options.multiline = true;
-  options.progress = false;
-  options.idltimes = true;
-  return options;
-}
+  std::vector<std::string> files_;
+  useropts options_;
+};
 
-TEST(CorpusRobustness, EveryFileDecodes) {
-  auto files = corpus_files();
-  if (files.empty()) GTEST_SKIP() << "corpus absent";
-  useropts options = quiet_options();
+TEST_F(CorpusRobustness, EveryFileDecodes) {
   size_t accepted = 0;
-  for (const auto& f : files) accepted += decode_and_write(read_all(f), options);
+  for (const auto& f : files_) accepted += decode_and_write(testing::read_bytes(f));
   // The corpus is almost all valid shortcuts; a broken header check would drop most.
-  EXPECT_GT(accepted, files.size() * 9 / 10);
+  EXPECT_GT(accepted, files_.size() * 9 / 10);
 }
 
-TEST(CorpusRobustness, EveryTruncationOfSomeFiles) {
-  auto files = corpus_files();
-  if (files.empty()) GTEST_SKIP() << "corpus absent";
-  useropts options = quiet_options();
-  for (size_t i = 0; i < files.size(); i += files.size() / 8 + 1) {
-    auto bytes = read_all(files[i]);
+TEST_F(CorpusRobustness, EveryTruncationOfSomeFiles) {
+  for (size_t i = 0; i < files_.size(); i += files_.size() / 8 + 1) {
+    auto bytes = testing::read_bytes(files_[i]);
     for (size_t len = 0; len <= bytes.size(); ++len)
-      decode_and_write(std::vector<uint8_t>(bytes.begin(), bytes.begin() + len), options);
+      decode_and_write({bytes.begin(), bytes.begin() + static_cast<long>(len)});
   }
 }
 
-TEST(CorpusRobustness, RandomlyDamagedCopies) {
-  auto files = corpus_files();
-  if (files.empty()) GTEST_SKIP() << "corpus absent";
-  useropts options = quiet_options();
+TEST_F(CorpusRobustness, RandomlyDamagedCopies) {
   std::mt19937 rng(20261206);
-  for (size_t i = 0; i < files.size(); i += 3) {
-    auto bytes = read_all(files[i]);
+  for (size_t i = 0; i < files_.size(); i += 3) {
+    auto bytes = testing::read_bytes(files_[i]);
     if (bytes.size() < 80) continue;
     for (int round = 0; round < 8; ++round) {
       auto damaged = bytes;
-      int flips = 1 + static_cast<int>(rng() % 16);
-      for (int k = 0; k < flips; ++k) {
-        // Leave the signature alone so the damage reaches the sections behind it.
-        size_t at = 20 + rng() % (damaged.size() - 20);
-        damaged[at] = static_cast<uint8_t>(rng());
-      }
-      decode_and_write(std::move(damaged), options);
+      // Leave the signature alone so the damage reaches the sections behind it.
+      for (uint32_t k = 0, flips = 1 + rng() % 16; k < flips; ++k)
+        damaged[20 + rng() % (damaged.size() - 20)] = static_cast<uint8_t>(rng());
+      decode_and_write(std::move(damaged));
     }
   }
 }

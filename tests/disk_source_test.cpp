@@ -4,6 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
+
+#include "tests/scratch_dir.h"
 
 namespace lnk {
 namespace {
@@ -13,81 +16,75 @@ namespace fs = std::filesystem;
 class DiskSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = fs::temp_directory_path() / ("rook_source_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    path_ = test::make_scratch_dir("source") / "image.bin";
     std::ofstream out(path_, std::ios::binary);
-    for (int i = 0; i < 3000; ++i) out.put(static_cast<char>(i * 7 + i / 256));
+    for (int i = 0; i < 3000; ++i) out.put(static_cast<char>(expected(i)));
   }
-  void TearDown() override { fs::remove(path_); }
-  static uint8_t expected(int i) { return static_cast<uint8_t>(i * 7 + i / 256); }
+  void TearDown() override { fs::remove_all(path_.parent_path()); }
+  static uint8_t expected(uint64_t i) { return static_cast<uint8_t>(i * 7 + i / 256); }
   fs::path path_;
 };
 
 TEST(AlignedSpan, CoversWholeSectors) {
+  struct Case {
+    uint64_t offset, count;
+    uint32_t sector;
+    uint64_t start, length, skip;
+  };
+  for (const Case& c : {Case{700, 100, 512, 512, 512, 188}, Case{700, 400, 512, 512, 1024, 188},
+                        Case{1024, 4096, 4096, 0, 8192, 1024}, Case{512, 512, 512, 512, 512, 0}}) {
+    AlignedSpan span;
+    ASSERT_TRUE(aligned_span(c.offset, c.count, c.sector, span)) << c.offset;
+    EXPECT_EQ(span.start, c.start) << c.offset << "+" << c.count;
+    EXPECT_EQ(span.length, c.length) << c.offset << "+" << c.count;
+    EXPECT_EQ(span.skip, c.skip) << c.offset << "+" << c.count;
+  }
   AlignedSpan span;
-  ASSERT_TRUE(aligned_span(700, 100, 512, span));
-  EXPECT_EQ(span.start, 512u);
-  EXPECT_EQ(span.length, 512u);
-  EXPECT_EQ(span.skip, 188u);
-  ASSERT_TRUE(aligned_span(700, 400, 512, span));
-  EXPECT_EQ(span.start, 512u);
-  EXPECT_EQ(span.length, 1024u);
-  ASSERT_TRUE(aligned_span(1024, 4096, 4096, span));
-  EXPECT_EQ(span.start, 0u);
-  EXPECT_EQ(span.length, 8192u);
   EXPECT_FALSE(aligned_span(0, 10, 0, span));
   EXPECT_FALSE(aligned_span(511, UINT64_MAX, 512, span));
 }
 
 TEST(DevicePath, DriveLettersBecomeDevicePaths) {
-  EXPECT_EQ(device_path_for("C:", kSourceVolumeLetter), "\\\\.\\C:");
-  EXPECT_EQ(device_path_for("d", kSourceDevicePath), "\\\\.\\d:");
-  EXPECT_EQ(device_path_for("e:\\", kSourceVolumeLetter), "\\\\.\\e:");
-  EXPECT_EQ(device_path_for("1:", kSourceVolumeLetter), "1:");
-  EXPECT_EQ(device_path_for("C:", kSourcePhysicalDrive), "C:");
-  EXPECT_EQ(device_path_for("/dev/sdb1", kSourceVolumeLetter), "/dev/sdb1");
-}
-
-TEST_F(DiskSourceTest, ImageReadsCutAtTheEnd) {
-  DiskSource source;
-  EXPECT_EQ(source.kind(), kSourceNothing);
-  ASSERT_TRUE(source.open_image(path_.string()));
-  EXPECT_EQ(source.kind(), kSourceImageFile);
-  EXPECT_EQ(source.size(), 3000u);
-  EXPECT_EQ(source.sector_size(), 512u);
-  uint8_t buffer[600];
-  uint64_t count = 600;
-  ASSERT_TRUE(source.read(buffer, count, 2700));
-  EXPECT_EQ(count, 300u);
-  EXPECT_EQ(buffer[0], expected(2700));
-  count = 10;
-  EXPECT_FALSE(source.read(buffer, count, 3000));
-  count = 0;
-  EXPECT_FALSE(source.read(buffer, count, 0));
-  source.close();
-  EXPECT_EQ(source.kind(), kSourceNothing);
-  EXPECT_EQ(source.size(), 0u);
-  count = 10;
-  EXPECT_FALSE(source.read(buffer, count, 0));
-  EXPECT_FALSE(source.open_image((path_.string() + ".absent")));
-  EXPECT_FALSE(source.is_open());
+  const std::tuple<const char*, uint32_t, const char*> cases[] = {
+      {"C:", kSourceVolumeLetter, "\\\\.\\C:"},    {"d", kSourceDevicePath, "\\\\.\\d:"},
+      {"e:\\", kSourceVolumeLetter, "\\\\.\\e:"},  {"1:", kSourceVolumeLetter, "1:"},
+      {"C:", kSourcePhysicalDrive, "C:"},          {"/dev/sdb1", kSourceVolumeLetter, "/dev/sdb1"}};
+  for (const auto& [path, kind, device] : cases) EXPECT_EQ(device_path_for(path, kind), device) << path;
 }
 
 // A regular file opened as a device path goes through the whole-sector reads.
-TEST_F(DiskSourceTest, DeviceReadsAreSectorAligned) {
+TEST_F(DiskSourceTest, ImageAndDeviceReadsCutAtTheEnd) {
   DiskSource source;
-  ASSERT_TRUE(source.open_path(path_.string(), kSourceDevicePath, true));
-  EXPECT_EQ(source.kind(), kSourceDevicePath);
-  for (auto [offset, length] : {std::pair<uint64_t, uint64_t>{700, 100}, {700, 400}, {0, 1024}, {2999, 1},
-                                {2500, 600}, {511, 2}}) {
-    std::vector<uint8_t> buffer(length, 0);
-    uint64_t count = length;
-    ASSERT_TRUE(source.read(buffer.data(), count, offset)) << offset;
-    EXPECT_EQ(count, std::min<uint64_t>(length, 3000 - offset));
-    for (uint64_t i = 0; i < count; ++i) ASSERT_EQ(buffer[i], expected(static_cast<int>(offset + i))) << offset + i;
+  EXPECT_EQ(source.kind(), kSourceNothing);
+  for (uint32_t kind : {kSourceImageFile, kSourceDevicePath}) {
+    ASSERT_TRUE(kind == kSourceImageFile ? source.open_image(path_.string())
+                                         : source.open_path(path_.string(), kind, true));
+    EXPECT_EQ(source.kind(), kind);
+    EXPECT_EQ(source.size(), 3000u);
+    EXPECT_EQ(source.sector_size(), 512u);
+    for (auto [offset, length] : {std::pair<uint64_t, uint64_t>{700, 100}, {700, 400}, {0, 1024}, {2999, 1},
+                                  {2500, 600}, {511, 2}}) {
+      std::vector<uint8_t> buffer(length, 0);
+      uint64_t count = length;
+      ASSERT_TRUE(source.read(buffer.data(), count, offset)) << offset;
+      EXPECT_EQ(count, std::min<uint64_t>(length, 3000 - offset));
+      for (uint64_t i = 0; i < count; ++i) ASSERT_EQ(buffer[i], expected(offset + i)) << offset + i;
+    }
+    uint8_t buffer[16];
+    uint64_t count = 10;
+    EXPECT_FALSE(source.read(buffer, count, 3000));
+    count = 0;
+    EXPECT_FALSE(source.read(buffer, count, 0));
+    source.close();
+    EXPECT_EQ(source.kind(), kSourceNothing);
+    EXPECT_EQ(source.size(), 0u);
+    count = 10;
+    EXPECT_FALSE(source.read(buffer, count, 0));
   }
+  EXPECT_FALSE(source.open_image((path_.string() + ".absent")));
   EXPECT_FALSE(source.open_path(path_.string(), kSourceImageFile, true));
   EXPECT_FALSE(source.open_path("/nonexistent/device", kSourceVolumeLetter, true));
-  EXPECT_EQ(source.kind(), kSourceNothing);
+  EXPECT_FALSE(source.is_open());
 }
 
 TEST(PhysicalDrive, NumbersFromTwentyFiveAreRefused) {

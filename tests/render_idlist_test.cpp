@@ -7,24 +7,13 @@
 #include "platform/text.h"
 #include "report/idlist_breakout.h"
 #include "shellitems/item_decode.h"
+#include "tests/shell_test_support.h"
 
 namespace lnk {
 namespace {
 
-struct Rendered {
-  std::string path, notes_text;
-  std::vector<std::string> notes;
-  uint64_t modified = 0, accessed = 0, created = 0;
-  bool ok = false;
-};
-
-Rendered render(std::vector<ShellItem>& items) {
-  Rendered r;
-  useropts options;
-  r.ok = render_idlist(r.path, r.notes_text, r.notes, r.modified, r.accessed, r.created, options,
-                       items);
-  return r;
-}
+using testing::render;
+using testing::Rendered;
 
 ShellItem guid_item(const std::string& text) {
   ShellItem item;
@@ -53,19 +42,16 @@ TEST(RenderIdlist, RootVolumeAndFolderJoinWithSingleBackslashes) {
 }
 
 TEST(RenderIdlist, ShortNameBecomesANoteUnlessInsideTheLongName) {
-  std::vector<ShellItem> items{named("Program Files (x86)", "PROGRA~2"), named("Nero", "Nero")};
-  Rendered r = render(items);
+  Rendered r = render({named("Program Files (x86)", "PROGRA~2"), named("Nero", "Nero")});
   EXPECT_EQ(r.path, "Program Files (x86)\\Nero");
   EXPECT_EQ(r.notes, (std::vector<std::string>{"PROGRA~2"}));
   EXPECT_EQ(r.notes_text, "[1] PROGRA~2");
 }
 
 TEST(RenderIdlist, UnknownGuidShowsItsTextAndEmptyListFails) {
-  std::vector<ShellItem> items{guid_item("11111111-2222-3333-4444-555555555555")};
-  EXPECT_EQ(render(items).path, "CLSID_{11111111-2222-3333-4444-555555555555}");
-
-  std::vector<ShellItem> none;
-  Rendered r = render(none);
+  EXPECT_EQ(render({guid_item("11111111-2222-3333-4444-555555555555")}).path,
+            "CLSID_{11111111-2222-3333-4444-555555555555}");
+  Rendered r = render({});
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.path.empty());
 }
@@ -75,8 +61,7 @@ TEST(RenderIdlist, NotesAreNumberedOnceInOrderOfFirstAppearance) {
   a.extra_list = {"Created [guess]: 01/01/2020 00:00:00.000 [UTC]", "first"};
   ShellItem b = named("b");
   b.extra_list = {"second", "Created [guess]: 01/01/2020 00:00:00.000 [UTC]"};
-  std::vector<ShellItem> items{a, b};
-  Rendered r = render(items);
+  Rendered r = render({a, b});
   EXPECT_EQ(r.notes_text,
             "[1] Created [guess]: 01/01/2020 00:00:00.000 [UTC]; [2] first; [3] second");
   EXPECT_EQ(r.notes.size(), 3u);
@@ -87,8 +72,7 @@ TEST(RenderIdlist, TrailingBackslashesAndTimesOfTheLastItem) {
   last.modify_time = 11;
   last.access_time = 22;
   last.create_time = 33;
-  std::vector<ShellItem> items{named("\\\\server\\"), named("share\\"), last};
-  Rendered r = render(items);
+  Rendered r = render({named("\\\\server\\"), named("share\\"), last});
   EXPECT_EQ(r.path, "\\server\\share");
   EXPECT_EQ(r.modified, 11u);
   EXPECT_EQ(r.accessed, 22u);
@@ -98,8 +82,7 @@ TEST(RenderIdlist, TrailingBackslashesAndTimesOfTheLastItem) {
 TEST(RenderIdlist, EmbeddedListShowsItsLastComponentAndPathNote) {
   ShellItem holder;
   holder.embedded_idlists.push_back({named("C:\\"), named("Temp"), named("x.txt")});
-  std::vector<ShellItem> items{holder};
-  Rendered r = render(items);
+  Rendered r = render({holder});
   EXPECT_EQ(r.path, "x.txt");
   ASSERT_FALSE(r.notes.empty());
   EXPECT_EQ(r.notes[0], "Embedded Path : C:\\Temp\\x.txt");
@@ -108,32 +91,27 @@ TEST(RenderIdlist, EmbeddedListShowsItsLastComponentAndPathNote) {
 TEST(RenderIdlist, GuidNamesAndNamesAreUsedUpByTheDisplayText) {
   ShellItem item = guid_item("20d04fe0-3aea-1069-a2d8-08002b30309d");
   item.guid_names.push_back("{CLSID_Other}");
-  std::vector<ShellItem> items{item};
-  Rendered r = render(items);
+  Rendered r = render({item});
   EXPECT_EQ(r.path, "{CLSID_My Computer}");
   EXPECT_EQ(r.notes, (std::vector<std::string>{"{CLSID_Other}"}));
 
   ShellItem texts;
   texts.names = {"first", "second", "first"};
-  std::vector<ShellItem> list{texts};
-  Rendered t = render(list);
+  Rendered t = render({texts});
   EXPECT_EQ(t.path, "first");
   EXPECT_EQ(t.notes, (std::vector<std::string>{"second"}));
 }
 
 TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
-  ShellItem root = named("{CLSID_My Computer}");
-  root.item_position = 78;
-  ShellItem volume = named("C:");
-  volume.item_position = 98;
-  ShellItem folder = named("Users");
-  folder.item_position = 123;
+  auto at = [](ShellItem item, uint64_t position) {
+    item.item_position = position;
+    return item;
+  };
+  ShellItem folder = at(named("Users"), 123);
   folder.mft_entry = 0x1234;
   folder.mft_seq = 3;
-  ShellItem child = named("inner");
-  child.item_position = 140;
-  folder.children.push_back(child);
-  std::vector<ShellItem> items{root, volume, folder};
+  folder.children.push_back(at(named("inner"), 140));
+  std::vector<ShellItem> items{at(named("{CLSID_My Computer}"), 78), at(named("C:"), 98), folder};
   useropts options;
   auto segments = collect_idlist_segments(items, options);
   ASSERT_EQ(segments.size(), 4u);

@@ -1,6 +1,10 @@
-// Byte builders and fixture loading shared by the shell item tests.
+// Byte builders, fixture and corpus loading, and shell item decoding shared by
+// the decoder tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -9,6 +13,9 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "shellitems/idlist.h"
+#include "shellitems/item_decode.h"
+#include "shellitems/render_idlist.h"
 
 namespace lnk::testing {
 
@@ -45,14 +52,33 @@ struct Bytes {
     data.insert(data.end(), more.begin(), more.end());
     return *this;
   }
+  // Writes over bytes already there (fields of a zero-filled record).
+  Bytes& put(size_t off, const Bytes& piece) {
+    std::copy(piece.data.begin(), piece.data.end(), data.begin() + static_cast<std::ptrdiff_t>(off));
+    return *this;
+  }
   // Rewrites the u16 at off (sizes known only once the body is built).
   Bytes& patch16(size_t off, uint16_t v) {
     data.at(off) = v & 0xFF;
     data.at(off + 1) = v >> 8;
     return *this;
   }
+  // Sets the leading u16 size field to the whole length.
+  Bytes& sized() { return patch16(0, static_cast<uint16_t>(data.size())); }
   size_t size() const { return data.size(); }
 };
+
+inline std::vector<uint8_t> read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::string corpus_path(const std::string& relative) {
+  return std::string(ROOK_SOURCE_DIR) + "/../shared/corpus/" + relative;
+}
+
+// Empty when the corpus is absent; callers skip then.
+inline std::vector<uint8_t> read_corpus(const std::string& relative) { return read_bytes(corpus_path(relative)); }
 
 // Hex bytes separated by blanks; lines starting with '#' are comments.
 inline std::vector<uint8_t> load_hex_fixture(const std::string& name) {
@@ -68,17 +94,6 @@ inline std::vector<uint8_t> load_hex_fixture(const std::string& name) {
   return out;
 }
 
-inline std::string corpus_path(const std::string& relative) {
-  return std::string(ROOK_SOURCE_DIR) + "/../shared/corpus/" + relative;
-}
-
-inline bool read_file(const std::string& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
-
 // A class 0x2F volume item "C:\" of the given size (25 or 41 bytes).
 inline Bytes volume_item(uint16_t size, const std::string& guid = {}) {
   Bytes b;
@@ -88,5 +103,52 @@ inline Bytes volume_item(uint16_t size, const std::string& guid = {}) {
   if (b.size() < size) b.zeros(size - b.size());
   return b;
 }
+
+// Walks the list in the caller's buffer, which a repair may rewrite.
+inline std::vector<ShellItem> walk_in_place(std::vector<uint8_t>& bytes, uint64_t position = 0) {
+  std::vector<ShellItem> items;
+  DecodeContext context;
+  context.position = position;
+  walk_idlist(items, bytes.data(), static_cast<uint32_t>(bytes.size()), context, useropts{});
+  EXPECT_EQ(context.depth, 0u);
+  return items;
+}
+
+inline std::vector<ShellItem> walk(std::vector<uint8_t> bytes, uint64_t position = 0) {
+  return walk_in_place(bytes, position);
+}
+
+inline ShellItem decode_one(std::vector<uint8_t> bytes, bool* kept = nullptr) {
+  ShellItem item;
+  DecodeContext context;
+  uint32_t result = decode_shell_item(item, bytes, false, false, 0, context, useropts{});
+  if (kept) *kept = result != 0;
+  return item;
+}
+
+inline std::vector<Property> in_order(const PropertyMap& map) {
+  std::vector<Property> out;
+  for (const auto& [key, p] : map) out.push_back(p);
+  return out;
+}
+
+inline bool contains(const std::vector<std::string>& list, const std::string& text) {
+  return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+struct Rendered {
+  std::string path, notes_text;
+  std::vector<std::string> notes;
+  uint64_t modified = 0, accessed = 0, created = 0;
+  bool ok = false;
+};
+
+inline Rendered render(std::vector<ShellItem>& items) {
+  Rendered r;
+  r.ok = render_idlist(r.path, r.notes_text, r.notes, r.modified, r.accessed, r.created, useropts{}, items);
+  return r;
+}
+
+inline Rendered render(std::vector<ShellItem>&& items) { return render(items); }
 
 }  // namespace lnk::testing
