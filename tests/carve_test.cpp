@@ -11,7 +11,7 @@
 #include "lnk/parse_lnk.h"
 #include "ntfs/disk_source.h"
 #include "tests/lnk_builder.h"
-#include "tests/scratch_dir.h"
+#include "tests/run_program.h"
 #include "tests/shell_test_support.h"
 
 namespace lnk {

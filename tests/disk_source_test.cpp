@@ -6,7 +6,7 @@
 #include <fstream>
 #include <tuple>
 
-#include "tests/scratch_dir.h"
+#include "tests/run_program.h"
 
 namespace lnk {
 namespace {
