@@ -87,12 +87,5 @@ TEST_F(DiskSourceTest, ImageAndDeviceReadsCutAtTheEnd) {
   EXPECT_FALSE(source.is_open());
 }
 
-TEST(PhysicalDrive, NumbersFromTwentyFiveAreRefused) {
-  DiskSource source;
-  EXPECT_FALSE(source.open_physical_drive(25));
-  EXPECT_FALSE(source.open_physical_drive(UINT32_MAX));
-  EXPECT_EQ(source.kind(), kSourceNothing);
-}
-
 }  // namespace
 }  // namespace lnk
