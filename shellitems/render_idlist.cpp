@@ -5,6 +5,7 @@
 
 #include "platform/text.h"
 #include "report/time_value.h"
+#include "shellitems/guid_names.h"
 #include "shellitems/property_store.h"
 
 namespace lnk {
@@ -140,7 +141,7 @@ bool describe_item(ShellItem& item, std::string& display, std::string& notes_tex
       size_t slash = last_path.rfind('\\');
       if (slash != std::string::npos) display = last_path.substr(slash + 1);
     } else if (!item.guids.empty()) {
-      display = "CLSID_{" + guid_text(item.guids.front()) + "}";
+      display = clsid_prefix(guid_text(item.guids.front())) + "}";
     }
   }
   return !display.empty();
