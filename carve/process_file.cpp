@@ -110,11 +110,11 @@ bool process_shortcut_file(std::ostream& out, const std::string& path, useropts&
   std::unique_ptr<platform::InputFile> file = platform::open_input(path);
   if (!file) return false;
   const uint64_t size = file->size();
-  if (size <= kHeaderBytes) return false;
 
   LnkRecord record;
   std::vector<uint8_t> buffer(std::min(size, kChunkSize), 0);
-  const uint64_t last = size - kHeaderBytes;
+  // A file too small for a header is opened but never searched.
+  const uint64_t last = size > kHeaderBytes ? size - kHeaderBytes : 0;
   const uint32_t step = options.scan_step == 0 ? 1 : options.scan_step;
   uint64_t offset = 0;
   uint64_t loops = 0;

@@ -54,9 +54,21 @@ class ProcessFile : public test::ScratchDirTest {
   Bytes sample_ = test::sample_shortcut();
 };
 
+// A tiny file is opened, so its (empty) scan still clears the status line;
+// a file that cannot be opened leaves no trace at all.
 TEST_F(ProcessFile, TinyOrMissingFilesAreNotExamined) {
-  EXPECT_FALSE(run_file(write(Bytes(sample_.begin(), sample_.begin() + 76))));
-  EXPECT_FALSE(run_file((dir_ / "absent.lnk").string()));
+  options_.progress = true;
+  const std::string cleared = std::string(45, ' ') + "\r";
+  const struct { std::string path; std::string err; } cases[] = {
+      {write(Bytes(sample_.begin(), sample_.begin() + 76)), cleared},
+      {test::write_file(dir_ / "empty.bin", Bytes{}), cleared},
+      {(dir_ / "absent.lnk").string(), ""},
+  };
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(run_file(c.path)) << c.path;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.path;
+  }
   EXPECT_EQ(options_.carve_dump_count, 0u);
 }
 
