@@ -232,7 +232,8 @@ std::string map_alias_path(const cmd_params& o, const std::string& path) {
   auto exact = o.alias_pairs.find(lower);
   if (exact != o.alias_pairs.end()) return exact->second;
   for (const auto& [key, true_path] : o.path_aliases) {
-    if (key.empty() || key.size() >= lower.size()) continue;
+    // An alias of a lone "\" is stored empty and prefixes every path.
+    if (key.size() >= lower.size()) continue;
     size_t at = lower.find(key);
     if (at == std::string::npos) continue;
     return true_path + path.substr(at + key.size());

@@ -187,6 +187,13 @@ TEST(Aliases, MapsFilledAndApplied) {
   p = parse({"-aliaspath", "a|| b |", "x"});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(p.options.path_aliases.at("a"), "b");
+
+  // A root alias loses its "\" and then matches every non-empty path.
+  p = parse({"-aliaspath", "\\|D:\\img", "x"});
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.options.path_aliases.at(""), "D:\\img");
+  EXPECT_EQ(map_alias_path(p.options, "\\a.lnk"), "D:\\img\\a.lnk");
+  EXPECT_EQ(map_alias_path(p.options, ""), "");
 }
 
 TEST(PathExpansion, EnvironmentAndShadowCopyForms) {
