@@ -53,16 +53,6 @@ int32_t source_path_width(const useropts& options) {
   return kSourcePathMinWidth;
 }
 
-std::string joined(const std::vector<std::string>& parts, const char* separator) {
-  std::string text;
-  for (const std::string& part : parts) {
-    if (part.empty()) continue;
-    if (!text.empty()) text += separator;
-    text += part;
-  }
-  return text;
-}
-
 std::string source_path_text(const useropts& options) {
   if (!options.source_path.empty()) return map_alias_path(options, options.source_path);
   if (!options.volume_name.empty()) return options.volume_name;
@@ -75,15 +65,20 @@ std::string source_path_text(const useropts& options) {
   return paths;
 }
 
+// Each later part brings its own "; ", even after an empty item list.
 std::string idlist_extra_info_text(const LnkRecord& record) {
-  std::vector<std::string> parts{joined(record.idlist_extra_list, "; "),
-                                 record.vista_idlist_extra_info};
+  std::string text;
+  for (size_t i = 0; i < record.idlist_extra_list.size(); ++i) {
+    if (i) text += "; ";
+    text += record.idlist_extra_list[i];
+  }
+  if (!record.vista_idlist_extra_info.empty()) text += "; " + record.vista_idlist_extra_info;
   const auto& names = record.property_store_names;
   const auto& values = record.property_store_values;
   if (names.size() == values.size()) {
-    for (size_t i = 0; i < names.size(); ++i) parts.push_back(names[i] + " [" + values[i] + "]");
+    for (size_t i = 0; i < names.size(); ++i) text += "; " + names[i] + " [" + values[i] + "]";
   }
-  return joined(parts, "; ");
+  return text;
 }
 
 // "[Label]: text; " for each text present, without the last "; ".
@@ -97,10 +92,10 @@ std::string labelled_list(std::initializer_list<std::pair<const char*, const std
 
 std::string segment_time(uint64_t filetime, const useropts& options) {
   if (filetime == 0) return "0";
+  // A set but undecodable time still gets its date-time blank.
   std::string date_text, time_text;
-  if (!format_user_no_fraction(TimeValue::from_filetime(filetime), options.date_format,
-                               options.time_format, date_text, time_text))
-    return {};
+  format_user_no_fraction(TimeValue::from_filetime(filetime), options.date_format,
+                          options.time_format, date_text, time_text);
   return date_text + " " + time_text;
 }
 

@@ -240,6 +240,32 @@ TEST(CsvReport, ComposedTextCells) {
   EXPECT_EQ(t.fields(0, {"IDList extra info", "network/device info"}), "|[DeviceName]: Z:");
 }
 
+TEST(CsvReport, IdlistExtraInfoPartsEachBringTheirSeparator) {
+  struct Case {
+    std::vector<std::string> items;
+    std::string vista;
+    std::vector<std::string> names, values;
+    std::string cell;
+  };
+  const Case cases[] = {
+      {{"a", "b"}, "", {}, {}, "a; b"},
+      {{}, "v", {}, {}, "; v"},
+      {{}, "", {"N1", "N2"}, {"1", "2"}, "; N1 [1]; N2 [2]"},
+      {{"a"}, "v", {"N"}, {"1"}, "a; v; N [1]"},
+      {{"a"}, "", {"N"}, {}, "a"}};
+  for (const Case& c : cases) {
+    useropts o = csv_options({"-csv"});
+    LnkRecord r = plain_record();
+    r.idlist_extra_list = c.items;
+    r.vista_idlist_extra_info = c.vista;
+    r.property_store_names = c.names;
+    r.property_store_values = c.values;
+    const Table t = written({r}, o);
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_EQ(t.fields(0, {"IDList extra info"}), c.cell) << c.cell;
+  }
+}
+
 TEST(IdlistSegmentsCell, LegendThenOneEntryPerSubpath) {
   useropts o = csv_options({"-csv"});
   std::map<uint64_t, IdlistSegment> segments;
@@ -249,13 +275,14 @@ TEST(IdlistSegmentsCell, LegendThenOneEntryPerSubpath) {
   segments[1].modify_time = kJune5;
   segments[2].subpath = "C:\\Users";
   segments[2].modify_time = kJune5 + 4560000;
+  segments[2].access_time = 1ULL << 63;  // set but not a valid time
   segments[2].create_time = kJan2;
   segments[2].mft_entry = 0x1234;
   segments[2].mft_seq = 3;
   EXPECT_EQ(idlist_segments_text(segments, o),
             "!*<[name;modify [UTC];access [UTC];create [UTC];mft;mftseq]>"
             "*<C:\\;0;0;0;0;0>"
-            "*<C:\\Users;06/05/2009 20:13:20;0;01/02/2010 12:00:00;0x00001234;0x0003>");
+            "*<C:\\Users;06/05/2009 20:13:20; ;01/02/2010 12:00:00;0x00001234;0x0003>");
   o.sizes_in_hex = false;
   EXPECT_TRUE(test::contains(idlist_segments_text(segments, o), ";4660;3>"));
 }
