@@ -221,7 +221,11 @@ TEST(ParseStringData, EncodingIsJudgedFromTheData) {
   LnkBuilder empty;
   empty.unicode_strings = false;
   empty.strings[test::kIconLocation] = std::string("\0x", 2);
-  EXPECT_EQ(parsed(empty.build()).icon_location, "");
+  // A zero byte inside an ANSI string ends its text, as it ends a C string.
+  empty.strings[test::kArguments] = std::string("ab\0cd", 5);
+  const LnkRecord r2 = parsed(empty.build());
+  EXPECT_EQ(r2.icon_location, "");
+  EXPECT_EQ(r2.command_line_arguments, "ab");
 }
 
 TEST(ParseStringData, StringReachingTheEndStopsEverythingAfterIt) {
