@@ -50,8 +50,15 @@ std::vector<uint16_t> ansi_units(const ByteReader& block) {
   return units;
 }
 
-std::string units_text(const std::vector<uint16_t>& units, size_t from, size_t to) {
+// UTF-16 units become UTF-8; units read from the ANSI field are bytes and
+// are copied as they are, like every other ANSI text of a shortcut.
+std::string units_text(const std::vector<uint16_t>& units, size_t from, size_t to, bool ansi) {
   std::vector<uint8_t> bytes;
+  if (ansi) {
+    std::string text;
+    for (size_t i = from; i < to && i < units.size(); ++i) text += static_cast<char>(units[i]);
+    return text;
+  }
   for (size_t i = from; i < to && i < units.size(); ++i) {
     bytes.push_back(static_cast<uint8_t>(units[i] & 0xFF));
     bytes.push_back(static_cast<uint8_t>(units[i] >> 8));
@@ -88,14 +95,15 @@ std::string packed_guid_text(const std::vector<uint16_t>& characters, size_t sta
 
 void decode_darwin_block(LnkRecord& record, const ByteReader& block) {
   std::vector<uint16_t> descriptor = unicode_units(block);
-  if (descriptor.size() < kMinimumDescriptor) descriptor = ansi_units(block);
+  const bool ansi = descriptor.size() < kMinimumDescriptor;
+  if (ansi) descriptor = ansi_units(block);
   if (descriptor.size() < kMinimumDescriptor) return;
 
   record.darwin_product = packed_guid_text(descriptor, 0);
   size_t sign = find_unit(descriptor, kFeatureStart, '>');
   if (sign == descriptor.size()) sign = find_unit(descriptor, kFeatureStart, '<');
   if (sign == descriptor.size()) return;
-  record.darwin_feature = units_text(descriptor, kFeatureStart, sign);
+  record.darwin_feature = units_text(descriptor, kFeatureStart, sign, ansi);
   if (descriptor.size() > kComponentAfter) {
     record.darwin_component = packed_guid_text(descriptor, sign + 1);
   }

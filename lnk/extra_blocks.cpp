@@ -73,22 +73,22 @@ uint64_t block_storage_length(const ByteReader& storages) {
 }
 
 void decode_property_store_block(LnkRecord& record, const ByteReader& block,
-                                 uint32_t block_position, const useropts& options) {
+                                 uint64_t block_position, const useropts& options) {
   ByteReader storages = block.tail(kBlockDataOffset);
   storages = storages.sub(0, block_storage_length(storages));
   DecodeContext context;
-  context.position = record.lnk_offset + block_position + kBlockDataOffset;
+  context.position = block_position + kBlockDataOffset;
   PropertyMap properties;
   parse_property_store(properties, storages, context, options);
   list_properties(properties, record.property_store_names, record.property_store_values, options);
 }
 
-void decode_vista_idlist(LnkRecord& record, const ByteReader& block, uint32_t block_position,
+void decode_vista_idlist(LnkRecord& record, const ByteReader& block, uint64_t block_position,
                          useropts& options) {
   auto span = block.tail(kBlockDataOffset).span();
   std::vector<uint8_t> bytes(span.begin(), span.end());
   DecodeContext context;
-  context.position = record.lnk_offset + block_position + kBlockDataOffset;
+  context.position = block_position + kBlockDataOffset;
   std::vector<ShellItem> items;
   if (!walk_idlist(items, bytes.data(), static_cast<uint32_t>(bytes.size()), context, options) ||
       items.empty()) {
@@ -110,6 +110,12 @@ void decode_vista_idlist(LnkRecord& record, const ByteReader& block, uint32_t bl
 
 bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
                         useropts& options) {
+  return decode_extra_block(record, block, block_position, record.lnk_offset, options);
+}
+
+bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
+                        uint64_t record_offset, useropts& options) {
+  const uint64_t absolute_position = record_offset + block_position;
   if (!block.has(0, kBlockDataOffset)) return false;
   const uint16_t size = block.u16(0);
   const uint16_t low = block.u16(kBlockSignatureLowOffset);
@@ -154,7 +160,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
       return take(kBlockShim);
     }
     if (low == 9 && size >= 46) {
-      decode_property_store_block(record, data, block_position, options);
+      decode_property_store_block(record, data, absolute_position, options);
       return take(kBlockPropertyStore);
     }
   }
@@ -170,7 +176,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
   const uint32_t full_size = block.u32(0);
   if (full_size >= 8 && full_size <= block.size() &&
       block.u32(kBlockSignatureOffset) == kVistaIdListSignature) {
-    decode_vista_idlist(record, block.sub(0, full_size), block_position, options);
+    decode_vista_idlist(record, block.sub(0, full_size), absolute_position, options);
     return take(kBlockVistaIdList);
   }
   return false;

@@ -14,5 +14,10 @@ namespace lnk {
 // True when a decoder took the block (its slot of block_offsets is set).
 bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
                         useropts& options);
+// The same with the record's absolute position in its source, from which the
+// positions of the shell items inside the blocks are counted. The form above
+// takes it from record.lnk_offset.
+bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
+                        uint64_t record_offset, useropts& options);
 
 }  // namespace lnk

@@ -103,8 +103,8 @@ bool read_idlist(LnkRecord& record, std::span<uint8_t> whole, const ByteReader& 
   return true;
 }
 
-void walk_extra_data(LnkRecord& record, const ByteReader& bytes, useropts& options,
-                     uint64_t& pos) {
+void walk_extra_data(LnkRecord& record, const ByteReader& bytes, uint64_t record_offset,
+                     useropts& options, uint64_t& pos) {
   const uint64_t length = bytes.size();
   // Every step moves at least kExtraBlockHeader bytes, which bounds the walk.
   while (pos + kExtraBlockHeader < length) {
@@ -115,7 +115,7 @@ void walk_extra_data(LnkRecord& record, const ByteReader& bytes, useropts& optio
       return;
     }
     uint32_t block_position = static_cast<uint32_t>(pos);
-    bool taken = decode_extra_block(record, bytes.tail(pos), block_position, options);
+    bool taken = decode_extra_block(record, bytes.tail(pos), block_position, record_offset, options);
     // A carriage return in an environment path marks a block overwritten by
     // other data; nothing after it can be trusted.
     if (taken && record.block_offsets[kBlockEnvironment] == block_position &&
@@ -146,7 +146,7 @@ bool parse_lnk_record(LnkRecord& record, uint8_t* bytes, uint32_t length, userop
     return false;
   }
   if ((record.header.link_flags & kHasLinkInfo) != 0) read_link_info(record, reader, pos);
-  if (read_string_data(record, reader, pos)) walk_extra_data(record, reader, options, pos);
+  if (read_string_data(record, reader, pos)) walk_extra_data(record, reader, record_offset, options, pos);
 
   if (reader.has(pos, 4) && reader.u32(pos) == 0) pos += 4;
   record.parsed_size = static_cast<uint32_t>(pos);

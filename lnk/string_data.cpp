@@ -27,7 +27,7 @@ std::string decode_string(const ByteReader& bytes, uint64_t start, uint16_t coun
   uint64_t data = start + 2;
   if (bytes.u8(data + 1) == 0) return bytes.utf16z(data, uint64_t{count} * 2);
   if (bytes.u8(data) == 0) return {};
-  return bytes.bytes_text(data, count);
+  return bytes.ansiz(data, count);
 }
 
 }  // namespace

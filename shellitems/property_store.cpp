@@ -60,7 +60,7 @@ void decode_and_keep(StorageWalk& walk, Property&& property, ByteReader value,
                      uint64_t value_position) {
   if (!decode_property_value(property, value)) return;
   if (!property.bytes.empty()) {
-    uint64_t bytes_position = value_position + 4;
+    uint64_t bytes_position = value_position + property.bytes_offset;
     if (is_nested_structure(property)) {
       attach_nested_idlists(property, bytes_position, walk.context, walk.options);
     } else {

@@ -17,6 +17,7 @@ struct Element {
   uint64_t number = 0;
   double real = 0;
   std::vector<uint8_t> bytes;
+  uint64_t bytes_at = 0;  // offset of bytes in the reader
 };
 
 uint64_t pad4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
@@ -76,6 +77,7 @@ bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vect
     case kVtI1: case kVtUi1:
       if (!r.has(off, 1)) return false;
       e.bytes.assign(1, r.u8(off));
+      e.bytes_at = off;
       consumed = 1;
       return true;
     case kVtBlob: {
@@ -83,6 +85,7 @@ bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vect
       uint64_t size = r.u32(off);
       if (!r.has(off + 4, size)) return false;
       copy_bytes(r, off + 4, size, e.bytes);
+      e.bytes_at = off + 4;
       consumed = 4 + size;
       if (in_vector) consumed = pad4(consumed);
       return true;
@@ -96,6 +99,7 @@ bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vect
       uint64_t data = off + 4 + name_size;
       while (data < r.size() && r.u8(data) == 0) ++data;
       copy_bytes(r, data, r.size() - data, e.bytes);
+      e.bytes_at = data;
       consumed = r.size() - off;
       return true;
     }
@@ -104,6 +108,7 @@ bool read_element(uint16_t type, const ByteReader& r, uint64_t off, bool in_vect
       e.text = guid_text(r.guid(off));
       e.has_text = true;
       copy_bytes(r, off, 16, e.bytes);
+      e.bytes_at = off;
       consumed = 16;
       return true;
     default:
@@ -142,6 +147,7 @@ uint64_t decode_property_value_sized(Property& property, ByteReader value, TextC
     property.number = e.number;
     property.real = e.real;
     property.bytes = std::move(e.bytes);
+    property.bytes_offset = kValueDataOffset + e.bytes_at;
     return kValueDataOffset + consumed;
   }
 
@@ -150,6 +156,7 @@ uint64_t decode_property_value_sized(Property& property, ByteReader value, TextC
   if (elements > kMaxVectorElements || elements > (data.size() - 4) / minimum) return 0;
   property.is_vector = true;
   uint64_t off = 4;
+  property.bytes_offset = kValueDataOffset + off;
   for (uint64_t i = 0; i < elements; ++i) {
     Element e;
     uint64_t consumed = 0;

@@ -25,6 +25,7 @@ struct Property {
   uint64_t number = 0;       // integer and FILETIME values
   double real = 0;           // VT_DATE and floating values
   std::vector<uint8_t> bytes;
+  uint64_t bytes_offset = 0;  // where bytes start in the value, counted from the VARTYPE
   std::vector<std::string> vector_texts;  // VT_VECTOR elements rendered as text
   std::vector<std::vector<ShellItem>> idlists;  // IDLists found inside the value
   uint8_t name_role = 0;     // PropertyNameRole of the table row: names an unnamed item

@@ -188,6 +188,9 @@ TEST(ExtraBlocks, DarwinDescriptorRules) {
       // Without ">" the feature ends at "<"; the Unicode field wins when long enough.
       {product + "Feat<tW{~$4Q]c@II=l2xaTO5Z", true, "Feat", "0638c49d-bb8b-4cd1-b191-052e8f325736"},
       {product + "NoSignAtAll", true, "", ""},
+      // ANSI bytes are copied as they are; UTF-16 text becomes UTF-8.
+      {product + "Caf\xE9>", false, "Caf\xE9", ""},
+      {product + "Caf\xE9>", true, "Caf\xC3\xA9", ""},
   };
   for (const Case& c : cases) {
     LnkRecord record;

@@ -221,7 +221,11 @@ TEST(ParseStringData, EncodingIsJudgedFromTheData) {
   LnkBuilder empty;
   empty.unicode_strings = false;
   empty.strings[test::kIconLocation] = std::string("\0x", 2);
-  EXPECT_EQ(parsed(empty.build()).icon_location, "");
+  // A zero byte inside an ANSI string ends its text, as it ends a C string.
+  empty.strings[test::kArguments] = std::string("ab\0cd", 5);
+  const LnkRecord r2 = parsed(empty.build());
+  EXPECT_EQ(r2.icon_location, "");
+  EXPECT_EQ(r2.command_line_arguments, "ab");
 }
 
 TEST(ParseStringData, StringReachingTheEndStopsEverythingAfterIt) {
@@ -285,6 +289,24 @@ TEST(ParseExtraData, EnvironmentPathWithCarriageReturnEndsTheWalk) {
   ASSERT_NE(r.block_offsets[kBlockEnvironment], 0u);
   EXPECT_EQ(r.env_target, "");
   EXPECT_EQ(r.parsed_size, layout.extra_data);
+}
+
+TEST(ParseExtraData, ItemsInBlocksAreCountedFromTheRecordOffset) {
+  // A My Computer root folder item as the second IDList.
+  Bytes payload = test::item_id({0x1F, 0x50, 0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10, 0xA2, 0xD8, 0x08, 0x00,
+                                 0x2B, 0x30, 0x30, 0x9D});
+  test::put_u16(payload, 0);
+  LnkBuilder b;
+  b.extra_blocks.push_back(test::extra_block(0xA000000C, payload));
+  test::Layout layout;
+  const Bytes bytes = b.build(&layout);
+  // The record's own provenance offset stays unset, as for records found in jump-list slack.
+  for (uint64_t record_offset : {uint64_t{0}, uint64_t{0x5000}}) {
+    LnkRecord r;
+    ASSERT_TRUE(parse(bytes, r, record_offset));
+    ASSERT_EQ(r.vista_shell_items.size(), 1u);
+    EXPECT_EQ(r.vista_shell_items[0].item_position, record_offset + layout.extra_data + 8) << record_offset;
+  }
 }
 
 TEST(ParseNewlineRule, TextsWithLineFeedsAreBlanked) {

@@ -175,6 +175,33 @@ TEST(PropertyStore, ValueTypes) {
   EXPECT_EQ(props[5].text, "11111111-1111-1111-1111-111111111111");
 }
 
+TEST(PropertyStore, EmbeddedIdListItemsKeepTheirPositionInTheStore) {
+  // An IDList (its size, a My Computer root item, the terminator) as a blob and as a byte vector.
+  Raw idlist = Bytes().u16(0x16).u16(0x14).u8(0x1F).u8(0x50).guid("20d04fe0-3aea-1069-a2d8-08002b30309d").u16(0).data;
+  Raw blob = Bytes().u32(static_cast<uint32_t>(idlist.size())).append(idlist).data;
+  Raw vector = blob;  // the element count takes the place of the blob size
+  Raw stream = Bytes().u32(4).utf16("s").u16(0).append(idlist).data;  // name "s\0", zero padding, then the bytes
+  struct Case {
+    uint16_t vartype;
+    Raw data;
+    uint64_t idlist_at;  // counted from the VARTYPE
+  };
+  const Case cases[] = {{kVtBlob, blob, 8}, {kVtVector | kVtUi1, vector, 8}, {66 /*VT_STREAM*/, stream, 14}};
+  for (const Case& c : cases) {
+    Raw bytes = store({storage(kOddSet, {id_value(1, c.vartype, c.data)})});
+    PropertyMap map;
+    DecodeContext context;
+    context.position = 0x1000;
+    parse_property_store(map, ByteReader(bytes), context, useropts{});
+    std::vector<Property> props = testing::in_order(map);
+    ASSERT_EQ(props.size(), 1u) << c.vartype;
+    ASSERT_EQ(props[0].idlists.size(), 1u) << c.vartype;
+    ASSERT_EQ(props[0].idlists[0].size(), 1u) << c.vartype;
+    // Storage header 24, value header up to the VARTYPE 9, then the IDList size field 2.
+    EXPECT_EQ(props[0].idlists[0][0].item_position, 0x1000u + 24 + 9 + c.idlist_at + 2) << c.vartype;
+  }
+}
+
 TEST(PropertyStore, ListingNamesAndValues) {
   auto [names, values] = listing(store({storage(
       kOddSet, {id_value(10, kVtLpwstr, lpwstr("txt")), id_value(11, kVtFiletime, u64_data(0)),
