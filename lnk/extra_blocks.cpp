@@ -20,7 +20,6 @@ constexpr uint64_t kBlockSignatureHighOffset = 6;
 constexpr uint64_t kBlockSizeHighByteOffset = 2;
 constexpr uint64_t kBlockDataOffset = 8;
 constexpr uint16_t kShellLinkBlockHigh = 0xA000;
-constexpr uint32_t kStorageVersion = 0x53505331;  // "1SPS"
 constexpr uint32_t kVistaIdListSignature = 0xA000000C;
 
 // EnvironmentVariable, IconEnvironment and Darwin blocks share this layout.
@@ -164,7 +163,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
       return take(kBlockPropertyStore);
     }
   }
-  if (size >= 24 && block.u32(kBlockSignatureOffset) == kStorageVersion) {
+  if (size >= 24 && block.u32(kBlockSignatureOffset) == kPropertyStorageVersion) {
     bool known = false;
     record.storage_format_name = lookup_guid_name(data.guid(kBareFormatIdOffset), known);
     return take(kBlockBarePropertyStorage);

@@ -21,7 +21,6 @@ constexpr uint32_t kSignatureMarker4517 = 0x45177777;
 constexpr uint32_t kSignatureText0831 = 0x08312006;
 constexpr uint32_t kSignatureItemHolder = 0xF5A6B710;
 constexpr uint32_t kSignatureTextChain = 0xC001B000;
-constexpr uint32_t kPropertyStorageMagic = 0x53505331;  // "1SPS"
 constexpr uint64_t kMaxRecordSize = 16384;
 // The property sub-record of a text record: u32 13, the property set GUID,
 // a u32 count, then the entries.
@@ -302,7 +301,7 @@ Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
   if (guid_record_fits(r)) return scan_guid_record(item, r, context, options);
   if (left >= 8 && size <= kMaxRecordSize && at4 == 0 && r.u16(6) != 0)
     return scan_named_record(item, r, context, options);
-  if (left >= 38 && r.u32(4) == kPropertyStorageMagic && storage_plausible(r, 8, 33)) {
+  if (left >= 38 && r.u32(4) == kPropertyStorageVersion && storage_plausible(r, 8, 33)) {
     uint64_t storage_size = r.u32(0);
     ByteReader storage = r.sub(0, storage_size);
     if (storages) {

@@ -15,7 +15,6 @@ constexpr uint64_t kBlockSizeField = 0;
 constexpr uint64_t kBlockVersionField = 2;
 constexpr uint64_t kBlockNumberField = 4;
 constexpr uint64_t kBlockSignatureHighField = 6;
-constexpr uint32_t kPropertyStorageMagic = 0x53505331;  // "1SPS"
 constexpr uint32_t kMaxBlocksPerWalk = 4096;
 
 
@@ -89,7 +88,7 @@ void decode_block_property_storage(ShellItem& item, const ByteReader& block,
   if (!block.has(kStorage, 38)) return;
   uint32_t storage_size = block.u32(kStorage);
   if (storage_size < 38 || !block.has(kStorage, storage_size)) return;
-  if (block.u32(kStorage + 4) != kPropertyStorageMagic) return;
+  if (block.u32(kStorage + 4) != kPropertyStorageVersion) return;
   bool accepted = block.guid(kStorage + 8) == kStringNamedSetId;
   if (!accepted) {
     uint16_t value_type = block.u16(49);

@@ -15,7 +15,6 @@ constexpr uint64_t kStorageSizeOffset = 0;
 constexpr uint64_t kStorageVersionOffset = 4;
 constexpr uint64_t kStorageFormatIdOffset = 8;
 constexpr uint64_t kStorageValuesOffset = 24;
-constexpr uint32_t kStorageVersion = 0x53505331;  // "1SPS"
 constexpr uint64_t kStorageHeaderSize = 24;
 constexpr uint64_t kMaxStorages = 4096;
 constexpr uint64_t kMaxValuesPerStorage = 65536;
@@ -160,7 +159,7 @@ bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& con
     if (left < kStorageHeaderSize) break;
     uint32_t storage_size = bytes.u32(pos + kStorageSizeOffset);
     if (storage_size < kStorageHeaderSize || storage_size > left ||
-        bytes.u32(pos + kStorageVersionOffset) != kStorageVersion) {
+        bytes.u32(pos + kStorageVersionOffset) != kPropertyStorageVersion) {
       break;
     }
     accepted = true;

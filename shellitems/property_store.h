@@ -13,6 +13,8 @@
 namespace lnk {
 
 // The property set whose values are named by strings rather than numbers.
+// The version field of every serialized property storage: the bytes "1SPS".
+inline constexpr uint32_t kPropertyStorageVersion = 0x53505331;
 inline constexpr Guid kStringNamedSetId = guid_literal("D5CDD505-2E9C-101B-9397-08002B2CF9AE");
 
 // Decodes a serialized property store into out; true when at least one
