@@ -10,7 +10,7 @@
 #include "carve/signature_search.h"
 #include "cmdline/useropts.h"
 #include "lnk/lnk_record.h"
-#include "ntfs/disk_source.h"
+#include "storage/disk_source.h"
 
 namespace lnk {
 

@@ -13,7 +13,7 @@
 #include "cmdline/run_header.h"
 #include "cmdline/usage.h"
 #include "cmdline/useropts.h"
-#include "ntfs/disk_source.h"
+#include "storage/disk_source.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 

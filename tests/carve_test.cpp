@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "lnk/parse_lnk.h"
-#include "ntfs/disk_source.h"
+#include "storage/disk_source.h"
 #include "tests/lnk_builder.h"
 #include "tests/run_program.h"
 #include "tests/shell_test_support.h"

@@ -1,4 +1,4 @@
-#include "ntfs/disk_source.h"
+#include "storage/disk_source.h"
 
 #include <gtest/gtest.h>
 

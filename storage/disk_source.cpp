@@ -1,4 +1,4 @@
-#include "ntfs/disk_source.h"
+#include "storage/disk_source.h"
 
 #include <algorithm>
 #include <cctype>
@@ -118,6 +118,14 @@ bool DiskSource::read(uint8_t* buffer, uint64_t& count, uint64_t offset) {
   if (got < 0) return false;
   count = static_cast<uint64_t>(got);
   return true;
+}
+
+int64_t DiskSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
+  if (!open_) return -1;
+  if (offset >= size_ || buffer.empty()) return 0;
+  uint64_t count = buffer.size();
+  if (!read(buffer.data(), count, offset)) return -1;
+  return static_cast<int64_t>(count);
 }
 
 void DiskSource::close() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "storage/byte_source.h"
 
 namespace lnk {
 
@@ -34,7 +35,7 @@ bool aligned_span(uint64_t offset, uint64_t count, uint32_t sector_size, Aligned
 // "\\.\C:" for a short name that starts with a letter; anything else as given.
 std::string device_path_for(const std::string& path, uint32_t kind);
 
-class DiskSource {
+class DiskSource : public ByteSource {
  public:
   DiskSource() = default;
   DiskSource(const DiskSource&) = delete;
@@ -49,13 +50,14 @@ class DiskSource {
   // Reads up to count bytes at offset; count becomes the number read.
   // Fails when not open, when count is 0 or offset is not below the size.
   bool read(uint8_t* buffer, uint64_t& count, uint64_t offset);
-  uint64_t size() const { return open_ ? size_ : 0; }
+  uint64_t size() const override { return open_ ? size_ : 0; }
+  int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   void close();
 
   bool is_open() const { return open_; }
   uint32_t kind() const { return kind_; }
   const std::string& path() const { return path_; }
-  uint32_t sector_size() const { return sector_size_; }
+  uint32_t sector_size() const override { return sector_size_; }
   uint32_t device_number() const { return device_number_; }
   int32_t partition_number() const { return partition_number_; }
   uint64_t partition_offset() const { return partition_offset_; }
