@@ -31,7 +31,7 @@ void find_in_window(const ByteReader& chunk, std::span<const uint8_t> bytes, uin
 
 }  // namespace
 
-bool bind_carve_context(CarveContext& context, DiskSource* source) {
+bool bind_carve_context(CarveContext& context, ByteSource* source) {
   context.chunk_counter = 0;
   context.position = 0;
   context.hit_position = 0;
@@ -41,7 +41,7 @@ bool bind_carve_context(CarveContext& context, DiskSource* source) {
   context.percent_display = true;
   context.ready = false;
   context.source = source;
-  if (source == nullptr || !source->is_open()) return false;
+  if (source == nullptr) return false;
   context.chunk_size = kChunkSize;
   context.tail_size = kTailSize;
   context.buffer.assign(std::max(kChunkSize, kTailSize), 0);

@@ -1,16 +1,17 @@
-// Carving shortcut records out of the raw bytes of a DiskSource, 64 KiB at a
+// Carving shortcut records out of the raw bytes of a source, 64 KiB at a
 // time, by their ShellLinkHeader signature.
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
-#include "carve/signature_search.h"
-#include "cmdline/useropts.h"
+#include "carve/record_outlet.h"
+#include "core/options.h"
+#include "core/source_info.h"
 #include "lnk/lnk_record.h"
-#include "storage/disk_source.h"
+#include "lnk/signature_search.h"
+#include "storage/byte_source.h"
 
 namespace lnk {
 
@@ -21,7 +22,7 @@ struct CarveHit {
 };
 
 struct CarveContext {
-  DiskSource* source = nullptr;
+  ByteSource* source = nullptr;
   uint64_t source_size = 0;
   std::vector<uint8_t> buffer;
   uint32_t chunk_size = 65536;
@@ -49,16 +50,17 @@ struct CarveContext {
   SignatureSearch search;
 };
 
-// Resets the context and, when the source is open, binds it to the whole source.
-bool bind_carve_context(CarveContext& context, DiskSource* source);
+// Resets the context and, when there is a source, binds it to the whole source.
+bool bind_carve_context(CarveContext& context, ByteSource* source);
 
-// Carves from the context's position to its range end; true when a record was written.
-bool carve_range(std::ostream& out, CarveContext& context, useropts& options);
-bool carve_range_records(CarveContext& context, useropts& options, const RecordSink& sink);
+// Carves from the context's position to its range end; true when a record
+// was put to the outlet.
+bool carve_range(CarveContext& context, const SourceInfo& source, const useropts& options,
+                 RecordOutlet& outlet);
 
 // Carves the whole source.
-bool carve_source(std::ostream& out, DiskSource& source, useropts& options);
-bool carve_source_records(DiskSource& source, useropts& options, const RecordSink& sink);
+bool carve_source(ByteSource& bytes, const SourceInfo& source, const useropts& options,
+                  RecordOutlet& outlet);
 
 // The quick pass over one chunk: hits of the quick patterns in the first
 // quick_run positions of every sector, in position order.

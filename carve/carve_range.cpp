@@ -4,7 +4,6 @@
 #include "carve/carve_context.h"
 #include "carve/status_line.h"
 #include "lnk/parse_lnk.h"
-#include "report/record_writer.h"
 
 namespace lnk {
 namespace {
@@ -40,8 +39,8 @@ std::string carved_source_type(const CarveContext& context, uint64_t hit_positio
 
 // Parses the record at hit index i of the chunk; the last hit near the
 // chunk's end is re-read from its sector so the record is not cut.
-bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, useropts& options,
-               const RecordSink& sink) {
+bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const SourceInfo& source,
+               RecordOutlet& outlet) {
   const uint64_t pos = context.hits[i].position;
   std::span<uint8_t> bytes;
   if (i + 1 < context.hits.size()) {
@@ -52,7 +51,9 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, userop
     const uint64_t base = static_cast<uint64_t>(context.position) + pos - in_sector;
     const uint64_t range_end = static_cast<uint64_t>(context.range_end);
     uint64_t count = std::min<uint64_t>(context.tail_size, range_end > base ? range_end - base : 0);
-    if (count == 0 || !context.source->read(context.buffer.data(), count, base) || count <= in_sector)
+    if (count == 0 ||
+        !read_available(*context.source, base, std::span<uint8_t>(context.buffer).first(count), count) ||
+        count <= in_sector)
       return false;
     bytes = std::span<uint8_t>(context.buffer).subspan(in_sector, count - in_sector);
     context.hit_position = static_cast<int64_t>(base + in_sector);
@@ -67,25 +68,26 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, userop
   const auto hit_position = static_cast<uint64_t>(context.hit_position);
   record.source_type = carved_source_type(context, hit_position);
   record.lnk_offset = hit_position;
-  const auto length = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), UINT32_MAX));
-  if (!parse_lnk_record(record, bytes.data(), length, options, hit_position)) return false;
+  if (!parse_lnk_record(record, bytes, hit_position)) return false;
   record.lnk_offset = hit_position;
-  sink(record);
+  outlet.put(record, source, ParsedBytes{bytes.first(record.parsed_size), hit_position});
   return true;
 }
 
 }  // namespace
 
-bool carve_range_records(CarveContext& context, useropts& options, const RecordSink& sink) {
-  if (!context.ready || context.source == nullptr || !context.source->is_open()) return false;
+bool carve_range(CarveContext& context, const SourceInfo& source, const useropts& options,
+                 RecordOutlet& outlet) {
+  if (!context.ready || context.source == nullptr) return false;
   bool found = false;
   int shown_percent = -1;
   // Each pass moves the position on by a whole chunk.
   while (context.position < context.range_end) {
     if (options.progress) show_progress(context, shown_percent);
     uint64_t length = std::min<uint64_t>(context.chunk_size, static_cast<uint64_t>(context.range_end - context.position));
-    if (context.source->read(context.buffer.data(), length, static_cast<uint64_t>(context.position))) {
-      const std::span<uint8_t> chunk = std::span<uint8_t>(context.buffer).first(length);
+    const std::span<uint8_t> wanted = std::span<uint8_t>(context.buffer).first(length);
+    if (read_available(*context.source, static_cast<uint64_t>(context.position), wanted, length) && length > 0) {
+      const std::span<uint8_t> chunk = wanted.first(length);
       quick_pass(context, chunk, context.hits);
       if (!context.hits.empty() && needs_full_search(context, context.hits)) {
         context.full_hits.clear();
@@ -93,7 +95,7 @@ bool carve_range_records(CarveContext& context, useropts& options, const RecordS
         context.hits.clear();
         for (uint64_t at : context.full_hits) context.hits.push_back({at, 0});
       }
-      for (size_t i = 0; i < context.hits.size(); ++i) found |= carve_hit(context, chunk, i, options, sink);
+      for (size_t i = 0; i < context.hits.size(); ++i) found |= carve_hit(context, chunk, i, source, outlet);
     }
     ++context.chunk_counter;
     context.position += context.chunk_size;
@@ -102,18 +104,11 @@ bool carve_range_records(CarveContext& context, useropts& options, const RecordS
   return found;
 }
 
-bool carve_range(std::ostream& out, CarveContext& context, useropts& options) {
-  return carve_range_records(context, options, [&](LnkRecord& record) { write_record(out, record, options); });
-}
-
-bool carve_source_records(DiskSource& source, useropts& options, const RecordSink& sink) {
+bool carve_source(ByteSource& bytes, const SourceInfo& source, const useropts& options,
+                  RecordOutlet& outlet) {
   CarveContext context;
-  if (!bind_carve_context(context, &source)) return false;
-  return carve_range_records(context, options, sink);
-}
-
-bool carve_source(std::ostream& out, DiskSource& source, useropts& options) {
-  return carve_source_records(source, options, [&](LnkRecord& record) { write_record(out, record, options); });
+  if (!bind_carve_context(context, &bytes)) return false;
+  return carve_range(context, source, options, outlet);
 }
 
 }  // namespace lnk

@@ -7,12 +7,11 @@
 
 #include "carve/source_type.h"
 #include "carve/status_line.h"
-#include "jumplist/jumplist.h"
+#include "jumplist/jumplist_records.h"
 #include "lnk/lnk_record.h"
 #include "lnk/parse_lnk.h"
 #include "platform/byte_reader.h"
-#include "platform/platform.h"
-#include "report/record_writer.h"
+#include "storage/file_source.h"
 
 namespace lnk {
 namespace {
@@ -35,29 +34,6 @@ constexpr uint64_t kCompoundClsidField = 8;
 constexpr uint64_t kSectorShiftField = 30;
 constexpr uint64_t kFatSectorCountField = 44;
 
-// Reads exactly n bytes at offset; a short read is a failure.
-bool read_exact(platform::InputFile& file, uint64_t offset, uint8_t* buffer, uint64_t n) {
-  uint64_t done = 0;
-  while (done < n) {
-    int64_t got = file.read_at(offset + done, buffer + done, n - done);
-    if (got <= 0) return false;
-    done += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
-// Reads up to n bytes at offset, leaving what lies past the end as it was.
-bool read_available(platform::InputFile& file, uint64_t offset, uint8_t* buffer, uint64_t n) {
-  uint64_t done = 0;
-  while (done < n) {
-    int64_t got = file.read_at(offset + done, buffer + done, n - done);
-    if (got < 0) return false;
-    if (got == 0) break;
-    done += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
 uint64_t round_up(uint64_t value, uint64_t step) {
   uint64_t rest = value % step;
   return rest == 0 ? value : value + (step - rest);
@@ -78,8 +54,9 @@ bool compound_size_estimate(const ByteReader& chunk, uint64_t& estimate) {
 }
 
 // Hands a compound file at offset to the jump-list reader; true when it took it.
-bool try_jump_list(std::ostream& out, platform::InputFile& file, uint64_t offset,
-                   const ByteReader& chunk, useropts& options, uint64_t& estimate) {
+bool try_jump_list(ByteSource& file, uint64_t offset, const ByteReader& chunk,
+                   const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
+                   uint64_t& estimate) {
   if (!compound_size_estimate(chunk, estimate) || estimate > kJumpListLimit) return false;
   std::vector<uint8_t> whole;
   try {
@@ -87,8 +64,17 @@ bool try_jump_list(std::ostream& out, platform::InputFile& file, uint64_t offset
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!read_available(file, offset, whole.data(), estimate)) return false;
-  return carve_jump_list(out, whole.data(), estimate, options, options.progress);
+  // Bytes past the end of the file stay zero, as the size estimate may
+  // run past it.
+  uint64_t count = 0;
+  if (!read_available(file, offset, whole, count)) return false;
+  JumpListPlacement placement;
+  if (options.progress) {
+    placement.progress = [](uint64_t index, uint64_t total) {
+      status_line(kStatusWidth, "percent done: %d", static_cast<int>(index * 100 / total));
+    };
+  }
+  return carve_jump_list_records(whole, placement, outlet.sink_for(source));
 }
 
 }  // namespace
@@ -106,10 +92,16 @@ bool find_lnk_signature(uint64_t& pos, const uint8_t* buffer, uint64_t length, u
   return false;
 }
 
-bool process_shortcut_file(std::ostream& out, const std::string& path, useropts& options) {
-  std::unique_ptr<platform::InputFile> file = platform::open_input(path);
+bool process_shortcut_file(const std::string& path, const std::string& file_source_type,
+                           const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
+  std::unique_ptr<FileSource> file = FileSource::open(path);
   if (!file) return false;
-  const uint64_t size = file->size();
+  return process_shortcut_bytes(*file, file_source_type, source, options, outlet);
+}
+
+bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_type,
+                            const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
+  const uint64_t size = file.size();
 
   LnkRecord record;
   std::vector<uint8_t> buffer(std::min(size, kChunkSize), 0);
@@ -131,7 +123,7 @@ bool process_shortcut_file(std::ostream& out, const std::string& path, useropts&
       }
     }
     uint64_t chunk_length = std::min(kChunkSize, size - offset);
-    if (!read_exact(*file, offset, buffer.data(), chunk_length)) break;
+    if (!read_exact(file, offset, std::span<uint8_t>(buffer).first(chunk_length))) break;
     ByteReader chunk(buffer.data(), chunk_length);
 
     uint64_t pos = 0;
@@ -145,7 +137,7 @@ bool process_shortcut_file(std::ostream& out, const std::string& path, useropts&
     // A jump list: shortcut streams inside a compound file starting here.
     uint64_t estimate = 0;
     if (pos != 0 && chunk_length >= kMinJumpListChunk && starts_compound_file(chunk) &&
-        try_jump_list(out, *file, offset, chunk, options, estimate)) {
+        try_jump_list(file, offset, chunk, source, options, outlet, estimate)) {
       offset = round_up(offset + estimate, step);
       continue;
     }
@@ -154,13 +146,14 @@ bool process_shortcut_file(std::ostream& out, const std::string& path, useropts&
     uint64_t hit = offset + pos;
     chunk_length = std::min(chunk_length, size - hit);
     if (chunk_length == 0) break;
-    if (!read_exact(*file, hit, buffer.data(), chunk_length)) break;
+    const std::span<const uint8_t> candidate = std::span<const uint8_t>(buffer).first(chunk_length);
+    if (!read_exact(file, hit, std::span<uint8_t>(buffer).first(chunk_length))) break;
     record.artifact = "LNK";
-    record.source_type = shortcut_source_type(hit, options);
+    record.source_type = shortcut_source_type(hit, file_source_type);
     record.lnk_offset = hit;
     uint64_t advance = step;
-    if (parse_lnk_record(record, buffer.data(), static_cast<uint32_t>(chunk_length), options, hit)) {
-      write_record(out, record, options);
+    if (parse_lnk_record(record, candidate, hit)) {
+      outlet.put(record, source, ParsedBytes{candidate.first(record.parsed_size), hit});
       found = true;
       advance = std::max<uint64_t>(record.parsed_size, 1);
     }

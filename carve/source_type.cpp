@@ -4,8 +4,8 @@
 
 namespace lnk {
 
-std::string shortcut_source_type(uint64_t hit, const useropts& options) {
-  if (hit == 0) return options.source_type.empty() ? "Shortcut LNK (carved)" : options.source_type;
+std::string shortcut_source_type(uint64_t hit, const std::string& file_source_type) {
+  if (hit == 0) return file_source_type.empty() ? "Shortcut LNK (carved)" : file_source_type;
   char text[64];
   std::snprintf(text, sizeof text, "Shortcut LNK (carved - 0x%08llx)",
                 static_cast<unsigned long long>(hit));

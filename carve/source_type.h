@@ -4,12 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "cmdline/useropts.h"
-
 namespace lnk {
 
 // "Shortcut LNK (carved - 0x00000400)" for a hit past the start; at 0 the
-// caller's source type (or "Shortcut LNK (carved)" when it set none).
-std::string shortcut_source_type(uint64_t hit, const useropts& options);
+// file's own source type (or "Shortcut LNK (carved)" when it has none).
+std::string shortcut_source_type(uint64_t hit, const std::string& file_source_type);
 
 }  // namespace lnk

@@ -4,18 +4,23 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <memory>
 
 #include "carve/carve_context.h"
 #include "carve/process_file.h"
+#include "carve/record_outlet.h"
 #include "carve/status_line.h"
+#include "cmdline/evidence_guard.h"
 #include "cmdline/options.h"
 #include "cmdline/pipe_input.h"
 #include "cmdline/run_header.h"
 #include "cmdline/usage.h"
-#include "cmdline/useropts.h"
-#include "storage/disk_source.h"
+#include "core/options.h"
+#include "core/source_info.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "report/record_writer.h"
+#include "storage/disk_source.h"
 
 namespace lnk {
 
@@ -63,12 +68,25 @@ struct SourceAccess {
   }
 };
 
+// The mode the command line asks for, with its inputs, settled before the
+// results file is opened so that it can be checked against them.
+enum class Mode { shadow_copy, partition, vmdk, pipe, single_input, usage };
+
+struct Plan {
+  Mode mode = Mode::usage;
+  std::string value;                   // -vss index, -partition drive, single input
+  std::vector<std::string> vmdk_paths;
+  std::vector<std::string> piped_names;
+};
+
 struct Run {
   useropts options;
   ArgList args;
   bool administrator = false;
   std::ofstream results_file;
   std::ostream* out = &std::cout;
+  std::unique_ptr<RecordWriter> writer;
+  std::unique_ptr<RecordOutlet> outlet;
   double start_seconds = 0;
 };
 
@@ -80,13 +98,18 @@ bool is_help_request(const ArgList& args) {
   return false;
 }
 
-bool read_source_status(useropts& o) {
+// Provenance of a file named by the user: the path as opened and as the
+// reports show it, its size and times.
+bool file_source_info(const useropts& o, const std::string& path, SourceInfo& source) {
+  source = SourceInfo{};
+  source.opened_path = path;
+  source.source_path = map_alias_path(o, path);
   platform::FileStatus status;
-  if (!platform::file_status(o.source_path, status)) return false;
-  o.source_file_size = status.size;
-  o.source_created = status.created;
-  o.source_modified = status.modified;
-  o.source_accessed = status.accessed;
+  if (!platform::file_status(path, status)) return false;
+  source.source_file_size = status.size;
+  source.source_created = status.created;
+  source.source_modified = status.modified;
+  source.source_accessed = status.accessed;
   return true;
 }
 
@@ -102,26 +125,29 @@ Ending run_shadow_copy(Run& run, const std::string& index) {
     std::fputs("need to have admin privs for this option, aborting\n", stderr);
     return abort_run();
   }
-  o.volume_name = std::string(kShadowCopyPrefix) + index;
+  SourceInfo source;
+  source.volume_name = std::string(kShadowCopyPrefix) + index;
   if (!o.rawscan) {
     default_to_ntfs_scan(o);
-    if (!SourceAccess::open_ntfs(o.volume_name, 0))
-      std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n", o.volume_name.c_str());
+    if (!SourceAccess::open_ntfs(source.volume_name, 0))
+      std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n",
+                   source.volume_name.c_str());
     return finish_with(0);
   }
-  DiskSource source;
-  if (!SourceAccess::open_raw_device(source, o.volume_name, kSourceDevicePath)) {
-    std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+  DiskSource disk;
+  if (!SourceAccess::open_raw_device(disk, source.volume_name, kSourceDevicePath)) {
+    std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
   }
-  std::fprintf(stderr, "partition: %s [using large file scan]\n", o.volume_name.c_str());
-  carve_source(*run.out, source, o);
+  std::fprintf(stderr, "partition: %s [using large file scan]\n", source.volume_name.c_str());
+  carve_source(disk, source, o, *run.outlet);
   return finish_with(0);
 }
 
 Ending run_partition(Run& run, const std::string& drive) {
   useropts& o = run.options;
-  o.volume_name = drive;
+  SourceInfo source;
+  source.volume_name = drive;
   if (o.deepscan) {
     std::fputs("can't use option [-deepscan] with partitions\n", stderr);
     return abort_run();
@@ -131,18 +157,18 @@ Ending run_partition(Run& run, const std::string& drive) {
     return abort_run();
   }
   if (o.rawscan) {
-    DiskSource source;
-    if (!SourceAccess::open_raw_device(source, o.volume_name, kSourceVolumeLetter)) {
-      std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+    DiskSource disk;
+    if (!SourceAccess::open_raw_device(disk, source.volume_name, kSourceVolumeLetter)) {
+      std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
       return abort_run();
     }
-    std::fprintf(stderr, "partition: %s [using large file scan]\n", o.volume_name.c_str());
-    carve_source(*run.out, source, o);
+    std::fprintf(stderr, "partition: %s [using large file scan]\n", source.volume_name.c_str());
+    carve_source(disk, source, o, *run.outlet);
     return finish_with(0);
   }
   default_to_ntfs_scan(o);
-  if (!SourceAccess::open_ntfs(o.volume_name, 0)) {
-    std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+  if (!SourceAccess::open_ntfs(source.volume_name, 0)) {
+    std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
   }
   return finish_with(0);
@@ -186,8 +212,10 @@ std::string join_with(const std::vector<std::string>& names, const char* separat
   return text;
 }
 
-Ending run_vmdk(Run& run) {
+Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
   useropts& o = run.options;
+  SourceInfo source;
+  source.vmdk_paths = vmdk_paths;
   if (o.deepscan) {
     std::fputs("can't use option [-deepscan] with VMWare disks\n", stdout);
     std::fflush(stdout);
@@ -195,7 +223,7 @@ Ending run_vmdk(Run& run) {
   }
   std::string error;
   std::vector<std::string> suggested;
-  if (!SourceAccess::check_vmdk_set(o.vmdk_paths, error, suggested)) {
+  if (!SourceAccess::check_vmdk_set(vmdk_paths, error, suggested)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     if (!suggested.empty())
       std::fprintf(stderr, "suggested array: -vmdk \"%s\"\n", join_with(suggested, " | ").c_str());
@@ -203,18 +231,18 @@ Ending run_vmdk(Run& run) {
   }
   if (!o.rawscan) {
     default_to_ntfs_scan(o);
-    if (!SourceAccess::open_ntfs_vmdk(o.vmdk_paths, o.volume_offset)) {
-      std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+    if (!SourceAccess::open_ntfs_vmdk(vmdk_paths, o.volume_offset)) {
+      std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
       return abort_run();
     }
     return finish_with(0);
   }
-  if (!SourceAccess::open_raw_vmdk(o.vmdk_paths)) {
+  if (!SourceAccess::open_raw_vmdk(vmdk_paths)) {
     std::fputs("problem reading vmdk[s], aborting\n", stderr);
     return abort_run();
   }
-  o.volume_name = join_with(o.vmdk_paths, "; ");
-  *run.out << "file: " << o.volume_name << "[using large file scan]\n";
+  source.volume_name = join_with(vmdk_paths, "; ");
+  *run.out << "file: " << source.volume_name << "[using large file scan]\n";
   return finish_with(0);
 }
 
@@ -234,18 +262,17 @@ std::string status_name(const std::string& file_name) {
 }
 
 void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
-  useropts& o = run.options;
+  const useropts& o = run.options;
   std::string directory, file_name;
   if (!split_path(name, directory, file_name)) {
     std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
     return;
   }
-  o.source_path = name;
-  if (!read_source_status(o)) {
+  SourceInfo source;
+  if (!file_source_info(o, name, source)) {
     std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
     return;
   }
-  o.source_type = kShortcutFileType;
   if (first_file) {
     first_file = false;
     if (!o.csv && !o.csvl2t && !o.bodyfile && o.rawscan)
@@ -256,84 +283,128 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
     status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
   }
   if (o.rawscan) {
-    DiskSource source;
-    if (!SourceAccess::open_raw_image(source, name)) {
+    DiskSource disk;
+    if (!SourceAccess::open_raw_image(disk, name)) {
       std::fprintf(stderr, "problem reading %s, aborting\n", name.c_str());
       return;
     }
-    carve_source(*run.out, source, o);
+    carve_source(disk, source, o, *run.outlet);
     return;
   }
-  process_shortcut_file(*run.out, name, o);
+  process_shortcut_file(name, kShortcutFileType, source, o, *run.outlet);
 }
 
-Ending run_pipe(Run& run) {
-  LineReader reader(stdin);
-  std::string name;
+Ending run_pipe(Run& run, const std::vector<std::string>& names) {
   bool first_file = true;
-  while (next_pipe_name(reader, run.options, name)) {
+  for (const std::string& name : names) {
     try {
       examine_piped_file(run, name, first_file);
     } catch (...) {
-      std::fprintf(stderr, "exception caught on file %s\n", run.options.source_path.c_str());
+      std::fprintf(stderr, "exception caught on file %s\n", name.c_str());
     }
   }
   if (run.options.progress) status_line(kStatusLineWidth, " ");
   return finish_with(0);
 }
 
-Ending run_single_input(Run& run) {
+Ending run_single_input(Run& run, const std::string& path) {
   useropts& o = run.options;
-  o.source_path = expand_path(run.args[1], true);
-  if (!read_source_status(o)) {
-    std::fprintf(stderr, "can't read specified file: %s, aborting\n", o.source_path.c_str());
+  SourceInfo source;
+  if (!file_source_info(o, path, source)) {
+    std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
     return finish_with(0);
   }
-  o.source_type = kShortcutFileType;
-  if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", o.source_path.c_str());
+  if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", path.c_str());
   try {
     if (o.rawscan) {
-      DiskSource source;
-      if (SourceAccess::open_raw_image(source, o.source_path)) {
-        carve_source(*run.out, source, o);
+      DiskSource disk;
+      if (SourceAccess::open_raw_image(disk, path)) {
+        carve_source(disk, source, o, *run.outlet);
       } else {
-        std::fprintf(stderr, "problem reading %s, aborting\n", o.source_path.c_str());
+        std::fprintf(stderr, "problem reading %s, aborting\n", path.c_str());
       }
     } else if (o.ntfs_scan) {
       std::string error;
       bool ntfs_seen = false;
-      if (!SourceAccess::find_image_volume(o.source_path, o.volume_offset, ntfs_seen, error) &&
+      if (!SourceAccess::find_image_volume(path, o.volume_offset, ntfs_seen, error) &&
           !(o.volume_offset == 0 && ntfs_seen)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return abort_run();
       }
-      if (!SourceAccess::open_ntfs(o.source_path, o.volume_offset)) {
-        std::fprintf(stderr, "problem reading %s, aborting\n", o.volume_name.c_str());
+      if (!SourceAccess::open_ntfs(path, o.volume_offset)) {
+        std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
         return abort_run();
       }
     } else {
-      process_shortcut_file(*run.out, o.source_path, o);
+      process_shortcut_file(path, kShortcutFileType, source, o, *run.outlet);
     }
     *run.out << "\n";
     run.out->flush();
   } catch (...) {
-    std::fprintf(stderr, "exception caught on file %s\n", o.source_path.c_str());
+    std::fprintf(stderr, "exception caught on file %s\n", path.c_str());
   }
   return finish_with(0);
 }
 
-Ending dispatch(Run& run) {
-  useropts& o = run.options;
+// Takes the mode's own options out of the argument list and reads the file
+// list of -pipe, so every input is known before anything is written.
+Plan make_plan(Run& run) {
+  Plan plan;
   std::string value;
-  if (take_value("-vss", value, run.args)) return run_shadow_copy(run, value);
-  if (take_value("-partition", value, run.args)) return run_partition(run, value);
-  if (take_value("-vmdk", value, run.args)) {
-    o.vmdk_paths = split_vmdk_list(value);
-    while (take_value("-vmdk", value, run.args)) o.vmdk_paths.push_back(value);
-    if (!o.vmdk_paths.empty()) return run_vmdk(run);
+  if (take_value("-vss", value, run.args)) {
+    plan.mode = Mode::shadow_copy;
+    plan.value = value;
+    return plan;
   }
-  if (o.pipe) return run_pipe(run);
-  if (run.args.size() >= 2) return run_single_input(run);
+  if (take_value("-partition", value, run.args)) {
+    plan.mode = Mode::partition;
+    plan.value = value;
+    return plan;
+  }
+  if (take_value("-vmdk", value, run.args)) {
+    plan.vmdk_paths = split_vmdk_list(value);
+    while (take_value("-vmdk", value, run.args)) plan.vmdk_paths.push_back(value);
+    if (!plan.vmdk_paths.empty()) {
+      plan.mode = Mode::vmdk;
+      return plan;
+    }
+  }
+  if (run.options.pipe) {
+    plan.mode = Mode::pipe;
+    LineReader reader(stdin);
+    std::string name;
+    while (next_pipe_name(reader, run.options, name)) plan.piped_names.push_back(name);
+    return plan;
+  }
+  if (run.args.size() >= 2) {
+    plan.mode = Mode::single_input;
+    plan.value = expand_path(run.args[1], true);
+    return plan;
+  }
+  return plan;
+}
+
+std::vector<std::string> plan_inputs(const Plan& plan) {
+  switch (plan.mode) {
+    case Mode::partition:
+    case Mode::single_input: return {plan.value};
+    case Mode::vmdk: return plan.vmdk_paths;
+    case Mode::pipe: return plan.piped_names;
+    case Mode::shadow_copy:
+    case Mode::usage: break;
+  }
+  return {};
+}
+
+Ending run_plan(Run& run, const Plan& plan) {
+  switch (plan.mode) {
+    case Mode::shadow_copy: return run_shadow_copy(run, plan.value);
+    case Mode::partition: return run_partition(run, plan.value);
+    case Mode::vmdk: return run_vmdk(run, plan.vmdk_paths);
+    case Mode::pipe: return run_pipe(run, plan.piped_names);
+    case Mode::single_input: return run_single_input(run, plan.value);
+    case Mode::usage: break;
+  }
   print_usage(run.args.empty() ? std::string() : run.args[0]);
   return finish_with(-1);
 }
@@ -365,14 +436,24 @@ int run_rook(std::vector<std::string> args) {
   if (!parse_useropts(run.options, run.args, kRookVersion)) return -1;
   if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
 
+  const Plan plan = make_plan(run);
+  const std::vector<std::string> inputs = plan_inputs(plan);
+  if (!outputs_spare_inputs(run.options, inputs)) return -1;
+
   if (run.options.output_path_given) {
     run.results_file.open(run.options.output_path, std::ios::out | std::ios::trunc);
     run.out = &run.results_file;
   }
+  open_diag_log(run.options);
   *run.out << header << "\n";
   run.out->flush();
 
-  const Ending ending = dispatch(run);
+  run.writer = std::make_unique<RecordWriter>(*run.out, run.options);
+  run.outlet = std::make_unique<RecordOutlet>(
+      [&run](const LnkRecord& record, const SourceInfo& source) { run.writer->write(record, source); },
+      run.options.carve_dump_dir);
+
+  const Ending ending = run_plan(run, plan);
   run.out->flush();
   if (!ending.finish) return ending.status;
   return end_run(run, ending.status);

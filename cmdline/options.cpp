@@ -1,6 +1,5 @@
 #include "cmdline/options.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 
@@ -13,7 +12,6 @@ namespace lnk {
 namespace {
 
 constexpr size_t kExpansionLimit = 513;
-constexpr size_t kDiagMessageLimit = 255;
 
 std::string remove_all(std::string text, char c) {
   std::string out;
@@ -81,12 +79,17 @@ void parse_layout_options(cmd_params& o, ArgList& args) {
   }
 }
 
-bool open_output_once(cmd_params& o, ArgList& args) {
+// The results file is created now when it does not exist, so a name that can
+// never be written ends the run before anything is read. An existing file is
+// opened without truncation: it may be the evidence itself (a forgotten
+// output name, or -out naming the input), and the driver truncates it only
+// once it knows it is none of the inputs.
+bool probe_output(cmd_params& o, ArgList& args) {
   std::string path;
   if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
   o.output_path = expand_path(path, false);
   o.output_path_given = true;
-  std::ofstream probe(o.output_path, std::ios::out | std::ios::trunc);
+  std::ofstream probe(o.output_path, std::ios::out | std::ios::app);
   if (!probe.good()) {
     std::fprintf(stderr, "prob opening file %s for output, aborting\n", o.output_path.c_str());
     return false;
@@ -111,22 +114,21 @@ void parse_date_time_formats(cmd_params& o, ArgList& args) {
   }
 }
 
-void open_diag_log(cmd_params& o, ArgList& args) {
-  std::string path;
-  if (!take_value("-diags", path, args)) return;
-  auto stream = std::make_shared<std::ofstream>(path, std::ios::out | std::ios::trunc);
+}  // namespace
+
+bool open_diag_log(cmd_params& o) {
+  if (o.diag_log_path.empty()) return false;
+  auto stream = std::make_shared<std::ofstream>(o.diag_log_path, std::ios::out | std::ios::trunc);
   if (!stream->good()) {
     o.diag_log_path.clear();
     o.diag_log.reset();
-    return;
+    return false;
   }
   o.diag_log = stream;
-  o.diag_log_path = path;
   o.diag_log_active = true;
   diag_write(o, o.command_line_text);
+  return true;
 }
-
-}  // namespace
 
 bool take_flag(const std::string& name, ArgList& args) {
   const std::string wanted = to_lower_ascii(name);
@@ -295,22 +297,6 @@ bool create_directory_levels(const std::string& dir) {
   return platform::make_directory(path);
 }
 
-void diag_write(cmd_params& o, const std::string& text) {
-  if (!o.diag_log_active || !o.diag_log) return;
-  *o.diag_log << "->" << text << "\n";
-  o.diag_log->flush();
-}
-
-void diag_printf(cmd_params& o, const char* format, ...) {
-  if (!o.diag_log_active || !o.diag_log) return;
-  char buffer[kDiagMessageLimit + 1];
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(buffer, sizeof buffer, format, ap);
-  va_end(ap);
-  diag_write(o, buffer);
-}
-
 bool parse_cmd_params(cmd_params& o, ArgList& args) {
   if (o.command_line_text.empty()) o.command_line_text = join_arguments(args, '"');
   if (o.program_base_name.empty() && !args.empty())
@@ -318,7 +304,8 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
   if (args.empty()) return false;
 
   if (take_flag("-pair_datetime", args)) o.pair_datetime = true;
-  open_diag_log(o, args);
+  std::string diag_path;
+  if (take_value("-diags", diag_path, args)) o.diag_log_path = diag_path;
   parse_layout_options(o, args);
 
   std::string value;
@@ -352,7 +339,7 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
     o.separate_files = true;
   }
   if (take_flag("-separate_files", args)) o.separate_files = true;
-  if (!open_output_once(o, args)) return false;
+  if (!probe_output(o, args)) return false;
   if (take_flag("-profile", args)) o.profile = true;
   if (take_flag("-pipe", args)) o.pipe = true;
   if (take_value("-filter", value, args)) build_filter_list(o.filters, value);

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/diag_log.h"
+#include "core/options.h"
 
 namespace lnk {
 
@@ -53,8 +54,8 @@ bool parse_number(const std::string& text, uint64_t& value);
 // Creates dir and every missing parent.
 bool create_directory_levels(const std::string& dir);
 
-// The -diags log: "->" + text + newline, flushed. Nothing unless active.
-void diag_write(cmd_params& options, const std::string& text);
-void diag_printf(cmd_params& options, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Opens the -diags log named on the command line (truncating it) and writes
+// the command line into it. Only once the inputs are known not to include it.
+bool open_diag_log(cmd_params& options);
 
 }  // namespace lnk

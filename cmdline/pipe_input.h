@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
 
 namespace lnk {
 

@@ -1,19 +1,15 @@
-#include "jumplist/jumplist.h"
-
 #include <algorithm>
 #include <vector>
 
-#include "carve/status_line.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/jumplist_records.h"
 #include "lnk/parse_lnk.h"
-#include "report/record_writer.h"
+#include "lnk/signature_search.h"
 
 namespace lnk {
 namespace {
 
 constexpr uint64_t kSmallestJumpList = 4096;
-constexpr int kStatusWidth = 45;
 
 struct Pass {
   std::string source_type;
@@ -22,8 +18,8 @@ struct Pass {
 
 // Parses every signature hit of one byte sequence; a record runs up to the
 // next hit at most.
-bool carve_sequence(std::vector<uint8_t>& bytes, const Pass& pass, useropts& options, bool progress,
-                    const RecordSink& sink) {
+bool carve_sequence(const std::vector<uint8_t>& bytes, const Pass& pass,
+                    const JumpListPlacement& placement, const RecordSink& sink) {
   static const SignatureSearch search;
   std::vector<uint64_t> hits;
   search.find_all(bytes, hits);
@@ -33,49 +29,42 @@ bool carve_sequence(std::vector<uint8_t>& bytes, const Pass& pass, useropts& opt
   template_record.from_slack = pass.from_slack;
 
   bool found = false;
-  const std::span<uint8_t> all(bytes);
+  const std::span<const uint8_t> all(bytes);
   for (size_t i = 0; i < hits.size(); ++i) {
     const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : all.size();
-    const std::span<uint8_t> piece = all.subspan(hits[i], end - hits[i]);
+    const std::span<const uint8_t> piece = all.subspan(hits[i], end - hits[i]);
     LnkRecord record = template_record;
     uint64_t offset = hits[i];
     if (!pass.from_slack) {
-      if (options.record_offset_override != 0) offset = options.record_offset_override;
+      if (placement.record_offset != 0) offset = placement.record_offset;
       record.lnk_offset = offset;
     }
-    const auto length = static_cast<uint32_t>(std::min<uint64_t>(piece.size(), UINT32_MAX));
-    if (parse_lnk_record(record, piece.data(), length, options, offset)) {
-      sink(record);
+    if (parse_lnk_record(record, piece, offset)) {
+      sink(record, ParsedBytes{piece.first(record.parsed_size), offset});
       found = true;
     }
-    if (progress) status_line(kStatusWidth, "percent done: %d", static_cast<int>(i * 100 / hits.size()));
+    if (placement.progress) placement.progress(i, hits.size());
   }
   return found;
 }
 
 }  // namespace
 
-bool carve_jump_list_records(uint8_t* buffer, uint64_t size, useropts& options, bool progress,
+bool carve_jump_list_records(std::span<const uint8_t> bytes, const JumpListPlacement& placement,
                              const RecordSink& sink) {
-  if (buffer == nullptr || size < kSmallestJumpList) return false;
+  if (bytes.size() < kSmallestJumpList) return false;
   CompoundFile file;
-  if (!parse_compound_file(file, buffer, size)) return false;
+  if (!parse_compound_file(file, bytes.data(), bytes.size())) return false;
   std::vector<uint8_t> allocated, slack;
-  if (!stream_sectors_and_slack(file, allocated, slack, buffer, size)) return false;
+  if (!stream_sectors_and_slack(file, allocated, slack, bytes.data(), bytes.size())) return false;
 
   bool found = false;
   if (!allocated.empty()) {
-    const std::string label = options.jumplist_label.empty() ? "JMPLIST" : options.jumplist_label;
-    found |= carve_sequence(allocated, {label + " (carved allocated)", false}, options, progress, sink);
+    const std::string label = placement.label.empty() ? "JMPLIST" : placement.label;
+    found |= carve_sequence(allocated, {label + " (carved allocated)", false}, placement, sink);
   }
-  if (!slack.empty()) found |= carve_sequence(slack, {"JMPLIST (carved slack)", true}, options, progress, sink);
+  if (!slack.empty()) found |= carve_sequence(slack, {"JMPLIST (carved slack)", true}, placement, sink);
   return found;
-}
-
-bool carve_jump_list(std::ostream& out, uint8_t* buffer, uint64_t size, useropts& options,
-                     bool progress) {
-  return carve_jump_list_records(buffer, size, options, progress,
-                                 [&](LnkRecord& record) { write_record(out, record, options); });
 }
 
 }  // namespace lnk

@@ -8,8 +8,8 @@
 #include "platform/text.h"
 #include "shellitems/guid_names.h"
 #include "shellitems/idlist.h"
+#include "shellitems/item_settle.h"
 #include "shellitems/property_store.h"
-#include "shellitems/render_idlist.h"
 
 namespace lnk {
 namespace {
@@ -72,48 +72,32 @@ uint64_t block_storage_length(const ByteReader& storages) {
 }
 
 void decode_property_store_block(LnkRecord& record, const ByteReader& block,
-                                 uint64_t block_position, const useropts& options) {
+                                 uint64_t block_position) {
   ByteReader storages = block.tail(kBlockDataOffset);
   storages = storages.sub(0, block_storage_length(storages));
   DecodeContext context;
   context.position = block_position + kBlockDataOffset;
-  PropertyMap properties;
-  parse_property_store(properties, storages, context, options);
-  list_properties(properties, record.property_store_names, record.property_store_values, options);
+  record.property_store.clear();
+  parse_property_store(record.property_store, storages, context);
 }
 
-void decode_vista_idlist(LnkRecord& record, const ByteReader& block, uint64_t block_position,
-                         useropts& options) {
-  auto span = block.tail(kBlockDataOffset).span();
-  std::vector<uint8_t> bytes(span.begin(), span.end());
+void decode_vista_idlist(LnkRecord& record, const ByteReader& block, uint64_t block_position) {
   DecodeContext context;
   context.position = block_position + kBlockDataOffset;
   std::vector<ShellItem> items;
-  if (!walk_idlist(items, bytes.data(), static_cast<uint32_t>(bytes.size()), context, options) ||
-      items.empty()) {
-    return;
-  }
-  std::string notes_text;
-  std::vector<std::string> notes;
-  uint64_t modified = 0, accessed = 0, created = 0;
-  render_idlist(record.vista_idlist_path, notes_text, notes, modified, accessed, created, options,
-                items);
-  if (!notes.empty()) {
-    record.vista_idlist_extra_info = notes_text;
-    record.vista_idlist_extra_list = notes;
-  }
+  if (!walk_idlist(items, block.tail(kBlockDataOffset), context) || items.empty()) return;
+  settle_items(items);
   record.vista_shell_items = std::move(items);
 }
 
 }  // namespace
 
-bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
-                        useropts& options) {
-  return decode_extra_block(record, block, block_position, record.lnk_offset, options);
+bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position) {
+  return decode_extra_block(record, block, block_position, record.lnk_offset);
 }
 
 bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_position,
-                        uint64_t record_offset, useropts& options) {
+                        uint64_t record_offset) {
   const uint64_t absolute_position = record_offset + block_position;
   if (!block.has(0, kBlockDataOffset)) return false;
   const uint16_t size = block.u16(0);
@@ -159,7 +143,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
       return take(kBlockShim);
     }
     if (low == 9 && size >= 46) {
-      decode_property_store_block(record, data, absolute_position, options);
+      decode_property_store_block(record, data, absolute_position);
       return take(kBlockPropertyStore);
     }
   }
@@ -175,7 +159,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
   const uint32_t full_size = block.u32(0);
   if (full_size >= 8 && full_size <= block.size() &&
       block.u32(kBlockSignatureOffset) == kVistaIdListSignature) {
-    decode_vista_idlist(record, block.sub(0, full_size), absolute_position, options);
+    decode_vista_idlist(record, block.sub(0, full_size), absolute_position);
     return take(kBlockVistaIdList);
   }
   return false;

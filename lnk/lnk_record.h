@@ -62,10 +62,9 @@ struct LnkRecord {
   LinkHeader header;
   uint32_t parsed_size = 0;
 
+  // The LinkTargetIDList's items; the writers render their path and notes.
   std::vector<ShellItem> shell_items;
-  std::string idlist_path;
-  std::string idlist_extra_info;
-  std::vector<std::string> idlist_extra_list;
+  // The last item's times.
   uint64_t idlist_modify_time = 0;
   uint64_t idlist_access_time = 0;
   uint64_t idlist_create_time = 0;
@@ -114,13 +113,9 @@ struct LnkRecord {
   std::string darwin_component;
   std::string icon_env_target;
   std::string shim_layer;
-  std::vector<std::string> property_store_names;
-  std::vector<std::string> property_store_values;
+  PropertyMap property_store;
   std::string storage_format_name;
   std::string known_folder_id;
-  std::string vista_idlist_path;
-  std::string vista_idlist_extra_info;
-  std::vector<std::string> vista_idlist_extra_list;
   std::vector<ShellItem> vista_shell_items;
 };
 

@@ -163,21 +163,6 @@ const ValueName kCsidl[] = {
     {0xFF00, "CSIDL_FLAG_MASK"},
 };
 
-const ValueName kControlPanelCategories[] = {
-    {0, "All Control Panel Items"},
-    {1, "Appearance and Personalization"},
-    {2, "Hardward and Sound"},  // misspelling kept: reports get compared with earlier output
-    {3, "Network and Internet"},
-    {4, "Sounds, Speech, and Audio Devices"},
-    {5, "System and Security"},
-    {6, "Clock, Language, and Region"},
-    {7, "Ease of Access"},
-    {8, "Programs"},
-    {9, "User Accounts"},
-    {10, "Security Center"},
-    {11, "Mobile PC"},
-};
-
 const BitName kSfgao[] = {
     {0x1, "can_copy"},          {0x2, "can_move"},           {0x4, "can_link"},
     {0x10, "can_rename"},       {0x20, "can_delete"},        {0x40, "has_propsheet"},
@@ -223,10 +208,6 @@ std::string short_attributes_text(uint32_t attributes) {
 
 std::string csidl_text(int32_t special_folder_id) {
   return lookup(special_folder_id, kCsidl, "unk");
-}
-
-std::string control_panel_category_text(uint32_t category) {
-  return lookup(category, kControlPanelCategories, "<unk>");
 }
 
 std::string sfgao_text(uint32_t attributes) {

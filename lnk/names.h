@@ -12,7 +12,6 @@ std::string drive_type_text(uint32_t drive_type);
 std::string file_attributes_text(uint32_t attributes, const std::string& separator);
 std::string short_attributes_text(uint32_t attributes);
 std::string csidl_text(int32_t special_folder_id);
-std::string control_panel_category_text(uint32_t category);
 std::string sfgao_text(uint32_t attributes);
 
 }  // namespace lnk

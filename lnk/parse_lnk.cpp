@@ -4,12 +4,10 @@
 
 #include "lnk/extra_blocks.h"
 #include "lnk/link_info.h"
-#include "lnk/newline_rule.h"
-#include "lnk/record_dump.h"
 #include "lnk/string_data.h"
 #include "platform/text.h"
 #include "shellitems/idlist.h"
-#include "shellitems/render_idlist.h"
+#include "shellitems/item_settle.h"
 
 namespace lnk {
 namespace {
@@ -48,31 +46,23 @@ void read_header(LinkHeader& header, const ByteReader& bytes) {
 
 void clear_idlist_fields(LnkRecord& record) {
   record.shell_items.clear();
-  record.idlist_path.clear();
-  record.idlist_extra_info.clear();
-  record.idlist_extra_list.clear();
   record.idlist_modify_time = record.idlist_access_time = record.idlist_create_time = 0;
   record.target_mft_entry = 0;
   record.target_mft_seq = 0;
 }
 
-void decode_idlist(LnkRecord& record, std::span<uint8_t> items, uint64_t position,
-                   useropts& options) {
+void decode_idlist(LnkRecord& record, const ByteReader& items, uint64_t position) {
   DecodeContext context;
   context.position = position;
   try {
-    if (!walk_idlist(record.shell_items, items.data(), static_cast<uint32_t>(items.size()),
-                     context, options) ||
-        record.shell_items.empty()) {
-      return;
-    }
-    render_idlist(record.idlist_path, record.idlist_extra_info, record.idlist_extra_list,
-                  record.idlist_modify_time, record.idlist_access_time, record.idlist_create_time,
-                  options, record.shell_items);
-    record.target_mft_entry = record.shell_items.back().mft_entry;
-    record.target_mft_seq = record.shell_items.back().mft_seq;
-    record.idlist_path = one_line_text(std::move(record.idlist_path), "<corrupted>");
-    record.idlist_extra_info = one_line_text(std::move(record.idlist_extra_info));
+    if (!walk_idlist(record.shell_items, items, context) || record.shell_items.empty()) return;
+    settle_items(record.shell_items);
+    const ShellItem& last = record.shell_items.back();
+    record.idlist_modify_time = last.modify_time;
+    record.idlist_access_time = last.access_time;
+    record.idlist_create_time = last.create_time;
+    record.target_mft_entry = last.mft_entry;
+    record.target_mft_seq = last.mft_seq;
   } catch (...) {
     // A failed decode (a huge allocation, say) counts as an IDList without items.
     clear_idlist_fields(record);
@@ -80,8 +70,7 @@ void decode_idlist(LnkRecord& record, std::span<uint8_t> items, uint64_t positio
 }
 
 // Reads the LinkTargetIDList and moves pos past it; false rejects the record.
-bool read_idlist(LnkRecord& record, std::span<uint8_t> whole, const ByteReader& bytes,
-                 uint64_t record_offset, useropts& options, uint64_t& pos) {
+bool read_idlist(LnkRecord& record, const ByteReader& bytes, uint64_t record_offset, uint64_t& pos) {
   const uint64_t length = bytes.size();
   uint64_t idlist_size = bytes.u16(kIdListSizeField);
   if (kIdListSizeField + idlist_size >= length) return false;
@@ -95,8 +84,7 @@ bool read_idlist(LnkRecord& record, std::span<uint8_t> whole, const ByteReader& 
   }
   // The items, without the two-byte TerminalID.
   uint64_t items_size = idlist_size >= 2 ? idlist_size - 2 : 0;
-  decode_idlist(record, whole.subspan(kIdListStart, items_size), record_offset + kIdListStart,
-                options);
+  decode_idlist(record, bytes.sub(kIdListStart, items_size), record_offset + kIdListStart);
   // IDListSize has been checked, so the sections after it are found from it
   // even when no item could be decoded.
   pos = kIdListStart + idlist_size;
@@ -104,7 +92,7 @@ bool read_idlist(LnkRecord& record, std::span<uint8_t> whole, const ByteReader& 
 }
 
 void walk_extra_data(LnkRecord& record, const ByteReader& bytes, uint64_t record_offset,
-                     useropts& options, uint64_t& pos) {
+                     uint64_t& pos) {
   const uint64_t length = bytes.size();
   // Every step moves at least kExtraBlockHeader bytes, which bounds the walk.
   while (pos + kExtraBlockHeader < length) {
@@ -115,7 +103,7 @@ void walk_extra_data(LnkRecord& record, const ByteReader& bytes, uint64_t record
       return;
     }
     uint32_t block_position = static_cast<uint32_t>(pos);
-    bool taken = decode_extra_block(record, bytes.tail(pos), block_position, record_offset, options);
+    bool taken = decode_extra_block(record, bytes.tail(pos), block_position, record_offset);
     // A carriage return in an environment path marks a block overwritten by
     // other data; nothing after it can be trusted.
     if (taken && record.block_offsets[kBlockEnvironment] == block_position &&
@@ -129,11 +117,11 @@ void walk_extra_data(LnkRecord& record, const ByteReader& bytes, uint64_t record
 
 }  // namespace
 
-bool parse_lnk_record(LnkRecord& record, uint8_t* bytes, uint32_t length, useropts& options,
-                      uint64_t record_offset) {
-  if (bytes == nullptr || length < kHeaderBytes) return false;
-  std::span<uint8_t> whole(bytes, length);
-  ByteReader reader(whole);
+bool parse_lnk_record(LnkRecord& record, std::span<const uint8_t> bytes, uint64_t record_offset) {
+  // Sizes and offsets of a record are 32-bit; nothing past that belongs to it.
+  if (bytes.size() > UINT32_MAX) bytes = bytes.first(UINT32_MAX);
+  const uint64_t length = bytes.size();
+  ByteReader reader(bytes);
   if (length <= kHeaderBytes || reader.u32(0) != kHeaderSize || reader.guid(4) != kLinkClsid) {
     return false;
   }
@@ -142,19 +130,14 @@ bool parse_lnk_record(LnkRecord& record, uint8_t* bytes, uint32_t length, userop
   uint64_t pos = kHeaderBytes;
 
   if ((record.header.link_flags & kHasLinkTargetIdList) != 0 &&
-      !read_idlist(record, whole, reader, record_offset, options, pos)) {
+      !read_idlist(record, reader, record_offset, pos)) {
     return false;
   }
   if ((record.header.link_flags & kHasLinkInfo) != 0) read_link_info(record, reader, pos);
-  if (read_string_data(record, reader, pos)) walk_extra_data(record, reader, record_offset, options, pos);
+  if (read_string_data(record, reader, pos)) walk_extra_data(record, reader, record_offset, pos);
 
   if (reader.has(pos, 4) && reader.u32(pos) == 0) pos += 4;
   record.parsed_size = static_cast<uint32_t>(pos);
-
-  if (!options.carve_dump_dir.empty()) {
-    dump_record(options.carve_dump_dir, options.carve_dump_count, record_offset,
-                whole.first(record.parsed_size));
-  }
   return true;
 }
 

@@ -1,7 +1,7 @@
 #include "lnk/tracker_block.h"
 
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "core/time_value.h"
 
 namespace lnk {
 namespace {

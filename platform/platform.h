@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace lnk::platform {
@@ -80,6 +81,18 @@ char path_separator();
 // Windows: turns WOW64 file-system redirection off for the rest of the run
 // when the system offers it. POSIX: nothing to do.
 void disable_file_system_redirection();
+
+// Which file a path names, to tell whether two paths are the same file:
+// device and inode on POSIX, volume serial and file index on Windows.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// False when the path names nothing that can be examined.
+bool file_identity(const std::string& path, FileIdentity& out);
+// Creates the file and writes bytes into it, but never over an existing file.
+bool write_new_file(const std::string& path, std::span<const uint8_t> bytes);
 
 #ifdef _WIN32
 // The process receives its arguments as UTF-16.

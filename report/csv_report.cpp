@@ -1,9 +1,8 @@
 #include "report/csv_report.h"
 
-#include "cmdline/options.h"
 #include "lnk/names.h"
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "report/time_format.h"
 
 namespace lnk {
 namespace {
@@ -15,7 +14,7 @@ constexpr const char* kSegmentLegend =
 
 class ColumnBuilder {
  public:
-  ColumnBuilder(const useropts& options, std::vector<table_column>& columns)
+  ColumnBuilder(const useropts& options, std::vector<TableColumn>& columns)
       : columns_(columns),
         paired_(!options.split_date_time),
         date_width_(static_cast<int32_t>(options.date_format.size())),
@@ -39,42 +38,43 @@ class ColumnBuilder {
   }
 
  private:
-  std::vector<table_column>& columns_;
+  std::vector<TableColumn>& columns_;
   bool paired_;
   int32_t date_width_;
   int32_t time_width_;
 };
 
-int32_t source_path_width(const useropts& options) {
-  if (options.source_path.size() > static_cast<size_t>(kSourcePathMinWidth))
-    return static_cast<int32_t>(options.source_path.size());
-  if (options.volume_name.size() > static_cast<size_t>(kSourcePathMinWidth))
-    return static_cast<int32_t>(options.volume_name.size());
+int32_t source_path_width(const SourceInfo& source) {
+  if (source.opened_path.size() > static_cast<size_t>(kSourcePathMinWidth))
+    return static_cast<int32_t>(source.opened_path.size());
+  if (source.volume_name.size() > static_cast<size_t>(kSourcePathMinWidth))
+    return static_cast<int32_t>(source.volume_name.size());
   return kSourcePathMinWidth;
 }
 
-std::string source_path_text(const useropts& options) {
-  if (!options.source_path.empty()) return map_alias_path(options, options.source_path);
-  if (!options.volume_name.empty()) return options.volume_name;
-  if (!options.vmdk_paths_joined.empty()) return options.vmdk_paths_joined;
+std::string source_path_text(const SourceInfo& source) {
+  if (!source.opened_path.empty()) return source.source_path;
+  if (!source.volume_name.empty()) return source.volume_name;
+  if (!source.vmdk_paths_joined.empty()) return source.vmdk_paths_joined;
   std::string paths;
-  for (size_t i = 0; i < options.vmdk_paths.size(); ++i) {
+  for (size_t i = 0; i < source.vmdk_paths.size(); ++i) {
     if (i) paths += ';';
-    paths += options.vmdk_paths[i];
+    paths += source.vmdk_paths[i];
   }
   return paths;
 }
 
 // Each later part brings its own "; ", even after an empty item list.
-std::string idlist_extra_info_text(const LnkRecord& record) {
+std::string idlist_extra_info_text(const RecordValues& record_values) {
   std::string text;
-  for (size_t i = 0; i < record.idlist_extra_list.size(); ++i) {
+  const auto& notes = record_values.idlist.notes;
+  for (size_t i = 0; i < notes.size(); ++i) {
     if (i) text += "; ";
-    text += record.idlist_extra_list[i];
+    text += notes[i];
   }
-  if (!record.vista_idlist_extra_info.empty()) text += "; " + record.vista_idlist_extra_info;
-  const auto& names = record.property_store_names;
-  const auto& values = record.property_store_values;
+  if (!record_values.vista_idlist.notes_text.empty()) text += "; " + record_values.vista_idlist.notes_text;
+  const auto& names = record_values.property_names;
+  const auto& values = record_values.property_values;
   if (names.size() == values.size()) {
     for (size_t i = 0; i < names.size(); ++i) text += "; " + names[i] + " [" + values[i] + "]";
   }
@@ -90,7 +90,7 @@ std::string labelled_list(std::initializer_list<std::pair<const char*, const std
   return text;
 }
 
-std::string segment_time(uint64_t filetime, const useropts& options) {
+std::string segment_time(uint64_t filetime, const cmd_params& options) {
   if (filetime == 0) return "0";
   // A set but undecodable time still gets its date-time blank.
   std::string date_text, time_text;
@@ -99,7 +99,7 @@ std::string segment_time(uint64_t filetime, const useropts& options) {
   return date_text + " " + time_text;
 }
 
-std::string segment_number(uint64_t value, int digits, const useropts& options) {
+std::string segment_number(uint64_t value, int digits, const cmd_params& options) {
   return options.sizes_in_hex ? "0x" + hex_lower(value, digits) : std::to_string(value);
 }
 
@@ -122,8 +122,8 @@ bool destlist_missing(const LnkRecord& record) {
          (record.jumplist_kind == JumplistKind::with_destlist && record.from_slack);
 }
 
-TableCell cell_for(const table_column& column, const LnkRecord& record, const RecordValues& values,
-                   const useropts& options) {
+TableCell cell_for(const TableColumn& column, const LnkRecord& record, const SourceInfo& source,
+                   const RecordValues& values, const useropts& options) {
   auto time_cell = [&column](uint64_t filetime) {
     TableCell cell;
     cell.kind = column.kind;
@@ -133,7 +133,7 @@ TableCell cell_for(const table_column& column, const LnkRecord& record, const Re
   };
   const LnkRecord& r = record;
   switch (static_cast<CsvField>(column.field)) {
-    case CsvField::source_path: return text_cell(source_path_text(options));
+    case CsvField::source_path: return text_cell(source_path_text(source));
     case CsvField::source_type: return text_cell(r.source_type);
     case CsvField::app_id: return text_cell(values.app_id_text);
     case CsvField::mru_index:
@@ -148,10 +148,10 @@ TableCell cell_for(const table_column& column, const LnkRecord& record, const Re
       if (destlist_missing(r)) cell.text = "na";
       return cell;
     }
-    case CsvField::file_modified: return time_cell(options.source_modified);
-    case CsvField::file_accessed: return time_cell(options.source_accessed);
-    case CsvField::file_created: return time_cell(options.source_created);
-    case CsvField::file_mft_changed: return time_cell(options.source_mft_changed);
+    case CsvField::file_modified: return time_cell(source.source_modified);
+    case CsvField::file_accessed: return time_cell(source.source_accessed);
+    case CsvField::file_created: return time_cell(source.source_created);
+    case CsvField::file_mft_changed: return time_cell(source.source_mft_changed);
     case CsvField::target_modified: return time_cell(values.target_modified);
     case CsvField::target_accessed: return time_cell(values.target_accessed);
     case CsvField::target_created: return time_cell(values.target_created);
@@ -160,9 +160,9 @@ TableCell cell_for(const table_column& column, const LnkRecord& record, const Re
       return text_cell(file_attributes_text(r.header.file_attributes, "; "));
     case CsvField::lnk_offset: return number_cell(kCellNumber64, r.lnk_offset);
     case CsvField::src_inode:
-      return options.src_inode ? number_cell(kCellNumber64, options.src_inode) : text_cell("");
+      return source.src_inode ? number_cell(kCellNumber64, source.src_inode) : text_cell("");
     case CsvField::src_seq:
-      return options.src_inode ? number_cell(kCellNumber16, options.src_seq & 0xFFFF) : text_cell("");
+      return source.src_inode ? number_cell(kCellNumber16, source.src_seq & 0xFFFF) : text_cell("");
     case CsvField::target_inode:
       return r.target_mft_entry ? number_cell(kCellNumber64, r.target_mft_entry) : text_cell("");
     case CsvField::target_seq:
@@ -170,7 +170,7 @@ TableCell cell_for(const table_column& column, const LnkRecord& record, const Re
     case CsvField::file_size:
       return r.header.file_size ? number_cell(kCellNumber32, r.header.file_size) : text_cell("");
     case CsvField::target_name: return text_cell(values.target_name);
-    case CsvField::idlist_extra_info: return text_cell(idlist_extra_info_text(r));
+    case CsvField::idlist_extra_info: return text_cell(idlist_extra_info_text(values));
     case CsvField::volume_type: return text_cell(r.drive_type);
     case CsvField::volume_serial: return text_cell(r.volume_serial);
     case CsvField::volume_label: return text_cell(r.volume_label);
@@ -193,20 +193,21 @@ TableCell cell_for(const table_column& column, const LnkRecord& record, const Re
     case CsvField::user_account: return text_cell(options.username);
     case CsvField::host_name: return text_cell(options.hostname);
     case CsvField::idlist_segments:
-      return text_cell(idlist_segments_text(collect_idlist_segments(r.shell_items, options), options));
+      return text_cell(idlist_segments_text(collect_idlist_segments(r.shell_items, values.idlist), options));
   }
   return text_cell("");
 }
 
 }  // namespace
 
-std::vector<table_column> build_csv_columns(const LnkRecord& first_record, const useropts& options) {
-  std::vector<table_column> columns;
+std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const SourceInfo& source,
+                                           const useropts& options) {
+  std::vector<TableColumn> columns;
   ColumnBuilder b(options, columns);
   const bool jump_list = first_record.jumplist_kind != JumplistKind::none;
   const bool carving_plain_source = options.rawscan && !jump_list;
 
-  b.add(CsvField::source_path, "source path/filename", source_path_width(options));
+  b.add(CsvField::source_path, "source path/filename", source_path_width(source));
   b.add(CsvField::source_type, "source type", 19);
   if (jump_list) {
     b.add(CsvField::app_id, "appid", 16);
@@ -227,13 +228,13 @@ std::vector<table_column> build_csv_columns(const LnkRecord& first_record, const
   b.add_time(CsvField::target_created, "tgt create date [UTC]", "tgt cdate", "time-UTC");
   b.add_time(CsvField::object_id_time, "ObjID date [UTC]", "ObjID date", "time-UTC");
   b.add(CsvField::target_attributes, "tgt attrib", 24);
-  if (carving_plain_source || options.mft_scan_active)
+  if (carving_plain_source || source.mft_scan)
     b.add(CsvField::lnk_offset, "LNK offset", 10, kCellNumber64);
   if (options.ntfs_scan) {
     b.add(CsvField::src_inode, "src inode", 10, kCellNumber64);
     b.add(CsvField::src_seq, "src seq#", 6, kCellNumber16);
   }
-  if (options.mft_scan_active) {
+  if (source.mft_scan) {
     b.add(CsvField::target_inode, "target inode", 10, kCellNumber64);
     b.add(CsvField::target_seq, "target seq#", 6, kCellNumber16);
   }
@@ -257,19 +258,20 @@ std::vector<table_column> build_csv_columns(const LnkRecord& first_record, const
   return columns;
 }
 
-std::vector<TableCell> csv_row_cells(const LnkRecord& record, const RecordValues& values,
+std::vector<TableCell> csv_row_cells(const std::vector<TableColumn>& columns, const LnkRecord& record,
+                                     const SourceInfo& source, const RecordValues& values,
                                      const useropts& options) {
   std::vector<TableCell> cells;
-  cells.reserve(options.csv_columns.size());
-  for (const table_column& column : options.csv_columns) {
+  cells.reserve(columns.size());
+  for (const TableColumn& column : columns) {
     if (column.kind == kCellTimePart) cells.emplace_back();  // filled by its date cell
-    else cells.push_back(cell_for(column, record, values, options));
+    else cells.push_back(cell_for(column, record, source, values, options));
   }
   return cells;
 }
 
 std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segments,
-                                 const useropts& options) {
+                                 const cmd_params& options) {
   if (segments.empty()) return {};
   std::string text = kSegmentLegend;
   for (const auto& [position, segment] : segments) {
@@ -288,15 +290,16 @@ std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segmen
   return text;
 }
 
-void write_csv_record(std::ostream& out, const LnkRecord& record, useropts& options,
-                      const RecordValues& values) {
+void write_csv_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                      const useropts& options, const RecordValues& values, WriterState& state) {
   const TableStyle style = table_style(options);
-  if (options.csv_columns.empty()) options.csv_columns = build_csv_columns(record, options);
-  if (options.header_due) {
-    out << render_header(options.csv_columns, style);
-    options.header_due = false;
+  if (state.csv_columns.empty()) state.csv_columns = build_csv_columns(record, source, options);
+  if (state.header_due) {
+    out << render_header(state.csv_columns, style);
+    state.header_due = false;
   }
-  out << render_row(options.csv_columns, csv_row_cells(record, values, options), style);
+  out << render_row(state.csv_columns, csv_row_cells(state.csv_columns, record, source, values, options),
+                    style);
 }
 
 }  // namespace lnk

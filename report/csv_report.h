@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
+#include "core/source_info.h"
 #include "lnk/lnk_record.h"
 #include "report/delimited_table.h"
 #include "report/idlist_breakout.h"
@@ -15,7 +16,7 @@
 
 namespace lnk {
 
-// Which record value fills a CSV column (table_column::field). The time
+// Which record value fills a CSV column (TableColumn::field). The time
 // column of a two-column date and time repeats its date column's field.
 enum class CsvField : uint16_t {
   source_path,
@@ -59,18 +60,20 @@ enum class CsvField : uint16_t {
 
 // The columns a run gets; conditional ones follow the options and the kind
 // of source the first record came from.
-std::vector<table_column> build_csv_columns(const LnkRecord& first_record, const useropts& options);
+std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const SourceInfo& source,
+                                           const useropts& options);
 
-// One cell per column of options.csv_columns.
-std::vector<TableCell> csv_row_cells(const LnkRecord& record, const RecordValues& values,
+// One cell per column.
+std::vector<TableCell> csv_row_cells(const std::vector<TableColumn>& columns, const LnkRecord& record,
+                                     const SourceInfo& source, const RecordValues& values,
                                      const useropts& options);
 
 // The "IDList segments" cell: a legend, then one "*<...>" entry per subpath.
 std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segments,
-                                 const useropts& options);
+                                 const cmd_params& options);
 
 // Builds the columns and writes the header on the run's first record, then the row.
-void write_csv_record(std::ostream& out, const LnkRecord& record, useropts& options,
-                      const RecordValues& values);
+void write_csv_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                      const useropts& options, const RecordValues& values, WriterState& state);
 
 }  // namespace lnk

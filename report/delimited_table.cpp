@@ -1,7 +1,7 @@
 #include "report/delimited_table.h"
 
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "report/time_format.h"
 
 namespace lnk {
 namespace {
@@ -62,8 +62,8 @@ std::string render_paired_time(const TableCell& cell, int32_t width, const Table
 }
 
 // The date column, the separator, and the time column that follows it.
-std::string render_split_time(const TableCell& cell, const table_column& date_column,
-                              const table_column* time_column, const TableStyle& style) {
+std::string render_split_time(const TableCell& cell, const TableColumn& date_column,
+                              const TableColumn* time_column, const TableStyle& style) {
   std::string date_text, time_text;
   if (!cell.text.empty()) {
     date_text = time_text = clean_cell_text(cell.text, style);
@@ -116,10 +116,10 @@ std::string clean_cell_text(const std::string& text, const TableStyle& style) {
   return out;
 }
 
-std::string render_header(const std::vector<table_column>& columns, const TableStyle& style) {
+std::string render_header(const std::vector<TableColumn>& columns, const TableStyle& style) {
   std::string line;
   for (size_t i = 0; i < columns.size(); ++i) {
-    const table_column& column = columns[i];
+    const TableColumn& column = columns[i];
     if (i) line += style.separator;
     std::string name = column.name;
     if (style.fixed_width) {
@@ -134,14 +134,14 @@ std::string render_header(const std::vector<table_column>& columns, const TableS
   return line;
 }
 
-std::string render_row(const std::vector<table_column>& columns, const std::vector<TableCell>& cells,
+std::string render_row(const std::vector<TableColumn>& columns, const std::vector<TableCell>& cells,
                        const TableStyle& style) {
   std::string line;
   const size_t count = std::min(columns.size(), cells.size());
   size_t written = 0;  // columns covered so far
   for (size_t i = 0; i < count; ++i) {
     if (i < written) continue;  // a time column written with its date column
-    const table_column& column = columns[i];
+    const TableColumn& column = columns[i];
     if (i) line += style.separator;
     written = i + 1;
     const TableCell& cell = cells[i];

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
 
 namespace lnk {
 
@@ -27,6 +27,22 @@ enum CellFlag : uint32_t {
   kCellCentredHeader = 0x2000000,
   kCellNoFraction = 0x8000000,
   kCellAlwaysDecimal = 0x40000000,
+};
+
+// One column of a delimited layout: how its cells render and its header text.
+struct TableColumn {
+  uint16_t kind = 0;   // a CellKind
+  uint32_t flags = 0;  // CellFlags
+  int32_t width = 0;   // characters; used only in fixed-width mode
+  std::string name;
+  uint16_t field = 0;  // which record value fills the column
+};
+
+// What a delimited layout keeps from one record to the next in a run.
+struct WriterState {
+  bool header_due = true;
+  // Built from the first record of the run and fixed from then on.
+  std::vector<TableColumn> csv_columns;
 };
 
 struct TableCell {
@@ -57,11 +73,11 @@ TableStyle table_style(const cmd_params& options);
 std::string clean_cell_text(const std::string& text, const TableStyle& style);
 
 // Column names joined by the separator, ending in a newline.
-std::string render_header(const std::vector<table_column>& columns, const TableStyle& style);
+std::string render_header(const std::vector<TableColumn>& columns, const TableStyle& style);
 
 // One cell per column; the cell of a kTimePart column is not read, the date
 // cell before it writes both. Cells past the last column are dropped.
-std::string render_row(const std::vector<table_column>& columns, const std::vector<TableCell>& cells,
+std::string render_row(const std::vector<TableColumn>& columns, const std::vector<TableCell>& cells,
                        const TableStyle& style);
 
 }  // namespace lnk

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "report/time_value.h"
+#include "report/time_format.h"
 
 namespace lnk {
 
@@ -19,12 +19,14 @@ std::string join(const std::string& base, const std::string& name) {
 
 // Nested items (an item's own IDList) are listed under their parent's
 // subpath but are not steps of the target's path.
-void collect(const std::vector<ShellItem>& items, const std::string& base, bool path_segments,
-             uint32_t depth, std::map<uint64_t, IdlistSegment>& out) {
+void collect(const std::vector<ShellItem>& items, const RenderedIdList& rendered,
+             const std::string& base, bool path_segments, uint32_t depth,
+             std::map<uint64_t, IdlistSegment>& out) {
   if (depth > kMaxBreakoutDepth) return;
   std::string subpath = base;
   for (const auto& item : items) {
-    subpath = join(subpath, item.name);
+    const auto named = rendered.names.find(&item);
+    subpath = join(subpath, named != rendered.names.end() ? named->second : item.name);
     IdlistSegment segment;
     segment.subpath = subpath;
     segment.is_path_segment = path_segments;
@@ -34,11 +36,11 @@ void collect(const std::vector<ShellItem>& items, const std::string& base, bool 
     segment.mft_entry = item.mft_entry;
     segment.mft_seq = item.mft_seq;
     if (!segment.subpath.empty()) out.emplace(item.item_position, segment);
-    if (!item.children.empty()) collect(item.children, subpath, false, depth + 1, out);
+    if (!item.children.empty()) collect(item.children, rendered, subpath, false, depth + 1, out);
   }
 }
 
-void write_time(std::ostream& out, const char* label, uint64_t filetime, const useropts& options) {
+void write_time(std::ostream& out, const char* label, uint64_t filetime, const cmd_params& options) {
   if (filetime == 0) return;
   std::string date_text, time_text;
   format_user_no_fraction(TimeValue::from_filetime(filetime), options.date_format,
@@ -49,15 +51,15 @@ void write_time(std::ostream& out, const char* label, uint64_t filetime, const u
 }  // namespace
 
 std::map<uint64_t, IdlistSegment> collect_idlist_segments(const std::vector<ShellItem>& items,
-                                                          const useropts&) {
+                                                          const RenderedIdList& rendered) {
   std::map<uint64_t, IdlistSegment> segments;
-  collect(items, "", true, 0, segments);
+  collect(items, rendered, "", true, 0, segments);
   return segments;
 }
 
 void write_idlist_breakout(std::ostream& out, const std::vector<ShellItem>& items,
-                           const useropts& options) {
-  auto segments = collect_idlist_segments(items, options);
+                           const RenderedIdList& rendered, const cmd_params& options) {
+  auto segments = collect_idlist_segments(items, rendered);
   if (segments.empty()) return;
   out << "IDList subpath breakout\n";
   for (const auto& [position, segment] : segments) {

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
+#include "report/render_idlist.h"
 #include "shellitems/shell_item.h"
 
 namespace lnk {
@@ -23,11 +24,12 @@ struct IdlistSegment {
 };
 
 // Keyed by the segment's position so a subpath met twice is listed once.
+// Items are named as the rendering of their list named them.
 std::map<uint64_t, IdlistSegment> collect_idlist_segments(const std::vector<ShellItem>& items,
-                                                          const useropts& options);
+                                                          const RenderedIdList& rendered);
 
 // Text report form; writes nothing when there are no segments.
 void write_idlist_breakout(std::ostream& out, const std::vector<ShellItem>& items,
-                           const useropts& options);
+                           const RenderedIdList& rendered, const cmd_params& options);
 
 }  // namespace lnk

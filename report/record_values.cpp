@@ -1,6 +1,8 @@
 #include "report/record_values.h"
 
-#include "report/time_value.h"
+#include "core/time_value.h"
+#include "lnk/newline_rule.h"
+#include "report/property_text.h"
 
 namespace lnk {
 namespace {
@@ -14,11 +16,19 @@ uint64_t time_with_fallback(uint64_t header_time, uint64_t idlist_time) {
 
 }  // namespace
 
-RecordValues derive_record_values(const LnkRecord& record, const useropts& options) {
+RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& source,
+                                  const cmd_params& options) {
   RecordValues values;
-  for (const std::string* candidate :
-       {&record.idlist_path, &record.vista_idlist_path, &record.env_target,
-        &record.relative_path, &record.icon_location}) {
+  if (render_idlist(record.shell_items, options, values.idlist))
+    values.idlist.path = one_line_text(std::move(values.idlist.path), "<corrupted>");
+  values.idlist.notes_text = one_line_text(std::move(values.idlist.notes_text));
+  render_idlist(record.vista_shell_items, options, values.vista_idlist);
+  list_properties(record.property_store, values.property_names, values.property_values, options);
+
+  const std::string* const candidates[] = {&values.idlist.path, &values.vista_idlist.path,
+                                           &record.env_target, &record.relative_path,
+                                           &record.icon_location};
+  for (const std::string* candidate : candidates) {
     if (!candidate->empty()) {
       values.target_name = *candidate;
       break;
@@ -27,8 +37,8 @@ RecordValues derive_record_values(const LnkRecord& record, const useropts& optio
   values.target_modified = time_with_fallback(record.header.write_time, record.idlist_modify_time);
   values.target_accessed = time_with_fallback(record.header.access_time, record.idlist_access_time);
   values.target_created = time_with_fallback(record.header.creation_time, record.idlist_create_time);
-  values.app_id_text = options.app_id;
-  if (!options.app_name.empty()) values.app_id_text += " [" + options.app_name + "]";
+  values.app_id_text = source.app_id;
+  if (!source.app_name.empty()) values.app_id_text += " [" + source.app_name + "]";
   return values;
 }
 

@@ -3,13 +3,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
+#include "core/source_info.h"
 #include "lnk/lnk_record.h"
+#include "report/render_idlist.h"
 
 namespace lnk {
 
 struct RecordValues {
+  // The LinkTargetIDList and the VistaAndAboveIDList as the reports show
+  // them. A path broken by a line feed shows as "<corrupted>".
+  RenderedIdList idlist;
+  RenderedIdList vista_idlist;
+  // The PropertyStoreDataBlock listing.
+  std::vector<std::string> property_names;
+  std::vector<std::string> property_values;
   // First non-empty of the IDList path, Vista IDList path, environment
   // target, relative path and icon location.
   std::string target_name;
@@ -20,6 +30,7 @@ struct RecordValues {
   std::string app_id_text;
 };
 
-RecordValues derive_record_values(const LnkRecord& record, const useropts& options);
+RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& source,
+                                  const cmd_params& options);
 
 }  // namespace lnk

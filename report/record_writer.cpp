@@ -7,20 +7,19 @@
 
 namespace lnk {
 
-bool write_record(std::ostream& out, LnkRecord& record, useropts& options) {
-  const RecordValues values = derive_record_values(record, options);
-  if (options.bodyfile) {
-    write_bodyfile_record(out, record, options, values);
-  } else if (options.csvl2t) {
-    write_l2t_record(out, record, options, values);
-  } else if (options.csv) {
-    write_csv_record(out, record, options, values);
+void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
+  const RecordValues values = derive_record_values(record, source, options_);
+  if (options_.bodyfile) {
+    write_bodyfile_record(out_, record, source, options_, values, state_);
+  } else if (options_.csvl2t) {
+    write_l2t_record(out_, record, source, options_, values, state_);
+  } else if (options_.csv) {
+    write_csv_record(out_, record, source, options_, values, state_);
   } else {
-    write_text_report(out, record, options, values);
+    write_text_report(out_, record, source, options_, values);
   }
   // Each record reaches the stream whole before the next is decoded.
-  out.flush();
-  return true;
+  out_.flush();
 }
 
 }  // namespace lnk

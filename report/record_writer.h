@@ -1,14 +1,30 @@
-// The single place where a decoded record becomes output.
+// The single place where a decoded record becomes output. The driver owns
+// one writer for the run; producers hand it records through a sink.
 #pragma once
 
 #include <ostream>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
+#include "core/source_info.h"
 #include "lnk/lnk_record.h"
+#include "report/delimited_table.h"
 
 namespace lnk {
 
-// Writes one record in the layout chosen in options; always true.
-bool write_record(std::ostream& out, LnkRecord& record, useropts& options);
+class RecordWriter {
+ public:
+  RecordWriter(std::ostream& out, const useropts& options) : out_(out), options_(options) {}
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  // Writes one record in the run's layout; a delimited layout writes its
+  // header line before the run's first record.
+  void write(const LnkRecord& record, const SourceInfo& source);
+
+ private:
+  std::ostream& out_;
+  const useropts& options_;
+  WriterState state_;
+};
 
 }  // namespace lnk

@@ -3,11 +3,10 @@
 #include <iomanip>
 #include <vector>
 
-#include "cmdline/options.h"
 #include "lnk/names.h"
 #include "platform/text.h"
 #include "report/idlist_breakout.h"
-#include "report/time_value.h"
+#include "report/time_format.h"
 
 namespace lnk {
 namespace {
@@ -53,14 +52,12 @@ void extra_list_lines(std::ostream& out, const std::string& label,
   }
 }
 
-void provenance_lines(std::ostream& out, const LnkRecord& record, const useropts& options,
-                      const RecordValues& values) {
-  const bool single_file_source = options.volume_name.empty() && options.vmdk_paths.empty();
-  const bool offset_shown = options.rawscan || options.deepscan || options.mft_scan_active;
+void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                      const useropts& options, const RecordValues& values) {
+  const bool single_file_source = source.volume_name.empty() && source.vmdk_paths.empty();
+  const bool offset_shown = options.rawscan || options.deepscan || source.mft_scan;
 
-  if (single_file_source) {
-    line(out, "source path/filename:", map_alias_path(options, options.source_path));
-  }
+  if (single_file_source) line(out, "source path/filename:", source.source_path);
   if (offset_shown && record.lnk_offset != 0) {
     line(out, "file offset:", number_field(record.lnk_offset, 8, options));
   }
@@ -77,18 +74,18 @@ void provenance_lines(std::ostream& out, const LnkRecord& record, const useropts
     }
   }
   if (single_file_source) {
-    line(out, "file modified:", report_date_time(options.source_modified, options, false));
-    line(out, "file accessed:", report_date_time(options.source_accessed, options, false));
-    line(out, "file created:", report_date_time(options.source_created, options, false));
+    line(out, "file modified:", report_date_time(source.source_modified, options, false));
+    line(out, "file accessed:", report_date_time(source.source_accessed, options, false));
+    line(out, "file created:", report_date_time(source.source_created, options, false));
   }
-  if (options.mft_scan_active && record.target_mft_entry != 0) {
+  if (source.mft_scan && record.target_mft_entry != 0) {
     line(out, "MFT Entry:", number_field(record.target_mft_entry, 8, options));
     line(out, "MFT Sequence#:", number_field(record.target_mft_seq, 4, options));
   }
 }
 
-void header_lines(std::ostream& out, const LnkRecord& record, const useropts& options,
-                  const RecordValues& values) {
+void header_lines(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                  const useropts& options, const RecordValues& values) {
   const LinkHeader& header = record.header;
   line(out, "Target flags:", link_flags_text(header.link_flags));
   line(out, "Target attributes:", header.file_attributes == 0
@@ -108,7 +105,7 @@ void header_lines(std::ostream& out, const LnkRecord& record, const useropts& op
     line(out, "Target ObjID time [orig]:", report_date_time(record.birth_droid_time, options, true));
   }
 
-  if (options.rawscan || options.deepscan || options.mft_scan_active) {
+  if (options.rawscan || options.deepscan || source.mft_scan) {
     line(out, "File offset:",
          hex_field(record.lnk_offset, 8) + " [" + std::to_string(record.lnk_offset) + "]");
   }
@@ -120,9 +117,9 @@ void header_lines(std::ostream& out, const LnkRecord& record, const useropts& op
   if (show != "unk") line(out, "Show cmd:", "[" + show + "]");
 }
 
-void field_lines(std::ostream& out, const LnkRecord& record) {
-  line_if(out, "ID List:", record.idlist_path);
-  extra_list_lines(out, "Embedded ID List info:", record.idlist_extra_list);
+void field_lines(std::ostream& out, const LnkRecord& record, const RecordValues& values) {
+  line_if(out, "ID List:", values.idlist.path);
+  extra_list_lines(out, "Embedded ID List info:", values.idlist.notes);
   line_if(out, "Volume Type:", record.drive_type);
   line_if(out, "Volume serial num:", record.volume_serial);
   line_if(out, "Volume label:", record.volume_label);
@@ -148,8 +145,8 @@ void field_lines(std::ostream& out, const LnkRecord& record) {
   if (!record.droid_volume_id.empty()) {
     line(out, "Volume ID:", with_original(record.droid_volume_id, record.birth_droid_volume_id));
   }
-  line_if(out, "VistaAndAboveIDList:", record.vista_idlist_path);
-  extra_list_lines(out, "VistaAndAboveIDList-info:", record.vista_idlist_extra_list);
+  line_if(out, "VistaAndAboveIDList:", values.vista_idlist.path);
+  extra_list_lines(out, "VistaAndAboveIDList-info:", values.vista_idlist.notes);
   if (!record.droid_object_id.empty()) {
     line(out, "Object ID:", with_original(record.droid_object_id, record.birth_droid_object_id));
   }
@@ -158,9 +155,9 @@ void field_lines(std::ostream& out, const LnkRecord& record) {
   }
 }
 
-void property_store_lines(std::ostream& out, const LnkRecord& record, const useropts& options) {
-  const auto& names = record.property_store_names;
-  const auto& values = record.property_store_values;
+void property_store_lines(std::ostream& out, const RecordValues& listing, const useropts& options) {
+  const auto& names = listing.property_names;
+  const auto& values = listing.property_values;
   if (names.empty() || names.size() != values.size()) return;
   out << kPropertyStoreLabel << '\n';
   out.flush();
@@ -177,7 +174,7 @@ void property_store_lines(std::ostream& out, const LnkRecord& record, const user
 
 }  // namespace
 
-std::string report_date_time(uint64_t filetime, const useropts& options, bool with_fraction) {
+std::string report_date_time(uint64_t filetime, const cmd_params& options, bool with_fraction) {
   TimeValue t = TimeValue::from_filetime(filetime);
   std::string date_text, time_text;
   if (with_fraction) {
@@ -189,13 +186,13 @@ std::string report_date_time(uint64_t filetime, const useropts& options, bool wi
   return date_text + " " + time_text + " [UTC]";
 }
 
-void write_text_report(std::ostream& out, const LnkRecord& record, const useropts& options,
-                       const RecordValues& values) {
-  provenance_lines(out, record, options, values);
-  header_lines(out, record, options, values);
-  field_lines(out, record);
-  property_store_lines(out, record, options);
-  if (options.idltimes) write_idlist_breakout(out, record.shell_items, options);
+void write_text_report(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                       const useropts& options, const RecordValues& values) {
+  provenance_lines(out, record, source, options, values);
+  header_lines(out, record, source, options, values);
+  field_lines(out, record, values);
+  property_store_lines(out, values, options);
+  if (options.idltimes) write_idlist_breakout(out, record.shell_items, values.idlist, options);
   out << '\n';
   out.flush();
 }

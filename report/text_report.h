@@ -5,7 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
+#include "core/source_info.h"
 #include "lnk/lnk_record.h"
 #include "report/record_values.h"
 
@@ -13,9 +14,9 @@ namespace lnk {
 
 // "date time [UTC]" in the user's formats, or empty when the time is not
 // valid (or the date format yields no date).
-std::string report_date_time(uint64_t filetime, const useropts& options, bool with_fraction);
+std::string report_date_time(uint64_t filetime, const cmd_params& options, bool with_fraction);
 
-void write_text_report(std::ostream& out, const LnkRecord& record, const useropts& options,
-                       const RecordValues& values);
+void write_text_report(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                       const useropts& options, const RecordValues& values);
 
 }  // namespace lnk

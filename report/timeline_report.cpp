@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "cmdline/options.h"
 #include "report/delimited_table.h"
-#include "report/time_value.h"
+#include "report/time_format.h"
 
 namespace lnk {
 namespace {
@@ -126,10 +125,10 @@ TimelineSlots timeline_slots(const LnkRecord& record, const RecordValues& values
   return slots;
 }
 
-void write_l2t_record(std::ostream& out, const LnkRecord& record, useropts& options,
-                      const RecordValues& values) {
+void write_l2t_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source_info,
+                      const useropts& options, const RecordValues& values, WriterState& state) {
   const TableStyle style = table_style(options);
-  if (options.header_due) {
+  if (state.header_due) {
     std::vector<std::string> names;
     if (options.pair_datetime) {
       names.push_back("date/time");
@@ -139,11 +138,11 @@ void write_l2t_record(std::ostream& out, const LnkRecord& record, useropts& opti
     }
     names.insert(names.end(), std::begin(kL2tColumns), std::end(kL2tColumns));
     out << join_fields(names, style.separator) << '\n';
-    options.header_due = false;
+    state.header_due = false;
   }
 
   const bool jump_list = record.jumplist_kind != JumplistKind::none;
-  const std::string source = map_alias_path(options, options.source_path);
+  const std::string& source = source_info.source_path;
   auto clean = [&style](const std::string& text) { return clean_cell_text(text, style); };
   // Everything after the MACB marks is the same on every line of the record.
   const std::vector<std::string> tail{
@@ -156,7 +155,7 @@ void write_l2t_record(std::ostream& out, const LnkRecord& record, useropts& opti
       clean(l2t_desc(record, values, source)),
       "2",
       clean(source),
-      std::to_string(options.src_inode),
+      std::to_string(source_info.src_inode),
       clean(l2t_notes(record, options)),
       clean(options.program_base_name + " (marlow)"),
       clean(jump_list ? values.app_id_text : "")};
@@ -187,21 +186,21 @@ uint64_t bodyfile_seconds(uint64_t filetime) {
   return (filetime - kUnixEpochFiletime) / kFiletimeTicksPerSecond;
 }
 
-void write_bodyfile_record(std::ostream& out, const LnkRecord& record, useropts& options,
-                           const RecordValues& values) {
-  if (options.header_due) {
+void write_bodyfile_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                           const useropts& options, const RecordValues& values, WriterState& state) {
+  if (state.header_due) {
     out << kBodyfileHeader;
-    options.header_due = false;
+    state.header_due = false;
   }
   std::string name = values.target_name + " (LNK TARGET)";
-  if (!record.idlist_path.empty()) name += " <- " + map_alias_path(options, options.source_path);
+  if (!values.idlist.path.empty()) name += " <- " + source.source_path;
   if (!record.command_line_arguments.empty()) name += "; cmdargs-" + record.command_line_arguments;
   if (options.rawscan) name += " (rawscan)";
   // The body file is always "|"-separated, whatever the run's separator.
   TableStyle style;
   style.replaced = '|';
   style.replacement = ';';
-  const uint64_t inode = options.mft_scan_active ? record.target_mft_entry : 0;
+  const uint64_t inode = source.mft_scan ? record.target_mft_entry : 0;
 
   out << "0|" << clean_cell_text(name, style) << '|' << inode << "||0|0|" << record.header.file_size
       << '|' << bodyfile_seconds(values.target_accessed) << '|'

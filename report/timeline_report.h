@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
+#include "core/source_info.h"
+#include "report/delimited_table.h"
 #include "lnk/lnk_record.h"
 #include "report/record_values.h"
 
@@ -30,14 +32,14 @@ std::vector<TimelineEvent> merge_macb(const TimelineSlots& slots);
 
 TimelineSlots timeline_slots(const LnkRecord& record, const RecordValues& values);
 
-void write_l2t_record(std::ostream& out, const LnkRecord& record, useropts& options,
-                      const RecordValues& values);
+void write_l2t_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                      const useropts& options, const RecordValues& values, WriterState& state);
 
 // Unix seconds for the body file: 0 for 0, for a FILETIME with its top bit
 // set, and for any instant before 1970.
 uint64_t bodyfile_seconds(uint64_t filetime);
 
-void write_bodyfile_record(std::ostream& out, const LnkRecord& record, useropts& options,
-                           const RecordValues& values);
+void write_bodyfile_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
+                           const useropts& options, const RecordValues& values, WriterState& state);
 
 }  // namespace lnk

@@ -1,6 +1,6 @@
 #include "shellitems/embedded_scanner.h"
 
-#include "report/time_value.h"
+#include "core/time_value.h"
 #include "shellitems/device_properties.h"
 #include "shellitems/extension_blocks.h"
 #include "shellitems/item_classes.h"
@@ -88,8 +88,7 @@ void decode_text_record(ShellItem& item, const ByteReader& r, const TextLayout& 
   decode_device_properties(item.property_map_first, sub.tail(kPropertyRecordHeader));
 }
 
-Step scan_cfsf(ShellItem& item, const ByteReader& r, DecodeContext& context,
-               const useropts& options) {
+Step scan_cfsf(ShellItem& item, const ByteReader& r, DecodeContext& context) {
   ShellItem piece;
   piece.flags |= kFlagCfsf;
   uint64_t size = r.u16(0);
@@ -99,14 +98,14 @@ Step scan_cfsf(ShellItem& item, const ByteReader& r, DecodeContext& context,
   piece.is_folder = (attributes & 0x10) != 0 || piece.file_size == 0;
   uint16_t date = record.u16(18);
   if (date != 0)
-    set_item_time(piece, ItemTime::modified, TimeValue::from_dos(date, record.u16(20)), options);
+    set_item_time(piece, ItemTime::modified, TimeValue::from_dos(date, record.u16(20)));
   ItemText name = read_ansi(record, 24, size);
   piece.short_name = name.text;
   if (!name.text.empty()) piece.names.push_back(name.text);
   uint16_t blocks_at = record.u16(size - 2);
   if (size >= 2 && blocks_at != 0 && blocks_at < size) {
     PositionScope at(context, context.position + blocks_at);
-    walk_extension_blocks(piece, record.tail(blocks_at), context, options);
+    walk_extension_blocks(piece, record.tail(blocks_at), context);
   }
   bool named = !piece.name.empty() || !piece.short_name.empty();
   item.is_folder = item.is_folder || piece.is_folder;
@@ -120,8 +119,7 @@ bool storage_plausible(const ByteReader& r, uint64_t format_at, uint64_t type_at
   return value_type < 0x8000 && (value_type & 0x0FFF) <= 73;
 }
 
-Step scan_augm(ShellItem& item, const ByteReader& r, DecodeContext& context,
-               const useropts& options) {
+Step scan_augm(ShellItem& item, const ByteReader& r, DecodeContext& context) {
   item.flags |= kFlagAugm;
   uint64_t size = r.u16(0);
   uint64_t off = uint64_t{r.u32(8)} + 16;
@@ -131,7 +129,7 @@ Step scan_augm(ShellItem& item, const ByteReader& r, DecodeContext& context,
     ShellItem entry;
     ItemBytes in{r.tail(off), r.sub(off, r.u16(off)), r.u16(off)};
     PositionScope at(context, context.position + off);
-    bool ok = in.size >= 15 && decode_file_entry(entry, in, context, options);
+    bool ok = in.size >= 15 && decode_file_entry(entry, in, context);
     if (i == 0)
       merge_item(item, entry);
     else if (ok)
@@ -153,8 +151,7 @@ bool guid_record_fits(const ByteReader& r) {
          a <= left && b != 0 && b <= left && b <= a;
 }
 
-Step scan_guid_record(ShellItem& item, const ByteReader& r, DecodeContext& context,
-                      const useropts& options) {
+Step scan_guid_record(ShellItem& item, const ByteReader& r, DecodeContext& context) {
   item.flags |= kFlagGuidRecord;
   uint64_t a = r.u16(4);
   uint64_t b = r.u16(12);
@@ -176,20 +173,19 @@ Step scan_guid_record(ShellItem& item, const ByteReader& r, DecodeContext& conte
   uint64_t walked = 0;
   if (r.has(off, 2)) {
     PositionScope at(context, context.position + off);
-    walked = walk_extension_blocks(item, r.tail(off), context, options);
+    walked = walk_extension_blocks(item, r.tail(off), context);
   }
   return {true, true, off + walked};
 }
 
-Step scan_named_record(ShellItem& item, const ByteReader& r, DecodeContext& context,
-                       const useropts& options) {
+Step scan_named_record(ShellItem& item, const ByteReader& r, DecodeContext& context) {
   uint64_t size = r.u16(0);
   ByteReader record = r.sub(0, size);
   uint16_t marker = r.u16(6);
   if (marker == kExtensionSignatureHigh) {
     if (!r.has(0, 18)) return {true, false, size};
     ShellItem piece;
-    uint32_t used = decode_extension_block(piece, record, context, options);
+    uint32_t used = decode_extension_block(piece, record, context);
     if (used) merge_item(item, piece);
     return {true, used != 0, size};
   }
@@ -202,7 +198,7 @@ Step scan_named_record(ShellItem& item, const ByteReader& r, DecodeContext& cont
   }
   if (size < 39) return {true, false, size};
   item.flags |= kFlagNamedRecord;
-  set_item_time(item, ItemTime::created, TimeValue::from_filetime(record.u64(22)), options);
+  set_item_time(item, ItemTime::created, TimeValue::from_filetime(record.u64(22)));
   ItemText short_name = read_ansi(record, 38, size);
   item.short_name = short_name.text;
   uint64_t off = 38 + short_name.consumed;
@@ -211,8 +207,7 @@ Step scan_named_record(ShellItem& item, const ByteReader& r, DecodeContext& cont
   return {true, !item.short_name.empty() || !item.name.empty(), size};
 }
 
-Step scan_item_holder(ShellItem& item, const ByteReader& r, DecodeContext& context,
-                      const useropts& options) {
+Step scan_item_holder(ShellItem& item, const ByteReader& r, DecodeContext& context) {
   item.flags |= kFlagItemHolder;
   uint64_t size = r.u16(0);
   ByteReader record = r.sub(0, size);
@@ -224,14 +219,14 @@ Step scan_item_holder(ShellItem& item, const ByteReader& r, DecodeContext& conte
   ShellItem held;
   {
     PositionScope at(context, context.position + 10);
-    decode_shell_item_copy(held, record.tail(10), false, 0, context, options);
+    decode_shell_item(held, record.tail(10), false, false, 0, context);
   }
   merge_item(item, held);
   uint64_t after = 10 + uint64_t{record.u16(10)};
   if (record.has(after, 4)) {
     std::vector<ShellItem> list;
     PositionScope at(context, context.position + after);
-    if (walk_idlist_copy(list, record.tail(after), context, options))
+    if (walk_idlist(list, record.tail(after), context))
       item.embedded_idlists.push_back(std::move(list));
   }
   return {true, true, size};
@@ -261,7 +256,7 @@ Step scan_text_chain(ShellItem& item, const ByteReader& r) {
 }
 
 Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
-              const useropts& options, std::vector<ByteReader>* storages) {
+              std::vector<ByteReader>* storages) {
   uint64_t left = r.size();
   uint64_t size = r.u16(0);
   uint64_t at4 = r.u16(4);
@@ -272,7 +267,7 @@ Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
     return {true, true, 10};
   }
   if (left >= 25 && size >= 25 && at4 <= size && r.u16(10) <= size && signature == kSignatureCfsf)
-    return scan_cfsf(item, r, context, options);
+    return scan_cfsf(item, r, context);
   if (left >= 76 && size <= kMaxRecordSize && signature == kSignatureText0719 &&
       text_record_fits(r, kText0719)) {
     decode_text_record(item, r, kText0719);
@@ -295,12 +290,12 @@ Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
   }
   if (left >= 13 && signature == kSignatureItemHolder && at4 <= size + 4 &&
       r.u16(10) <= at4 + 4)
-    return scan_item_holder(item, r, context, options);
+    return scan_item_holder(item, r, context);
   if (left >= 16 && r.matches(4, kAugmText) && r.u32(12) > 0)
-    return scan_augm(item, r, context, options);
-  if (guid_record_fits(r)) return scan_guid_record(item, r, context, options);
+    return scan_augm(item, r, context);
+  if (guid_record_fits(r)) return scan_guid_record(item, r, context);
   if (left >= 8 && size <= kMaxRecordSize && at4 == 0 && r.u16(6) != 0)
-    return scan_named_record(item, r, context, options);
+    return scan_named_record(item, r, context);
   if (left >= 38 && r.u32(4) == kPropertyStorageVersion && storage_plausible(r, 8, 33)) {
     uint64_t storage_size = r.u32(0);
     ByteReader storage = r.sub(0, storage_size);
@@ -308,7 +303,7 @@ Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
       storages->push_back(storage);
       return {true, true, storage_size};
     }
-    bool parsed = parse_property_store(item.property_map_first, storage, context, options);
+    bool parsed = parse_property_store(item.property_map_first, storage, context);
     return {true, parsed, storage_size};
   }
   if (left >= 36 && r.u32(2) == kSignatureText0831 && text_record_fits(r, kText0831Short)) {
@@ -328,7 +323,7 @@ Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
     bool used = false;
     if (left >= 18) {
       ShellItem piece;
-      used = decode_extension_block(piece, r, context, options) != 0;
+      used = decode_extension_block(piece, r, context) != 0;
       if (used) merge_item(item, piece);
     }
     return {true, used, size};
@@ -339,7 +334,7 @@ Step scan_one(ShellItem& item, const ByteReader& r, DecodeContext& context,
 }  // namespace
 
 bool scan_embedded_structures(ShellItem& item, ByteReader region, DecodeContext& context,
-                              const useropts& options, std::vector<ByteReader>* storages) {
+                              std::vector<ByteReader>* storages) {
   DepthGuard guard(context);
   if (!guard.allowed()) return false;
   uint64_t base = context.position;
@@ -349,7 +344,7 @@ bool scan_embedded_structures(ShellItem& item, ByteReader region, DecodeContext&
     Step step;
     {
       PositionScope at(context, base + off);
-      step = scan_one(item, region.tail(off), context, options, storages);
+      step = scan_one(item, region.tail(off), context, storages);
     }
     if (!step.handled) break;
     recognised = step.recognised;
@@ -359,8 +354,7 @@ bool scan_embedded_structures(ShellItem& item, ByteReader region, DecodeContext&
   return recognised;
 }
 
-bool search_embedded_item(ShellItem& item, ByteReader item_bytes, DecodeContext& context,
-                          const useropts& options) {
+bool search_embedded_item(ShellItem& item, ByteReader item_bytes, DecodeContext& context) {
   uint64_t size = item_bytes.size();
   uint64_t k = 0;
   while (item_bytes.has(k, 2) && item_bytes.u16(k) != kExtensionSignatureHigh) ++k;
@@ -376,8 +370,7 @@ bool search_embedded_item(ShellItem& item, ByteReader item_bytes, DecodeContext&
   PositionScope at(context, context.position + start);
   ShellItem embedded;
   uint32_t result =
-      decode_shell_item_copy(embedded, item_bytes.tail(start), true, kFlagEmbeddedItem, context,
-                             options);
+      decode_shell_item(embedded, item_bytes.tail(start), false, true, kFlagEmbeddedItem, context);
   if (result == 0 || embedded.unknown) return false;
   merge_item(item, embedded);
   return true;

@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "cmdline/useropts.h"
 #include "platform/byte_reader.h"
 #include "shellitems/shell_item.h"
 
@@ -16,11 +15,10 @@ namespace lnk {
 // first property map, or, when storages is given, only collected there.
 // True when the last structure handled was recognised.
 bool scan_embedded_structures(ShellItem& item, ByteReader region, DecodeContext& context,
-                              const useropts& options, std::vector<ByteReader>* storages = nullptr);
+                              std::vector<ByteReader>* storages = nullptr);
 
 // Looks for an extension block inside an item nothing else understood and
 // decodes the item that ends with it; true when that decoding succeeded.
-bool search_embedded_item(ShellItem& item, ByteReader item_bytes, DecodeContext& context,
-                          const useropts& options);
+bool search_embedded_item(ShellItem& item, ByteReader item_bytes, DecodeContext& context);
 
 }  // namespace lnk

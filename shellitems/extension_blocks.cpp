@@ -1,7 +1,7 @@
 #include "shellitems/extension_blocks.h"
 
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "core/time_value.h"
 #include "shellitems/item_decode.h"
 #include "shellitems/item_text.h"
 #include "shellitems/item_times.h"
@@ -19,20 +19,17 @@ constexpr uint32_t kMaxBlocksPerWalk = 4096;
 
 
 void add_note(ShellItem& item, const std::string& note) {
-  if (!note.empty()) item.extra_list.push_back(note);
+  if (!note.empty()) item.extra_list.push_back(ItemNote{note});
 }
 
-void decode_file_entry_extension(ShellItem& item, const ByteReader& block, uint16_t version,
-                                 const useropts& options) {
+void decode_file_entry_extension(ShellItem& item, const ByteReader& block, uint16_t version) {
   uint64_t size = block.size();
   uint16_t create_date = block.u16(8);
   if (create_date != 0)
-    set_item_time(item, ItemTime::created, TimeValue::from_dos(create_date, block.u16(10)),
-                  options);
+    set_item_time(item, ItemTime::created, TimeValue::from_dos(create_date, block.u16(10)));
   uint16_t access_date = block.u16(12);
   if (access_date != 0)
-    set_item_time(item, ItemTime::accessed, TimeValue::from_dos(access_date, block.u16(14)),
-                  options);
+    set_item_time(item, ItemTime::accessed, TimeValue::from_dos(access_date, block.u16(14)));
   uint16_t long_name_offset = block.u16(16);
   if (long_name_offset == 0 || long_name_offset >= size) return;
   item.name = read_utf16(block, long_name_offset, size).text;
@@ -83,7 +80,7 @@ void decode_recycle_names(ShellItem& item, const ByteReader& block) {
 }
 
 void decode_block_property_storage(ShellItem& item, const ByteReader& block,
-                                   DecodeContext& context, const useropts& options) {
+                                   DecodeContext& context) {
   constexpr uint64_t kStorage = 16;
   if (!block.has(kStorage, 38)) return;
   uint32_t storage_size = block.u32(kStorage);
@@ -96,7 +93,7 @@ void decode_block_property_storage(ShellItem& item, const ByteReader& block,
   }
   if (!accepted) return;
   PositionScope at(context, context.position + kStorage);
-  parse_property_store(item.property_map_first, block.tail(kStorage), context, options);
+  parse_property_store(item.property_map_first, block.tail(kStorage), context);
 }
 
 void decode_name_chain(ShellItem& item, const ByteReader& block) {
@@ -113,12 +110,11 @@ void decode_name_chain(ShellItem& item, const ByteReader& block) {
   }
 }
 
-void decode_guess_times(ShellItem& item, const ByteReader& block, int count,
-                        const useropts& options) {
+void decode_guess_times(ShellItem& item, const ByteReader& block, int count) {
   static const char* const kLabels[] = {"Created [guess]: ", "Modified [guess]: ",
                                         "Accessed [guess]: "};
   for (int i = 0; i < count; ++i)
-    add_note(item, time_note(kLabels[i], TimeValue::from_filetime(block.u64(12 + 8 * i)), options));
+    add_time_note(item, kLabels[i], TimeValue::from_filetime(block.u64(12 + 8 * i)));
 }
 
 void decode_generic_block(ShellItem& item, const ByteReader& block) {
@@ -133,7 +129,7 @@ void decode_generic_block(ShellItem& item, const ByteReader& block) {
   }
 }
 
-void decode_embedded_date(ShellItem& item, const ByteReader& block, const useropts& options) {
+void decode_embedded_date(ShellItem& item, const ByteReader& block) {
   uint64_t size = block.size();
   ItemText name = read_utf16(block, 16, size);
   item.name = name.text;
@@ -154,8 +150,8 @@ void decode_embedded_date(ShellItem& item, const ByteReader& block, const userop
     TimeValue first = TimeValue::from_filetime(block.u64(off));
     TimeValue second = TimeValue::from_filetime(block.u64(off + 8));
     off += 16;
-    add_note(item, time_note("Embedded date: ", first, options));
-    add_note(item, time_note("Embedded date: ", second, options));
+    add_time_note(item, "Embedded date: ", first);
+    add_time_note(item, "Embedded date: ", second);
     if (off < size && size - off > 16) {
       uint64_t text_at = skip_small_u16(block, off + 12, 32, nullptr);
       if (text_at < size) c = read_utf16(block, text_at, size - text_at);
@@ -165,8 +161,7 @@ void decode_embedded_date(ShellItem& item, const ByteReader& block, const userop
     if (!text->text.empty()) item.names.push_back(text->text);
 }
 
-void decode_block_body(ShellItem& item, const ByteReader& block, DecodeContext& context,
-                       const useropts& options) {
+void decode_block_body(ShellItem& item, const ByteReader& block, DecodeContext& context) {
   uint16_t version = block.u16(kBlockVersionField);
   uint16_t number = block.u16(kBlockNumberField);
   if (version == 0) {
@@ -182,19 +177,18 @@ void decode_block_body(ShellItem& item, const ByteReader& block, DecodeContext& 
         add_guid(item, block.guid(8));
         return;
       case 0x0004:
-        set_item_time(item, ItemTime::created, TimeValue::from_dos(block.u16(8), block.u16(10)),
-                      options);
+        set_item_time(item, ItemTime::created, TimeValue::from_dos(block.u16(8), block.u16(10)));
         return;
       case 0x0008:
         decode_recycle_names(item, block);
         return;
       case 0x000E: {
         PositionScope at(context, context.position + 12);
-        walk_idlist_copy(item.children, block.tail(12), context, options);
+        walk_idlist(item.children, block.tail(12), context);
         return;
       }
       case 0x0010:
-        decode_block_property_storage(item, block, context, options);
+        decode_block_property_storage(item, block, context);
         return;
       case 0x0014:
         decode_name_chain(item, block);
@@ -204,20 +198,20 @@ void decode_block_body(ShellItem& item, const ByteReader& block, DecodeContext& 
       case 0x001D:
         return;
       case 0x0025:
-        decode_guess_times(item, block, 2, options);
+        decode_guess_times(item, block, 2);
         return;
       default:
         break;
     }
   }
   if (version == 1 && number == 0x0025) {
-    decode_guess_times(item, block, 3, options);
+    decode_guess_times(item, block, 3);
   } else if (version == 3 || version == 7 || version == 8 || version == 9) {
-    decode_file_entry_extension(item, block, version, options);
+    decode_file_entry_extension(item, block, version);
   } else if ((version == 5 || version == 13) && number == 0x0006) {
     item.name = read_utf16(block, 8, block.size()).text;
   } else if ((version == 39 && number == 0x0006) || (version == 5 && number == 0x000B)) {
-    decode_embedded_date(item, block, options);
+    decode_embedded_date(item, block);
   } else {
     decode_generic_block(item, block);
   }
@@ -232,27 +226,25 @@ bool extension_block_at(const ByteReader& bytes, uint64_t off) {
          bytes.u16(off + kBlockSignatureHighField) == kExtensionSignatureHigh;
 }
 
-uint32_t decode_extension_block(ShellItem& item, ByteReader bytes, DecodeContext& context,
-                                const useropts& options) {
+uint32_t decode_extension_block(ShellItem& item, ByteReader bytes, DecodeContext& context) {
   if (!bytes.has(0, 16)) return 0;
   uint16_t size = bytes.u16(kBlockSizeField);
   if (size < 8 || size > bytes.size()) return 0;
   if (bytes.u16(kBlockSignatureHighField) != kExtensionSignatureHigh) return 0;
   DepthGuard guard(context);
   if (!guard.allowed()) return 0;
-  decode_block_body(item, bytes.sub(0, size), context, options);
+  decode_block_body(item, bytes.sub(0, size), context);
   return size;
 }
 
-uint32_t walk_extension_blocks(ShellItem& item, ByteReader blocks, DecodeContext& context,
-                               const useropts& options) {
+uint32_t walk_extension_blocks(ShellItem& item, ByteReader blocks, DecodeContext& context) {
   uint64_t off = 0;
   uint32_t total = 0;
   for (uint32_t count = 0; count < kMaxBlocksPerWalk && extension_block_at(blocks, off); ++count) {
     uint16_t size = blocks.u16(off);
     if (blocks.has(off, 18)) {
       ShellItem piece;
-      if (decode_extension_block(piece, blocks.tail(off), context, options) != 0)
+      if (decode_extension_block(piece, blocks.tail(off), context) != 0)
         merge_item(item, piece);
     }
     context.position += size;

@@ -18,10 +18,6 @@ constexpr uint16_t kPaddingMarker = 0xF1F1;
 constexpr uint32_t kMaxItemsPerList = 65536;
 constexpr uint64_t kMaxDumpSize = 0x1000000;
 
-uint16_t read_u16(std::span<const uint8_t> bytes, uint64_t off) {
-  return ByteReader(bytes).u16(off);
-}
-
 // Items nothing recognised go to the optional dump sink for study.
 void dump_unrecognised(const ByteReader& bytes, DecodeContext& context) {
   if (context.dump_stream == nullptr || !context.dump_enabled) return;
@@ -43,48 +39,47 @@ void dump_unrecognised(const ByteReader& bytes, DecodeContext& context) {
   }
 }
 
-bool dispatch(ShellItem& item, const ItemBytes& in, std::span<uint8_t> writable, bool keep_raw,
-              bool nested, DecodeContext& context, const useropts& options) {
+bool dispatch(ShellItem& item, const ItemBytes& in, bool keep_raw, bool nested,
+              DecodeContext& context) {
   switch (in.item.u8(2)) {
     case 0x00:
-      return !nested && decode_variable_item(item, in, keep_raw, context, options);
+      return !nested && decode_variable_item(item, in, keep_raw, context);
     case 0x01:
-      return decode_control_panel_category(item, in, context, options);
+      return decode_control_panel_category(item, in, context);
     case 0x02:
-      return decode_item_02(item, in, context, options);
+      return decode_item_02(item, in, context);
     case 0x1E:
-      return decode_root_with_idlist(item, in, context, options);
+      return decode_root_with_idlist(item, in, context);
     case 0x1F:
-      return decode_root_folder(item, in, writable, context, options);
+      return decode_root_folder(item, in, true, context);
     case 0x20:
       return decode_plain_network(item, in);
     case 0x23: case 0x25: case 0x29: case 0x2F:
-      return decode_volume(item, in, context, options);
+      return decode_volume(item, in, context);
     case 0x2E:
-      return decode_root_extension(item, in, context, options);
+      return decode_root_extension(item, in, context);
     case 0x30: case 0x31: case 0x32: case 0x34: case 0x35: case 0x36:
     case 0x38: case 0x39: case 0x3A: case 0x3D: case 0x3E: case 0xB1:
-      return decode_file_entry(item, in, context, options);
+      return decode_file_entry(item, in, context);
     case 0x40: case 0x41: case 0x42: case 0x44: case 0x45: case 0x46: case 0x47:
     case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4D: case 0x4E: case 0x4F: case 0xC3:
-      return decode_network(item, in, context, options);
+      return decode_network(item, in, context);
     case 0x52:
-      return decode_item_52(item, in, context, options);
+      return decode_item_52(item, in, context);
     case 0x61: case 0x67:
-      return decode_uri(item, in, context, options);
+      return decode_uri(item, in, context);
     case 0x64:
       return decode_item_64(item, in);
     case 0x71:
-      return decode_control_panel_item(item, in, context, options);
+      return decode_control_panel_item(item, in, context);
     case 0x73: case 0x77:
-      return decode_delegate(item, in, context, options);
+      return decode_delegate(item, in, context);
     default:
       return false;  // 0x43, 0x74 and the rest are left to the fallbacks
   }
 }
 
-void run_fallbacks(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                   const useropts& options) {
+void run_fallbacks(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (layout94_matches(in.item)) {
     decode_layout94(item, in.item);
     item.unknown = false;
@@ -97,24 +92,24 @@ void run_fallbacks(ShellItem& item, const ItemBytes& in, DecodeContext& context,
       return;
     }
   }
-  if (scan_embedded_structures(item, in.item, context, options)) {
+  if (scan_embedded_structures(item, in.item, context)) {
     item.unknown = false;
     return;
   }
   if (!item.property_map_first.empty()) return;
-  if (search_embedded_item(item, in.item, context, options)) {
+  if (search_embedded_item(item, in.item, context)) {
     item.unknown = false;
     return;
   }
   if (item.property_map_first.empty() &&
-      parse_property_store(item.property_map_first, in.item, context, options))
+      parse_property_store(item.property_map_first, in.item, context))
     item.unknown = false;
 }
 
 }  // namespace
 
 bool decode_variable_item(ShellItem& item, const ItemBytes& in, bool keep_raw,
-                          DecodeContext& context, const useropts& options) {
+                          DecodeContext& context) {
   if (in.size < 25) return false;
   const ByteReader& bytes = in.item;
   uint64_t off = 0;
@@ -130,15 +125,15 @@ bool decode_variable_item(ShellItem& item, const ItemBytes& in, bool keep_raw,
     }
     ShellItem piece;
     std::vector<ByteReader> storages;
-    scan_embedded_structures(piece, block, context, options, &storages);
+    scan_embedded_structures(piece, block, context, &storages);
     if (piece.extra_list.empty() && storages.empty() && piece.children.empty()) {
       merge_item(item, piece);
       dump_unrecognised(block, context);
-      parse_property_store(item.property_map_second, block, context, options);
+      parse_property_store(item.property_map_second, block, context);
     } else {
       for (const ByteReader& storage : storages)
         if (storage.size() > 0)
-          parse_property_store(piece.property_map_second, storage, context, options);
+          parse_property_store(piece.property_map_second, storage, context);
       merge_item(item, piece);
     }
     off += size;
@@ -147,18 +142,16 @@ bool decode_variable_item(ShellItem& item, const ItemBytes& in, bool keep_raw,
   return has_content(item);
 }
 
-uint32_t decode_shell_item(ShellItem& item, std::span<uint8_t> bytes, bool keep_raw, bool nested,
-                           uint64_t initial_flags, DecodeContext& context,
-                           const useropts& options) {
+uint32_t decode_shell_item(ShellItem& item, ByteReader rest, bool keep_raw, bool nested,
+                           uint64_t initial_flags, DecodeContext& context) {
   item = ShellItem{};
-  ByteReader rest(bytes);
   if (!rest.has(0, 3)) return 0;
   ItemBytes in{rest, rest.sub(0, rest.u16(0)), rest.u16(0)};
   if (in.size < 3) return 0;
   item.class_type = in.item.u8(2);
   item.flags = initial_flags;
   item.item_position = context.position;
-  if (keep_raw) item.raw_bytes.assign(bytes.begin(), bytes.end());
+  if (keep_raw) item.raw_bytes.assign(rest.span().begin(), rest.span().end());
 
   if (context.depth == 0) context.work = 0;
   DepthGuard guard(context);
@@ -167,43 +160,29 @@ uint32_t decode_shell_item(ShellItem& item, std::span<uint8_t> bytes, bool keep_
     return 1;
   }
   if (layout94_matches(in.item)) item.flags |= kFlagLayout94;
-  bool known = dispatch(item, in, bytes, keep_raw, nested, context, options);
+  bool known = dispatch(item, in, keep_raw, nested, context);
   item.unknown = !known;
   if (item.unknown) {
-    run_fallbacks(item, in, context, options);
+    run_fallbacks(item, in, context);
     if (item.unknown) dump_unrecognised(in.item, context);
   }
   return 1;
 }
 
-uint32_t decode_shell_item_copy(ShellItem& item, ByteReader bytes, bool nested,
-                                uint64_t initial_flags, DecodeContext& context,
-                                const useropts& options) {
-  std::vector<uint8_t> copy(bytes.span().begin(), bytes.span().end());
-  return decode_shell_item(item, copy, false, nested, initial_flags, context, options);
-}
-
-bool walk_idlist_copy(std::vector<ShellItem>& items, ByteReader bytes, DecodeContext& context,
-                      const useropts& options) {
-  std::vector<uint8_t> copy(bytes.span().begin(), bytes.span().end());
-  return walk_idlist(items, copy.data(), static_cast<uint32_t>(copy.size()), context, options);
-}
-
-bool walk_idlist(std::vector<ShellItem>& items, uint8_t* bytes, uint32_t length,
-                 DecodeContext& context, const useropts& options) {
-  if (bytes == nullptr || length < 3) return !items.empty();
+bool walk_idlist(std::vector<ShellItem>& items, ByteReader all, DecodeContext& context) {
+  const uint64_t length = all.size();
+  if (length < 3) return !items.empty();
   // The work budget is per top-level list, so a context reused for the next
   // record starts afresh.
   if (context.depth == 0) context.work = 0;
   DepthGuard guard(context);
   if (!guard.allowed()) return !items.empty();
-  std::span<uint8_t> all(bytes, length);
   uint64_t cursor = 0;
   uint64_t running = context.position;
   uint64_t previous_flags = 0;
   for (uint32_t count = 0; count < kMaxItemsPerList && length - cursor >= 4; ++count) {
     uint64_t remaining = length - cursor;
-    uint16_t size = read_u16(all, cursor);
+    uint16_t size = all.u16(cursor);
     if (size == kPaddingMarker) {
       cursor += 4;
       running += 4;
@@ -218,17 +197,15 @@ bool walk_idlist(std::vector<ShellItem>& items, uint8_t* bytes, uint32_t length,
     }
     context.position = running;
     ShellItem item;
-    if (decode_shell_item(item, all.subspan(cursor), false, false, previous_flags, context,
-                          options) != 0) {
+    if (decode_shell_item(item, all.tail(cursor), false, false, previous_flags, context) != 0) {
       previous_flags = item.flags;
+      if (item.repaired_size != 0) size = item.repaired_size;
       items.push_back(std::move(item));
     }
-    // A repaired root folder item has had its size field rewritten.
-    size = read_u16(all, cursor);
     if (size == 0 || size > remaining) break;
     cursor += size;
     running += size;
-    while (length - cursor >= 2 && read_u16(all, cursor) == 0) {
+    while (length - cursor >= 2 && all.u16(cursor) == 0) {
       cursor += 2;
       running += 2;
     }

@@ -4,14 +4,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "cmdline/useropts.h"
 #include "shellitems/shell_item.h"
 
 namespace lnk {
 
 // Appends one ShellItem per decoded ItemID; true when the list is not empty
 // afterwards. bytes start after the IDListSize field.
-bool walk_idlist(std::vector<ShellItem>& items, uint8_t* bytes, uint32_t length,
-                 DecodeContext& context, const useropts& options);
+bool walk_idlist(std::vector<ShellItem>& items, ByteReader bytes, DecodeContext& context);
 
 }  // namespace lnk

@@ -2,7 +2,7 @@
 #include "shellitems/item_classes.h"
 
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "core/time_value.h"
 #include "shellitems/embedded_scanner.h"
 #include "shellitems/extension_blocks.h"
 #include "shellitems/guid_names.h"
@@ -51,8 +51,7 @@ void add_root_guid(ShellItem& item, const Guid& guid) {
 
 }  // namespace
 
-bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                       const useropts& options) {
+bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   uint8_t class_type = in.item.u8(2);
   if (in.size < 15 || in.rest.size() < in.size || !is_file_entry_class(class_type)) return false;
   const ByteReader& bytes = in.item;
@@ -60,7 +59,7 @@ bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& cont
   uint16_t dos_date = bytes.u16(kFileDosDateField);
   if (dos_date != 0)
     set_item_time(item, ItemTime::modified,
-                  TimeValue::from_dos(dos_date, bytes.u16(kFileDosTimeField)), options);
+                  TimeValue::from_dos(dos_date, bytes.u16(kFileDosTimeField)));
   uint16_t attributes = bytes.u16(kFileAttributesField);
   item.is_folder = (attributes & kAttributeDirectory) != 0 || item.file_size == 0;
 
@@ -77,7 +76,7 @@ bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& cont
     }
     if (blocks_at != 0) {
       PositionScope at(context, context.position + blocks_at);
-      walk_extension_blocks(item, bytes.tail(blocks_at), context, options);
+      walk_extension_blocks(item, bytes.tail(blocks_at), context);
     }
   } else if (in.size >= 96 && uint64_t{in.size} - 92 >= 2 * uint64_t{bytes.u32(84)}) {
     std::string second = read_utf16(bytes, 92, in.size - 92).text;
@@ -90,8 +89,8 @@ bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& cont
   return !item.name.empty() || !item.short_name.empty();
 }
 
-bool decode_root_folder(ShellItem& item, const ItemBytes& in, std::span<uint8_t> writable,
-                        DecodeContext& context, const useropts& options) {
+bool decode_root_folder(ShellItem& item, const ItemBytes& in, bool may_repair,
+                        DecodeContext& context) {
   uint8_t class_type = in.item.u8(2);
   bool shape_ok = class_type == 0x1F || (class_type == 0x4D && in.size == kRootFolderSize);
   if (in.size >= kRootFolderSize && in.rest.size() >= in.size && shape_ok &&
@@ -99,7 +98,7 @@ bool decode_root_folder(ShellItem& item, const ItemBytes& in, std::span<uint8_t>
     add_root_guid(item, in.item.guid(kRootGuidField));
     if (in.size > kRootFolderSize) {
       PositionScope at(context, context.position + kRootFolderSize);
-      walk_extension_blocks(item, in.item.tail(kRootFolderSize), context, options);
+      walk_extension_blocks(item, in.item.tail(kRootFolderSize), context);
     }
     return true;
   }
@@ -107,31 +106,28 @@ bool decode_root_folder(ShellItem& item, const ItemBytes& in, std::span<uint8_t>
   uint16_t inner = in.item.u16(4);
   uint16_t second = in.item.u16(12);
   if (in.size >= 21 && inner != 0 && inner <= in.size && second != 0 && second <= inner)
-    return scan_embedded_structures(item, in.item, context, options);
+    return scan_embedded_structures(item, in.item, context);
   // Some writers store a root folder item with a size short of its GUID;
-  // Windows still reads 20 bytes, and so does the walk after this repair.
+  // Windows still reads 20 bytes, and so does the walk.
   Guid guid = in.rest.guid(kRootGuidField);
   if (in.size < kRootFolderSize && in.rest.size() >= 31 && !guid_name_text(guid).empty() &&
-      writable.size() >= 2) {
+      may_repair) {
     add_root_guid(item, guid);
-    writable[0] = kRootFolderSize;
-    writable[1] = 0;
+    item.repaired_size = kRootFolderSize;
     return true;
   }
   return false;
 }
 
-bool decode_root_with_idlist(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                             const useropts& options) {
+bool decode_root_with_idlist(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.size < kRootFolderSize) return false;
   add_root_guid(item, in.item.guid(kRootGuidField));
   PositionScope at(context, context.position + kRootFolderSize);
-  walk_idlist_copy(item.children, in.item.tail(kRootFolderSize), context, options);
+  walk_idlist(item.children, in.item.tail(kRootFolderSize), context);
   return true;
 }
 
-bool decode_root_extension(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                           const useropts& options) {
+bool decode_root_extension(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.size < kRootFolderSize) return false;
   const ByteReader& bytes = in.item;
   uint8_t kind = bytes.u8(3);
@@ -140,7 +136,7 @@ bool decode_root_extension(ShellItem& item, const ItemBytes& in, DecodeContext& 
     uint64_t after = in.size - kRootFolderSize;
     if (after > 9 && bytes.u16(kRootFolderSize) <= after) {
       PositionScope at(context, context.position + kRootFolderSize);
-      scan_embedded_structures(item, bytes.tail(kRootFolderSize), context, options);
+      scan_embedded_structures(item, bytes.tail(kRootFolderSize), context);
     }
     return true;
   }
@@ -149,12 +145,11 @@ bool decode_root_extension(ShellItem& item, const ItemBytes& in, DecodeContext& 
     add_guid(item, bytes.guid(guid_at));
     if (bytes.has(guid_at + 16, 16)) add_guid(item, bytes.guid(guid_at + 16));
   }
-  bool recognised = scan_embedded_structures(item, bytes, context, options);
+  bool recognised = scan_embedded_structures(item, bytes, context);
   return recognised || !item.guids.empty();
 }
 
-bool decode_volume(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                   const useropts& options) {
+bool decode_volume(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.size < 7) return false;
   const ByteReader& bytes = in.item;
   if (bytes.u8(5) == '\\')
@@ -166,7 +161,7 @@ bool decode_volume(ShellItem& item, const ItemBytes& in, DecodeContext& context,
       add_guid(item, bytes.guid(25));
     } else if (in.size > 41) {
       PositionScope at(context, context.position + 25);
-      walk_extension_blocks(item, bytes.tail(25), context, options);
+      walk_extension_blocks(item, bytes.tail(25), context);
     }
   }
   return !item.name.empty();

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <span>
 
-#include "cmdline/useropts.h"
 #include "platform/byte_reader.h"
 #include "shellitems/shell_item.h"
 
@@ -22,33 +21,22 @@ struct ItemBytes {
 bool layout94_matches(const ByteReader& item);
 void decode_layout94(ShellItem& item, const ByteReader& bytes);
 
-bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                       const useropts& options);
-bool decode_root_folder(ShellItem& item, const ItemBytes& in, std::span<uint8_t> writable,
-                        DecodeContext& context, const useropts& options);
-bool decode_root_with_idlist(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                             const useropts& options);
-bool decode_root_extension(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                           const useropts& options);
-bool decode_volume(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                   const useropts& options);
+bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_root_folder(ShellItem& item, const ItemBytes& in, bool may_repair,
+                        DecodeContext& context);
+bool decode_root_with_idlist(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_root_extension(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_volume(ShellItem& item, const ItemBytes& in, DecodeContext& context);
 bool decode_plain_network(ShellItem& item, const ItemBytes& in);
-bool decode_network(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                    const useropts& options);
-bool decode_control_panel_category(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                                   const useropts& options);
-bool decode_item_02(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                    const useropts& options);
-bool decode_item_52(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                    const useropts& options);
-bool decode_uri(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                const useropts& options);
+bool decode_network(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_control_panel_category(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_item_02(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_item_52(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_uri(ShellItem& item, const ItemBytes& in, DecodeContext& context);
 bool decode_item_64(ShellItem& item, const ItemBytes& in);
-bool decode_control_panel_item(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                               const useropts& options);
-bool decode_delegate(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                     const useropts& options);
+bool decode_control_panel_item(ShellItem& item, const ItemBytes& in, DecodeContext& context);
+bool decode_delegate(ShellItem& item, const ItemBytes& in, DecodeContext& context);
 bool decode_variable_item(ShellItem& item, const ItemBytes& in, bool keep_raw,
-                          DecodeContext& context, const useropts& options);
+                          DecodeContext& context);
 
 }  // namespace lnk

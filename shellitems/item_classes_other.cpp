@@ -1,7 +1,7 @@
 // Network locations, control panel items, URIs, delegates and the items that
 // carry nothing but texts or embedded structures.
-#include "lnk/names.h"
-#include "report/time_value.h"
+#include "shellitems/item_names.h"
+#include "core/time_value.h"
 #include "shellitems/embedded_scanner.h"
 #include "shellitems/extension_blocks.h"
 #include "shellitems/item_classes.h"
@@ -17,11 +17,10 @@ constexpr uint32_t kControlPanelCategorySignature = 0x39DE2184;
 constexpr uint32_t kMaxTextsPerItem = 256;
 
 // Scans region [off, end of item) with the context position following it.
-bool scan_from(ShellItem& item, const ItemBytes& in, uint64_t off, DecodeContext& context,
-               const useropts& options) {
+bool scan_from(ShellItem& item, const ItemBytes& in, uint64_t off, DecodeContext& context) {
   if (off >= in.item.size()) return false;
   PositionScope at(context, context.position + off);
-  return scan_embedded_structures(item, in.item.tail(off), context, options);
+  return scan_embedded_structures(item, in.item.tail(off), context);
 }
 
 // Several zero-terminated ANSI texts, one after another, from off.
@@ -65,11 +64,9 @@ bool decode_plain_network(ShellItem& item, const ItemBytes& in) {
   return !item.names.empty();
 }
 
-bool decode_network(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                    const useropts& options) {
+bool decode_network(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.item.u8(2) == 0x4D && in.size == 20) {
-    std::span<uint8_t> no_repair;
-    if (decode_root_folder(item, in, no_repair, context, options)) return true;
+    if (decode_root_folder(item, in, false, context)) return true;
   }
   uint8_t first = in.item.u8(5);
   if (in.size < 6 || first < 32 || first > 125) return false;
@@ -87,12 +84,11 @@ bool decode_network(ShellItem& item, const ItemBytes& in, DecodeContext& context
   return !item.names.empty();
 }
 
-bool decode_control_panel_category(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                                   const useropts& options) {
+bool decode_control_panel_category(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   const ByteReader& bytes = in.item;
   if (in.size >= 12 && bytes.u32(4) == kControlPanelCategorySignature) {
     item.name = control_panel_category_text(bytes.u32(8));
-    if (in.size > 12) scan_from(item, in, 12, context, options);
+    if (in.size > 12) scan_from(item, in, 12, context);
     return true;
   }
   if (in.size < 50 || bytes.u16(4) != 0) return false;
@@ -110,22 +106,21 @@ bool decode_control_panel_category(ShellItem& item, const ItemBytes& in, DecodeC
       merge_item(item, piece);
     }
     uint64_t after = 50 + second.consumed;
-    if (after < in.size && in.size - after > 16) scan_from(item, in, after, context, options);
+    if (after < in.size && in.size - after > 16) scan_from(item, in, after, context);
   }
   return has_content(item);
 }
 
-bool decode_item_02(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                    const useropts& options) {
+bool decode_item_02(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.size < 8) return false;
   const ByteReader& bytes = in.item;
   if (bytes.u16(6) != 0) {
     item.name = read_utf16(bytes, 6, in.size - 6).text;
     item.flags |= kFlagNamedFolder;
   }
-  set_item_time(item, ItemTime::created, TimeValue::from_filetime(bytes.u64(22)), options);
-  set_item_time(item, ItemTime::modified, TimeValue::from_filetime(bytes.u64(30)), options);
-  set_item_time(item, ItemTime::accessed, TimeValue::from_filetime(bytes.u64(38)), options);
+  set_item_time(item, ItemTime::created, TimeValue::from_filetime(bytes.u64(22)));
+  set_item_time(item, ItemTime::modified, TimeValue::from_filetime(bytes.u64(30)));
+  set_item_time(item, ItemTime::accessed, TimeValue::from_filetime(bytes.u64(38)));
   if (in.size > 50) {
     ItemText second = read_utf16(bytes, 50, in.size - 32);
     ShellItem piece;
@@ -133,24 +128,22 @@ bool decode_item_02(ShellItem& item, const ItemBytes& in, DecodeContext& context
     merge_item(item, piece);
     uint64_t after = 50 + second.consumed;
     if (after < in.size && in.size - after > 16 && bytes.u16(after) <= in.size - after)
-      scan_from(item, in, after, context, options);
+      scan_from(item, in, after, context);
   }
   return has_content(item);
 }
 
-bool decode_item_52(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                    const useropts& options) {
+bool decode_item_52(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   const ByteReader& bytes = in.item;
   uint64_t count = bytes.u32(46);
   if (in.size < 4 || count == 0 || 2 * count > in.size) return false;
   item.name = read_utf16(bytes, 4, 2 * count).text;
   uint64_t after = 4 + 2 * count + 50;
-  if (after < in.size && in.size - after > 16) scan_from(item, in, after, context, options);
+  if (after < in.size && in.size - after > 16) scan_from(item, in, after, context);
   return has_content(item);
 }
 
-bool decode_uri(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                const useropts& options) {
+bool decode_uri(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   const ByteReader& bytes = in.item;
   uint8_t class_type = bytes.u8(2);
   uint8_t kind = bytes.u8(3);
@@ -164,21 +157,21 @@ bool decode_uri(ShellItem& item, const ItemBytes& in, DecodeContext& context,
       uint64_t length = in.rest.size() - start;
       if (length > 16 && in.rest.u16(start) <= length) {
         PositionScope at(context, context.position + start);
-        recognised = scan_embedded_structures(item, in.rest.sub(start, length), context, options);
+        recognised = scan_embedded_structures(item, in.rest.sub(start, length), context);
       }
     }
     uint16_t block_at = bytes.u16(in.size - 2);
     if (!recognised && block_at >= 1 && block_at < in.size && in.size - block_at >= 18) {
       ShellItem piece;
       PositionScope at(context, context.position + block_at);
-      if (decode_extension_block(piece, bytes.tail(block_at), context, options) != 0 &&
+      if (decode_extension_block(piece, bytes.tail(block_at), context) != 0 &&
           has_content(piece))
         merge_item(item, piece);
     }
     return true;
   }
   if (class_type != 0x61 || in.size < 47) return false;
-  set_item_time(item, ItemTime::created, TimeValue::from_filetime(bytes.u64(14)), options);
+  set_item_time(item, ItemTime::created, TimeValue::from_filetime(bytes.u64(14)));
   std::string fields[3];
   uint64_t length_at = 42;
   for (auto& field : fields) {
@@ -198,8 +191,7 @@ bool decode_item_64(ShellItem& item, const ItemBytes& in) {
   return !item.name.empty();
 }
 
-bool decode_control_panel_item(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                               const useropts& options) {
+bool decode_control_panel_item(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.size < 14) return false;
   const ByteReader& bytes = in.item;
   if (in.size >= 30 && bytes.u16(4) == 0) {
@@ -207,27 +199,26 @@ bool decode_control_panel_item(ShellItem& item, const ItemBytes& in, DecodeConte
     uint32_t walked = 0;
     {
       PositionScope at(context, context.position + 30);
-      walked = walk_extension_blocks(item, bytes.tail(30), context, options);
+      walked = walk_extension_blocks(item, bytes.tail(30), context);
     }
-    scan_from(item, in, 30 + uint64_t{walked}, context, options);
+    scan_from(item, in, 30 + uint64_t{walked}, context);
   } else {
     uint64_t guid_at = 6 + uint64_t{bytes.u16(4)};
     if (bytes.has(guid_at, 16)) {
       add_guid(item, bytes.guid(guid_at));
       if (bytes.has(guid_at + 16, 16)) add_guid(item, bytes.guid(guid_at + 16));
     }
-    scan_from(item, in, 0, context, options);
+    scan_from(item, in, 0, context);
   }
   return has_content(item);
 }
 
-bool decode_delegate(ShellItem& item, const ItemBytes& in, DecodeContext& context,
-                     const useropts& options) {
+bool decode_delegate(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   if (in.size < 20) return false;
   const ByteReader& bytes = in.item;
   uint64_t inner = bytes.u16(4);
   if (inner < uint64_t{in.size} - 3) {
-    scan_from(item, in, 0, context, options);
+    scan_from(item, in, 0, context);
     uint64_t guid_at = bytes.u8(3) >= 0x80 ? 4 : inner + 6;
     if (bytes.has(guid_at, 16)) add_guid(item, bytes.guid(guid_at));
     if (bytes.has(guid_at + 16, 16)) add_guid(item, bytes.guid(guid_at + 16));
@@ -236,7 +227,7 @@ bool decode_delegate(ShellItem& item, const ItemBytes& in, DecodeContext& contex
     uint32_t walked = 0;
     {
       PositionScope at(context, context.position + 20);
-      walked = walk_extension_blocks(item, bytes.tail(20), context, options);
+      walked = walk_extension_blocks(item, bytes.tail(20), context);
     }
     if (walked == 0 && in.size >= 36) add_guid(item, bytes.guid(20));
   }

@@ -2,10 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 
-#include "cmdline/useropts.h"
 #include "platform/byte_reader.h"
+#include "shellitems/idlist.h"
 #include "shellitems/shell_item.h"
 
 namespace lnk {
@@ -70,20 +69,9 @@ class PositionScope {
 
 // Decodes the item at the start of bytes; bytes runs to the end of the
 // IDList (the remaining length). Returns 0 when nothing could be decoded,
-// otherwise non-zero and the item is to be kept. The only write is the
-// size-field repair of a short root folder item.
-uint32_t decode_shell_item(ShellItem& item, std::span<uint8_t> bytes, bool keep_raw, bool nested,
-                           uint64_t initial_flags, DecodeContext& context,
-                           const useropts& options);
-
-// The same over read-only bytes: they are copied, so a repair stays local.
-uint32_t decode_shell_item_copy(ShellItem& item, ByteReader bytes, bool nested,
-                                uint64_t initial_flags, DecodeContext& context,
-                                const useropts& options);
-
-// Walks an IDList held in read-only bytes (a copy is walked).
-bool walk_idlist_copy(std::vector<ShellItem>& items, ByteReader bytes, DecodeContext& context,
-                      const useropts& options);
+// otherwise non-zero and the item is to be kept.
+uint32_t decode_shell_item(ShellItem& item, ByteReader bytes, bool keep_raw, bool nested,
+                           uint64_t initial_flags, DecodeContext& context);
 
 // True when decoding left anything an examiner can see in the item.
 inline bool has_content(const ShellItem& item) {

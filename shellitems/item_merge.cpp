@@ -49,18 +49,12 @@ void merge_item(ShellItem& target, const ShellItem& source) {
   }
   if (target.create_time == 0 && source.create_time != 0) {
     target.create_time = source.create_time;
-    target.create_date_text = source.create_date_text;
-    target.create_time_text = source.create_time_text;
   }
   if (target.modify_time == 0 && source.modify_time != 0) {
     target.modify_time = source.modify_time;
-    target.modify_date_text = source.modify_date_text;
-    target.modify_time_text = source.modify_time_text;
   }
   if (target.access_time == 0 && source.access_time != 0) {
     target.access_time = source.access_time;
-    target.access_date_text = source.access_date_text;
-    target.access_time_text = source.access_time_text;
   }
   append_all(target.children, source.children);
   append_all(target.embedded_idlists, source.embedded_idlists);

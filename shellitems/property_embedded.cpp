@@ -41,14 +41,12 @@ bool plausible_first_class(uint8_t class_type) {
 }
 
 bool walk_into(std::vector<ShellItem>& items, const ByteReader& r, uint64_t off, uint64_t length,
-               uint64_t position, DecodeContext& context, const useropts& options) {
+               uint64_t position, DecodeContext& context) {
   if (context.depth >= kMaxEmbeddingDepth || length > UINT32_MAX) return false;
-  auto span = r.sub(off, length).span();
-  std::vector<uint8_t> copy(span.begin(), span.end());
   DecodeContext nested = context;
   nested.position = position + off;
   nested.depth = context.depth + 1;
-  return walk_idlist(items, copy.data(), static_cast<uint32_t>(copy.size()), nested, options);
+  return walk_idlist(items, r.sub(off, length), nested);
 }
 
 // Index of the first occurrence of id in r at or after from; r.size() when none.
@@ -61,20 +59,18 @@ uint64_t find_guid(const ByteReader& r, const Guid& id) {
 
 }  // namespace
 
-void attach_embedded_idlist(Property& property, uint64_t position, DecodeContext& context,
-                            const useropts& options) {
+void attach_embedded_idlist(Property& property, uint64_t position, DecodeContext& context) {
   if (property.bytes.size() <= 2) return;
   ByteReader r(property.bytes.data(), property.bytes.size());
   uint64_t length = idlist_chain_length(r, 2, false);
   if (length == 0 || !plausible_first_class(r.u8(4))) return;
   std::vector<ShellItem> items;
-  if (walk_into(items, r, 2, r.size() - 2, position, context, options) && !items.empty()) {
+  if (walk_into(items, r, 2, r.size() - 2, position, context) && !items.empty()) {
     property.idlists.push_back(std::move(items));
   }
 }
 
-void attach_nested_idlists(Property& property, uint64_t position, DecodeContext& context,
-                           const useropts& options) {
+void attach_nested_idlists(Property& property, uint64_t position, DecodeContext& context) {
   ByteReader r(property.bytes.data(), property.bytes.size());
   uint64_t start = find_guid(r, kAutolistId);
   if (start < r.size()) {
@@ -90,7 +86,7 @@ void attach_nested_idlists(Property& property, uint64_t position, DecodeContext&
     uint64_t length = idlist_chain_length(r, off, true);
     if (length >= 20 && plausible_first_class(r.u8(off + 2))) {
       std::vector<ShellItem> items;
-      if (walk_into(items, r, off, length, position, context, options) && !items.empty()) {
+      if (walk_into(items, r, off, length, position, context) && !items.empty()) {
         property.idlists.push_back(std::move(items));
         off += length;
         continue;

@@ -43,7 +43,6 @@ constexpr uint64_t kContinueMinimum = 38;
 struct StorageWalk {
   PropertyMap& out;
   DecodeContext& context;
-  const useropts& options;
   uint64_t base_position;  // of the store's first byte
 };
 
@@ -61,9 +60,9 @@ void decode_and_keep(StorageWalk& walk, Property&& property, ByteReader value,
   if (!property.bytes.empty()) {
     uint64_t bytes_position = value_position + property.bytes_offset;
     if (is_nested_structure(property)) {
-      attach_nested_idlists(property, bytes_position, walk.context, walk.options);
+      attach_nested_idlists(property, bytes_position, walk.context);
     } else {
-      attach_embedded_idlist(property, bytes_position, walk.context, walk.options);
+      attach_embedded_idlist(property, bytes_position, walk.context);
     }
   }
   add_property(walk.out, std::move(property));
@@ -149,9 +148,8 @@ void add_property(PropertyMap& out, Property&& property) {
   out.emplace(key, std::move(property));
 }
 
-bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& context,
-                          const useropts& options) {
-  StorageWalk walk{out, context, options, context.position};
+bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& context) {
+  StorageWalk walk{out, context, context.position};
   bool accepted = false;
   uint64_t pos = 0;
   for (uint64_t n = 0; n < kMaxStorages; ++n) {

@@ -1,11 +1,9 @@
 // Serialized property stores, as found in extra blocks and inside shell items.
 #pragma once
 
-#include <set>
 #include <string>
 #include <vector>
 
-#include "cmdline/useropts.h"
 #include "platform/byte_reader.h"
 #include "platform/text.h"
 #include "shellitems/shell_item.h"
@@ -19,25 +17,9 @@ inline constexpr Guid kStringNamedSetId = guid_literal("D5CDD505-2E9C-101B-9397-
 
 // Decodes a serialized property store into out; true when at least one
 // storage was accepted.
-bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& context,
-                          const useropts& options);
+bool parse_property_store(PropertyMap& out, ByteReader bytes, DecodeContext& context);
 
 // Appends a decoded property after those already in out, keeping decode order.
 void add_property(PropertyMap& out, Property&& property);
-
-// The PropertyStoreDataBlock listing: one name text and one value text per
-// listed property.
-void list_properties(const PropertyMap& properties, std::vector<std::string>& names,
-                     std::vector<std::string>& values, const useropts& options);
-
-// A name for an item that has none, from its properties (primary name, name,
-// secondary name); custom_fallback receives "CUSTOM_PROP_<name>" when a
-// string-named property provides one.
-std::string property_item_name(const ShellItem& item, std::string& custom_fallback);
-
-// Adds the item's property notes (each once, tracked in added) and moves
-// flagged FILETIMEs into the item's times.
-void describe_item_properties(ShellItem& item, std::vector<std::string>& notes,
-                              std::set<std::string>& added, const useropts& options);
 
 }  // namespace lnk

@@ -13,6 +13,15 @@ namespace lnk {
 
 struct ShellItem;
 
+// A note an item carries into the report: a text, or a label followed by an
+// instant that the writer prints in the run's date and time formats.
+struct ItemNote {
+  std::string text;
+  uint64_t filetime = 0;
+  bool timed = false;
+  bool operator==(const ItemNote&) const = default;
+};
+
 // One decoded value of a serialized property store.
 struct Property {
   Guid fmtid{};
@@ -45,15 +54,12 @@ struct ShellItem {
   std::string extra_name_a;
   std::string extra_name_b;
   uint32_t file_size = 0;
-  std::vector<std::string> extra_list;
+  std::vector<ItemNote> extra_list;
   PropertyMap property_map_first;
   PropertyMap property_map_second;
   uint64_t modify_time = 0;
   uint64_t access_time = 0;
   uint64_t create_time = 0;
-  std::string modify_date_text, modify_time_text;
-  std::string access_date_text, access_time_text;
-  std::string create_date_text, create_time_text;
   bool is_folder = false;
   bool unknown = false;
   uint64_t mft_entry = 0;
@@ -64,6 +70,9 @@ struct ShellItem {
   std::vector<ShellItem> children;
   std::vector<std::vector<ShellItem>> embedded_idlists;
   uint64_t flags = 0;
+  // A root folder item stored shorter than its GUID is read, as Windows
+  // reads it, as 20 bytes; the walk steps by this size instead of the stored one.
+  uint16_t repaired_size = 0;
 };
 
 struct DecodeContext {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
 #include "lnk/parse_lnk.h"
 #include "report/record_writer.h"
 #include "tests/shell_test_support.h"

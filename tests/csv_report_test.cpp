@@ -288,7 +288,7 @@ TEST(IdlistSegmentsCell, LegendThenOneEntryPerSubpath) {
 }
 
 TEST(TableRows, ShortRowsStillFillEveryColumn) {
-  std::vector<table_column> columns{{kCellText, 0, 5, "a", 0},
+  std::vector<TableColumn> columns{{kCellText, 0, 5, "a", 0},
                                     {kCellDateTime, 0, 10, "d", 1},
                                     {kCellTimePart, 0, 12, "t", 1},
                                     {kCellText, 0, 5, "b", 2}};

@@ -1,6 +1,6 @@
 #include "lnk/parse_lnk.h"
 
-#include "lnk/record_dump.h"
+#include "carve/record_dump.h"
 #include "tests/lnk_builder.h"
 #include "tests/run_program.h"
 

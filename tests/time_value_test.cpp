@@ -1,4 +1,4 @@
-#include "report/time_value.h"
+#include "core/time_value.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
 #include "jumplist/jumplist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
 #include "lnk/parse_lnk.h"
 #include "report/record_writer.h"
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cmdline/useropts.h"
+#include "core/options.h"
 #include "shellitems/property_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,12 +1,11 @@
-// Property values as text: the PropertyStoreDataBlock listing and the notes
-// a property store adds to a shell item.
+#include "report/property_text.h"
+
 #include <cstring>
 
 #include "lnk/names.h"
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "report/time_format.h"
 #include "shellitems/property_names.h"
-#include "shellitems/property_store.h"
 #include "shellitems/property_value.h"
 
 namespace lnk {
@@ -36,7 +35,7 @@ std::string stamp_text(const TimeValue& t) {
   return compact_stamp(t);
 }
 
-std::string listing_value(const Property& p, const useropts& options) {
+std::string listing_value(const Property& p, const cmd_params& options) {
   if (p.vartype == kVtFiletime) {
     std::string stamp = stamp_text(TimeValue::from_filetime(p.number));
     return stamp.empty() ? "0x" + hex_lower(p.number, 1) : stamp + " [UTC]";
@@ -70,30 +69,7 @@ void add_note(const std::string& text, std::vector<std::string>& notes,
   notes.push_back(text);
 }
 
-void take_time(ShellItem& item, const Property& p) {
-  struct Slot {
-    uint32_t flag;
-    uint64_t ShellItem::*time;
-    std::string ShellItem::*date_text;
-    std::string ShellItem::*time_text;
-  };
-  static const Slot slots[] = {
-      {kPropCreateTime, &ShellItem::create_time, &ShellItem::create_date_text,
-       &ShellItem::create_time_text},
-      {kPropModifyTime, &ShellItem::modify_time, &ShellItem::modify_date_text,
-       &ShellItem::modify_time_text},
-      {kPropAccessTime, &ShellItem::access_time, &ShellItem::access_date_text,
-       &ShellItem::access_time_text},
-  };
-  for (const Slot& slot : slots) {
-    if ((p.table_flags & slot.flag) == 0 || item.*slot.time != 0 || p.number == 0) continue;
-    item.*slot.time = p.number;
-    format_fixed(TimeValue::from_filetime(p.number), true, true, item.*slot.date_text,
-                 item.*slot.time_text);
-  }
-}
-
-std::string property_note(const Property& p, const useropts& options) {
+std::string property_note(const Property& p, const cmd_params& options) {
   if (p.is_vector) return {};
   switch (p.vartype) {
     case kVtDate: {
@@ -132,9 +108,9 @@ bool starts_with(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-void describe_map(ShellItem& item, PropertyMap& map, std::vector<std::string>& notes,
-                  std::set<std::string>& added, const useropts& options) {
-  for (auto& [key, p] : map) {
+void describe_map(const PropertyMap& map, std::vector<std::string>& notes,
+                  std::set<std::string>& added, const cmd_params& options) {
+  for (const auto& [key, p] : map) {
     if (is_text_type(p.vartype) && !p.is_vector) {
       std::string part = last_name_part(p.name);
       if (part != "Type" && part != "ParsingName") add_note(entry(p.name, p.text), notes, added);
@@ -145,24 +121,13 @@ void describe_map(ShellItem& item, PropertyMap& map, std::vector<std::string>& n
     } else {
       add_note(property_note(p, options), notes, added);
     }
-    if (p.vartype == kVtFiletime && !p.is_vector) take_time(item, p);
-    // Hand the embedded lists over once; the rendering of the item shows them.
-    for (auto& list : p.idlists) item.embedded_idlists.push_back(std::move(list));
-    p.idlists.clear();
   }
-}
-
-const Property* find_role(const PropertyMap& map, uint8_t role) {
-  for (const auto& [key, p] : map) {
-    if (p.name_role == role && is_text_type(p.vartype) && !p.is_vector && !p.text.empty()) return &p;
-  }
-  return nullptr;
 }
 
 }  // namespace
 
 void list_properties(const PropertyMap& properties, std::vector<std::string>& names,
-                     std::vector<std::string>& values, const useropts& options) {
+                     std::vector<std::string>& values, const cmd_params& options) {
   names.clear();
   values.clear();
   for (const auto& [key, p] : properties) {
@@ -172,29 +137,10 @@ void list_properties(const PropertyMap& properties, std::vector<std::string>& na
   }
 }
 
-std::string property_item_name(const ShellItem& item, std::string& custom_fallback) {
-  custom_fallback.clear();
-  for (const PropertyMap* map : {&item.property_map_first, &item.property_map_second}) {
-    for (const auto& [key, p] : *map) {
-      if (p.string_named && !p.name.empty()) {
-        custom_fallback = "CUSTOM_PROP_" + p.name;
-        break;
-      }
-    }
-    if (!custom_fallback.empty()) break;
-  }
-  for (uint8_t role : {kRolePrimaryName, kRoleName, kRoleSecondaryName}) {
-    for (const PropertyMap* map : {&item.property_map_first, &item.property_map_second}) {
-      if (const Property* p = find_role(*map, role)) return p->text;
-    }
-  }
-  return {};
-}
-
-void describe_item_properties(ShellItem& item, std::vector<std::string>& notes,
-                              std::set<std::string>& added, const useropts& options) {
-  describe_map(item, item.property_map_first, notes, added, options);
-  describe_map(item, item.property_map_second, notes, added, options);
+void describe_item_properties(const ShellItem& item, std::vector<std::string>& notes,
+                              std::set<std::string>& added, const cmd_params& options) {
+  describe_map(item.property_map_first, notes, added, options);
+  describe_map(item.property_map_second, notes, added, options);
 }
 
 }  // namespace lnk

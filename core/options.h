@@ -1,4 +1,5 @@
-// The options record of a run, and the provenance of the source being read.
+// The options record of a run: what the command line asked for, nothing
+// that changes while the run goes on.
 #pragma once
 
 #include <cstdint>
@@ -24,15 +25,6 @@ struct filter_entry {
   bool colon_part_is_star = false;
   bool colon_leading_wildcard = false;
   bool colon_trailing_wildcard = false;
-};
-
-// One column of a delimited layout: how its cells render and its header text.
-struct table_column {
-  uint16_t kind = 0;   // cell kind, see report/delimited_table.h
-  uint32_t flags = 0;  // cell flags, see report/delimited_table.h
-  int32_t width = 0;   // characters; used only in fixed-width mode
-  std::string name;
-  uint16_t field = 0;  // which record value fills the column
 };
 
 // Options shared by every run: output layout and command-line conventions.
@@ -86,14 +78,9 @@ class cmd_params {
   std::string event_name;
   std::vector<filter_entry> filters;
   bool pipe = false;
-
-  // Delimited layouts write their header line once per run.
-  bool header_due = true;
-  // Built from the first record of the run and fixed from then on.
-  std::vector<table_column> csv_columns;
 };
 
-// The scanner's options plus the provenance of the current source.
+// The scanner's options added to the output options.
 class useropts : public cmd_params {
  public:
   bool rawscan = false;
@@ -104,29 +91,10 @@ class useropts : public cmd_params {
   uint64_t volume_offset = 0;
   uint32_t scan_step = 512;
   bool deepscan = false;
-  std::string source_path;
-  std::string volume_name;
-  std::vector<std::string> vmdk_paths;
-  std::string vmdk_paths_joined;  // built once, shown by the writers
-  uint64_t source_file_size = 0;
-  uint64_t source_modified = 0;
-  uint64_t source_accessed = 0;
-  uint64_t source_created = 0;
-  uint64_t source_mft_changed = 0;
-  uint64_t src_inode = 0;
-  uint64_t src_seq = 0;
-  std::string source_type;
-  uint64_t record_offset_override = 0;
-  std::string jumplist_label;
   bool idltimes = false;
   bool show_lnk_offset = false;
   bool show_target_mft_entry = false;
-  bool mft_scan_active = false;  // an MFT scan of a volume is running
   std::string carve_dump_dir;
-  uint32_t carve_dump_count = 0;
-  // Jump-list provenance (filled only by a DestList reader).
-  std::string app_id;
-  std::string app_name;
 };
 
 }  // namespace lnk

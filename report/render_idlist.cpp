@@ -1,12 +1,13 @@
-#include "shellitems/render_idlist.h"
+#include "report/render_idlist.h"
 
 #include <map>
 #include <set>
 
 #include "platform/text.h"
-#include "report/time_value.h"
+#include "report/property_text.h"
+#include "report/time_format.h"
 #include "shellitems/guid_names.h"
-#include "shellitems/property_store.h"
+#include "shellitems/item_settle.h"
 
 namespace lnk {
 
@@ -27,7 +28,7 @@ void add_once(const std::string& note, std::vector<std::string>& notes,
   notes.push_back(note);
 }
 
-std::string time_line(const char* label, uint64_t filetime, const useropts& options) {
+std::string time_line(const char* label, uint64_t filetime, const cmd_params& options) {
   if (filetime == 0) return {};
   TimeValue value = TimeValue::from_filetime(filetime);
   std::string date_text, time_text;
@@ -37,53 +38,59 @@ std::string time_line(const char* label, uint64_t filetime, const useropts& opti
   return std::string(label) + date_text + " " + time_text + " [UTC]";
 }
 
+std::string note_text(const ItemNote& note, const cmd_params& options) {
+  if (!note.timed) return note.text;
+  std::string date_text, time_text;
+  if (!format_user(TimeValue::from_filetime(note.filetime), options.date_format, options.time_format,
+                   date_text, time_text))
+    return {};
+  return note.text + date_text + " " + time_text + " [UTC]";
+}
+
+class Renderer {
+ public:
+  Renderer(const cmd_params& options, std::unordered_map<const ShellItem*, std::string>& names)
+      : options_(options), names_(names) {}
+
+  bool render(const std::vector<ShellItem>& items, std::string& path, std::string& notes_text,
+              std::vector<std::string>& notes);
+
+ private:
+  bool describe(const ShellItem& item, std::string& display, std::vector<std::string>& notes);
+  std::string add_nested_notes(const std::vector<ShellItem>& list, std::vector<std::string>& notes,
+                               std::set<std::string>& added, bool& rendered);
+
+  const cmd_params& options_;
+  std::unordered_map<const ShellItem*, std::string>& names_;
+};
+
 // Renders a nested list and adds its path, times and notes to the item's
 // notes; returns the rendered path.
-std::string add_nested_notes(std::vector<ShellItem>& list, std::vector<std::string>& notes,
-                             std::set<std::string>& added, const useropts& options,
-                             bool& rendered) {
+std::string Renderer::add_nested_notes(const std::vector<ShellItem>& list,
+                                       std::vector<std::string>& notes,
+                                       std::set<std::string>& added, bool& rendered) {
   std::string path, notes_text;
   std::vector<std::string> nested_notes;
-  uint64_t modified = 0, accessed = 0, created = 0;
-  rendered = render_idlist(path, notes_text, nested_notes, modified, accessed, created, options,
-                           list);
+  rendered = render(list, path, notes_text, nested_notes);
   if (!rendered) return {};
+  const ShellItem& last = list.back();
   std::string trimmed = trim(path);
   if (!trimmed.empty()) add_once("Embedded Path : " + trimmed, notes, added);
-  add_once(time_line("Created : ", created, options), notes, added);
-  add_once(time_line("Modified : ", modified, options), notes, added);
-  add_once(time_line("Accessed : ", accessed, options), notes, added);
+  add_once(time_line("Created : ", last.create_time, options_), notes, added);
+  add_once(time_line("Modified : ", last.modify_time, options_), notes, added);
+  add_once(time_line("Accessed : ", last.access_time, options_), notes, added);
   for (const auto& note : nested_notes) add_once(trim(note), notes, added);
   return path;
 }
 
-bool has_properties(const ShellItem& item) {
-  return !item.property_map_first.empty() || !item.property_map_second.empty();
-}
-
-}  // namespace
-
-std::string number_notes(const std::vector<std::string>& notes) {
-  std::string text;
-  for (size_t i = 0; i < notes.size(); ++i) {
-    if (i) text += "; ";
-    text += "[" + std::to_string(i + 1) + "] " + notes[i];
-  }
-  return text;
-}
-
-bool describe_item(ShellItem& item, std::string& display, std::string& notes_text,
-                   std::vector<std::string>& notes, const useropts& options) {
+// The text that stands for one item in the path, and its notes (each once).
+bool Renderer::describe(const ShellItem& item, std::string& display, std::vector<std::string>& notes) {
   display.clear();
-  notes_text.clear();
   notes.clear();
   std::set<std::string> added;
 
   std::string custom_fallback;
-  if (has_properties(item)) {
-    std::string from_properties = property_item_name(item, custom_fallback);
-    if (item.name.empty()) item.name = from_properties;
-  }
+  if (has_properties(item)) property_item_name(item, custom_fallback);
 
   size_t first_guid_name = 0;
   size_t first_name = 0;
@@ -101,7 +108,7 @@ bool describe_item(ShellItem& item, std::string& display, std::string& notes_tex
     display = custom_fallback;
   }
 
-  describe_item_properties(item, notes, added, options);
+  describe_item_properties(item, notes, added, options_);
 
   if (!display.empty()) {
     auto offer = [&](const std::string& text) {
@@ -112,14 +119,16 @@ bool describe_item(ShellItem& item, std::string& display, std::string& notes_tex
     offer(item.extra_name_a);
     offer(item.extra_name_b);
   }
-  for (const auto& line : item.extra_list)
-    if (!line.empty()) notes.push_back(line);
+  for (const ItemNote& note : item.extra_list) {
+    std::string text = note_text(note, options_);
+    if (!text.empty()) notes.push_back(text);
+  }
 
   std::string last_path;
   bool any_rendered = false;
-  for (auto& list : item.embedded_idlists) {
+  for (const auto& list : item.embedded_idlists) {
     bool rendered = false;
-    std::string path = add_nested_notes(list, notes, added, options, rendered);
+    std::string path = add_nested_notes(list, notes, added, rendered);
     if (rendered) {
       last_path = path;
       any_rendered = true;
@@ -127,14 +136,12 @@ bool describe_item(ShellItem& item, std::string& display, std::string& notes_tex
   }
   if (!item.children.empty()) {
     bool rendered = false;
-    std::string path = add_nested_notes(item.children, notes, added, options, rendered);
+    std::string path = add_nested_notes(item.children, notes, added, rendered);
     if (rendered) {
       last_path = path;
       any_rendered = true;
     }
   }
-
-  notes_text = number_notes(notes);
 
   if (display.empty()) {
     if (any_rendered) {
@@ -147,30 +154,24 @@ bool describe_item(ShellItem& item, std::string& display, std::string& notes_tex
   return !display.empty();
 }
 
-bool render_idlist(std::string& path, std::string& notes_text, std::vector<std::string>& notes,
-                   uint64_t& modified, uint64_t& accessed, uint64_t& created,
-                   const useropts& options, std::vector<ShellItem>& items) {
+bool Renderer::render(const std::vector<ShellItem>& items, std::string& path,
+                      std::string& notes_text, std::vector<std::string>& notes) {
   path.clear();
   notes_text.clear();
   notes.clear();
-  modified = accessed = created = 0;
   if (items.empty()) return false;
 
   std::map<std::string, size_t> numbered;
-  for (auto& item : items) {
-    std::string display, item_notes_text;
+  for (const auto& item : items) {
+    std::string display;
     std::vector<std::string> item_notes;
-    if (describe_item(item, display, item_notes_text, item_notes, options)) {
-      item.name = display;
+    if (describe(item, display, item_notes)) {
+      names_[&item] = display;
       path += display;
       path += '\\';
     }
     for (const auto& note : item_notes) numbered.emplace(note, numbered.size());
   }
-  const ShellItem& last = items.back();
-  modified = last.modify_time;
-  accessed = last.access_time;
-  created = last.create_time;
 
   if (!numbered.empty()) {
     notes.resize(numbered.size());
@@ -182,6 +183,24 @@ bool render_idlist(std::string& path, std::string& notes_text, std::vector<std::
     path.replace(at, 2, "\\");
   if (!path.empty() && path.back() == '\\') path.pop_back();
   return !path.empty();
+}
+
+}  // namespace
+
+std::string number_notes(const std::vector<std::string>& notes) {
+  std::string text;
+  for (size_t i = 0; i < notes.size(); ++i) {
+    if (i) text += "; ";
+    text += "[" + std::to_string(i + 1) + "] " + notes[i];
+  }
+  return text;
+}
+
+bool render_idlist(const std::vector<ShellItem>& items, const cmd_params& options,
+                   RenderedIdList& out) {
+  out = RenderedIdList{};
+  Renderer renderer(options, out.names);
+  return renderer.render(items, out.path, out.notes_text, out.notes);
 }
 
 }  // namespace lnk

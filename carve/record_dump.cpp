@@ -1,7 +1,6 @@
-#include "lnk/record_dump.h"
+#include "carve/record_dump.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "platform/platform.h"
 
@@ -20,10 +19,9 @@ void dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset
   std::string path = dir + platform::path_separator() +
                      record_dump_name(count, record_offset,
                                       static_cast<uint32_t>(record_bytes.size()));
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return;
-  file.write(reinterpret_cast<const char*>(record_bytes.data()),
-             static_cast<std::streamsize>(record_bytes.size()));
+  // A file of that name already there is left alone: the folder may hold
+  // evidence or an earlier run's dumps.
+  platform::write_new_file(path, record_bytes);
 }
 
 }  // namespace lnk

@@ -11,7 +11,7 @@ namespace lnk {
 std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t parsed_size);
 
 // Counts the record and writes its parsed bytes into dir; a file that cannot
-// be created is skipped silently.
+// be created, or that exists already, is skipped silently.
 void dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
                  std::span<const uint8_t> record_bytes);
 

@@ -7,8 +7,6 @@
 #include <span>
 #include <vector>
 
-#include "lnk/lnk_record.h"
-
 namespace lnk {
 
 // HeaderSize 0x4C followed by the LinkCLSID 00021401-0000-0000-C000-000000000046.
@@ -27,9 +25,5 @@ class SignatureSearch {
  private:
   std::boyer_moore_horspool_searcher<std::array<uint8_t, 20>::const_iterator> searcher_;
 };
-
-// Where the carvers hand each parsed record: the record writer in a run, a
-// collector in tests.
-using RecordSink = std::function<void(LnkRecord&)>;
 
 }  // namespace lnk

@@ -1,5 +1,5 @@
-// One instant, whatever encoding it arrived in, and the formatters that
-// print it. Everything is UTC.
+// One instant, whatever encoding it arrived in. Everything is UTC; the
+// texts the reports print are made in report/time_format.h.
 #pragma once
 
 #include <cstdint>
@@ -40,20 +40,5 @@ bool uuid_time(const Guid& uuid, UuidTime& out);
 bool uuid_filetime(const Guid& uuid, uint64_t& filetime);
 // "xx:xx:xx:xx:xx:xx" from a UUID's node bytes.
 std::string mac_text(const uint8_t node[6]);
-
-// Formatter 1: user date and time formats. False (both texts empty) when the
-// value is not valid.
-bool format_user(const TimeValue& t, const std::string& date_format,
-                 const std::string& time_format, std::string& date_text,
-                 std::string& time_text);
-// Formatter 2: as formatter 1 with the time cut at its first ".".
-bool format_user_no_fraction(const TimeValue& t, const std::string& date_format,
-                             const std::string& time_format, std::string& date_text,
-                             std::string& time_text);
-// Formatter 3: "%02d/%02d/%04d" and "%02d:%02d:%02d[.%03d]".
-bool format_fixed(const TimeValue& t, bool milliseconds, bool two_digit_year,
-                  std::string& date_text, std::string& time_text);
-// Formatter 4: "05/17/23 14:03:09.120", or "00/00/00 00:00:00" when invalid.
-std::string compact_stamp(const TimeValue& t);
 
 }  // namespace lnk

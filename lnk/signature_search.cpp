@@ -1,4 +1,4 @@
-#include "carve/signature_search.h"
+#include "lnk/signature_search.h"
 
 #include <algorithm>
 

@@ -1,0 +1,40 @@
+// Where the producers put every record they accept: its bytes into the
+// -outdir folder when asked, then on to the run's writer (or a test's
+// collector) together with the provenance of its source.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/source_info.h"
+#include "lnk/lnk_record.h"
+#include "lnk/record_sink.h"
+
+namespace lnk {
+
+class RecordOutlet {
+ public:
+  using Consumer = std::function<void(const LnkRecord&, const SourceInfo&)>;
+
+  // dump_dir empty: no record files are written.
+  explicit RecordOutlet(Consumer consumer, std::string dump_dir = {})
+      : consumer_(std::move(consumer)), dump_dir_(std::move(dump_dir)) {}
+
+  void put(const LnkRecord& record, const SourceInfo& source, const ParsedBytes& bytes);
+
+  // A sink for a reader that parses records itself, bound to one source.
+  RecordSink sink_for(const SourceInfo& source) {
+    return [this, &source](const LnkRecord& record, const ParsedBytes& bytes) { put(record, source, bytes); };
+  }
+
+  uint32_t records_put() const { return records_put_; }
+
+ private:
+  Consumer consumer_;
+  std::string dump_dir_;
+  uint32_t dump_count_ = 0;
+  uint32_t records_put_ = 0;
+};
+
+}  // namespace lnk

@@ -1,0 +1,30 @@
+#include "cmdline/evidence_guard.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace lnk {
+namespace {
+
+bool spares_inputs(const std::string& output, const std::vector<std::string>& inputs) {
+  platform::FileIdentity written;
+  if (output.empty() || !platform::file_identity(output, written)) return true;
+  for (const std::string& input : inputs) {
+    platform::FileIdentity read;
+    if (!platform::file_identity(input, read) || !(read == written)) continue;
+    std::fprintf(stderr, "prob opening file %s for output: it is the input %s, aborting\n",
+                 output.c_str(), input.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool outputs_spare_inputs(const cmd_params& options, const std::vector<std::string>& inputs) {
+  if (options.output_path_given && !spares_inputs(options.output_path, inputs)) return false;
+  return spares_inputs(options.diag_log_path, inputs);
+}
+
+}  // namespace lnk

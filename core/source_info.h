@@ -1,0 +1,33 @@
+// Where the records being written come from: the provenance of one source,
+// filled by the producer that reads it and only read by the writers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lnk {
+
+struct SourceInfo {
+  // The path as opened, and as the reports show it (after -alias and
+  // -aliaspath). The delimited layouts size the source column by the first.
+  std::string opened_path;
+  std::string source_path;
+  std::string volume_name;
+  std::vector<std::string> vmdk_paths;
+  std::string vmdk_paths_joined;
+  uint64_t source_file_size = 0;
+  uint64_t source_modified = 0;
+  uint64_t source_accessed = 0;
+  uint64_t source_created = 0;
+  uint64_t source_mft_changed = 0;
+  uint64_t src_inode = 0;
+  uint64_t src_seq = 0;
+  // The AppID of a jump list and its application's name.
+  std::string app_id;
+  std::string app_name;
+  // The records come from a scan of a volume's MFT.
+  bool mft_scan = false;
+};
+
+}  // namespace lnk
