@@ -41,7 +41,8 @@ bool bind_carve_context(CarveContext& context, ByteSource* source) {
   context.percent_display = true;
   context.ready = false;
   context.source = source;
-  if (source == nullptr) return false;
+  // A closed source reads as empty: nothing to carve.
+  if (source == nullptr || source->size() == 0) return false;
   context.chunk_size = kChunkSize;
   context.tail_size = kTailSize;
   context.buffer.assign(std::max(kChunkSize, kTailSize), 0);

@@ -50,7 +50,7 @@ struct CarveContext {
   SignatureSearch search;
 };
 
-// Resets the context and, when there is a source, binds it to the whole source.
+// Resets the context and, when the source holds bytes, binds it to the whole source.
 bool bind_carve_context(CarveContext& context, ByteSource* source);
 
 // Carves from the context's position to its range end; true when a record

@@ -58,9 +58,10 @@ class Carve : public ::testing::Test {
   std::map<uint64_t, std::pair<std::string, uint32_t>> carve(const Bytes& bytes) {
     open(bytes);
     std::map<uint64_t, std::pair<std::string, uint32_t>> found;
-    carve_source_records(source_, options_, [&](LnkRecord& record) {
+    RecordOutlet outlet([&](const LnkRecord& record, const SourceInfo&) {
       found[record.lnk_offset] = {record.source_type, record.parsed_size};
     });
+    carve_source(source_, SourceInfo{}, options_, outlet);
     return found;
   }
 
@@ -121,8 +122,8 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   CarveContext context;
   EXPECT_FALSE(bind_carve_context(context, &source_));
   EXPECT_FALSE(bind_carve_context(context, nullptr));
-  std::ostringstream out;
-  EXPECT_FALSE(carve_range(out, context, options_));
+  RecordOutlet none(nullptr);
+  EXPECT_FALSE(carve_range(context, SourceInfo{}, options_, none));
 
   Bytes blob = random_bytes(4 * 65536, 4);
   for (size_t chunk = 0; chunk < 4; ++chunk) place(blob, chunk * 65536 + 512, sample_);
@@ -133,12 +134,13 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   context.range_end = 3 * 65536;
   context.label = "Unalloc";
   std::vector<std::string> types;
-  EXPECT_TRUE(carve_range_records(context, options_, [&](LnkRecord& r) { types.push_back(r.source_type); }));
+  RecordOutlet collect([&](const LnkRecord& r, const SourceInfo&) { types.push_back(r.source_type); });
+  EXPECT_TRUE(carve_range(context, SourceInfo{}, options_, collect));
   EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + carved_type(65536 + 512),
                                              "[Unalloc] " + carved_type(2 * 65536 + 512)}));
   source_.close();
   context.position = 0;
-  EXPECT_FALSE(carve_range(out, context, options_));
+  EXPECT_FALSE(carve_range(context, SourceInfo{}, options_, none));
 }
 
 TEST_F(Carve, ProgressLines) {
@@ -149,7 +151,8 @@ TEST_F(Carve, ProgressLines) {
     EXPECT_TRUE(bind_carve_context(context, &source_));
     context.percent_display = percent;
     ::testing::internal::CaptureStderr();
-    carve_range_records(context, options_, [](LnkRecord&) {});
+    RecordOutlet none(nullptr);
+    carve_range(context, SourceInfo{}, options_, none);
     return ::testing::internal::GetCapturedStderr();
   };
   std::string err = progress(true);
@@ -188,8 +191,7 @@ TEST_F(Carve, CorpusShortcutsAmongRandomBytes) {
     const std::string text(bytes.begin() + 1, bytes.end());
     if (text.find(signature) != std::string::npos || text.find("FILE") != std::string::npos) continue;
     LnkRecord record;
-    Bytes copy = bytes;
-    if (parse_lnk_record(record, copy.data(), static_cast<uint32_t>(copy.size()), options_, 0))
+    if (parse_lnk_record(record, bytes, 0))
       records.emplace_back(std::move(bytes), record.parsed_size);
   }
   ASSERT_GE(records.size(), 300u);

@@ -33,11 +33,11 @@ class CorpusRobustness : public ::testing::Test {
   }
 
   // Parses and writes; returns whether the record was accepted.
-  bool decode_and_write(std::vector<uint8_t> bytes) {
+  bool decode_and_write(const std::vector<uint8_t>& bytes) {
     LnkRecord record;
-    if (!parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options_, 0)) return false;
+    if (!parse_lnk_record(record, bytes, 0)) return false;
     std::ostringstream out;
-    write_record(out, record, options_);
+    RecordWriter(out, options_).write(record, SourceInfo{});
     EXPECT_LE(record.parsed_size, bytes.size());
     return true;
   }
@@ -71,7 +71,7 @@ TEST_F(CorpusRobustness, RandomlyDamagedCopies) {
       // Leave the signature alone so the damage reaches the sections behind it.
       for (uint32_t k = 0, flips = 1 + rng() % 16; k < flips; ++k)
         damaged[20 + rng() % (damaged.size() - 20)] = static_cast<uint8_t>(rng());
-      decode_and_write(std::move(damaged));
+      decode_and_write(damaged);
     }
   }
 }

@@ -18,10 +18,12 @@ using test::split_lines;
 using test::write_all;
 using Fields = std::vector<std::string>;
 
-useropts csv_options(const std::vector<std::string>& args) {
-  useropts o = test::options_for(args);
-  o.source_modified = o.source_accessed = o.source_created = kJan2 + 1234567;
-  return o;
+useropts csv_options(const std::vector<std::string>& args) { return test::options_for(args); }
+
+SourceInfo csv_source(const useropts& o) {
+  SourceInfo s = test::source_for(o);
+  s.source_modified = s.source_accessed = s.source_created = kJan2 + 1234567;
+  return s;
 }
 
 LnkRecord plain_record() {
@@ -30,7 +32,7 @@ LnkRecord plain_record() {
   r.header.file_attributes = 0x20;
   r.header.write_time = r.header.access_time = r.header.creation_time = kJune5;
   r.header.file_size = 0x0046ba18;
-  r.idlist_path = "C:\\tools,old\\app.exe";
+  r.shell_items = test::items_named("C:\\tools,old\\app.exe");
   r.drive_type = "fixed";
   r.volume_serial = "d29a-b834";
   return r;
@@ -57,8 +59,9 @@ struct Table {
   }
 };
 
-Table written(std::vector<LnkRecord> records, useropts& o, const std::string& separator = ",") {
-  std::vector<std::string> lines = split_lines(write_all(std::move(records), o));
+Table written(const std::vector<LnkRecord>& records, const useropts& o, const SourceInfo& s,
+              const std::string& separator = ",") {
+  std::vector<std::string> lines = split_lines(write_all(records, o, s));
   Table t;
   EXPECT_FALSE(lines.empty());
   if (lines.empty()) return t;
@@ -69,6 +72,10 @@ Table written(std::vector<LnkRecord> records, useropts& o, const std::string& se
     EXPECT_EQ(t.rows.back().size(), t.header.size()) << lines[i];
   }
   return t;
+}
+
+Table written(const std::vector<LnkRecord>& records, const useropts& o, const std::string& separator = ",") {
+  return written(records, o, csv_source(o), separator);
 }
 
 TEST(CellText, LineBreaksSpelledOutAndSeparatorReplaced) {
@@ -122,7 +129,7 @@ TEST(CsvReport, SeparatorChoicesAndNoWhitespace) {
 TEST(CsvReport, PairedTimesUseFixedWidthColumns) {
   useropts o = csv_options({"-csv", "-pair_datetime"});
   LnkRecord r = plain_record();
-  r.idlist_path = "C:\\a.exe";
+  r.shell_items = test::items_named("C:\\a.exe");
   Table t = written({r}, o);
   ASSERT_EQ(t.rows.size(), 1u);
   const Fields& row = t.rows[0];
@@ -154,30 +161,30 @@ TEST(CsvReport, NumbersHexOrDecimalAndOffsetColumns) {
   EXPECT_EQ(t.fields(0, {"file mdate", "LNK offset", "file size"}), "<absent>|1536|4635160");
 
   useropts ntfs = csv_options({"-csv", "-ntfs_scan"});
-  ntfs.mft_scan_active = true;
-  ntfs.src_inode = 0x1c2;
-  ntfs.src_seq = 7;
-  ntfs.source_mft_changed = kJan2 + 1234567;
+  SourceInfo volume = csv_source(ntfs);
+  volume.mft_scan = true;
+  volume.src_inode = 0x1c2;
+  volume.src_seq = 7;
+  volume.source_mft_changed = kJan2 + 1234567;
   r.target_mft_entry = 0x33;
   r.target_mft_seq = 2;
-  t = written({r}, ntfs);
+  t = written({r}, ntfs, volume);
   // The MFT change time keeps its fraction.
   EXPECT_EQ(t.fields(0, {"file mftdate+", "LNK offset", "src inode", "src seq#", "target inode", "target seq#"}),
             " 12:00:00.123|0x00000600|0x000001c2|0x0007|0x00000033|0x0002");
 
   // Without an MFT entry both inode pairs are empty cells.
-  ntfs.header_due = true;
-  ntfs.csv_columns.clear();
-  ntfs.src_inode = 0;
+  volume.src_inode = 0;
   r.target_mft_entry = 0;
-  t = written({r}, ntfs);
+  t = written({r}, ntfs, volume);
   EXPECT_EQ(t.fields(0, {"src inode", "src seq#", "target inode", "target seq#"}), "|||");
 }
 
 TEST(CsvReport, JumpListColumnsAndSlackEntries) {
   useropts o = csv_options({"-csv"});
-  o.app_id = "1b4dd67f29cb1962";
-  o.app_name = "Windows Explorer";
+  SourceInfo s = csv_source(o);
+  s.app_id = "1b4dd67f29cb1962";
+  s.app_name = "Windows Explorer";
   LnkRecord slack = plain_record();
   slack.jumplist_kind = JumplistKind::with_destlist;
   slack.from_slack = true;
@@ -190,7 +197,7 @@ TEST(CsvReport, JumpListColumnsAndSlackEntries) {
   unindexed.mru_index = 99999;
   unindexed.stream_number = 0;
   // A later plain shortcut keeps the run's columns (checked by written()).
-  const Table t = written({slack, listed, unindexed, plain_record()}, o);
+  const Table t = written({slack, listed, unindexed, plain_record()}, o, s);
   ASSERT_EQ(t.rows.size(), 4u);
   auto columns_2_to_6 = [](const Fields& f) { return Fields(f.begin() + 2, f.begin() + 7); };
   EXPECT_EQ(columns_2_to_6(t.header), (Fields{"appid", "MRU/MFU", "stream#", "MRU date", " MRU-UTC"}));
@@ -218,24 +225,24 @@ TEST(CsvReport, ComposedTextCells) {
   r.name_string = "line one\r\nline two";
   r.working_dir = "C:\\w";
   r.command_line_arguments = "/a,/b";
-  r.idlist_extra_list = {"first", "second"};
-  r.vista_idlist_extra_info = "vista";
-  r.property_store_names = {"System.Title"};
-  r.property_store_values = {"T"};
+  r.shell_items = test::items_named("C:\\a.exe", {"first", "second"});
+  r.vista_shell_items = test::items_named("C:\\v", {"vista"});
+  r.property_store = test::text_properties({{"Title", "T"}});
   Table t = written({r}, o);
   ASSERT_EQ(t.rows.size(), 1u);
   EXPECT_EQ(t.fields(0, {"network/device info", "extra info", "IDList extra info"}),
             "[NetworkName]: \\\\srv\\share; [DeviceName]: Z:|"
             "[Description]: line one[CRLF]line two; [WorkDir]: C:\\w; [CmdArgs]: /a /b|"
-            "first; second; vista; System.Title [T]");
+            "first; second; [1] vista; " + std::string(test::kStringNamedSetText) + "/Title [T]");
 
-  // Names without their values are left out.
-  r.property_store_values.clear();
-  r.idlist_extra_list.clear();
-  r.vista_idlist_extra_info.clear();
+  // A second record of the run: no header line.
+  r.property_store.clear();
+  r.shell_items.clear();
+  r.vista_shell_items.clear();
   r.net_name.clear();
-  const std::vector<std::string> lines = split_lines(write_all({r}, o));
-  ASSERT_EQ(lines.size(), 1u);  // the header went out with the first record
+  const std::vector<std::string> all = split_lines(write_all({plain_record(), r}, o));
+  ASSERT_EQ(all.size(), 3u);  // the header goes out once, with the first record
+  const std::vector<std::string> lines(all.begin() + 2, all.end());
   t.rows = {split_fields(lines[0], ",")};
   EXPECT_EQ(t.fields(0, {"IDList extra info", "network/device info"}), "|[DeviceName]: Z:");
 }
@@ -243,23 +250,23 @@ TEST(CsvReport, ComposedTextCells) {
 TEST(CsvReport, IdlistExtraInfoPartsEachBringTheirSeparator) {
   struct Case {
     std::vector<std::string> items;
-    std::string vista;
-    std::vector<std::string> names, values;
+    std::vector<std::string> vista;
+    std::vector<std::pair<std::string, std::string>> properties;
     std::string cell;
   };
+  const std::string set = std::string(test::kStringNamedSetText) + "/";
   const Case cases[] = {
-      {{"a", "b"}, "", {}, {}, "a; b"},
-      {{}, "v", {}, {}, "; v"},
-      {{}, "", {"N1", "N2"}, {"1", "2"}, "; N1 [1]; N2 [2]"},
-      {{"a"}, "v", {"N"}, {"1"}, "a; v; N [1]"},
-      {{"a"}, "", {"N"}, {}, "a"}};
+      {{"a", "b"}, {}, {}, "a; b"},
+      {{}, {"v"}, {}, "; [1] v"},
+      {{}, {"v", "w"}, {}, "; [1] v; [2] w"},
+      {{}, {}, {{"N1", "1"}, {"N2", "2"}}, "; " + set + "N1 [1]; " + set + "N2 [2]"},
+      {{"a"}, {"v"}, {{"N", "1"}}, "a; [1] v; " + set + "N [1]"}};
   for (const Case& c : cases) {
     useropts o = csv_options({"-csv"});
     LnkRecord r = plain_record();
-    r.idlist_extra_list = c.items;
-    r.vista_idlist_extra_info = c.vista;
-    r.property_store_names = c.names;
-    r.property_store_values = c.values;
+    r.shell_items = test::items_named("C:\\x", c.items);
+    if (!c.vista.empty()) r.vista_shell_items = test::items_named("C:\\v", c.vista);
+    r.property_store = test::text_properties(c.properties);
     const Table t = written({r}, o);
     ASSERT_EQ(t.rows.size(), 1u);
     EXPECT_EQ(t.fields(0, {"IDList extra info"}), c.cell) << c.cell;
@@ -320,15 +327,14 @@ TEST(CsvReport, CorpusRowsHaveTheHeaderColumnCount) {
   for (const auto& [args, separator] : layouts) {
     useropts o = csv_options(args);
     std::ostringstream out;
+    RecordWriter writer(out, o);
     size_t records = 0;
     for (const fs::path& p : files) {
       const std::string text = test::slurp(p);
       std::vector<uint8_t> bytes(text.begin(), text.end());
       LnkRecord record;
-      if (bytes.empty() || !parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), o, 0))
-        continue;
-      o.source_path = p.string();
-      write_record(out, record, o);
+      if (bytes.empty() || !parse_lnk_record(record, bytes, 0)) continue;
+      writer.write(record, test::file_source(p.string(), o));
       ++records;
     }
     const auto lines = split_lines(out.str());

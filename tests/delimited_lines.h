@@ -9,6 +9,7 @@
 
 #include "cmdline/options.h"
 #include "report/record_writer.h"
+#include "tests/write_records.h"
 
 namespace lnk::test {
 
@@ -53,15 +54,18 @@ inline useropts options_for(const std::vector<std::string>& extra) {
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back("input.lnk");
   EXPECT_TRUE(parse_useropts(o, args, "test"));
-  o.source_path = "E:\\case,1\\a.lnk";
-  o.source_type = "Shortcut LNK (file)";
   return o;
 }
 
-inline std::string write_all(std::vector<LnkRecord> records, useropts& o) {
-  std::ostringstream out;
-  for (LnkRecord& r : records) write_record(out, r, o);
-  return out.str();
+// The source the delimited tests write from.
+inline SourceInfo source_for(const useropts& o) { return file_source("E:\\case,1\\a.lnk", o); }
+
+inline std::string write_all(const std::vector<LnkRecord>& records, const useropts& o,
+                             const SourceInfo& s) {
+  return write_records(records, o, s);
+}
+inline std::string write_all(const std::vector<LnkRecord>& records, const useropts& o) {
+  return write_records(records, o, source_for(o));
 }
 
 }  // namespace lnk::test

@@ -10,6 +10,7 @@
 #include "lnk/parse_lnk.h"
 #include "lnk/tracker_block.h"
 #include "platform/text.h"
+#include "report/property_text.h"
 #include "shell_test_support.h"
 
 namespace lnk {
@@ -20,8 +21,7 @@ using testing::Bytes;
 LnkRecord parse_corpus(const std::string& relative) {
   std::vector<uint8_t> file = testing::read_corpus(relative);
   LnkRecord record;
-  useropts options;
-  if (!file.empty()) parse_lnk_record(record, file.data(), static_cast<uint32_t>(file.size()), options, 0);
+  if (!file.empty()) parse_lnk_record(record, file, 0);
   return record;
 }
 
@@ -33,8 +33,7 @@ Bytes ansi(const std::string& text) { return Bytes().ansi(text); }
 Bytes guid(const std::string& text) { return Bytes().guid(text); }
 
 bool decode(LnkRecord& record, const Bytes& b, uint32_t position = 0x100) {
-  useropts options;
-  return decode_extra_block(record, ByteReader(b.data), position, options);
+  return decode_extra_block(record, ByteReader(b.data), position);
 }
 
 TEST(ExtraBlocksCorpus, TrackerEnvironmentAndPropertyStoreOfExtraData) {
@@ -55,11 +54,13 @@ TEST(ExtraBlocksCorpus, TrackerEnvironmentAndPropertyStoreOfExtraData) {
 
   // Two LPWSTR, two FILETIME and two more LPWSTR are listed; the CLSID value
   // of the last storage is not.
-  ASSERT_EQ(record.property_store_names.size(), 6u);
-  ASSERT_EQ(record.property_store_values.size(), 6u);
+  std::vector<std::string> names, values;
+  list_properties(record.property_store, names, values, useropts{});
+  ASSERT_EQ(names.size(), 6u);
+  ASSERT_EQ(values.size(), 6u);
   auto value_of = [&](const std::string& name) -> std::string {
-    for (size_t i = 0; i < record.property_store_names.size(); ++i)
-      if (record.property_store_names[i] == name) return record.property_store_values[i];
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return values[i];
     return "<absent>";
   };
   EXPECT_EQ(value_of("dabd30ed-0043-4789-a7f8-d013a4736622/System.ItemFolderPathDisplayNarrow"),
@@ -89,7 +90,6 @@ TEST(ExtraBlocksCorpus, EveryTruncationOfEveryBlockIsRefused) {
   std::vector<uint8_t> file = testing::read_corpus("lnk/lnkparse3/extra_data.lnk");
   if (file.empty()) GTEST_SKIP() << "corpus absent";
   LnkRecord whole = parse_corpus("lnk/lnkparse3/extra_data.lnk");
-  useropts options;
   size_t blocks = 0;
   for (uint32_t position : whole.block_offsets) {
     if (position == 0) continue;
@@ -97,7 +97,7 @@ TEST(ExtraBlocksCorpus, EveryTruncationOfEveryBlockIsRefused) {
     const uint32_t size = ByteReader(file).u32(position);
     for (uint32_t len = 0; len < size; ++len) {
       LnkRecord record;
-      EXPECT_FALSE(decode_extra_block(record, ByteReader(file).sub(position, len), position, options))
+      EXPECT_FALSE(decode_extra_block(record, ByteReader(file).sub(position, len), position))
           << position << " " << len;
     }
   }

@@ -41,16 +41,20 @@ TEST(IdlistWalk, TerminatorsPaddingAndMarkers) {
 TEST(IdlistWalk, ShortRootFolderIsRepairedOnlyForAKnownGuid) {
   // The GUID runs past the declared size.
   Bytes b = Bytes().u16(14).u8(0x1F).u8(0x50).guid(kMyComputer).append(volume_item(25).data).u16(0);
-  auto items = testing::walk_in_place(b.data);
+  const std::vector<uint8_t> before = b.data;
+  auto items = testing::walk(b.data);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0].guid_names, (std::vector<std::string>{"{CLSID_My Computer}"}));
   EXPECT_FALSE(items[0].unknown);
+  EXPECT_EQ(items[0].repaired_size, 20u);
   EXPECT_EQ(items[1].name, "C:");
-  EXPECT_EQ(b.data[0], 20) << "the size field is rewritten in the caller's buffer";
+  EXPECT_EQ(items[1].item_position, 20u) << "the walk steps by the repaired size";
+  EXPECT_EQ(b.data, before) << "the input bytes are never written";
 
   Bytes unknown = Bytes().u16(14).u8(0x1F).u8(0x50).guid(kUnknownGuid).append(volume_item(25).data).u16(0);
-  testing::walk_in_place(unknown.data);
-  EXPECT_EQ(unknown.data[0], 14);
+  items = testing::walk(unknown.data);
+  ASSERT_FALSE(items.empty());
+  EXPECT_EQ(items[0].repaired_size, 0u);
 }
 
 TEST(IdlistItems, VolumeItemsOfTwentyFiveAndFortyOneBytes) {
@@ -159,7 +163,7 @@ TEST(IdlistItems, ReusedContextGetsAFreshWorkBudget) {
   DecodeContext context;
   context.work = kMaxDecodeWork + 1;  // spent on an earlier record
   std::vector<ShellItem> items;
-  ASSERT_TRUE(walk_idlist(items, b.data.data(), static_cast<uint32_t>(b.size()), context, useropts{}));
+  ASSERT_TRUE(walk_idlist(items, ByteReader(b.data), context));
   EXPECT_EQ(items[0].name, "C:");
 }
 

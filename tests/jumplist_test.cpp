@@ -1,4 +1,4 @@
-#include "jumplist/jumplist.h"
+#include "jumplist/jumplist_records.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "jumplist/compound_file.h"
-#include "jumplist/jumplist_records.h"
 #include "tests/cfb_builder.h"
 #include "tests/shell_test_support.h"
 
@@ -29,16 +28,18 @@ struct Found {
 
 class JumpList : public ::testing::Test {
  protected:
-  void SetUp() override { options_.progress = false; }
-  std::vector<Found> carve(Bytes bytes, bool* result = nullptr) {
+  std::vector<Found> carve(const Bytes& bytes, bool* result = nullptr) {
     std::vector<Found> found;
-    bool r = carve_jump_list_records(bytes.data(), bytes.size(), options_, false, [&](LnkRecord& record) {
+    bool r = carve_jump_list_records(bytes, placement_, [&](const LnkRecord& record, const ParsedBytes&) {
       found.push_back({record.source_type, record.lnk_offset, record.parsed_size, record.from_slack});
     });
     if (result) *result = r;
     return found;
   }
-  useropts options_;
+  static bool accepted(std::span<const uint8_t> bytes) {
+    return carve_jump_list_records(bytes, JumpListPlacement{}, [](const LnkRecord&, const ParsedBytes&) {});
+  }
+  JumpListPlacement placement_;
   Bytes sample_ = test::sample_shortcut();
 };
 
@@ -50,14 +51,14 @@ Bytes padded(Bytes bytes, size_t size) {
 TEST_F(JumpList, TooSmallOrNotACompoundFile) {
   Bytes bytes = padded(test::simple_jump_list({sample_}), 4096);
   ASSERT_GE(bytes.size(), 4096u);
-  EXPECT_TRUE(carve_jump_list_records(bytes.data(), 4096, options_, false, [](LnkRecord&) {}));
-  EXPECT_FALSE(carve_jump_list_records(bytes.data(), 4095, options_, false, [](LnkRecord&) {}));
-  EXPECT_FALSE(carve_jump_list_records(nullptr, 8192, options_, false, [](LnkRecord&) {}));
+  EXPECT_TRUE(accepted(std::span<const uint8_t>(bytes).first(4096)));
+  EXPECT_FALSE(accepted(std::span<const uint8_t>(bytes).first(4095)));
+  EXPECT_FALSE(accepted({}));
   Bytes plain(8192, 0);
   std::copy(sample_.begin(), sample_.end(), plain.begin() + 512);
-  std::ostringstream out;
-  EXPECT_FALSE(carve_jump_list(out, plain.data(), plain.size(), options_, false));
-  EXPECT_TRUE(out.str().empty());
+  bool taken = true;
+  EXPECT_TRUE(carve(plain, &taken).empty());
+  EXPECT_FALSE(taken);
 }
 
 TEST_F(JumpList, MiniStreamAndLargeStreamRecordsAreAllocated) {
@@ -74,8 +75,8 @@ TEST_F(JumpList, MiniStreamAndLargeStreamRecordsAreAllocated) {
     EXPECT_FALSE(f.from_slack);
   }
 
-  options_.jumplist_label = "AutomaticDestinations";
-  options_.record_offset_override = 0x5000;
+  placement_.label = "AutomaticDestinations";
+  placement_.record_offset = 0x5000;
   found = carve(bytes);
   ASSERT_EQ(found.size(), 2u);
   for (const Found& f : found) {
@@ -155,7 +156,7 @@ TEST_F(JumpList, FreedSectorRecordIsCarvedFromSlack) {
   // Stream 2 comes first in directory order, then the mini stream (root
   // entry); with an offset override the slack record still reports 0.
   for (uint64_t override_offset : {0u, 0x777u}) {
-    options_.record_offset_override = override_offset;
+    placement_.record_offset = override_offset;
     std::vector<Found> found = carve(image.bytes());
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0].source_type, "JMPLIST (carved allocated)");

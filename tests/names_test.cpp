@@ -1,4 +1,5 @@
 #include "lnk/names.h"
+#include "shellitems/item_names.h"
 
 #include <gtest/gtest.h>
 

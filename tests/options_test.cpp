@@ -58,11 +58,11 @@ TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
   useropts o;
   ArgList none;
   EXPECT_FALSE(parse_useropts(o, none, "ver: 0.85"));
-  o.source_path = "stale";
+  o.carve_dump_dir = "stale";
   o.csv = true;
   ArgList args = {"C:\\tools\\rook.exe", "a b", "x"};
   ASSERT_TRUE(parse_useropts(o, args, "ver: 0.85"));
-  EXPECT_TRUE(o.source_path.empty());
+  EXPECT_TRUE(o.carve_dump_dir.empty());
   EXPECT_FALSE(o.csv);
   EXPECT_EQ(o.program_base_name + "|" + o.command_line_text + "|" + o.artifact_name + "|" + o.version_text,
             "rook|C:\\tools\\rook.exe \"a b\" x|LNK|ver: 0.85");
@@ -238,8 +238,13 @@ TEST_F(OptionFiles, OutputDirectoryCreatedLevelByLevel) {
 TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
   fs::path log = dir_ / "diag.txt";
   useropts o;
+  test::write_file(log, std::string("an earlier log"));
   ArgList args = {"rook", "-diags", log.string(), "-csv", "x"};
   ASSERT_TRUE(parse_useropts(o, args, "ver: 0.85"));
+  // Opened (and truncated) only when the driver has checked it against the inputs.
+  EXPECT_FALSE(o.diag_log_active);
+  EXPECT_EQ(test::slurp(log), "an earlier log");
+  ASSERT_TRUE(open_diag_log(o));
   EXPECT_TRUE(o.diag_log_active);
   diag_write(o, "info: volume open");
   diag_printf(o, "err: %s at %d", "bad record", 7);
@@ -250,6 +255,7 @@ TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
   // An unopenable log is dropped without a word.
   Parsed p = parse({"-diags", (dir_ / "no" / "such" / "dir.txt").string(), "x"});
   EXPECT_TRUE(p.ok);
+  EXPECT_FALSE(open_diag_log(p.options));
   EXPECT_FALSE(p.options.diag_log_active);
   EXPECT_EQ(p.options.diag_log_path, "");
   EXPECT_EQ(p.err, "");
@@ -261,6 +267,13 @@ TEST_F(OptionFiles, OutputFileCreatedOnceOrRefused) {
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(p.options.output_path, (dir_ / "results.txt").string());
   EXPECT_TRUE(fs::exists(dir_ / "results.txt"));
+
+  // An existing file is not truncated while the options are read: it may be
+  // the evidence itself.
+  test::write_file(dir_ / "evidence.lnk", std::string("evidence bytes"));
+  p = parse({"-csv", "-out", (dir_ / "evidence.lnk").string()});
+  EXPECT_TRUE(p.ok);
+  EXPECT_EQ(test::slurp(dir_ / "evidence.lnk"), "evidence bytes");
 
   std::string bad = (dir_ / "missing" / "r.txt").string();
   p = parse({"-out", bad, "x"});

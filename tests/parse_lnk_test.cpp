@@ -1,6 +1,7 @@
 #include "lnk/parse_lnk.h"
 
 #include "carve/record_dump.h"
+#include "carve/record_outlet.h"
 #include "tests/lnk_builder.h"
 #include "tests/run_program.h"
 
@@ -10,9 +11,8 @@ namespace {
 using test::Bytes;
 using test::LnkBuilder;
 
-bool parse(Bytes bytes, LnkRecord& record, uint64_t record_offset = 0) {
-  useropts options;
-  return parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options, record_offset);
+bool parse(const Bytes& bytes, LnkRecord& record, uint64_t record_offset = 0) {
+  return parse_lnk_record(record, bytes, record_offset);
 }
 
 LnkRecord parsed(const Bytes& bytes) {
@@ -30,8 +30,7 @@ TEST(ParseHeader, LengthLimitsAndSignature) {
   Bytes bytes = LnkBuilder{}.build();  // header and terminal block: 80 bytes
   bytes.resize(90, 0);
   LnkRecord record;
-  useropts options;
-  EXPECT_FALSE(parse_lnk_record(record, nullptr, 90, options, 0));
+  EXPECT_FALSE(parse_lnk_record(record, {}, 0));
   for (size_t n : {0, 20, 75, 76, 77, 81}) EXPECT_FALSE(parse(Bytes(bytes.begin(), bytes.begin() + n), record)) << n;
   record = LnkRecord{};
   ASSERT_TRUE(parse(Bytes(bytes.begin(), bytes.begin() + 82), record));
@@ -335,23 +334,29 @@ TEST_F(RecordDump, NamesCountAndBytes) {
   Bytes bytes = b.build();
   const size_t size = bytes.size();
   bytes.resize(size + 100, 0x5A);  // unrelated bytes after the record
-  useropts options;
-  options.carve_dump_dir = dir_.string();
-  auto parse_with = [&](Bytes input, uint64_t offset) {
+  // A file already there under the second dump's name must survive.
+  const auto taken = dir_ / record_dump_name(2, 0, static_cast<uint32_t>(size));
+  test::write_file(taken, std::string("earlier"));
+  RecordOutlet outlet(nullptr, dir_.string());
+  auto parse_and_put = [&](const Bytes& input, uint64_t offset) {
     LnkRecord record;
-    return parse_lnk_record(record, input.data(), static_cast<uint32_t>(input.size()), options, offset);
+    if (!parse_lnk_record(record, input, offset)) return false;
+    outlet.put(record, SourceInfo{}, ParsedBytes{std::span<const uint8_t>(input).first(record.parsed_size), offset});
+    return true;
   };
-  ASSERT_TRUE(parse_with(bytes, 0x1f400));
-  EXPECT_FALSE(parse_with(Bytes(100, 0), 0));
-  ASSERT_TRUE(parse_with(bytes, 0));
-  EXPECT_EQ(options.carve_dump_count, 2u);
+  ASSERT_TRUE(parse_and_put(bytes, 0x1f400));
+  EXPECT_FALSE(parse_and_put(Bytes(100, 0), 0));
+  ASSERT_TRUE(parse_and_put(bytes, 0));
+  EXPECT_EQ(outlet.records_put(), 2u);
   EXPECT_EQ(read_bytes(dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))),
             Bytes(bytes.begin(), bytes.begin() + size));
-  EXPECT_TRUE(std::filesystem::exists(dir_ / record_dump_name(2, 0, static_cast<uint32_t>(size))));
+  EXPECT_EQ(test::slurp(taken), "earlier");
 
-  options.carve_dump_dir = (dir_ / "missing").string();
-  EXPECT_TRUE(parse_with(bytes, 0));
-  EXPECT_EQ(options.carve_dump_count, 3u);
+  RecordOutlet nowhere(nullptr, (dir_ / "missing").string());
+  LnkRecord record;
+  ASSERT_TRUE(parse_lnk_record(record, bytes, 0));
+  nowhere.put(record, SourceInfo{}, ParsedBytes{std::span<const uint8_t>(bytes).first(record.parsed_size), 0});
+  EXPECT_EQ(nowhere.records_put(), 1u);
 }
 
 TEST(ParseSample, CommittedSampleMatchesTheBuilderAndDecodes) {

@@ -33,8 +33,10 @@ class ProcessFile : public test::ScratchDirTest {
   }
 
   bool run_file(const std::string& path) {
-    std::ostringstream out;
-    return process_shortcut_file(out, path, options_);
+    RecordOutlet outlet(nullptr, options_.carve_dump_dir);
+    const bool found = process_shortcut_file(path, "Shortcut LNK (file)", SourceInfo{}, options_, outlet);
+    records_put_ += outlet.records_put();
+    return found;
   }
 
   // Offsets of the records parsed, read back from the dump file names; the
@@ -51,6 +53,7 @@ class ProcessFile : public test::ScratchDirTest {
   }
 
   useropts options_;
+  uint32_t records_put_ = 0;
   Bytes sample_ = test::sample_shortcut();
 };
 
@@ -69,7 +72,7 @@ TEST_F(ProcessFile, TinyOrMissingFilesAreNotExamined) {
     EXPECT_FALSE(run_file(c.path)) << c.path;
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.path;
   }
-  EXPECT_EQ(options_.carve_dump_count, 0u);
+  EXPECT_EQ(records_put_, 0u);
 }
 
 // Plain files: only the first 32 KiB without -deepscan, every 512th byte
@@ -122,12 +125,10 @@ TEST_F(ProcessFile, ProgressLineIsShownAndCleared) {
 }
 
 TEST(SourceType, CarvedHitsAndFiles) {
-  useropts options;
-  EXPECT_EQ(shortcut_source_type(0x400, options), "Shortcut LNK (carved - 0x00000400)");
-  EXPECT_EQ(shortcut_source_type(0x123456789aULL, options), "Shortcut LNK (carved - 0x123456789a)");
-  EXPECT_EQ(shortcut_source_type(0, options), "Shortcut LNK (carved)");
-  options.source_type = "Shortcut LNK (file)";
-  EXPECT_EQ(shortcut_source_type(0, options), "Shortcut LNK (file)");
+  EXPECT_EQ(shortcut_source_type(0x400, ""), "Shortcut LNK (carved - 0x00000400)");
+  EXPECT_EQ(shortcut_source_type(0x123456789aULL, "x"), "Shortcut LNK (carved - 0x123456789a)");
+  EXPECT_EQ(shortcut_source_type(0, ""), "Shortcut LNK (carved)");
+  EXPECT_EQ(shortcut_source_type(0, "Shortcut LNK (file)"), "Shortcut LNK (file)");
 }
 
 TEST(FindSignature, StepsFromTheStartAndStopsBeforeTheLastHeader) {

@@ -8,6 +8,8 @@
 
 #include "platform/text.h"
 #include "shell_test_support.h"
+#include "report/property_text.h"
+#include "shellitems/item_settle.h"
 #include "shellitems/property_value.h"
 
 namespace lnk {
@@ -50,7 +52,7 @@ Raw store(const std::vector<Raw>& storages) {
 PropertyMap parse_map(const Raw& bytes, bool* accepted = nullptr) {
   PropertyMap map;
   DecodeContext context;
-  bool ok = parse_property_store(map, ByteReader(bytes), context, useropts{});
+  bool ok = parse_property_store(map, ByteReader(bytes), context);
   if (accepted) *accepted = ok;
   return map;
 }
@@ -192,7 +194,7 @@ TEST(PropertyStore, EmbeddedIdListItemsKeepTheirPositionInTheStore) {
     PropertyMap map;
     DecodeContext context;
     context.position = 0x1000;
-    parse_property_store(map, ByteReader(bytes), context, useropts{});
+    parse_property_store(map, ByteReader(bytes), context);
     std::vector<Property> props = testing::in_order(map);
     ASSERT_EQ(props.size(), 1u) << c.vartype;
     ASSERT_EQ(props[0].idlists.size(), 1u) << c.vartype;
@@ -254,6 +256,9 @@ TEST(PropertyDescription, FlagsDecideNumbersAndItemTimes) {
                   id_value(15, kVtFiletime, u64_data(131000000000000000ULL)),
                   id_value(7, kVtFiletime, u64_data(130000000000000000ULL))})}));
   item.access_time = 42;  // already set: kept
+  std::vector<ShellItem> list{item};
+  settle_items(list);
+  item = list[0];
   const auto notes = describe(item);
   // FileFRN carries the describe flag; the unknown key 22 ("unk") does not.
   EXPECT_EQ(notes, (std::vector<std::string>{"System.FileFRN : 0x0000000000000005",

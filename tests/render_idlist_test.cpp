@@ -1,4 +1,4 @@
-#include "shellitems/render_idlist.h"
+#include "report/render_idlist.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,7 @@ TEST(RenderIdlist, RootVolumeAndFolderJoinWithSingleBackslashes) {
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.path, "{CLSID_My Computer}\\C:\\Users");
   EXPECT_TRUE(r.notes.empty());
-  EXPECT_EQ(items[0].name, "{CLSID_My Computer}");  // display text written back
+  EXPECT_TRUE(items[0].name.empty()) << "rendering leaves the decoded items alone";
 }
 
 TEST(RenderIdlist, ShortNameBecomesANoteUnlessInsideTheLongName) {
@@ -57,14 +57,21 @@ TEST(RenderIdlist, UnknownGuidShowsItsTextAndEmptyListFails) {
 }
 
 TEST(RenderIdlist, NotesAreNumberedOnceInOrderOfFirstAppearance) {
+  const ItemNote guess{"Created [guess]: ", 132223104000000000ull, true};  // 2020-01-01
   ShellItem a = named("a");
-  a.extra_list = {"Created [guess]: 01/01/2020 00:00:00.000 [UTC]", "first"};
+  a.extra_list = {guess, ItemNote{"first"}};
   ShellItem b = named("b");
-  b.extra_list = {"second", "Created [guess]: 01/01/2020 00:00:00.000 [UTC]"};
+  b.extra_list = {ItemNote{"second"}, guess};
   Rendered r = render({a, b});
   EXPECT_EQ(r.notes_text,
             "[1] Created [guess]: 01/01/2020 00:00:00.000 [UTC]; [2] first; [3] second");
   EXPECT_EQ(r.notes.size(), 3u);
+  // The instant takes the run's formats.
+  useropts iso;
+  iso.date_format = "yyyy-mm-dd";
+  iso.time_format = "hh:mm:ss";
+  std::vector<ShellItem> list{a};
+  EXPECT_EQ(render(list, iso).notes.front(), "Created [guess]: 2020-01-01 00:00:00 [UTC]");
 }
 
 TEST(RenderIdlist, TrailingBackslashesAndTimesOfTheLastItem) {
@@ -111,9 +118,13 @@ TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
   folder.mft_entry = 0x1234;
   folder.mft_seq = 3;
   folder.children.push_back(at(named("inner"), 140));
-  std::vector<ShellItem> items{at(named("{CLSID_My Computer}"), 78), at(named("C:"), 98), folder};
+  // The root is named by its GUID, as the rendering names it.
+  std::vector<ShellItem> items{at(guid_item("20d04fe0-3aea-1069-a2d8-08002b30309d"), 78), at(named("C:"), 98),
+                               folder};
   useropts options;
-  auto segments = collect_idlist_segments(items, options);
+  RenderedIdList rendered;
+  ASSERT_TRUE(render_idlist(items, options, rendered));
+  auto segments = collect_idlist_segments(items, rendered);
   ASSERT_EQ(segments.size(), 4u);
   EXPECT_EQ(segments[123].subpath, "{CLSID_My Computer}\\C:\\Users");
   EXPECT_TRUE(segments[123].is_path_segment);
@@ -121,7 +132,7 @@ TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
   EXPECT_FALSE(segments[140].is_path_segment);
 
   std::ostringstream out;
-  write_idlist_breakout(out, items, options);
+  write_idlist_breakout(out, items, rendered, options);
   EXPECT_EQ(out.str(),
             "IDList subpath breakout\n"
             " segment: {CLSID_My Computer}\n"
@@ -132,7 +143,7 @@ TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
             " segment: {CLSID_My Computer}\\C:\\Users\\inner\n");
 
   std::ostringstream empty;
-  write_idlist_breakout(empty, {}, options);
+  write_idlist_breakout(empty, {}, RenderedIdList{}, options);
   EXPECT_TRUE(empty.str().empty());
 }
 

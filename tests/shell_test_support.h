@@ -15,7 +15,8 @@
 #include "platform/text.h"
 #include "shellitems/idlist.h"
 #include "shellitems/item_decode.h"
-#include "shellitems/render_idlist.h"
+#include "report/render_idlist.h"
+#include "shellitems/item_settle.h"
 
 namespace lnk::testing {
 
@@ -104,24 +105,19 @@ inline Bytes volume_item(uint16_t size, const std::string& guid = {}) {
   return b;
 }
 
-// Walks the list in the caller's buffer, which a repair may rewrite.
-inline std::vector<ShellItem> walk_in_place(std::vector<uint8_t>& bytes, uint64_t position = 0) {
+inline std::vector<ShellItem> walk(const std::vector<uint8_t>& bytes, uint64_t position = 0) {
   std::vector<ShellItem> items;
   DecodeContext context;
   context.position = position;
-  walk_idlist(items, bytes.data(), static_cast<uint32_t>(bytes.size()), context, useropts{});
+  walk_idlist(items, ByteReader(bytes), context);
   EXPECT_EQ(context.depth, 0u);
   return items;
 }
 
-inline std::vector<ShellItem> walk(std::vector<uint8_t> bytes, uint64_t position = 0) {
-  return walk_in_place(bytes, position);
-}
-
-inline ShellItem decode_one(std::vector<uint8_t> bytes, bool* kept = nullptr) {
+inline ShellItem decode_one(const std::vector<uint8_t>& bytes, bool* kept = nullptr) {
   ShellItem item;
   DecodeContext context;
-  uint32_t result = decode_shell_item(item, bytes, false, false, 0, context, useropts{});
+  uint32_t result = decode_shell_item(item, ByteReader(bytes), false, false, 0, context);
   if (kept) *kept = result != 0;
   return item;
 }
@@ -143,9 +139,21 @@ struct Rendered {
   bool ok = false;
 };
 
-inline Rendered render(std::vector<ShellItem>& items) {
+// Settles the items as the shortcut parser does, then renders them as the
+// writers do.
+inline Rendered render(std::vector<ShellItem>& items, const cmd_params& options = useropts{}) {
   Rendered r;
-  r.ok = render_idlist(r.path, r.notes_text, r.notes, r.modified, r.accessed, r.created, useropts{}, items);
+  settle_items(items);
+  RenderedIdList rendered;
+  r.ok = render_idlist(items, options, rendered);
+  r.path = rendered.path;
+  r.notes_text = rendered.notes_text;
+  r.notes = rendered.notes;
+  if (!items.empty()) {
+    r.modified = items.back().modify_time;
+    r.accessed = items.back().access_time;
+    r.created = items.back().create_time;
+  }
   return r;
 }
 

@@ -4,6 +4,7 @@
 #include "report/record_values.h"
 #include "tests/delimited_lines.h"
 #include "tests/run_program.h"
+#include "tests/write_records.h"
 
 namespace lnk {
 namespace {
@@ -11,10 +12,8 @@ namespace {
 using test::filetime_of;
 using test::kJune5;
 
-std::string render(LnkRecord& record, useropts& options) {
-  std::ostringstream out;
-  EXPECT_TRUE(write_record(out, record, options));
-  return out.str();
+std::string render(const LnkRecord& record, const useropts& options, const SourceInfo& source = {}) {
+  return test::write_records({record}, options, source);
 }
 
 std::string padded(const std::string& label) { return label + std::string(26 - label.size(), ' '); }
@@ -48,11 +47,11 @@ LnkRecord plain_record() {
 
 TEST(TextReport, WholeRecordOfAPlainShortcut) {
   LnkRecord r = plain_record();
-  r.idlist_path = "C:\\tools\\app.exe";
+  r.shell_items = test::items_named("C:\\tools\\app.exe");
   r.local_base_path = "C:\\tools\\app.exe";
   useropts o;
-  o.source_path = "/cases/app.lnk";
-  o.source_modified = kJune5 + 1234567;  // fraction dropped on source times
+  SourceInfo s = test::file_source("/cases/app.lnk");
+  s.source_modified = kJune5 + 1234567;  // fraction dropped on source times
   const std::string expected =
       "source path/filename:     /cases/app.lnk\n"
       "file modified:            06/05/2009 20:13:20 [UTC]\n"
@@ -69,10 +68,11 @@ TEST(TextReport, WholeRecordOfAPlainShortcut) {
       "ID List:                  C:\\tools\\app.exe\n"
       "Local base path:          C:\\tools\\app.exe\n"
       "\n";
-  EXPECT_EQ(render(r, o), expected);
-  // With -idltimes but no segments the breakout adds nothing: still one empty line at the end.
+  EXPECT_EQ(render(r, o, s), expected);
+  // With -idltimes the one named item is a segment without times.
   o.idltimes = true;
-  EXPECT_EQ(render(r, o), expected);
+  EXPECT_EQ(render(r, o, s), expected.substr(0, expected.size() - 1) +
+                                 "IDList subpath breakout\n segment: C:\\tools\\app.exe\n\n");
 }
 
 // Offsets only when scanning (the lower-case one not at 0), MFT numbers only
@@ -91,13 +91,13 @@ TEST(TextReport, OffsetsAndMftNumbersFollowBase) {
   };
   for (const auto& c : cases) {
     useropts o;
-    o.source_path = "/c.lnk";
+    SourceInfo s = test::file_source("/c.lnk");
     o.rawscan = c.rawscan;
-    o.mft_scan_active = c.mft_scan;
-    if (c.mft_scan) o.volume_name = "image.dd";  // no single source file: no source lines
+    s.mft_scan = c.mft_scan;
+    if (c.mft_scan) s.volume_name = "image.dd";  // no single source file: no source lines
     o.sizes_in_hex = c.hex;
     r.lnk_offset = c.offset;
-    EXPECT_EQ(values_of(render(r, o), {"source path/filename:", "file offset:", "File offset:", "MFT Entry:",
+    EXPECT_EQ(values_of(render(r, o, s), {"source path/filename:", "file offset:", "File offset:", "MFT Entry:",
                                        "MFT Sequence#:", "file modified:"}),
               c.shown + (c.mft_scan ? "|<absent>" : "|"));
   }
@@ -117,8 +117,8 @@ TEST(TextReport, TargetTimesFallBackToIdlistItemTimes) {
   r.idlist_modify_time = 0x8000000000000001ULL;
   r.header.access_time = 5;
   EXPECT_EQ(values_of(render(r, o), {"Target modified:", "Target accessed:"}), "not available|not available");
-  EXPECT_EQ(derive_record_values(r, o).target_modified, 0u);
-  EXPECT_EQ(derive_record_values(r, o).target_accessed, 5u);
+  EXPECT_EQ(derive_record_values(r, SourceInfo{}, o).target_modified, 0u);
+  EXPECT_EQ(derive_record_values(r, SourceInfo{}, o).target_accessed, 5u);
 
   // User formats apply to every date and time.
   r = plain_record();
@@ -142,8 +142,8 @@ TEST(TextReport, AttributesFlagsAndShowCommand) {
 
 TEST(TextReport, EmbeddedInfoListsOneInlineSeveralNumbered) {
   LnkRecord r = plain_record();
-  r.idlist_extra_list = {"only one"};
-  r.vista_idlist_extra_list = {"a", "b", "c"};
+  r.shell_items = test::items_named("x", {"only one"});
+  r.vista_shell_items = test::items_named("y", {"a", "b", "c"});
   useropts o;
   std::string text = render(r, o);
   EXPECT_TRUE(test::contains(text, padded("Embedded ID List info:") + "only one\n"));
@@ -172,13 +172,14 @@ TEST(TextReport, TrackerValuesShowTheBirthValueOnlyWhenItDiffers) {
 TEST(TextReport, JumpListRows) {
   LnkRecord r = plain_record();
   useropts o;
-  o.app_id = "1b4dd67f29cb1962";
-  o.app_name = "Windows Explorer";
-  EXPECT_EQ(value_of(render(r, o), "AppID:"), "<absent>");
+  SourceInfo s;
+  s.app_id = "1b4dd67f29cb1962";
+  s.app_name = "Windows Explorer";
+  EXPECT_EQ(value_of(render(r, o, s), "AppID:"), "<absent>");
   r.jumplist_kind = JumplistKind::with_destlist;
   r.from_slack = true;
   r.destlist_netbios = "host7";
-  std::string text = render(r, o);
+  std::string text = render(r, o, s);
   EXPECT_TRUE(test::contains(text, "MRU/MFU/Stream# data:     not avail - parsed from slack space\n"));
   EXPECT_EQ(values_of(text, {"AppID:", "MRU/MFU index:", "stream #:", "MRU time:", "NETBIOS name:"}),
             "1b4dd67f29cb1962 [Windows Explorer]|<absent>|<absent>|<absent>|host7");
@@ -201,34 +202,36 @@ TEST(TextReport, PropertyStoreWithUserAndHostLines) {
   o.hostname_given = o.username_given = true;
   EXPECT_EQ(values_of(render(r, o), {"username:", "hostname:"}), "<absent>|<absent>");
 
+  // Two string-named text properties: names are "<set id>/<name>".
   const std::string long_name(60, 'n');
-  r.property_store_names = {"System.Title", long_name};
-  r.property_store_values = {"hello", "v2"};
+  const std::string set = std::string(test::kStringNamedSetText) + "/";
+  r.property_store = test::text_properties({{"Title", "hello"}, {long_name, "v2"}});
   std::string text = render(r, o);
-  const std::string block = "PropertyStoreDataBlk:    format guid/id [value] \n [1] System.Title" +
-                            std::string(49 - 12, ' ') + " [hello]\n [2] " + long_name + " [v2]\n" +
+  const std::string block = "PropertyStoreDataBlk:    format guid/id [value] \n [1] " + set + "Title" +
+                            std::string(49 - 42, ' ') + " [hello]\n [2] " + set + long_name + " [v2]\n" +
                             padded("username:") + "examiner\n" + padded("hostname:") + "lab-pc\n";
   EXPECT_TRUE(test::contains(text, block)) << text;
-
-  // Names without matching values are not shown at all.
-  r.property_store_values.pop_back();
-  text = render(r, o);
-  EXPECT_FALSE(test::contains(text, "PropertyStoreDataBlk:"));
-  EXPECT_EQ(value_of(text, "hostname:"), "<absent>");
 }
 
 TEST(TextReport, DerivedTargetNameOrder) {
   LnkRecord r;
   useropts o;
-  EXPECT_EQ(derive_record_values(r, o).target_name, "");
-  EXPECT_EQ(derive_record_values(r, o).app_id_text, "");
+  const SourceInfo s;
+  EXPECT_EQ(derive_record_values(r, s, o).target_name, "");
+  EXPECT_EQ(derive_record_values(r, s, o).app_id_text, "");
   // Each field set wins over every one set before it.
   int n = 0;
-  for (std::string LnkRecord::*field : {&LnkRecord::icon_location, &LnkRecord::relative_path, &LnkRecord::env_target,
-                                        &LnkRecord::vista_idlist_path, &LnkRecord::idlist_path}) {
+  for (std::string LnkRecord::*field : {&LnkRecord::icon_location, &LnkRecord::relative_path, &LnkRecord::env_target}) {
     r.*field = "value " + std::to_string(++n);
-    EXPECT_EQ(derive_record_values(r, o).target_name, r.*field);
+    EXPECT_EQ(derive_record_values(r, s, o).target_name, r.*field);
   }
+  r.vista_shell_items = test::items_named("vista path");
+  EXPECT_EQ(derive_record_values(r, s, o).target_name, "vista path");
+  r.shell_items = test::items_named("idlist path");
+  EXPECT_EQ(derive_record_values(r, s, o).target_name, "idlist path");
+  // A path broken by a line feed is shown as corrupted, and still wins.
+  r.shell_items = test::items_named("bad\npath");
+  EXPECT_EQ(derive_record_values(r, s, o).target_name, "<corrupted>");
 }
 
 // Header values of a real shortcut, cross-checked with lnkinfo.
@@ -255,9 +258,9 @@ TEST(TextReport, RealHeaderTimesAndSize) {
 TEST(TextReport, SourcePathThroughTheAliasMap) {
   useropts o;
   o.path_aliases["e:\\case"] = "C:\\Users\\bob";
-  o.source_path = "E:\\Case\\Sub\\B.lnk";
   LnkRecord r = plain_record();
-  EXPECT_EQ(value_of(render(r, o), "source path/filename:"), "C:\\Users\\bob\\Sub\\B.lnk");
+  EXPECT_EQ(value_of(render(r, o, test::file_source("E:\\Case\\Sub\\B.lnk", o)), "source path/filename:"),
+            "C:\\Users\\bob\\Sub\\B.lnk");
 }
 
 }  // namespace

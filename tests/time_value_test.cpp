@@ -1,4 +1,5 @@
 #include "core/time_value.h"
+#include "report/time_format.h"
 
 #include <gtest/gtest.h>
 

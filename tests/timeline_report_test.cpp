@@ -21,7 +21,7 @@ LnkRecord record_with_times(uint64_t modified, uint64_t accessed, uint64_t creat
   r.header.access_time = accessed;
   r.header.creation_time = created;
   r.header.file_size = 0x0046ba18;
-  r.idlist_path = "C:\\tools,old\\app.exe";
+  r.shell_items = test::items_named("C:\\tools,old\\app.exe");
   r.volume_serial = "d29a-b834";
   return r;
 }
@@ -83,8 +83,9 @@ TEST(Log2Timeline, BlankBeforeTimeAndPairedField) {
 
 TEST(Log2Timeline, DescNotesAndJumpListFields) {
   useropts o = test::options_for({"-csvl2t", "-no_whitespace", "-username", "bob", "-hostname", "pc"});
-  o.src_inode = 4660;
-  o.app_id = "1b4dd67f29cb1962";
+  SourceInfo s = test::source_for(o);
+  s.src_inode = 4660;
+  s.app_id = "1b4dd67f29cb1962";
   LnkRecord r = record_with_times(kJune5, kJune5, kJune5);
   r.jumplist_kind = JumplistKind::with_destlist;
   r.mru_time = kMar1;
@@ -96,7 +97,7 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   r.droid_time = kJan2;
   r.droid_volume_id = "cb368e46";
   r.droid_object_id = "992d5d8d";
-  auto lines = split_lines(write_all({r}, o));
+  auto lines = split_lines(write_all({r}, o, s));
   ASSERT_EQ(lines.size(), 3u);
   const auto header = split_fields(lines[0], ",");
   const auto line = split_fields(lines[2], ",");
@@ -130,7 +131,7 @@ TEST(BodyFile, HeaderAndOneLinePerRecord) {
   LnkRecord plain = record_with_times(kJune5, kJan2, kMar1);
   plain.command_line_arguments = "/a|/b";
   LnkRecord zero = record_with_times(0, 0, 0);
-  zero.idlist_path.clear();
+  zero.shell_items.clear();
   zero.relative_path = "..\\x.txt";
   LnkRecord jump = record_with_times(kJune5, kJune5, 1ULL << 63);
   jump.jumplist_kind = JumplistKind::without_destlist;
@@ -145,9 +146,10 @@ TEST(BodyFile, HeaderAndOneLinePerRecord) {
             "0|C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk|0||0|0|4635160|0|1244232800|1267444800|0\n");
 
   useropts mft = test::options_for({"-bodyfile", "-rawscan"});
-  mft.mft_scan_active = true;
+  SourceInfo volume = test::source_for(mft);
+  volume.mft_scan = true;
   plain.target_mft_entry = 77;
-  const auto fields = split_fields(split_lines(write_all({plain}, mft)).at(1), "|");
+  const auto fields = split_fields(split_lines(write_all({plain}, mft, volume)).at(1), "|");
   EXPECT_EQ(fields[1], "C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b (rawscan)");
   EXPECT_EQ(fields[2], "77");
 }
