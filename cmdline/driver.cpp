@@ -440,13 +440,19 @@ int run_rook(std::vector<std::string> args) {
   const std::vector<std::string> inputs = plan_inputs(plan);
   if (!outputs_spare_inputs(run.options, inputs)) return -1;
 
-  if (run.options.output_path_given) {
+  // Without an input the command line was most likely mistyped (a forgotten
+  // results-file name takes the input's place): the results file is left as
+  // it is and only the usage is shown.
+  const bool writes_results = run.options.output_path_given && plan.mode != Mode::usage;
+  if (writes_results) {
     run.results_file.open(run.options.output_path, std::ios::out | std::ios::trunc);
     run.out = &run.results_file;
   }
-  open_diag_log(run.options);
-  *run.out << header << "\n";
-  run.out->flush();
+  if (plan.mode != Mode::usage) open_diag_log(run.options);
+  if (!run.options.output_path_given || writes_results) {
+    *run.out << header << "\n";
+    run.out->flush();
+  }
 
   run.writer = std::make_unique<RecordWriter>(*run.out, run.options);
   run.outlet = std::make_unique<RecordOutlet>(

@@ -18,10 +18,6 @@ constexpr uint64_t kBlockSignatureHighField = 6;
 constexpr uint32_t kMaxBlocksPerWalk = 4096;
 
 
-void add_note(ShellItem& item, const std::string& note) {
-  if (!note.empty()) item.extra_list.push_back(ItemNote{note});
-}
-
 void decode_file_entry_extension(ShellItem& item, const ByteReader& block, uint16_t version) {
   uint64_t size = block.size();
   uint16_t create_date = block.u16(8);

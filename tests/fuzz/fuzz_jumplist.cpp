@@ -1,10 +1,11 @@
-// Any bytes through the jump-list carver and the text writer.
+// Any bytes through the jump-list reader and the text writer.
 #include <cstdint>
 #include <sstream>
 #include <vector>
 
 #include "core/options.h"
-#include "jumplist/jumplist.h"
+#include "jumplist/jumplist_records.h"
+#include "report/record_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
@@ -14,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   lnk::useropts options;
   options.progress = false;
   std::ostringstream out;
-  lnk::carve_jump_list(out, bytes.data(), bytes.size(), options, false);
+  lnk::RecordWriter writer(out, options);
+  lnk::carve_jump_list_records(bytes, lnk::JumpListPlacement{},
+                               [&](const lnk::LnkRecord& record, const lnk::ParsedBytes&) {
+                                 writer.write(record, lnk::SourceInfo{});
+                               });
   return 0;
 }

@@ -9,15 +9,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
-  std::vector<uint8_t> bytes(data, data + size);
   lnk::useropts options;
   options.multiline = true;
   options.progress = false;
   options.idltimes = true;
   lnk::LnkRecord record;
-  if (lnk::parse_lnk_record(record, bytes.data(), static_cast<uint32_t>(bytes.size()), options, 0)) {
+  if (lnk::parse_lnk_record(record, std::span<const uint8_t>(data, size), 0)) {
     std::ostringstream out;
-    lnk::write_record(out, record, options);
+    lnk::RecordWriter(out, options).write(record, lnk::SourceInfo{});
   }
   return 0;
 }
