@@ -65,6 +65,8 @@ bool decode_entry(const ByteReader& rest, const Layout& layout, DestListEntry& e
   entry.path_cut = path_bytes > available;
   const uint64_t kept = std::min(path_bytes, available & ~uint64_t{1});
   entry.path = utf16le_to_utf8(rest.span().subspan(layout.path_field, kept));
+  // Paths hold no NUL; one means the bytes past a cut path were read.
+  entry.path = entry.path.substr(0, entry.path.find('\0'));
   size = layout.path_field + path_bytes + layout.trailer;
   return true;
 }

@@ -1,19 +1,20 @@
-// Any bytes through the jump-list carver and the text writer.
+// Any bytes through both jump-list readers and the text writer.
 #include <cstdint>
 #include <sstream>
 #include <vector>
 
 #include "cmdline/useropts.h"
 #include "jumplist/jumplist.h"
+#include "jumplist/jumplist_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
-  // Short inputs are padded as the file scan pads a jump list read past its end.
   std::vector<uint8_t> bytes(data, data + size);
-  if (bytes.size() < 4096) bytes.resize(4096, 0);
   lnk::useropts options;
   options.progress = false;
   std::ostringstream out;
+  lnk::classify_jump_list(bytes.data(), bytes.size());
   lnk::carve_jump_list(out, bytes.data(), bytes.size(), options, false);
+  lnk::carve_custom_destinations(bytes.data(), bytes.size(), options, false, [](lnk::LnkRecord&) {});
   return 0;
 }
