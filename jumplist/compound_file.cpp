@@ -188,16 +188,19 @@ std::vector<uint32_t> mini_stream_sectors(const CompoundFile& file, uint64_t cou
   return sectors;
 }
 
-// Maps [position, position + length) of the mini stream to file pieces.
-bool mini_stream_runs(const CompoundFile& file, const std::vector<uint32_t>& container, uint64_t position,
-                      uint64_t length, std::vector<FileRun>& runs) {
+// Maps [position, position + length) of the mini stream to file pieces
+// that lie inside count bytes.
+bool mini_stream_runs(const CompoundFile& file, uint64_t position, uint64_t length, uint64_t count,
+                      std::vector<FileRun>& runs) {
   const uint64_t sector_size = file.sector_size;
   while (length > 0) {
     const uint64_t slot = position / sector_size;
-    if (slot >= container.size()) return false;
+    if (slot >= file.mini_stream.size()) return false;
     const uint64_t within = position % sector_size;
     const uint64_t take = std::min(length, sector_size - within);
-    append_run(runs, (uint64_t{container[slot]} + 1) * sector_size + within, take);
+    uint64_t offset = 0;
+    if (!sector_piece(file.mini_stream[slot], sector_size, within, take, count, offset)) return false;
+    append_run(runs, offset, take);
     position += take;
     length -= take;
   }
@@ -261,6 +264,7 @@ bool parse_compound_file(CompoundFile& file, const uint8_t* bytes_in, uint64_t c
   build_table(file.mini_fat, file.mini_fat_sectors, file, bytes);
   collect_mini_stream_chains(file);
   build_entry_chains(file);
+  file.mini_stream = mini_stream_sectors(file, count);
   return true;
 }
 
@@ -310,11 +314,10 @@ std::vector<FileRun> stream_runs(const CompoundFile& file, const CfbDirectoryEnt
   if (entry.in_mini_stream) {
     const uint64_t mini_size = file.mini_sector_size;
     if (mini_size == 0) return runs;
-    const std::vector<uint32_t> container = mini_stream_sectors(file, count);
     for (uint32_t mini : entry.chain) {
       if (left == 0) break;
       const uint64_t take = std::min(left, mini_size);
-      if (!mini_stream_runs(file, container, uint64_t{mini} * mini_size, take, runs)) break;
+      if (!mini_stream_runs(file, uint64_t{mini} * mini_size, take, count, runs)) break;
       left -= take;
     }
     return runs;
@@ -351,8 +354,7 @@ bool is_live_stream(const CompoundFile& file, size_t index) {
 
 // Sector slack: every whole sector nothing takes, the unused end of each
 // large stream's last sector, and a cut sector at the end of the bytes.
-std::vector<FileRun> sector_slack(const CompoundFile& file, uint64_t count,
-                                  const std::vector<uint32_t>& container) {
+std::vector<FileRun> sector_slack(const CompoundFile& file, uint64_t count) {
   const uint64_t sector_size = file.sector_size;
   const uint64_t sectors = (count - sector_size) / sector_size;
   std::vector<bool> taken(sectors, false);
@@ -364,7 +366,7 @@ std::vector<FileRun> sector_slack(const CompoundFile& file, uint64_t count,
   take(file.difat_sectors);
   take(file.directory_sectors);
   take(file.mini_fat_sectors);
-  take(container);
+  take(file.mini_stream);
 
   std::vector<FileRun> tails;
   for (size_t i = 0; i < file.entries.size(); ++i) {
@@ -397,11 +399,11 @@ std::vector<FileRun> sector_slack(const CompoundFile& file, uint64_t count,
 
 // Mini slack, in mini stream order: mini sectors no live small stream takes
 // and the unused end of each one's last mini sector.
-std::vector<FileRun> mini_slack(const CompoundFile& file, const std::vector<uint32_t>& container) {
+std::vector<FileRun> mini_slack(const CompoundFile& file, uint64_t count) {
   std::vector<FileRun> runs;
   const uint64_t mini_size = file.mini_sector_size;
-  if (mini_size == 0 || container.empty()) return runs;
-  const uint64_t capacity = container.size() * uint64_t{file.sector_size};
+  if (mini_size == 0 || file.mini_stream.empty()) return runs;
+  const uint64_t capacity = file.mini_stream.size() * uint64_t{file.sector_size};
   // Bytes each taken mini sector holds; the gaps between them are slack.
   std::map<uint64_t, uint64_t> used;
   for (size_t i = 0; i < file.entries.size(); ++i) {
@@ -420,10 +422,10 @@ std::vector<FileRun> mini_slack(const CompoundFile& file, const std::vector<uint
   for (const auto& [mini, bytes] : used) {
     const uint64_t start = mini * mini_size;
     if (start >= capacity) break;
-    if (start > position) mini_stream_runs(file, container, position, start - position, runs);
+    if (start > position) mini_stream_runs(file, position, start - position, count, runs);
     position = std::max(position, start + bytes);
   }
-  if (position < capacity) mini_stream_runs(file, container, position, capacity - position, runs);
+  if (position < capacity) mini_stream_runs(file, position, capacity - position, count, runs);
   return runs;
 }
 
@@ -432,9 +434,8 @@ std::vector<FileRun> mini_slack(const CompoundFile& file, const std::vector<uint
 CfbSlack find_slack(const CompoundFile& file, uint64_t count) {
   CfbSlack slack;
   if (file.sector_size == 0 || count < file.sector_size || !file.has_directory) return slack;
-  const std::vector<uint32_t> container = mini_stream_sectors(file, count);
-  slack.sectors = sector_slack(file, count, container);
-  slack.mini_sectors = mini_slack(file, container);
+  slack.sectors = sector_slack(file, count);
+  slack.mini_sectors = mini_slack(file, count);
   return slack;
 }
 

@@ -69,8 +69,10 @@ struct CompoundFile {
   // The sectors the file's own tables take: FAT and DIFAT.
   std::vector<uint32_t> fat_sectors;
   std::vector<uint32_t> difat_sectors;
-  // Index into entries of the root entry (the mini stream's container).
+  // Index into entries of the root entry, whose chain holds the mini stream,
+  // and that chain up to its first sector past the end of the bytes.
   int64_t root_index = -1;
+  std::vector<uint32_t> mini_stream;
   std::map<std::string, std::vector<uint32_t>> mini_stream_chains;
   bool has_directory = false;
 };

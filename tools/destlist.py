@@ -15,7 +15,8 @@ Usage: tools/destlist.py [--tsv] FILE...
 FILE is an .automaticDestinations-ms compound file (read with olefile, the
 Debian package python3-olefile) or a bare DestList stream. --tsv prints
 one tab-separated line per header and entry, texts as hex of their UTF-8,
-for tests that compare without a JSON reader.
+for tests that compare without a JSON reader; each file's lines follow a
+"file" line naming it.
 """
 
 import datetime
@@ -116,8 +117,9 @@ def hex_text(value):
 
 
 def print_tsv(path, result):
+    print(f"file\t{path}")
     if result is None:
-        print(f"none\t{path}")
+        print("none")
         return
     print("header\t" + "\t".join(str(result[k]) for k in
                                  ("version", "entry_count", "pinned_count", "last_entry_number", "revision")))
