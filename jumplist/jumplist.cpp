@@ -257,7 +257,8 @@ bool carve_jump_list_records(uint8_t* buffer, uint64_t size, useropts& options, 
   const CfbDirectoryEntry* destlist_stream = find_destlist(file);
   Gathered destlist_bytes(destlist_stream ? stream_runs(file, *destlist_stream, size) : std::vector<FileRun>{},
                           carve.bytes);
-  if (destlist_stream && decode_destlist(ByteReader(destlist_bytes.bytes()), destlist))
+  // A DestList of a version not known yet has a header but no entries.
+  if (destlist_stream && decode_destlist(ByteReader(destlist_bytes.bytes()), destlist) && destlist.known_version)
     carve.kind = JumplistKind::with_destlist;
 
   const std::vector<Item> items = order_items(file, destlist, destlist_bytes);

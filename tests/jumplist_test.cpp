@@ -242,6 +242,16 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
   EXPECT_EQ(found[3].mru_index, 99999u);
   EXPECT_EQ(found[3].mru_time, 0u);
   EXPECT_FALSE(found[3].destlist_only);
+
+  // A DestList of an unknown version gives no entries to join.
+  Bytes unknown = image.bytes();
+  test::set_u32(unknown, mini_offset(image, 3 * sample_minis_), 9);
+  const std::vector<LnkRecord> plain = carve(unknown);
+  ASSERT_EQ(plain.size(), 3u);
+  for (const LnkRecord& r : plain) {
+    EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
+    EXPECT_EQ(r.mru_index, 99999u);
+  }
 }
 
 TEST_F(JumpList, EntryWhoseStreamHoldsNoShortcutIsStillReported) {
