@@ -21,6 +21,8 @@ constexpr uint64_t kChunkSize = 32768;
 constexpr uint64_t kMinJumpListChunk = 512;
 // A jump list is read whole, so only ones of a sane size are.
 constexpr uint64_t kJumpListLimit = 0x8000000;
+constexpr uint64_t kCustomHeaderBytes = 12;
+constexpr uint32_t kCustomFormatVersion = 2;
 constexpr int kStatusWidth = 45;
 constexpr uint64_t kStatusEverySize = 16385;
 
@@ -53,6 +55,31 @@ bool compound_size_estimate(const ByteReader& chunk, uint64_t& estimate) {
          checked_add(entries, 1, entries) && checked_mul(entries, sector, estimate);
 }
 
+JumpListPlacement progress_placement(const useropts& options) {
+  JumpListPlacement placement;
+  if (options.progress) {
+    placement.progress = [](uint64_t index, uint64_t total) {
+      status_line(kStatusWidth, "percent done: %d", static_cast<int>(index * 100 / total));
+    };
+  }
+  return placement;
+}
+
+// A custom-destinations list, recognised by its header at the file's start,
+// is read whole: its records sit wherever its categories put them.
+bool try_custom_destinations(ByteSource& file, const SourceInfo& source, const useropts& options,
+                             RecordOutlet& outlet, bool& found) {
+  const uint64_t size = file.size();
+  std::array<uint8_t, 4> version{};
+  if (size < kCustomHeaderBytes || size > kJumpListLimit || !read_exact(file, 0, version) ||
+      ByteReader(version).u32(0) != kCustomFormatVersion)
+    return false;
+  std::vector<uint8_t> whole(size);
+  if (!read_exact(file, 0, whole) || classify_jump_list(whole) != JumpListFormat::custom) return false;
+  found = carve_custom_destinations(whole, progress_placement(options), outlet.sink_for(source));
+  return true;
+}
+
 // Hands a compound file at offset to the jump-list reader; true when it took it.
 bool try_jump_list(ByteSource& file, uint64_t offset, const ByteReader& chunk,
                    const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
@@ -68,13 +95,7 @@ bool try_jump_list(ByteSource& file, uint64_t offset, const ByteReader& chunk,
   // run past it.
   uint64_t count = 0;
   if (!read_available(file, offset, whole, count)) return false;
-  JumpListPlacement placement;
-  if (options.progress) {
-    placement.progress = [](uint64_t index, uint64_t total) {
-      status_line(kStatusWidth, "percent done: %d", static_cast<int>(index * 100 / total));
-    };
-  }
-  return carve_jump_list_records(whole, placement, outlet.sink_for(source));
+  return carve_jump_list_records(whole, progress_placement(options), outlet.sink_for(source));
 }
 
 }  // namespace
@@ -112,6 +133,10 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
   uint64_t loops = 0;
   int shown_percent = -1;
   bool found = false;
+  if (try_custom_destinations(file, source, options, outlet, found)) {
+    if (options.progress) status_line(kStatusWidth, " ");
+    return found;
+  }
 
   // Each pass moves offset forward by at least one step or ends the loop.
   for (; offset < last; ++loops) {

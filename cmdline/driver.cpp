@@ -17,6 +17,7 @@
 #include "cmdline/usage.h"
 #include "core/options.h"
 #include "core/source_info.h"
+#include "jumplist/appid_names.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/record_writer.h"
@@ -110,6 +111,11 @@ bool file_source_info(const useropts& o, const std::string& path, SourceInfo& so
   source.source_created = status.created;
   source.source_modified = status.modified;
   source.source_accessed = status.accessed;
+  // Windows names a jump list by the AppID of the application it belongs to.
+  if (has_jump_list_extension(path)) {
+    source.app_id = app_id_from_file_name(path);
+    source.app_name = lookup_app_name(source.app_id);
+  }
   return true;
 }
 

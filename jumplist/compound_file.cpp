@@ -46,8 +46,8 @@ std::vector<uint32_t> read_u32_entries(const ByteReader& bytes, uint64_t offset,
 }
 
 // The FAT sector numbers: the header's 109 DIFAT entries, then the DIFAT
-// sector chain when the FAT needs more.
-std::vector<uint32_t> fat_sector_list(const CompoundFile& file, const ByteReader& bytes) {
+// sector chain when the FAT needs more. The DIFAT sectors read are kept.
+std::vector<uint32_t> fat_sector_list(CompoundFile& file, const ByteReader& bytes) {
   const ByteReader header(file.header.data(), file.header.size());
   const uint32_t fat_sectors = header.u32(kFatSectorCountField);
   std::vector<uint32_t> list;
@@ -66,6 +66,7 @@ std::vector<uint32_t> fat_sector_list(const CompoundFile& file, const ByteReader
   while (list.size() < fat_sectors && visited.insert(difat).second) {
     uint64_t offset = 0;
     if (!sector_span(difat, file.sector_size, bytes.size(), offset)) break;
+    file.difat_sectors.push_back(difat);
     for (uint64_t i = 0; i + 1 < per_difat && list.size() < fat_sectors; ++i) {
       uint32_t sector = bytes.u32(offset + i * 4);
       if (sector == kCfbEndOfChain) return list;
@@ -110,9 +111,11 @@ void read_directory(CompoundFile& file, const ByteReader& bytes) {
       entry.object_type = raw.u8(kEntryObjectTypeField);
       entry.start_sector = raw.u32(kEntryStartSectorField);
       entry.stream_size = raw.u32(kEntryStreamSizeField);
-      const std::string key = to_lower_ascii(entry.name);
-      if (key == kRootEntryName) file.root_start = entry.start_sector;
-      file.directory.emplace(key, std::move(entry));
+      if (file.root_index < 0 && to_lower_ascii(entry.name) == kRootEntryName) {
+        file.root_index = static_cast<int64_t>(file.entries.size());
+        file.root_start = entry.start_sector;
+      }
+      file.entries.push_back(std::move(entry));
       file.has_directory = true;
     }
   }
@@ -140,13 +143,68 @@ void build_entry_chains(CompoundFile& file) {
   // In a sound file every sector belongs to one chain; the budget stops
   // damaged directories whose entries all share one long chain.
   uint64_t budget = 8 * (uint64_t{file.fat.entry_count()} + file.mini_fat.entry_count()) + 1024;
-  for (auto& [key, entry] : file.directory) {
+  for (size_t i = 0; i < file.entries.size(); ++i) {
+    CfbDirectoryEntry& entry = file.entries[i];
     if (entry.object_type == 0 || entry.stream_size == 0) continue;
-    const bool mini = entry.stream_size < file.mini_stream_cutoff && key != kRootEntryName;
+    const bool root = static_cast<int64_t>(i) == file.root_index;
+    const bool mini = entry.stream_size < file.mini_stream_cutoff && !root;
     entry.in_mini_stream = mini;
     entry.chain = follow_chain(mini ? file.mini_fat : file.fat, entry.start_sector, budget);
     budget -= entry.chain.size();
   }
+  for (const CfbDirectoryEntry& entry : file.entries) file.directory.emplace(to_lower_ascii(entry.name), entry);
+}
+
+// Appends a piece, joining it to the last one when they touch.
+void append_run(std::vector<FileRun>& runs, uint64_t offset, uint64_t length) {
+  if (length == 0) return;
+  if (!runs.empty() && runs.back().offset + runs.back().length == offset) {
+    runs.back().length += length;
+    return;
+  }
+  runs.push_back({offset, length});
+}
+
+// length bytes from within into sector, when they lie inside count bytes.
+bool sector_piece(uint64_t sector, uint64_t sector_size, uint64_t within, uint64_t length, uint64_t count,
+                  uint64_t& offset) {
+  uint64_t start = 0, end = 0;
+  if (!checked_mul(sector + 1, sector_size, start) || !checked_add(start, within, offset) ||
+      !checked_add(offset, length, end))
+    return false;
+  return end <= count;
+}
+
+// The root entry's sectors up to the first one past the end: the mini
+// stream as far as it can be read.
+std::vector<uint32_t> mini_stream_sectors(const CompoundFile& file, uint64_t count) {
+  std::vector<uint32_t> sectors;
+  if (file.root_index < 0) return sectors;
+  for (uint32_t sector : file.entries[static_cast<size_t>(file.root_index)].chain) {
+    uint64_t offset = 0;
+    if (!sector_span(sector, file.sector_size, count, offset)) break;
+    sectors.push_back(sector);
+  }
+  return sectors;
+}
+
+// Maps [position, position + length) of the mini stream to file pieces
+// that lie inside count bytes.
+bool mini_stream_runs(const CompoundFile& file, uint64_t position, uint64_t length, uint64_t count,
+                      std::vector<FileRun>& runs) {
+  const uint64_t sector_size = file.sector_size;
+  while (length > 0) {
+    const uint64_t slot = position / sector_size;
+    if (slot >= file.mini_stream.size()) return false;
+    const uint64_t within = position % sector_size;
+    const uint64_t take = std::min(length, sector_size - within);
+    uint64_t offset = 0;
+    if (!sector_piece(file.mini_stream[slot], sector_size, within, take, count, offset)) return false;
+    append_run(runs, offset, take);
+    position += take;
+    length -= take;
+  }
+  return true;
 }
 
 }  // namespace
@@ -197,7 +255,8 @@ bool parse_compound_file(CompoundFile& file, const uint8_t* bytes_in, uint64_t c
   if (!sector_span(bytes.u32(kFirstDirectorySectorField), file.sector_size, count, directory_offset))
     return false;
 
-  build_table(file.fat, fat_sector_list(file, bytes), file, bytes);
+  file.fat_sectors = fat_sector_list(file, bytes);
+  build_table(file.fat, file.fat_sectors, file, bytes);
   const uint64_t chain_limit = file.fat.entry_count();
   file.directory_sectors = follow_chain(file.fat, bytes.u32(kFirstDirectorySectorField), chain_limit);
   file.mini_fat_sectors = follow_chain(file.fat, bytes.u32(kFirstMiniFatSectorField), chain_limit);
@@ -205,7 +264,25 @@ bool parse_compound_file(CompoundFile& file, const uint8_t* bytes_in, uint64_t c
   build_table(file.mini_fat, file.mini_fat_sectors, file, bytes);
   collect_mini_stream_chains(file);
   build_entry_chains(file);
+  file.mini_stream = mini_stream_sectors(file, count);
   return true;
+}
+
+// The sectors the large streams and the mini stream take, each once, entry by
+// entry in name order, each in chain order.
+static std::vector<uint32_t> allocated_sectors(const CompoundFile& file) {
+  std::vector<uint32_t> order;
+  std::set<uint32_t> taken;
+  for (const auto& [key, entry] : file.directory) {
+    // Small streams live in the mini stream, which is the root entry's chain.
+    if (key != kRootEntryName && (entry.stream_size == 0 || entry.stream_size < file.mini_stream_cutoff))
+      continue;
+    for (uint32_t sector : entry.chain) {
+      if (!taken.insert(sector).second) break;
+      order.push_back(sector);
+    }
+  }
+  return order;
 }
 
 bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& allocated,
@@ -217,23 +294,18 @@ bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& al
   const std::span<const uint8_t> all = bytes.span();
   const uint64_t sector_size = file.sector_size;
 
-  std::set<uint32_t> taken;
-  for (const auto& [key, entry] : file.directory) {
-    // Small streams live in the mini stream, which is the root entry's chain.
-    if (key != kRootEntryName && (entry.stream_size == 0 || entry.stream_size < file.mini_stream_cutoff))
-      continue;
-    for (uint32_t sector : entry.chain) {
-      if (!taken.insert(sector).second) break;
-      uint64_t offset = 0;
-      if (sector_span(sector, sector_size, count, offset)) {
-        const auto piece = all.subspan(offset, sector_size);
-        allocated.insert(allocated.end(), piece.begin(), piece.end());
-      }
+  const std::vector<uint32_t> order = allocated_sectors(file);
+  for (uint32_t sector : order) {
+    uint64_t offset = 0;
+    if (sector_span(sector, sector_size, count, offset)) {
+      const auto piece = all.subspan(offset, sector_size);
+      allocated.insert(allocated.end(), piece.begin(), piece.end());
     }
   }
 
   // Gaps between taken sectors; what lies before the first and after the
   // last taken sector is not slack.
+  const std::set<uint32_t> taken(order.begin(), order.end());
   for (auto it = taken.begin(); it != taken.end() && std::next(it) != taken.end(); ++it) {
     const uint64_t a = *it;
     const uint64_t b = *std::next(it);
@@ -246,6 +318,137 @@ bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& al
     }
   }
   return !allocated.empty();
+}
+
+std::vector<FileRun> stream_runs(const CompoundFile& file, const CfbDirectoryEntry& entry, uint64_t count) {
+  std::vector<FileRun> runs;
+  uint64_t left = entry.stream_size;
+  if (entry.in_mini_stream) {
+    const uint64_t mini_size = file.mini_sector_size;
+    if (mini_size == 0) return runs;
+    for (uint32_t mini : entry.chain) {
+      if (left == 0) break;
+      const uint64_t take = std::min(left, mini_size);
+      if (!mini_stream_runs(file, uint64_t{mini} * mini_size, take, count, runs)) break;
+      left -= take;
+    }
+    return runs;
+  }
+  for (uint32_t sector : entry.chain) {
+    if (left == 0) break;
+    const uint64_t take = std::min<uint64_t>(left, file.sector_size);
+    uint64_t offset = 0;
+    if (!sector_piece(sector, file.sector_size, 0, take, count, offset)) break;
+    append_run(runs, offset, take);
+    left -= take;
+  }
+  return runs;
+}
+
+std::vector<uint8_t> read_stream(const CompoundFile& file, const CfbDirectoryEntry& entry,
+                                 const uint8_t* bytes_in, uint64_t count) {
+  const ByteReader bytes(bytes_in, count);
+  std::vector<uint8_t> data;
+  for (const FileRun& run : stream_runs(file, entry, count)) {
+    const auto piece = bytes.span().subspan(run.offset, run.length);
+    data.insert(data.end(), piece.begin(), piece.end());
+  }
+  return data;
+}
+
+namespace {
+
+bool is_live_stream(const CompoundFile& file, size_t index) {
+  const CfbDirectoryEntry& entry = file.entries[index];
+  return entry.object_type == kCfbStreamObject && entry.stream_size != 0 &&
+         static_cast<int64_t>(index) != file.root_index;
+}
+
+// Sector slack: every whole sector nothing takes, the unused end of each
+// large stream's last sector, and a cut sector at the end of the bytes.
+std::vector<FileRun> sector_slack(const CompoundFile& file, uint64_t count) {
+  const uint64_t sector_size = file.sector_size;
+  const uint64_t sectors = (count - sector_size) / sector_size;
+  std::vector<bool> taken(sectors, false);
+  auto take = [&](const std::vector<uint32_t>& list) {
+    for (uint32_t sector : list)
+      if (sector < sectors) taken[sector] = true;
+  };
+  take(file.fat_sectors);
+  take(file.difat_sectors);
+  take(file.directory_sectors);
+  take(file.mini_fat_sectors);
+  take(file.mini_stream);
+
+  std::vector<FileRun> tails;
+  for (size_t i = 0; i < file.entries.size(); ++i) {
+    const CfbDirectoryEntry& entry = file.entries[i];
+    if (!is_live_stream(file, i) || entry.in_mini_stream) continue;
+    uint64_t left = entry.stream_size;
+    for (uint32_t sector : entry.chain) {
+      if (left == 0) break;
+      if (sector < sectors) taken[sector] = true;
+      uint64_t offset = 0;
+      if (left < sector_size && sector_piece(sector, sector_size, left, sector_size - left, count, offset))
+        tails.push_back({offset, sector_size - left});
+      left -= std::min<uint64_t>(left, sector_size);
+    }
+  }
+
+  std::vector<FileRun> runs;
+  std::sort(tails.begin(), tails.end(), [](const FileRun& a, const FileRun& b) { return a.offset < b.offset; });
+  auto next_tail = tails.begin();
+  for (uint64_t sector = 0; sector < sectors; ++sector) {
+    const uint64_t start = (sector + 1) * sector_size;
+    for (; next_tail != tails.end() && next_tail->offset < start + sector_size; ++next_tail)
+      if (taken[sector]) append_run(runs, next_tail->offset, next_tail->length);
+    if (!taken[sector]) append_run(runs, start, sector_size);
+  }
+  const uint64_t whole = (sectors + 1) * sector_size;
+  if (whole < count) append_run(runs, whole, count - whole);
+  return runs;
+}
+
+// Mini slack, in mini stream order: mini sectors no live small stream takes
+// and the unused end of each one's last mini sector.
+std::vector<FileRun> mini_slack(const CompoundFile& file, uint64_t count) {
+  std::vector<FileRun> runs;
+  const uint64_t mini_size = file.mini_sector_size;
+  if (mini_size == 0 || file.mini_stream.empty()) return runs;
+  const uint64_t capacity = file.mini_stream.size() * uint64_t{file.sector_size};
+  // Bytes each taken mini sector holds; the gaps between them are slack.
+  std::map<uint64_t, uint64_t> used;
+  for (size_t i = 0; i < file.entries.size(); ++i) {
+    const CfbDirectoryEntry& entry = file.entries[i];
+    if (!is_live_stream(file, i) || !entry.in_mini_stream) continue;
+    uint64_t left = entry.stream_size;
+    for (uint32_t mini : entry.chain) {
+      if (left == 0) break;
+      const uint64_t take = std::min(left, mini_size);
+      uint64_t& bytes = used[mini];
+      bytes = std::max(bytes, take);
+      left -= take;
+    }
+  }
+  uint64_t position = 0;
+  for (const auto& [mini, bytes] : used) {
+    const uint64_t start = mini * mini_size;
+    if (start >= capacity) break;
+    if (start > position) mini_stream_runs(file, position, start - position, count, runs);
+    position = std::max(position, start + bytes);
+  }
+  if (position < capacity) mini_stream_runs(file, position, capacity - position, count, runs);
+  return runs;
+}
+
+}  // namespace
+
+CfbSlack find_slack(const CompoundFile& file, uint64_t count) {
+  CfbSlack slack;
+  if (file.sector_size == 0 || count < file.sector_size || !file.has_directory) return slack;
+  slack.sectors = sector_slack(file, count);
+  slack.mini_sectors = mini_slack(file, count);
+  return slack;
 }
 
 }  // namespace lnk

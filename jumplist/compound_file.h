@@ -1,6 +1,6 @@
 // A compound file (the container of automatic-destinations jump lists) held
-// in memory: its FAT, directory and mini FAT, read only as far as needed to
-// tell the sectors that belong to streams from the sectors between them.
+// in memory: its FAT, directory and mini FAT, each stream's own chain, and
+// the sectors and mini sectors that no live stream uses (slack).
 #pragma once
 
 #include <array>
@@ -48,6 +48,9 @@ struct CfbDirectoryEntry {
   bool in_mini_stream = false;
 };
 
+constexpr uint8_t kCfbStreamObject = 2;
+constexpr uint8_t kCfbRootObject = 5;
+
 struct CompoundFile {
   std::array<uint8_t, 512> header{};
   uint32_t sector_size = 0;
@@ -61,6 +64,15 @@ struct CompoundFile {
   SectorTable mini_fat;
   // Keyed by the lower-cased name; the first entry of a name is kept.
   std::map<std::string, CfbDirectoryEntry> directory;
+  // Every directory entry in index order, duplicate names included.
+  std::vector<CfbDirectoryEntry> entries;
+  // The sectors the file's own tables take: FAT and DIFAT.
+  std::vector<uint32_t> fat_sectors;
+  std::vector<uint32_t> difat_sectors;
+  // Index into entries of the root entry, whose chain holds the mini stream,
+  // and that chain up to its first sector past the end of the bytes.
+  int64_t root_index = -1;
+  std::vector<uint32_t> mini_stream;
   std::map<std::string, std::vector<uint32_t>> mini_stream_chains;
   bool has_directory = false;
 };
@@ -73,6 +85,31 @@ bool parse_compound_file(CompoundFile& file, const uint8_t* bytes, uint64_t coun
 // taken sectors (slack). False when there is no directory or nothing is taken.
 bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& allocated,
                               std::vector<uint8_t>& slack, const uint8_t* bytes, uint64_t count);
+
+// length bytes at a file offset: one piece of a stream, or of slack.
+struct FileRun {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+// Where a stream's bytes lie, in stream order: its own sectors, or its mini
+// sectors inside the root entry's chain. Covers the stream size at most and
+// ends where the chain ends or a piece would lie past count.
+std::vector<FileRun> stream_runs(const CompoundFile& file, const CfbDirectoryEntry& entry, uint64_t count);
+// The stream's bytes gathered from those runs.
+std::vector<uint8_t> read_stream(const CompoundFile& file, const CfbDirectoryEntry& entry,
+                                 const uint8_t* bytes, uint64_t count);
+
+// The bytes no live stream uses. Sector slack: sectors that neither a live
+// stream, the mini stream nor the FAT, DIFAT, directory or mini FAT take,
+// the unused end of each stream's last sector, and a cut last sector; in
+// file order. Mini slack: mini sectors no live small stream takes and the
+// unused end of each one's last mini sector; in mini stream order.
+struct CfbSlack {
+  std::vector<FileRun> sectors;
+  std::vector<FileRun> mini_sectors;
+};
+CfbSlack find_slack(const CompoundFile& file, uint64_t count);
 
 // Follows a chain from start through table; ends at the end-of-chain value,
 // at a sector missing from the table, at the first sector seen twice, or

@@ -58,6 +58,11 @@ struct LnkRecord {
   uint64_t mru_time = 0;
   bool from_slack = false;
   std::string destlist_netbios;
+  // The path the jump list's DestList entry names for this record.
+  std::string destlist_path;
+  // No shortcut stream holds this DestList entry (or none that parses): the
+  // record carries the DestList's data alone.
+  bool destlist_only = false;
 
   LinkHeader header;
   uint32_t parsed_size = 0;

@@ -25,9 +25,10 @@ RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& sou
   render_idlist(record.vista_shell_items, options, values.vista_idlist);
   list_properties(record.property_store, values.property_names, values.property_values, options);
 
+  // A jump-list entry without its stream has only the DestList's path.
   const std::string* const candidates[] = {&values.idlist.path, &values.vista_idlist.path,
                                            &record.env_target, &record.relative_path,
-                                           &record.icon_location};
+                                           &record.icon_location, &record.destlist_path};
   for (const std::string* candidate : candidates) {
     if (!candidate->empty()) {
       values.target_name = *candidate;

@@ -21,7 +21,7 @@ struct RecordValues {
   std::vector<std::string> property_names;
   std::vector<std::string> property_values;
   // First non-empty of the IDList path, Vista IDList path, environment
-  // target, relative path and icon location.
+  // target, relative path, icon location and DestList path.
   std::string target_name;
   // Header times, falling back to the last IDList item's times (FILETIME).
   uint64_t target_modified = 0;

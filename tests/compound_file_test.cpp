@@ -176,5 +176,101 @@ TEST(CompoundFile, NoStreamSectorsMeansNothingFound) {
   EXPECT_FALSE(sectors_of(file, image.bytes()).found);
 }
 
+// FAT 0, directory 1, a one-sector mini stream at 2, mini FAT 3; the cutoff
+// is 512 so that small images hold large streams.
+CfbImage layout_image() {
+  CfbImage image(12);
+  image.place_fat({0}, {});
+  image.header_u32(48, 1);
+  image.set_fat(1, kEnd);
+  image.header_u32(56, 512);
+  image.header_u32(60, 3);
+  image.header_u32(64, 1);
+  image.set_fat(3, kEnd);
+  for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(3, i, test::kFree);
+  image.directory_entry(1, 0, "Root Entry", 5, 2, 512);
+  image.set_fat(2, kEnd);
+  // "a" is large: 700 bytes in sectors 6 then 4. "b" is small: 100 bytes
+  // in mini sectors 3 then 1.
+  image.chain({6, 4});
+  image.directory_entry(1, 1, "a", 2, 6, 700);
+  image.set_mini_fat(3, 3, 1);
+  image.set_mini_fat(3, 1, kEnd);
+  image.directory_entry(1, 2, "b", 2, 3, 100);
+  return image;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> pairs(const std::vector<FileRun>& runs) {
+  std::vector<std::pair<uint64_t, uint64_t>> out;
+  for (const FileRun& r : runs) out.emplace_back(r.offset, r.length);
+  return out;
+}
+
+TEST(CompoundFile, StreamsAreReadThroughTheirOwnChains) {
+  CfbImage image = layout_image();
+  Bytes a(700), b(100);
+  for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 3 + 1);
+  image.write_sector(6, Bytes(a.begin(), a.begin() + 512));
+  image.write_sector(4, Bytes(a.begin() + 512, a.end()));
+  image.write_sector(2, Bytes(b.begin(), b.begin() + 64), 3 * 64);
+  image.write_sector(2, Bytes(b.begin() + 64, b.end()), 1 * 64);
+  const Bytes& bytes = image.bytes();
+  CompoundFile file;
+  ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
+  ASSERT_EQ(file.entries.size(), 4u);  // the directory sector's four slots
+  EXPECT_EQ(file.root_index, 0);
+  const CfbDirectoryEntry& large = file.entries[1];
+  const CfbDirectoryEntry& small = file.entries[2];
+  EXPECT_EQ(pairs(stream_runs(file, large, bytes.size())),
+            (std::vector<std::pair<uint64_t, uint64_t>>{{7 * 512, 512}, {5 * 512, 188}}));
+  EXPECT_EQ(pairs(stream_runs(file, small, bytes.size())),
+            (std::vector<std::pair<uint64_t, uint64_t>>{{3 * 512 + 3 * 64, 64}, {3 * 512 + 64, 36}}));
+  EXPECT_EQ(read_stream(file, large, bytes.data(), bytes.size()), a);
+  EXPECT_EQ(read_stream(file, small, bytes.data(), bytes.size()), b);
+
+  // A chain that leaves the bytes ends the stream there.
+  image.chain({4, 6});
+  image.directory_entry(1, 1, "a", 2, 4, 700);
+  ASSERT_TRUE(parse_compound_file(file, image.bytes().data(), image.bytes().size()));
+  EXPECT_EQ(read_stream(file, file.entries[1], image.bytes().data(), 7 * 512 + 100).size(), 512u);
+}
+
+TEST(CompoundFile, SlackIsWhatNoLiveStreamUses) {
+  CfbImage image = layout_image();
+  Bytes bytes = image.bytes();
+  bytes.resize(bytes.size() + 100, 0);  // a cut sector at the end
+  CompoundFile file;
+  ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
+  const CfbSlack slack = find_slack(file, bytes.size());
+  // The end of sector 4 past "a" runs on into free sector 5; sectors 7 to 11
+  // and the cut end are free. FAT, directory, mini stream and mini FAT are not slack.
+  EXPECT_EQ(pairs(slack.sectors),
+            (std::vector<std::pair<uint64_t, uint64_t>>{{5 * 512 + 188, 324 + 512}, {8 * 512, 5 * 512 + 100}}));
+  // Mini sector 0, the end of 1 past "b" and all of 2, then 4 to 7.
+  const uint64_t container = 3 * 512;
+  EXPECT_EQ(pairs(slack.mini_sectors), (std::vector<std::pair<uint64_t, uint64_t>>{
+                                           {container, 64}, {container + 64 + 36, 28 + 64}, {container + 256, 256}}));
+
+  // A stream that is deleted leaves its sectors to the slack.
+  bytes[image.sector_offset(1) + 128 + 66] = 0;
+  ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
+  EXPECT_EQ(pairs(find_slack(file, bytes.size()).sectors),
+            (std::vector<std::pair<uint64_t, uint64_t>>{{5 * 512, 8 * 512 + 100}}));
+}
+
+TEST(CompoundFile, HostileMiniSectorSizesEnd) {
+  for (uint16_t shift : {0, 1, 12, 31, 40}) {
+    CfbImage image = layout_image();
+    image.header_u16(32, shift);
+    const Bytes& bytes = image.bytes();
+    CompoundFile file;
+    ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
+    const CfbSlack slack = find_slack(file, bytes.size());
+    for (const FileRun& run : slack.mini_sectors) EXPECT_LE(run.offset + run.length, bytes.size()) << shift;
+    for (const CfbDirectoryEntry& e : file.entries) read_stream(file, e, bytes.data(), bytes.size());
+  }
+}
+
 }  // namespace
 }  // namespace lnk

@@ -1,14 +1,15 @@
-#include "jumplist/jumplist_records.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <sstream>
 
+#include "jumplist/appid_names.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/custom_destinations.h"
+#include "jumplist/jumplist_records.h"
 #include "tests/cfb_builder.h"
+#include "tests/destlist_builder.h"
 #include "tests/shell_test_support.h"
 
 namespace lnk {
@@ -16,85 +17,264 @@ namespace {
 
 using test::Bytes;
 using test::CfbImage;
+using test::DestListFields;
 using test::kEnd;
-namespace fs = std::filesystem;
+using test::kFree;
 
-struct Found {
-  std::string source_type;
-  uint64_t lnk_offset;
-  uint32_t parsed_size;
-  bool from_slack;
-};
-
-class JumpList : public ::testing::Test {
- protected:
-  std::vector<Found> carve(const Bytes& bytes, bool* result = nullptr) {
-    std::vector<Found> found;
-    bool r = carve_jump_list_records(bytes, placement_, [&](const LnkRecord& record, const ParsedBytes&) {
-      found.push_back({record.source_type, record.lnk_offset, record.parsed_size, record.from_slack});
-    });
-    if (result) *result = r;
-    return found;
-  }
-  static bool accepted(std::span<const uint8_t> bytes) {
-    return carve_jump_list_records(bytes, JumpListPlacement{}, [](const LnkRecord&, const ParsedBytes&) {});
-  }
-  JumpListPlacement placement_;
-  Bytes sample_ = test::sample_shortcut();
-};
+constexpr uint32_t kMini = 64;
+constexpr uint32_t kContainerStart = 4;  // first sector of the mini stream
 
 Bytes padded(Bytes bytes, size_t size) {
   bytes.resize(size, 0);
   return bytes;
 }
 
-TEST_F(JumpList, TooSmallOrNotACompoundFile) {
-  Bytes bytes = padded(test::simple_jump_list({sample_}), 4096);
-  ASSERT_GE(bytes.size(), 4096u);
-  EXPECT_TRUE(accepted(std::span<const uint8_t>(bytes).first(4096)));
-  EXPECT_FALSE(accepted(std::span<const uint8_t>(bytes).first(4095)));
-  EXPECT_FALSE(accepted({}));
-  Bytes plain(8192, 0);
-  std::copy(sample_.begin(), sample_.end(), plain.begin() + 512);
-  bool taken = true;
-  EXPECT_TRUE(carve(plain, &taken).empty());
-  EXPECT_FALSE(taken);
+struct MiniStream {
+  std::string name;
+  Bytes data;
+  std::vector<uint32_t> minis;  // its mini sectors in chain order
+};
+
+// FAT at 0, directory at 1-2 (seven streams at most), mini FAT at 3, the
+// mini stream from sector 4; every stream small, placed where told, and
+// leftover bytes written into mini sectors no stream takes.
+CfbImage mini_stream_list(const std::vector<MiniStream>& streams, uint32_t container_sectors,
+                          const std::vector<std::pair<uint32_t, Bytes>>& leftovers = {}) {
+  CfbImage image(kContainerStart + container_sectors);
+  image.place_fat({0}, {});
+  image.header_u32(48, 1);
+  image.chain({1, 2});
+  image.header_u32(60, 3);
+  image.header_u32(64, 1);
+  image.set_fat(3, kEnd);
+  for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(3, i, kFree);
+  std::vector<uint32_t> root;
+  for (uint32_t i = 0; i < container_sectors; ++i) root.push_back(kContainerStart + i);
+  image.chain(root);
+  image.directory_entry(1, 0, "Root Entry", 5, kContainerStart, container_sectors * 512);
+  const size_t container = image.sector_offset(kContainerStart);
+  for (const auto& [mini, bytes] : leftovers) image.write(container + size_t{mini} * kMini, bytes);
+  for (size_t k = 0; k < streams.size(); ++k) {
+    const MiniStream& s = streams[k];
+    for (size_t j = 0; j < s.minis.size(); ++j) {
+      image.set_mini_fat(3, s.minis[j], j + 1 < s.minis.size() ? s.minis[j + 1] : kEnd);
+      const size_t from = j * kMini;
+      if (from < s.data.size()) {
+        const size_t to = std::min(s.data.size(), from + kMini);
+        image.write(container + size_t{s.minis[j]} * kMini, Bytes(s.data.begin() + from, s.data.begin() + to));
+      }
+    }
+    const uint32_t slot = static_cast<uint32_t>(k + 1);
+    image.directory_entry(1 + slot / 4, slot % 4, s.name, 2, s.minis.front(), static_cast<uint32_t>(s.data.size()));
+  }
+  return image;
 }
 
-TEST_F(JumpList, MiniStreamAndLargeStreamRecordsAreAllocated) {
-  // Stream 1 (small) sits in the mini stream, stream 2 (4,096 bytes) in its
-  // own sectors, which come first in the allocated bytes.
-  const Bytes bytes = test::simple_jump_list({sample_, padded(sample_, 4096)});
-  std::vector<Found> found = carve(bytes);
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].lnk_offset, 0u);
-  EXPECT_EQ(found[1].lnk_offset, 4096u);
-  for (const Found& f : found) {
-    EXPECT_EQ(f.source_type, "JMPLIST (carved allocated)");
-    EXPECT_EQ(f.parsed_size, sample_.size());
-    EXPECT_FALSE(f.from_slack);
-  }
+std::vector<uint32_t> minis_from(uint32_t first, uint32_t count) {
+  std::vector<uint32_t> list;
+  for (uint32_t i = 0; i < count; ++i) list.push_back(first + i);
+  return list;
+}
 
-  placement_.label = "AutomaticDestinations";
-  placement_.record_offset = 0x5000;
-  found = carve(bytes);
-  ASSERT_EQ(found.size(), 2u);
-  for (const Found& f : found) {
-    EXPECT_EQ(f.source_type, "AutomaticDestinations (carved allocated)");
-    EXPECT_EQ(f.lnk_offset, 0x5000u);
+class JumpList : public ::testing::Test {
+ protected:
+  // Small images are padded to 4,096 bytes, as the file scan pads a list
+  // to what its FAT can address.
+  std::vector<LnkRecord> carve(Bytes bytes, bool* result = nullptr, bool pad = true) {
+    if (pad && bytes.size() < 4096) bytes.resize(4096, 0);
+    std::vector<LnkRecord> found;
+    bool r = carve_jump_list_records(bytes, placement_,
+                                     [&](const LnkRecord& record, const ParsedBytes&) { found.push_back(record); });
+    if (result) *result = r;
+    return found;
   }
+  size_t mini_offset(const CfbImage& image, uint32_t mini) const {
+    return (image.sector_offset(kContainerStart)) + size_t{mini} * kMini;
+  }
+  JumpListPlacement placement_;
+  Bytes sample_ = test::sample_shortcut();
+  uint32_t sample_minis_ = static_cast<uint32_t>((test::sample_shortcut().size() + kMini - 1) / kMini);
+};
+
+TEST_F(JumpList, SmallListsOnlyPaddedAndOtherBytesNever) {
+  // Windows writes lists of two sectors past the header; under 4,096 bytes
+  // they are not read, and the file scan hands them over padded.
+  CfbImage small = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)}}, 2);
+  ASSERT_LT(small.bytes().size(), 4096u);
+  bool result = true;
+  EXPECT_TRUE(carve(small.bytes(), &result, false).empty());
+  EXPECT_FALSE(result);
+  EXPECT_EQ(carve(small.bytes()).size(), 1u);
+
+  EXPECT_TRUE(carve(Bytes(511, 0), &result).empty());
+  EXPECT_FALSE(result);
+  Bytes plain(8192, 0);
+  std::copy(sample_.begin(), sample_.end(), plain.begin() + 512);
+  EXPECT_TRUE(carve(plain, &result).empty());
+  EXPECT_FALSE(result);
+}
+
+TEST_F(JumpList, FragmentedStreamsAreReadThroughTheirOwnChains) {
+  // Stream "1" takes mini sectors 20..31 then 0..; "2" fills the gap and
+  // runs backwards: in mini stream order each one's bytes are interleaved.
+  std::vector<uint32_t> first = minis_from(20, 6), second;
+  for (uint32_t m : minis_from(0, sample_minis_ - 6)) first.push_back(m);
+  for (uint32_t m = 19; second.size() < sample_minis_; --m) second.push_back(m);
+  Bytes other = sample_;
+  other[0x30] ^= 0x01;  // a different write time tells the two apart
+  CfbImage image = mini_stream_list({{"1", sample_, first}, {"a", other, second}}, 4);
+  const std::vector<LnkRecord> found = carve(image.bytes());
+  ASSERT_EQ(found.size(), 2u);
+  for (const LnkRecord& r : found) {
+    EXPECT_EQ(r.source_type, "JMPLIST (carved allocated)");
+    EXPECT_EQ(r.parsed_size, sample_.size());
+    EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
+    EXPECT_FALSE(r.from_slack);
+  }
+  // Without a DestList, streams come in the order of their numbers.
+  EXPECT_EQ(found[0].stream_number, 1u);
+  EXPECT_EQ(found[0].lnk_offset, mini_offset(image, 20));
+  EXPECT_EQ(found[1].stream_number, 10u);
+  EXPECT_EQ(found[1].lnk_offset, mini_offset(image, 19));
+  EXPECT_NE(found[0].header.write_time, found[1].header.write_time);
+
+  placement_.record_offset = 0x5000;
+  for (const LnkRecord& r : carve(image.bytes())) EXPECT_EQ(r.lnk_offset, 0x5000u);
+}
+
+TEST_F(JumpList, FreeMiniSectorsAndBytesPastAStreamAreSlackNeverAllocated) {
+  Bytes old = sample_;
+  old[0x30] ^= 0x02;  // its write time
+  // "1" is live; an old record lies in free mini sectors 40..; another lies
+  // in the mini sectors of "2" past its 100-byte size.
+  Bytes short_stream(100, 0x41);
+  CfbImage image = mini_stream_list(
+      {{"1", sample_, minis_from(0, sample_minis_)}, {"2", short_stream, minis_from(20, 2 + sample_minis_)}}, 8,
+      {{40, old}, {22, old}});
+  placement_.record_offset = 0x777;
+  const std::vector<LnkRecord> found = carve(image.bytes());
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].source_type, "JMPLIST (carved allocated)");
+  EXPECT_EQ(found[0].lnk_offset, 0x777u);
+  for (size_t i : {1u, 2u}) {
+    EXPECT_EQ(found[i].source_type, "JMPLIST (carved slack)");
+    EXPECT_TRUE(found[i].from_slack);
+    EXPECT_EQ(found[i].lnk_offset, 0u);
+    EXPECT_EQ(found[i].header.write_time, found[0].header.write_time ^ (uint64_t{0x02} << 32));
+    EXPECT_EQ(found[i].stream_number, 0u);
+  }
+}
+
+// A record in the mini stream, a large stream whose chain only the DIFAT's
+// FAT sector holds, and a record left in a freed sector between them.
+TEST_F(JumpList, FreedSectorRecordIsCarvedFromSlack) {
+  CfbImage image = test::difat_image();
+  image.header_u32(60, 112);
+  image.header_u32(64, 1);
+  image.set_fat(112, kEnd);
+  image.chain({113, 114});
+  for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(112, i, kFree);
+  for (uint32_t i = 0; i < sample_minis_; ++i) image.set_mini_fat(112, i, i + 1 < sample_minis_ ? i + 1 : kEnd);
+  image.write_sector(113, sample_);
+  image.directory_entry(111, 0, "Root Entry", 5, 113, 1024);
+  image.directory_entry(111, 1, "1", 2, 0, static_cast<uint32_t>(sample_.size()));
+
+  const uint32_t far = test::kDifatImageSectors - 16;
+  std::vector<uint32_t> chain;
+  for (uint32_t i = 0; i < 8; ++i) chain.push_back(far + i);
+  image.chain(chain);
+  image.write_sector(far, padded(sample_, 4096));
+  image.directory_entry(111, 2, "2", 2, far, 4096);
+
+  const uint32_t freed = far - 10;
+  image.write_sector(freed, sample_);
+  image.write_sector(freed, {0x01}, 100);  // a changed byte tells it apart
+
+  const std::vector<LnkRecord> found = carve(image.bytes());
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].stream_number, 1u);
+  EXPECT_EQ(found[0].lnk_offset, image.sector_offset(113));
+  EXPECT_EQ(found[1].stream_number, 2u);
+  EXPECT_EQ(found[1].lnk_offset, image.sector_offset(far));
+  EXPECT_EQ(found[2].source_type, "JMPLIST (carved slack)");
+  EXPECT_EQ(found[2].lnk_offset, 0u);
+}
+
+TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
+  const std::string droid = "84d342e0-330b-11f0-b401-000c29a16204";  // a version-1 UUID
+  std::vector<DestListFields> entries = {test::destlist_entry(3, "C:\\three", 3000, "pc3"),
+                                         test::destlist_entry(1, "C:\\one", 1000, "pc1"),
+                                         test::destlist_entry(7, "C:\\gone", 700, "pc7")};
+  entries[2].file_droid = droid;
+  const Bytes destlist = test::destlist_stream(4, entries);
+  const uint32_t destlist_minis = static_cast<uint32_t>((destlist.size() + kMini - 1) / kMini);
+  CfbImage image = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)},
+                                     {"2", sample_, minis_from(sample_minis_, sample_minis_)},
+                                     {"3", sample_, minis_from(2 * sample_minis_, sample_minis_)},
+                                     {"DestList", destlist, minis_from(3 * sample_minis_, destlist_minis)}},
+                                    8);
+  const std::vector<LnkRecord> found = carve(image.bytes());
+  ASSERT_EQ(found.size(), 4u);
+  for (const LnkRecord& r : found) EXPECT_EQ(r.jumplist_kind, JumplistKind::with_destlist);
+
+  EXPECT_EQ(found[0].stream_number, 3u);
+  EXPECT_EQ(found[0].mru_index, 1u);
+  EXPECT_EQ(found[0].mru_time, 3000u);
+  EXPECT_EQ(found[0].destlist_netbios, "pc3");
+  EXPECT_EQ(found[0].destlist_path, "C:\\three");
+  EXPECT_EQ(found[1].stream_number, 1u);
+  EXPECT_EQ(found[1].mru_index, 2u);
+
+  // The entry whose stream is gone keeps its place and its DestList data.
+  const LnkRecord& gone = found[2];
+  EXPECT_TRUE(gone.destlist_only);
+  EXPECT_EQ(gone.source_type, "JMPLIST (DestList entry only)");
+  EXPECT_EQ(gone.stream_number, 7u);
+  EXPECT_EQ(gone.mru_index, 3u);
+  EXPECT_EQ(gone.mru_time, 700u);
+  EXPECT_EQ(gone.destlist_path, "C:\\gone");
+  EXPECT_EQ(gone.parsed_size, 0u);
+  EXPECT_EQ(gone.droid_object_id, droid);
+  EXPECT_EQ(gone.droid_mac, "00:0c:29:a1:62:04");
+  EXPECT_NE(gone.droid_time, 0u);
+  EXPECT_GT(gone.lnk_offset, mini_offset(image, 3 * sample_minis_));  // inside the DestList
+
+  // The stream the DestList does not name comes last, without an index.
+  EXPECT_EQ(found[3].stream_number, 2u);
+  EXPECT_EQ(found[3].mru_index, 99999u);
+  EXPECT_EQ(found[3].mru_time, 0u);
+  EXPECT_FALSE(found[3].destlist_only);
+
+  // A DestList of an unknown version gives no entries to join.
+  Bytes unknown = image.bytes();
+  test::set_u32(unknown, mini_offset(image, 3 * sample_minis_), 9);
+  const std::vector<LnkRecord> plain = carve(unknown);
+  ASSERT_EQ(plain.size(), 3u);
+  for (const LnkRecord& r : plain) {
+    EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
+    EXPECT_EQ(r.mru_index, 99999u);
+  }
+}
+
+TEST_F(JumpList, EntryWhoseStreamHoldsNoShortcutIsStillReported) {
+  const Bytes destlist = test::destlist_stream(1, {test::destlist_entry(1, "C:\\x", 55)});
+  CfbImage image = mini_stream_list({{"1", Bytes(200, 0x33), minis_from(0, 4)},
+                                     {"DestList", destlist, minis_from(4, 4)}},
+                                    1);
+  const std::vector<LnkRecord> found = carve(image.bytes());
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_TRUE(found[0].destlist_only);
+  EXPECT_EQ(found[0].mru_time, 55u);
+  EXPECT_EQ(found[0].stream_number, 1u);
 }
 
 TEST_F(JumpList, RecordIsCutAtTheNextHit) {
   Bytes stream = padded(sample_, 4096);
   std::copy(sample_.begin(), sample_.begin() + 20, stream.begin() + 100);  // a bare signature inside
-  std::vector<Found> found = carve(test::simple_jump_list({stream}));
-  for (const Found& f : found) EXPECT_LE(f.parsed_size, 100u) << f.lnk_offset;
+  for (const LnkRecord& r : carve(test::simple_jump_list({stream}))) EXPECT_LE(r.parsed_size, 100u);
 }
 
 TEST_F(JumpList, NothingButSignaturesEndsWithoutRecords) {
-  // 409 signatures and a cut one: the allocated bytes end 32 bytes after the
-  // last whole one, too short for a header.
   Bytes stream;
   while (stream.size() < 8192) stream.insert(stream.end(), sample_.begin(), sample_.begin() + 20);
   stream.resize(8192);
@@ -113,9 +293,8 @@ TEST_F(JumpList, HostileHeadersAndChainsEnd) {
 
   // The large stream's last sector points back at its first: each sector once.
   Bytes looping = bytes;
-  const size_t fat = 512;
   const uint32_t first = 5;  // after FAT, directory, mini FAT and the root's two sectors
-  test::set_u32(looping, fat + (first + 7) * 4, first);
+  test::set_u32(looping, 512 + (first + 7) * 4, first);
   EXPECT_EQ(carve(looping).size(), 2u);
 
   // A DIFAT that names itself as its own successor, with a huge FAT count.
@@ -125,97 +304,122 @@ TEST_F(JumpList, HostileHeadersAndChainsEnd) {
   test::set_u32(difat, 72, 1);
   test::set_u32(difat, 512 * 4 + 127 * 4, 3);
   carve(difat);
-}
 
-// A record in the mini stream, a large stream whose chain only the DIFAT's
-// FAT sector holds, and a record left in a freed sector between them.
-TEST_F(JumpList, FreedSectorRecordIsCarvedFromSlack) {
-  CfbImage image = test::difat_image();
-  image.header_u32(60, 112);
-  image.header_u32(64, 1);
-  image.set_fat(112, kEnd);
-  image.chain({113, 114});
-  for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(112, i, test::kFree);
-  const uint32_t mini_count = static_cast<uint32_t>((sample_.size() + 63) / 64);
-  for (uint32_t i = 0; i < mini_count; ++i) image.set_mini_fat(112, i, i + 1 < mini_count ? i + 1 : kEnd);
-  image.write_sector(113, sample_);
-  image.directory_entry(111, 0, "Root Entry", 5, 113, 1024);
-  image.directory_entry(111, 1, "1", 2, 0, static_cast<uint32_t>(sample_.size()));
-
-  const uint32_t far = test::kDifatImageSectors - 16;
-  std::vector<uint32_t> chain;
-  for (uint32_t i = 0; i < 8; ++i) chain.push_back(far + i);
-  image.chain(chain);
-  image.write_sector(far, padded(sample_, 4096));
-  image.directory_entry(111, 2, "2", 2, far, 4096);
-
-  const uint32_t freed = far - 10;
-  image.write_sector(freed, sample_);
-  image.write_sector(freed, {0x01}, 100);  // a changed byte tells it apart
-
-  // Stream 2 comes first in directory order, then the mini stream (root
-  // entry); with an offset override the slack record still reports 0.
-  for (uint64_t override_offset : {0u, 0x777u}) {
-    placement_.record_offset = override_offset;
-    std::vector<Found> found = carve(image.bytes());
-    ASSERT_EQ(found.size(), 3u);
-    EXPECT_EQ(found[0].source_type, "JMPLIST (carved allocated)");
-    EXPECT_EQ(found[0].lnk_offset, override_offset ? override_offset : 0u);
-    EXPECT_EQ(found[1].lnk_offset, override_offset ? override_offset : 4096u);
-    EXPECT_EQ(found[2].source_type, "JMPLIST (carved slack)");
-    EXPECT_EQ(found[2].lnk_offset, 0u);
-    EXPECT_TRUE(found[2].from_slack);
+  // Mini sectors of one byte, and of 2 GiB.
+  for (uint16_t shift : {0, 31}) {
+    Bytes mini = bytes;
+    test::set_u16(mini, 32, shift);
+    carve(mini);
   }
 }
 
-// Streams by name from olecfinfo: every item below the root except DestList.
-int shortcut_stream_count(const std::string& path) {
-  FILE* pipe = ::popen(("olecfinfo '" + path + "' 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  int count = 0;
-  bool listing = false;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string text(line);
-    if (text.rfind("Root Entry", 0) == 0) listing = true;
-    else if (listing && text.rfind("  ", 0) == 0 && text.find("DestList") == std::string::npos &&
-             text.find("(0 bytes)") == std::string::npos)
-      ++count;
+TEST(JumpListFormat, KindsAreToldApartByTheirOwnHeaders) {
+  const Bytes sample = test::sample_shortcut();
+  const Bytes automatic = test::simple_jump_list({sample});
+  EXPECT_EQ(classify_jump_list(automatic), JumpListFormat::automatic);
+
+  // A feed store is a compound file too, with streams of other names.
+  CfbImage feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample, minis_from(0, 12)}}, 2);
+  EXPECT_EQ(classify_jump_list(feed.bytes()), JumpListFormat::none);
+  Bytes padded_feed = feed.bytes();
+  padded_feed.resize(4096, 0);
+  EXPECT_FALSE(carve_jump_list_records(padded_feed, JumpListPlacement{},
+                                       [](const LnkRecord&, const ParsedBytes&) { ADD_FAILURE(); }));
+  CfbImage storage = mini_stream_list({{"1", sample, minis_from(0, 12)}}, 2);
+  storage.bytes()[storage.sector_offset(1) + 128 + 66] = 1;  // a storage, not a stream
+  EXPECT_EQ(classify_jump_list(storage.bytes()), JumpListFormat::none);
+
+  const Bytes custom = testing::read_corpus("jumplists/jumplist_parser/win10/CustomDestinations/7e4dca80246863e3.customDestinations-ms");
+  if (!custom.empty()) {
+    EXPECT_EQ(classify_jump_list(custom), JumpListFormat::custom);
   }
-  return ::pclose(pipe) == 0 && listing ? count : -1;
+  EXPECT_EQ(classify_jump_list(sample), JumpListFormat::none);
+  EXPECT_EQ(classify_jump_list({}), JumpListFormat::none);
 }
 
-// Streams kept in the mini stream whose mini sectors do not follow each
-// other: their bytes are not contiguous in the allocated bytes, so the
-// carver sees their records cut short.
-int fragmented_stream_count(const CompoundFile& file) {
-  auto gap = [](uint32_t a, uint32_t b) { return b != a + 1; };
-  int count = 0;
-  for (const auto& [name, e] : file.directory)
-    count += e.in_mini_stream && std::adjacent_find(e.chain.begin(), e.chain.end(), gap) != e.chain.end();
-  return count;
+// Header, one category of the given type and body, then the footer.
+Bytes custom_list(uint32_t type, const Bytes& body, uint32_t categories = 1) {
+  Bytes out;
+  test::put_u32(out, 2);
+  test::put_u32(out, categories);
+  test::put_u32(out, 0);
+  test::put_u32(out, type);
+  out.insert(out.end(), body.begin(), body.end());
+  test::put_u32(out, 0xBABFFBAB);
+  return out;
 }
 
-TEST_F(JumpList, CorpusAutomaticDestinations) {
-  const fs::path root = testing::corpus_path("jumplists");
-  if (!fs::exists(root)) GTEST_SKIP() << "corpus absent";
-  if (shortcut_stream_count((root / "ez_Win10_f01b4d95cf55d32a.automaticDestinations-ms").string()) < 0)
-    GTEST_SKIP() << "olecfinfo absent";
-  int files = 0;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    const std::string name = item.path().filename().string();
-    if (name.find(".automaticDestinations-ms") == std::string::npos || item.file_size() < 4096) continue;
-    Bytes bytes = testing::read_bytes(item.path().string());
-    const int streams = shortcut_stream_count(item.path().string());
-    CompoundFile file;
-    ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size())) << item.path();
-    int allocated = 0;
-    for (const Found& f : carve(bytes))
-      if (f.source_type == "JMPLIST (carved allocated)") ++allocated;
-    EXPECT_GE(allocated, streams - fragmented_stream_count(file)) << item.path();
-    ++files;
+TEST(CustomDestinations, HeaderChecks) {
+  auto looks = [](const Bytes& b) { return looks_like_custom_destinations(ByteReader(b)); };
+  Bytes known;
+  test::put_u32(known, 2);  // recent
+  EXPECT_TRUE(looks(custom_list(1, known)));
+  known[0] = 3;
+  EXPECT_FALSE(looks(custom_list(1, known)));
+  Bytes tasks;
+  test::put_u32(tasks, 0);
+  EXPECT_TRUE(looks(custom_list(2, tasks)));
+  EXPECT_FALSE(looks(custom_list(5, tasks)));
+  EXPECT_FALSE(looks(custom_list(2, tasks, 1000)));  // more categories than bytes
+  Bytes named;
+  test::put_u16(named, 3);
+  const Bytes name = test::utf16le("Top");
+  named.insert(named.end(), name.begin(), name.end());
+  test::put_u32(named, 0);
+  EXPECT_TRUE(looks(custom_list(0, named)));
+  named[0] = 200;  // the name runs past the end
+  EXPECT_FALSE(looks(custom_list(0, named)));
+  Bytes wrong_version = custom_list(2, tasks);
+  wrong_version[0] = 1;
+  EXPECT_FALSE(looks(wrong_version));
+  // A header without categories is a whole file only when nothing follows.
+  Bytes bare = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_TRUE(looks(bare));
+  EXPECT_FALSE(looks(padded(bare, 100)));
+}
+
+TEST(CustomDestinations, EveryShortcutIsCarvedAndAFalseSignatureIsNot) {
+  // Two shell objects in a tasks category whose entry count is 76: the
+  // count and the first class identifier read as a signature.
+  const Bytes sample = test::sample_shortcut();
+  Bytes body;
+  test::put_u32(body, 76);
+  for (int i = 0; i < 2; ++i) {
+    body.insert(body.end(), sample.begin() + 4, sample.begin() + 20);  // the shortcut class identifier
+    body.insert(body.end(), sample.begin(), sample.end());
   }
-  EXPECT_GE(files, 25);
+  Bytes bytes = custom_list(2, body);
+  std::vector<uint64_t> offsets;
+  EXPECT_TRUE(carve_custom_destinations(bytes, JumpListPlacement{}, [&](const LnkRecord& r, const ParsedBytes&) {
+    EXPECT_EQ(r.parsed_size, sample.size());
+    EXPECT_EQ(r.source_type, kCustomDestinationsSource);
+    offsets.push_back(r.lnk_offset);
+  }));
+  EXPECT_EQ(offsets, (std::vector<uint64_t>{36, 36 + 16 + sample.size()}));
+
+  // The same bytes without a custom-destinations header are not read.
+  bytes[0] = 9;
+  EXPECT_FALSE(carve_custom_destinations(bytes, JumpListPlacement{}, [](const LnkRecord&, const ParsedBytes&) {}));
+}
+
+TEST(AppIds, FromFileNamesAndKnownNames) {
+  EXPECT_EQ(app_id_from_file_name("C:\\Users\\x\\Recent\\5f7b5f1e01b83767.automaticDestinations-ms"),
+            "5f7b5f1e01b83767");
+  EXPECT_EQ(app_id_from_file_name("/cases/ez_Win10_F01B4D95CF55D32A.customDestinations-ms"), "f01b4d95cf55d32a");
+  EXPECT_EQ(app_id_from_file_name("faef7def55a1d4b.automaticDestinations-ms"), "faef7def55a1d4b");
+  EXPECT_EQ(app_id_from_file_name("a5f7b5f1e01b83767.automaticDestinations-ms"), "");  // 17 digits
+  EXPECT_EQ(app_id_from_file_name("Recent Office file.automaticDestinations-ms"), "");
+  EXPECT_EQ(app_id_from_file_name("5f7b5f1e01b83767"), "");  // no extension
+  EXPECT_EQ(app_id_from_file_name("dir.5f7b5f1e01b83767/notes"), "");
+
+  EXPECT_FALSE(lookup_app_name("f01b4d95cf55d32a").empty());
+  EXPECT_EQ(lookup_app_name("9B9CDC69C1C24E2B"), lookup_app_name("9b9cdc69c1c24e2b"));
+  // Leading zeros do not matter: the table and file names drop them alike.
+  EXPECT_EQ(lookup_app_name("0faef7def55a1d4b"), lookup_app_name("faef7def55a1d4b"));
+  EXPECT_FALSE(lookup_app_name("faef7def55a1d4b").empty());
+  EXPECT_EQ(lookup_app_name("0000000000000001"), "");
+  EXPECT_EQ(lookup_app_name("not hex"), "");
+  EXPECT_GE(kAppIdNameRowCount, 500u);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ inline PropertyMap text_properties(const std::vector<std::pair<std::string, std:
     p.string_named = true;
     p.vartype = 31;  // VT_LPWSTR
     p.text = named[i].second;
-    char key[16];
+    char key[32];
     std::snprintf(key, sizeof key, "%08zu", i);
     map.emplace(key, p);
   }

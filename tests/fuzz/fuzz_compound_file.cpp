@@ -1,5 +1,7 @@
-// Any bytes through the compound-file reader and its stream and slack split.
+// Any bytes through the compound-file reader: streams, slack and the
+// sector-order split, every piece inside the bytes.
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "jumplist/compound_file.h"
@@ -10,5 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!lnk::parse_compound_file(file, data, size)) return 0;
   std::vector<uint8_t> allocated, slack;
   lnk::stream_sectors_and_slack(file, allocated, slack, data, size);
+  auto inside = [size](const std::vector<lnk::FileRun>& runs) {
+    for (const lnk::FileRun& run : runs)
+      if (run.offset > size || run.length > size - run.offset) std::abort();
+  };
+  for (const lnk::CfbDirectoryEntry& entry : file.entries) inside(lnk::stream_runs(file, entry, size));
+  const lnk::CfbSlack found = lnk::find_slack(file, size);
+  inside(found.sectors);
+  inside(found.mini_sectors);
   return 0;
 }

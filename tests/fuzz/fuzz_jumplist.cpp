@@ -1,4 +1,4 @@
-// Any bytes through the jump-list reader and the text writer.
+// Any bytes through both jump-list readers and the text writer.
 #include <cstdint>
 #include <sstream>
 #include <vector>
@@ -16,9 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.progress = false;
   std::ostringstream out;
   lnk::RecordWriter writer(out, options);
-  lnk::carve_jump_list_records(bytes, lnk::JumpListPlacement{},
-                               [&](const lnk::LnkRecord& record, const lnk::ParsedBytes&) {
-                                 writer.write(record, lnk::SourceInfo{});
-                               });
+  const lnk::RecordSink sink = [&](const lnk::LnkRecord& record, const lnk::ParsedBytes&) {
+    writer.write(record, lnk::SourceInfo{});
+  };
+  lnk::classify_jump_list(std::span<const uint8_t>(data, size));
+  lnk::carve_jump_list_records(bytes, lnk::JumpListPlacement{}, sink);
+  lnk::carve_custom_destinations(std::span<const uint8_t>(data, size), lnk::JumpListPlacement{}, sink);
   return 0;
 }
