@@ -16,6 +16,10 @@ constexpr uint64_t kBlockVersionField = 2;
 constexpr uint64_t kBlockNumberField = 4;
 constexpr uint64_t kBlockSignatureHighField = 6;
 constexpr uint32_t kMaxBlocksPerWalk = 4096;
+constexpr uint64_t kAttributeDataCreateTime = 12;
+constexpr uint64_t kAttributeDataAccessTime = 20;
+constexpr uint64_t kAttributeDataWriteTime = 28;
+constexpr uint64_t kPropertyStoreBlockData = 8;
 
 
 void decode_file_entry_extension(ShellItem& item, const ByteReader& block, uint16_t version) {
@@ -119,10 +123,25 @@ void decode_generic_block(ShellItem& item, const ByteReader& block) {
     off = skip_small_u16(block, off, 32, nullptr);
     if (!block.has(off, 4)) break;
     ItemText text = read_utf16(block, off, block.size() - off);
-    if (text.chars > 5) item.names.push_back(text.text);
+    if (text.chars > 5 && is_readable_text(text.text)) item.names.push_back(text.text);
     off += text.consumed == 0 ? 2 : text.consumed;
     if (!block.has(off, 16)) break;
   }
+}
+
+// Version 1 of 0xBEEF0026 holds what GetFileAttributesEx reports of the
+// item: its attributes, then creation, last access and last write times.
+void decode_item_attribute_data(ShellItem& item, const ByteReader& block) {
+  if (!block.has(kAttributeDataWriteTime, 8)) return;
+  const TimeValue created = TimeValue::from_filetime(block.u64(kAttributeDataCreateTime));
+  const TimeValue accessed = TimeValue::from_filetime(block.u64(kAttributeDataAccessTime));
+  const TimeValue modified = TimeValue::from_filetime(block.u64(kAttributeDataWriteTime));
+  add_time_note(item, "Created: ", created);
+  add_time_note(item, "Modified: ", modified);
+  add_time_note(item, "Accessed: ", accessed);
+  if (item.create_time == 0) set_item_time(item, ItemTime::created, created);
+  if (item.modify_time == 0) set_item_time(item, ItemTime::modified, modified);
+  if (item.access_time == 0) set_item_time(item, ItemTime::accessed, accessed);
 }
 
 void decode_embedded_date(ShellItem& item, const ByteReader& block) {
@@ -202,6 +221,11 @@ void decode_block_body(ShellItem& item, const ByteReader& block, DecodeContext& 
   }
   if (version == 1 && number == 0x0025) {
     decode_guess_times(item, block, 3);
+  } else if (version == 1 && number == 0x0026) {
+    decode_item_attribute_data(item, block);
+  } else if (number == 0x0027) {
+    PositionScope at(context, context.position + kPropertyStoreBlockData);
+    parse_property_store(item.property_map_second, block.tail(kPropertyStoreBlockData), context);
   } else if (version == 3 || version == 7 || version == 8 || version == 9) {
     decode_file_entry_extension(item, block, version);
   } else if ((version == 5 || version == 13) && number == 0x0006) {

@@ -23,12 +23,13 @@ bool scan_from(ShellItem& item, const ItemBytes& in, uint64_t off, DecodeContext
   return scan_embedded_structures(item, in.item.tail(off), context);
 }
 
-// Several zero-terminated ANSI texts, one after another, from off.
+// Several zero-terminated ANSI texts, one after another, from off. Flag
+// bytes between them read as one-character "texts"; only readable ones count.
 std::vector<std::string> ansi_texts(const ByteReader& bytes, uint64_t off) {
   std::vector<std::string> texts;
   for (uint32_t guard = 0; guard < kMaxTextsPerItem && off < bytes.size(); ++guard) {
     ItemText text = read_ansi(bytes, off, bytes.size() - off);
-    if (!text.text.empty()) texts.push_back(text.text);
+    if (!text.text.empty() && is_readable_text(text.text)) texts.push_back(text.text);
     off += text.consumed == 0 ? 1 : text.consumed;
   }
   return texts;

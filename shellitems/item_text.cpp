@@ -49,4 +49,40 @@ uint64_t skip_small_u16(const ByteReader& bytes, uint64_t off, uint16_t limit, u
   return bytes.has(off, 2) ? off : bytes.size();
 }
 
+namespace {
+
+// The next code point of valid UTF-8 at pos; false at the end or on a bad sequence.
+bool next_code_point(const std::string& text, size_t& pos, uint32_t& code) {
+  if (pos >= text.size()) return false;
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(pos);
+  size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 4;
+  if (extra == 4 || extra >= text.size() - pos) return false;
+  code = extra == 0 ? lead : lead & (0x3F >> extra);
+  for (size_t i = 1; i <= extra; ++i) {
+    if ((byte(pos + i) & 0xC0) != 0x80) return false;
+    code = (code << 6) | (byte(pos + i) & 0x3F);
+  }
+  pos += extra + 1;
+  return true;
+}
+
+}  // namespace
+
+bool is_readable_text(const std::string& utf8) {
+  size_t pos = 0;
+  size_t characters = 0, swapped = 0;
+  uint32_t code = 0;
+  while (pos < utf8.size()) {
+    if (!next_code_point(utf8, pos, code)) return false;
+    ++characters;
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0) || code == 0xFFFD || code == 0xFFFE || code == 0xFFFF)
+      return false;
+    if (code >= 0xE000 && code <= 0xF8FF) return false;
+    const uint32_t high = code >> 8;
+    if ((code & 0xFF) == 0 && high >= 0x20 && high < 0x7F) ++swapped;
+  }
+  return characters > 0 && swapped * 2 < characters;
+}
+
 }  // namespace lnk

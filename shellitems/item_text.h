@@ -21,6 +21,12 @@ ItemText read_utf16(const ByteReader& bytes, uint64_t off, uint64_t max_bytes);
 // taken as Latin-1 so the result is UTF-8.
 ItemText read_ansi(const ByteReader& bytes, uint64_t off, uint64_t max_bytes);
 
+// Text a person wrote: no control characters, no U+FFFD (a lone surrogate
+// or bad bytes), no private-use characters, and not ASCII read with its bytes
+// swapped (every character of the form U+xx00). Bytes that are something
+// else (times, numbers) decode as UTF-16 into such characters.
+bool is_readable_text(const std::string& utf8);
+
 // Offset of the first u16 at or after off that is not below limit; the
 // reader's size when none.
 uint64_t skip_small_u16(const ByteReader& bytes, uint64_t off, uint16_t limit, uint64_t* skipped);

@@ -4,6 +4,7 @@
 
 #include "shell_test_support.h"
 #include "shellitems/item_decode.h"
+#include "shellitems/item_text.h"
 
 namespace lnk {
 namespace {
@@ -139,6 +140,71 @@ TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
   EXPECT_EQ(testing::render(list).notes,
             (std::vector<std::string>{"Created [guess]: 01/01/2020 00:00:00.000 [UTC]",
                                       "Accessed [guess]: 01/01/2020 00:00:00.000 [UTC]"}));
+}
+
+}  // namespace
+}  // namespace lnk
+
+namespace lnk {
+namespace {
+
+// Version 1 of 0xBEEF0026, as a Windows 11 jump list holds it: attributes,
+// then creation, last access and last write times.
+TEST(ExtensionBlocks, AttributeDataBlockTimes) {
+  const uint64_t created = 0x01dbc8d5ad679118ull;   // 2025-05-19 15:50:00.0396560
+  const uint64_t accessed = 0x01dbf06726b16fe4ull;  // 2025-07-09 00:19:35.9022052
+  const uint64_t modified = 0x01dbf06726b630dcull;  // 2025-07-09 00:19:35.9333596
+  Bytes block = header(38, 1, 0x0026).u32(0x11).u64(created).u64(accessed).u64(modified).u16(0x14);
+  ShellItem item = walked(block);
+  EXPECT_TRUE(item.names.empty()) << "the times are not read as text";
+  EXPECT_EQ(item.create_time, created);
+  EXPECT_EQ(item.access_time, accessed);
+  EXPECT_EQ(item.modify_time, modified);
+  std::vector<ShellItem> list{item};
+  EXPECT_EQ(testing::render(list).notes,
+            (std::vector<std::string>{"Created: 05/19/2025 15:50:00.039 [UTC]",
+                                      "Modified: 07/09/2025 00:19:35.933 [UTC]",
+                                      "Accessed: 07/09/2025 00:19:35.902 [UTC]"}));
+  // A block cut before its last time decodes nothing.
+  block.data.resize(30);
+  block.patch16(0, 30);
+  EXPECT_EQ(walked(block).create_time, 0u);
+}
+
+// 0xBEEF0027 carries a serialized property store at +8; its values become
+// the item's property notes.
+TEST(ExtensionBlocks, PropertyStoreBlockIsListed) {
+  const std::vector<uint8_t> file = testing::read_corpus("lnk/pylnk/uwp_calc.lnk");
+  if (file.empty()) GTEST_SKIP() << "corpus absent";
+  const ByteReader bytes(file);
+  uint64_t at = 0;
+  while (at + 8 < file.size() && !(bytes.u32(at + 4) == 0xBEEF0027 && bytes.u16(at + 2) == 0)) ++at;
+  ASSERT_LT(at + 8, file.size());
+  ShellItem item = walked(Bytes().append(std::vector<uint8_t>(file.begin() + at, file.begin() + at + bytes.u16(at))));
+  EXPECT_FALSE(item.property_map_second.empty());
+  std::vector<ShellItem> list{item};
+  const auto notes = testing::render(list).notes;
+  ASSERT_FALSE(notes.empty());
+  for (const std::string& note : notes) EXPECT_TRUE(is_readable_text(note)) << note;
+}
+
+TEST(ReadableText, WhatCountsAsAName) {
+  const std::pair<std::string, bool> cases[] = {
+      {"Documents", true},
+      {"C:\\Users\\bob\\Desktop", true},
+      {"\xe6\xb5\x8b\xe8\xaf\x95 2.txt", true},     // CJK name
+      {"\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", true},  // Cyrillic
+      {"", false},
+      {"\x02", false},                                // a flag byte
+      {"ab\x14" "cd", false},
+      {"\xc2\x93\x07\\", false},                      // Latin-1 control from an ANSI byte
+      {"name\xef\xbf\xbd", false},                    // U+FFFD
+      {"\xef\x8e\xaf\xe1\xab\x86", false},            // private use: a FILETIME read as text
+      {"\xe4\x84\x80\xe4\x88\x80\xe4\x8c\x80", false},  // "ABC" with its bytes swapped
+      {"\xff\xfe", false},                            // not UTF-8
+      {"\xe4\xbd", false},                            // cut sequence
+  };
+  for (const auto& [text, readable] : cases) EXPECT_EQ(is_readable_text(text), readable) << text;
 }
 
 }  // namespace
