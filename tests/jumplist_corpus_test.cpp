@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "carve/process_file.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
 #include "jumplist/jumplist_records.h"
@@ -286,11 +287,16 @@ TEST(JumpListCorpus, CustomDestinationsGiveEverySignatureWithoutDeepscan) {
     std::vector<uint64_t> hits;
     SignatureSearch().find_all(bytes, hits);
     signatures = hits.size();
+    // Through the file scan, as `rook FILE` reads it: no -deepscan needed.
     size_t records = 0;
-    carve_custom_destinations(bytes, JumpListPlacement{}, [&](const LnkRecord& r, const ParsedBytes&) {
+    useropts options;
+    options.progress = false;
+    RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo&) {
       EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
+      EXPECT_EQ(r.source_type, kCustomDestinationsSource);
       ++records;
     });
+    process_shortcut_file(path.string(), "Shortcut LNK (file)", SourceInfo{}, options, outlet);
     EXPECT_EQ(records, signatures) << path;
     total += records;
   }
