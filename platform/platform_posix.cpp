@@ -116,8 +116,11 @@ bool file_status(const std::string& path, FileStatus& out) {
   // POSIX keeps no creation time in struct stat; the status change time is
   // the nearest honest value.
   out.created = to_filetime(st.st_ctim);
+  out.created_known = true;
   return true;
 }
+
+std::filesystem::path native_path(const std::string& path) { return std::filesystem::path(path); }
 
 bool is_administrator() { return ::geteuid() == 0; }
 
