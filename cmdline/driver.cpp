@@ -366,7 +366,7 @@ int run_rook(std::vector<std::string> args) {
   if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
 
   if (run.options.output_path_given) {
-    run.results_file.open(run.options.output_path, std::ios::out | std::ios::trunc);
+    run.results_file.open(platform::native_path(run.options.output_path), std::ios::out | std::ios::trunc);
     run.out = &run.results_file;
   }
   *run.out << header << "\n";

@@ -86,7 +86,7 @@ bool open_output_once(cmd_params& o, ArgList& args) {
   if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
   o.output_path = expand_path(path, false);
   o.output_path_given = true;
-  std::ofstream probe(o.output_path, std::ios::out | std::ios::trunc);
+  std::ofstream probe(platform::native_path(o.output_path), std::ios::out | std::ios::trunc);
   if (!probe.good()) {
     std::fprintf(stderr, "prob opening file %s for output, aborting\n", o.output_path.c_str());
     return false;
@@ -114,7 +114,7 @@ void parse_date_time_formats(cmd_params& o, ArgList& args) {
 void open_diag_log(cmd_params& o, ArgList& args) {
   std::string path;
   if (!take_value("-diags", path, args)) return;
-  auto stream = std::make_shared<std::ofstream>(path, std::ios::out | std::ios::trunc);
+  auto stream = std::make_shared<std::ofstream>(platform::native_path(path), std::ios::out | std::ios::trunc);
   if (!stream->good()) {
     o.diag_log_path.clear();
     o.diag_log.reset();

@@ -20,7 +20,7 @@ void dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset
   std::string path = dir + platform::path_separator() +
                      record_dump_name(count, record_offset,
                                       static_cast<uint32_t>(record_bytes.size()));
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(platform::native_path(path), std::ios::binary | std::ios::trunc);
   if (!file) return;
   file.write(reinterpret_cast<const char*>(record_bytes.data()),
              static_cast<std::streamsize>(record_bytes.size()));

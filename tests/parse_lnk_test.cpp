@@ -345,7 +345,7 @@ TEST_F(RecordDump, NamesCountAndBytes) {
   EXPECT_FALSE(parse_with(Bytes(100, 0), 0));
   ASSERT_TRUE(parse_with(bytes, 0));
   EXPECT_EQ(options.carve_dump_count, 2u);
-  EXPECT_EQ(read_bytes(dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))),
+  EXPECT_EQ(read_bytes((dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))).string()),
             Bytes(bytes.begin(), bytes.begin() + size));
   EXPECT_TRUE(std::filesystem::exists(dir_ / record_dump_name(2, 0, static_cast<uint32_t>(size))));
 
