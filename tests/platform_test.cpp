@@ -7,11 +7,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -187,6 +189,59 @@ TEST(Terminal, StandardErrorToAFileIsNoTerminal) {
 class PlatformFiles : public test::ScratchDirTest {};
 
 constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ULL;
+// File systems stamp times from a clock that may lag the one read here by a
+// few milliseconds.
+constexpr uint64_t kStampSlack = 20 * 10000;
+
+uint64_t filetime_now() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochAsFiletime +
+         static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
+}
+
+TEST_F(PlatformFiles, CreationTimeIsWhenTheFileWasMade) {
+  const fs::path path = dir_ / "born.bin";
+  const uint64_t before = filetime_now();
+  test::write_file(path, std::string("x"));
+  const uint64_t after = filetime_now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  // Moves the change time on POSIX, not the creation time.
+  fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
+  test::write_file(dir_ / "later.bin", std::string("y"));
+
+  platform::FileStatus status;
+  ASSERT_TRUE(platform::file_status(utf8_of(path), status));
+  if (!status.created_known) {
+    EXPECT_EQ(status.created, 0u);
+    GTEST_SKIP() << "the scratch folder's file system keeps no creation time";
+  }
+  EXPECT_GE(status.created + kStampSlack, before);
+  EXPECT_LE(status.created, after + kStampSlack);
+  platform::FileStatus later;
+  ASSERT_TRUE(platform::file_status(utf8_of(dir_ / "later.bin"), later));
+  EXPECT_GT(later.created, status.created + 50 * 10000);
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  const uint64_t changed = kUnixEpochAsFiletime + static_cast<uint64_t>(st.st_ctim.tv_sec) * 10000000ULL +
+                           static_cast<uint64_t>(st.st_ctim.tv_nsec) / 100;
+  EXPECT_GT(changed, status.created + 50 * 10000) << "the change time is no creation time";
+#endif
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
+}
+
+#ifdef __linux__
+// procfs keeps no birth time: the creation time is unknown, not the change time.
+TEST(PlatformFileStatus, NoBirthTimeLeavesCreationUnknown) {
+  platform::FileStatus status;
+  status.created = 1;
+  status.created_known = true;
+  ASSERT_TRUE(platform::file_status("/proc/self/stat", status));
+  EXPECT_FALSE(status.created_known);
+  EXPECT_EQ(status.created, 0u);
+  EXPECT_NE(status.modified, 0u);
+}
+#endif
 
 TEST_F(PlatformFiles, StatusGivesSizeAndTheTimesSet) {
   const fs::path path = dir_ / "data.bin";
