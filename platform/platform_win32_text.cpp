@@ -1,6 +1,7 @@
 #ifdef _WIN32
 #include "platform/win32.h"
 
+#include <climits>
 #include <string>
 
 #include "platform/platform.h"
@@ -35,6 +36,7 @@ bool unmapped_character(wchar_t unit) {
 // Converts the whole span or nothing. Code pages that refuse the checking
 // flag (the ISO-2022 family and similar) convert without it.
 bool convert_exactly(uint32_t codepage, std::span<const uint8_t> bytes, std::wstring& wide) {
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) return false;
   const auto* text = reinterpret_cast<const char*>(bytes.data());
   const int length = static_cast<int>(bytes.size());
   DWORD flags = MB_ERR_INVALID_CHARS;

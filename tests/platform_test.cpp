@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -100,6 +101,22 @@ TEST(CodePage, CombiningMarksStayApartAndUnknownPagesKeepAscii) {
   // A second call on the same page starts afresh after a cut-off character.
   EXPECT_EQ(decode({0x82}, 932), kFffd);
   EXPECT_EQ(decode({0xB1, 0x41}, 932), "ｱA");  // a one-byte katakana
+}
+
+// Whatever the bytes, the result is well-formed UTF-8 and every byte below
+// 0x80 outside a double-byte character survives.
+TEST(CodePage, RandomBytesAlwaysGiveValidUtf8) {
+  std::mt19937 generator(15);
+  for (uint32_t codepage : {1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 437u, 850u, 866u, 874u,
+                            932u, 936u, 949u, 950u, 65001u, 12345u}) {
+    for (int round = 0; round < 300; ++round) {
+      Bytes bytes(generator() % 48);
+      for (auto& b : bytes) b = static_cast<uint8_t>(generator());
+      const std::string text = decode(bytes, codepage);
+      ASSERT_EQ(valid_utf8(text), text) << codepage << " round " << round;
+      ASSERT_GE(text.size(), bytes.size()) << codepage;
+    }
+  }
 }
 
 TEST(Utf, Utf8AndUtf16RoundTripAndRepair) {

@@ -54,7 +54,7 @@ note_failure() { failures=$((failures + 1)); }
 
 echo "== unit tests under Wine"
 (cd "$scratch" && wine "$windows_build/rook_tests.exe") >"$scratch/tests.txt" 2>&1 || note_failure
-tr -d '\r' <"$scratch/tests.txt" | grep -E '^\[==========\] .* ran|^\[  (PASSED|SKIPPED|FAILED) *\]|Failure$' |
+tr -d '\r' <"$scratch/tests.txt" | grep -E '^\[==========\] .* ran|^\[  (PASSED|SKIPPED|FAILED) *\]|: Failure$' |
   grep -v ' ms)$' || true
 
 # Runs both builds with the same arguments and standard input, from the
