@@ -451,7 +451,7 @@ int run_rook(std::vector<std::string> args) {
   // it is and only the usage is shown.
   const bool writes_results = run.options.output_path_given && plan.mode != Mode::usage;
   if (writes_results) {
-    run.results_file.open(run.options.output_path, std::ios::out | std::ios::trunc);
+    run.results_file.open(platform::native_path(run.options.output_path), std::ios::out | std::ios::trunc);
     run.out = &run.results_file;
   }
   if (plan.mode != Mode::usage) open_diag_log(run.options);

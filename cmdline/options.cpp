@@ -89,7 +89,7 @@ bool probe_output(cmd_params& o, ArgList& args) {
   if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
   o.output_path = expand_path(path, false);
   o.output_path_given = true;
-  std::ofstream probe(o.output_path, std::ios::out | std::ios::app);
+  std::ofstream probe(platform::native_path(o.output_path), std::ios::out | std::ios::app);
   if (!probe.good()) {
     std::fprintf(stderr, "prob opening file %s for output, aborting\n", o.output_path.c_str());
     return false;
@@ -118,7 +118,7 @@ void parse_date_time_formats(cmd_params& o, ArgList& args) {
 
 bool open_diag_log(cmd_params& o) {
   if (o.diag_log_path.empty()) return false;
-  auto stream = std::make_shared<std::ofstream>(o.diag_log_path, std::ios::out | std::ios::trunc);
+  auto stream = std::make_shared<std::ofstream>(platform::native_path(o.diag_log_path), std::ios::out | std::ios::trunc);
   if (!stream->good()) {
     o.diag_log_path.clear();
     o.diag_log.reset();

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,14 +50,20 @@ enum class DeviceAccess { sequential, random, normal };
 std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess access,
                                        bool query_partition, DeviceGeometry& geometry);
 
-// Size and the three times (FILETIME, UTC) of a file.
+// Size and the three times (FILETIME, UTC) of a file. A file system that
+// keeps no creation time leaves created at 0 and created_known clear.
 struct FileStatus {
   uint64_t size = 0;
   uint64_t created = 0;
   uint64_t modified = 0;
   uint64_t accessed = 0;
+  bool created_known = false;
 };
 bool file_status(const std::string& path, FileStatus& out);
+
+// The path object for a UTF-8 path, for the standard streams: on Windows it
+// holds the wide form, so files with any name open.
+std::filesystem::path native_path(const std::string& path);
 
 // POSIX: effective user id 0. Windows: elevated administrator token.
 bool is_administrator();
@@ -78,6 +85,18 @@ bool local_time_converts(uint64_t unix_seconds);
 // Native path separator for files rook writes.
 char path_separator();
 
+// isatty on POSIX; on Windows a console (a pipe or file is not one, nor is
+// a terminal emulator that talks through a pipe).
+bool stderr_is_terminal();
+
+// ANSI text in Windows code page codepage, as UTF-8. Each byte or sequence
+// the code page does not map becomes U+FFFD; bytes below 0x80 are ASCII in
+// every code page offered. codepage_supported says whether the system can
+// convert from that code page at all; when it cannot, every byte above 0x7F
+// becomes U+FFFD.
+std::string ansi_to_utf8(std::span<const uint8_t> bytes, uint32_t codepage);
+bool codepage_supported(uint32_t codepage);
+
 // Windows: turns WOW64 file-system redirection off for the rest of the run
 // when the system offers it. POSIX: nothing to do.
 void disable_file_system_redirection();
@@ -97,6 +116,10 @@ bool write_new_file(const std::string& path, std::span<const uint8_t> bytes);
 #ifdef _WIN32
 // The process receives its arguments as UTF-16.
 std::string wide_to_utf8(const wchar_t* text);
+std::wstring utf8_to_wide(const std::string& text);
+// A console shows what rook writes as UTF-8 for the rest of the run; its
+// own code page comes back when the program ends.
+void prepare_console_output();
 #endif
 
 }  // namespace lnk::platform

@@ -23,10 +23,10 @@ namespace {
 
 constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ULL;
 
-uint64_t to_filetime(const struct timespec& ts) {
-  if (ts.tv_sec < 0) return 0;
-  return kUnixEpochAsFiletime + static_cast<uint64_t>(ts.tv_sec) * 10000000ULL +
-         static_cast<uint64_t>(ts.tv_nsec) / 100;
+uint64_t to_filetime(int64_t seconds, int64_t nanoseconds) {
+  if (seconds < 0 || nanoseconds < 0) return 0;
+  return kUnixEpochAsFiletime + static_cast<uint64_t>(seconds) * 10000000ULL +
+         static_cast<uint64_t>(nanoseconds) / 100;
 }
 
 class PosixFile : public InputFile {
@@ -108,16 +108,32 @@ std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess acc
 
 bool file_status(const std::string& path, FileStatus& out) {
   if (path.empty()) return false;
+  out = FileStatus{};
+#ifdef STATX_BTIME
+  // Only statx reports a birth time, and only where the file system keeps
+  // one (ext4, btrfs, xfs); the change time, which chmod moves, is no
+  // creation time, so without a birth time the creation time stays unknown.
+  struct statx sx;
+  if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+    out.size = sx.stx_size;
+    out.modified = to_filetime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    out.accessed = to_filetime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    if ((sx.stx_mask & STATX_BTIME) != 0) out.created = to_filetime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    out.created_known = out.created != 0;
+    return true;
+  }
+  // A kernel or sandbox without statx still answers stat.
+  if (errno != ENOSYS && errno != EPERM) return false;
+#endif
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
   out.size = static_cast<uint64_t>(st.st_size);
-  out.modified = to_filetime(st.st_mtim);
-  out.accessed = to_filetime(st.st_atim);
-  // POSIX keeps no creation time in struct stat; the status change time is
-  // the nearest honest value.
-  out.created = to_filetime(st.st_ctim);
+  out.modified = to_filetime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  out.accessed = to_filetime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
   return true;
 }
+
+std::filesystem::path native_path(const std::string& path) { return std::filesystem::path(path); }
 
 bool is_administrator() { return ::geteuid() == 0; }
 

@@ -6,6 +6,64 @@ namespace lnk {
 
 namespace {
 
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Length and value of the well-formed UTF-8 sequence at the start of text,
+// or 0 when it is not one.
+size_t utf8_sequence(std::string_view text, uint32_t& code_point) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  size_t length = 0;
+  uint32_t lowest = 0;
+  if (lead < 0x80) {
+    code_point = lead;
+    return 1;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, lowest = 0x80, code_point = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, lowest = 0x800, code_point = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, lowest = 0x10000, code_point = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code_point = (code_point << 6) | (next & 0x3F);
+  }
+  if (code_point < lowest || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+template <class Unit>
+std::string units_to_utf8(size_t count, Unit unit_at) {
+  std::string out;
+  out.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t u = unit_at(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+      const uint32_t lo = unit_at(i + 1);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
+    append_utf8(out, u);
+  }
+  return out;
+}
+
+}  // namespace
+
 void append_utf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -24,31 +82,51 @@ void append_utf8(std::string& out, uint32_t cp) {
   }
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+std::string utf16le_to_utf8(std::span<const uint8_t> bytes) {
+  return units_to_utf8(bytes.size() / 2, [&](size_t i) {
+    return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  });
 }
 
-}  // namespace
+std::string utf16_to_utf8(std::u16string_view units) {
+  return units_to_utf8(units.size(), [&](size_t i) { return static_cast<uint32_t>(units[i]); });
+}
 
-std::string utf16le_to_utf8(std::span<const uint8_t> bytes) {
-  std::string out;
-  size_t units = bytes.size() / 2;
-  out.reserve(units);
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t u = bytes[2 * i] | (bytes[2 * i + 1] << 8);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      uint32_t lo = bytes[2 * i + 2] | (bytes[2 * i + 3] << 8);
-      if (lo >= 0xDC00 && lo <= 0xDFFF) {
-        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        ++i;
-        continue;
-      }
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    uint32_t cp = 0;
+    size_t length = utf8_sequence(text, cp);
+    if (length == 0) {
+      cp = 0xFFFD;
+      length = 1;
     }
-    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-    append_utf8(out, u);
+    text.remove_prefix(length);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string valid_utf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    uint32_t cp = 0;
+    const size_t length = utf8_sequence(text, cp);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      text.remove_prefix(1);
+    } else {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+    }
   }
   return out;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/byte_reader.h"
 
@@ -12,6 +13,16 @@ namespace lnk {
 // UTF-16LE code units to UTF-8; surrogate pairs are combined, a lone
 // surrogate becomes U+FFFD. An odd trailing byte is ignored.
 std::string utf16le_to_utf8(std::span<const uint8_t> bytes);
+// The same for code units already in memory (Windows wide strings).
+std::string utf16_to_utf8(std::u16string_view units);
+// UTF-8 to UTF-16 for the operating system's wide calls. Every byte that
+// does not start a well-formed sequence (overlong forms, surrogates and
+// values above U+10FFFF included) becomes one U+FFFD.
+std::u16string utf8_to_utf16(std::string_view text);
+void append_utf8(std::string& out, uint32_t code_point);
+// The text with every byte that does not start a well-formed UTF-8
+// sequence replaced by U+FFFD, the same rule as utf8_to_utf16.
+std::string valid_utf8(std::string_view text);
 
 // Lower-case GUID without braces: Data1 u32, Data2 u16, Data3 u16, 8 bytes.
 std::string guid_text(const Guid& g);

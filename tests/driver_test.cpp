@@ -1,8 +1,11 @@
 // Runs the built program as a child process and checks what a user sees.
+#ifndef _WIN32
 #include <semaphore.h>
-#include <stdlib.h>
+#endif
+#include "tests/set_environment.h"
 
 #include "cmdline/usage.h"
+#include "platform/platform.h"
 #include "tests/run_program.h"
 
 namespace lnk {
@@ -46,7 +49,7 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
       {{missing, "-csv"}, 0, "can't read specified file: " + missing + ", aborting\n"},
       // An unknown option before the name becomes the input name.
       {{"-bogus", missing}, 0, "can't read specified file: -bogus, aborting\n"},
-      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 0, "can't read specified file: " + missing + ", aborting\n"},
+      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 0, "can't read specified file: " + folder + "/nope.lnk, aborting\n"},
       {{"-deepscan", "-rawscan", "x"}, 255,
        "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
        "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n"
@@ -89,7 +92,7 @@ TEST_F(DriverTest, RunHeaderComesFirstAndEndsWithAnEmptyLine) {
   r = run({input, "-out", results});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(test::slurp(results).rfind("rook ver: 0.85\n", 0), 0u);
+  EXPECT_EQ(test::slurp_text(results).rfind("rook ver: 0.85\n", 0), 0u);
 }
 
 TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
@@ -97,7 +100,7 @@ TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
   test::CommandResult r = run({"-vss", "2"});
   test::CommandResult raw = run({"-vss", "2", "-rawscan"});
   EXPECT_EQ(raw.status, 255);
-  if (::geteuid() != 0) {
+  if (!platform::is_administrator()) {
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "... running w/o admin privileges ...\nneed to have admin privs for this option, aborting\n");
     return;
@@ -141,6 +144,17 @@ TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
 
 TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
   const std::string input = file("a.lnk");
+#ifdef _WIN32
+  // The waiting side creates the event, as a script waiting for rook would.
+  const std::string event = "rook_test_" + std::to_string(::_getpid());
+  HANDLE waiting = CreateEventW(nullptr, TRUE, FALSE, platform::utf8_to_wide(event).c_str());
+  ASSERT_NE(waiting, nullptr);
+  test::CommandResult r = run({input, "-profile", "-signal", event});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.err, " secs \n"));
+  EXPECT_EQ(WaitForSingleObject(waiting, 0), WAIT_OBJECT_0);
+  CloseHandle(waiting);
+#else
   const std::string event = "/rook_test_" + std::to_string(::getpid());
   ::sem_unlink(event.c_str());
   test::CommandResult r = run({input, "-profile", "-signal", event});
@@ -151,6 +165,7 @@ TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
   EXPECT_EQ(::sem_trywait(sem), 0);
   ::sem_close(sem);
   ::sem_unlink(event.c_str());
+#endif
   // A -1 ending leaves before the end-of-run steps.
   r = run({"-ntfs_scan", input, "-profile"});
   EXPECT_EQ(r.status, 255);
@@ -158,7 +173,7 @@ TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
 
   const std::string log = (dir_ / "diag.txt").string();
   EXPECT_EQ(run({"-pipe", "-diags", log}, input + "\n").status, 0);
-  EXPECT_EQ(test::slurp(log), "->" + std::string(ROOK_BINARY) + " -pipe -diags " + log + "\n->" + input + "\n");
+  EXPECT_EQ(test::slurp_text(log), "->" + std::string(ROOK_BINARY) + " -pipe -diags " + log + "\n->" + input + "\n");
 }
 
 }  // namespace

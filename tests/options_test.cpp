@@ -1,6 +1,6 @@
 #include "cmdline/options.h"
 
-#include <stdlib.h>
+#include "tests/set_environment.h"
 
 #include "tests/run_program.h"
 
@@ -249,7 +249,7 @@ TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
   diag_write(o, "info: volume open");
   diag_printf(o, "err: %s at %d", "bad record", 7);
   diag_printf(o, "%s", std::string(400, 'z').c_str());
-  EXPECT_EQ(test::slurp(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n" +
+  EXPECT_EQ(test::slurp_text(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n" +
                                   "->err: bad record at 7\n->" + std::string(255, 'z') + "\n");
 
   // An unopenable log is dropped without a word.
@@ -262,10 +262,10 @@ TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
 }
 
 TEST_F(OptionFiles, OutputFileCreatedOnceOrRefused) {
-  ::setenv("ROOK_TEST_OUT", dir_.c_str(), 1);
+  ::setenv("ROOK_TEST_OUT", dir_.string().c_str(), 1);
   Parsed p = parse({"-OUTFILE", "%ROOK_TEST_OUT%/results.txt", "x"});
   EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.options.output_path, (dir_ / "results.txt").string());
+  EXPECT_EQ(fs::path(p.options.output_path), dir_ / "results.txt");
   EXPECT_TRUE(fs::exists(dir_ / "results.txt"));
 
   // An existing file is not truncated while the options are read: it may be

@@ -348,7 +348,7 @@ TEST_F(RecordDump, NamesCountAndBytes) {
   EXPECT_FALSE(parse_and_put(Bytes(100, 0), 0));
   ASSERT_TRUE(parse_and_put(bytes, 0));
   EXPECT_EQ(outlet.records_put(), 2u);
-  EXPECT_EQ(read_bytes(dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))),
+  EXPECT_EQ(read_bytes((dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))).string()),
             Bytes(bytes.begin(), bytes.begin() + size));
   EXPECT_EQ(test::slurp(taken), "earlier");
 

@@ -1,7 +1,7 @@
 #include "cmdline/pipe_input.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include "tests/set_environment.h"
 
 #include <cstdio>
 

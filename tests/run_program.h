@@ -2,8 +2,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+
+#include "platform/platform.h"
+#include "platform/win32.h"
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -41,6 +48,24 @@ std::string write_file(const std::filesystem::path& path, const Bytes& bytes) {
   return path.string();
 }
 
+// Windows' text mode turns each "\n" the program writes into "\r\n";
+// undone here so that tests compare the same bytes on every system.
+inline std::string without_text_mode(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+  return out;
+}
+
+// A file the program wrote in text mode (results, diagnostic log).
+inline std::string slurp_text(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return without_text_mode(slurp(path));
+#else
+  return slurp(path);
+#endif
+}
+
 inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -57,6 +82,64 @@ struct CommandResult {
   std::string err;
 };
 
+#ifdef _WIN32
+// Quoted so that the C run-time's command-line parser hands the argument
+// back unchanged.
+inline std::wstring windows_quoted(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+// Runs program with args, stdin from input, in dir; output captured. The
+// status is the low byte of the exit code, as POSIX reports it.
+inline CommandResult run_program(const std::filesystem::path& dir, const std::string& program,
+                                 const std::vector<std::string>& args, const std::string& input = "",
+                                 DWORD time_limit_ms = 60000) {
+  write_file(dir / "stdin", input);
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  const auto open = [&](const char* name, bool write) {
+    return CreateFileW((dir / name).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = open("stdin", false);
+  startup.hStdOutput = open("stdout", true);
+  startup.hStdError = open("stderr", true);
+  std::wstring command = windows_quoted(platform::utf8_to_wide(program));
+  for (const std::string& a : args) command += L" " + windows_quoted(platform::utf8_to_wide(a));
+  CommandResult r;
+  PROCESS_INFORMATION process = {};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (WaitForSingleObject(process.hProcess, time_limit_ms) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 124);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.hProcess, &code)) r.status = static_cast<int>(code & 0xFF);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
+  r.out = without_text_mode(slurp(dir / "stdout"));
+  r.err = without_text_mode(slurp(dir / "stderr"));
+  return r;
+}
+#else
 // Runs program with args, stdin from input, in dir; output captured.
 inline CommandResult run_program(const std::filesystem::path& dir, const std::string& program,
                                  const std::vector<std::string>& args, const std::string& input = "") {
@@ -72,6 +155,7 @@ inline CommandResult run_program(const std::filesystem::path& dir, const std::st
   r.err = slurp(dir / "stderr");
   return r;
 }
+#endif
 
 // A test with its own directory and the built program at hand. The time
 // limit keeps a run that blocks on an input from hanging the suite.
@@ -80,8 +164,12 @@ class ScratchDirTest : public ::testing::Test {
   void SetUp() override { dir_ = make_scratch_dir("t"); }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   CommandResult run(std::vector<std::string> args, const std::string& input = "") {
+#ifdef _WIN32
+    return run_program(dir_, ROOK_BINARY, args, input);
+#else
     args.insert(args.begin(), {"60", ROOK_BINARY});
     return run_program(dir_, "timeout", args, input);
+#endif
   }
   std::filesystem::path dir_;
 };

@@ -48,7 +48,11 @@ TEST(TimeValueFiletime, BreakdownAgreesWithGmtime) {
       TimeValue t = TimeValue::from_filetime(filetime_of(around));
       time_t tt = static_cast<time_t>(around);
       struct tm g;
+#ifdef _WIN32
+      ASSERT_EQ(_gmtime64_s(&g, &tt), 0);
+#else
       ASSERT_NE(gmtime_r(&tt, &g), nullptr);
+#endif
       ASSERT_TRUE(t.valid) << around;
       ASSERT_EQ(std::vector<int>({t.year, t.month, t.day, t.day_of_week, t.hour, t.minute, t.second}),
                 std::vector<int>({g.tm_year + 1900, g.tm_mon + 1, g.tm_mday, g.tm_wday, g.tm_hour, g.tm_min,

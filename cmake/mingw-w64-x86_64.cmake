@@ -1,0 +1,21 @@
+# Cross-build for 64-bit Windows with Debian's MinGW-w64 (posix threads):
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(ROOK_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${ROOK_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ROOK_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${ROOK_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ROOK_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs built here run under Wine.
+find_program(ROOK_WINE NAMES wine wine64)
+if(ROOK_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ROOK_WINE})
+endif()

@@ -1,0 +1,306 @@
+// The operating-system layer: code pages, UTF-8/UTF-16, terminals, file
+// status and files with non-ASCII names.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "platform/text.h"
+#include "tests/run_program.h"
+
+namespace lnk {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+std::string decode(const Bytes& bytes, uint32_t codepage) { return platform::ansi_to_utf8(bytes, codepage); }
+
+std::string utf8_of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+// Expected texts come from Python's own code-page tables, not from iconv or
+// Windows.
+TEST(CodePage, EachOfferedCodePageDecodesItsLetters) {
+  const struct { uint32_t codepage; Bytes bytes; const char* text; } cases[] = {
+      {1250, {0x8A, 0xE8}, "Šč"},     {1251, {0xC6, 0xB8}, "Жё"},     {1252, {0x80, 0xE9}, "€é"},
+      {1253, {0xD9, 0xDC}, "Ωά"},     {1254, {0xD0, 0xFE}, "Ğş"},     {1255, {0xE0, 0xF9}, "אש"},
+      {1256, {0xC7, 0xC8}, "اب"},     {1257, {0xC0, 0xFE}, "Ąž"},     {1258, {0xD0, 0xF5}, "Đơ"},
+      {437, {0x80, 0xA4}, "Çñ"},      {850, {0x9B, 0x92}, "øÆ"},      {866, {0x86, 0xF1}, "Жё"},
+      {874, {0xA1, 0xA2}, "กข"},      {932, {0x82, 0xA0, 0x8A, 0xBF}, "あ漢"},
+      {936, {0xC4, 0xE3, 0xBA, 0xC3}, "你好"},                         {949, {0xB0, 0xA1, 0xC7, 0xD1}, "가한"},
+      {950, {0xA4, 0x40, 0xA4, 0xA4}, "一中"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(platform::codepage_supported(c.codepage)) << c.codepage;
+    EXPECT_EQ(decode(c.bytes, c.codepage), c.text) << c.codepage;
+  }
+}
+
+TEST(CodePage, CyrillicAndShiftJisPaths) {
+  const Bytes cyrillic = {0x43, 0x3A, 0x5C, 0xC4, 0xEE, 0xEA, 0xF3, 0xEC, 0xE5, 0xED, 0xF2, 0xFB, 0x5C, 0xEE, 0xF2, 0xF7,
+                          0xB8, 0xF2, 0x20, 0xE7, 0xE0, 0x20, 0x32, 0x30, 0x32, 0x33, 0x2E, 0x64, 0x6F, 0x63, 0x78};
+  EXPECT_EQ(decode(cyrillic, 1251), "C:\\Документы\\отчёт за 2023.docx");
+  // The same bytes read as 1252 are Latin letters, not Cyrillic.
+  EXPECT_EQ(decode(cyrillic, 1252), "C:\\Äîêóìåíòû\\îò÷¸ò çà 2023.docx");
+  // 0x5C as the second byte of ソ and 表 is not a backslash.
+  const Bytes shift_jis = {0x43, 0x3A, 0x5C, 0x83, 0x5C, 0x83, 0x74, 0x83, 0x67, 0x5C, 0x95, 0x5C, 0x2E, 0x6C, 0x6E, 0x6B};
+  EXPECT_EQ(decode(shift_jis, 932), "C:\\ソフト\\表.lnk");
+  const Bytes yamada = {0x43, 0x3A, 0x5C, 0x83, 0x86, 0x81, 0x5B, 0x83, 0x55, 0x81, 0x5B, 0x5C, 0x8E, 0x52,
+                        0x93, 0x63, 0x5C, 0x83, 0x66, 0x83, 0x58, 0x83, 0x4E, 0x83, 0x67, 0x83, 0x62, 0x83,
+                        0x76, 0x5C, 0x95, 0xF1, 0x8D, 0x90, 0x8F, 0x91, 0x2E, 0x6C, 0x6E, 0x6B};
+  EXPECT_EQ(decode(yamada, 932), "C:\\ユーザー\\山田\\デスクトップ\\報告書.lnk");
+}
+
+// Every byte that is no character becomes one U+FFFD and decoding goes on
+// with the next byte, the same in both builds.
+TEST(CodePage, UnmappedBytesBecomeReplacementCharacters) {
+  const struct { uint32_t codepage; Bytes bytes; std::string text; } cases[] = {
+      {1252, {0x41, 0x81, 0x42}, "A" + kFffd + "B"},  // a hole of 1252
+      {1251, {0x98}, kFffd},
+      {1253, {0xAA}, kFffd},                      // above 0x9F, still a hole
+      {932, {0x41, 0x82}, "A" + kFffd},           // the text ends after a lead byte
+      {932, {0x82, 0x20, 0x82, 0xA0}, kFffd + " あ"},  // a lead byte before a blank
+      {932, {0xF0, 0x40}, kFffd + "@"},            // user-defined range, not text
+      {950, {0x80, 0xA4, 0x40}, kFffd + "一"},
+      {936, {0xA4, 0x41}, kFffd + "A"},
+      {1252, {0x00, 0xE9, 0x00}, std::string("\0é\0", 4)},  // NULs are kept, not an end
+      {1252, {}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decode(c.bytes, c.codepage), c.text) << c.codepage;
+}
+
+TEST(CodePage, CombiningMarksStayApartAndUnknownPagesKeepAscii) {
+  // glibc would compose alef and qamats into U+FB2F; Windows does not.
+  EXPECT_EQ(decode({0xE0, 0xC8, 0xF9}, 1255), "\u05D0\u05B8\u05E9");
+  EXPECT_EQ(decode({0x61, 0xEC}, 1258), "a\u0301");
+  EXPECT_FALSE(platform::codepage_supported(12345));
+  EXPECT_EQ(decode({0x41, 0xE9, 0x42}, 12345), "A" + kFffd + "B");
+  EXPECT_EQ(decode({0x41, 0x42}, 12345), "AB");
+  // Code page 65001 is UTF-8 itself: only malformed bytes change.
+  EXPECT_EQ(decode({0xC3, 0xA9, 0xC0, 0xAF, 0xF0, 0x9F, 0x98, 0x80}, 65001), "é" + kFffd + kFffd + "😀");
+  // A second call on the same page starts afresh after a cut-off character.
+  EXPECT_EQ(decode({0x82}, 932), kFffd);
+  EXPECT_EQ(decode({0xB1, 0x41}, 932), "ｱA");  // a one-byte katakana
+}
+
+// Whatever the bytes, the result is well-formed UTF-8 and every byte below
+// 0x80 outside a double-byte character survives.
+TEST(CodePage, RandomBytesAlwaysGiveValidUtf8) {
+  std::mt19937 generator(15);
+  for (uint32_t codepage : {1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 437u, 850u, 866u, 874u,
+                            932u, 936u, 949u, 950u, 65001u, 12345u}) {
+    for (int round = 0; round < 300; ++round) {
+      Bytes bytes(generator() % 48);
+      for (auto& b : bytes) b = static_cast<uint8_t>(generator());
+      const std::string text = decode(bytes, codepage);
+      ASSERT_EQ(valid_utf8(text), text) << codepage << " round " << round;
+      ASSERT_GE(text.size(), bytes.size()) << codepage;
+    }
+  }
+}
+
+TEST(Utf, Utf8AndUtf16RoundTripAndRepair) {
+  const std::string text = "aé€😀日本";
+  const std::u16string units = utf8_to_utf16(text);
+  EXPECT_EQ(units, (std::u16string{u'a', 0xE9, 0x20AC, 0xD83D, 0xDE00, 0x65E5, 0x672C}));
+  EXPECT_EQ(utf16_to_utf8(units), text);
+  EXPECT_EQ(valid_utf8(text), text);
+
+  // Malformed forms: each byte that starts no valid sequence is one U+FFFD.
+  const struct { std::string bytes; std::string repaired; } cases[] = {
+      {"\xC0\xAF", kFffd + kFffd},                      // overlong "/"
+      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},          // overlong, three bytes
+      {"\xED\xA0\x80", kFffd + kFffd + kFffd},          // an encoded surrogate
+      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},  // above U+10FFFF
+      {"a\xE2\x82", "a" + kFffd + kFffd},               // cut off at the end
+      {"\x80z", kFffd + "z"},                            // a lone continuation byte
+      {"\xFF", kFffd},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(valid_utf8(c.bytes), c.repaired);
+    EXPECT_EQ(utf16_to_utf8(utf8_to_utf16(c.bytes)), c.repaired);
+  }
+  // Lone surrogates in UTF-16 likewise.
+  EXPECT_EQ(utf16_to_utf8(std::u16string{0xD800, u'A'}), kFffd + "A");
+  EXPECT_EQ(utf16_to_utf8(std::u16string{0xDC00}), kFffd);
+  EXPECT_EQ(utf16_to_utf8(std::u16string{u'A', 0xD83D}), "A" + kFffd);
+}
+
+#ifdef _WIN32
+TEST(Utf, WideStringsOfTheWindowsCalls) {
+  EXPECT_EQ(platform::wide_to_utf8(L"Привет \U0001F600"), "Привет 😀");
+  EXPECT_EQ(platform::utf8_to_wide("日本\xFF"), std::wstring(L"日本\uFFFD"));
+  EXPECT_EQ(platform::wide_to_utf8(nullptr), "");
+}
+#endif
+
+TEST(Terminal, StandardErrorToAFileIsNoTerminal) {
+#ifdef _WIN32
+  const fs::path dir = test::make_scratch_dir("terminal");
+  HANDLE file = CreateFileW((dir / "err.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const HANDLE saved = GetStdHandle(STD_ERROR_HANDLE);
+  SetStdHandle(STD_ERROR_HANDLE, file);
+  const bool to_file = platform::stderr_is_terminal();
+  bool to_console = false;
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+  if (console != INVALID_HANDLE_VALUE) {
+    SetStdHandle(STD_ERROR_HANDLE, console);
+    to_console = platform::stderr_is_terminal();
+    CloseHandle(console);
+  }
+  SetStdHandle(STD_ERROR_HANDLE, saved);
+  CloseHandle(file);
+  fs::remove_all(dir);
+  EXPECT_FALSE(to_file);
+  if (console == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no console attached to this process";
+  EXPECT_TRUE(to_console);
+#else
+  const int saved = ::dup(STDERR_FILENO);
+  ASSERT_GE(saved, 0);
+  const int null_file = ::open("/dev/null", O_WRONLY);
+  ASSERT_GE(null_file, 0);
+  ::dup2(null_file, STDERR_FILENO);
+  const bool to_file = platform::stderr_is_terminal();
+  bool to_terminal = false;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
+    const int follower = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    if (follower >= 0) {
+      ::dup2(follower, STDERR_FILENO);
+      to_terminal = platform::stderr_is_terminal();
+      ::close(follower);
+    }
+  }
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(null_file);
+  EXPECT_FALSE(to_file);
+  if (master < 0) GTEST_SKIP() << "no pseudo-terminal available";
+  ::close(master);
+  EXPECT_TRUE(to_terminal);
+#endif
+}
+
+class PlatformFiles : public test::ScratchDirTest {};
+
+constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ULL;
+// File systems stamp times from a clock that may lag the one read here by a
+// few milliseconds.
+constexpr uint64_t kStampSlack = 20 * 10000;
+
+uint64_t filetime_now() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochAsFiletime +
+         static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
+}
+
+TEST_F(PlatformFiles, CreationTimeIsWhenTheFileWasMade) {
+  const fs::path path = dir_ / "born.bin";
+  const uint64_t before = filetime_now();
+  test::write_file(path, std::string("x"));
+  const uint64_t after = filetime_now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  // Moves the change time on POSIX, not the creation time.
+  fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
+  test::write_file(dir_ / "later.bin", std::string("y"));
+
+  platform::FileStatus status;
+  ASSERT_TRUE(platform::file_status(utf8_of(path), status));
+  if (!status.created_known) {
+    EXPECT_EQ(status.created, 0u);
+    GTEST_SKIP() << "the scratch folder's file system keeps no creation time";
+  }
+  EXPECT_GE(status.created + kStampSlack, before);
+  EXPECT_LE(status.created, after + kStampSlack);
+  platform::FileStatus later;
+  ASSERT_TRUE(platform::file_status(utf8_of(dir_ / "later.bin"), later));
+  EXPECT_GT(later.created, status.created + 50 * 10000);
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  const uint64_t changed = kUnixEpochAsFiletime + static_cast<uint64_t>(st.st_ctim.tv_sec) * 10000000ULL +
+                           static_cast<uint64_t>(st.st_ctim.tv_nsec) / 100;
+  EXPECT_GT(changed, status.created + 50 * 10000) << "the change time is no creation time";
+#endif
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
+}
+
+#ifdef __linux__
+// procfs keeps no birth time: the creation time is unknown, not the change time.
+TEST(PlatformFileStatus, NoBirthTimeLeavesCreationUnknown) {
+  platform::FileStatus status;
+  status.created = 1;
+  status.created_known = true;
+  ASSERT_TRUE(platform::file_status("/proc/self/stat", status));
+  EXPECT_FALSE(status.created_known);
+  EXPECT_EQ(status.created, 0u);
+  EXPECT_NE(status.modified, 0u);
+}
+#endif
+
+TEST_F(PlatformFiles, StatusGivesSizeAndTheTimesSet) {
+  const fs::path path = dir_ / "data.bin";
+  test::write_file(path, std::string(1234, 'x'));
+  // 2001-02-03 04:05:06 UTC.
+  const auto when = std::chrono::sys_seconds(std::chrono::seconds(981173106));
+  fs::last_write_time(path, std::chrono::file_clock::from_sys(when));
+  platform::FileStatus status;
+  ASSERT_TRUE(platform::file_status(utf8_of(path), status));
+  EXPECT_EQ(status.size, 1234u);
+  EXPECT_EQ(status.modified, kUnixEpochAsFiletime + 981173106ULL * 10000000ULL);
+  EXPECT_NE(status.accessed, 0u);
+
+  EXPECT_FALSE(platform::file_status(utf8_of(dir_ / "absent.bin"), status));
+  EXPECT_FALSE(platform::file_status("", status));
+}
+
+// Names in Cyrillic, Japanese and Korean reach the file system intact
+// through every call that takes a path.
+TEST_F(PlatformFiles, NonAsciiNamesOpenReadAndWrite) {
+  for (const std::string name : {"Отчёт.bin", "日本語のファイル.bin", "한국어 ñ.bin"}) {
+    const std::string path = utf8_of(dir_) + "/" + name;
+    std::ofstream(platform::native_path(path), std::ios::binary) << "content";
+    EXPECT_TRUE(fs::exists(path_of(path))) << path;
+
+    platform::FileStatus status;
+    ASSERT_TRUE(platform::file_status(path, status)) << path;
+    EXPECT_EQ(status.size, 7u);
+    auto file = platform::open_input(path);
+    ASSERT_NE(file, nullptr) << path;
+    EXPECT_EQ(file->size(), 7u);
+    char buffer[8] = {};
+    EXPECT_EQ(file->read_at(3, buffer, sizeof buffer), 4);
+    EXPECT_EQ(std::string(buffer), "tent");
+  }
+  const std::string folder = utf8_of(dir_) + "/Папка";
+  EXPECT_TRUE(platform::make_directory(folder));
+  EXPECT_TRUE(platform::is_directory(folder));
+  EXPECT_TRUE(fs::is_directory(path_of(folder)));
+  // A folder is no input file.
+  EXPECT_EQ(platform::open_input(folder), nullptr);
+}
+
+}  // namespace
+}  // namespace lnk

@@ -1,0 +1,128 @@
+#!/bin/sh
+# The Windows program, checked from Linux: cross-builds rook.exe and the unit
+# tests with MinGW-w64, runs the tests under Wine, and compares rook.exe's
+# reports with the Linux build's over the corpus.
+#
+#   tools/windows_stage.sh [LINUX_BUILD_DIR]
+#
+# LINUX_BUILD_DIR (default build) must hold a built rook. Environment:
+# ROOK_WINDOWS_BUILD (default build-windows), ROOK_CORPUS (default
+# ../shared/corpus), JOBS (default 2). Needs the Debian packages
+# g++-mingw-w64-x86-64-posix, googletest, wine, wine64, cmake, python3
+# (and qemu-utils for the volume image).
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+linux_build=$(cd "${1:-$root/build}" && pwd)
+windows_build=${ROOK_WINDOWS_BUILD:-$root/build-windows}
+corpus=${ROOK_CORPUS:-$root/../shared/corpus}
+jobs=${JOBS:-2}
+linux_rook=$linux_build/rook
+[ -x "$linux_rook" ] || { echo "no Linux build at $linux_rook" >&2; exit 2; }
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/rook-windows.XXXXXX")
+export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT INT TERM
+
+echo "== cross-build ($windows_build)"
+cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$windows_build" -j "$jobs" --target rook rook_tests >/dev/null
+rook_exe=$windows_build/rook.exe
+
+# Only DLLs that every Windows has.
+dlls=$(x86_64-w64-mingw32-objdump -p "$rook_exe" | sed -n 's/.*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+echo "rook.exe imports: $dlls"
+for dll in $dlls; do
+  case $dll in
+    KERNEL32.DLL | ADVAPI32.DLL | SHELL32.DLL | USER32.DLL | VERSION.DLL | MSVCRT.DLL) ;;
+    *) echo "rook.exe needs $dll, which Windows does not ship" >&2; exit 1 ;;
+  esac
+done
+
+# One wine server for every run below, then a fresh prefix.
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wineboot -i >/dev/null 2>&1
+
+failures=0
+note_failure() { failures=$((failures + 1)); }
+
+echo "== unit tests under Wine"
+(cd "$scratch" && wine "$windows_build/rook_tests.exe") >"$scratch/tests.txt" 2>&1 || note_failure
+tr -d '\r' <"$scratch/tests.txt" | grep -E '^\[==========\] .* ran|^\[  (PASSED|SKIPPED|FAILED) *\]|: Failure$' |
+  grep -v ' ms)$' || true
+
+# Runs both builds with the same arguments and standard input, from the
+# scratch folder (Wine then reads "/..." paths through drive Z: unchanged).
+# $1 names the comparison; the rest are rook's arguments.
+compare_run() {
+  label=$1
+  shift
+  standard_input=${STDIN_FILE:-/dev/null}
+  (cd "$scratch" && "$linux_rook" "$@" <"$standard_input" >"$scratch/linux.out" 2>"$scratch/linux.err") || true
+  (cd "$scratch" && wine "$rook_exe" "$@" <"$standard_input" >"$scratch/windows.out" 2>"$scratch/windows.err") || true
+  printf '%-44s ' "$label"
+  python3 "$root/tools/compare_reports.py" "$scratch/linux.out" "$scratch/windows.out" \
+    "$scratch/linux.err" "$scratch/windows.err" || note_failure
+}
+
+if [ ! -d "$corpus" ]; then
+  echo "== corpus absent ($corpus): comparisons skipped"
+else
+  corpus=$(cd "$corpus" && pwd)
+  echo "== rook.exe against rook over the corpus"
+  find "$corpus/lnk" "$corpus/jumplists" -type f ! -path '*/lnkparse3-expected/*' | LC_ALL=C sort >"$scratch/list.txt"
+  echo "$(wc -l <"$scratch/list.txt") shortcut and jump-list files"
+  for layout in "" -csv -csvl2t -bodyfile; do
+    STDIN_FILE="$scratch/list.txt" compare_run "-pipe ${layout:-(text)}" -pipe -quiet $layout
+  done
+  STDIN_FILE="$scratch/list.txt" compare_run "-pipe -deepscan -csv" -pipe -deepscan -quiet -csv
+
+  # One input at a time: a shortcut, a jump list, and names outside ASCII.
+  cp "$corpus/lnk/plaso/example.lnk" "$scratch/Пример ярлыка.lnk"
+  cp "$corpus/lnk/plaso/example.lnk" "$scratch/例のショートカット.lnk"
+  for input in "$corpus/lnk/plaso/example.lnk" \
+    "$(grep -m1 'automaticDestinations-ms$' "$scratch/list.txt")" \
+    "$scratch/Пример ярлыка.lnk" "$scratch/例のショートカット.lnk"; do
+    compare_run "$(basename "$input")" "$input"
+    compare_run "$(basename "$input") -csv" "$input" -csv
+  done
+  printf '%s\n' "$scratch/Пример ярлыка.lnk" "$scratch/例のショートカット.lnk" >"$scratch/names.txt"
+  STDIN_FILE="$scratch/names.txt" compare_run "-pipe with non-ASCII names" -pipe -csv -quiet
+
+  # A blob of every corpus file, each followed by padding, for raw carving.
+  python3 - "$scratch/list.txt" "$scratch/blob.bin" <<'EOF'
+import random, sys
+rng = random.Random(10)
+with open(sys.argv[1]) as names, open(sys.argv[2], "wb") as blob:
+    for name in names.read().split("\n"):
+        if name:
+            blob.write(open(name, "rb").read())
+            blob.write(bytes(rng.getrandbits(8) for _ in range(rng.randrange(0, 1500))))
+EOF
+  compare_run "-rawscan blob (text)" "$scratch/blob.bin" -rawscan -quiet
+  compare_run "-rawscan blob -csv" "$scratch/blob.bin" -rawscan -quiet -csv
+
+  # An NTFS volume image, once the build reads NTFS volumes.
+  volume=$scratch/windows_volume.raw
+  if command -v qemu-img >/dev/null && [ -f "$corpus/images/windows_volume.qcow2" ]; then
+    qemu-img convert -O raw "$corpus/images/windows_volume.qcow2" "$volume"
+    compare_run "-rawscan volume image -csv" "$volume" -rawscan -quiet -csv
+    if "$linux_rook" -ntfs_scan "$volume" 2>&1 | grep -q 'not available in this build'; then
+      echo "-ntfs_scan: not in this build yet, skipped"
+    else
+      compare_run "-ntfs_scan volume image -csv" -ntfs_scan "$volume" -quiet -csv
+    fi
+  fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "windows stage: $failures failure(s)"
+  exit 1
+fi
+echo "windows stage: passed"
