@@ -186,19 +186,26 @@ class MbrWalk {
   uint8_t last_type_ = 0;
 };
 
+// Each gap goes in front of the partition that follows it, so a listing in
+// table order reads along the disk.
 void add_unallocated_gaps(uint64_t first_usable, uint64_t last_usable, uint32_t sector_size,
                           std::vector<Partition>& out) {
   if (first_usable == 0 || last_usable < first_usable || last_usable == UINT64_MAX) return;
-  std::vector<std::pair<uint64_t, uint64_t>> used;
-  for (const Partition& p : out) {
+  struct Used {
+    uint64_t start, last;
+    size_t index;
+    bool operator<(const Used& o) const { return start < o.start; }
+  };
+  std::vector<Used> used;
+  for (size_t i = 0; i < out.size(); ++i) {
     uint64_t last = 0;
-    if (!checked_add(p.start_sector, p.sector_count - 1, last)) last = UINT64_MAX;
-    used.emplace_back(p.start_sector, last);
+    if (!checked_add(out[i].start_sector, out[i].sector_count - 1, last)) last = UINT64_MAX;
+    used.push_back({out[i].start_sector, last, i});
   }
-  std::sort(used.begin(), used.end());
+  std::stable_sort(used.begin(), used.end());
+  std::vector<std::vector<Partition>> before(out.size() + 1);
   uint64_t cursor = first_usable;
-  std::vector<Partition> gaps;
-  auto gap_until = [&](uint64_t end) {  // end is exclusive
+  auto gap_until = [&](uint64_t end, size_t next_index) {  // end is exclusive
     if (end <= cursor) return;
     Partition gap;
     gap.start_sector = cursor;
@@ -206,15 +213,20 @@ void add_unallocated_gaps(uint64_t first_usable, uint64_t last_usable, uint32_t 
     gap.sector_size = sector_size;
     gap.unallocated = true;
     gap.name = "unalloc";
-    gaps.push_back(gap);
+    before[next_index].push_back(gap);
   };
-  for (const auto& [start, last] : used) {
+  for (const Used& u : used) {
     if (cursor > last_usable) break;
-    gap_until(std::min(start, last_usable + 1));
-    if (last >= cursor) cursor = last == UINT64_MAX ? last : last + 1;
+    gap_until(std::min(u.start, last_usable + 1), u.start <= last_usable ? u.index : out.size());
+    if (u.last >= cursor) cursor = u.last == UINT64_MAX ? u.last : u.last + 1;
   }
-  if (cursor <= last_usable) gap_until(last_usable + 1);
-  out.insert(out.end(), gaps.begin(), gaps.end());
+  if (cursor <= last_usable) gap_until(last_usable + 1, out.size());
+  std::vector<Partition> merged;
+  for (size_t i = 0; i <= out.size(); ++i) {
+    merged.insert(merged.end(), before[i].begin(), before[i].end());
+    if (i < out.size()) merged.push_back(out[i]);
+  }
+  out = std::move(merged);
 }
 
 bool lowercase_ntfs_at(ByteSource& disk, uint64_t offset) {
