@@ -137,6 +137,8 @@ std::string render_image_open_error(const ImageOpenResult& result, const std::st
       switch (result.ewf.error) {
         case EwfOpenError::no_library:
           return "E01 support needs libewf, which this build lacks\n";
+        case EwfOpenError::incomplete:
+          return "invalid image: " + path + "\n  a segment file of the evidence set is missing or cut short\n";
         case EwfOpenError::segments:
           return "invalid image: " + path + "\n  the segment files of the evidence set were not found" +
                  (result.ewf.detail.empty() ? "" : ": " + result.ewf.detail) + "\n";

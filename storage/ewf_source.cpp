@@ -88,6 +88,8 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
   uint32_t bytes_per_sector = 0;
   opened = opened && libewf_handle_get_media_size(handle->ewf, &media_size, &error) == 1;
   if (!opened) return {EwfOpenError::unreadable, error_text(error)};
+  // libewf opens a set with a segment missing and reads its chunks as zeros.
+  if (libewf_handle_segment_files_corrupted(handle->ewf, nullptr) != 0) return {EwfOpenError::incomplete, {}};
   if (libewf_handle_get_bytes_per_sector(handle->ewf, &bytes_per_sector, nullptr) == 1 && bytes_per_sector != 0)
     sector_size_ = bytes_per_sector;
   handle_ = std::move(handle);

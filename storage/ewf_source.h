@@ -16,6 +16,7 @@ enum class EwfOpenError {
   no_library,  // built without libewf
   not_ewf,     // no EWF signature
   segments,    // the segment files could not be found from the first
+  incomplete,  // a segment file is missing or cut short
   unreadable,  // libewf refused the set; detail holds its reason
 };
 
