@@ -1,5 +1,6 @@
-// Sectors placed anywhere on a disk of up to 8 MiB, through the MBR, GPT and
+// Sectors placed anywhere on a disk of up to 2 MiB, through the MBR, GPT and
 // volume-offset readers and the listing text.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -12,7 +13,7 @@
 namespace {
 
 constexpr uint64_t kSector = 512;
-constexpr uint64_t kMaxSectors = 16384;
+constexpr uint64_t kMaxSectors = 4096;
 
 // Input: u16 disk size in sectors, then records of u16 sector number and
 // 512 bytes. Sectors not given read as zeros.
@@ -35,7 +36,12 @@ class SectorDisk : public lnk::ByteSource {
       const uint64_t lba = (offset + i) / kSector, within = (offset + i) % kSector;
       const uint64_t piece = std::min(count - i, kSector - within);
       const auto found = written_.find(lba);
-      for (uint64_t k = 0; k < piece; ++k) buffer[i + k] = found == written_.end() ? 0 : found->second[within + k];
+      const auto target = buffer.subspan(i, piece);
+      if (found == written_.end()) {
+        std::fill(target.begin(), target.end(), uint8_t{0});
+      } else {
+        std::copy_n(found->second.begin() + static_cast<std::ptrdiff_t>(within), piece, target.begin());
+      }
       i += piece;
     }
     return static_cast<int64_t>(count);
