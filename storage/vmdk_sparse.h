@@ -87,6 +87,8 @@ class VmdkSparseExtent {
   std::vector<std::vector<uint32_t>> tables_;
   // Overlapping tables could otherwise claim far more memory than the file holds.
   uint64_t table_bytes_budget_ = 0;
+  // Compressed grain bytes, reused from grain to grain.
+  std::vector<uint8_t> packed_;
 };
 
 // The descriptor embedded in a sparse extent; empty when it has none.

@@ -142,6 +142,8 @@ struct BuiltDisk {
   std::string text;
 };
 
+void PrintTo(const BuiltDisk& disk, std::ostream* out) { *out << disk.name; }
+
 const char* kFatAndNtfs = "label: dos\nstart=2048, size=8192, type=c\nstart=10240, size=20480, type=7\n";
 
 const BuiltDisk kBuiltDisks[] = {
