@@ -39,11 +39,12 @@ std::string without_quotes(std::string text) {
   return text;
 }
 
+std::filesystem::path utf8_path(const std::string& text) { return std::u8string(text.begin(), text.end()); }
+
 bool same_file(const std::string& a, const std::string& b) {
-  namespace fs = std::filesystem;
   std::error_code error;
-  if (fs::equivalent(a, b, error)) return true;
-  return fs::path(a).lexically_normal() == fs::path(b).lexically_normal();
+  if (std::filesystem::equivalent(utf8_path(a), utf8_path(b), error)) return true;
+  return utf8_path(a).lexically_normal() == utf8_path(b).lexically_normal();
 }
 
 // The parent file the child's hint names, looked for in the child's
