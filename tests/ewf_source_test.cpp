@@ -27,7 +27,8 @@ TEST(EwfSource, SignaturesOfBothGenerations) {
 // A fixture of random, repeated and empty stretches, acquired in segments
 // of 1 MiB with compression, read back through the first segment.
 TEST(EwfSource, SegmentedEvidenceReadsBackByteForByte) {
-  const fs::path dir = test::make_scratch_dir("ewf");
+  const test::ScratchDir scratch("ewf");
+  const fs::path& dir = scratch.path;
   const fs::path raw = dir / "fixture.raw";
   ASSERT_EQ(shell("head -c 2500000 /dev/urandom > " + q(raw) + " && head -c 700000 /dev/zero | tr '\\0' x >> " +
                   q(raw) + " && truncate -s 4194304 " + q(raw))
@@ -46,7 +47,6 @@ TEST(EwfSource, SegmentedEvidenceReadsBackByteForByte) {
   EXPECT_EQ(opened.container, ImageContainer::ewf);
   if (!ewf_support_available()) {
     EXPECT_EQ(render_image_open_error(opened, "evidence.E01"), "E01 support needs libewf, which this build lacks\n");
-    fs::remove_all(dir);
     return;
   }
   ASSERT_TRUE(opened.ok()) << render_image_open_error(opened, "evidence.E01");
@@ -73,7 +73,6 @@ TEST(EwfSource, SegmentedEvidenceReadsBackByteForByte) {
               "invalid image: evidence.E01\n  a segment file of the evidence set is missing or cut short\n")
         << e02.size();
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

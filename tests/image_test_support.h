@@ -33,6 +33,22 @@ inline ShellResult shell(const std::string& command) {
   return r;
 }
 
+// A scratch directory removed with everything in it when the test ends,
+// however it ends. Parameterised test names hold a "/", so the directory
+// made may sit one level below the one to remove.
+struct ScratchDir {
+  std::filesystem::path path;
+  explicit ScratchDir(const std::string& tag) : path(make_scratch_dir(tag)) {}
+  ~ScratchDir() {
+    const auto temp = std::filesystem::temp_directory_path();
+    const auto relative = path.lexically_relative(temp);
+    if (!relative.empty() && relative.begin()->string().rfind("rook_", 0) == 0)
+      std::filesystem::remove_all(temp / *relative.begin());
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+};
+
 inline bool have_tools(const std::vector<std::string>& tools) {
   for (const std::string& t : tools) {
     if (shell("command -v " + t).status != 0) return false;

@@ -70,7 +70,8 @@ class CorpusDisks : public ::testing::TestWithParam<const char*> {};
 // NTFS volume that sleuthkit recognises (or the MBR type 7 in a partial copy).
 TEST_P(CorpusDisks, ListingMatchesFdiskAndMmls) {
   if (!have_tools({"fdisk", "mmls", "fsstat", "tar", "zcat"})) GTEST_SKIP() << "fdisk or sleuthkit missing";
-  const fs::path dir = test::make_scratch_dir("corpus_disk");
+  const test::ScratchDir scratch("corpus_disk");
+  const fs::path& dir = scratch.path;
   const fs::path image = test::unpack_corpus_image(GetParam(), dir);
   if (image.empty()) GTEST_SKIP() << "corpus absent";
   const bool whole = std::string(GetParam()).find(".raw.gz") == std::string::npos;
@@ -117,7 +118,6 @@ TEST_P(CorpusDisks, ListingMatchesFdiskAndMmls) {
     EXPECT_EQ(chosen.volume_offset, ntfs_offset);
     EXPECT_EQ(render_volume_search(chosen), "");
   }
-  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, CorpusDisks,
@@ -192,7 +192,8 @@ class BuiltDisks : public ::testing::TestWithParam<BuiltDisk> {};
 TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
   const BuiltDisk& c = GetParam();
   if (!have_tools({"sfdisk", "sgdisk", "truncate"})) GTEST_SKIP() << "sfdisk or sgdisk missing";
-  const fs::path dir = test::make_scratch_dir("built_disk");
+  const test::ScratchDir scratch("built_disk");
+  const fs::path& dir = scratch.path;
   const fs::path image = dir / "disk.img";
   ASSERT_EQ(shell("truncate -s " + std::to_string(c.size_mib) + "M " + q(image)).status, 0);
   const std::string layout = c.layout;
@@ -219,7 +220,6 @@ TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
   if (c.success) {
     EXPECT_EQ(search.volume_offset, c.ntfs_sectors.back() * 512);
   }
-  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, BuiltDisks, ::testing::ValuesIn(kBuiltDisks),
@@ -241,7 +241,8 @@ TEST(ImageOpen, ContainersAreRecognisedByContent) {
             ImageContainer::vmware);
   EXPECT_EQ(detect_image_container(mbr), ImageContainer::raw);
 
-  const fs::path dir = test::make_scratch_dir("image_open");
+  const test::ScratchDir scratch("image_open");
+  const fs::path& dir = scratch.path;
   const ImageOpenResult missing = open_image_by_content((dir / "absent.img").string());
   EXPECT_EQ(render_image_open_error(missing, "absent.img"), "invalid image: absent.img\n");
   // A VMware disk under any name opens as the virtual disk.
@@ -257,7 +258,6 @@ TEST(ImageOpen, ContainersAreRecognisedByContent) {
     const ImageVolumeSearch search = find_image_volume(*opened.source, 0);
     EXPECT_EQ(render_volume_search(search), "\nvolume offset [ 0x10000 ] : ntfs\n\nuse option [-offset 0x10000]\n");
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

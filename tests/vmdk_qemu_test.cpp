@@ -21,10 +21,8 @@ class QemuTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!test::have_tools({"qemu-img", "qemu-io"})) GTEST_SKIP() << "qemu-utils missing";
-    dir_ = test::make_scratch_dir("vmdk");
-  }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
+    scratch_ = std::make_unique<test::ScratchDir>("vmdk");
+    dir_ = scratch_->path;
   }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   void run(const std::string& command) { ASSERT_EQ(shell(command).status, 0) << command; }
@@ -51,6 +49,7 @@ class QemuTest : public ::testing::Test {
     }
     return test::read_whole(chain);
   }
+  std::unique_ptr<test::ScratchDir> scratch_;
   fs::path dir_;
 };
 
