@@ -92,6 +92,26 @@ bool DiskSource::open_physical_drive(uint32_t number) {
   return true;
 }
 
+bool DiskSource::attach_vmdk(const std::vector<std::string>& paths, VmdkProblem& problem,
+                             const VmdkOpener& opener) {
+  close();
+  auto chain = std::make_unique<VmdkChain>();
+  if (!chain->open(paths, problem, opener)) return false;
+  vmdk_ = std::move(chain);
+  kind_ = kSourceVmdkChain;
+  path_ = vmdk_->base()->path();
+  size_ = vmdk_->size();
+  sector_size_ = kDefaultSectorSize;
+  open_ = true;
+  return true;
+}
+
+void DiskSource::set_chain_volume(uint64_t volume_start, int32_t partition_number) {
+  if (kind_ != kSourceVmdkChain) return;
+  partition_offset_ = volume_start;
+  partition_number_ = partition_number;
+}
+
 bool DiskSource::read_sectors(uint8_t* buffer, uint64_t& count, uint64_t offset) {
   AlignedSpan span;
   if (!aligned_span(offset, count, sector_size_, span)) return false;
@@ -113,6 +133,12 @@ bool DiskSource::read_sectors(uint8_t* buffer, uint64_t& count, uint64_t offset)
 bool DiskSource::read(uint8_t* buffer, uint64_t& count, uint64_t offset) {
   if (!open_ || buffer == nullptr || count == 0 || offset >= size_) return false;
   count = std::min(count, size_ - offset);
+  if (kind_ == kSourceVmdkChain) {
+    const int64_t got = vmdk_->read_at(offset, std::span<uint8_t>(buffer, count));
+    if (got <= 0) return false;
+    count = static_cast<uint64_t>(got);
+    return true;
+  }
   if (kind_ != kSourceImageFile) return read_sectors(buffer, count, offset);
   const int64_t got = file_->read_at(offset, buffer, count);
   if (got < 0) return false;
@@ -130,6 +156,7 @@ int64_t DiskSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
 
 void DiskSource::close() {
   file_.reset();
+  vmdk_.reset();
   open_ = false;
   kind_ = kSourceNothing;
   path_.clear();

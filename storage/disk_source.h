@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "storage/byte_source.h"
+#include "storage/vmdk_chain.h"
 
 namespace lnk {
 
@@ -46,6 +47,12 @@ class DiskSource : public ByteSource {
   // Kinds 1 to 3; sequential is set by the raw carver.
   bool open_path(const std::string& path, uint32_t kind, bool sequential);
   bool open_physical_drive(uint32_t number);
+  // Kind 4: the VMware files in any order; problem says why they could not
+  // be linked into one disk.
+  bool attach_vmdk(const std::vector<std::string>& paths, VmdkProblem& problem,
+                   const VmdkOpener& opener = vmdk_disk_opener());
+  // Kind 4: where the volume starts inside the virtual disk, for reports.
+  void set_chain_volume(uint64_t volume_start, int32_t partition_number);
 
   // Reads up to count bytes at offset; count becomes the number read.
   // Fails when not open, when count is 0 or offset is not below the size.
@@ -62,6 +69,8 @@ class DiskSource : public ByteSource {
   int32_t partition_number() const { return partition_number_; }
   uint64_t partition_offset() const { return partition_offset_; }
   const platform::DeviceGeometry& geometry() const { return geometry_; }
+  // Kind 4 only; null otherwise.
+  const VmdkChain* vmdk_chain() const { return vmdk_.get(); }
 
  private:
   bool open_device_file(const std::string& path, uint32_t kind, platform::DeviceAccess access);
@@ -71,6 +80,7 @@ class DiskSource : public ByteSource {
   bool open_ = false;
   std::string path_;
   std::unique_ptr<platform::InputFile> file_;
+  std::unique_ptr<VmdkChain> vmdk_;
   platform::DeviceGeometry geometry_;
   uint32_t device_number_ = 0;
   int32_t partition_number_ = -1;

@@ -1,0 +1,97 @@
+#include "images/image_volume.h"
+
+namespace lnk {
+namespace {
+
+void note(ImageVolumeSearch& search, VolumeNoteKind kind, uint64_t offset = 0, std::string type_name = {}) {
+  search.notes.push_back({kind, offset, std::move(type_name)});
+}
+
+bool ends_within(const Partition& p, uint64_t image_size) {
+  uint64_t end = 0;
+  return checked_add(p.start_sector, p.sector_count, end) && checked_mul(end, p.sector_size, end) &&
+         end <= image_size;
+}
+
+// The walk over the partitions once a table was read.
+void choose_partition(ByteSource& image, uint64_t requested_offset, ImageVolumeSearch& search) {
+  const uint64_t image_size = image.size();
+  uint64_t last_ntfs_offset = 0;
+  const Partition* chosen = nullptr;
+  for (const Partition& p : search.partitions) {
+    const std::string name = partition_display_name(p);
+    const uint64_t offset = p.byte_offset();
+    if (offset == requested_offset) {
+      chosen = &p;
+      break;
+    }
+    if (name.find("ntfs") == std::string::npos) continue;
+    search.ntfs_found = true;
+    last_ntfs_offset = offset;
+    if (offset >= image_size) note(search, VolumeNoteKind::offset_outside_image, offset);
+  }
+  if (chosen != nullptr) {
+    const std::string name = partition_display_name(*chosen);
+    if (name.find("ntfs") != std::string::npos) {
+      search.ntfs_found = true;
+      if (ends_within(*chosen, image_size)) {
+        search.success = true;
+        return;
+      }
+      note(search, VolumeNoteKind::selected_ntfs_truncated, requested_offset);
+      return;
+    }
+    note(search, VolumeNoteKind::selected_not_ntfs, requested_offset, name);
+  }
+  note(search, VolumeNoteKind::partition_listing);
+  if (search.ntfs_found) {
+    search.volume_offset = last_ntfs_offset;
+    note(search, VolumeNoteKind::use_offset, last_ntfs_offset);
+  } else {
+    note(search, VolumeNoteKind::no_ntfs_found);
+  }
+}
+
+}  // namespace
+
+ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset) {
+  ImageVolumeSearch search;
+  search.volume_offset = requested_offset;
+  if (image.size() < requested_offset) {
+    note(search, VolumeNoteKind::offset_outside_image, requested_offset);
+    return search;
+  }
+  if (!read_partition_table(image, false, search.partitions)) {
+    if (has_ntfs_boot_sector(image, 0)) {
+      search.volume_offset = 0;
+      search.ntfs_found = true;
+      search.success = true;
+      return search;
+    }
+    if (!read_partition_table(image, true, search.partitions)) {
+      note(search, VolumeNoteKind::no_partitions_found);
+      return search;
+    }
+    note(search, VolumeNoteKind::table_questionable);
+  }
+  if (search.partitions.empty()) {
+    note(search, VolumeNoteKind::no_partitions_listed);
+    return search;
+  }
+  choose_partition(image, requested_offset, search);
+  return search;
+}
+
+std::vector<uint64_t> detect_partition_starts(ByteSource& disk) {
+  // No guessing: a search beyond the first sector would scan the whole
+  // virtual disk, and a volume at offset 0 needs no partition at all.
+  std::vector<Partition> partitions;
+  if (!read_partition_table(disk, false, partitions)) return {};
+  std::vector<uint64_t> starts;
+  for (const Partition& p : partitions) {
+    if (!p.unallocated) starts.push_back(p.byte_offset());
+  }
+  return starts;
+}
+
+}  // namespace lnk

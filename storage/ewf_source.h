@@ -1,0 +1,59 @@
+// The media data of an EnCase evidence file set (.E01, .E02, ...) through
+// libewf, which a build may lack.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "storage/byte_source.h"
+
+namespace lnk {
+
+enum class EwfOpenError {
+  none,
+  no_library,  // built without libewf
+  not_ewf,     // no EWF signature
+  segments,    // the segment files could not be found from the first
+  incomplete,  // a segment file is missing or cut short
+  unreadable,  // libewf refused the set; detail holds its reason
+};
+
+struct EwfOpenStatus {
+  EwfOpenError error = EwfOpenError::none;
+  std::string detail;
+  bool ok() const { return error == EwfOpenError::none; }
+};
+
+// True when the bytes start with an EWF segment signature (EVF or EVF2).
+bool has_ewf_signature(std::span<const uint8_t> head);
+// True in builds that read EWF files.
+bool ewf_support_available();
+
+class EwfSource : public ByteSource {
+ public:
+  EwfSource();
+  ~EwfSource() override;
+  EwfSource(const EwfSource&) = delete;
+  EwfSource& operator=(const EwfSource&) = delete;
+
+  // path is the first segment; the others are found beside it.
+  EwfOpenStatus open(const std::string& path);
+
+  int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
+  uint64_t size() const override { return size_; }
+  uint32_t sector_size() const override { return sector_size_; }
+  int segment_count() const { return segment_count_; }
+
+ private:
+  struct Handle;
+  void close();
+
+  std::unique_ptr<Handle> handle_;
+  uint64_t size_ = 0;
+  uint32_t sector_size_ = 512;
+  int segment_count_ = 0;
+};
+
+}  // namespace lnk

@@ -1,0 +1,101 @@
+// One hosted sparse extent ("KDMV"): its header, grain directory and grain
+// tables, and the grains themselves, plain or deflate-compressed with grain
+// markers (stream-optimized).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "storage/byte_source.h"
+#include "storage/vmdk_files.h"
+
+namespace lnk {
+
+constexpr uint64_t kVmdkSectorSize = 512;
+// gd_offset of a stream-optimized disk whose directory follows the grains.
+constexpr uint64_t kVmdkDirectoryAtEnd = ~uint64_t{0};
+
+constexpr uint32_t kVmdkFlagNewlineTest = 1u << 0;
+constexpr uint32_t kVmdkFlagZeroedGrains = 1u << 2;
+constexpr uint32_t kVmdkFlagCompressed = 1u << 16;
+constexpr uint32_t kVmdkFlagMarkers = 1u << 17;
+constexpr uint16_t kVmdkCompressionDeflate = 1;
+
+struct VmdkSparseHeader {
+  uint32_t version = 0;
+  uint32_t flags = 0;
+  uint64_t capacity = 0;           // sectors
+  uint64_t grain_size = 0;         // sectors
+  uint64_t descriptor_offset = 0;  // sectors
+  uint64_t descriptor_size = 0;    // sectors
+  uint32_t gtes_per_gt = 0;
+  uint64_t redundant_gd_offset = 0;  // sectors
+  uint64_t gd_offset = 0;            // sectors
+  uint64_t overhead = 0;             // sectors
+  // The four line-end test characters arrived as written.
+  bool newlines_intact = false;
+  uint16_t compression = 0;
+};
+
+bool has_vmdk_sparse_magic(std::span<const uint8_t> head);
+// The ESX sparse layout ("COWD"), which is not read.
+bool has_vmdk_cowd_magic(std::span<const uint8_t> head);
+// False when the magic is missing or the bytes are too short.
+bool decode_vmdk_sparse_header(std::span<const uint8_t> bytes, VmdkSparseHeader& out);
+
+// Where the bytes of one grain are.
+enum class GrainState { absent, zero, data, compressed, unreadable };
+struct GrainLocation {
+  GrainState state = GrainState::absent;
+  uint64_t file_offset = 0;  // data: of the byte asked for; compressed: of the marker
+  uint64_t grain = 0;
+};
+
+class VmdkSparseExtent {
+ public:
+  // Reads the header (a stream-optimized disk's footer when the directory is
+  // at the end) and the grain directory. Grain tables are read on first use
+  // and kept.
+  VmdkOpenStatus open(ByteSource& file);
+
+  const VmdkSparseHeader& header() const { return header_; }
+  uint64_t grain_bytes() const { return header_.grain_size * kVmdkSectorSize; }
+  uint64_t capacity_bytes() const { return header_.capacity * kVmdkSectorSize; }
+
+  // offset is within the extent.
+  GrainLocation locate(ByteSource& file, uint64_t offset);
+
+  // Copies the bytes at offset (within one grain, already located) into
+  // buffer. False when the grain cannot be read; a grain cut by the end of
+  // the file is padded with zeros.
+  bool read(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
+            VmdkFiles& files);
+
+ private:
+  enum class TableState : uint8_t { unread, loaded, absent, unreadable };
+
+  bool load_table(ByteSource& file, uint64_t table);
+  bool read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
+                       VmdkFiles& files);
+
+  VmdkSparseHeader header_;
+  uint64_t file_size_ = 0;
+  std::vector<uint32_t> directory_;
+  std::vector<TableState> table_state_;
+  std::vector<std::vector<uint32_t>> tables_;
+  // Overlapping tables could otherwise claim far more memory than the file holds.
+  uint64_t table_bytes_budget_ = 0;
+  // Compressed grain bytes, reused from grain to grain.
+  std::vector<uint8_t> packed_;
+};
+
+// The descriptor embedded in a sparse extent; empty when it has none.
+bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, std::vector<uint8_t>& text);
+
+// Inflates one zlib stream; false on any error or when the output does not
+// fit. produced is the count written.
+bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced);
+
+}  // namespace lnk

@@ -1,0 +1,345 @@
+// The VMware reader on disks built in memory: descriptors, headers, grain
+// tables that point anywhere, chains by content ID and the set check.
+#include <gtest/gtest.h>
+
+#include "cmdline/partition_listing.h"
+#include "storage/disk_source.h"
+#include "storage/vmdk_chain.h"
+#include "storage/vmdk_descriptor.h"
+#include "tests/vmdk_builder.h"
+
+namespace lnk {
+namespace {
+
+using test::build_sparse;
+using test::descriptor_text;
+using test::MemoryFiles;
+using test::SparseSpec;
+
+std::span<const uint8_t> bytes_of(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+TEST(VmdkDescriptor, ValuesAndExtentLines) {
+  const std::string text =
+      "# Disk DescriptorFile\r\nversion=1\r\nencoding=\"windows-1252\"\r\nCID=ABCDEF01\r\n"
+      "parentCID=FFFFFFFF\r\ncreateType=\"twoGbMaxExtentSparse\"\r\n"
+      "parentFileNameHint=\"C:\\VMs\\Base Disk.vmdk\"\r\n"
+      "RW 4192256 SPARSE \"disk name-s001.vmdk\"\r\nRDONLY 100 flat \"x.raw\" 50\r\nRW 10 ZERO\r\n"
+      "ddb.uuid = \"60 00\"\r\n";
+  std::string padded = text + std::string(40, '\0') + "CID=00000000\n";
+  VmdkDescriptor d;
+  parse_vmdk_descriptor(bytes_of(padded), d);
+  EXPECT_EQ(d.cid, "abcdef01");
+  EXPECT_EQ(d.parent_cid, "ffffffff");
+  EXPECT_EQ(d.encoding, "\"windows-1252\"");
+  EXPECT_EQ(d.parent_hint, "\"C:\\VMs\\Base Disk.vmdk\"");
+  EXPECT_EQ(d.create_type, "twogbmaxextentsparse");
+  ASSERT_EQ(d.extents.size(), 3u);
+  EXPECT_EQ(d.extents[0].file, "disk name-s001.vmdk");
+  EXPECT_EQ(d.extents[0].sectors, 4192256u);
+  EXPECT_EQ(d.extents[1].type, "FLAT");
+  EXPECT_EQ(d.extents[1].access, "RDONLY");
+  EXPECT_EQ(d.extents[1].offset_sectors, 50u);
+  EXPECT_EQ(d.extents[2].type, "ZERO");
+  EXPECT_TRUE(d.extents[2].file.empty());
+  EXPECT_FALSE(d.extents_unreadable);
+  EXPECT_EQ(d.lines.size(), 11u);
+
+  for (const char* bad : {"RW 12 SPARSE \"unterminated", "RW twelve SPARSE \"a\"", "RW 12 FLAT \"a\" x"}) {
+    parse_vmdk_descriptor(bytes_of(std::string("# Disk DescriptorFile\n") + bad + "\n"), d);
+    EXPECT_TRUE(d.extents_unreadable) << bad;
+  }
+}
+
+struct HeaderCase {
+  const char* name;
+  void (*change)(SparseSpec&, std::vector<uint8_t>&);
+  VmdkOpenError error;
+  const char* detail;
+};
+
+TEST(VmdkSparse, DamagedHeadersAreRefusedByName) {
+  const HeaderCase cases[] = {
+      {"version 4", [](SparseSpec&, std::vector<uint8_t>& b) { b[4] = 4; }, VmdkOpenError::bad_header, "version 4"},
+      {"grain size not a power of two", [](SparseSpec&, std::vector<uint8_t>& b) { b[20] = 12; },
+       VmdkOpenError::bad_header, "grain size 12"},
+      {"grain size too large", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 20, 4096, 8); },
+       VmdkOpenError::bad_header, "grain size 4096"},
+      {"no grain table entries", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 44, 0, 4); },
+       VmdkOpenError::bad_header, "grain table entries 0"},
+      {"text-mode copy", [](SparseSpec&, std::vector<uint8_t>& b) { b[75] = '\n'; }, VmdkOpenError::bad_header,
+       "line ends changed by a text-mode copy"},
+      {"unknown compression",
+       [](SparseSpec&, std::vector<uint8_t>& b) {
+         test::put_le(b, 8, kVmdkFlagCompressed, 4);
+         b[77] = 2;
+       },
+       VmdkOpenError::unsupported_layout, "compression 2"},
+      {"directory beyond the file", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 56, 1u << 20, 8); },
+       VmdkOpenError::bad_header, "grain directory"},
+      {"stream-optimized without its footer", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 56, ~0ull, 8); },
+       VmdkOpenError::incomplete_stream, ""},
+      {"capacity that overflows bytes", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 12, ~0ull, 8); },
+       VmdkOpenError::bad_header, "capacity 18446744073709551615"},
+  };
+  for (const HeaderCase& c : cases) {
+    SparseSpec spec;
+    spec.descriptor = descriptor_text("00000001", "ffffffff");
+    std::vector<uint8_t> bytes = build_sparse(spec);
+    c.change(spec, bytes);
+    MemoryFiles files;
+    files.files["a.vmdk"] = bytes;
+    const VmdkSetCheck check = check_vmdk_set({"a.vmdk"}, files.opener());
+    EXPECT_FALSE(check.ok) << c.name;
+    EXPECT_EQ(check.problem.kind, VmdkProblemKind::cannot_open) << c.name;
+    EXPECT_EQ(check.problem.open.error, c.error) << c.name;
+    EXPECT_EQ(check.problem.open.detail, c.detail) << c.name;
+    EXPECT_EQ(render_vmdk_problem(check.problem).substr(0, 23), "a.vmdk can't be opened\n") << c.name;
+  }
+}
+
+std::vector<uint8_t> read_range(ByteSource& source, uint64_t offset, uint64_t length, int64_t& got) {
+  std::vector<uint8_t> out(length, 0xEE);
+  got = source.read_at(offset, out);
+  return out;
+}
+
+// Base: grains 0-3 = 0xB0.. ; child holds grain 1 and a zeroed grain 2.
+struct ChainFixture : ::testing::Test {
+  MemoryFiles files;
+  void SetUp() override {
+    SparseSpec base;
+    base.descriptor = descriptor_text("0000000b", "ffffffff");
+    base.grains = {{0, 0xB0}, {1, 0xB1}, {2, 0xB2}, {3, 0xB3}};
+    files.files["dir/base.vmdk"] = build_sparse(base);
+    SparseSpec child;
+    child.flags |= kVmdkFlagZeroedGrains;
+    child.descriptor = descriptor_text("0000000c", "0000000b", "parentFileNameHint=\"base.vmdk\"\n");
+    child.grains = {{1, 0xC1}, {2, 0xC2}};
+    test::SparseLayout layout;
+    std::vector<uint8_t> bytes = build_sparse(child, &layout);
+    test::put_le(bytes, layout.tables[0] * 512 + 2 * 4, 1, 4);  // grain 2: zeroed
+    files.files["dir/child.vmdk"] = bytes;
+  }
+};
+
+TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
+  for (const std::vector<std::string>& order : {std::vector<std::string>{"dir/base.vmdk", "dir/child.vmdk"},
+                                                std::vector<std::string>{"dir/child.vmdk", "dir/base.vmdk"}}) {
+    EXPECT_TRUE(check_vmdk_set(order, files.opener()).ok);
+    VmdkChain chain;
+    VmdkProblem problem;
+    ASSERT_TRUE(chain.open(order, problem, files.opener()));
+    EXPECT_EQ(chain.top()->path(), "dir/child.vmdk");
+    EXPECT_EQ(chain.size(), 256u * 512);
+    int64_t got = 0;
+    // Across grains 0 to 4: base, child, zeroed, base, absent everywhere.
+    const std::vector<uint8_t> bytes = read_range(chain, 4096 - 8, 4 * 4096 + 8, got);
+    ASSERT_EQ(got, 4 * 4096 + 8);
+    const uint8_t expected[] = {0xB0, 0xC1, 0x00, 0xB3, 0x00};
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      ASSERT_EQ(bytes[i], expected[(i + 4096 - 8) / 4096]) << "byte " << i;
+    }
+  }
+}
+
+TEST_F(ChainFixture, ReadsStopAtTheEndOfTheDisk) {
+  VmdkChain chain;
+  VmdkProblem problem;
+  ASSERT_TRUE(chain.open({"dir/child.vmdk", "dir/base.vmdk"}, problem, files.opener()));
+  std::vector<uint8_t> buffer(100);
+  EXPECT_EQ(chain.read_at(chain.size() - 10, buffer), 10);
+  EXPECT_EQ(chain.read_at(chain.size(), buffer), 0);
+
+  DiskSource disk;
+  ASSERT_TRUE(disk.attach_vmdk({"dir/base.vmdk", "dir/child.vmdk"}, problem, files.opener()));
+  EXPECT_EQ(disk.kind(), kSourceVmdkChain);
+  EXPECT_EQ(disk.path(), "dir/base.vmdk");
+  EXPECT_EQ(disk.size(), 256u * 512);
+  disk.set_chain_volume(0x10000, 0);
+  EXPECT_EQ(disk.partition_offset(), 0x10000u);
+  uint64_t count = 3;
+  uint8_t three[3] = {};
+  ASSERT_TRUE(disk.read(three, count, 4096));
+  EXPECT_EQ(three[0], 0xC1);
+  disk.close();
+  EXPECT_EQ(disk.kind(), kSourceNothing);
+  EXPECT_EQ(disk.vmdk_chain(), nullptr);
+}
+
+TEST_F(ChainFixture, SetCheckMessages) {
+  // The child alone: its hint names the base beside it.
+  VmdkSetCheck check = check_vmdk_set({"dir/child.vmdk"}, files.opener());
+  EXPECT_FALSE(check.ok);
+  EXPECT_EQ(render_vmdk_problem(check.problem), "=> vmdk file: dir/child.vmdk\n depends on parent vmdk dir/base.vmdk\n");
+  EXPECT_EQ(render_vmdk_suggestion(check), "suggested array: -vmdk \"dir/child.vmdk | dir/base.vmdk\"");
+
+  // Nothing beside it either.
+  files.files["lone/child.vmdk"] = files.files["dir/child.vmdk"];
+  check = check_vmdk_set({"lone/child.vmdk"}, files.opener());
+  EXPECT_EQ(render_vmdk_problem(check.problem), "Child VMDK points to a parent VMDK that doesn't exist, aborting\n");
+  EXPECT_TRUE(check.suggested.empty());
+
+  // A disk that is its own parent.
+  SparseSpec self;
+  self.descriptor = descriptor_text("0000000d", "0000000d");
+  files.files["dir/self.vmdk"] = build_sparse(self);
+  check = check_vmdk_set({"dir/base.vmdk", "dir/self.vmdk"}, files.opener());
+  EXPECT_EQ(render_vmdk_problem(check.problem), "Child VMDK CID errors, aborting\n");
+
+  // A descriptor naming itself as its parent file.
+  self.descriptor = descriptor_text("0000000e", "0000000f", "parentFileNameHint=\"self2.vmdk\"\n");
+  files.files["dir/self2.vmdk"] = build_sparse(self);
+  check = check_vmdk_set({"dir/self2.vmdk"}, files.opener());
+  EXPECT_EQ(check.problem.kind, VmdkProblemKind::cid_error);
+  EXPECT_TRUE(check.suggested.empty());
+
+  // The base was written after the snapshot, so its CID moved on.
+  SparseSpec moved;
+  moved.descriptor = descriptor_text("00000099", "ffffffff");
+  files.files["dir/base.vmdk"] = build_sparse(moved);
+  check = check_vmdk_set({"dir/child.vmdk", "dir/base.vmdk"}, files.opener());
+  EXPECT_EQ(render_vmdk_problem(check.problem),
+            "=> vmdk file: dir/child.vmdk names parent dir/base.vmdk, whose CID does not match\n"
+            "Child VMDK CID errors, aborting\n");
+
+  check = check_vmdk_set({"dir/absent.vmdk"}, files.opener());
+  EXPECT_EQ(render_vmdk_problem(check.problem), "dir/absent.vmdk can't be opened\n");
+}
+
+TEST(VmdkChain, SetsThatDoNotFormOneChain) {
+  MemoryFiles files;
+  auto add = [&](const char* name, const char* cid, const char* parent) {
+    SparseSpec s;
+    s.descriptor = descriptor_text(cid, parent);
+    files.files[name] = build_sparse(s);
+  };
+  add("a", "0000000a", "ffffffff");
+  add("b", "0000000b", "ffffffff");
+  add("c", "0000000c", "0000000a");
+  add("d", "0000000d", "0000000a");
+  add("e", "0000000e", "0000000f");
+  add("f", "0000000f", "0000000e");
+  add("a2", "0000000a", "ffffffff");
+  const std::pair<std::vector<std::string>, VmdkProblemKind> cases[] = {
+      {{"a", "b"}, VmdkProblemKind::several_bases}, {{"a", "c", "d"}, VmdkProblemKind::branched},
+      {{"e", "f"}, VmdkProblemKind::no_base},         {{"a", "e", "f"}, VmdkProblemKind::cid_error},
+      {{"a", "a2"}, VmdkProblemKind::shared_cid},
+  };
+  for (const auto& [paths, kind] : cases) {
+    VmdkChain chain;
+    VmdkProblem problem;
+    EXPECT_FALSE(chain.open(paths, problem, files.opener())) << paths.size();
+    EXPECT_EQ(problem.kind, kind) << paths[0] << " " << paths[1];
+    EXPECT_FALSE(render_vmdk_problem(problem).empty());
+    EXPECT_EQ(chain.read_at(0, std::span<uint8_t>()), -1);
+  }
+}
+
+TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
+  SparseSpec spec;
+  spec.descriptor = descriptor_text("00000001", "ffffffff");
+  spec.grains = {{0, 0x11}, {5, 0x55}};
+  test::SparseLayout layout;
+  std::vector<uint8_t> bytes = build_sparse(spec, &layout);
+  // Grain 1 beyond the file; grain 2 straddles its end; table 3 beyond it.
+  test::put_le(bytes, layout.tables[0] * 512 + 1 * 4, 1u << 24, 4);
+  test::put_le(bytes, layout.tables[0] * 512 + 2 * 4, bytes.size() / 512 - 2, 4);
+  test::put_le(bytes, layout.directory * 512 + 3 * 4, 1u << 24, 4);
+  MemoryFiles files;
+  files.files["a"] = bytes;
+  VmdkChain chain;
+  VmdkProblem problem;
+  ASSERT_TRUE(chain.open({"a"}, problem, files.opener()));
+  int64_t got = 0;
+  EXPECT_EQ(read_range(chain, 0, 4096, got)[100], 0x11);
+  EXPECT_EQ(got, 4096);
+  read_range(chain, 4096, 10, got);
+  EXPECT_EQ(got, -1);
+  read_range(chain, 0, 8192, got);  // a read that reaches the bad grain fails whole
+  EXPECT_EQ(got, -1);
+  const std::vector<uint8_t> straddling = read_range(chain, 2 * 4096, 4096, got);
+  EXPECT_EQ(got, 4096);
+  EXPECT_EQ(straddling[0], 0x55);  // the last two sectors of the file: grain 5's tail
+  EXPECT_EQ(straddling[1023], 0x55);
+  EXPECT_EQ(straddling[1024], 0x00);
+  EXPECT_EQ(straddling[4095], 0x00);
+  read_range(chain, 3 * 16384, 10, got);
+  EXPECT_EQ(got, -1);
+}
+
+TEST(VmdkLayouts, DescriptorExtentsAndRefusals) {
+  MemoryFiles files;
+  SparseSpec extent;
+  extent.capacity_sectors = 16;
+  extent.grains = {{1, 0xA1}};
+  files.files["d/a-s001.vmdk"] = build_sparse(extent);
+  files.files["d/flat.raw"] = std::vector<uint8_t>(8192, 0xF0);
+  for (size_t i = 0; i < 512; ++i) files.files["d/flat.raw"][i] = 0x0F;
+  const std::string head = "# Disk DescriptorFile\nCID=00000001\nparentCID=ffffffff\ncreateType=\"custom\"\n";
+  auto descriptor = [&](const std::string& name, const std::string& text) {
+    files.files[name] = std::vector<uint8_t>(text.begin(), text.end());
+  };
+  descriptor("d/split.vmdk", head + "RW 16 SPARSE \"a-s001.vmdk\"\nRW 4 ZERO\nRW 8 FLAT \"/elsewhere/flat.raw\" 1\n");
+  VmdkChain chain;
+  VmdkProblem problem;
+  ASSERT_TRUE(chain.open({"d/split.vmdk"}, problem, files.opener()));
+  EXPECT_EQ(chain.size(), 28u * 512);
+  int64_t got = 0;
+  const std::vector<uint8_t> all = read_range(chain, 0, 28 * 512, got);
+  ASSERT_EQ(got, 28 * 512);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const uint8_t want = i >= 4096 && i < 8192 ? 0xA1 : i >= 20 * 512 ? 0xF0 : 0x00;
+    ASSERT_EQ(all[i], want) << i;
+  }
+
+  const std::pair<std::string, std::string> refused[] = {
+      {head + "RW 16 VMFSSPARSE \"a-s001.vmdk\"\n", "  VMware layout not supported: VMFSSPARSE extent\n"},
+      {head + "RW 16 SPARSE \"flat.raw\"\n", "  not a VMware disk: no sparse extent header and no descriptor text (extent d/flat.raw)\n"},
+      {head + "RW 16 SPARSE \"gone.vmdk\"\n", "  extent file missing: d/gone.vmdk\n"},
+      {head + "NOACCESS 16 SPARSE \"a-s001.vmdk\"\n", "  VMware layout not supported: NOACCESS extent\n"},
+      {"# Disk DescriptorFile\ncreateType=\"fullDevice\"\nRW 16 FLAT \"/dev/sda\" 0\n",
+       "  VMware layout not supported: fulldevice\n"},
+      {head, "  damaged VMware disk: extent lines\n"},
+      {head + "RW 16 SPARSE \"x\nRW 4 ZERO\n", "  damaged VMware disk: extent lines\n"},
+  };
+  for (const auto& [text, reason] : refused) {
+    descriptor("d/bad.vmdk", text);
+    const VmdkSetCheck check = check_vmdk_set({"d/bad.vmdk"}, files.opener());
+    EXPECT_EQ(render_vmdk_problem(check.problem), "d/bad.vmdk can't be opened\n" + reason) << text;
+  }
+  files.files["d/cowd.vmdk"] = {'C', 'O', 'W', 'D', 1, 0, 0, 0};
+  EXPECT_EQ(render_vmdk_problem(check_vmdk_set({"d/cowd.vmdk"}, files.opener()).problem),
+            "d/cowd.vmdk can't be opened\n  VMware layout not supported: vmfsSparse\n");
+  EXPECT_EQ(render_vmdk_problem(check_vmdk_set({"d/a-s001.vmdk"}, files.opener()).problem),
+            "d/a-s001.vmdk can't be opened\n  one extent of a split VMware disk; give the disk's descriptor file instead\n");
+}
+
+// More extents than files kept open: each is opened again when read.
+TEST(VmdkLayouts, ManyExtentsReadThroughFewOpenFiles) {
+  MemoryFiles files;
+  std::string text = "# Disk DescriptorFile\nCID=00000001\nparentCID=ffffffff\n";
+  for (int i = 0; i < 40; ++i) {
+    SparseSpec extent;
+    extent.capacity_sectors = 8;
+    extent.grains = {{0, static_cast<uint8_t>(i + 1)}};
+    const std::string name = "e" + std::to_string(i) + ".vmdk";
+    files.files["m/" + name] = build_sparse(extent);
+    text += "RW 8 SPARSE \"" + name + "\"\n";
+  }
+  files.files["m/disk.vmdk"] = std::vector<uint8_t>(text.begin(), text.end());
+  VmdkChain chain;
+  VmdkProblem problem;
+  ASSERT_TRUE(chain.open({"m/disk.vmdk"}, problem, files.opener()));
+  for (int pass = 0; pass < 2; ++pass) {
+    int64_t got = 0;
+    const std::vector<uint8_t> all = read_range(chain, 0, 40 * 4096, got);
+    ASSERT_EQ(got, 40 * 4096);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(all[static_cast<size_t>(i) * 4096 + 7], i + 1) << i;
+  }
+  EXPECT_GT(files.opens, 41);
+}
+
+}  // namespace
+}  // namespace lnk
