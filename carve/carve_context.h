@@ -60,12 +60,4 @@ bool carve_range_records(CarveContext& context, useropts& options, const RecordS
 bool carve_source(std::ostream& out, DiskSource& source, useropts& options);
 bool carve_source_records(DiskSource& source, useropts& options, const RecordSink& sink);
 
-// The quick pass over one chunk: hits of the quick patterns in the first
-// quick_run positions of every sector, in position order.
-void quick_pass(const CarveContext& context, std::span<const uint8_t> chunk, std::vector<CarveHit>& hits);
-
-// Whether the quick hits call for the search at every position: a shortcut
-// off a sector boundary, or an MFT record on one.
-bool needs_full_search(const CarveContext& context, const std::vector<CarveHit>& hits);
-
 }  // namespace lnk

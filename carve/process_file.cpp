@@ -25,9 +25,6 @@ constexpr uint64_t kJumpListLimit = 0x8000000;
 constexpr int kStatusWidth = 45;
 constexpr uint64_t kStatusEverySize = 16385;
 
-constexpr std::array<uint8_t, 20> kLinkSignature = {
-    0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 constexpr std::array<uint8_t, 8> kCompoundSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                        0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::array<uint8_t, 16> kZeroClsid{};
@@ -92,19 +89,6 @@ bool try_jump_list(std::ostream& out, platform::InputFile& file, uint64_t offset
 }
 
 }  // namespace
-
-bool find_lnk_signature(uint64_t& pos, const uint8_t* buffer, uint64_t length, uint32_t step) {
-  if (length < kHeaderBytes) return false;
-  ByteReader bytes(buffer, length);
-  uint64_t stride = step == 0 ? 1 : step;
-  for (uint64_t p = pos; p + kHeaderBytes < length; p += stride) {
-    if (bytes.matches(p, kLinkSignature)) {
-      pos = p;
-      return true;
-    }
-  }
-  return false;
-}
 
 bool process_shortcut_file(std::ostream& out, const std::string& path, useropts& options) {
   std::unique_ptr<platform::InputFile> file = platform::open_input(path);

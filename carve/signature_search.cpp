@@ -1,19 +1,165 @@
 #include "carve/signature_search.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ROOK_X86_KERNELS 1
+#endif
 
 namespace lnk {
+namespace {
 
-SignatureSearch::SignatureSearch()
-    : searcher_(kLnkHeaderSignature.begin(), kLnkHeaderSignature.end()) {}
+constexpr uint64_t kSignatureSize = kLnkHeaderSignature.size();
+constexpr uint64_t kHeaderBytes = 76;
+// Steps at or above this test their few positions directly; smaller ones
+// filter the hits of the vector search by their distance from the start.
+constexpr uint32_t kDirectStepFrom = 32;
+
+// Three signature bytes that data rarely holds at these distances from each
+// other: zeros are everywhere, and text has 'L' and 'F' but seldom 0xC0
+// between them.
+constexpr uint64_t kProbeFirst = 0;
+constexpr uint64_t kProbeMiddle = 12;
+constexpr uint64_t kProbeLast = 19;
+static_assert(kLnkHeaderSignature[kProbeFirst] == 0x4C);
+static_assert(kLnkHeaderSignature[kProbeMiddle] == 0xC0);
+static_assert(kLnkHeaderSignature[kProbeLast] == 0x46);
+
+// The callers have checked that position + 20 lies inside the bytes.
+bool whole_signature_at(const uint8_t* data, uint64_t position) {
+  return std::memcmp(data + position, kLnkHeaderSignature.data(), kSignatureSize) == 0;
+}
+
+// Positions from limit - 19 on cannot hold a whole signature.
+uint64_t clamp_limit(std::span<const uint8_t> bytes, uint64_t limit) {
+  if (bytes.size() < kSignatureSize) return 0;
+  return std::min<uint64_t>(limit, bytes.size() - kSignatureSize + 1);
+}
+
+uint64_t scalar_from(const uint8_t* data, uint64_t from, uint64_t limit) {
+  for (uint64_t p = from; p < limit; ++p) {
+    if (data[p + kProbeLast] == kLnkHeaderSignature[kProbeLast] &&
+        data[p] == kLnkHeaderSignature[kProbeFirst] && whole_signature_at(data, p))
+      return p;
+  }
+  return limit;
+}
+
+uint64_t find_scalar(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
+  const uint64_t limit = clamp_limit(bytes, end);
+  if (from >= limit) return end;
+  const uint64_t found = scalar_from(bytes.data(), from, limit);
+  return found < limit ? found : end;
+}
+
+#ifdef ROOK_X86_KERNELS
+
+// Every block of 16 (or 32) positions loads up to 19 bytes past its last
+// position; the loops run only while limit, which keeps 19 bytes behind it,
+// covers the whole block, so no load leaves the bytes.
+uint64_t find_sse2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
+  const uint64_t limit = clamp_limit(bytes, end);
+  if (from >= limit) return end;
+  const uint8_t* data = bytes.data();
+  const __m128i first = _mm_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeFirst]));
+  const __m128i middle = _mm_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeMiddle]));
+  const __m128i last = _mm_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeLast]));
+  uint64_t p = from;
+  for (; limit - p >= 16; p += 16) {
+    const auto* at = reinterpret_cast<const __m128i*>(data + p);
+    __m128i hit = _mm_cmpeq_epi8(_mm_loadu_si128(at), first);
+    hit = _mm_and_si128(hit, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + kProbeMiddle)), middle));
+    hit = _mm_and_si128(hit, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + kProbeLast)), last));
+    for (auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hit)); mask != 0; mask &= mask - 1) {
+      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask));
+      if (whole_signature_at(data, candidate)) return candidate;
+    }
+  }
+  const uint64_t found = scalar_from(data, p, limit);
+  return found < limit ? found : end;
+}
+
+__attribute__((target("avx2"))) uint64_t find_avx2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
+  const uint64_t limit = clamp_limit(bytes, end);
+  if (from >= limit) return end;
+  const uint8_t* data = bytes.data();
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeFirst]));
+  const __m256i middle = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeMiddle]));
+  const __m256i last = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeLast]));
+  uint64_t p = from;
+  for (; limit - p >= 32; p += 32) {
+    __m256i hit = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p)), first);
+    hit = _mm256_and_si256(hit, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + kProbeMiddle)), middle));
+    hit = _mm256_and_si256(hit, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + kProbeLast)), last));
+    for (auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(hit)); mask != 0; mask &= mask - 1) {
+      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask));
+      if (whole_signature_at(data, candidate)) return candidate;
+    }
+  }
+  const uint64_t found = scalar_from(data, p, limit);
+  return found < limit ? found : end;
+}
+
+std::vector<SignatureKernel> available_kernels() {
+  std::vector<SignatureKernel> kernels;
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) kernels.push_back({"avx2", find_avx2});
+  kernels.push_back({"sse2", find_sse2});
+  kernels.push_back({"scalar", find_scalar});
+  return kernels;
+}
+
+#else
+
+std::vector<SignatureKernel> available_kernels() { return {{"scalar", find_scalar}}; }
+
+#endif
+
+const std::vector<SignatureKernel>& kernels() {
+  static const std::vector<SignatureKernel> list = available_kernels();
+  return list;
+}
+
+}  // namespace
+
+std::span<const SignatureKernel> signature_kernels() { return kernels(); }
+
+uint64_t find_signature(std::span<const uint8_t> bytes, uint64_t from, uint64_t limit) {
+  static const auto find = kernels().front().find;
+  return find(bytes, from, limit);
+}
 
 void SignatureSearch::find_all(std::span<const uint8_t> bytes, std::vector<uint64_t>& hits) const {
-  auto from = bytes.begin();
-  while (from != bytes.end()) {
-    auto found = searcher_(from, bytes.end()).first;
-    if (found == bytes.end()) return;
-    hits.push_back(static_cast<uint64_t>(found - bytes.begin()));
-    from = found + 1;
+  const uint64_t end = bytes.size();
+  for (uint64_t at = find_signature(bytes, 0, end); at < end; at = find_signature(bytes, at + 1, end))
+    hits.push_back(at);
+}
+
+bool find_lnk_signature(uint64_t& pos, const uint8_t* buffer, uint64_t length, uint32_t step) {
+  if (buffer == nullptr || length < kHeaderBytes) return false;
+  // A hit must leave a whole header after it: p + 76 < length.
+  const uint64_t limit = length - kHeaderBytes;
+  if (pos >= limit) return false;
+  const std::span<const uint8_t> bytes(buffer, length);
+  const uint64_t stride = step == 0 ? 1 : step;
+  if (stride < kDirectStepFrom) {
+    for (uint64_t at = find_signature(bytes, pos, limit); at < limit; at = find_signature(bytes, at + 1, limit)) {
+      if ((at - pos) % stride == 0) {
+        pos = at;
+        return true;
+      }
+    }
+    return false;
+  }
+  for (uint64_t p = pos;; p += stride) {
+    if (buffer[p] == kLnkHeaderSignature[0] && whole_signature_at(buffer, p)) {
+      pos = p;
+      return true;
+    }
+    if (limit - p <= stride) return false;
   }
 }
 
