@@ -4,6 +4,7 @@
   make_blob.py planted OUT MIB SHORTCUT   random bytes, SHORTCUT once per MiB
   make_blob.py signatures OUT MIB         the 20-byte header signature repeated
   make_blob.py fill4c OUT MIB             nothing but 0x4C bytes
+  make_blob.py corpus OUT MIB DIR         random bytes, the files of DIR in turn
 
 In a planted image the copy in MiB i starts (i * 53) % 241 bytes into a
 sector, so about a quarter sit in the first 64 bytes of one. Every fourth
@@ -13,6 +14,7 @@ across the chunk ends of both carvers; the rest land in sector
 (i * 29) % 2048 of their MiB. The random bytes are seeded: one MIB value
 always gives the same image.
 """
+import pathlib
 import random
 import sys
 
@@ -31,14 +33,20 @@ def planted_offset(i):
     return i * MIB + sector_start + in_sector
 
 
-def write_planted(out, mib, shortcut):
-    record = open(shortcut, "rb").read()
+def write_planted(out, mib, records, per_mib=1):
+    """Plants records in turn, per_mib of them in each MiB."""
     rng = random.Random(20240511)
     image = bytearray(b"".join(rng.randbytes(MIB) for _ in range(mib)))
+    n = 0
     for i in range(mib):
-        at = planted_offset(i)
-        piece = record[: max(0, len(image) - at)]
-        image[at:at + len(piece)] = piece
+        for k in range(per_mib):
+            # Later copies of a MiB move on by a sixteenth of it.
+            at = planted_offset(i) + k * (MIB // per_mib)
+            at = i * MIB + (at - i * MIB) % MIB
+            record = records[n % len(records)]
+            n += 1
+            piece = record[: max(0, len(image) - at)]
+            image[at:at + len(piece)] = piece
     with open(out, "wb") as f:
         f.write(image)
 
@@ -57,7 +65,11 @@ def write_repeated(out, mib, unit):
 def main():
     kind, out, mib = sys.argv[1], sys.argv[2], int(sys.argv[3])
     if kind == "planted":
-        write_planted(out, mib, sys.argv[4])
+        write_planted(out, mib, [open(sys.argv[4], "rb").read()])
+    elif kind == "corpus":
+        paths = sorted(p for p in pathlib.Path(sys.argv[4]).rglob("*") if p.is_file())
+        records = [p.read_bytes() for p in paths if 76 <= p.stat().st_size <= 65536]
+        write_planted(out, mib, records, per_mib=16)
     elif kind == "signatures":
         write_repeated(out, mib, SIGNATURE)
     elif kind == "fill4c":
