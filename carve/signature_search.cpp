@@ -18,14 +18,12 @@ constexpr uint64_t kHeaderBytes = 76;
 // filter the hits of the vector search by their distance from the start.
 constexpr uint32_t kDirectStepFrom = 32;
 
-// Three signature bytes that data rarely holds at these distances from each
-// other: zeros are everywhere, and text has 'L' and 'F' but seldom 0xC0
-// between them.
+// The vector loops test two signature bytes 19 apart before the whole
+// compare: zeros are everywhere, but 0x4C followed 19 bytes on by 0x46 is
+// rare even in text, and a third probe costs more than the compares it saves.
 constexpr uint64_t kProbeFirst = 0;
-constexpr uint64_t kProbeMiddle = 12;
 constexpr uint64_t kProbeLast = 19;
 static_assert(kLnkHeaderSignature[kProbeFirst] == 0x4C);
-static_assert(kLnkHeaderSignature[kProbeMiddle] == 0xC0);
 static_assert(kLnkHeaderSignature[kProbeLast] == 0x46);
 
 // The callers have checked that position + 20 lies inside the bytes.
@@ -57,51 +55,63 @@ uint64_t find_scalar(std::span<const uint8_t> bytes, uint64_t from, uint64_t end
 
 #ifdef ROOK_X86_KERNELS
 
-// Every block of 16 (or 32) positions loads up to 19 bytes past its last
-// position; the loops run only while limit, which keeps 19 bytes behind it,
-// covers the whole block, so no load leaves the bytes.
-uint64_t find_sse2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
-  const uint64_t limit = clamp_limit(bytes, end);
-  if (from >= limit) return end;
-  const uint8_t* data = bytes.data();
+// A block of 64 positions loads up to 19 bytes past its last position; the
+// loops run only while limit, which keeps 19 bytes behind it, covers the
+// whole block, so no load leaves the bytes.
+constexpr uint64_t kBlock = 64;
+
+// Bit i set: the probe bytes match at position p + i.
+inline uint64_t probe_mask_sse2(const uint8_t* data, uint64_t p) {
   const __m128i first = _mm_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeFirst]));
-  const __m128i middle = _mm_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeMiddle]));
   const __m128i last = _mm_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeLast]));
-  uint64_t p = from;
-  for (; limit - p >= 16; p += 16) {
-    const auto* at = reinterpret_cast<const __m128i*>(data + p);
-    __m128i hit = _mm_cmpeq_epi8(_mm_loadu_si128(at), first);
-    hit = _mm_and_si128(hit, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + kProbeMiddle)), middle));
-    hit = _mm_and_si128(hit, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + kProbeLast)), last));
-    for (auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hit)); mask != 0; mask &= mask - 1) {
-      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask));
-      if (whole_signature_at(data, candidate)) return candidate;
-    }
+  uint64_t mask = 0;
+  for (uint64_t part = 0; part < kBlock; part += 16) {
+    const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + part));
+    const __m128i on = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + part + kProbeLast));
+    const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(at, first), _mm_cmpeq_epi8(on, last));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(hit))) << part;
   }
-  const uint64_t found = scalar_from(data, p, limit);
+  return mask;
+}
+
+__attribute__((target("avx2"), always_inline)) inline uint64_t probe_mask_avx2(const uint8_t* data, uint64_t p) {
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeFirst]));
+  const __m256i last = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeLast]));
+  uint64_t mask = 0;
+  for (uint64_t part = 0; part < kBlock; part += 32) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + part));
+    const __m256i on = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + part + kProbeLast));
+    const __m256i hit = _mm256_and_si256(_mm256_cmpeq_epi8(at, first), _mm256_cmpeq_epi8(on, last));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hit))) << part;
+  }
+  return mask;
+}
+
+// The block loop is written out in each kernel: a function compiled for
+// AVX2 can only be inlined into another compiled for it.
+#define ROOK_FIND_IN_BLOCKS(probe_mask)                                          \
+  const uint64_t limit = clamp_limit(bytes, end);                                \
+  if (from >= limit) return end;                                                 \
+  const uint8_t* data = bytes.data();                                            \
+  uint64_t p = from;                                                             \
+  for (; limit - p >= kBlock; p += kBlock) {                                     \
+    for (uint64_t mask = probe_mask(data, p); mask != 0; mask &= mask - 1) {     \
+      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask)); \
+      if (whole_signature_at(data, candidate)) return candidate;                 \
+    }                                                                            \
+  }                                                                              \
+  const uint64_t found = scalar_from(data, p, limit);                            \
   return found < limit ? found : end;
+
+uint64_t find_sse2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
+  ROOK_FIND_IN_BLOCKS(probe_mask_sse2)
 }
 
 __attribute__((target("avx2"))) uint64_t find_avx2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
-  const uint64_t limit = clamp_limit(bytes, end);
-  if (from >= limit) return end;
-  const uint8_t* data = bytes.data();
-  const __m256i first = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeFirst]));
-  const __m256i middle = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeMiddle]));
-  const __m256i last = _mm256_set1_epi8(static_cast<char>(kLnkHeaderSignature[kProbeLast]));
-  uint64_t p = from;
-  for (; limit - p >= 32; p += 32) {
-    __m256i hit = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p)), first);
-    hit = _mm256_and_si256(hit, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + kProbeMiddle)), middle));
-    hit = _mm256_and_si256(hit, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + p + kProbeLast)), last));
-    for (auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(hit)); mask != 0; mask &= mask - 1) {
-      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask));
-      if (whole_signature_at(data, candidate)) return candidate;
-    }
-  }
-  const uint64_t found = scalar_from(data, p, limit);
-  return found < limit ? found : end;
+  ROOK_FIND_IN_BLOCKS(probe_mask_avx2)
 }
+
+#undef ROOK_FIND_IN_BLOCKS
 
 std::vector<SignatureKernel> available_kernels() {
   std::vector<SignatureKernel> kernels;
