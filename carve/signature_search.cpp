@@ -37,8 +37,36 @@ uint64_t clamp_limit(std::span<const uint8_t> bytes, uint64_t limit) {
   return std::min<uint64_t>(limit, bytes.size() - kSignatureSize + 1);
 }
 
-uint64_t scalar_from(const uint8_t* data, uint64_t from, uint64_t limit) {
-  for (uint64_t p = from; p < limit; ++p) {
+// 0x80 in every byte of v that is zero, 0 in every other; no carry crosses
+// a byte, so the mask is exact.
+constexpr uint64_t zero_bytes(uint64_t v) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  return ~(((v & kLow7) + kLow7) | v | kLow7);
+}
+
+uint64_t load_word(const uint8_t* data, uint64_t at) {
+  uint64_t word = 0;
+  std::memcpy(&word, data + at, sizeof word);
+  return word;
+}
+
+// The portable loop tests eight positions per word on little-endian
+// machines, one at a time elsewhere and in the last few.
+uint64_t scalar_from(const uint8_t* data, uint64_t p, uint64_t limit) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kFirst = kOnes * kLnkHeaderSignature[kProbeFirst];
+    constexpr uint64_t kLast = kOnes * kLnkHeaderSignature[kProbeLast];
+    // Loads reach p + 7 + 19, inside the bytes while p + 7 is below limit.
+    for (; limit - p >= 8; p += 8) {
+      uint64_t mask = zero_bytes(load_word(data, p) ^ kFirst) & zero_bytes(load_word(data, p + kProbeLast) ^ kLast);
+      for (; mask != 0; mask &= mask - 1) {
+        const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask)) / 8;
+        if (whole_signature_at(data, candidate)) return candidate;
+      }
+    }
+  }
+  for (; p < limit; ++p) {
     if (data[p + kProbeLast] == kLnkHeaderSignature[kProbeLast] &&
         data[p] == kLnkHeaderSignature[kProbeFirst] && whole_signature_at(data, p))
       return p;
