@@ -115,31 +115,34 @@ __attribute__((target("avx2"), always_inline)) inline uint64_t probe_mask_avx2(c
   return mask;
 }
 
-// The block loop is written out in each kernel: a function compiled for
-// AVX2 can only be inlined into another compiled for it.
-#define ROOK_FIND_IN_BLOCKS(probe_mask)                                          \
-  const uint64_t limit = clamp_limit(bytes, end);                                \
-  if (from >= limit) return end;                                                 \
-  const uint8_t* data = bytes.data();                                            \
-  uint64_t p = from;                                                             \
-  for (; limit - p >= kBlock; p += kBlock) {                                     \
-    for (uint64_t mask = probe_mask(data, p); mask != 0; mask &= mask - 1) {     \
-      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask)); \
-      if (whole_signature_at(data, candidate)) return candidate;                 \
-    }                                                                            \
-  }                                                                              \
-  const uint64_t found = scalar_from(data, p, limit);                            \
+// Inlined whole into each kernel, so the AVX2 compares are compiled inside
+// the one function built for AVX2.
+template <class ProbeMask>
+__attribute__((always_inline)) inline uint64_t find_in_blocks(std::span<const uint8_t> bytes, uint64_t from,
+                                                              uint64_t end, ProbeMask probe_mask) {
+  const uint64_t limit = clamp_limit(bytes, end);
+  if (from >= limit) return end;
+  const uint8_t* data = bytes.data();
+  uint64_t p = from;
+  for (; limit - p >= kBlock; p += kBlock) {
+    for (uint64_t mask = probe_mask(data, p); mask != 0; mask &= mask - 1) {
+      const uint64_t candidate = p + static_cast<uint64_t>(std::countr_zero(mask));
+      if (whole_signature_at(data, candidate)) return candidate;
+    }
+  }
+  const uint64_t found = scalar_from(data, p, limit);
   return found < limit ? found : end;
+}
 
 uint64_t find_sse2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
-  ROOK_FIND_IN_BLOCKS(probe_mask_sse2)
+  return find_in_blocks(bytes, from, end, probe_mask_sse2);
 }
 
 __attribute__((target("avx2"))) uint64_t find_avx2(std::span<const uint8_t> bytes, uint64_t from, uint64_t end) {
-  ROOK_FIND_IN_BLOCKS(probe_mask_avx2)
+  return find_in_blocks(bytes, from, end, [](const uint8_t* data, uint64_t p) __attribute__((target("avx2"))) {
+    return probe_mask_avx2(data, p);
+  });
 }
-
-#undef ROOK_FIND_IN_BLOCKS
 
 std::vector<SignatureKernel> available_kernels() {
   std::vector<SignatureKernel> kernels;

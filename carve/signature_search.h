@@ -16,9 +16,10 @@ inline constexpr std::array<uint8_t, 20> kLnkHeaderSignature = {
     0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
     0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
-// Finds every start of the signature. Vector compares of three of its bytes
+// Finds every start of the signature. Vector compares of two of its bytes
 // pick the candidates and only those are compared whole, so the cost per byte
-// stays the same whatever the bytes hold; nothing is allocated per search.
+// stays about the same whatever the bytes hold; nothing is allocated per
+// search.
 class SignatureSearch {
  public:
   // Appends the hit positions (relative to bytes) in ascending order.
