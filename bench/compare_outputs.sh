@@ -1,11 +1,12 @@
 #!/bin/sh
 # Runs two builds of rook over the same inputs and reports whether every
 # output is byte for byte the same (the run header's time and command lines
-# aside): -rawscan and -deepscan over a planted image of the sample shortcut
-# and one of the corpus shortcuts, the corpus files through -pipe plain,
-# -deepscan and -rawscan, and a corpus volume image with -rawscan. Each in
-# the text and the CSV layout. Needs python3; the volume step also qemu-img
-# and ntfscp.
+# aside): -rawscan and -deepscan over a planted image of the sample shortcut,
+# one of the corpus shortcuts, and images of nothing but signatures and of
+# nothing but 0x4C bytes; the corpus files through -pipe plain, -deepscan and
+# -rawscan; and a corpus volume image with shortcuts copied in, -rawscan.
+# Each in the text and the CSV layout. Needs python3; the volume step also
+# qemu-img and ntfscp.
 #
 #   bench/compare_outputs.sh OLD_ROOK NEW_ROOK [CORPUS_DIR] [MIB]
 set -eu
@@ -23,7 +24,9 @@ for binary in "$old" "$new"; do
 done
 
 python3 "$here/bench/make_blob.py" planted "$work/planted.img" "$mib" "$here/tests/data/sample.lnk"
-inputs="$work/planted.img"
+python3 "$here/bench/make_blob.py" signatures "$work/signatures.img" 4
+python3 "$here/bench/make_blob.py" fill4c "$work/fill4c.img" 16
+inputs="$work/planted.img $work/signatures.img $work/fill4c.img"
 if [ -d "$corpus/lnk" ]; then
   python3 "$here/bench/make_blob.py" corpus "$work/corpus.img" "$mib" "$corpus/lnk"
   inputs="$inputs $work/corpus.img"
