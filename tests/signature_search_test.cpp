@@ -151,7 +151,10 @@ TEST(SignatureSearch, EveryLengthAndPositionNearTheBlockEdges) {
 TEST(FindLnkSignature, EveryStepMatchesTheNaiveStepSearch) {
   for (const Layout& layout : layouts()) {
     const Bytes& bytes = layout.bytes;
-    std::vector<uint64_t> lengths = {0, 75, 76, 77, 96, 97, 32768, bytes.size() - 1, bytes.size()};
+    std::vector<uint64_t> lengths;
+    for (uint64_t length : {uint64_t{0}, uint64_t{75}, uint64_t{76}, uint64_t{77}, uint64_t{96}, uint64_t{97},
+                            uint64_t{32768}, bytes.size() - 1, bytes.size()})
+      if (length <= bytes.size()) lengths.push_back(length);
     for (uint64_t hit : naive_all(bytes, 0, std::min<uint64_t>(bytes.size(), 40000)))
       for (uint64_t extra : {19, 20, 76, 77})
         if (hit + extra <= bytes.size() && lengths.size() < 200) lengths.push_back(hit + extra);
