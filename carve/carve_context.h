@@ -62,12 +62,4 @@ bool carve_range(CarveContext& context, const SourceInfo& source, const useropts
 bool carve_source(ByteSource& bytes, const SourceInfo& source, const useropts& options,
                   RecordOutlet& outlet);
 
-// The quick pass over one chunk: hits of the quick patterns in the first
-// quick_run positions of every sector, in position order.
-void quick_pass(const CarveContext& context, std::span<const uint8_t> chunk, std::vector<CarveHit>& hits);
-
-// Whether the quick hits call for the search at every position: a shortcut
-// off a sector boundary, or an MFT record on one.
-bool needs_full_search(const CarveContext& context, const std::vector<CarveHit>& hits);
-
 }  // namespace lnk

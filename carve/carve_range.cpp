@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "carve/carve_context.h"
+#include "carve/quick_pass.h"
 #include "carve/status_line.h"
 #include "lnk/parse_lnk.h"
 

@@ -10,6 +10,7 @@
 #include "jumplist/jumplist_records.h"
 #include "lnk/lnk_record.h"
 #include "lnk/parse_lnk.h"
+#include "lnk/signature_search.h"
 #include "platform/byte_reader.h"
 #include "storage/file_source.h"
 
@@ -26,9 +27,6 @@ constexpr uint32_t kCustomFormatVersion = 2;
 constexpr int kStatusWidth = 45;
 constexpr uint64_t kStatusEverySize = 16385;
 
-constexpr std::array<uint8_t, 20> kLinkSignature = {
-    0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 constexpr std::array<uint8_t, 8> kCompoundSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                        0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::array<uint8_t, 16> kZeroClsid{};
@@ -99,19 +97,6 @@ bool try_jump_list(ByteSource& file, uint64_t offset, const ByteReader& chunk,
 }
 
 }  // namespace
-
-bool find_lnk_signature(uint64_t& pos, const uint8_t* buffer, uint64_t length, uint32_t step) {
-  if (length < kHeaderBytes) return false;
-  ByteReader bytes(buffer, length);
-  uint64_t stride = step == 0 ? 1 : step;
-  for (uint64_t p = pos; p + kHeaderBytes < length; p += stride) {
-    if (bytes.matches(p, kLinkSignature)) {
-      pos = p;
-      return true;
-    }
-  }
-  return false;
-}
 
 bool process_shortcut_file(const std::string& path, const std::string& file_source_type,
                            const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {

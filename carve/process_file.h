@@ -20,8 +20,4 @@ bool process_shortcut_file(const std::string& path, const std::string& file_sour
 bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_type,
                             const SourceInfo& source, const useropts& options, RecordOutlet& outlet);
 
-// Tests buffer at pos and then every step after it for the ShellLinkHeader
-// signature; on success pos is left at the hit.
-bool find_lnk_signature(uint64_t& pos, const uint8_t* buffer, uint64_t length, uint32_t step);
-
 }  // namespace lnk

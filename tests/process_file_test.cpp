@@ -1,4 +1,5 @@
 #include "carve/process_file.h"
+#include "lnk/signature_search.h"
 
 #include <set>
 
