@@ -10,6 +10,7 @@ namespace lnk {
 namespace {
 
 constexpr int kStatusWidth = 45;
+constexpr uint64_t kShortestRecord = 76;
 constexpr int64_t kStatusEverySize = 16385;
 constexpr uint64_t kStatusEveryChunks = 5;
 
@@ -45,6 +46,9 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
   const uint64_t pos = context.hits[i].position;
   std::span<uint8_t> bytes;
   if (i + 1 < context.hits.size()) {
+    // A record cut to its header or less is refused by the parser anyway;
+    // data thick with signatures is mostly such hits.
+    if (context.hits[i + 1].position - pos <= kShortestRecord) return false;
     bytes = chunk.subspan(pos, context.hits[i + 1].position - pos);
     context.hit_position = context.position + static_cast<int64_t>(pos);
   } else if (chunk.size() - pos < context.tail_size) {
