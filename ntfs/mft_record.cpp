@@ -24,6 +24,7 @@ constexpr uint64_t kRecordHeaderSize = 42;
 // enough for a 4,096-byte record of 512-byte sectors.
 constexpr uint16_t kFileSequenceOffsetLimit = 48;
 constexpr uint16_t kFileSequenceCountLimit = 9;
+constexpr uint64_t kMinimumStride = 256;
 
 // Attribute header fields.
 constexpr uint64_t kAttrTypeField = 0;
@@ -92,7 +93,16 @@ bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size) {
   } else if (kind != RecordKind::index) {
     return false;
   }
-  const uint64_t sectors = record.size() / sector_size;
+  // NTFS protects every 512 bytes whatever the device's sector size, so a
+  // record from a 4,096-byte-sector volume still carries nine entries for
+  // 4,096 bytes: an array that divides the record evenly gives the stride,
+  // anything else falls back to the sector size.
+  uint64_t stride = sector_size;
+  if (count >= 2 && record.size() % (count - 1u) == 0) {
+    const uint64_t even = record.size() / (count - 1u);
+    if (even >= kMinimumStride && (even & (even - 1)) == 0) stride = even;
+  }
+  const uint64_t sectors = record.size() / stride;
   // The array is read whole before any word is replaced: in a record whose
   // array runs into a sector end, a replaced word must not feed a later one.
   std::vector<uint16_t> words;
@@ -102,7 +112,7 @@ bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size) {
     words.push_back(word);
   }
   for (uint64_t i = 1; i <= words.size(); ++i) {
-    const uint64_t at = i * sector_size - 2;
+    const uint64_t at = i * stride - 2;
     record[at] = static_cast<uint8_t>(words[i - 1] & 0xFF);
     record[at + 1] = static_cast<uint8_t>(words[i - 1] >> 8);
   }

@@ -89,6 +89,26 @@ rm "$m/links/target.lnk" "$m/links/"*_01.lnk "$m/links/"*_02.lnk
 
 { head -c 20480 /dev/zero; cat "$sample"; head -c 40000 /dev/zero; } >"$m/pagefile.sys"
 
+# A shadow-copy catalog naming one store file that holds a shortcut.
+catalog_guid=3808876b-c176-4e48-b7ae-04046e6cc752
+store="$m/System Volume Information/{11111111-2222-3333-4444-555555555555}{$catalog_guid}"
+{ head -c 8192 /dev/zero; cat "$sample"; head -c $((65536 - 8192 - $(stat -c %s "$sample"))) /dev/zero; } >"$store"
+python3 - "$(stat -c %i "$store")" >"$m/System Volume Information/{$catalog_guid}" <<'PY'
+import struct, sys, uuid
+store = int(sys.argv[1]) | (1 << 48)
+guid = uuid.UUID("11111111-2222-3333-4444-555555555555").bytes_le
+out = bytearray(16384)
+out[0:16] = uuid.UUID("3808876b-c176-4e48-b7ae-04046e6cc752").bytes_le
+struct.pack_into("<Q", out, 128, 2)
+struct.pack_into("<Q", out, 136, 8 << 20)
+out[144:160] = guid
+struct.pack_into("<Q", out, 176, 0x01D7426A8C9E3000)
+struct.pack_into("<Q", out, 256, 3)
+out[272:288] = guid
+struct.pack_into("<QQQQQ", out, 288, 0, 0, 0, store, 65536)
+sys.stdout.buffer.write(out)
+PY
+
 # A deleted shortcut whose record stays intact and whose clusters stay free.
 pad_to "$m/Users/alice/Recent/gone.lnk" 8192
 sync
