@@ -55,11 +55,13 @@ bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, s
   out.clear();
   if (!open_attribute_data(volume, attribute, stream)) return false;
   const uint64_t wanted = std::min(stream.size, max_bytes);
-  out.resize(wanted);
   const uint64_t chunk = kChunkClusters * volume.cluster_size();
+  // The buffer grows with what was read, never with what a size field
+  // claims: runs can claim far more than the volume holds.
   uint64_t done = 0;
   while (done < wanted) {
     const uint64_t piece = std::min(chunk, wanted - done);
+    out.resize(done + piece);
     if (!read_exact(*stream.source, done, std::span(out).subspan(done, piece))) break;
     done += piece;
   }

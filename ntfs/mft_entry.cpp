@@ -11,9 +11,11 @@ namespace lnk {
 namespace {
 
 constexpr uint64_t kMaxAttributeList = 4u << 20;
-// Distinct attributes one list may bring in; a real list of a file with a
-// hundred thousand fragments stays well below.
+// Distinct attributes and extension records one list may bring in: far
+// above what a real file needs (a file of a million fragments has a few
+// thousand extension records), and a bound on what a hostile list costs.
 constexpr size_t kMaxListedAttributes = 65536;
+constexpr size_t kMaxExtensionRecords = 8192;
 
 // Joins the pieces of a non-resident attribute that an attribute list
 // spread over several records into one run list, in VCN order. The first
@@ -130,6 +132,7 @@ bool load_attribute_list(mft_entries_ctx& context, const ParsedAttribute& list) 
   MftEntry& entry = context.entry;
   const std::vector<uint8_t> bytes = attribute_list_bytes(*context.volume, list);
   std::set<std::pair<uint64_t, uint16_t>> loaded;
+  std::set<uint64_t> holders;
   std::vector<uint8_t> holder_record;
   uint64_t holder_read = UINT64_MAX;
   bool holder_usable = false;
@@ -141,6 +144,8 @@ bool load_attribute_list(mft_entries_ctx& context, const ParsedAttribute& list) 
     // names it (or a list that names its own record) is not read again.
     if (holder == entry.entry || !loaded.insert({holder, item.id}).second) continue;
     if (holder != holder_read) {
+      if (!holders.count(holder) && holders.size() >= kMaxExtensionRecords) continue;
+      holders.insert(holder);
       holder_read = holder;
       RecordHeader header;
       holder_usable = context.volume->read_record(holder, holder_record) == RecordRead::fixed &&

@@ -32,8 +32,9 @@ constexpr uint32_t kUpdateSequenceStride = 512;
 constexpr uint32_t kMinSectorSize = 256;
 constexpr uint32_t kMaxSectorSize = 4096;
 constexpr uint32_t kMaxClusterSize = 2u << 20;
+// Windows writes 1,024- and 4,096-byte records only.
 constexpr uint32_t kMinRecordSize = 256;
-constexpr uint32_t kMaxRecordSize = 64u << 10;
+constexpr uint32_t kMaxRecordSize = 4096;
 // An $MFT attribute list larger than this is not one NTFS writes.
 constexpr uint64_t kMaxMftAttributeList = 1u << 20;
 
