@@ -181,11 +181,11 @@ bool NtfsVolume::read_boot_sector() {
 bool NtfsVolume::read_record_zero() {
   record_zero_.assign(record_size_, 0);
   if (!read_exact(*window_, mft_start_, record_zero_) || !plausible_record_zero(record_zero_)) return false;
-  const ByteReader r(record_zero_);
   // Windows may format 4,096-byte records on a disk whose boot sector
   // still says 1,024: the update sequence length tells the truth.
-  const uint32_t implied = (uint32_t{r.u16(kUpdateSequenceCountField)} - 1) * kUpdateSequenceStride;
-  if (r.u16(kUpdateSequenceCountField) > 1 && implied > record_size_) {
+  const uint16_t count = ByteReader(record_zero_).u16(kUpdateSequenceCountField);
+  const uint32_t implied = count > 1 ? (count - 1u) * kUpdateSequenceStride : 0;
+  if (implied > record_size_) {
     record_size_ = implied;
     clusters_per_record_ = record_size_ / cluster_size_;
     record_zero_.assign(record_size_, 0);

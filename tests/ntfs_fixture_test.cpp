@@ -124,6 +124,27 @@ TEST_F(NtfsFixture, ShortcutsOfEveryShapeReadThroughTheMft) {
   EXPECT_FALSE(lookup_path(volume, "Users\\alice\\Recent\\gone.lnk", missing));
 }
 
+// The image opened as a device (whole-sector reads) and as a volume path
+// reads the same as the image file.
+TEST_F(NtfsFixture, DeviceAndVolumeModesReadLikeTheImage) {
+  std::vector<uint8_t> expected;
+  for (uint32_t mode : {kOpenImageFile, kOpenDevicePath, kOpenVolumeLetter}) {
+    NtfsVolume volume;
+    ASSERT_TRUE(volume.open_path(image("ntfs_small.img"), mode)) << mode;
+    EXPECT_EQ(volume.mode(), mode);
+    ASSERT_TRUE(volume.validate()) << mode;
+    ASSERT_NE(volume.disk(), nullptr);
+    EXPECT_EQ(volume.disk()->kind(), mode == kOpenImageFile     ? kSourceImageFile
+                                     : mode == kOpenDevicePath ? kSourceDevicePath
+                                                               : kSourceVolumeLetter);
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(read_entry_data(volume, entry_of(volume, "Users\\alice\\Desktop\\fragmented.lnk"), data));
+    if (expected.empty()) expected = data;
+    EXPECT_TRUE(data == expected) << mode;
+    EXPECT_EQ(volume.disk_offset(), 0u);
+  }
+}
+
 TEST_F(NtfsFixture, SmallVolumeAgreesWithSleuthkit) {
   if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
     GTEST_SKIP() << "sleuthkit (fls, istat, icat) is not installed";
