@@ -35,13 +35,10 @@ bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, D
   return true;
 }
 
-bool open_entry_data(NtfsVolume& volume, uint64_t entry, DataStream& out) {
-  mft_entries_ctx context(volume);
-  if (!parse_entry(context, entry)) {
-    volume.diag("err: fixup: 0x" + hex_lower(entry, 1));
-    return false;
-  }
-  const ParsedAttribute* data = context.entry.find(kAttrData);
+bool open_entry_data(NtfsVolume& volume, uint64_t n, DataStream& out) {
+  MftEntry entry;
+  if (!categorize_attributes(volume, n, entry)) return false;
+  const ParsedAttribute* data = entry.find(kAttrData);
   if (data == nullptr || !open_attribute_data(volume, *data, out)) {
     volume.diag("err: no data");
     return false;
@@ -82,12 +79,9 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
     if (!lookup_path(volume, request.path, found)) return false;
     request.entry = found;
   }
-  mft_entries_ctx context(volume);
-  if (!parse_entry(context, request.entry)) {
-    volume.diag("err: fixup: 0x" + hex_lower(request.entry, 1));
-    return false;
-  }
-  const ParsedAttribute* data = context.entry.find(kAttrData);
+  MftEntry entry;
+  if (!categorize_attributes(volume, request.entry, entry)) return false;
+  const ParsedAttribute* data = entry.find(kAttrData);
   DataStream stream;
   if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {
     volume.diag("err: no data");

@@ -193,4 +193,12 @@ bool parse_entry(mft_entries_ctx& context, uint64_t n) {
   return true;
 }
 
+bool categorize_attributes(NtfsVolume& volume, uint64_t n, MftEntry& entry) {
+  mft_entries_ctx context(volume);
+  const bool parsed = parse_entry(context, n);
+  entry = std::move(context.entry);
+  if (!parsed) volume.diag("err: fixup: 0x" + hex_lower(n, 1));
+  return parsed;
+}
+
 }  // namespace lnk

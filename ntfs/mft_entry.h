@@ -66,6 +66,9 @@ bool read_entry_record(mft_entries_ctx& context, uint64_t n);
 // first malformed one, and the attributes its list places elsewhere.
 // Fails (and logs) for an absent or "BAAD" record.
 bool parse_entry(mft_entries_ctx& context, uint64_t n);
+// Every attribute of entry n, those in extension records included; logs
+// "err: fixup: 0x<n>" when the record cannot be read.
+bool categorize_attributes(NtfsVolume& volume, uint64_t n, MftEntry& entry);
 // Adds one attribute of a record to entry. False when it is malformed.
 bool parse_attribute(const AttributeView& attribute, uint64_t holder, MftEntry& entry);
 // Loads the attributes that entry's list (an $ATTRIBUTE_LIST attribute

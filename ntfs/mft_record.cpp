@@ -25,6 +25,7 @@ constexpr uint64_t kRecordHeaderSize = 42;
 constexpr uint16_t kFileSequenceOffsetLimit = 48;
 constexpr uint16_t kFileSequenceCountLimit = 9;
 constexpr uint64_t kMinimumStride = 256;
+constexpr uint64_t kSequenceStride = 512;
 
 // Attribute header fields.
 constexpr uint64_t kAttrTypeField = 0;
@@ -117,6 +118,19 @@ bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size) {
     record[at + 1] = static_cast<uint8_t>(words[i - 1] >> 8);
   }
   return true;
+}
+
+bool fixed_file_record(std::span<const uint8_t> bytes, uint32_t sector_size, std::vector<uint8_t>& out) {
+  out.clear();
+  const ByteReader r(bytes);
+  const uint16_t count = r.u16(kUpdateSequenceCountField);
+  if (r.failed() || record_kind(bytes) != RecordKind::file || count < 2 || count > kFileSequenceCountLimit) return false;
+  const uint64_t length = (count - 1u) * kSequenceStride;
+  if (!r.has(0, length)) return false;
+  out.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+  if (apply_fixups(out, sector_size)) return true;
+  out.clear();
+  return false;
 }
 
 bool decode_record_header(std::span<const uint8_t> record, RecordHeader& out) {

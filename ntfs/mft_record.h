@@ -70,6 +70,13 @@ RecordKind record_kind(std::span<const uint8_t> record);
 // other record ("BAAD" included) or a sector size under 2.
 bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size);
 
+// For bytes carved from raw clusters: a copy of the "FILE" record that
+// starts them, as long as its update sequence says ((count - 1) x 512
+// bytes: 1,024 or 4,096), with its fixups applied, so that resident data
+// inside it reads without the sequence value at each sector end. False
+// when the bytes do not start with such a record or end before it does.
+bool fixed_file_record(std::span<const uint8_t> bytes, uint32_t sector_size, std::vector<uint8_t>& out);
+
 struct RecordHeader {
   uint16_t update_sequence_offset = 0;
   uint16_t update_sequence_count = 0;

@@ -78,6 +78,32 @@ TEST(Fixups, WordsAreNotComparedAndAnArrayInASectorEndIsReadFirst) {
   EXPECT_EQ(block[1022] | block[1023] << 8, 0x4444);
 }
 
+// What the carver does with a record it finds in raw clusters: take as
+// many bytes as the update sequence covers and fix them.
+TEST(Fixups, CarvedRecordsAreCutToTheirSequenceAndFixed) {
+  for (uint32_t size : {1024u, 4096u}) {
+    test::RecordSpec spec;
+    spec.size = size;
+    spec.first_attribute = 216;
+    spec.attributes = {test::resident_attribute(0x80, Bytes(size, 0x6C))};
+    Bytes raw = test::mft_record(spec);
+    raw.insert(raw.end(), 3000, 0x99);  // whatever follows in the cluster
+    std::vector<uint8_t> fixed;
+    ASSERT_TRUE(fixed_file_record(raw, 512, fixed)) << size;
+    ASSERT_EQ(fixed.size(), size);
+    for (uint32_t end = 510; end < size; end += 512) EXPECT_EQ(fixed[end], 0x6C) << size << " at " << end;
+    EXPECT_FALSE(fixed_file_record(std::span<const uint8_t>(raw).first(size - 1), 512, fixed)) << size;
+    EXPECT_TRUE(fixed.empty());
+  }
+  test::RecordSpec odd;
+  odd.update_sequence_count = 1;
+  std::vector<uint8_t> fixed;
+  EXPECT_FALSE(fixed_file_record(test::mft_record(odd), 512, fixed));
+  test::RecordSpec index;
+  index.signature = "INDX";
+  EXPECT_FALSE(fixed_file_record(test::mft_record(index), 512, fixed));
+}
+
 TEST(DataRuns, DecodeLengthsSignedOffsetsAndSparseRuns) {
   struct Case {
     Bytes bytes;
