@@ -179,8 +179,6 @@ TEST(AttributeWalker, WalksValuesNamesAndRunsInOrder) {
     }
   }
   EXPECT_EQ(types, (std::vector<uint32_t>{0x10, 0x30, 0x30, 0x80, 0x80}));
-  StandardInformation si;
-  FileName name;
   RecordSummary summary;
   ASSERT_TRUE(summarize_record(record, summary));
   EXPECT_TRUE(summary.has_name);
@@ -295,23 +293,6 @@ TEST(AttributeList, EntriesEndAtAShortOrOverlongLength) {
   EXPECT_EQ(reference_entry(e.reference), 42u);
   EXPECT_EQ(e.id, 4u);
   EXPECT_EQ(e.starting_vcn, 16u);
-}
-
-TEST(AttributeLabels, TypesAndVolumeVersions) {
-  EXPECT_EQ(attribute_label(0x80, ""), "unnamed data");
-  EXPECT_EQ(attribute_label(0x80, "$J"), "$J");
-  EXPECT_EQ(attribute_label(0x90, ""), "indx root");
-  EXPECT_EQ(attribute_label(0x100, ""), "logged stream");
-  EXPECT_EQ(attribute_label(0x110, ""), "unk");
-  const std::pair<std::pair<uint8_t, uint8_t>, const char*> versions[] = {
-      {{1, 2}, "ver: 1.2 (WinNT)"}, {{3, 0}, "ver: 3.0 (Win2k)"},    {{3, 1}, "ver: 3.1 (WinXP)"},
-      {{3, 2}, "ver: 3.2 (Windows)"}, {{4, 0}, "ver: 4.0 (Windows)"}, {{2, 0}, "ver: 2.0(Unk version)"}};
-  for (const auto& [version, text] : versions) {
-    Bytes value(12, 0);
-    value[8] = version.first;
-    value[9] = version.second;
-    EXPECT_EQ(volume_version_text(value), text);
-  }
 }
 
 }  // namespace
