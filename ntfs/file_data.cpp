@@ -31,6 +31,7 @@ bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, D
   auto source = volume.runs_source(attribute.runs, wanted, UINT64_MAX);
   if (!source) return false;
   out.size = source->size();
+  out.mapped = source.get();
   out.source = std::move(source);
   return true;
 }

@@ -10,11 +10,20 @@
 #include "ntfs/mft_entry.h"
 #include "ntfs/ntfs_volume.h"
 #include "storage/byte_source.h"
+#include "storage/extent_source.h"
 
 namespace lnk {
 
+// What callers copy into memory unless they ask for more: a file's size
+// fields and runs are the file's own word, and sparse runs cost nothing to
+// claim. Shortcuts and jump lists are far smaller.
+constexpr uint64_t kDefaultDataLimit = 64u << 20;
+
 struct DataStream {
   std::unique_ptr<ByteSource> source;
+  // The source as runs (null for resident data): its extents tell which
+  // stretches hold clusters and which are sparse.
+  const ExtentSource* mapped = nullptr;
   uint64_t size = 0;
   bool resident = false;
   uint16_t flags = 0;  // attribute flags: compressed data reads as stored
@@ -41,7 +50,7 @@ struct FileRequest {
   uint64_t entry = UINT64_MAX;
   std::string path;
   // At most this many bytes are copied; data_size still tells the whole.
-  uint64_t max_bytes = UINT64_MAX;
+  uint64_t max_bytes = kDefaultDataLimit;
   std::vector<uint8_t> data;
   uint64_t data_size = 0;
   uint64_t first_cluster_offset = 0;
@@ -49,6 +58,6 @@ struct FileRequest {
 // The unnamed $DATA of the entry, copied as copy_attribute_data does.
 bool read_file(NtfsVolume& volume, FileRequest& request);
 bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out,
-                     uint64_t max_bytes = UINT64_MAX);
+                     uint64_t max_bytes = kDefaultDataLimit);
 
 }  // namespace lnk

@@ -30,6 +30,8 @@ constexpr uint64_t kRootBlockSizeField = 8;
 constexpr uint64_t kBlockNodeHeaderOffset = 24;
 constexpr uint32_t kDefaultIndexBlockSize = 4096;
 constexpr uint32_t kMaxIndexBlockSize = 64u << 10;
+// 1 GiB of 4 KiB blocks: the index of a directory with millions of entries.
+constexpr uint64_t kMaxIndexBlocks = 1u << 18;
 
 constexpr char kShadowCopyPrefix[] = "\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy";
 constexpr char kCorrupted[] = "<path corrupted>";
@@ -47,15 +49,27 @@ uint32_t index_block_size(const ParsedAttribute* root) {
   return plausible ? size : kDefaultIndexBlockSize;
 }
 
+// Only the mapped stretches of the allocation are read, block by block: a
+// sparse or looping run list could otherwise claim far more blocks than
+// the volume holds.
 void walk_allocation(NtfsVolume& volume, const ParsedAttribute& allocation, uint32_t block_size,
                      std::set<uint64_t>& children) {
   DataStream stream;
-  if (!open_attribute_data(volume, allocation, stream)) return;
+  if (!open_attribute_data(volume, allocation, stream) || stream.mapped == nullptr) return;
   std::vector<uint8_t> block(block_size);
-  for (uint64_t at = 0; at + block_size <= stream.size; at += block_size) {
-    if (!read_exact(*stream.source, at, block)) break;
-    if (record_kind(block) != RecordKind::index || !apply_fixups(block, volume.sector_size())) continue;
-    walk_index_node(std::span(block).subspan(kBlockNodeHeaderOffset), children);
+  uint64_t next = 0;  // first block not looked at yet
+  uint64_t read = 0;
+  for (const Extent& extent : stream.mapped->extents()) {
+    if (extent.sparse) continue;
+    const uint64_t end = std::min(extent.file_offset + extent.length, stream.size);
+    for (uint64_t at = std::max(next, extent.file_offset / block_size * block_size);
+         at < end && at + block_size <= stream.size && read < kMaxIndexBlocks; at += block_size) {
+      next = at + block_size;
+      ++read;
+      if (!read_exact(*stream.source, at, block)) continue;
+      if (record_kind(block) != RecordKind::index || !apply_fixups(block, volume.sector_size())) continue;
+      walk_index_node(std::span(block).subspan(kBlockNodeHeaderOffset), children);
+    }
   }
 }
 

@@ -177,6 +177,19 @@ TEST_F(NtfsPaths, ChildrenFromTheRootNodeAndEveryIndexBlock) {
   ASSERT_TRUE(apply_fixups(block, 512));
   EXPECT_TRUE(std::equal(block.begin(), block.end(), copy.begin()));
   EXPECT_FALSE(list_children(volume_, 60, children));  // no record there
+
+  // An allocation that claims 2^40 sparse clusters before its one block:
+  // only the mapped block is read.
+  image_.put_record(kUsers, test::file_record(kRoot, "Users",
+                                              {test::resident_attribute(0x90, test::index_root({}), "$I30", 5),
+                                               test::nonresident_attribute(
+                                                   0xA0, test::encode_runs({{uint64_t{1} << 40, -1}, {1, 52}}),
+                                                   UINT64_MAX / 2, UINT64_MAX / 2, "$I30", 6)},
+                                              3));
+  rebuild();
+  children.clear();
+  ASSERT_TRUE(list_children(volume_, kUsers, children));
+  EXPECT_EQ(children, (std::set<uint64_t>{kALnk}));
 }
 
 TEST_F(NtfsPaths, LookupFollowsSegmentsLowerCased) {
@@ -362,6 +375,22 @@ TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
   EXPECT_EQ(data.size(), 16 * 4096u);
   ASSERT_TRUE(read_entry_data(volume_, 57, data));
   EXPECT_EQ(data, pattern(4096, 82));
+
+  // Sizes and sparse runs cost nothing to claim: what is copied stops at
+  // the limit, data_size still tells the claim.
+  image_.put_record(58, test::file_record(kRoot, "vast",
+                                          {test::nonresident_attribute(
+                                              0x80, test::encode_runs({{1, 80}, {uint64_t{1} << 40, -1}}),
+                                              uint64_t{1} << 50, uint64_t{1} << 50, "", 4)}));
+  rebuild();
+  request = FileRequest{};
+  request.entry = 58;
+  request.max_bytes = 3 << 20;
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_EQ(request.data.size(), 3u << 20);
+  EXPECT_EQ(request.data_size, uint64_t{1} << 50);
+  EXPECT_TRUE(std::equal(request.data.begin(), request.data.begin() + 4096, pattern(4096, 80).begin()));
+  EXPECT_EQ(FileRequest{}.max_bytes, kDefaultDataLimit);
 }
 
 TEST(ShadowCatalog, EntriesOfOneStoreMeetUnderItsKey) {
