@@ -15,7 +15,7 @@ constexpr uint64_t kMaxAttributeList = 4u << 20;
 // above what a real file needs (a file of a million fragments has a few
 // thousand extension records), and a bound on what a hostile list costs.
 constexpr size_t kMaxListedAttributes = 65536;
-constexpr size_t kMaxExtensionRecords = 8192;
+constexpr size_t kMaxExtensionRecords = 4096;
 
 // Joins the pieces of a non-resident attribute that an attribute list
 // spread over several records into one run list, in VCN order. The first
