@@ -1,6 +1,7 @@
-// What a pass over every MFT record needs from one record, read without
-// allocating: the header, the $STANDARD_INFORMATION times, the first long
-// name, whether an attribute list holds more, and the unnamed data's size.
+// What a pass over every MFT record needs from one record, in one walk of
+// its attributes: the header, the $STANDARD_INFORMATION times, the first
+// long name, whether an attribute list holds more, and the unnamed data's
+// size.
 #pragma once
 
 #include <cstdint>
