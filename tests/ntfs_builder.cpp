@@ -224,25 +224,25 @@ Bytes attribute_list_entry(uint32_t type, uint64_t reference, uint16_t id, uint6
   return e;
 }
 
-Bytes mft_record(const RecordSpec& spec) {
-  Bytes r(spec.size, 0);
-  std::memcpy(r.data(), spec.signature, 4);
-  const int count = spec.update_sequence_count >= 0 ? spec.update_sequence_count
-                                                    : static_cast<int>(spec.size / spec.sector_size + 1);
-  set_u16(r, 4, spec.update_sequence_offset);
+Bytes mft_record(const RecordLayout& layout) {
+  Bytes r(layout.size, 0);
+  std::memcpy(r.data(), layout.signature, 4);
+  const int count = layout.update_sequence_count >= 0 ? layout.update_sequence_count
+                                                    : static_cast<int>(layout.size / layout.sector_size + 1);
+  set_u16(r, 4, layout.update_sequence_offset);
   set_u16(r, 6, static_cast<uint16_t>(count));
-  set_u16(r, 16, spec.sequence);
+  set_u16(r, 16, layout.sequence);
   set_u16(r, 18, 1);
-  size_t first = spec.first_attribute;
-  if (first == 0) first = (spec.update_sequence_offset + 2 * static_cast<size_t>(count) + 7) / 8 * 8;
+  size_t first = layout.first_attribute;
+  if (first == 0) first = (layout.update_sequence_offset + 2 * static_cast<size_t>(count) + 7) / 8 * 8;
   set_u16(r, 20, static_cast<uint16_t>(first));
-  set_u16(r, 22, spec.flags);
-  set_u32(r, 28, spec.size);
+  set_u16(r, 22, layout.flags);
+  set_u32(r, 28, layout.size);
   Bytes base;
-  put_u64(base, spec.base_reference);
+  put_u64(base, layout.base_reference);
   put_bytes_at(r, 32, base);
   size_t at = first;
-  for (const Bytes& a : spec.attributes) {
+  for (const Bytes& a : layout.attributes) {
     put_bytes_at(r, at, a);
     at += a.size();
   }
@@ -251,39 +251,39 @@ Bytes mft_record(const RecordSpec& spec) {
   put_u32(end, 0);
   put_bytes_at(r, at, end);
   set_u32(r, 24, static_cast<uint32_t>(at + 8));
-  r.resize(spec.size);
-  protect_sectors(r, spec.update_sequence_offset, count, spec.sector_size);
+  r.resize(layout.size);
+  protect_sectors(r, layout.update_sequence_offset, count, layout.sector_size);
   return r;
 }
 
-VolumeImage::VolumeImage(const VolumeSpec& spec) : spec_(spec) {
-  bytes_.assign(spec.clusters * cluster_size(), 0);
+VolumeImage::VolumeImage(const VolumeLayout& layout) : layout_(layout) {
+  bytes_.assign(layout.clusters * cluster_size(), 0);
   Bytes boot(512, 0);
   boot[0] = 0xEB;
   std::memcpy(boot.data() + 3, "NTFS    ", 8);
-  set_u16(boot, 11, spec.sector_size);
-  boot[13] = spec.sectors_per_cluster;
+  set_u16(boot, 11, layout.sector_size);
+  boot[13] = layout.sectors_per_cluster;
   Bytes wide;
-  put_u64(wide, spec.clusters * (cluster_size() / spec.sector_size));
-  put_u64(wide, spec.mft_cluster);
+  put_u64(wide, layout.clusters * (cluster_size() / layout.sector_size));
+  put_u64(wide, layout.mft_cluster);
   put_bytes_at(boot, 40, wide);
-  boot[64] = static_cast<uint8_t>(spec.clusters_per_record);
+  boot[64] = static_cast<uint8_t>(layout.clusters_per_record);
   set_u16(boot, 510, 0xAA55);
   put_bytes_at(bytes_, 0, boot);
 }
 
 uint32_t VolumeImage::cluster_size() const {
-  const uint8_t raw = spec_.sectors_per_cluster;
-  return spec_.sector_size * (raw <= 0x80 ? uint32_t{raw} : 1u << (256 - raw));
+  const uint8_t raw = layout_.sectors_per_cluster;
+  return layout_.sector_size * (raw <= 0x80 ? uint32_t{raw} : 1u << (256 - raw));
 }
 
 uint32_t VolumeImage::record_size() const {
-  return spec_.clusters_per_record < 0 ? 1u << -spec_.clusters_per_record
-                                       : spec_.clusters_per_record * cluster_size();
+  return layout_.clusters_per_record < 0 ? 1u << -layout_.clusters_per_record
+                                       : layout_.clusters_per_record * cluster_size();
 }
 
 uint64_t VolumeImage::record_position(uint64_t entry) const {
-  return spec_.mft_cluster * cluster_size() + entry * record_size();
+  return layout_.mft_cluster * cluster_size() + entry * record_size();
 }
 
 void VolumeImage::put_record(uint64_t entry, const Bytes& record) { put_bytes(record_position(entry), record); }
@@ -292,29 +292,29 @@ void VolumeImage::put_bytes(uint64_t offset, const Bytes& bytes) { put_bytes_at(
 
 Bytes file_record(uint64_t parent_reference, const std::string& name, std::vector<Bytes> extra, uint16_t flags,
                   uint16_t sequence, uint32_t size) {
-  RecordSpec spec;
-  spec.size = size;
-  spec.flags = flags;
-  spec.sequence = sequence;
-  spec.attributes.push_back(resident_attribute(0x10, standard_information(1, 2, 3, 4)));
-  spec.attributes.push_back(resident_attribute(0x30, file_name(parent_reference, name, 1), "", 1));
-  for (Bytes& a : extra) spec.attributes.push_back(std::move(a));
-  return mft_record(spec);
+  RecordLayout layout;
+  layout.size = size;
+  layout.flags = flags;
+  layout.sequence = sequence;
+  layout.attributes.push_back(resident_attribute(0x10, standard_information(1, 2, 3, 4)));
+  layout.attributes.push_back(resident_attribute(0x30, file_name(parent_reference, name, 1), "", 1));
+  for (Bytes& a : extra) layout.attributes.push_back(std::move(a));
+  return mft_record(layout);
 }
 
-VolumeImage basic_volume(const VolumeSpec& spec, const std::vector<Bytes>& root_entries) {
-  VolumeImage image(spec);
-  const uint64_t mft_clusters = (spec.mft_records * image.record_size() + image.cluster_size() - 1) /
+VolumeImage basic_volume(const VolumeLayout& layout, const std::vector<Bytes>& root_entries) {
+  VolumeImage image(layout);
+  const uint64_t mft_clusters = (layout.mft_records * image.record_size() + image.cluster_size() - 1) /
                                 image.cluster_size();
   const uint64_t mft_bytes = mft_clusters * image.cluster_size();
-  RecordSpec mft;
+  RecordLayout mft;
   mft.size = image.record_size();
   mft.attributes.push_back(resident_attribute(0x10, standard_information(1, 2, 3, 4)));
   mft.attributes.push_back(resident_attribute(0x30, file_name(make_reference(5, 5), "$MFT", 3), "", 1));
   mft.attributes.push_back(nonresident_attribute(
-      0x80, encode_runs({{mft_clusters, static_cast<int64_t>(spec.mft_cluster)}}), mft_bytes, mft_bytes, "", 2));
+      0x80, encode_runs({{mft_clusters, static_cast<int64_t>(layout.mft_cluster)}}), mft_bytes, mft_bytes, "", 2));
   image.put_record(0, mft_record(mft));
-  RecordSpec root;
+  RecordLayout root;
   root.size = image.record_size();
   root.sequence = 5;
   root.flags = 3;

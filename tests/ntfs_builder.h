@@ -34,7 +34,7 @@ Bytes index_block(const std::vector<Bytes>& entries, uint32_t sector_size = 512)
 // One $ATTRIBUTE_LIST entry.
 Bytes attribute_list_entry(uint32_t type, uint64_t reference, uint16_t id, uint64_t starting_vcn = 0);
 
-struct RecordSpec {
+struct RecordLayout {
   uint32_t size = 1024;
   uint32_t sector_size = 512;
   const char* signature = "FILE";
@@ -48,13 +48,13 @@ struct RecordSpec {
 };
 // A record with its attributes and end marker; every sector's last word is
 // moved into the update sequence array and replaced by the sequence value.
-Bytes mft_record(const RecordSpec& spec);
+Bytes mft_record(const RecordLayout& layout);
 // Moves each sector's last word into the update sequence array and writes
 // the sequence value 0x0102 in its place (what NTFS does before a write).
 void protect_sectors(Bytes& record, uint16_t sequence_offset, int count, uint32_t sector_size);
 
 // A whole volume in memory: boot sector at 0, the MFT at mft_cluster.
-struct VolumeSpec {
+struct VolumeLayout {
   uint16_t sector_size = 512;
   uint8_t sectors_per_cluster = 8;  // as stored: above 0x80 a negative power of two
   int8_t clusters_per_record = -10;  // 1,024-byte records
@@ -65,7 +65,7 @@ struct VolumeSpec {
 
 class VolumeImage {
  public:
-  explicit VolumeImage(const VolumeSpec& spec = {});
+  explicit VolumeImage(const VolumeLayout& layout = {});
   uint32_t cluster_size() const;
   uint32_t record_size() const;
   // Writes record entry (whose size must be record_size()) into the MFT.
@@ -74,16 +74,16 @@ class VolumeImage {
   void put_cluster(uint64_t cluster, const Bytes& bytes) { put_bytes(cluster * cluster_size(), bytes); }
   uint64_t record_position(uint64_t entry) const;
   Bytes& bytes() { return bytes_; }
-  const VolumeSpec& spec() const { return spec_; }
+  const VolumeLayout& layout() const { return layout_; }
 
  private:
-  VolumeSpec spec_;
+  VolumeLayout layout_;
   Bytes bytes_;
 };
 
 // A small sound volume: $MFT (entry 0) mapping its records, the root
 // (entry 5) with the given index entries, nothing else. Callers add files.
-VolumeImage basic_volume(const VolumeSpec& spec, const std::vector<Bytes>& root_entries);
+VolumeImage basic_volume(const VolumeLayout& layout, const std::vector<Bytes>& root_entries);
 // A directory or file record with standard information, one name and the
 // given extra attributes.
 Bytes file_record(uint64_t parent_reference, const std::string& name, std::vector<Bytes> extra = {},

@@ -61,10 +61,10 @@ Bytes catalog_bytes() {
 }
 
 test::VolumeImage paths_volume() {
-  test::VolumeSpec spec;
-  spec.mft_records = 64;
+  test::VolumeLayout layout;
+  layout.mft_records = 64;
   test::VolumeImage image = test::basic_volume(
-      spec, {named_entry(kPagefile, kRoot, "pagefile.sys"), named_entry(kSvi, kRoot, "System Volume Information"),
+      layout, {named_entry(kPagefile, kRoot, "pagefile.sys"), named_entry(kSvi, kRoot, "System Volume Information"),
              named_entry(kUsers, kRoot, "Users")});
   // Users: an empty root node and two allocation blocks, one entry in each,
   // with a cluster between them that is not an index block.
@@ -244,7 +244,7 @@ TEST_F(NtfsPaths, ParentPathsNameEveryBreakInTheChain) {
   image_.put_record(50, test::file_record(make_reference(51, 1), "a", {}, 3));
   image_.put_record(51, test::file_record(make_reference(50, 1), "b", {}, 3));
   image_.put_record(52, test::file_record(make_reference(52, 1), "self", {}, 3));
-  test::RecordSpec nameless;
+  test::RecordLayout nameless;
   image_.put_record(53, test::mft_record(nameless));
   image_.put_record(54, test::file_record(make_reference(53, 1), "below", {}, 3));
   image_.put_record(55, test::file_record(make_reference(kX, 1), "deep", {}, 3));
@@ -291,18 +291,18 @@ TEST_F(NtfsPaths, AttributeListsBringInNamesAndDataPieces) {
                          test::attribute_list_entry(0x80, make_reference(kSplit, 1), 4),
                          test::attribute_list_entry(0x80, make_reference(34, 1), 5, 2)})
     list.insert(list.end(), e.begin(), e.end());
-  test::RecordSpec base;
+  test::RecordLayout base;
   base.attributes = {test::resident_attribute(0x10, test::standard_information(1, 2, 3, 4)),
                      test::resident_attribute(0x20, list, "", 7),
                      test::nonresident_attribute(0x80, test::encode_runs({{2, 80}}), 4 * 4096, 4 * 4096, "", 4)};
   image_.put_record(kSplit, test::mft_record(base));
-  test::RecordSpec extension;
+  test::RecordLayout extension;
   extension.base_reference = make_reference(kSplit, 1);
   extension.attributes = {
       test::resident_attribute(0x30, test::file_name(make_reference(kUsers, 1), "ext.lnk"), "", 3),
       test::nonresident_attribute(0x80, test::encode_runs({{2, 90}}), 0, 0, "", 5, 2)};
   image_.put_record(34, test::mft_record(extension));
-  test::RecordSpec stranger;
+  test::RecordLayout stranger;
   stranger.base_reference = make_reference(99, 1);
   stranger.attributes = {test::resident_attribute(0x30, test::file_name(kRoot, "other"), "", 3)};
   image_.put_record(35, test::mft_record(stranger));

@@ -33,14 +33,14 @@ TEST(Fixups, SectorEndsComeBackFromTheArrayAndOnlyForAcceptedRecords) {
       {"FILE", 48, 3, 0, false, false, false},     {"FILE", 48, 2, 1024, true, true, true},
   };
   for (const Case& c : cases) {
-    test::RecordSpec spec;
-    spec.signature = c.signature;
-    spec.update_sequence_offset = c.offset;
-    spec.update_sequence_count = c.count;
-    spec.sector_size = c.stride == 0 ? 512 : c.stride;
-    spec.first_attribute = 216;
-    spec.attributes = {test::resident_attribute(0x80, Bytes(900, 0xAB))};  // reaches both sector ends
-    const Bytes protected_record = test::mft_record(spec);
+    test::RecordLayout layout;
+    layout.signature = c.signature;
+    layout.update_sequence_offset = c.offset;
+    layout.update_sequence_count = c.count;
+    layout.sector_size = c.stride == 0 ? 512 : c.stride;
+    layout.first_attribute = 216;
+    layout.attributes = {test::resident_attribute(0x80, Bytes(900, 0xAB))};  // reaches both sector ends
+    const Bytes protected_record = test::mft_record(layout);
     Bytes record = protected_record;
     const std::string what = std::string(c.signature) + " offset " + std::to_string(c.offset) + " count " +
                              std::to_string(c.count) + " stride " + std::to_string(c.stride);
@@ -54,10 +54,10 @@ TEST(Fixups, SectorEndsComeBackFromTheArrayAndOnlyForAcceptedRecords) {
 }
 
 TEST(Fixups, WordsAreNotComparedAndAnArrayInASectorEndIsReadFirst) {
-  test::RecordSpec spec;
-  spec.first_attribute = 216;
-  spec.attributes = {test::resident_attribute(0x80, Bytes(900, 0x5A))};
-  Bytes record = test::mft_record(spec);
+  test::RecordLayout layout;
+  layout.first_attribute = 216;
+  layout.attributes = {test::resident_attribute(0x80, Bytes(900, 0x5A))};
+  Bytes record = test::mft_record(layout);
   record[510] = 0xEE;  // a torn write: the word no longer holds the sequence value
   ASSERT_TRUE(apply_fixups(record, 512));
   EXPECT_EQ(record[510], 0x5A);
@@ -82,11 +82,11 @@ TEST(Fixups, WordsAreNotComparedAndAnArrayInASectorEndIsReadFirst) {
 // many bytes as the update sequence covers and fix them.
 TEST(Fixups, CarvedRecordsAreCutToTheirSequenceAndFixed) {
   for (uint32_t size : {1024u, 4096u}) {
-    test::RecordSpec spec;
-    spec.size = size;
-    spec.first_attribute = 216;
-    spec.attributes = {test::resident_attribute(0x80, Bytes(size, 0x6C))};
-    Bytes raw = test::mft_record(spec);
+    test::RecordLayout layout;
+    layout.size = size;
+    layout.first_attribute = 216;
+    layout.attributes = {test::resident_attribute(0x80, Bytes(size, 0x6C))};
+    Bytes raw = test::mft_record(layout);
     raw.insert(raw.end(), 3000, 0x99);  // whatever follows in the cluster
     std::vector<uint8_t> fixed;
     ASSERT_TRUE(fixed_file_record(raw, 512, fixed)) << size;
@@ -95,11 +95,11 @@ TEST(Fixups, CarvedRecordsAreCutToTheirSequenceAndFixed) {
     EXPECT_FALSE(fixed_file_record(std::span<const uint8_t>(raw).first(size - 1), 512, fixed)) << size;
     EXPECT_TRUE(fixed.empty());
   }
-  test::RecordSpec odd;
+  test::RecordLayout odd;
   odd.update_sequence_count = 1;
   std::vector<uint8_t> fixed;
   EXPECT_FALSE(fixed_file_record(test::mft_record(odd), 512, fixed));
-  test::RecordSpec index;
+  test::RecordLayout index;
   index.signature = "INDX";
   EXPECT_FALSE(fixed_file_record(test::mft_record(index), 512, fixed));
 }
@@ -143,8 +143,8 @@ TEST(DataRuns, DecodeLengthsSignedOffsetsAndSparseRuns) {
 }
 
 Bytes sample_record() {
-  test::RecordSpec spec;
-  spec.attributes = {
+  test::RecordLayout layout;
+  layout.attributes = {
       test::resident_attribute(0x10, test::standard_information(11, 22, 33, 44)),
       test::resident_attribute(0x30, test::file_name(make_reference(5, 5), "REPORT~1.LNK", kNameSpaceDos), "", 3),
       test::resident_attribute(0x30, test::file_name(make_reference(40, 2), "report.lnk", kNameSpaceWin32, 718), "",
@@ -152,7 +152,7 @@ Bytes sample_record() {
       test::resident_attribute(0x80, Bytes(10, 0x77), "Zone.Identifier", 5),
       test::nonresident_attribute(0x80, test::encode_runs({{1, 50}}), 718, 4096, "", 4),
   };
-  return test::mft_record(spec);
+  return test::mft_record(layout);
 }
 
 TEST(AttributeWalker, WalksValuesNamesAndRunsInOrder) {
@@ -253,12 +253,12 @@ TEST(RecordValues, NamesTimesAndSummaryEdges) {
   EXPECT_TRUE(decode_standard_information(test::standard_information(1, 2, 3, 4), si));
   EXPECT_EQ(si.mft_changed, 3u);
 
-  test::RecordSpec spec;
-  spec.base_reference = make_reference(77, 3);
-  spec.attributes = {test::resident_attribute(0x30, test::file_name(5, "SHORT~1.LNK", kNameSpaceDos)),
+  test::RecordLayout layout;
+  layout.base_reference = make_reference(77, 3);
+  layout.attributes = {test::resident_attribute(0x30, test::file_name(5, "SHORT~1.LNK", kNameSpaceDos)),
                      test::resident_attribute(0x20, Bytes(32, 0)),
                      test::resident_attribute(0x80, Bytes(3, 1))};
-  Bytes record = test::mft_record(spec);
+  Bytes record = test::mft_record(layout);
   ASSERT_TRUE(apply_fixups(record, 512));
   RecordSummary summary;
   ASSERT_TRUE(summarize_record(record, summary));

@@ -55,22 +55,22 @@ TEST(NtfsVolume, GeometryFromTheBootSector) {
       {"2 MiB clusters (0xF4)", 512, 0xF4, -10, 2u << 20, 1024, 0},
   };
   for (const Case& c : cases) {
-    test::VolumeSpec spec;
-    spec.sector_size = c.sector;
-    spec.sectors_per_cluster = c.per_cluster;
-    spec.clusters_per_record = c.per_record;
-    spec.clusters = c.cluster > 65536 ? 4 : 64;
-    spec.mft_cluster = c.cluster > 65536 ? 1 : 4;
-    spec.mft_records = 16;
-    test::VolumeImage image = test::basic_volume(spec, {});
+    test::VolumeLayout layout;
+    layout.sector_size = c.sector;
+    layout.sectors_per_cluster = c.per_cluster;
+    layout.clusters_per_record = c.per_record;
+    layout.clusters = c.cluster > 65536 ? 4 : 64;
+    layout.mft_cluster = c.cluster > 65536 ? 1 : 4;
+    layout.mft_records = 16;
+    test::VolumeImage image = test::basic_volume(layout, {});
     add_files(image, 6, 9);
     NtfsVolume volume;
     ASSERT_TRUE(open_volume(volume, image.bytes())) << c.what;
     EXPECT_EQ(volume.cluster_size(), c.cluster) << c.what;
     EXPECT_EQ(volume.record_size(), c.record) << c.what;
     EXPECT_EQ(volume.clusters_per_record(), c.clusters_per_record) << c.what;
-    EXPECT_EQ(volume.mft_start(), spec.mft_cluster * c.cluster) << c.what;
-    EXPECT_EQ(volume.total_clusters(), spec.clusters) << c.what;
+    EXPECT_EQ(volume.mft_start(), layout.mft_cluster * c.cluster) << c.what;
+    EXPECT_EQ(volume.total_clusters(), layout.clusters) << c.what;
     EXPECT_EQ(volume.record_offset(7), volume.mft_start() + 7 * c.record) << c.what;
     std::vector<uint8_t> record;
     ASSERT_EQ(volume.read_record(7, record), RecordRead::fixed) << c.what;
@@ -118,9 +118,9 @@ TEST(NtfsVolume, RefusesBootSectorsNoVolumeHas) {
 // Windows can write 4,096-byte records while the boot sector says 1,024;
 // the update sequence of record 0 (nine entries) tells the real size.
 TEST(NtfsVolume, RecordZeroWithANineEntrySequenceIsReadAgainAt4096Bytes) {
-  test::VolumeSpec spec;
-  spec.clusters_per_record = -12;
-  test::VolumeImage image = test::basic_volume(spec, {});
+  test::VolumeLayout layout;
+  layout.clusters_per_record = -12;
+  test::VolumeImage image = test::basic_volume(layout, {});
   add_files(image, 16, 20);
   image.put_bytes(64, {0xF6});
   NtfsVolume volume;
@@ -162,13 +162,13 @@ TEST(NtfsVolume, RecordsBeyondTheRunsAndClusterReads) {
 // An MFT in three pieces, the middle one with 512-byte clusters cut so that
 // a record straddles two runs: reads and the walk follow the runs.
 TEST(MftWalk, FollowsFragmentedRunsInBlocksAndMatchesSingleReads) {
-  test::VolumeSpec spec;
-  spec.sectors_per_cluster = 1;  // 512-byte clusters, 1,024-byte records
-  spec.clusters = 2048;
-  test::VolumeImage image(spec);
+  test::VolumeLayout layout;
+  layout.sectors_per_cluster = 1;  // 512-byte clusters, 1,024-byte records
+  layout.clusters = 2048;
+  test::VolumeImage image(layout);
   // VCN 0-4 at cluster 8, VCN 5-11 at 200, VCN 12-15 sparse, VCN 16-39 at 900.
   const std::vector<std::pair<uint64_t, int64_t>> runs = {{5, 8}, {7, 200}, {4, -1}, {24, 900}};
-  test::RecordSpec mft;
+  test::RecordLayout mft;
   mft.attributes = {test::resident_attribute(0x30, test::file_name(make_reference(5, 5), "$MFT", 3)),
                     test::nonresident_attribute(0x80, test::encode_runs(runs), 40 * 512, 40 * 512)};
   auto place = [&](uint64_t entry, const Bytes& record) {
@@ -188,7 +188,7 @@ TEST(MftWalk, FollowsFragmentedRunsInBlocksAndMatchesSingleReads) {
   place(0, test::mft_record(mft));
   for (uint64_t e = 1; e < 20; ++e) {
     if (e == 4) continue;  // left empty
-    test::RecordSpec bad;
+    test::RecordLayout bad;
     bad.signature = "BAAD";
     place(e, e == 9 ? test::mft_record(bad) : test::file_record(make_reference(5, 5), "f" + std::to_string(e)));
   }
@@ -256,7 +256,7 @@ TEST(MftWalk, HostileRunsStayWithinTheVolume) {
   for (const Case& c : cases) {
     test::VolumeImage image = test::basic_volume({}, {});
     add_files(image, 16, 18);
-    test::RecordSpec mft;
+    test::RecordLayout mft;
     mft.attributes = {test::nonresident_attribute(0x80, c.runs, 8 * 4096, 8 * 4096)};
     image.put_record(0, test::mft_record(mft));
     NtfsVolume volume;
@@ -279,11 +279,11 @@ TEST(NtfsVolume, MftRunsContinueInAnExtensionRecord) {
   for (const Bytes& e : {test::attribute_list_entry(0x80, make_reference(0, 1), 2, 8),
                          test::attribute_list_entry(0x80, make_reference(3, 1), 7, 8)})
     list.insert(list.end(), e.begin(), e.end());
-  test::RecordSpec mft;
+  test::RecordLayout mft;
   mft.attributes = {test::resident_attribute(0x20, list),
                     test::nonresident_attribute(0x80, test::encode_runs({{8, 4}}), 16 * 4096, 16 * 4096, "", 2)};
   image.put_record(0, test::mft_record(mft));
-  test::RecordSpec extension;
+  test::RecordLayout extension;
   extension.base_reference = make_reference(0, 1);
   extension.attributes = {
       test::nonresident_attribute(0x80, test::encode_runs({{8, 40}}), 0, 0, "", 7, 8)};
