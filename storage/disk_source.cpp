@@ -58,6 +58,13 @@ bool DiskSource::open_device_file(const std::string& path, uint32_t kind, platfo
   path_ = path;
   sector_size_ = geometry_.bytes_per_sector != 0 ? geometry_.bytes_per_sector : kDefaultSectorSize;
   size_ = file_->size();
+  // A device that reports no length of its own is as long as its geometry.
+  if (size_ == 0 && geometry_.geometry_known) {
+    size_ = geometry_.disk_size;
+    if (size_ == 0)
+      size_ = geometry_.cylinders * geometry_.tracks_per_cylinder * geometry_.sectors_per_track *
+              uint64_t{geometry_.bytes_per_sector};
+  }
   if (geometry_.partition_known) {
     partition_offset_ = geometry_.partition_offset;
     partition_number_ = geometry_.partition_number;

@@ -1,0 +1,106 @@
+#include "ntfs/file_data.h"
+
+#include <algorithm>
+
+#include "ntfs/path_lookup.h"
+#include "platform/text.h"
+#include "storage/memory_source.h"
+
+namespace lnk {
+namespace {
+
+constexpr uint64_t kChunkClusters = 16;
+constexpr uint64_t kIndexBlockSize = 4096;
+
+}  // namespace
+
+bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out) {
+  out = DataStream{};
+  out.flags = attribute.flags;
+  if (!attribute.non_resident) {
+    if (attribute.value.empty()) return false;
+    out.resident = true;
+    out.size = attribute.value.size();
+    out.source = std::make_unique<OwnedMemorySource>(attribute.value);
+    return true;
+  }
+  if (attribute.runs.empty()) return false;
+  if (!attribute.runs.front().sparse())
+    out.first_cluster_offset = static_cast<uint64_t>(attribute.runs.front().start_cluster) * volume.cluster_size();
+  const uint64_t wanted = std::max(attribute.real_size, attribute.initialized_size);
+  auto source = volume.runs_source(attribute.runs, wanted, UINT64_MAX);
+  if (!source) return false;
+  out.size = source->size();
+  out.mapped = source.get();
+  out.source = std::move(source);
+  return true;
+}
+
+bool open_entry_data(NtfsVolume& volume, uint64_t n, DataStream& out) {
+  MftEntry entry;
+  if (!categorize_attributes(volume, n, entry)) return false;
+  const ParsedAttribute* data = entry.find(kAttrData);
+  if (data == nullptr || !open_attribute_data(volume, *data, out)) {
+    volume.diag("err: no data");
+    return false;
+  }
+  if (out.resident) volume.diag("info: data size 0x" + hex_lower(out.size, 1));
+  return true;
+}
+
+bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, std::vector<uint8_t>& out,
+                         uint64_t max_bytes, DataStream& stream) {
+  out.clear();
+  if (!open_attribute_data(volume, attribute, stream)) return false;
+  const uint64_t wanted = std::min(stream.size, max_bytes);
+  const uint64_t chunk = kChunkClusters * volume.cluster_size();
+  // The buffer grows with what was read, never with what a size field
+  // claims: runs can claim far more than the volume holds.
+  uint64_t done = 0;
+  while (done < wanted) {
+    const uint64_t piece = std::min(chunk, wanted - done);
+    out.resize(done + piece);
+    if (!read_exact(*stream.source, done, std::span(out).subspan(done, piece))) break;
+    done += piece;
+  }
+  out.resize(done);
+  if (attribute.type == kAttrIndexAllocation) {
+    for (uint64_t block = 0; block + kIndexBlockSize <= out.size(); block += kIndexBlockSize)
+      apply_fixups(std::span(out).subspan(block, kIndexBlockSize), volume.sector_size());
+  }
+  return true;
+}
+
+bool read_file(NtfsVolume& volume, FileRequest& request) {
+  request.data.clear();
+  request.data_size = request.first_cluster_offset = 0;
+  if (!volume.validate()) return false;
+  if (request.entry == UINT64_MAX) {
+    uint64_t found = 0;
+    if (!lookup_path(volume, request.path, found)) return false;
+    request.entry = found;
+  }
+  MftEntry entry;
+  if (!categorize_attributes(volume, request.entry, entry)) return false;
+  const ParsedAttribute* data = entry.find(kAttrData);
+  DataStream stream;
+  if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {
+    volume.diag("err: no data");
+    return false;
+  }
+  if (stream.resident) volume.diag("info: data size 0x" + hex_lower(stream.size, 1));
+  request.data_size = stream.size;
+  request.first_cluster_offset = stream.first_cluster_offset;
+  return true;
+}
+
+bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out, uint64_t max_bytes) {
+  FileRequest request;
+  request.entry = entry;
+  request.max_bytes = max_bytes;
+  const bool ok = read_file(volume, request);
+  out = std::move(request.data);
+  return ok;
+}
+
+}  // namespace lnk

@@ -1,0 +1,63 @@
+// A file's data read through its MFT entry: as a byte source (nothing read
+// until asked) or copied into memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ntfs/mft_entry.h"
+#include "ntfs/ntfs_volume.h"
+#include "storage/byte_source.h"
+#include "storage/extent_source.h"
+
+namespace lnk {
+
+// What callers copy into memory unless they ask for more: a file's size
+// fields and runs are the file's own word, and sparse runs cost nothing to
+// claim. Shortcuts and jump lists are far smaller.
+constexpr uint64_t kDefaultDataLimit = 64u << 20;
+
+struct DataStream {
+  std::unique_ptr<ByteSource> source;
+  // The source as runs (null for resident data): its extents tell which
+  // stretches hold clusters and which are sparse.
+  const ExtentSource* mapped = nullptr;
+  uint64_t size = 0;
+  bool resident = false;
+  uint16_t flags = 0;  // attribute flags: compressed data reads as stored
+  // First run's cluster x cluster size; 0 for resident data or no runs.
+  uint64_t first_cluster_offset = 0;
+};
+
+// The data of one attribute. Non-resident data is as long as the larger of
+// its real and initialized sizes, cut to what its runs cover; bytes are
+// read as the clusters hold them, past the initialized size too.
+bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out);
+// The unnamed $DATA of entry.
+bool open_entry_data(NtfsVolume& volume, uint64_t entry, DataStream& out);
+
+// Copies an attribute's data into out (at most max_bytes), in chunks of 16
+// clusters; a chunk that cannot be read ends the copy, keeping what came
+// before it. Blocks of index allocation data get their "INDX" fixups.
+bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, std::vector<uint8_t>& out,
+                         uint64_t max_bytes, DataStream& stream);
+
+// A request to copy one file's data into memory, by entry number, or by
+// path when entry is all ones.
+struct FileRequest {
+  uint64_t entry = UINT64_MAX;
+  std::string path;
+  // At most this many bytes are copied; data_size still tells the whole.
+  uint64_t max_bytes = kDefaultDataLimit;
+  std::vector<uint8_t> data;
+  uint64_t data_size = 0;
+  uint64_t first_cluster_offset = 0;
+};
+// The unnamed $DATA of the entry, copied as copy_attribute_data does.
+bool read_file(NtfsVolume& volume, FileRequest& request);
+bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out,
+                     uint64_t max_bytes = kDefaultDataLimit);
+
+}  // namespace lnk

@@ -1,0 +1,54 @@
+#include "ntfs/mft_walk.h"
+
+#include <algorithm>
+
+namespace lnk {
+
+MftWalk::MftWalk(NtfsVolume& volume, uint64_t first, uint64_t count, uint32_t block_bytes) : volume_(volume) {
+  if (!volume.validate()) return;
+  record_size_ = volume.record_size();
+  records_per_block_ = std::max<uint64_t>(1, block_bytes / record_size_);
+  const uint64_t records = volume.record_count();
+  end_ = count == 0 || count > records - std::min(first, records) ? records : first + count;
+  block_first_ = std::min(first, end_);
+}
+
+bool MftWalk::load_block() {
+  block_first_ += block_count_;
+  slot_ = 0;
+  block_count_ = std::min(records_per_block_, end_ - block_first_);
+  if (block_count_ == 0) return false;
+  ByteSource& mft = *volume_.mft_bytes();
+  buffer_.resize(block_count_ * record_size_);
+  readable_.assign(block_count_, true);
+  if (read_exact(mft, block_first_ * record_size_, buffer_)) return true;
+  // One bad sector must not cost the whole block: read it record by record.
+  for (uint64_t i = 0; i < block_count_; ++i) {
+    auto record = std::span(buffer_).subspan(i * record_size_, record_size_);
+    readable_[i] = read_exact(mft, (block_first_ + i) * record_size_, record);
+  }
+  return true;
+}
+
+bool MftWalk::next(MftRecordView& out) {
+  if (record_size_ == 0) return false;
+  while (true) {
+    if (slot_ >= block_count_ && !load_block()) return false;
+    const uint64_t i = slot_++;
+    if (!readable_[i]) continue;
+    auto record = std::span(buffer_).subspan(i * record_size_, record_size_);
+    const RecordKind kind = record_kind(record);
+    if (kind == RecordKind::bad) {
+      volume_.diag("err: fixup_mft type: BAAD");
+    } else if (kind == RecordKind::other || !apply_fixups(record, volume_.sector_size())) {
+      continue;
+    }
+    out.entry = block_first_ + i;
+    out.volume_offset = volume_.record_offset(out.entry);
+    out.bytes = record;
+    out.bad = kind == RecordKind::bad;
+    return true;
+  }
+}
+
+}  // namespace lnk

@@ -1,0 +1,50 @@
+// Every record of the MFT in entry order, read in large blocks that follow
+// the $MFT's runs, so a volume of millions of records costs a few thousand
+// reads and one buffer.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "ntfs/ntfs_volume.h"
+
+namespace lnk {
+
+struct MftRecordView {
+  uint64_t entry = 0;
+  uint64_t volume_offset = 0;  // where the record lies in the volume
+  std::span<const uint8_t> bytes;  // fixups applied, except for "BAAD"
+  bool bad = false;            // a "BAAD" record, handed on unfixed
+};
+
+class MftWalk {
+ public:
+  static constexpr uint32_t kDefaultBlockBytes = 1u << 20;
+
+  // Entries [first, first + count) (count 0: to the end of the MFT).
+  explicit MftWalk(NtfsVolume& volume, uint64_t first = 0, uint64_t count = 0,
+                   uint32_t block_bytes = kDefaultBlockBytes);
+  // The next "FILE", "INDX" or "BAAD" record; records with any other
+  // signature (unused, zeroed) and unreadable ones are skipped. The view
+  // lasts until the next call.
+  bool next(MftRecordView& out);
+  // The entry the walk will look at next, and the end; for progress.
+  uint64_t position() const { return block_first_ + slot_; }
+  uint64_t end() const { return end_; }
+
+ private:
+  bool load_block();
+
+  NtfsVolume& volume_;
+  uint32_t record_size_ = 0;
+  uint64_t records_per_block_ = 0;
+  uint64_t end_ = 0;
+  uint64_t block_first_ = 0;
+  uint64_t block_count_ = 0;
+  uint64_t slot_ = 0;
+  std::vector<uint8_t> buffer_;
+  std::vector<bool> readable_;
+};
+
+}  // namespace lnk

@@ -1,0 +1,67 @@
+#include "storage/extent_source.h"
+
+#include <algorithm>
+
+namespace lnk {
+
+ExtentSource::ExtentSource(ByteSource& parent, std::vector<Extent> extents, uint64_t size, uint64_t valid_size)
+    : parent_(parent), size_(size), valid_size_(std::min(valid_size, size)) {
+  uint64_t next_free = 0;
+  for (const Extent& e : extents) {
+    const bool wraps = e.length > UINT64_MAX - e.file_offset ||
+                       (!e.sparse && e.length > UINT64_MAX - e.source_offset);
+    if (e.length == 0 || wraps || e.file_offset < next_free) {
+      well_formed_ = false;
+      break;
+    }
+    extents_.push_back(e);
+    next_free = e.file_offset + e.length;
+  }
+}
+
+size_t ExtentSource::find(uint64_t offset) const {
+  auto after = std::upper_bound(extents_.begin(), extents_.end(), offset,
+                                [](uint64_t value, const Extent& e) { return value < e.file_offset; });
+  if (after == extents_.begin()) return extents_.size();
+  const size_t index = static_cast<size_t>(after - extents_.begin()) - 1;
+  const Extent& e = extents_[index];
+  return offset - e.file_offset < e.length ? index : extents_.size();
+}
+
+bool ExtentSource::map(uint64_t offset, uint64_t& source_offset) const {
+  if (offset >= size_) return false;
+  const size_t index = find(offset);
+  if (index == extents_.size() || extents_[index].sparse) return false;
+  source_offset = extents_[index].source_offset + (offset - extents_[index].file_offset);
+  return true;
+}
+
+int64_t ExtentSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
+  if (offset >= size_ || buffer.empty()) return 0;
+  const uint64_t total = std::min<uint64_t>(buffer.size(), size_ - offset);
+  uint64_t done = 0;
+  // Each pass fills at least one byte or returns.
+  while (done < total) {
+    const uint64_t at = offset + done;
+    std::span<uint8_t> rest = buffer.subspan(done, total - done);
+    if (at >= valid_size_) {
+      std::fill(rest.begin(), rest.end(), uint8_t{0});
+      break;
+    }
+    const size_t index = find(at);
+    if (index == extents_.size()) return -1;
+    const Extent& e = extents_[index];
+    const uint64_t within = at - e.file_offset;
+    const uint64_t piece = std::min({rest.size(), e.length - within, valid_size_ - at});
+    std::span<uint8_t> target = rest.first(piece);
+    if (e.sparse) {
+      std::fill(target.begin(), target.end(), uint8_t{0});
+    } else if (!read_exact(parent_, e.source_offset + within, target)) {
+      return -1;
+    }
+    done += piece;
+  }
+  return static_cast<int64_t>(total);
+}
+
+}  // namespace lnk

@@ -1,0 +1,71 @@
+#include "storage/extent_source.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "storage/memory_source.h"
+
+namespace lnk {
+namespace {
+
+std::vector<uint8_t> numbered(size_t n) {
+  std::vector<uint8_t> b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 13 + i / 256);
+  return b;
+}
+
+// File bytes 0-99 from parent 500-599, 100-149 sparse, 150-199 not mapped,
+// 200-299 from parent 0-99; size 320 (the rest past the last extent).
+TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
+  const std::vector<uint8_t> parent_bytes = numbered(1000);
+  MemorySource parent(parent_bytes);
+  const std::vector<Extent> extents = {{0, 100, 500, false}, {100, 50, 0, true}, {200, 100, 0, false}};
+  ExtentSource file(parent, extents, 320, 260);
+  EXPECT_TRUE(file.well_formed());
+  EXPECT_EQ(file.size(), 320u);
+  struct Case {
+    uint64_t offset, length;
+    int64_t result;
+  };
+  for (const Case& c : {Case{0, 100, 100}, Case{90, 40, 40}, Case{140, 10, 10}, Case{140, 20, -1},
+                        Case{200, 50, 50}, Case{250, 70, 70}, Case{300, 100, 20}, Case{320, 5, 0}}) {
+    std::vector<uint8_t> out(c.length, 0xEE);
+    ASSERT_EQ(file.read_at(c.offset, out), c.result) << c.offset << "+" << c.length;
+    for (int64_t i = 0; i < c.result; ++i) {
+      const uint64_t at = c.offset + static_cast<uint64_t>(i);
+      uint8_t expected = 0;
+      if (at < 100) expected = parent_bytes[500 + at];
+      if (at >= 200 && at < 260) expected = parent_bytes[at - 200];  // valid size ends at 260
+      ASSERT_EQ(out[static_cast<size_t>(i)], expected) << at;
+    }
+  }
+  uint64_t mapped = 0;
+  EXPECT_TRUE(file.map(99, mapped));
+  EXPECT_EQ(mapped, 599u);
+  EXPECT_TRUE(file.map(299, mapped));
+  EXPECT_EQ(mapped, 99u);
+  EXPECT_FALSE(file.map(120, mapped));  // sparse
+  EXPECT_FALSE(file.map(170, mapped));  // hole
+  EXPECT_FALSE(file.map(320, mapped));
+}
+
+TEST(ExtentSource, ParentFailuresAndMalformedExtents) {
+  const std::vector<uint8_t> parent_bytes = numbered(100);
+  MemorySource parent(parent_bytes);
+  ExtentSource beyond(parent, {{0, 50, 80, false}}, 50, 50);  // parent ends 30 bytes in
+  std::vector<uint8_t> out(50);
+  EXPECT_EQ(beyond.read_at(0, out), -1);
+  EXPECT_EQ(beyond.read_at(0, std::span(out).first(20)), 20);
+
+  ExtentSource overlapping(parent, {{0, 10, 0, false}, {5, 10, 20, false}, {30, 5, 0, false}}, 40, 40);
+  EXPECT_FALSE(overlapping.well_formed());
+  EXPECT_EQ(overlapping.extents().size(), 1u);
+  ExtentSource wrapping(parent, {{UINT64_MAX - 5, 10, 0, false}}, UINT64_MAX, UINT64_MAX);
+  EXPECT_FALSE(wrapping.well_formed());
+  EXPECT_TRUE(wrapping.extents().empty());
+  EXPECT_EQ(wrapping.read_at(UINT64_MAX - 5, std::span(out).first(3)), -1);
+}
+
+}  // namespace
+}  // namespace lnk

@@ -1,0 +1,435 @@
+// Directory indexes, path lookup, parent paths, entries spread over
+// extension records, file data and the shadow-copy catalog, on a small
+// volume built in memory.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ntfs/file_data.h"
+#include "ntfs/mft_entry.h"
+#include "ntfs/path_lookup.h"
+#include "ntfs/shadow_catalog.h"
+#include "platform/text.h"
+#include "storage/memory_source.h"
+#include "tests/ntfs_builder.h"
+
+namespace lnk {
+namespace {
+
+using test::Bytes;
+
+constexpr uint64_t kRoot = make_reference(5, 5);
+constexpr uint64_t kUsers = 30, kX = 31, kALnk = 32, kSplit = 33, kPagefile = 40, kSvi = 41, kCatalog = 42;
+const char kCatalogName[] = "{3808876b-c176-4e48-b7ae-04046e6cc752}";
+
+Bytes pattern(size_t n, uint8_t seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7);
+  return b;
+}
+
+Bytes named_entry(uint64_t entry, uint64_t parent, const std::string& name) {
+  return test::index_entry(make_reference(entry, 1), test::file_name(parent, name));
+}
+
+Bytes catalog_entry(uint64_t type, const std::string& guid, uint64_t a, uint64_t b) {
+  Bytes e(128, 0);
+  test::set_u32(e, 0, static_cast<uint32_t>(type));
+  Guid g{};
+  parse_guid(guid, g);
+  std::copy(g.begin(), g.end(), e.begin() + 16);
+  for (int i = 0; i < 8; ++i) {
+    e[8 + i] = static_cast<uint8_t>(a >> (8 * i));  // volume size / block list
+    e[(type == 2 ? 48 : 32) + i] = static_cast<uint8_t>(b >> (8 * i));  // time / store header
+  }
+  if (type == 3) test::set_u32(e, 56, 0x77);  // the store file's entry
+  return e;
+}
+
+Bytes catalog_bytes() {
+  Bytes data(128, 0xC0);  // header
+  for (const Bytes& e : {catalog_entry(3, "bbaa7663-8204-11eb-90f4-080027768df7", 1, 70 * 4096),
+                         catalog_entry(1, "00000000-0000-0000-0000-000000000001", 0, 0),
+                         catalog_entry(2, "bbaa765b-8204-11eb-90f4-080027768df7", 5u << 30, 1234),
+                         catalog_entry(2, "bbaa7663-8204-11eb-90f4-080027768df7", 5u << 30, 5678)})
+    data.insert(data.end(), e.begin(), e.end());
+  data.resize(4096 + 64, 0);  // a partial entry at the end is not read
+  return data;
+}
+
+test::VolumeImage paths_volume() {
+  test::VolumeLayout layout;
+  layout.mft_records = 64;
+  test::VolumeImage image = test::basic_volume(
+      layout, {named_entry(kPagefile, kRoot, "pagefile.sys"), named_entry(kSvi, kRoot, "System Volume Information"),
+             named_entry(kUsers, kRoot, "Users")});
+  // Users: an empty root node and two allocation blocks, one entry in each,
+  // with a cluster between them that is not an index block.
+  image.put_cluster(50, test::index_block({named_entry(kX, kUsers, "x")}));
+  image.put_cluster(51, Bytes(4096, 0x33));
+  image.put_cluster(52, test::index_block({named_entry(kALnk, kUsers, "a.lnk")}));
+  image.put_record(kUsers, test::file_record(kRoot, "Users",
+                                             {test::resident_attribute(0x90, test::index_root({}), "$I30", 5),
+                                              test::nonresident_attribute(0xA0, test::encode_runs({{3, 50}}),
+                                                                          3 * 4096, 3 * 4096, "$I30", 6)},
+                                             3));
+  image.put_record(kX, test::file_record(make_reference(kUsers, 1), "x", {}, 3));
+  image.put_record(kALnk, test::file_record(make_reference(kUsers, 1), "a.lnk",
+                                            {test::resident_attribute(0x80, pattern(300, 1), "", 4)}));
+  // Clusters 80 and 82 hold data, 81 is sparse; the size ends 100 bytes short.
+  image.put_cluster(80, pattern(4096, 80));
+  image.put_cluster(82, pattern(4096, 82));
+  image.put_record(kPagefile,
+                   test::file_record(kRoot, "pagefile.sys",
+                                     {test::nonresident_attribute(0x80, test::encode_runs({{1, 80}, {1, -1}, {1, 82}}),
+                                                                  3 * 4096 - 100, 3 * 4096, "", 4)}));
+  image.put_record(kSvi, test::file_record(kRoot, "System Volume Information",
+                                           {test::resident_attribute(
+                                               0x90, test::index_root({named_entry(kCatalog, make_reference(kSvi, 1),
+                                                                                   kCatalogName)}),
+                                               "$I30", 5)},
+                                           3));
+  Bytes catalog = catalog_bytes();
+  image.put_cluster(60, catalog);
+  image.put_record(kCatalog, test::file_record(make_reference(kSvi, 1), kCatalogName,
+                                               {test::nonresident_attribute(0x80, test::encode_runs({{2, 60}}),
+                                                                            catalog.size(), 2 * 4096, "", 4)}));
+  image.put_cluster(70, pattern(16384, 70));  // one store header
+  return image;
+}
+
+class NtfsPaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = paths_volume();
+    rebuild();
+  }
+  void rebuild() {
+    volume_.attach(std::make_unique<MemorySource>(image_.bytes()), 0);
+    volume_.set_diag_sink([this](const std::string& line) { diag_.push_back(line); });
+    ASSERT_TRUE(volume_.validate());
+  }
+  test::VolumeImage image_;
+  NtfsVolume volume_;
+  std::vector<std::string> diag_;
+};
+
+TEST(IndexNode, EntriesUpToTheLastOrTheFirstDamagedOne) {
+  const Bytes a = named_entry(20, kRoot, "a"), b = named_entry(21, kRoot, "b"), c = named_entry(22, kRoot, "c");
+  auto with = [](Bytes entry, size_t field, uint16_t value) {
+    test::set_u16(entry, field, value);
+    return entry;
+  };
+  struct Case {
+    const char* what;
+    Bytes node;
+    std::set<uint64_t> children;
+  };
+  Bytes too_big = test::index_node({a, b});
+  test::set_u32(too_big, 4, 4097);
+  Bytes none_in_use = test::index_node({a, b});
+  test::set_u32(none_in_use, 4, 0);
+  Bytes cut = test::index_node({a, b, c});
+  test::set_u32(cut, 4, 16 + static_cast<uint32_t>(a.size() + b.size()) + 8);  // c no longer fits
+  const Case cases[] = {
+      {"three entries", test::index_node({a, b, c}), {20, 21, 22}},
+      {"a last entry with flags 3 first", test::index_node({with(a, 12, 3), b}), {}},
+      {"flags 2 in the middle", test::index_node({a, with(b, 12, 2), c}), {20}},
+      {"sub-node flag alone is kept", test::index_node({with(a, 12, 1), b}), {20, 21}},
+      {"in-use size over 4,096", too_big, {}},
+      {"in-use size 0", none_in_use, {}},
+      {"reference 0 ends it", test::index_node({a, with(with(b, 0, 0), 6, 0), c}), {20}},
+      {"key longer than the entry", test::index_node({a, with(b, 10, 200), c}), {20}},
+      {"next length over 768", test::index_node({a, with(b, 8, 800), c}), {20}},
+      {"length 0", test::index_node({with(a, 8, 0), b}), {}},
+      {"entries past the in-use size", cut, {20, 21}},
+  };
+  for (const Case& k : cases) {
+    std::set<uint64_t> children;
+    walk_index_node(k.node, children);
+    EXPECT_EQ(children, k.children) << k.what;
+  }
+  std::set<uint64_t> children;
+  walk_index_node(Bytes(7, 0), children);
+  EXPECT_TRUE(children.empty());
+}
+
+TEST_F(NtfsPaths, ChildrenFromTheRootNodeAndEveryIndexBlock) {
+  std::set<uint64_t> children;
+  ASSERT_TRUE(list_children(volume_, 5, children));
+  EXPECT_EQ(children, (std::set<uint64_t>{kUsers, kPagefile, kSvi}));
+  children.clear();
+  ASSERT_TRUE(list_children(volume_, kUsers, children));
+  EXPECT_EQ(children, (std::set<uint64_t>{kX, kALnk}));
+  // The allocation's blocks with their fixups, as a copy of the attribute.
+  mft_entries_ctx context(volume_);
+  ASSERT_TRUE(parse_entry(context, kUsers));
+  const ParsedAttribute* allocation = context.entry.find(kAttrIndexAllocation, "$i30");
+  ASSERT_NE(allocation, nullptr);
+  std::vector<uint8_t> copy;
+  DataStream stream;
+  ASSERT_TRUE(copy_attribute_data(volume_, *allocation, copy, UINT64_MAX, stream));
+  ASSERT_EQ(copy.size(), 3 * 4096u);
+  Bytes block = test::index_block({named_entry(kX, kUsers, "x")});
+  ASSERT_TRUE(apply_fixups(block, 512));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), copy.begin()));
+  EXPECT_FALSE(list_children(volume_, 60, children));  // no record there
+
+  // An allocation that claims 2^40 sparse clusters before its one block:
+  // only the mapped block is read.
+  image_.put_record(kUsers, test::file_record(kRoot, "Users",
+                                              {test::resident_attribute(0x90, test::index_root({}), "$I30", 5),
+                                               test::nonresident_attribute(
+                                                   0xA0, test::encode_runs({{uint64_t{1} << 40, -1}, {1, 52}}),
+                                                   UINT64_MAX / 2, UINT64_MAX / 2, "$I30", 6)},
+                                              3));
+  rebuild();
+  children.clear();
+  ASSERT_TRUE(list_children(volume_, kUsers, children));
+  EXPECT_EQ(children, (std::set<uint64_t>{kALnk}));
+}
+
+TEST_F(NtfsPaths, LookupFollowsSegmentsLowerCased) {
+  const std::pair<const char*, uint64_t> found[] = {
+      {"pagefile.sys", kPagefile},
+      {"PAGEFILE.SYS", kPagefile},
+      {"C:\\pagefile.sys", kPagefile},
+      {"\\Users\\x", kX},
+      {"/users/a.lnk", kALnk},
+      {"users\\a.lnk:Zone.Identifier", kALnk},
+      {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2\\Users\\x", kX},
+      {"system volume information\\{3808876B-C176-4E48-B7AE-04046E6CC752}", kCatalog},
+      {"\\", 5},
+  };
+  for (const auto& [path, entry] : found) {
+    uint64_t got = 0;
+    EXPECT_TRUE(lookup_path(volume_, path, got)) << path;
+    EXPECT_EQ(got, entry) << path;
+  }
+  for (const char* path : {"", "users\\missing", "nothing", "users\\x\\deeper", "pagefile.sys\\x"}) {
+    uint64_t got = 99;
+    EXPECT_FALSE(lookup_path(volume_, path, got)) << path;
+    EXPECT_EQ(got, 0u) << path;
+  }
+}
+
+TEST_F(NtfsPaths, LookupLogsItsStepsAndCachesDirectories) {
+  uint64_t got = 0;
+  ASSERT_TRUE(lookup_path(volume_, "\\Users\\x", got));
+  const std::vector<std::string> first = {
+      "anal: \\Users\\x",         "root dir",         "seg: users",
+      "info: get children nodes", "info: # children [3]", "info: get children names",
+      "info: inode found for seg: users : 0x1e", "seg: x", "info: get children nodes",
+      "info: # children [2]",     "info: get children names", "info: inode found for seg: x : 0x1f"};
+  EXPECT_EQ(diag_, first);
+  diag_.clear();
+  ASSERT_TRUE(lookup_path(volume_, "users/a.lnk", got));
+  EXPECT_EQ(diag_, (std::vector<std::string>{"anal: users/a.lnk", "seg: users", "info: cache lookup",
+                                             "info: inode found for seg: users : 0x1e", "seg: a.lnk",
+                                             "info: cache lookup", "info: inode found for seg: a.lnk : 0x20"}));
+  diag_.clear();
+  EXPECT_FALSE(lookup_path(volume_, "users\\b", got));
+  EXPECT_EQ(diag_.back(), "inode not found for users\\b");
+  EXPECT_EQ(diag_[diag_.size() - 2], "err: no child nodes");
+  EXPECT_EQ(strip_shadow_copy_prefix("\\\\?\\globalroot\\device\\harddiskvolumeshadowcopy12\\a\\b"), "\\a\\b");
+  EXPECT_EQ(strip_shadow_copy_prefix("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3"), "");
+  EXPECT_EQ(strip_shadow_copy_prefix("\\\\?\\Volume{x}\\a"), "\\\\?\\Volume{x}\\a");
+  EXPECT_EQ(strip_shadow_copy_prefix("C:\\a"), "C:\\a");
+}
+
+TEST_F(NtfsPaths, ParentPathsNameEveryBreakInTheChain) {
+  image_.put_record(50, test::file_record(make_reference(51, 1), "a", {}, 3));
+  image_.put_record(51, test::file_record(make_reference(50, 1), "b", {}, 3));
+  image_.put_record(52, test::file_record(make_reference(52, 1), "self", {}, 3));
+  test::RecordLayout nameless;
+  image_.put_record(53, test::mft_record(nameless));
+  image_.put_record(54, test::file_record(make_reference(53, 1), "below", {}, 3));
+  image_.put_record(55, test::file_record(make_reference(kX, 1), "deep", {}, 3));
+  rebuild();
+  volume_.path_cache().remember(70, PathCacheEntry{"gone", kRoot, 0, 3, true});
+  volume_.path_cache().remember(71, PathCacheEntry{"scanned", kRoot, 0x10000000, 0, false});
+  volume_.path_cache().remember(72, PathCacheEntry{".", kRoot, 0, 0, false});
+  const std::pair<uint64_t, const char*> cases[] = {
+      {kRoot, "[root]\\"},
+      {make_reference(kX, 1), "[root]\\Users\\x\\"},
+      {make_reference(55, 0), "[root]\\Users\\x\\deep\\"},  // sequence 0: not checked
+      {make_reference(50, 1), "[root]\\<path corrupted>\\b\\a\\"},
+      {make_reference(52, 1), "[root]\\<path corrupted>\\self\\"},
+      {make_reference(kX, 7), "[root]\\<path corrupted>\\"},
+      {make_reference(54, 1), "[root]\\<path corrupted>\\below\\"},
+      {make_reference(70, 2), "[root]\\<path corrupted>\\"},
+      {make_reference(70, 3), "[root]\\gone\\"},
+      {make_reference(71, 9), "[root]\\scanned\\"},
+      {make_reference(72, 1), "[root]\\\\"},
+  };
+  for (const auto& [reference, expected] : cases) {
+    std::string path;
+    EXPECT_TRUE(build_parent_path(volume_, reference, path)) << expected;
+    EXPECT_EQ(path, expected);
+  }
+  // The walk cached the directories it read, with their sequence numbers.
+  ASSERT_NE(volume_.path_cache().find(kUsers), nullptr);
+  EXPECT_EQ(volume_.path_cache().find(kUsers)->name, "Users");
+  EXPECT_TRUE(volume_.path_cache().find(kUsers)->sequence_known);
+  std::string path = "stale";
+  EXPECT_FALSE(build_parent_path(volume_, make_reference(60, 1), path));  // unreadable parent
+  EXPECT_TRUE(path.empty());
+}
+
+// Names in an extension record behind an attribute list; the list names its
+// own record too, and a record that belongs to another file.
+TEST_F(NtfsPaths, AttributeListsBringInNamesAndDataPieces) {
+  Bytes list;
+  for (const Bytes& e : {test::attribute_list_entry(0x10, make_reference(kSplit, 1), 0),
+                         test::attribute_list_entry(0x20, make_reference(kSplit, 1), 7),
+                         test::attribute_list_entry(0x30, make_reference(34, 1), 3),
+                         test::attribute_list_entry(0x30, make_reference(35, 1), 3),
+                         test::attribute_list_entry(0x30, make_reference(34, 1), 3),
+                         test::attribute_list_entry(0x80, make_reference(kSplit, 1), 4),
+                         test::attribute_list_entry(0x80, make_reference(34, 1), 5, 2)})
+    list.insert(list.end(), e.begin(), e.end());
+  test::RecordLayout base;
+  base.attributes = {test::resident_attribute(0x10, test::standard_information(1, 2, 3, 4)),
+                     test::resident_attribute(0x20, list, "", 7),
+                     test::nonresident_attribute(0x80, test::encode_runs({{2, 80}}), 4 * 4096, 4 * 4096, "", 4)};
+  image_.put_record(kSplit, test::mft_record(base));
+  test::RecordLayout extension;
+  extension.base_reference = make_reference(kSplit, 1);
+  extension.attributes = {
+      test::resident_attribute(0x30, test::file_name(make_reference(kUsers, 1), "ext.lnk"), "", 3),
+      test::nonresident_attribute(0x80, test::encode_runs({{2, 90}}), 0, 0, "", 5, 2)};
+  image_.put_record(34, test::mft_record(extension));
+  test::RecordLayout stranger;
+  stranger.base_reference = make_reference(99, 1);
+  stranger.attributes = {test::resident_attribute(0x30, test::file_name(kRoot, "other"), "", 3)};
+  image_.put_record(35, test::mft_record(stranger));
+  image_.put_cluster(90, pattern(8192, 90));
+  rebuild();
+  mft_entries_ctx context(volume_);
+  ASSERT_TRUE(parse_entry(context, kSplit));
+  const MftEntry& entry = context.entry;
+  ASSERT_EQ(entry.names.size(), 1u);
+  EXPECT_EQ(entry.names[0].name, "ext.lnk");
+  EXPECT_TRUE(entry.has_attribute_list);
+  const ParsedAttribute* data = entry.find(kAttrData);
+  ASSERT_NE(data, nullptr);
+  ASSERT_EQ(data->runs.size(), 2u);
+  EXPECT_EQ(data->runs[1].start_cluster, 90);
+  EXPECT_EQ(data->real_size, 4 * 4096u);
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(read_entry_data(volume_, kSplit, bytes));
+  ASSERT_EQ(bytes.size(), 4 * 4096u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 4096, pattern(4096, 80).begin()));
+  Bytes tail = pattern(8192, 90);
+  EXPECT_TRUE(std::equal(bytes.begin() + 8192, bytes.end(), tail.begin()));
+  std::string path;
+  ASSERT_TRUE(build_parent_path(volume_, entry.names[0].parent_reference, path));
+  EXPECT_EQ(path, "[root]\\Users\\");
+}
+
+TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
+  std::vector<uint8_t> data;
+  FileRequest request;
+  request.path = "PAGEFILE.SYS";
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_EQ(request.entry, kPagefile);
+  EXPECT_EQ(request.data_size, 3 * 4096 - 100u);
+  EXPECT_EQ(request.first_cluster_offset, 80 * 4096u);
+  Bytes expected = pattern(4096, 80);
+  expected.resize(8192, 0);
+  const Bytes third = pattern(4096, 82);
+  expected.insert(expected.end(), third.begin(), third.end() - 100);
+  EXPECT_EQ(request.data, expected);
+  ASSERT_TRUE(read_entry_data(volume_, kPagefile, data, 100));
+  EXPECT_EQ(data, Bytes(expected.begin(), expected.begin() + 100));
+  ASSERT_TRUE(read_entry_data(volume_, kALnk, data));
+  EXPECT_EQ(data, pattern(300, 1));
+  DataStream stream;
+  ASSERT_TRUE(open_entry_data(volume_, kALnk, stream));
+  EXPECT_TRUE(stream.resident);
+  EXPECT_EQ(stream.first_cluster_offset, 0u);
+  diag_.clear();
+  EXPECT_FALSE(read_entry_data(volume_, kX, data));  // a directory: no unnamed data
+  EXPECT_EQ(diag_.back(), "err: no data");
+  EXPECT_FALSE(read_entry_data(volume_, 61, data));
+  request = FileRequest{};
+  request.path = "users\\nothing";
+  EXPECT_FALSE(read_file(volume_, request));
+
+  // Data whose runs leave the volume after 16 clusters: the first chunk
+  // comes back, the copy ends at the chunk it cannot read.
+  image_.put_record(56, test::file_record(kRoot, "long",
+                                          {test::nonresident_attribute(
+                                              0x80, test::encode_runs({{16, 100}, {16, 5000}}), 32 * 4096, 32 * 4096,
+                                              "", 4)}));
+  // And data whose initialized size is 0 (how Windows keeps the shadow-copy
+  // catalog): the clusters are read as they are.
+  Bytes uninitialized = test::nonresident_attribute(0x80, test::encode_runs({{1, 82}}), 4096, 4096, "", 4);
+  test::set_u32(uninitialized, 56, 0);
+  image_.put_record(57, test::file_record(kRoot, "catalog-like", {uninitialized}));
+  rebuild();
+  ASSERT_TRUE(read_entry_data(volume_, 56, data));
+  EXPECT_EQ(data.size(), 16 * 4096u);
+  ASSERT_TRUE(read_entry_data(volume_, 57, data));
+  EXPECT_EQ(data, pattern(4096, 82));
+
+  // Sizes and sparse runs cost nothing to claim: what is copied stops at
+  // the limit, data_size still tells the claim.
+  image_.put_record(58, test::file_record(kRoot, "vast",
+                                          {test::nonresident_attribute(
+                                              0x80, test::encode_runs({{1, 80}, {uint64_t{1} << 40, -1}}),
+                                              uint64_t{1} << 50, uint64_t{1} << 50, "", 4)}));
+  rebuild();
+  request = FileRequest{};
+  request.entry = 58;
+  request.max_bytes = 3 << 20;
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_EQ(request.data.size(), 3u << 20);
+  EXPECT_EQ(request.data_size, uint64_t{1} << 50);
+  EXPECT_TRUE(std::equal(request.data.begin(), request.data.begin() + 4096, pattern(4096, 80).begin()));
+  EXPECT_EQ(FileRequest{}.max_bytes, kDefaultDataLimit);
+}
+
+TEST(ShadowCatalog, EntriesOfOneStoreMeetUnderItsKey) {
+  std::array<uint8_t, kCatalogHeaderSize> header{};
+  std::vector<ShadowStore> stores;
+  EXPECT_TRUE(decode_shadow_catalog(Bytes(127, 1), header, stores));
+  EXPECT_TRUE(stores.empty());
+  EXPECT_EQ(header[0], 0);
+  ASSERT_TRUE(decode_shadow_catalog(catalog_bytes(), header, stores));
+  EXPECT_EQ(header[127], 0xC0);
+  ASSERT_EQ(stores.size(), 2u);  // the type 1 entry is skipped
+  EXPECT_EQ(stores[0].key, "bbaa765b-8204-11eb-90f4-080027768df7");
+  EXPECT_TRUE(stores[0].has_information);
+  EXPECT_FALSE(stores[0].has_location);
+  EXPECT_EQ(stores[0].creation_time, 1234u);
+  EXPECT_EQ(stores[1].key, "bbaa7663-8204-11eb-90f4-080027768df7");
+  EXPECT_TRUE(stores[1].has_information && stores[1].has_location);
+  EXPECT_EQ(stores[1].creation_time, 5678u);
+  EXPECT_EQ(stores[1].volume_size, 5u << 30);
+  EXPECT_EQ(stores[1].header_offset, 70 * 4096u);
+  EXPECT_EQ(reference_entry(stores[1].store_file_reference), 0x77u);
+}
+
+TEST_F(NtfsPaths, CatalogOfTheVolumeAndItsStoreHeaders) {
+  std::array<uint8_t, kCatalogHeaderSize> header{};
+  std::vector<ShadowStore> stores;
+  ASSERT_TRUE(read_shadow_catalog(volume_, header, stores));
+  ASSERT_EQ(stores.size(), 2u);
+  // Key order: the store without a location comes first, its header offset
+  // 0 reads the boot sector; the second reads its 16 KiB at cluster 70.
+  EXPECT_EQ(stores[0].header.size(), kStoreHeaderSize);
+  EXPECT_EQ(stores[1].header, pattern(16384, 70));
+
+  test::VolumeImage bare = test::basic_volume({}, {});
+  NtfsVolume volume;
+  volume.attach(std::make_unique<MemorySource>(bare.bytes()), 0);
+  EXPECT_FALSE(read_shadow_catalog(volume, header, stores));
+  EXPECT_TRUE(stores.empty());
+}
+
+}  // namespace
+}  // namespace lnk

@@ -1,0 +1,346 @@
+// What the NTFS layer finds on a volume, side by side with what sleuthkit
+// (fls, istat, icat) reports for the same image, and the unpacking of the
+// fixture and corpus images both are compared on.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <set>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ntfs/file_data.h"
+#include "ntfs/mft_entry.h"
+#include "ntfs/mft_walk.h"
+#include "ntfs/path_lookup.h"
+#include "ntfs/record_summary.h"
+#include "platform/text.h"
+
+namespace lnk::test {
+
+namespace fs = std::filesystem;
+
+inline std::string command_output(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  if (status) *status = raw;
+  return out;
+}
+
+inline bool have_tool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline std::string quoted(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The committed fixture volumes (made by tests/data/make_ntfs_fixtures.sh).
+inline bool unpack_ntfs_fixtures(const fs::path& dir) {
+  const std::string archive = std::string(ROOK_SOURCE_DIR) + "/tests/data/ntfs_fixtures.tar.xz";
+  return std::system(("tar -xJf " + quoted(archive) + " -C " + quoted(dir.string()) + " 2>/dev/null").c_str()) ==
+             0 &&
+         fs::exists(dir / "ntfs_small.img");
+}
+
+// A corpus image as a raw file, unpacked once into a cache shared by the test
+// processes (the 1 GiB images take seconds to inflate); empty when the corpus
+// or a tool is missing. inner is the file name inside a tar archive.
+inline fs::path corpus_raw_image(const std::string& relative, const std::string& inner) {
+  const fs::path source = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / relative;
+  if (!fs::exists(source)) return {};
+  const fs::path cache = fs::temp_directory_path() / ("rook_ntfs_corpus_" + std::to_string(::getuid()));
+  const fs::path target = cache / inner;
+  if (fs::exists(target)) return target;
+  fs::create_directories(cache);
+  const fs::path part = cache / (inner + ".part" + std::to_string(::getpid()));
+  const std::string name = source.filename().string();
+  std::string command;
+  if (name.ends_with(".qcow2")) {
+    command = "qemu-img convert -O raw " + quoted(source.string()) + " " + quoted(part.string());
+  } else if (name.ends_with(".raw.gz")) {
+    command = "gzip -dc " + quoted(source.string()) + " | dd of=" + quoted(part.string()) +
+              " bs=1M conv=sparse iflag=fullblock status=none";
+  } else {
+    fs::create_directories(part);
+    command = "tar -xzf " + quoted(source.string()) + " -C " + quoted(part.string()) + " && mv " +
+              quoted((part / inner).string()) + " " + quoted(part.string() + ".file") + " && rmdir " +
+              quoted(part.string()) + " && mv " + quoted(part.string() + ".file") + " " + quoted(part.string());
+  }
+  if (std::system((command + " 2>/dev/null").c_str()) != 0) {
+    fs::remove_all(part);
+    return {};
+  }
+  fs::rename(part, target);
+  return target;
+}
+
+// One name as fls -r -p lists it.
+struct FlsName {
+  uint64_t entry = 0;
+  std::string path;  // "[root]\dir\name"
+  bool deleted = false;
+  bool reallocated = false;
+  bool directory = false;
+};
+
+inline std::vector<FlsName> fls_names(const std::string& image, uint64_t sector_offset) {
+  std::vector<FlsName> names;
+  const std::string text = command_output("fls -r -p -o " + std::to_string(sector_offset) + " " + quoted(image) +
+                                          " 2>/dev/null");
+  static const std::regex line(R"(^(\S)/(\S) (\* )?(\d+)(-\d+-\d+)?(\(realloc\))?:\t(.*)$)");
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string row = text.substr(start, end - start);
+    start = end + 1;
+    std::smatch m;
+    if (!std::regex_match(row, m, line)) continue;
+    std::string path = m[7];
+    const std::string last = path.substr(path.rfind('/') + 1);
+    // Named streams, the virtual orphan folder and names whose record is gone.
+    if (last.find(':') != std::string::npos || path.starts_with("$OrphanFiles") || !m[5].matched) continue;
+    FlsName n;
+    n.entry = std::stoull(m[4]);
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    n.path = "[root]\\" + path;
+    n.deleted = m[3].matched;
+    n.reallocated = m[6].matched;
+    n.directory = m[1] == "d" || m[2] == "d";
+    names.push_back(n);
+  }
+  return names;
+}
+
+// FILETIME from istat's "2021-05-06 07:08:09.123456700 (UTC)".
+inline uint64_t istat_filetime(const std::string& text) {
+  int y, mo, d, h, mi, s;
+  long nanos;
+  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &nanos) != 7) return 0;
+  // Days from 1970-01-01 (proleptic Gregorian).
+  y -= mo <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long days = era * 146097 + doe - 719468;
+  const int64_t seconds = days * 86400LL + h * 3600 + mi * 60 + s + 11644473600LL;
+  return static_cast<uint64_t>(seconds) * 10000000ULL + static_cast<uint64_t>(nanos / 100);
+}
+
+struct IstatFacts {
+  uint16_t sequence = 0;
+  uint64_t created = 0, modified = 0, mft_changed = 0, accessed = 0;
+  bool has_data = false;
+  uint64_t data_size = 0;
+};
+
+inline bool istat_facts(const std::string& image, uint64_t sector_offset, uint64_t entry, IstatFacts& out) {
+  const std::string text = command_output("istat -z UTC -o " + std::to_string(sector_offset) + " " + quoted(image) +
+                                          " " + std::to_string(entry) + " 2>/dev/null");
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex(R"(Sequence: (\d+))"))) return false;
+  out.sequence = static_cast<uint16_t>(std::stoul(m[1]));
+  const size_t si = text.find("$STANDARD_INFORMATION Attribute Values:");
+  if (si == std::string::npos) return false;
+  const std::string block = text.substr(si, text.find("\n\n", si) - si);
+  const std::pair<const char*, uint64_t*> times[] = {{"Created:\t", &out.created},
+                                                     {"File Modified:\t", &out.modified},
+                                                     {"MFT Modified:\t", &out.mft_changed},
+                                                     {"Accessed:\t", &out.accessed}};
+  for (const auto& [label, field] : times) {
+    const size_t at = block.find(label);
+    if (at == std::string::npos) return false;
+    *field = istat_filetime(block.substr(at + std::strlen(label)));
+  }
+  if (std::regex_search(text, m, std::regex(R"(Type: \$DATA \(128-\d+\)   Name: N/A   [^\n]*?size: (\d+))"))) {
+    out.has_data = true;
+    out.data_size = std::stoull(m[1]);
+  }
+  return true;
+}
+
+inline std::vector<uint8_t> icat_bytes(const std::string& image, uint64_t sector_offset, uint64_t entry) {
+  const std::string text = command_output("icat -o " + std::to_string(sector_offset) + " " + quoted(image) + " " +
+                                          std::to_string(entry) + " 2>/dev/null");
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// One named base entry as the NTFS layer sees it.
+struct LayerEntry {
+  uint64_t entry = 0;
+  uint16_t sequence = 0;
+  std::string path;  // parent path + name
+  bool deleted = false;
+  bool directory = false;
+  StandardInformation times;
+  bool has_data = false;
+  uint64_t data_size = 0;
+  uint16_t data_flags = 0;
+};
+
+// Every base record with a long name (found through its attribute list when
+// the base holds none), in MFT order; the root itself is left out.
+inline std::vector<LayerEntry> layer_entries(NtfsVolume& volume) {
+  std::vector<LayerEntry> out;
+  MftWalk walk(volume);
+  MftRecordView view;
+  while (walk.next(view)) {
+    RecordSummary s;
+    if (view.bad || !summarize_record(view.bytes, s) || s.is_extension() || view.entry == kRootDirectoryEntry)
+      continue;
+    LayerEntry e;
+    e.entry = view.entry;
+    e.sequence = s.header.sequence;
+    e.deleted = !s.in_use();
+    e.directory = s.is_directory();
+    e.times = s.standard_information;
+    e.has_data = s.has_data;
+    e.data_size = s.data_size;
+    e.data_flags = s.data_flags;
+    FileName name = s.name;
+    if (!s.has_name) {
+      mft_entries_ctx context(volume);
+      if (!s.has_attribute_list || !parse_entry(context, view.entry) || context.entry.preferred_name() == nullptr ||
+          context.entry.preferred_name()->name_space == kNameSpaceDos)
+        continue;
+      name = *context.entry.preferred_name();
+      if (const ParsedAttribute* data = context.entry.find(kAttrData); data != nullptr && !e.has_data) {
+        e.has_data = true;
+        e.data_size = data->data_size();
+        e.data_flags = data->flags;
+      }
+    }
+    std::string parent;
+    if (!build_parent_path(volume, name.parent_reference, parent)) parent.clear();
+    e.path = parent + name.name;
+    out.push_back(e);
+  }
+  return out;
+}
+
+// Shortcuts and the two jump-list kinds, by the extension after the last dot.
+inline bool selected_name(const std::string& path) {
+  const std::string lower = to_lower_ascii(path);
+  for (const char* extension : {".lnk", ".automaticdestinations-ms", ".customdestinations-ms"})
+    if (lower.ends_with(extension)) return true;
+  return false;
+}
+
+struct Comparison {
+  size_t layer_names = 0;     // named base entries the layer found
+  size_t fls_names = 0;       // names fls listed (streams and orphans left out)
+  size_t selected = 0;        // shortcuts and jump lists, both sides agreeing
+  size_t selected_deleted = 0;
+  size_t istat_checked = 0;   // entries whose sequence, times and size matched istat
+  size_t data_checked = 0;    // entries whose data matched icat
+};
+
+// The bytes the layer reads for an entry's unnamed data, cut where icat
+// stops reading the clusters: at the initialized size.
+inline bool layer_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out) {
+  mft_entries_ctx context(volume);
+  if (!parse_entry(context, entry)) return false;
+  const ParsedAttribute* data = context.entry.find(kAttrData);
+  if (data == nullptr) return false;
+  DataStream stream;
+  if (!copy_attribute_data(volume, *data, out, UINT64_MAX, stream)) return false;
+  if (data->non_resident && data->initialized_size < out.size()) {
+    const uint64_t valid = data->initialized_size;
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(valid), out.end(), uint8_t{0});
+  }
+  return true;
+}
+
+// Compares the layer's view of a volume with fls -r -p, istat and icat:
+// every name both ways, the shortcuts and jump lists in full, and istat and
+// icat on up to sample_limit other files.
+inline Comparison compare_with_sleuthkit(NtfsVolume& volume, const std::string& image, uint64_t sector_offset,
+                                         size_t sample_limit = 25) {
+  Comparison result;
+  const std::vector<LayerEntry> layer = layer_entries(volume);
+  const std::vector<FlsName> fls = fls_names(image, sector_offset);
+  result.layer_names = layer.size();
+  result.fls_names = fls.size();
+  std::set<std::tuple<uint64_t, std::string, bool>> fls_set;
+  std::set<uint64_t> layer_numbers, fls_selected_numbers, layer_selected_numbers;
+  for (const FlsName& n : fls) {
+    if (n.reallocated) continue;
+    fls_set.insert({n.entry, n.path, n.deleted});
+    if (selected_name(n.path) && !n.directory) fls_selected_numbers.insert(n.entry);
+  }
+  for (const LayerEntry& e : layer) layer_numbers.insert(e.entry);
+  for (const FlsName& n : fls) {
+    if (n.reallocated) continue;
+    EXPECT_TRUE(layer_numbers.count(n.entry)) << "fls lists " << n.path << " (" << n.entry << ")";
+  }
+  size_t sampled = 0;
+  for (const LayerEntry& e : layer) {
+    const bool selected = selected_name(e.path) && !e.directory;
+    // Entries with only named streams ($Secure, $UsnJrnl) are listed by fls
+    // under their stream names alone.
+    if (selected || e.has_data || e.directory) {
+      EXPECT_TRUE(fls_set.count({e.entry, e.path, e.deleted}))
+          << "fls does not list " << e.path << (e.deleted ? " (deleted)" : "") << " (" << e.entry << ")";
+    }
+    if (selected) {
+      layer_selected_numbers.insert(e.entry);
+      ++result.selected;
+      result.selected_deleted += e.deleted;
+    } else if (e.directory || !e.has_data || e.entry < 16 || sampled >= sample_limit) {
+      continue;
+    } else {
+      ++sampled;
+    }
+    IstatFacts facts;
+    if (!istat_facts(image, sector_offset, e.entry, facts)) {
+      ADD_FAILURE() << "istat cannot read " << e.path;
+      continue;
+    }
+    EXPECT_EQ(e.sequence, facts.sequence) << e.path;
+    EXPECT_EQ(e.times.created, facts.created) << e.path;
+    EXPECT_EQ(e.times.modified, facts.modified) << e.path;
+    EXPECT_EQ(e.times.mft_changed, facts.mft_changed) << e.path;
+    EXPECT_EQ(e.times.accessed, facts.accessed) << e.path;
+    EXPECT_EQ(e.has_data, facts.has_data) << e.path;
+    EXPECT_EQ(e.data_size, facts.data_size) << e.path;
+    ++result.istat_checked;
+    // Empty data has no attribute value to read; compressed data is read as
+    // stored, where icat expands it.
+    if (!e.has_data || e.data_size == 0) continue;
+    if ((e.data_flags & kAttrFlagCompressed) || e.data_size > (4u << 20)) {
+      std::cout << "  data not compared (compressed or large): " << e.path << "\n";
+      continue;
+    }
+    std::vector<uint8_t> mine;
+    EXPECT_TRUE(layer_data(volume, e.entry, mine)) << e.path;
+    EXPECT_TRUE(mine == icat_bytes(image, sector_offset, e.entry)) << "data of " << e.path;
+    ++result.data_checked;
+  }
+  EXPECT_EQ(layer_selected_numbers, fls_selected_numbers);
+  return result;
+}
+
+inline std::ostream& operator<<(std::ostream& out, const Comparison& c) {
+  return out << "layer names " << c.layer_names << ", fls names " << c.fls_names << ", shortcuts and jump lists "
+             << c.selected << " (" << c.selected_deleted << " deleted), istat checks " << c.istat_checked
+             << ", icat checks " << c.data_checked;
+}
+
+}  // namespace lnk::test
