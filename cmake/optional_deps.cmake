@@ -21,7 +21,8 @@ endif()
 
 if(ROOK_WITH_LIBEWF)
   set(rook_libewf_found FALSE)
-  if(PkgConfig_FOUND)
+  # pkg-config knows only the build machine's libraries.
+  if(PkgConfig_FOUND AND NOT CMAKE_CROSSCOMPILING)
     pkg_check_modules(ROOK_LIBEWF QUIET IMPORTED_TARGET libewf)
     if(ROOK_LIBEWF_FOUND)
       target_link_libraries(rook_optional_deps INTERFACE PkgConfig::ROOK_LIBEWF)

@@ -1,6 +1,8 @@
 // Evidence is never written: the results file, the -diags log and the
 // -outdir dumps leave every input as it was, whatever the command line says.
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 
@@ -18,13 +20,11 @@ namespace fs = std::filesystem;
 
 struct Snapshot {
   std::string bytes;
-  struct timespec modified {};
-  struct timespec changed {};
-  bool operator==(const Snapshot& other) const {
-    return bytes == other.bytes && modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
-           changed.tv_nsec == other.changed.tv_nsec;
-  }
+  fs::file_time_type modified{};
+  // The inode change time, which any write or link moves (POSIX only).
+  int64_t changed_seconds = 0;
+  int64_t changed_nanoseconds = 0;
+  bool operator==(const Snapshot& other) const = default;
 };
 
 // Bytes and the times a write would move (the access time is the kernel's
@@ -32,10 +32,13 @@ struct Snapshot {
 Snapshot snapshot(const fs::path& path) {
   Snapshot s;
   s.bytes = test::slurp(path);
+  s.modified = fs::last_write_time(path);
+#ifndef _WIN32
   struct stat st {};
   ::stat(path.c_str(), &st);
-  s.modified = st.st_mtim;
-  s.changed = st.st_ctim;
+  s.changed_seconds = st.st_ctim.tv_sec;
+  s.changed_nanoseconds = st.st_ctim.tv_nsec;
+#endif
   return s;
 }
 

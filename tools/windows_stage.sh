@@ -8,7 +8,7 @@
 # LINUX_BUILD_DIR (default build) must hold a built rook. Environment:
 # ROOK_WINDOWS_BUILD (default build-windows), ROOK_CORPUS (default
 # ../shared/corpus), JOBS (default 2). Needs the Debian packages
-# g++-mingw-w64-x86-64-posix, googletest, wine, wine64, cmake, python3
+# g++-mingw-w64-x86-64-posix, libz-mingw-w64-dev, googletest, wine, wine64, cmake, python3
 # (and qemu-utils for the volume image).
 set -eu
 
