@@ -44,6 +44,10 @@ struct CarveContext {
   std::string label;
   bool percent_display = true;
 
+  // A record carved from inside an MFT record is parsed from a fixed copy.
+  std::vector<uint8_t> record_window = std::vector<uint8_t>(4096);
+  std::vector<uint8_t> fixed_record;
+
   // Working lists kept across chunks so a chunk allocates nothing.
   std::vector<CarveHit> hits;
   std::vector<uint64_t> full_hits;

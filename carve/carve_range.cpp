@@ -1,16 +1,21 @@
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "carve/carve_context.h"
 #include "carve/quick_pass.h"
 #include "carve/status_line.h"
 #include "lnk/parse_lnk.h"
+#include "ntfs/mft_record.h"
 
 namespace lnk {
 namespace {
 
 constexpr int kStatusWidth = 45;
 constexpr uint64_t kShortestRecord = 76;
+constexpr uint64_t kMftSectorStride = 512;
+constexpr uint64_t kLongestMftRecord = 4096;
+constexpr std::array<uint8_t, 4> kFileRecordMagic = {'F', 'I', 'L', 'E'};
 constexpr int64_t kStatusEverySize = 16385;
 constexpr uint64_t kStatusEveryChunks = 5;
 
@@ -39,12 +44,36 @@ std::string carved_source_type(const CarveContext& context, uint64_t hit_positio
   return context.label.empty() ? std::string(text) : "[" + context.label + "] " + text;
 }
 
+// A shortcut small enough to live inside its MFT record carries the
+// record's update sequence value in the last two bytes of every sector. When
+// the nearest record header before the hit is a "FILE" record that covers
+// it, the bytes are taken from a copy of that record with its fixups applied.
+bool bytes_from_file_record(CarveContext& context, uint64_t hit, std::span<const uint8_t>& out) {
+  const uint64_t sector_start = hit - hit % kMftSectorStride;
+  for (uint64_t back = 0; back < kLongestMftRecord / kMftSectorStride; ++back) {
+    if (back * kMftSectorStride > sector_start) return false;
+    const uint64_t at = sector_start - back * kMftSectorStride;
+    if (at == hit) continue;  // the shortcut itself starts there
+    std::array<uint8_t, 4> magic{};
+    if (!read_exact(*context.source, at, magic) || magic != kFileRecordMagic) continue;
+    uint64_t count = 0;
+    std::span<uint8_t> window = std::span<uint8_t>(context.record_window).first(kLongestMftRecord);
+    if (!read_available(*context.source, at, window, count) ||
+        !fixed_file_record(window.first(count), kMftSectorStride, context.fixed_record) ||
+        hit - at >= context.fixed_record.size())
+      return false;
+    out = std::span<const uint8_t>(context.fixed_record).subspan(hit - at);
+    return true;
+  }
+  return false;
+}
+
 // Parses the record at hit index i of the chunk; the last hit near the
 // chunk's end is re-read from its sector so the record is not cut.
 bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const SourceInfo& source,
                RecordOutlet& outlet) {
   const uint64_t pos = context.hits[i].position;
-  std::span<uint8_t> bytes;
+  std::span<const uint8_t> bytes;
   if (i + 1 < context.hits.size()) {
     // A record cut to its header or less is refused by the parser anyway;
     // data thick with signatures is mostly such hits.
@@ -67,10 +96,13 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
     context.hit_position = context.position + static_cast<int64_t>(pos);
   }
 
+  const auto hit_position = static_cast<uint64_t>(context.hit_position);
+  std::span<const uint8_t> fixed;
+  if (bytes_from_file_record(context, hit_position, fixed)) bytes = fixed.first(std::min(fixed.size(), bytes.size()));
+
   LnkRecord& record = context.record;
   record = LnkRecord{};
   record.artifact = "LNK";
-  const auto hit_position = static_cast<uint64_t>(context.hit_position);
   record.source_type = carved_source_type(context, hit_position);
   record.lnk_offset = hit_position;
   if (!parse_lnk_record(record, bytes, hit_position)) return false;

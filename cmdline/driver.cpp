@@ -16,7 +16,13 @@
 #include "cmdline/run_header.h"
 #include "cmdline/usage.h"
 #include "core/options.h"
+#include "core/diag_log.h"
 #include "core/source_info.h"
+#include "images/image_open.h"
+#include "images/image_volume.h"
+#include "cmdline/partition_listing.h"
+#include "ntfs/ntfs_volume.h"
+#include "scan/mft_scan.h"
 #include "jumplist/appid_names.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -40,34 +46,23 @@ struct Ending {
 constexpr Ending finish_with(int status) { return {status, true}; }
 constexpr Ending abort_run() { return {-1, false}; }
 
-// Raw sources (image files, volumes, device paths) are read through a
-// DiskSource; NTFS volume and VMware disk access are not part of this build
-// yet, so those opens fail and each mode reports that as its own failure.
-struct SourceAccess {
-  static constexpr const char* kNoVolumeAccess = "NTFS volume access is not available in this build";
-  static constexpr const char* kNoVmdkAccess = "VMware disk access is not available in this build";
+// The carver reads a device front to back, so it is opened for sequential
+// access; the MFT scan jumps about and opens its own.
+bool open_raw_device(DiskSource& source, const std::string& path, uint32_t kind) {
+  return source.open_path(path, kind, true);
+}
 
-  static bool open_raw_image(DiskSource& source, const std::string& path) { return source.open_image(path); }
-  // The carver reads front to back, so the device is opened for sequential access.
-  static bool open_raw_device(DiskSource& source, const std::string& path, uint32_t kind) {
-    return source.open_path(path, kind, true);
-  }
-  static bool open_ntfs(const std::string&, uint64_t) { return false; }
-  static bool open_raw_vmdk(const std::vector<std::string>&) { return false; }
-  static bool open_ntfs_vmdk(const std::vector<std::string>&, uint64_t) { return false; }
-  // Part of the image finder's answer: whether an NTFS boot sector was seen.
-  static bool find_image_volume(const std::string&, uint64_t&, bool& ntfs_seen, std::string& error) {
-    ntfs_seen = false;
-    error = kNoVolumeAccess;
-    return false;
-  }
-  static bool check_vmdk_set(const std::vector<std::string>&, std::string& error,
-                             std::vector<std::string>& suggested) {
-    suggested.clear();
-    error = kNoVmdkAccess;
-    return false;
-  }
-};
+void route_diagnostics(NtfsVolume& volume, const useropts& o) {
+  volume.set_diag_sink([&o](const std::string& line) { diag_write(o, line); });
+}
+
+// A volume's start inside a VMware disk: the user's -offset, else the first
+// partition the disk's table names, else the disk's start.
+uint64_t vmware_volume_start(DiskSource& disk, uint64_t requested) {
+  if (requested >= 1 && requested != UINT64_MAX) return requested;
+  const std::vector<uint64_t> starts = detect_partition_starts(disk);
+  return starts.empty() ? 0 : starts.front();
+}
 
 // The mode the command line asks for, with its inputs, settled before the
 // results file is opened so that it can be checked against them.
@@ -135,13 +130,18 @@ Ending run_shadow_copy(Run& run, const std::string& index) {
   source.volume_name = std::string(kShadowCopyPrefix) + index;
   if (!o.rawscan) {
     default_to_ntfs_scan(o);
-    if (!SourceAccess::open_ntfs(source.volume_name, 0))
+    NtfsVolume volume;
+    route_diagnostics(volume, o);
+    if (!volume.open_path(source.volume_name, kOpenDevicePath) || !volume.validate()) {
       std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n",
                    source.volume_name.c_str());
+      return finish_with(0);
+    }
+    scan_volume(volume, source, o, *run.outlet);
     return finish_with(0);
   }
   DiskSource disk;
-  if (!SourceAccess::open_raw_device(disk, source.volume_name, kSourceDevicePath)) {
+  if (!open_raw_device(disk, source.volume_name, kSourceDevicePath)) {
     std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
   }
@@ -164,7 +164,7 @@ Ending run_partition(Run& run, const std::string& drive) {
   }
   if (o.rawscan) {
     DiskSource disk;
-    if (!SourceAccess::open_raw_device(disk, source.volume_name, kSourceVolumeLetter)) {
+    if (!open_raw_device(disk, source.volume_name, kSourceVolumeLetter)) {
       std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
       return abort_run();
     }
@@ -173,10 +173,13 @@ Ending run_partition(Run& run, const std::string& drive) {
     return finish_with(0);
   }
   default_to_ntfs_scan(o);
-  if (!SourceAccess::open_ntfs(source.volume_name, 0)) {
+  NtfsVolume volume;
+  route_diagnostics(volume, o);
+  if (!volume.open_path(source.volume_name, kOpenVolumeLetter) || !volume.validate()) {
     std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
   }
+  scan_volume(volume, source, o, *run.outlet);
   return finish_with(0);
 }
 
@@ -227,28 +230,41 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
     std::fflush(stdout);
     return abort_run();
   }
-  std::string error;
-  std::vector<std::string> suggested;
-  if (!SourceAccess::check_vmdk_set(vmdk_paths, error, suggested)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    if (!suggested.empty())
-      std::fprintf(stderr, "suggested array: -vmdk \"%s\"\n", join_with(suggested, " | ").c_str());
+  const VmdkSetCheck check = check_vmdk_set(vmdk_paths);
+  if (!check.ok) {
+    std::fputs(render_vmdk_problem(check.problem).c_str(), stderr);
+    const std::string suggestion = render_vmdk_suggestion(check);
+    if (!suggestion.empty()) std::fprintf(stderr, "%s\n", suggestion.c_str());
     return abort_run();
   }
+  auto disk = std::make_unique<DiskSource>();
+  VmdkProblem problem;
+  const bool attached = disk->attach_vmdk(vmdk_paths, problem);
   if (!o.rawscan) {
     default_to_ntfs_scan(o);
-    if (!SourceAccess::open_ntfs_vmdk(vmdk_paths, o.volume_offset)) {
+    NtfsVolume volume;
+    route_diagnostics(volume, o);
+    bool valid = false;
+    if (attached) {
+      const uint64_t start = vmware_volume_start(*disk, o.volume_offset);
+      disk->set_chain_volume(start, 0);
+      valid = volume.attach(std::move(disk), start, start) && volume.validate();
+    }
+    if (!valid) {
       std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
       return abort_run();
     }
+    scan_volume(volume, source, o, *run.outlet);
     return finish_with(0);
   }
-  if (!SourceAccess::open_raw_vmdk(vmdk_paths)) {
+  if (!attached) {
     std::fputs("problem reading vmdk[s], aborting\n", stderr);
+    std::fputs(render_vmdk_problem(problem).c_str(), stderr);
     return abort_run();
   }
   source.volume_name = join_with(vmdk_paths, "; ");
   *run.out << "file: " << source.volume_name << "[using large file scan]\n";
+  carve_source(*disk, source, o, *run.outlet);
   return finish_with(0);
 }
 
@@ -290,7 +306,7 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
   }
   if (o.rawscan) {
     DiskSource disk;
-    if (!SourceAccess::open_raw_image(disk, name)) {
+    if (!disk.open_image(name)) {
       std::fprintf(stderr, "problem reading %s, aborting\n", name.c_str());
       return;
     }
@@ -313,6 +329,36 @@ Ending run_pipe(Run& run, const std::vector<std::string>& names) {
   return finish_with(0);
 }
 
+// The NTFS volume of an image file (raw, VMware or E01, told by content):
+// the whole image, the partition -offset names, or the one the partition
+// table makes clear. False when the run must end with status -1.
+bool scan_image(Run& run, const std::string& path, const SourceInfo& source) {
+  useropts& o = run.options;
+  ImageOpenResult image = open_image_by_content(path);
+  if (!image.ok()) {
+    std::fputs(render_image_open_error(image, path).c_str(), stderr);
+    return false;
+  }
+  const ImageVolumeSearch search = find_image_volume(*image.source, o.volume_offset);
+  if (!search.success && !(search.volume_offset == 0 && search.ntfs_found)) {
+    std::fputs(render_volume_search(search).c_str(), stderr);
+    return false;
+  }
+  o.volume_offset = search.volume_offset;
+  NtfsVolume volume;
+  route_diagnostics(volume, o);
+  const DiskSource* disk = image.disk_source();
+  const bool opened = disk != nullptr && disk->kind() == kSourceImageFile
+                          ? volume.open_image(path, o.volume_offset)
+                          : volume.attach(std::move(image.source), o.volume_offset, o.volume_offset);
+  if (!opened || !volume.validate()) {
+    std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
+    return false;
+  }
+  scan_volume(volume, source, o, *run.outlet);
+  return true;
+}
+
 Ending run_single_input(Run& run, const std::string& path) {
   useropts& o = run.options;
   SourceInfo source;
@@ -323,24 +369,17 @@ Ending run_single_input(Run& run, const std::string& path) {
   if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", path.c_str());
   try {
     if (o.rawscan) {
-      DiskSource disk;
-      if (SourceAccess::open_raw_image(disk, path)) {
-        carve_source(disk, source, o, *run.outlet);
-      } else {
+      // The disk a VMware or E01 file holds is carved, not its container.
+      ImageOpenResult image = open_image_by_content(path);
+      if (image.ok()) {
+        carve_source(*image.source, source, o, *run.outlet);
+      } else if (image.container == ImageContainer::raw) {
         std::fprintf(stderr, "problem reading %s, aborting\n", path.c_str());
+      } else {
+        std::fputs(render_image_open_error(image, path).c_str(), stderr);
       }
     } else if (o.ntfs_scan) {
-      std::string error;
-      bool ntfs_seen = false;
-      if (!SourceAccess::find_image_volume(path, o.volume_offset, ntfs_seen, error) &&
-          !(o.volume_offset == 0 && ntfs_seen)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return abort_run();
-      }
-      if (!SourceAccess::open_ntfs(path, o.volume_offset)) {
-        std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
-        return abort_run();
-      }
+      if (!scan_image(run, path, source)) return abort_run();
     } else {
       process_shortcut_file(path, kShortcutFileType, source, o, *run.outlet);
     }

@@ -59,11 +59,12 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
       // A folder has a status but does not open as an image.
       {{"-csv", "-rawscan", folder}, 0,
        "file: " + folder + " [using large file scan]\nproblem reading " + folder + ", aborting\n"},
-      {{"-ntfs_scan", input}, 255, "NTFS volume access is not available in this build\n"},
+      // A file that is no volume and holds no partition table.
+      {{"-ntfs_scan", input}, 255, "couldn't find any partitions on disk\n"},
       {{input, "-out", unwritable}, 255, "prob opening file " + unwritable + " for output, aborting\n"},
       // The deepscan test comes before the privilege test.
       {{"-partition", "c", "-deepscan"}, 255, "can't use option [-deepscan] with partitions\n"},
-      {{"-vmdk", "a.vmdk;b.vmdk"}, 255, "VMware disk access is not available in this build\n"},
+      {{"-vmdk", "a.vmdk;b.vmdk"}, 255, "a.vmdk can't be opened\n"},
       // A list with no names falls through to the next modes.
       {{"-vmdk", " | "}, 255, usage_text()},
   };

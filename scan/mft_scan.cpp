@@ -1,0 +1,320 @@
+#include "scan/mft_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "carve/carve_context.h"
+#include "carve/status_line.h"
+#include "core/diag_log.h"
+#include "jumplist/jumplist_records.h"
+#include "lnk/parse_lnk.h"
+#include "lnk/signature_search.h"
+#include "ntfs/file_data.h"
+#include "ntfs/mft_entry.h"
+#include "ntfs/mft_walk.h"
+#include "ntfs/path_lookup.h"
+#include "ntfs/record_summary.h"
+#include "ntfs/shadow_catalog.h"
+#include "platform/text.h"
+
+namespace lnk {
+namespace {
+
+constexpr int kProgressWidth = 60;
+constexpr uint64_t kEntryProgressEvery = 53;
+constexpr uint64_t kClusterProgressEvery = 753;
+constexpr uint64_t kSmallestScannedRecord = 1024;
+constexpr uint64_t kRootDirectory = 5;
+constexpr uint64_t kBitmapEntry = 6;
+constexpr uint64_t kEntryNumberMask = 0x0000FFFFFFFFFFFFull;
+// The reader of automatic lists takes 4,096 bytes at least; the file scan
+// pads a small list the same way.
+constexpr uint64_t kSmallestJumpList = 4096;
+constexpr uint32_t kCustomSignatureStep = 4;
+constexpr uint64_t kHeaderBytes = 76;
+constexpr const char* kDeletedSuffix = " (deleted)";
+
+struct Scan {
+  NtfsVolume& volume;
+  const SourceInfo& base;
+  const useropts& options;
+  RecordOutlet& outlet;
+};
+
+// The volume's start within its source plus a byte offset within the
+// volume: where an examiner finds those bytes in the image or on the disk.
+// A live volume reports its place on its physical disk instead of 0.
+uint64_t disk_position(const NtfsVolume& volume, uint64_t offset_in_volume) {
+  const uint64_t start = volume.mode() == kOpenImageFile || volume.mode() == kOpenAttached
+                             ? volume.volume_start()
+                             : volume.disk_offset() + volume.volume_start();
+  return start + offset_in_volume;
+}
+
+// Provenance of one selected file: the volume's, with the file's own size,
+// $STANDARD_INFORMATION times and MFT reference.
+SourceInfo file_source(const Scan& scan, const RecordSummary& summary, uint64_t entry, uint64_t data_size) {
+  SourceInfo source = scan.base;
+  source.mft_scan = true;
+  source.source_file_size = data_size;
+  source.source_created = summary.standard_information.created;
+  source.source_modified = summary.standard_information.modified;
+  source.source_mft_changed = summary.standard_information.mft_changed;
+  source.source_accessed = summary.standard_information.accessed;
+  source.src_inode = entry & kEntryNumberMask;
+  source.src_seq = summary.header.sequence;
+  return source;
+}
+
+// A record that the first walk found no name in: its names may sit in
+// extension records behind an attribute list.
+bool name_through_attribute_list(NtfsVolume& volume, uint64_t entry, FileName& name) {
+  mft_entries_ctx context(volume);
+  if (!parse_entry(context, entry)) return false;
+  for (const FileName& candidate : context.entry.names) {
+    if (candidate.name_space == kNameSpaceDos || candidate.name.empty()) continue;
+    name = candidate;
+    return true;
+  }
+  return false;
+}
+
+// Each signature found every 4 bytes from the start, parsed up to the end
+// of the data; the carve stops at the first that does not parse.
+void carve_custom_list(const Scan& scan, const std::vector<uint8_t>& data, const std::string& source_text,
+                       const SourceInfo& source, uint64_t data_position) {
+  uint64_t position = 0;
+  // Each pass moves position past a parsed record or ends the loop.
+  while (position < data.size()) {
+    uint64_t hit = position;
+    if (!find_lnk_signature(hit, data.data(), data.size(), kCustomSignatureStep)) return;
+    LnkRecord record;
+    record.artifact = "LNK";
+    record.source_type = source_text + " - (carved allocated)";
+    record.lnk_offset = data_position + hit;
+    const std::span<const uint8_t> rest = std::span<const uint8_t>(data).subspan(hit);
+    if (!parse_lnk_record(record, rest, record.lnk_offset)) return;
+    record.lnk_offset = data_position + hit;
+    scan.outlet.put(record, source, ParsedBytes{rest.first(record.parsed_size), record.lnk_offset});
+    const uint64_t size = record.parsed_size;
+    if (size == 0 || size >= rest.size()) return;
+    position = hit + size;
+  }
+}
+
+void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSummary& summary,
+                     const FileName& name, ScanFileKind kind) {
+  std::string source_text;
+  std::string parent;
+  source_text = build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
+  if (!summary.in_use()) source_text += kDeletedSuffix;
+
+  FileRequest request;
+  request.entry = view.entry;
+  if (!read_file(scan.volume, request)) return;
+  const SourceInfo source = file_source(scan, summary, view.entry, request.data_size);
+  const uint64_t data_position = request.first_cluster_offset != 0
+                                     ? disk_position(scan.volume, request.first_cluster_offset)
+                                     : disk_position(scan.volume, view.volume_offset);
+
+  switch (kind) {
+    case ScanFileKind::shortcut: {
+      LnkRecord record;
+      record.artifact = "LNK";
+      record.source_type = source_text;
+      record.lnk_offset = data_position;
+      if (parse_lnk_record(record, request.data, 0)) {
+        record.lnk_offset = data_position;
+        scan.outlet.put(record, source,
+                        ParsedBytes{std::span<const uint8_t>(request.data).first(record.parsed_size), 0});
+      }
+      break;
+    }
+    case ScanFileKind::automatic_jump_list: {
+      JumpListPlacement placement;
+      placement.label = source_text;
+      placement.record_offset = data_position;
+      std::vector<uint8_t> data = std::move(request.data);
+      if (data.size() < kSmallestJumpList) data.resize(kSmallestJumpList, 0);
+      carve_jump_list_records(data, placement, scan.outlet.sink_for(source));
+      break;
+    }
+    case ScanFileKind::custom_jump_list:
+      carve_custom_list(scan, request.data, source_text, source, data_position);
+      break;
+    case ScanFileKind::none:
+      break;
+  }
+}
+
+void handle_record(const Scan& scan, const MftRecordView& view) {
+  RecordSummary summary;
+  if (view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) return;
+  if (summary.is_extension()) return;
+
+  FileName name;
+  if (summary.has_name) {
+    name = summary.name;
+  } else if (summary.has_attribute_list && !summary.is_directory()) {
+    if (!name_through_attribute_list(scan.volume, view.entry, name)) return;
+  } else {
+    return;
+  }
+
+  if (summary.is_directory()) {
+    PathCacheEntry cached;
+    cached.name = name.name;
+    cached.parent_reference = name.parent_reference;
+    cached.flags = name.flags;
+    cached.sequence = summary.header.sequence;
+    cached.sequence_known = true;
+    scan.volume.path_cache().remember(view.entry & kEntryNumberMask, std::move(cached));
+    return;
+  }
+  const ScanFileKind kind = scan_file_kind(name.name);
+  if (kind != ScanFileKind::none) handle_selected(scan, view, summary, name, kind);
+}
+
+void record_pass(const Scan& scan) {
+  MftWalk walk(scan.volume);
+  MftRecordView view;
+  uint64_t next_progress = 0;
+  while (walk.next(view)) {
+    if (scan.options.progress && view.entry >= next_progress) {
+      const uint64_t shown = view.entry - view.entry % kEntryProgressEvery;
+      status_line(kProgressWidth, "analyzing entry %lld of %lld", static_cast<long long>(shown),
+                  static_cast<long long>(walk.end()));
+      next_progress = shown + kEntryProgressEvery;
+    }
+    if (view.bad) diag_write(scan.options, "err: fixup_mft type: BAAD");
+    handle_record(scan, view);
+  }
+  if (scan.options.progress) status_line(kProgressWidth, "\n");
+}
+
+// A carve context over the whole source the volume lies in; clusters are
+// placed by the volume's start within it.
+bool bind_pass_context(const Scan& scan, CarveContext& context) {
+  if (!bind_carve_context(context, scan.volume.source())) return false;
+  context.percent_display = false;
+  return true;
+}
+
+void carve_cluster_run(const Scan& scan, CarveContext& context, const DataRun& run, const std::string& label) {
+  if (run.sparse() || run.length == 0) return;
+  uint64_t start = 0, length = 0, end = 0;
+  const uint64_t cluster = scan.volume.cluster_size();
+  if (!checked_mul(static_cast<uint64_t>(run.start_cluster), cluster, start) || !checked_add(start, scan.volume.volume_start(), start) ||
+      !checked_mul(run.length, cluster, length) || !checked_add(start, length, end))
+    return;
+  end = std::min(end, context.source_size);
+  if (start >= end) return;
+  context.position = static_cast<int64_t>(start);
+  context.range_end = static_cast<int64_t>(end);
+  context.label = label;
+  carve_range(context, scan.base, scan.options, scan.outlet);
+}
+
+// The clusters of every attribute of one entry that has runs.
+void carve_entry_runs(const Scan& scan, uint64_t entry, const std::string& label) {
+  CarveContext context;
+  if (!bind_pass_context(scan, context)) return;
+  MftEntry parsed;
+  if (!categorize_attributes(scan.volume, entry, parsed)) return;
+  for (const ParsedAttribute& attribute : parsed.attributes) {
+    if (!attribute.non_resident) continue;
+    for (const DataRun& run : attribute.runs) carve_cluster_run(scan, context, run, label);
+  }
+}
+
+void unallocated_pass(const Scan& scan) {
+  CarveContext context;
+  if (!bind_pass_context(scan, context)) return;
+  FileRequest bitmap;
+  bitmap.entry = kBitmapEntry;
+  bitmap.max_bytes = UINT64_MAX;
+  if (!read_file(scan.volume, bitmap)) return;
+  const uint64_t clusters = std::min<uint64_t>(bitmap.data.size() * 8, scan.volume.total_clusters());
+  const bool progress = scan.options.progress;
+  uint64_t counted = 0;
+  bool in_free_run = false;
+  bool announced = false;
+  DataRun run;
+  auto close_run = [&](uint64_t end) {
+    run.length = end - static_cast<uint64_t>(run.start_cluster);
+    carve_cluster_run(scan, context, run, "Unalloc");
+    in_free_run = false;
+  };
+  for (uint64_t cluster = 0; cluster < clusters; ++cluster) {
+    const bool allocated = (bitmap.data[cluster / 8] >> (cluster % 8)) & 1;
+    if (allocated) {
+      if (progress && !announced) status_line(kProgressWidth, "looking for unalloc cluster");
+      announced = true;
+      if (in_free_run) close_run(cluster);
+      continue;
+    }
+    if (!in_free_run) {
+      run = DataRun{};
+      run.start_cluster = static_cast<int64_t>(cluster);
+      in_free_run = true;
+      announced = false;
+    }
+    if (progress && ++counted % kClusterProgressEvery == 0)
+      status_line(kProgressWidth, "analyzing cluster %lld of %lld", static_cast<long long>(cluster),
+                  static_cast<long long>(clusters));
+  }
+  if (in_free_run) close_run(clusters);
+  if (progress) status_line(kProgressWidth, "\n");
+}
+
+void pagefile_pass(const Scan& scan) {
+  uint64_t entry = 0;
+  if (!lookup_path(scan.volume, "pagefile.sys", entry)) return;
+  carve_entry_runs(scan, entry, "Pagefile");
+}
+
+void shadow_copy_pass(const Scan& scan) {
+  std::array<uint8_t, kCatalogHeaderSize> header{};
+  std::vector<ShadowStore> stores;
+  if (!read_shadow_catalog(scan.volume, header, stores)) return;
+  for (size_t n = 0; n < stores.size(); ++n) {
+    // A store file on another volume has no reference on this one.
+    const uint64_t entry = stores[n].store_file_reference & kEntryNumberMask;
+    if (entry == 0) continue;
+    const std::string text = "VSS Store: " + stores[n].key;
+    if (scan.options.progress) {
+      status_line(kProgressWidth, "\n");
+      std::fprintf(stderr, "analyzing: %s\n", text.c_str());
+    }
+    carve_entry_runs(scan, entry, "VSS " + std::to_string(n));
+  }
+}
+
+}  // namespace
+
+ScanFileKind scan_file_kind(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return ScanFileKind::none;
+  const std::string extension = to_lower_ascii(name.substr(dot + 1));
+  if (extension == "lnk") return ScanFileKind::shortcut;
+  if (extension.find("ions-ms") == std::string::npos) return ScanFileKind::none;
+  if (extension.find("automatic") != std::string::npos) return ScanFileKind::automatic_jump_list;
+  if (extension.find("custom") != std::string::npos) return ScanFileKind::custom_jump_list;
+  return ScanFileKind::none;
+}
+
+bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
+  if (!volume.validate()) return false;
+  SourceInfo base = source;
+  base.mft_scan = true;
+  const Scan scan{volume, base, options, outlet};
+  if (options.ntfs_scan) record_pass(scan);
+  if (options.include_unalloc_clusters) unallocated_pass(scan);
+  if (options.include_vss_clusters) shadow_copy_pass(scan);
+  if (options.include_pagefile_clusters) pagefile_pass(scan);
+  return true;
+}
+
+}  // namespace lnk

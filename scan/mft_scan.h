@@ -1,0 +1,29 @@
+// The scan of an NTFS volume through its MFT: every shortcut and jump-list
+// file, allocated or deleted, then the optional passes that carve the
+// unallocated clusters, the shadow-copy store files and the page file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "carve/record_outlet.h"
+#include "core/options.h"
+#include "core/source_info.h"
+#include "ntfs/ntfs_volume.h"
+
+namespace lnk {
+
+// What kind of file a name in the MFT makes a file.
+enum class ScanFileKind { none, shortcut, automatic_jump_list, custom_jump_list };
+
+// By the extension after the last ".", lower-cased: "lnk"; else one that
+// holds "ions-ms" and "automatic" or "custom".
+ScanFileKind scan_file_kind(const std::string& name);
+
+// Runs the passes the options ask for over a validated volume. source is
+// the provenance of the volume itself (its path or name); each record gets
+// a copy filled with its file's size, times and MFT reference. False only
+// when the volume is not open.
+bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet);
+
+}  // namespace lnk

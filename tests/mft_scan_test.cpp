@@ -1,0 +1,306 @@
+// The MFT scan: every shortcut and jump list a volume names, as sleuthkit
+// sees them, and the passes that carve unallocated clusters, the page file
+// and shadow-copy store files.
+#include "scan/mft_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+#include <map>
+
+#include "carve/carve_context.h"
+#include "lnk/parse_lnk.h"
+#include "ntfs/file_data.h"
+#include "ntfs/path_lookup.h"
+#include "tests/lnk_builder.h"
+#include "tests/ntfs_reference.h"
+#include "tests/run_program.h"
+
+namespace lnk {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Found {
+  LnkRecord record;
+  SourceInfo source;
+};
+
+// Every record a scan of the image at byte offset start puts out.
+std::vector<Found> scan(const std::string& image, uint64_t start, useropts options) {
+  options.progress = false;
+  std::vector<Found> found;
+  RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo& s) { found.push_back({r, s}); });
+  NtfsVolume volume;
+  EXPECT_TRUE(volume.open_image(image, start));
+  EXPECT_TRUE(scan_volume(volume, SourceInfo{}, options, outlet));
+  return found;
+}
+
+useropts record_pass() {
+  useropts options;
+  options.ntfs_scan = true;
+  return options;
+}
+
+TEST(ScanFileKind, ByTheExtensionAfterTheLastDot) {
+  const std::pair<const char*, ScanFileKind> cases[] = {
+      {"report.LNK", ScanFileKind::shortcut},
+      {"a.b.lnk", ScanFileKind::shortcut},
+      {"lnk", ScanFileKind::none},
+      {"x.lnk.txt", ScanFileKind::none},
+      {"5f7b5f1e01b83767.automaticDestinations-ms", ScanFileKind::automatic_jump_list},
+      {"28c8b86deab549a1.customDestinations-ms", ScanFileKind::custom_jump_list},
+      {"x.CUSTOMDESTINATIONS-MS", ScanFileKind::custom_jump_list},
+      {"foo-ms", ScanFileKind::none},
+      {"a.foo-ms", ScanFileKind::none},
+      {"a.destinations-ms", ScanFileKind::none},
+  };
+  for (const auto& [name, kind] : cases) EXPECT_EQ(scan_file_kind(name), kind) << name;
+}
+
+// Each shortcut and jump list fls names (allocated, or deleted with an
+// intact record) is reported under its path with its MFT reference, its
+// $STANDARD_INFORMATION times and its data size; nothing else is.
+void expect_same_as_sleuthkit(const std::string& image, uint64_t sector_offset, size_t& files, size_t& records) {
+  const std::vector<Found> found = scan(image, sector_offset * 512, record_pass());
+  std::map<uint64_t, std::vector<const Found*>> by_entry;
+  for (const Found& f : found) by_entry[f.source.src_inode].push_back(&f);
+  // A file with hard links has one entry and several names; fls lists each.
+  std::map<uint64_t, std::vector<std::string>> names;
+  for (const test::FlsName& name : test::fls_names(image, sector_offset)) {
+    if (name.reallocated || name.directory || !test::selected_name(name.path)) continue;
+    names[name.entry].push_back(name.path + (name.deleted ? " (deleted)" : ""));
+  }
+  for (const auto& [entry, shown] : names) {
+    const auto hit = by_entry.find(entry);
+    const std::vector<uint8_t> data = test::icat_bytes(image, sector_offset, entry);
+    const bool jump_list = scan_file_kind(shown.front()) != ScanFileKind::shortcut;
+    // A jump list that holds no shortcut, or a shortcut that does not parse,
+    // gives no record; everything else must be there.
+    LnkRecord alone;
+    if (hit == by_entry.end()) {
+      EXPECT_TRUE(jump_list || !parse_lnk_record(alone, data, 0)) << "not reported: " << shown.front();
+      continue;
+    }
+    ++files;
+    test::IstatFacts facts;
+    ASSERT_TRUE(test::istat_facts(image, sector_offset, entry, facts)) << shown.front();
+    for (const Found* f : hit->second) {
+      ++records;
+      const std::string& type = f->record.source_type;
+      EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const std::string& s) { return type.rfind(s, 0) == 0; }))
+          << type << " is none of the names of entry " << entry;
+      EXPECT_EQ(f->source.src_seq, facts.sequence) << type;
+      EXPECT_EQ(f->source.source_created, facts.created) << type;
+      EXPECT_EQ(f->source.source_modified, facts.modified) << type;
+      EXPECT_EQ(f->source.source_mft_changed, facts.mft_changed) << type;
+      EXPECT_EQ(f->source.source_accessed, facts.accessed) << type;
+      EXPECT_EQ(f->source.source_file_size, facts.data_size) << type;
+      EXPECT_TRUE(f->source.mft_scan);
+    }
+    if (!jump_list) {
+      ASSERT_EQ(hit->second.size(), 1u) << shown.front();
+      ASSERT_TRUE(parse_lnk_record(alone, data, 0)) << shown.front();
+      EXPECT_EQ(hit->second[0]->record.parsed_size, alone.parsed_size) << shown.front();
+    }
+  }
+  for (const auto& [entry, list] : by_entry) EXPECT_TRUE(names.count(entry)) << list[0]->record.source_type;
+}
+
+class ScanFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = test::make_scratch_dir("scan");
+    if (!test::unpack_ntfs_fixtures(dir_)) GTEST_SKIP() << "tar with xz is needed to unpack the fixture volumes";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string image(const char* name) const { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(ScanFixture, EveryShortcutAndJumpListAsSleuthkitSeesThem) {
+  if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
+    GTEST_SKIP() << "sleuthkit is needed";
+  for (const char* name : {"ntfs_small.img", "ntfs_4k.img"}) {
+    size_t files = 0, records = 0;
+    expect_same_as_sleuthkit(image(name), 0, files, records);
+    std::printf("%s: %zu files, %zu records as sleuthkit lists them\n", name, files, records);
+    EXPECT_GE(files, 2u) << name;
+  }
+}
+
+// The record pass's own rules: the deleted mark, the resident offset, the
+// passes that carve clusters with their labels.
+TEST_F(ScanFixture, DeletedResidentAndTheClusterPasses) {
+  NtfsVolume volume;
+  ASSERT_TRUE(volume.open_image(image("ntfs_small.img"), 0));
+  ASSERT_TRUE(volume.validate());
+  uint64_t resident = 0;
+  ASSERT_TRUE(lookup_path(volume, "resident.lnk", resident));
+
+  std::map<std::string, const Found*> by_type;
+  const std::vector<Found> found = scan(image("ntfs_small.img"), 0, record_pass());
+  for (const Found& f : found) by_type[f.record.source_type] = &f;
+  ASSERT_TRUE(by_type.count("[root]\\Users\\alice\\Recent\\gone.lnk (deleted)"));
+  ASSERT_TRUE(by_type.count("[root]\\resident.lnk"));
+  // Resident data lies in its MFT record: the record's place is the offset.
+  EXPECT_EQ(by_type["[root]\\resident.lnk"]->record.lnk_offset, volume.record_offset(resident));
+  // A directory named like a shortcut is only a directory.
+  EXPECT_FALSE(by_type.count("[root]\\x.lnk"));
+  EXPECT_TRUE(by_type.count("[root]\\x.lnk\\inside.lnk"));
+
+  // The passes carve what the fixture planted in the page file and in the
+  // shadow-copy store file, each with its label.
+  useropts passes;
+  passes.include_pagefile_clusters = true;
+  passes.include_vss_clusters = true;
+  std::vector<std::string> labels;
+  for (const Found& f : scan(image("ntfs_small.img"), 0, passes)) labels.push_back(f.record.source_type);
+  ASSERT_EQ(labels.size(), 2u);
+  EXPECT_EQ(labels[0].rfind("[VSS 0] Shortcut LNK (carved - 0x", 0), 0u) << labels[0];
+  EXPECT_EQ(labels[1].rfind("[Pagefile] Shortcut LNK (carved - 0x", 0), 0u) << labels[1];
+}
+
+// A shortcut written into free clusters is found by the unallocated pass
+// and by nothing else.
+TEST_F(ScanFixture, ShortcutInFreeClustersOnlyForTheUnallocatedPass) {
+  const std::string copy = image("ntfs_small.img");
+  NtfsVolume volume;
+  ASSERT_TRUE(volume.open_image(copy, 0));
+  ASSERT_TRUE(volume.validate());
+  std::vector<uint8_t> bitmap;
+  ASSERT_TRUE(read_entry_data(volume, 6, bitmap, UINT64_MAX));
+  // The last free cluster of the volume.
+  uint64_t free_cluster = 0;
+  for (uint64_t c = std::min<uint64_t>(bitmap.size() * 8, volume.total_clusters()); c-- > 0;) {
+    if (((bitmap[c / 8] >> (c % 8)) & 1) == 0) {
+      free_cluster = c;
+      break;
+    }
+  }
+  ASSERT_NE(free_cluster, 0u);
+  const uint64_t at = free_cluster * volume.cluster_size();
+  volume.close();
+  {
+    std::fstream file(copy, std::ios::in | std::ios::out | std::ios::binary);
+    const std::vector<uint8_t> sample = test::sample_shortcut();
+    file.seekp(static_cast<std::streamoff>(at));
+    file.write(reinterpret_cast<const char*>(sample.data()), static_cast<std::streamsize>(sample.size()));
+  }
+  useropts unalloc;
+  unalloc.include_unalloc_clusters = true;
+  // The deleted shortcut's clusters are free too.
+  char expected[96];
+  std::snprintf(expected, sizeof expected, "[Unalloc] Shortcut LNK (carved - 0x%08llx)",
+                static_cast<unsigned long long>(at));
+  size_t planted = 0;
+  for (const Found& f : scan(copy, 0, unalloc)) {
+    EXPECT_EQ(f.record.source_type.rfind("[Unalloc] ", 0), 0u) << f.record.source_type;
+    planted += f.record.source_type == expected;
+  }
+  EXPECT_EQ(planted, 1u);
+  for (const Found& f : scan(copy, 0, record_pass())) EXPECT_NE(f.record.lnk_offset, at);
+}
+
+// A shortcut small enough to stay in its MFT record crosses the record's
+// first sector end, where the disk holds the update sequence value instead
+// of the shortcut's bytes: carved raw, it must read as the file reads.
+TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
+  if (!test::have_tool("ntfscp")) GTEST_SKIP() << "ntfscp (ntfs-3g) is needed";
+  test::LnkBuilder builder;
+  builder.strings[test::kName] = std::string(150, 'd');           // crosses byte 510 of the record
+  builder.strings[test::kWorkingDir] = "C:\\Users\\Administrator";
+  const std::vector<uint8_t> shortcut = builder.build();
+  ASSERT_GT(shortcut.size(), 420u);
+  ASSERT_LT(shortcut.size(), 600u);
+  const std::string file = test::write_file(dir_ / "small.lnk", shortcut);
+  const std::string copy = image("ntfs_small.img");
+  ASSERT_EQ(std::system(("ntfscp " + test::quoted(copy) + " " + test::quoted(file) + " /planted.lnk >/dev/null 2>&1").c_str()), 0);
+
+  LnkRecord expected;
+  ASSERT_TRUE(parse_lnk_record(expected, shortcut, 0));
+  useropts raw;
+  raw.rawscan = true;
+  raw.progress = false;
+  std::vector<LnkRecord> carved;
+  RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo&) { carved.push_back(r); });
+  DiskSource disk;
+  ASSERT_TRUE(disk.open_image(copy));
+  carve_source(disk, SourceInfo{}, raw, outlet);
+  size_t matched = 0;
+  for (const LnkRecord& r : carved) {
+    if (r.working_dir != "C:\\Users\\Administrator" && r.name_string.size() != 150) continue;
+    ++matched;
+    EXPECT_EQ(r.name_string, expected.name_string);
+    EXPECT_EQ(r.working_dir, expected.working_dir);
+    EXPECT_EQ(r.parsed_size, expected.parsed_size);
+  }
+  EXPECT_EQ(matched, 1u);
+}
+
+// The corpus volumes hold no shortcuts of their own; with files planted
+// (ntfscp) in copies of two Windows volumes the scan and sleuthkit agree.
+TEST(ScanCorpus, PlantedShortcutsAndJumpListsAsSleuthkitSeesThem) {
+  if (!test::have_tool("ntfscp") || !test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
+    GTEST_SKIP() << "ntfscp (ntfs-3g) and sleuthkit are needed";
+  const fs::path jump_list = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "jumplists" /
+                             "plaso_9d1f905ce5044aee.automaticDestinations-ms";
+  const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+  const fs::path dir = test::make_scratch_dir("scan_corpus");
+  const std::pair<const char*, const char*> volumes[] = {
+      {"images/windows_volume.qcow2", "/Windows/System32/config/hidden.lnk"},
+      {"images/vsstest.qcow2", "/System Volume Information/hidden.lnk"}};
+  for (const auto& [archive, hidden] : volumes) {
+    const std::string raw = fs::path(archive).stem().string() + ".raw";
+    const fs::path original = test::corpus_raw_image(archive, raw);
+    if (original.empty() || !fs::exists(jump_list)) continue;
+    const std::string copy = (dir / raw).string();
+    ASSERT_EQ(std::system(("cp --sparse=always " + test::quoted(original.string()) + " " + test::quoted(copy)).c_str()), 0);
+    const std::pair<std::string, std::string> planted[] = {
+        {sample, "/Planted.LNK"},
+        {sample, hidden},
+        {jump_list.string(), "/9d1f905ce5044aee.automaticDestinations-ms"}};
+    for (const auto& [from, to] : planted)
+      ASSERT_EQ(std::system(("ntfscp " + test::quoted(copy) + " " + test::quoted(from) + " " + test::quoted(to) +
+                             " >/dev/null 2>&1").c_str()),
+                0)
+          << to;
+    size_t files = 0, records = 0;
+    expect_same_as_sleuthkit(copy, 0, files, records);
+    std::printf("%s with planted files: %zu files, %zu records\n", raw.c_str(), files, records);
+    EXPECT_EQ(files, 3u);
+    EXPECT_GT(records, 3u);  // the jump list holds several
+    fs::remove(copy);
+  }
+  fs::remove_all(dir);
+}
+
+// Every corpus NTFS volume scans to the end, and finds as many shortcuts as
+// fls lists (none).
+TEST(ScanCorpus, EveryCorpusVolumeScansAsSleuthkitLists) {
+  if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
+    GTEST_SKIP() << "sleuthkit is needed";
+  const struct { const char* archive; const char* raw; uint64_t sector; } volumes[] = {
+      {"images/vsstest.qcow2", "vsstest.raw", 0},
+      {"images/windows_volume.qcow2", "windows_volume.raw", 0},
+      {"images/dfir_ntfs/ntfs_index.raw.gz", "ntfs_index.raw", 128},
+      {"images/dfir_ntfs/vss_2003.tgz", "vss_2003.raw", 63},
+      {"images/dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 4196352},
+  };
+  size_t scanned = 0;
+  for (const auto& v : volumes) {
+    const fs::path image = test::corpus_raw_image(v.archive, v.raw);
+    if (image.empty()) continue;
+    size_t files = 0, records = 0;
+    expect_same_as_sleuthkit(image.string(), v.sector, files, records);
+    std::printf("%s: %zu shortcut and jump-list files, %zu records\n", v.raw, files, records);
+    ++scanned;
+  }
+  if (scanned == 0) GTEST_SKIP() << "corpus images absent";
+}
+
+}  // namespace
+}  // namespace lnk
