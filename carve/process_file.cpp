@@ -65,12 +65,10 @@ JumpListPlacement progress_placement(const useropts& options) {
 
 // A custom-destinations list, recognised by its header at the file's start,
 // is read whole: its records sit wherever its categories put them.
-bool try_custom_destinations(ByteSource& file, const SourceInfo& source, const useropts& options,
-                             RecordOutlet& outlet, bool& found) {
+bool try_custom_destinations(ByteSource& file, const ByteReader& first_chunk, const SourceInfo& source,
+                             const useropts& options, RecordOutlet& outlet, bool& found) {
   const uint64_t size = file.size();
-  std::array<uint8_t, 4> version{};
-  if (size < kCustomHeaderBytes || size > kJumpListLimit || !read_exact(file, 0, version) ||
-      ByteReader(version).u32(0) != kCustomFormatVersion)
+  if (size < kCustomHeaderBytes || size > kJumpListLimit || first_chunk.u32(0) != kCustomFormatVersion)
     return false;
   std::vector<uint8_t> whole(size);
   if (!read_exact(file, 0, whole) || classify_jump_list(whole) != JumpListFormat::custom) return false;
@@ -110,7 +108,9 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
   const uint64_t size = file.size();
 
   LnkRecord record;
-  std::vector<uint8_t> buffer(std::min(size, kChunkSize), 0);
+  // One buffer for every file of a run: a -pipe list can name millions.
+  static thread_local std::vector<uint8_t> buffer;
+  buffer.resize(kChunkSize);
   // A file too small for a header is opened but never searched.
   const uint64_t last = size > kHeaderBytes ? size - kHeaderBytes : 0;
   const uint32_t step = options.scan_step == 0 ? 1 : options.scan_step;
@@ -118,13 +118,13 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
   uint64_t loops = 0;
   int shown_percent = -1;
   bool found = false;
-  if (try_custom_destinations(file, source, options, outlet, found)) {
-    if (options.progress) status_line(kStatusWidth, " ");
-    return found;
-  }
 
   // Each pass moves offset forward by at least one step or ends the loop.
   for (; offset < last; ++loops) {
+    uint64_t chunk_length = std::min(kChunkSize, size - offset);
+    if (!read_exact(file, offset, std::span<uint8_t>(buffer).first(chunk_length))) break;
+    ByteReader chunk(buffer.data(), chunk_length);
+    if (offset == 0 && try_custom_destinations(file, chunk, source, options, outlet, found)) break;
     if (options.progress) {
       int percent = static_cast<int>(offset * 100 / size);
       if (percent != shown_percent || (loops % 5 == 0 && size >= kStatusEverySize)) {
@@ -132,9 +132,6 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
         shown_percent = percent;
       }
     }
-    uint64_t chunk_length = std::min(kChunkSize, size - offset);
-    if (!read_exact(file, offset, std::span<uint8_t>(buffer).first(chunk_length))) break;
-    ByteReader chunk(buffer.data(), chunk_length);
 
     uint64_t pos = 0;
     if (!find_lnk_signature(pos, buffer.data(), chunk_length, step)) {
@@ -157,7 +154,8 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
     chunk_length = std::min(chunk_length, size - hit);
     if (chunk_length == 0) break;
     const std::span<const uint8_t> candidate = std::span<const uint8_t>(buffer).first(chunk_length);
-    if (!read_exact(file, hit, std::span<uint8_t>(buffer).first(chunk_length))) break;
+    // The chunk already holds the bytes from a hit at its start.
+    if (pos != 0 && !read_exact(file, hit, std::span<uint8_t>(buffer).first(chunk_length))) break;
     record.artifact = "LNK";
     record.source_type = shortcut_source_type(hit, file_source_type);
     record.lnk_offset = hit;
