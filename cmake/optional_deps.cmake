@@ -9,6 +9,10 @@ add_library(rook_optional_deps INTERFACE)
 find_package(PkgConfig QUIET)
 
 if(ROOK_WITH_ZLIB)
+  # rook.exe carries zlib inside: no DLL beyond those Windows has.
+  if(MINGW)
+    set(ZLIB_USE_STATIC_LIBS ON)
+  endif()
   find_package(ZLIB QUIET)
   if(ZLIB_FOUND)
     target_link_libraries(rook_optional_deps INTERFACE ZLIB::ZLIB)
