@@ -99,7 +99,7 @@ TEST_F(Evidence, AnExistingResultsFileThatIsNoInputIsReplaced) {
   test::write_file(results, std::string(5000, 'x'));
   test::CommandResult r = run({evidence_, "-csv", "-out", results.string()});
   EXPECT_EQ(r.status, 0);
-  const std::string written = test::slurp(results);
+  const std::string written = test::slurp_text(results);
   EXPECT_EQ(written.rfind("rook ver: 0.85\n", 0), 0u);
   EXPECT_EQ(written.find('x' + std::string(10, 'x')), std::string::npos) << "the old contents were kept";
   expect_untouched();
