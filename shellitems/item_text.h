@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/byte_reader.h"
+#include "shellitems/shell_item.h"
 
 namespace lnk {
 
@@ -20,6 +21,9 @@ ItemText read_utf16(const ByteReader& bytes, uint64_t off, uint64_t max_bytes);
 // Zero-terminated byte text from off, within max_bytes; bytes above 0x7F are
 // taken as Latin-1 so the result is UTF-8.
 ItemText read_ansi(const ByteReader& bytes, uint64_t off, uint64_t max_bytes);
+
+// Lists text among the item's ANSI texts when it holds more than ASCII.
+void note_ansi_text(ShellItem& item, const std::string& text);
 
 // Offset of the first u16 at or after off that is not below limit; the
 // reader's size when none.
