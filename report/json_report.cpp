@@ -320,7 +320,9 @@ void RecordJson::property_object(const Property& p) {
   w_.begin_object();
   w_.field("format_id", guid_text(p.fmtid));
   w_.field("id", p.pid);
-  w_.text_field("name", p.name);
+  // "unk" in the table stands for no name.
+  if (p.string_named || p.in_table) w_.text_field("name", p.name);
+  if (p.string_named) w_.field("string_named", true);
   w_.field("type", p.vartype);
   const char* base_name = vartype_name(p.vartype & 0xFF);
   if (base_name != nullptr)
