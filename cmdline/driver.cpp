@@ -113,7 +113,7 @@ bool is_version_request(const ArgList& args) {
 
 void hint_directory(Run& run, const std::string& path) {
   ++run.tally.directories;
-  if (run.directory_hinted) return;
+  if (run.directory_hinted || run.options.quiet) return;
   run.directory_hinted = run.options.pipe;
   std::fputs(directory_hint(path).c_str(), stderr);
 }
@@ -141,7 +141,7 @@ void examine_file(Run& run, const std::string& path, const SourceInfo& source) {
   if (run.outlet->records_put() != before) return;
   ++run.tally.without_records;
   const std::string hint = no_record_hint(path, file->size(), o);
-  if (hint.empty() || run.no_record_hinted) return;
+  if (hint.empty() || run.no_record_hinted || o.quiet) return;
   run.no_record_hinted = o.pipe;
   std::fputs(hint.c_str(), stderr);
 }
