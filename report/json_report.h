@@ -13,7 +13,7 @@
 namespace lnk {
 
 // The run's date and time formats do not shape JSON: the notes it carries
-// are rendered with these, and instants are ISO 8601.
+// are rendered with these (numbers in hexadecimal), and instants are ISO 8601.
 inline constexpr const char* kJsonNoteDateFormat = "yyyy-mm-dd";
 inline constexpr const char* kJsonNoteTimeFormat = "hh:mm:ss.xxxxxxx";
 

@@ -14,17 +14,32 @@ namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 
-iconv_t converter(uint32_t codepage) {
-  static std::map<uint32_t, iconv_t> opened;
-  auto found = opened.find(codepage);
-  if (found != opened.end()) return found->second;
-  const std::string name = "CP" + std::to_string(codepage);
-  iconv_t handle = ::iconv_open("UTF-8", name.c_str());
-  opened[codepage] = handle;
-  return handle;
-}
-
 bool usable(iconv_t handle) { return handle != reinterpret_cast<iconv_t>(-1); }
+
+// One converter per code page, opened on first use and closed at exit.
+class Converters {
+ public:
+  ~Converters() {
+    for (auto& [codepage, handle] : opened_)
+      if (usable(handle)) ::iconv_close(handle);
+  }
+  iconv_t get(uint32_t codepage) {
+    auto found = opened_.find(codepage);
+    if (found != opened_.end()) return found->second;
+    const std::string name = "CP" + std::to_string(codepage);
+    iconv_t handle = ::iconv_open("UTF-8", name.c_str());
+    opened_[codepage] = handle;
+    return handle;
+  }
+
+ private:
+  std::map<uint32_t, iconv_t> opened_;
+};
+
+iconv_t converter(uint32_t codepage) {
+  static Converters converters;
+  return converters.get(codepage);
+}
 
 }  // namespace
 

@@ -28,6 +28,7 @@ void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& sourc
       json_render_options_ = std::make_unique<cmd_params>(options_);
       json_render_options_->date_format = kJsonNoteDateFormat;
       json_render_options_->time_format = kJsonNoteTimeFormat;
+      json_render_options_->sizes_in_hex = true;
     }
     const RecordValues values = derive_record_values(record, source, *json_render_options_);
     json_line_.clear();

@@ -30,7 +30,8 @@ class RecordWriter {
   std::ostream& out_;
   const useropts& options_;
   WriterState state_;
-  // -json renders notes in fixed formats, whatever the run's formats are.
+  // -json renders notes in fixed formats, whatever the run's formats and
+  // number base are.
   std::unique_ptr<cmd_params> json_render_options_;
   std::string json_line_;
 };
