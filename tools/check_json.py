@@ -63,6 +63,9 @@ def json_lines(data, label, problems):
         done = subprocess.run(["jq", "-c", "."], input=data, capture_output=True)
         if done.returncode != 0 or done.stdout.count(b"\n") != len(records):
             problems.append(f"{label}: jq refused the output: {done.stderr[:200]!r}")
+    elif not getattr(json_lines, "warned", False):
+        json_lines.warned = True
+        print("jq not installed: lines checked with Python only")
     return records
 
 
