@@ -1,5 +1,6 @@
 #include "report/json_text.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,13 @@ namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 constexpr uint64_t kTicksPerSecond = 10000000;
+
+// Bytes a JSON string takes as they are: ASCII but controls, '"' and '\\'.
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
 
 // Length of the UTF-8 sequence at text[at], 0 when it is not a well-formed
 // one (overlong forms, surrogates and code points past U+10FFFF included).
@@ -62,11 +70,7 @@ void append_json_string(std::string& out, std::string_view text) {
   while (at < text.size()) {
     // Runs of plain ASCII go in whole.
     size_t run = at;
-    while (run < text.size()) {
-      const unsigned char c = static_cast<unsigned char>(text[run]);
-      if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
-      ++run;
-    }
+    while (run < text.size() && kPlain[static_cast<unsigned char>(text[run])]) ++run;
     out.append(text, at, run - at);
     at = run;
     if (at == text.size()) break;
@@ -91,10 +95,22 @@ void append_json_string(std::string& out, std::string_view text) {
 std::string iso_time(uint64_t filetime) {
   const TimeValue t = TimeValue::from_filetime(filetime);
   if (!t.valid) return {};
-  char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%07lluZ", t.year, t.month, t.day,
-                t.hour, t.minute, t.second,
-                static_cast<unsigned long long>(filetime % kTicksPerSecond));
+  // Written by hand: a record holds dozens of times and printf is slow.
+  std::string text = "0000-00-00T00:00:00.0000000Z";
+  auto digits = [&text](size_t end, uint64_t value) {
+    for (size_t at = end; at-- > 0 && text[at] != '-' && text[at] != 'T' && text[at] != ':' &&
+                          text[at] != '.';) {
+      text[at] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  };
+  digits(4, t.year);
+  digits(7, t.month);
+  digits(10, t.day);
+  digits(13, t.hour);
+  digits(16, t.minute);
+  digits(19, t.second);
+  digits(27, filetime % kTicksPerSecond);
   return text;
 }
 
