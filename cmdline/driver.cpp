@@ -14,6 +14,7 @@
 #include "cmdline/options.h"
 #include "cmdline/pipe_input.h"
 #include "cmdline/run_header.h"
+#include "cmdline/run_report.h"
 #include "cmdline/usage.h"
 #include "core/options.h"
 #include "core/diag_log.h"
@@ -26,8 +27,10 @@
 #include "jumplist/appid_names.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/platform.h"
 #include "report/record_writer.h"
 #include "storage/disk_source.h"
+#include "storage/file_source.h"
 
 namespace lnk {
 
@@ -84,6 +87,10 @@ struct Run {
   std::unique_ptr<RecordWriter> writer;
   std::unique_ptr<RecordOutlet> outlet;
   double start_seconds = 0;
+  RunTally tally;
+  // In a -pipe run each kind of hint is given once.
+  bool directory_hinted = false;
+  bool no_record_hinted = false;
 };
 
 bool is_help_request(const ArgList& args) {
@@ -92,6 +99,68 @@ bool is_help_request(const ArgList& args) {
     if (a == "-h" || a == "-help" || a == "/?" || a == "--help") return true;
   }
   return false;
+}
+
+bool is_version_request(const ArgList& args) {
+  for (size_t i = 1; i < args.size(); ++i)
+    if (to_lower_ascii(args[i]) == "--version") return true;
+  return false;
+}
+
+void hint_directory(Run& run, const std::string& path) {
+  ++run.tally.directories;
+  if (run.directory_hinted || run.options.quiet) return;
+  run.directory_hinted = run.options.pipe;
+  std::fputs(directory_hint(path).c_str(), stderr);
+}
+
+// A file that opens is examined; a directory or a file that cannot be read
+// is counted as skipped, with a message when the command line named it.
+void examine_file(Run& run, const std::string& path, const SourceInfo& source) {
+  const useropts& o = run.options;
+  if (platform::is_directory(path)) {
+    hint_directory(run, path);
+    return;
+  }
+  std::unique_ptr<FileSource> file = FileSource::open(path);
+  if (!file) {
+    ++run.tally.unreadable;
+    if (o.pipe)
+      std::fprintf(stderr, "prob accessing file %s\n", path.c_str());
+    else
+      std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
+    return;
+  }
+  ++run.tally.sources_read;
+  const uint32_t before = run.outlet->records_put();
+  process_shortcut_bytes(*file, kShortcutFileType, source, o, *run.outlet);
+  if (run.outlet->records_put() != before) return;
+  ++run.tally.without_records;
+  const std::string hint = no_record_hint(path, file->size(), o);
+  if (hint.empty() || run.no_record_hinted || o.quiet) return;
+  run.no_record_hinted = o.pipe;
+  std::fputs(hint.c_str(), stderr);
+}
+
+// -rawscan over a file: the whole file is carved.
+// The disk a VMware or E01 file holds is carved, not its container.
+void carve_file(Run& run, const std::string& path, const SourceInfo& source) {
+  if (platform::is_directory(path)) {
+    std::fprintf(stderr, "problem reading %s, aborting\n", path.c_str());
+    hint_directory(run, path);
+    return;
+  }
+  ImageOpenResult image = open_image_by_content(path);
+  if (!image.ok()) {
+    if (image.container == ImageContainer::raw)
+      std::fprintf(stderr, "problem reading %s, aborting\n", path.c_str());
+    else
+      std::fputs(render_image_open_error(image, path).c_str(), stderr);
+    ++run.tally.unreadable;
+    return;
+  }
+  ++run.tally.sources_read;
+  if (!carve_source(*image.source, source, run.options, *run.outlet)) ++run.tally.without_records;
 }
 
 // Provenance of a file named by the user: the path as opened and as the
@@ -120,6 +189,15 @@ void default_to_ntfs_scan(useropts& o) {
   std::fputs("defaulting to -ntfs_scan option\n", stderr);
 }
 
+// The MFT scan of one volume: a source read, and one without records when
+// the scan put none out.
+void scan_volume_counted(Run& run, NtfsVolume& volume, const SourceInfo& source) {
+  ++run.tally.sources_read;
+  const uint32_t before = run.outlet->records_put();
+  scan_volume(volume, source, run.options, *run.outlet);
+  if (run.outlet->records_put() == before) ++run.tally.without_records;
+}
+
 Ending run_shadow_copy(Run& run, const std::string& index) {
   useropts& o = run.options;
   if (!run.administrator) {
@@ -135,9 +213,10 @@ Ending run_shadow_copy(Run& run, const std::string& index) {
     if (!volume.open_path(source.volume_name, kOpenDevicePath) || !volume.validate()) {
       std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n",
                    source.volume_name.c_str());
+      ++run.tally.unreadable;
       return finish_with(0);
     }
-    scan_volume(volume, source, o, *run.outlet);
+    scan_volume_counted(run, volume, source);
     return finish_with(0);
   }
   DiskSource disk;
@@ -146,7 +225,8 @@ Ending run_shadow_copy(Run& run, const std::string& index) {
     return abort_run();
   }
   std::fprintf(stderr, "partition: %s [using large file scan]\n", source.volume_name.c_str());
-  carve_source(disk, source, o, *run.outlet);
+  ++run.tally.sources_read;
+  if (!carve_source(disk, source, o, *run.outlet)) ++run.tally.without_records;
   return finish_with(0);
 }
 
@@ -169,7 +249,8 @@ Ending run_partition(Run& run, const std::string& drive) {
       return abort_run();
     }
     std::fprintf(stderr, "partition: %s [using large file scan]\n", source.volume_name.c_str());
-    carve_source(disk, source, o, *run.outlet);
+    ++run.tally.sources_read;
+    if (!carve_source(disk, source, o, *run.outlet)) ++run.tally.without_records;
     return finish_with(0);
   }
   default_to_ntfs_scan(o);
@@ -179,7 +260,7 @@ Ending run_partition(Run& run, const std::string& drive) {
     std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
   }
-  scan_volume(volume, source, o, *run.outlet);
+  scan_volume_counted(run, volume, source);
   return finish_with(0);
 }
 
@@ -254,7 +335,7 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
       std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
       return abort_run();
     }
-    scan_volume(volume, source, o, *run.outlet);
+    scan_volume_counted(run, volume, source);
     return finish_with(0);
   }
   if (!attached) {
@@ -263,7 +344,7 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
     return abort_run();
   }
   source.volume_name = join_with(vmdk_paths, "; ");
-  *run.out << "file: " << source.volume_name << "[using large file scan]\n";
+  if (!o.json) *run.out << "file: " << source.volume_name << "[using large file scan]\n";
   carve_source(*disk, source, o, *run.outlet);
   return finish_with(0);
 }
@@ -288,32 +369,27 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
   std::string directory, file_name;
   if (!split_path(name, directory, file_name)) {
     std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
+    ++run.tally.unreadable;
     return;
   }
   SourceInfo source;
   if (!file_source_info(o, name, source)) {
     std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
+    ++run.tally.unreadable;
     return;
   }
   if (first_file) {
     first_file = false;
-    if (!o.csv && !o.csvl2t && !o.bodyfile && o.rawscan)
+    if (!o.csv && !o.csvl2t && !o.bodyfile && !o.json && o.rawscan)
       *run.out << "file: " << name << " [using large file scan]\n" << "lnk offset, ";
   }
-  if (o.progress) {
-    diag_write(o, name);
-    status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
-  }
+  if (!o.quiet) diag_write(o, name);
+  if (o.progress) status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
   if (o.rawscan) {
-    DiskSource disk;
-    if (!disk.open_image(name)) {
-      std::fprintf(stderr, "problem reading %s, aborting\n", name.c_str());
-      return;
-    }
-    carve_source(disk, source, o, *run.outlet);
+    carve_file(run, name, source);
     return;
   }
-  process_shortcut_file(name, kShortcutFileType, source, o, *run.outlet);
+  examine_file(run, name, source);
 }
 
 Ending run_pipe(Run& run, const std::vector<std::string>& names) {
@@ -323,6 +399,7 @@ Ending run_pipe(Run& run, const std::vector<std::string>& names) {
       examine_piped_file(run, name, first_file);
     } catch (...) {
       std::fprintf(stderr, "exception caught on file %s\n", name.c_str());
+      ++run.tally.exceptions;
     }
   }
   if (run.options.progress) status_line(kStatusLineWidth, " ");
@@ -355,7 +432,7 @@ bool scan_image(Run& run, const std::string& path, const SourceInfo& source) {
     std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return false;
   }
-  scan_volume(volume, source, o, *run.outlet);
+  scan_volume_counted(run, volume, source);
   return true;
 }
 
@@ -364,29 +441,24 @@ Ending run_single_input(Run& run, const std::string& path) {
   SourceInfo source;
   if (!file_source_info(o, path, source)) {
     std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
+    ++run.tally.unreadable;
     return finish_with(0);
   }
   if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", path.c_str());
   try {
     if (o.rawscan) {
-      // The disk a VMware or E01 file holds is carved, not its container.
-      ImageOpenResult image = open_image_by_content(path);
-      if (image.ok()) {
-        carve_source(*image.source, source, o, *run.outlet);
-      } else if (image.container == ImageContainer::raw) {
-        std::fprintf(stderr, "problem reading %s, aborting\n", path.c_str());
-      } else {
-        std::fputs(render_image_open_error(image, path).c_str(), stderr);
-      }
+      carve_file(run, path, source);
     } else if (o.ntfs_scan) {
       if (!scan_image(run, path, source)) return abort_run();
     } else {
-      process_shortcut_file(path, kShortcutFileType, source, o, *run.outlet);
+      examine_file(run, path, source);
     }
-    *run.out << "\n";
+    // JSON Lines has no empty lines.
+    if (!o.json) *run.out << "\n";
     run.out->flush();
   } catch (...) {
     std::fprintf(stderr, "exception caught on file %s\n", path.c_str());
+    ++run.tally.exceptions;
   }
   return finish_with(0);
 }
@@ -454,9 +526,13 @@ Ending run_plan(Run& run, const Plan& plan) {
   return finish_with(-1);
 }
 
-int end_run(const Run& run, int status) {
+int end_run(Run& run, const Plan& plan, int status) {
   if (run.options.profile)
     std::fprintf(stderr, "%f secs \n", platform::monotonic_seconds() - run.start_seconds);
+  if (plan.mode != Mode::usage && !run.options.quiet) {
+    run.tally.records_written = run.outlet->records_put();
+    std::fputs(summary_line(run.tally).c_str(), stderr);
+  }
   if (!run.options.event_name.empty()) platform::signal_named_event(run.options.event_name);
   return status;
 }
@@ -468,8 +544,16 @@ int run_rook(std::vector<std::string> args) {
   run.args = std::move(args);
   run.options.command_line_text = join_arguments(run.args, '"');
 
-  if (run.args.size() <= 1 || is_help_request(run.args)) {
+  if (run.args.size() <= 1) {
     print_usage(run.args.empty() ? std::string() : run.args[0]);
+    return 0;
+  }
+  if (is_help_request(run.args)) {
+    print_usage(run.args[0], true);
+    return 0;
+  }
+  if (is_version_request(run.args)) {
+    std::printf("rook %s\n", kRookVersion);
     return 0;
   }
   const std::string header = build_run_header(run.args, kRookVersion);
@@ -480,8 +564,12 @@ int run_rook(std::vector<std::string> args) {
 
   if (!parse_useropts(run.options, run.args, kRookVersion)) return -1;
   if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
+  // Status lines overwrite themselves only on a terminal; in a file they pile up.
+  if (!platform::stderr_is_terminal()) run.options.progress = false;
 
   const Plan plan = make_plan(run);
+  for (const std::string& warning : unused_word_warnings(run.args, plan.mode == Mode::single_input))
+    std::fputs(warning.c_str(), stderr);
   const std::vector<std::string> inputs = plan_inputs(plan);
   if (!outputs_spare_inputs(run.options, inputs)) return -1;
 
@@ -494,7 +582,8 @@ int run_rook(std::vector<std::string> args) {
     run.out = &run.results_file;
   }
   if (plan.mode != Mode::usage) open_diag_log(run.options);
-  if (!run.options.output_path_given || writes_results) {
+  // A JSON Lines stream holds records only.
+  if ((!run.options.output_path_given || writes_results) && !run.options.json) {
     *run.out << header << "\n";
     run.out->flush();
   }
@@ -507,7 +596,7 @@ int run_rook(std::vector<std::string> args) {
   const Ending ending = run_plan(run, plan);
   run.out->flush();
   if (!ending.finish) return ending.status;
-  return end_run(run, ending.status);
+  return end_run(run, plan, ending.status);
 }
 
 }  // namespace lnk

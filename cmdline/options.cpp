@@ -5,6 +5,7 @@
 
 #include "cmdline/pipe_input.h"
 #include "platform/platform.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 
 namespace lnk {
@@ -45,9 +46,20 @@ void take_number(const char* name, T& target, ArgList& args) {
 
 // Each layout option picks one kind and drops the others.
 void choose_kind(cmd_params& o, bool cmd_params::*kind) {
-  o.xml = o.csv = o.csvl2t = o.csvgen = o.bodyfile = o.multiline = false;
+  o.xml = o.csv = o.csvl2t = o.csvgen = o.bodyfile = o.multiline = o.json = false;
   o.*kind = true;
 }
+
+constexpr const char* kValueOptions[] = {
+    "-diags", "-alias", "-aliaspath", "-threads", "-zlibex", "-sqlite", "-signal", "-hostname",
+    "-username", "-cpuinst", "-cpu", "-fragment_files", "-out", "-outfile", "-filter",
+    "-csv_separator", "-dateformat", "-timeformat", "-codepage", "-outdir", "-offset", "-vss",
+    "-partition", "-vmdk"};
+constexpr const char* kFlagOptions[] = {
+    "-pair_datetime", "-csv", "-csvgen", "-csvl2t", "-bodyfile", "-xml", "-multiline", "-json",
+    "-gzip", "-zlib", "-separate_files", "-profile", "-pipe", "-base10", "-base16",
+    "-no_whitespace", "-verbose", "-v", "-quiet", "-ntfs_scan", "-include_unalloc_clusters",
+    "-include_vss_clusters", "-include_pagefile_clusters", "-rawscan", "-deepscan", "-idltimes"};
 
 void parse_layout_options(cmd_params& o, ArgList& args) {
   if (take_flag("-csv", args)) {
@@ -76,6 +88,21 @@ void parse_layout_options(cmd_params& o, ArgList& args) {
     choose_kind(o, &cmd_params::multiline);
     o.field_separator.clear();
     o.separator_char = o.separator_substitute = 0;
+  }
+  if (take_flag("-json", args)) choose_kind(o, &cmd_params::json);
+}
+
+// An unsupported code page leaves ANSI texts as they are (text and CSV) or
+// decoded with the JSON default.
+void parse_code_page(cmd_params& o, ArgList& args) {
+  std::string value;
+  if (!take_value("-codepage", value, args)) return;
+  uint64_t number = 0;
+  if (parse_number(value, number) && number != 0 && number <= 0xFFFF &&
+      platform::codepage_supported(static_cast<uint32_t>(number))) {
+    o.codepage = static_cast<uint32_t>(number);
+  } else {
+    std::fprintf(stderr, "invalid code page %s, ignored\n", value.c_str());
   }
 }
 
@@ -128,6 +155,20 @@ bool open_diag_log(cmd_params& o) {
   o.diag_log_active = true;
   diag_write(o, o.command_line_text);
   return true;
+}
+
+bool known_option(const std::string& name, bool& takes_value) {
+  for (const char* option : kValueOptions) {
+    if (name == option) {
+      takes_value = true;
+      return true;
+    }
+  }
+  takes_value = false;
+  for (const char* option : kFlagOptions) {
+    if (name == option) return true;
+  }
+  return false;
 }
 
 bool take_flag(const std::string& name, ArgList& args) {
@@ -352,8 +393,12 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
     o.field_separator = remove_all(o.field_separator, ' ');
   }
   parse_date_time_formats(o, args);
+  parse_code_page(o, args);
   if (take_flag("-verbose", args) || take_flag("-v", args)) o.verbose = true;
-  if (take_flag("-quiet", args)) o.progress = false;
+  if (take_flag("-quiet", args)) {
+    o.quiet = true;
+    o.progress = false;
+  }
   return true;
 }
 
@@ -372,7 +417,7 @@ bool parse_useropts(useropts& o, ArgList& args, const std::string& version_text)
 
   if (!parse_cmd_params(o, args)) return false;
 
-  if (!o.xml && !o.csv && !o.csvl2t && !o.csvgen && !o.bodyfile) {
+  if (!o.xml && !o.csv && !o.csvl2t && !o.csvgen && !o.bodyfile && !o.json) {
     o.multiline = true;
     o.field_separator.clear();
     o.separator_char = o.separator_substitute = 0;

@@ -19,6 +19,9 @@ bool take_flag(const std::string& name, ArgList& args);
 // The element after a match is its value, whatever it looks like; both are
 // removed. A match in last place is left alone and counts as absent.
 bool take_value(const std::string& name, std::string& value, ArgList& args);
+// Whether name (lower case) is one of the program's options, and whether it
+// takes a value.
+bool known_option(const std::string& name, bool& takes_value);
 // Presence test from element 1 on, nothing removed.
 bool has_argument(const std::string& name, const ArgList& args);
 

@@ -22,6 +22,7 @@ constexpr const char* kUsageLines[] = {
     "  -csv                      = output is comma separated value format",
     "  -csvl2t                   = log2timeline output",
     "  -bodyfile                 = sleuthkit output",
+    "  -json                     = JSON Lines, one object per record",
     "",
     "Additional options",
     "  -username <name>          = output will contain this username",
@@ -38,6 +39,8 @@ constexpr const char* kUsageLines[] = {
     "  -csv_separator \"|\"        = use a pipe char for csv separator",
     "  -filter <*partial*|*.ext> = filters stdin data from -pipe option",
     "  -out <results file>       = output result to a specified file",
+    "  -codepage <number>        = code page of ANSI text, e.g. 1251",
+    "  -quiet                    = no progress and no summary line",
     "",
     " Experimental options",
     "  -idltimes                 = add IDList embedded data [default|-csv]",
@@ -61,8 +64,9 @@ std::string usage_text() {
   return text;
 }
 
-void print_usage(const std::string&) {
-  std::fputs(usage_text().c_str(), stderr);
+void print_usage(const std::string&, bool to_standard_output) {
+  std::fputs(usage_text().c_str(), to_standard_output ? stdout : stderr);
+  std::fflush(to_standard_output ? stdout : stderr);
 }
 
 }  // namespace lnk

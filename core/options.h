@@ -67,7 +67,13 @@ class cmd_params {
   bool csvgen = false;
   bool bodyfile = false;
   bool multiline = false;
+  bool json = false;
+  // Windows code page of the ANSI texts (-codepage); 0 when not given.
+  uint32_t codepage = 0;
   bool verbose = true;
+  // -quiet: no status lines and no summary. progress is also off when
+  // standard error is not a terminal.
+  bool quiet = false;
   bool progress = true;
   bool pair_datetime = false;
   bool diag_log_active = false;

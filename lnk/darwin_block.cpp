@@ -98,6 +98,8 @@ void decode_darwin_block(LnkRecord& record, const ByteReader& block) {
   const bool ansi = descriptor.size() < kMinimumDescriptor;
   if (ansi) descriptor = ansi_units(block);
   if (descriptor.size() < kMinimumDescriptor) return;
+  record.darwin_descriptor = units_text(descriptor, 0, descriptor.size(), ansi);
+  if (ansi) record.ansi_texts |= kAnsiDarwin;
 
   record.darwin_product = packed_guid_text(descriptor, 0);
   size_t sign = find_unit(descriptor, kFeatureStart, '>');

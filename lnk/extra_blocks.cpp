@@ -30,6 +30,8 @@ constexpr uint64_t kTargetUnicodeSize = 520;
 constexpr uint64_t kTargetUnicodeHighByte = 269;
 
 constexpr uint64_t kSpecialFolderIdOffset = 8;
+constexpr uint64_t kSpecialFolderOffsetField = 12;
+constexpr uint64_t kKnownFolderOffsetField = 24;
 constexpr uint64_t kCodePageOffset = 8;
 constexpr uint64_t kKnownFolderIdOffset = 8;
 constexpr uint64_t kBareFormatIdOffset = 8;
@@ -41,17 +43,44 @@ constexpr uint64_t kShimLayerMaxBytes = 1000;
 constexpr uint32_t kBlockStorageLimit = 16384;
 constexpr uint64_t kMaxBlockStorages = 1024;
 
-std::string environment_target(const ByteReader& block) {
+std::string environment_target(const ByteReader& block, bool& ansi) {
   std::string target = block.utf16z(kTargetUnicodeOffset, kTargetUnicodeSize);
-  if (target.empty()) target = block.ansiz(kTargetAnsiOffset, kTargetAnsiSize);
+  ansi = target.empty();
+  if (ansi) target = block.ansiz(kTargetAnsiOffset, kTargetAnsiSize);
   return target;
 }
 
-std::string icon_environment_target(const ByteReader& block) {
+std::string icon_environment_target(const ByteReader& block, bool& ansi) {
   // A non-zero high byte in the first character means the Unicode field holds
   // no UTF-16 text; Windows then relies on the ANSI field.
-  if (block.u8(kTargetUnicodeHighByte) != 0) return block.ansiz(kTargetAnsiOffset, kTargetAnsiSize);
+  ansi = block.u8(kTargetUnicodeHighByte) != 0;
+  if (ansi) return block.ansiz(kTargetAnsiOffset, kTargetAnsiSize);
   return block.utf16z(kTargetUnicodeOffset, kTargetUnicodeSize);
+}
+
+// ConsoleDataBlock fields, from the block's start.
+void decode_console_block(ConsoleSettings& console, const ByteReader& block) {
+  console.fill_attributes = block.u16(8);
+  console.popup_fill_attributes = block.u16(10);
+  console.screen_buffer_size_x = static_cast<int16_t>(block.u16(12));
+  console.screen_buffer_size_y = static_cast<int16_t>(block.u16(14));
+  console.window_size_x = static_cast<int16_t>(block.u16(16));
+  console.window_size_y = static_cast<int16_t>(block.u16(18));
+  console.window_origin_x = static_cast<int16_t>(block.u16(20));
+  console.window_origin_y = static_cast<int16_t>(block.u16(22));
+  console.font_size = block.u32(32);
+  console.font_family = block.u32(36);
+  console.font_weight = block.u32(40);
+  console.face_name = block.utf16z(44, 64);
+  console.cursor_size = block.u32(108);
+  console.full_screen = block.u32(112);
+  console.quick_edit = block.u32(116);
+  console.insert_mode = block.u32(120);
+  console.auto_position = block.u32(124);
+  console.history_buffer_size = block.u32(128);
+  console.number_of_history_buffers = block.u32(132);
+  console.history_no_dup = block.u32(136);
+  for (size_t i = 0; i < console.color_table.size(); ++i) console.color_table[i] = block.u32(140 + 4 * i);
 }
 
 std::string shim_layer(const ByteReader& block) {
@@ -113,10 +142,15 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
 
   if (shell_link_block) {
     if (low == 1 && size == 788) {
-      record.env_target = environment_target(data);
+      bool ansi = false;
+      record.env_target = environment_target(data, ansi);
+      if (ansi) record.ansi_texts |= kAnsiEnvTarget;
       return take(kBlockEnvironment);
     }
-    if (low == 2 && size == 204) return take(kBlockConsole);
+    if (low == 2 && size == 204) {
+      decode_console_block(record.console, data);
+      return take(kBlockConsole);
+    }
     if (low == 3 && size == 96) {
       decode_tracker_block(record, data);
       return take(kBlockTracker);
@@ -127,6 +161,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
     }
     if (low == 5 && size >= 16) {
       record.special_folder_id = data.u32(kSpecialFolderIdOffset);
+      record.special_folder_offset = data.u32(kSpecialFolderOffsetField);
       record.special_folder_name = csidl_text(static_cast<int32_t>(record.special_folder_id));
       return take(kBlockSpecialFolder);
     }
@@ -135,7 +170,9 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
       return take(kBlockDarwin);
     }
     if (low == 7 && size == 788) {
-      record.icon_env_target = icon_environment_target(data);
+      bool ansi = false;
+      record.icon_env_target = icon_environment_target(data, ansi);
+      if (ansi) record.ansi_texts |= kAnsiIconEnvTarget;
       return take(kBlockIconEnvironment);
     }
     if (low == 8 && size >= 136) {
@@ -154,6 +191,7 @@ bool decode_extra_block(LnkRecord& record, ByteReader block, uint32_t block_posi
   }
   if (shell_link_block && low == 11 && size >= 28) {
     record.known_folder_id = guid_text(data.guid(kKnownFolderIdOffset));
+    record.known_folder_offset = data.u32(kKnownFolderOffsetField);
     return take(kBlockKnownFolder);
   }
   const uint32_t full_size = block.u32(0);

@@ -11,6 +11,7 @@ namespace {
 // LinkInfo header fields.
 constexpr uint64_t kLinkInfoSizeField = 0;
 constexpr uint64_t kLinkInfoHeaderSizeField = 4;
+constexpr uint64_t kLinkInfoFlagsField = 8;
 constexpr uint64_t kVolumeIdOffsetField = 12;
 constexpr uint64_t kLocalBasePathOffsetField = 16;
 constexpr uint64_t kNetLinkOffsetField = 20;
@@ -48,9 +49,12 @@ void read_volume_id(LnkRecord& record, const ByteReader& bytes, uint64_t volume)
   if (bytes.u32(volume + kVolumeLabelOffsetField) == kAnsiLabelOffset &&
       bytes.u8(volume + kVolumeLabelAnsi) != 0) {
     record.volume_label = ansi_text(bytes, volume + kVolumeLabelAnsi);
+    record.ansi_texts |= kAnsiVolumeLabel;
   }
-  record.drive_type = one_line_text(drive_type_text(bytes.u32(volume + kDriveTypeField)));
+  record.drive_type_code = bytes.u32(volume + kDriveTypeField);
+  record.drive_type = one_line_text(drive_type_text(record.drive_type_code));
   uint32_t serial = bytes.u32(volume + kDriveSerialField);
+  record.drive_serial_number = serial;
   char text[16];
   std::snprintf(text, sizeof text, "%02x%02x-%02x%02x", (serial >> 24) & 0xFF,
                 (serial >> 16) & 0xFF, (serial >> 8) & 0xFF, serial & 0xFF);
@@ -69,6 +73,7 @@ void read_net_link(LnkRecord& record, const ByteReader& bytes, uint64_t link) {
   uint32_t link_size = bytes.u32(link + kNetLinkSizeField);
   record.net_name = net_link_text(bytes, link, link_size, kNetNameOffsetField);
   record.device_name = net_link_text(bytes, link, link_size, kDeviceNameOffsetField);
+  record.ansi_texts |= kAnsiNetName | kAnsiDeviceName;
 }
 
 // A path text whose offset field is positive and lands inside the bytes.
@@ -102,10 +107,12 @@ void read_link_info(LnkRecord& record, const ByteReader& bytes, uint64_t& pos) {
   if (net_offset > 0 && pos + static_cast<uint64_t>(net_offset) + kNetLinkMinTail < length) {
     read_net_link(record, bytes, pos + static_cast<uint64_t>(net_offset));
   }
+  record.link_info_flags = bytes.u32(pos + kLinkInfoFlagsField);
   path_text(bytes, pos, kLocalBasePathOffsetField, record.local_base_path_offset,
             record.local_base_path);
   path_text(bytes, pos, kCommonPathSuffixOffsetField, record.common_path_suffix_offset,
             record.common_path_suffix);
+  record.ansi_texts |= kAnsiLocalBasePath | kAnsiCommonPathSuffix;
   pos += info_size;
 }
 

@@ -29,6 +29,50 @@ enum BlockSlot {
   kBlockSlotCount
 };
 
+// Texts of a LnkRecord that hold ANSI bytes as stored (LnkRecord::ansi_texts):
+// the writers decode them by code page.
+enum AnsiText : uint32_t {
+  kAnsiVolumeLabel = 1u << 0,
+  kAnsiNetName = 1u << 1,
+  kAnsiDeviceName = 1u << 2,
+  kAnsiLocalBasePath = 1u << 3,
+  kAnsiCommonPathSuffix = 1u << 4,
+  kAnsiNameString = 1u << 5,
+  kAnsiRelativePath = 1u << 6,
+  kAnsiWorkingDir = 1u << 7,
+  kAnsiArguments = 1u << 8,
+  kAnsiIconLocation = 1u << 9,
+  kAnsiEnvTarget = 1u << 10,
+  kAnsiIconEnvTarget = 1u << 11,
+  kAnsiMachineId = 1u << 12,
+  kAnsiDarwin = 1u << 13,  // darwin_descriptor and darwin_feature
+};
+
+// The ConsoleDataBlock's settings, as stored.
+struct ConsoleSettings {
+  uint16_t fill_attributes = 0;
+  uint16_t popup_fill_attributes = 0;
+  int16_t screen_buffer_size_x = 0;
+  int16_t screen_buffer_size_y = 0;
+  int16_t window_size_x = 0;
+  int16_t window_size_y = 0;
+  int16_t window_origin_x = 0;
+  int16_t window_origin_y = 0;
+  uint32_t font_size = 0;
+  uint32_t font_family = 0;
+  uint32_t font_weight = 0;
+  std::string face_name;
+  uint32_t cursor_size = 0;
+  uint32_t full_screen = 0;
+  uint32_t quick_edit = 0;
+  uint32_t insert_mode = 0;
+  uint32_t auto_position = 0;
+  uint32_t history_buffer_size = 0;
+  uint32_t number_of_history_buffers = 0;
+  uint32_t history_no_dup = 0;
+  std::array<uint32_t, 16> color_table{};
+};
+
 // The 76 bytes of the ShellLinkHeader, as stored.
 struct LinkHeader {
   uint32_t header_size = 0;
@@ -77,7 +121,10 @@ struct LnkRecord {
   uint16_t target_mft_seq = 0;
 
   // LinkInfo
+  uint32_t link_info_flags = 0;
   uint32_t volume_id_offset = 0;
+  uint32_t drive_type_code = 0;
+  uint32_t drive_serial_number = 0;
   std::string volume_label;
   std::string volume_serial;
   std::string drive_type;
@@ -111,8 +158,12 @@ struct LnkRecord {
   uint64_t droid_time = 0;
   uint64_t birth_droid_time = 0;
   uint32_t code_page = 0;
+  ConsoleSettings console;
   uint32_t special_folder_id = 0;
+  uint32_t special_folder_offset = 0;
   std::string special_folder_name;
+  // The whole descriptor as stored (UTF-16, or the ANSI field's bytes).
+  std::string darwin_descriptor;
   std::string darwin_product;
   std::string darwin_feature;
   std::string darwin_component;
@@ -121,7 +172,11 @@ struct LnkRecord {
   PropertyMap property_store;
   std::string storage_format_name;
   std::string known_folder_id;
+  uint32_t known_folder_offset = 0;
   std::vector<ShellItem> vista_shell_items;
+
+  // Which of the texts above hold ANSI bytes (AnsiText bits).
+  uint32_t ansi_texts = 0;
 };
 
 }  // namespace lnk

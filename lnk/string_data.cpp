@@ -10,23 +10,26 @@ namespace {
 struct StringSlot {
   uint32_t flag;
   std::string LnkRecord::*text;
+  uint32_t ansi_bit;
 };
 
 // The order the strings are stored in, each announced by its LinkFlags bit.
 constexpr std::array<StringSlot, 5> kStrings = {{
-    {0x04, &LnkRecord::name_string},
-    {0x08, &LnkRecord::relative_path},
-    {0x10, &LnkRecord::working_dir},
-    {0x20, &LnkRecord::command_line_arguments},
-    {0x40, &LnkRecord::icon_location},
+    {0x04, &LnkRecord::name_string, kAnsiNameString},
+    {0x08, &LnkRecord::relative_path, kAnsiRelativePath},
+    {0x10, &LnkRecord::working_dir, kAnsiWorkingDir},
+    {0x20, &LnkRecord::command_line_arguments, kAnsiArguments},
+    {0x40, &LnkRecord::icon_location, kAnsiIconLocation},
 }};
 
 // IsUnicode is often wrong in hand-made and converted shortcuts, so the
 // encoding is judged from the data: a zero second byte means UTF-16LE.
-std::string decode_string(const ByteReader& bytes, uint64_t start, uint16_t count) {
+std::string decode_string(const ByteReader& bytes, uint64_t start, uint16_t count, bool& ansi) {
   uint64_t data = start + 2;
+  ansi = false;
   if (bytes.u8(data + 1) == 0) return bytes.utf16z(data, uint64_t{count} * 2);
   if (bytes.u8(data) == 0) return {};
+  ansi = true;
   return bytes.ansiz(data, count);
 }
 
@@ -42,7 +45,9 @@ bool read_string_data(LnkRecord& record, const ByteReader& bytes, uint64_t& pos)
     // they were UTF-16 too, whatever IsUnicode says.
     uint64_t next = pos + 2 + uint64_t{count} * 2;
     if (next >= length) return false;
-    record.*kStrings[i].text = one_line_text(decode_string(bytes, pos, count));
+    bool ansi = false;
+    record.*kStrings[i].text = one_line_text(decode_string(bytes, pos, count, ansi));
+    if (ansi) record.ansi_texts |= kStrings[i].ansi_bit;
     pos = next;
   }
   return true;

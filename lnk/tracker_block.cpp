@@ -30,6 +30,7 @@ std::string uuid_node_text(const Guid& uuid) { return mac_text(uuid.data() + kUu
 void decode_tracker_block(LnkRecord& record, const ByteReader& block) {
   // The Length and Version fields are not trusted: writers vary.
   record.machine_id = block.ansiz(kMachineIdOffset, kMachineIdSize);
+  record.ansi_texts |= kAnsiMachineId;
   Guid droid_object = block.guid(kDroidObjectOffset);
   Guid birth_object = block.guid(kBirthDroidObjectOffset);
   record.droid_mac = guid_is_zero(droid_object) ? std::string() : uuid_node_text(droid_object);

@@ -1,6 +1,8 @@
 #include "report/record_writer.h"
 
+#include "report/ansi_text.h"
 #include "report/csv_report.h"
+#include "report/json_report.h"
 #include "report/record_values.h"
 #include "report/text_report.h"
 #include "report/timeline_report.h"
@@ -8,6 +10,32 @@
 namespace lnk {
 
 void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
+  const uint32_t codepage = layout_code_page(options_);
+  if (codepage != 0 && has_ansi_beyond_ascii(record)) {
+    LnkRecord decoded = record;
+    decode_ansi_texts(decoded, codepage);
+    write_layout(decoded, source, codepage);
+  } else {
+    write_layout(record, source, codepage);
+  }
+  // Each record reaches the stream whole before the next is decoded.
+  out_.flush();
+}
+
+void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {
+  if (options_.json) {
+    if (!json_render_options_) {
+      json_render_options_ = std::make_unique<cmd_params>(options_);
+      json_render_options_->date_format = kJsonNoteDateFormat;
+      json_render_options_->time_format = kJsonNoteTimeFormat;
+      json_render_options_->sizes_in_hex = true;
+    }
+    const RecordValues values = derive_record_values(record, source, *json_render_options_);
+    json_line_.clear();
+    append_json_record(json_line_, record, source, options_, values, codepage);
+    out_ << json_line_;
+    return;
+  }
   const RecordValues values = derive_record_values(record, source, options_);
   if (options_.bodyfile) {
     write_bodyfile_record(out_, record, source, options_, values, state_);
@@ -18,8 +46,6 @@ void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   } else {
     write_text_report(out_, record, source, options_, values);
   }
-  // Each record reaches the stream whole before the next is decoded.
-  out_.flush();
 }
 
 }  // namespace lnk

@@ -2,7 +2,9 @@
 // one writer for the run; producers hand it records through a sink.
 #pragma once
 
+#include <memory>
 #include <ostream>
+#include <string>
 
 #include "core/options.h"
 #include "core/source_info.h"
@@ -18,13 +20,20 @@ class RecordWriter {
   RecordWriter& operator=(const RecordWriter&) = delete;
 
   // Writes one record in the run's layout; a delimited layout writes its
-  // header line before the run's first record.
+  // header line before the run's first record. ANSI texts are decoded first
+  // when the layout asks for a code page.
   void write(const LnkRecord& record, const SourceInfo& source);
 
  private:
+  void write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage);
+
   std::ostream& out_;
   const useropts& options_;
   WriterState state_;
+  // -json renders notes in fixed formats, whatever the run's formats and
+  // number base are.
+  std::unique_ptr<cmd_params> json_render_options_;
+  std::string json_line_;
 };
 
 }  // namespace lnk

@@ -101,6 +101,7 @@ Step scan_cfsf(ShellItem& item, const ByteReader& r, DecodeContext& context) {
     set_item_time(piece, ItemTime::modified, TimeValue::from_dos(date, record.u16(20)));
   ItemText name = read_ansi(record, 24, size);
   piece.short_name = name.text;
+  note_ansi_text(piece, name.text);
   if (!name.text.empty()) piece.names.push_back(name.text);
   uint16_t blocks_at = record.u16(size - 2);
   if (size >= 2 && blocks_at != 0 && blocks_at < size) {
@@ -201,6 +202,7 @@ Step scan_named_record(ShellItem& item, const ByteReader& r, DecodeContext& cont
   set_item_time(item, ItemTime::created, TimeValue::from_filetime(record.u64(22)));
   ItemText short_name = read_ansi(record, 38, size);
   item.short_name = short_name.text;
+  note_ansi_text(item, short_name.text);
   uint64_t off = 38 + short_name.consumed;
   while (record.has(off, 1) && record.u8(off) == 0) ++off;
   if (record.has(off, 2)) item.name = read_utf16(record, off, size - off).text;

@@ -53,6 +53,7 @@ void decode_file_entry_extension(ShellItem& item, const ByteReader& block, uint1
       bool ansi = block.u8(uint64_t{localized} + 1) != 0;
       item.extra_name_a =
           ansi ? read_ansi(block, localized, size).text : read_utf16(block, localized, size).text;
+      if (ansi) note_ansi_text(item, item.extra_name_a);
     }
   }
 }
@@ -253,6 +254,8 @@ uint32_t decode_extension_block(ShellItem& item, ByteReader bytes, DecodeContext
   if (bytes.u16(kBlockSignatureHighField) != kExtensionSignatureHigh) return 0;
   DepthGuard guard(context);
   if (!guard.allowed()) return 0;
+  item.extension_blocks.push_back({context.position, size, bytes.u16(kBlockVersionField),
+                                   bytes.u32(kBlockNumberField)});
   decode_block_body(item, bytes.sub(0, size), context);
   return size;
 }

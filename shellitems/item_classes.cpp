@@ -72,6 +72,7 @@ bool decode_file_entry(ShellItem& item, const ItemBytes& in, DecodeContext& cont
       item.short_name = read_utf16(bytes, kFilePrimaryNameField, span).text;
     } else {
       item.short_name = read_ansi(bytes, kFilePrimaryNameField, in.size).text;
+      note_ansi_text(item, item.short_name);
       if (!item.short_name.empty()) item.names.push_back(item.short_name);
     }
     if (blocks_at != 0) {
@@ -156,6 +157,7 @@ bool decode_volume(ShellItem& item, const ItemBytes& in, DecodeContext& context)
     item.name = read_ansi(bytes, 3, 2).text;
   else
     item.name = read_ansi(bytes, 3, in.size - 3).text;
+  note_ansi_text(item, item.name);
   if (bytes.u8(2) == 0x2F) {
     if (in.size == 41) {
       add_guid(item, bytes.guid(25));

@@ -61,7 +61,10 @@ std::string first_text(const ByteReader& field) {
 
 bool decode_plain_network(ShellItem& item, const ItemBytes& in) {
   if (in.size < 6) return false;
-  for (auto& text : ansi_texts(in.item, 5)) item.names.push_back(text);
+  for (auto& text : ansi_texts(in.item, 5)) {
+    note_ansi_text(item, text);
+    item.names.push_back(text);
+  }
   return !item.names.empty();
 }
 
@@ -72,8 +75,10 @@ bool decode_network(ShellItem& item, const ItemBytes& in, DecodeContext& context
   uint8_t first = in.item.u8(5);
   if (in.size < 6 || first < 32 || first > 125) return false;
   for (auto& text : ansi_texts(in.item, 5)) {
+    note_ansi_text(item, text);
     if (text.size() >= 2 && text[0] == '\\' && text[1] == '\\') {
       std::vector<std::string> parts = split_backslashes(text);
+      for (const auto& part : parts) note_ansi_text(item, part);
       if (parts.size() == 1) {
         item.names.push_back(parts.front());
         continue;
@@ -183,6 +188,7 @@ bool decode_uri(ShellItem& item, const ItemBytes& in, DecodeContext& context) {
   }
   item.name = fields[2] + "://" + fields[1];
   if (!fields[1].empty()) item.name += "@" + fields[0];
+  note_ansi_text(item, item.name);
   return true;
 }
 

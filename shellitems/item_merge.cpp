@@ -58,6 +58,8 @@ void merge_item(ShellItem& target, const ShellItem& source) {
   }
   append_all(target.children, source.children);
   append_all(target.embedded_idlists, source.embedded_idlists);
+  append_all(target.extension_blocks, source.extension_blocks);
+  append_all(target.ansi_texts, source.ansi_texts);
   if (source.file_size != 0) target.file_size = source.file_size;
 }
 

@@ -39,6 +39,15 @@ ItemText read_ansi(const ByteReader& bytes, uint64_t off, uint64_t max_bytes) {
   return out;
 }
 
+void note_ansi_text(ShellItem& item, const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      item.ansi_texts.push_back(text);
+      return;
+    }
+  }
+}
+
 uint64_t skip_small_u16(const ByteReader& bytes, uint64_t off, uint16_t limit, uint64_t* skipped) {
   uint64_t count = 0;
   while (bytes.has(off, 2) && bytes.u16(off) < limit) {

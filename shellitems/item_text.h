@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/byte_reader.h"
+#include "shellitems/shell_item.h"
 
 namespace lnk {
 
@@ -26,6 +27,9 @@ ItemText read_ansi(const ByteReader& bytes, uint64_t off, uint64_t max_bytes);
 // swapped (every character of the form U+xx00). Bytes that are something
 // else (times, numbers) decode as UTF-16 into such characters.
 bool is_readable_text(const std::string& utf8);
+
+// Lists text among the item's ANSI texts when it holds more than ASCII.
+void note_ansi_text(ShellItem& item, const std::string& text);
 
 // Offset of the first u16 at or after off that is not below limit; the
 // reader's size when none.

@@ -45,6 +45,15 @@ struct Property {
 // Ordered by an internal key that keeps decode order.
 using PropertyMap = std::map<std::string, Property>;
 
+// The header of one extension block (0xBEEFxxxx) an item carried.
+struct ExtensionBlockInfo {
+  uint64_t position = 0;  // in the source, like ShellItem::item_position
+  uint16_t size = 0;
+  uint16_t version = 0;
+  uint32_t signature = 0;
+  bool operator==(const ExtensionBlockInfo&) const = default;
+};
+
 struct ShellItem {
   std::vector<Guid> guids;
   std::vector<std::string> guid_names;
@@ -73,6 +82,12 @@ struct ShellItem {
   // A root folder item stored shorter than its GUID is read, as Windows
   // reads it, as 20 bytes; the walk steps by this size instead of the stored one.
   uint16_t repaired_size = 0;
+  std::vector<ExtensionBlockInfo> extension_blocks;
+  // The texts of this item (name, short name, names, extra names) that were
+  // read from ANSI bytes, each byte taken as the character of the same
+  // number; only those with a byte above 0x7F are listed. The writers map
+  // them back to bytes and decode them by code page.
+  std::vector<std::string> ansi_texts;
 };
 
 struct DecodeContext {

@@ -25,12 +25,18 @@ class DriverTest : public test::ScratchDirTest {
 };
 
 TEST_F(DriverTest, HelpAndEmptyLineShowUsageAndSucceed) {
+  // Asked for, the usage goes to standard output; an empty line gets it on
+  // standard error like every other usage ending.
+  test::CommandResult r = run({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, usage_text());
+  EXPECT_EQ(r.out, "");
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"-h"}, {"x.lnk", "-HELP"}, {"-csv", "/?"}, {"--help", "-deepscan", "-rawscan"}}) {
-    test::CommandResult r = run(args);
+           {"-h"}, {"x.lnk", "-HELP"}, {"-csv", "/?"}, {"--help", "-deepscan", "-rawscan"}}) {
+    r = run(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, usage_text());
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, usage_text());
+    EXPECT_EQ(r.err, "");
   }
   // Title and version follow the rule line.
   const std::string top = std::string(77, '-') + "\n\nrook ver: 0.85\n\nUsage\n";
@@ -44,12 +50,15 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
   const std::string folder = dir_.string();
   const std::string unwritable = (dir_ / "no" / "r.txt").string();
   ::setenv("ROOK_DRIVER_DIR", folder.c_str(), 1);
+  const std::string unread = "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read)\n";
   const struct { std::vector<std::string> args; int status; std::string err; } cases[] = {
       {{"-csv"}, 255, usage_text()},
-      {{missing, "-csv"}, 0, "can't read specified file: " + missing + ", aborting\n"},
+      {{missing, "-csv"}, 0, "can't read specified file: " + missing + ", aborting\n" + unread},
       // An unknown option before the name becomes the input name.
-      {{"-bogus", missing}, 0, "can't read specified file: -bogus, aborting\n"},
-      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 0, "can't read specified file: " + folder + "/nope.lnk, aborting\n"},
+      {{"-bogus", missing}, 0,
+       "unused argument: " + missing + " (one input name is read; -pipe reads a list of names)\n"
+       "can't read specified file: -bogus, aborting\n" + unread},
+      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 0, "can't read specified file: " + folder + "/nope.lnk, aborting\n" + unread},
       {{"-deepscan", "-rawscan", "x"}, 255,
        "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
        "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n"
@@ -58,8 +67,10 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
       {{input, "-rawscan", "-quiet"}, 0, ""},
       // A folder has a status but does not open as an image.
       {{"-csv", "-rawscan", folder}, 0,
-       "file: " + folder + " [using large file scan]\nproblem reading " + folder + ", aborting\n"},
-      // A file that is no volume and holds no partition table.
+       "file: " + folder + " [using large file scan]\nproblem reading " + folder + ", aborting\n" + folder +
+           " is a directory; to examine the files in it: find '" + folder + "' -type f | rook -pipe\n"
+           "done: 0 sources read, 0 records written, 1 skipped (1 directory)\n"},
+            // A file that is no volume and holds no partition table.
       {{"-ntfs_scan", input}, 255, "couldn't find any partitions on disk\n"},
       {{input, "-out", unwritable}, 255, "prob opening file " + unwritable + " for output, aborting\n"},
       // The deepscan test comes before the privilege test.
@@ -108,7 +119,8 @@ TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
   }
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "defaulting to -ntfs_scan option\nprob validating volume " + device +
-                       " as a NTFS partition, aborting...\n");
+                       " as a NTFS partition, aborting...\n"
+                       "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read)\n");
   EXPECT_EQ(raw.err, "problem reading " + device + ", aborting\n");
   r = run({"-partition", "z"});
   EXPECT_EQ(r.status, 255);
@@ -138,6 +150,7 @@ TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
 
   const std::string folder = dir_.string();
   r = run({"-pipe", "-quiet", "-rawscan"}, folder + "\n" + present + "\n" + folder + "\n");
+  // -quiet leaves out hints and the summary, never the messages.
   EXPECT_EQ(without_admin_notice(r.err),
             "problem reading " + folder + ", aborting\nproblem reading " + folder + ", aborting\n");
   EXPECT_TRUE(contains(r.out, "file: " + folder + " [using large file scan]\nlnk offset, "));

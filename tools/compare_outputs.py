@@ -2,7 +2,7 @@
 """Runs two builds of rook over the same inputs in every layout and reports
 every output that differs, with only the run-time lines masked.
 
-usage: compare_outputs.py OLD_ROOK NEW_ROOK [--corpus DIR] [--scratch DIR]
+usage: compare_outputs.py OLD_ROOK NEW_ROOK [--corpus DIR] [--scratch DIR] [--stdout-only]
 
 Inputs: every file under the corpus's lnk/, jumplists/ and fragments/
 folders (text, -csv, -csvl2t, -bodyfile, -idltimes, and -csv -deepscan for
@@ -36,8 +36,9 @@ def run(binary, args, stdin=None):
 
 
 class Comparison:
-    def __init__(self, old, new):
+    def __init__(self, old, new, stdout_only=False):
         self.old, self.new = old, new
+        self.stdout_only = stdout_only
         self.compared = 0
         self.differences = []
 
@@ -45,6 +46,8 @@ class Comparison:
         self.compared += 1
         a = run(self.old, args, stdin)
         b = run(self.new, args, stdin)
+        if self.stdout_only:
+            a, b = (a[0], b"", a[2]), (b[0], b"", b[2])
         if a != b:
             self.differences.append((label or " ".join(args), a, b))
 
@@ -95,10 +98,12 @@ def main():
     parser.add_argument("--corpus", default=os.path.join(here, "..", "..", "shared", "corpus"))
     parser.add_argument("--scratch")
     parser.add_argument("--show", type=int, default=5, help="differences to print in full")
+    parser.add_argument("--stdout-only", action="store_true",
+                        help="compare results and exit status, not standard error")
     args = parser.parse_args()
     old, new = os.path.abspath(args.old), os.path.abspath(args.new)
     scratch = args.scratch or tempfile.mkdtemp(prefix="rook_compare_")
-    cmp = Comparison(old, new)
+    cmp = Comparison(old, new, args.stdout_only)
 
     files = list(corpus_files(args.corpus))
     for path in files:

@@ -1,6 +1,8 @@
-// Any bytes through the shortcut parser and the text writer.
+// Any bytes through the shortcut parser, the text writer and the JSON
+// writer (with a multi-byte code page for the ANSI texts).
 #include <cstdint>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "core/options.h"
@@ -17,6 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (lnk::parse_lnk_record(record, std::span<const uint8_t>(data, size), 0)) {
     std::ostringstream out;
     lnk::RecordWriter(out, options).write(record, lnk::SourceInfo{});
+
+    lnk::useropts json_options;
+    json_options.json = true;
+    json_options.codepage = 932;
+    json_options.progress = false;
+    std::ostringstream json;
+    lnk::RecordWriter(json, json_options).write(record, lnk::SourceInfo{});
+    // One line: every control character inside it is escaped.
+    const std::string line = json.str();
+    if (line.size() < 3 || line.compare(line.size() - 2, 2, "}\n") != 0) __builtin_trap();
+    for (size_t i = 0; i + 1 < line.size(); ++i)
+      if (static_cast<unsigned char>(line[i]) < 0x20) __builtin_trap();
   }
   return 0;
 }

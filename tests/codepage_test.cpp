@@ -1,0 +1,154 @@
+// ANSI texts decoded by code page: Cyrillic (1251) and Shift-JIS (932)
+// shortcuts through every layout of the built program, and the decoding of
+// a record's flagged fields and shell-item names in place.
+#include "lnk/parse_lnk.h"
+#include "report/ansi_text.h"
+#include "tests/delimited_lines.h"
+#include "tests/lnk_builder.h"
+#include "tests/run_program.h"
+
+namespace lnk {
+namespace {
+
+using test::Bytes;
+using test::contains;
+
+// One ANSI text in each place a shortcut keeps them: the volume label and
+// local path of LinkInfo, the description in StringData and the short name
+// of a file entry item.
+struct AnsiTexts {
+  std::string label, path, description, short_name;
+};
+
+Bytes ansi_shortcut(const AnsiTexts& t) {
+  test::LnkBuilder b;
+  b.unicode_strings = false;
+  Bytes volume = {0x2F, 'C', ':', '\\'};
+  volume.resize(23, 0);
+  Bytes file = {0x32, 0, 0x10, 0, 0, 0, 0x21, 0x56, 0x00, 0x60, 0x20, 0};
+  for (char c : t.short_name) file.push_back(static_cast<uint8_t>(c));
+  file.push_back(0);
+  if (file.size() % 2 != 0) file.push_back(0);
+  test::put_u16(file, 0);  // no extension blocks
+  b.idlist_items = test::item_id(volume);
+  const Bytes file_item = test::item_id(file);
+  b.idlist_items->insert(b.idlist_items->end(), file_item.begin(), file_item.end());
+  test::LinkInfoFields info;
+  info.volume = test::VolumeIdFields{3, 0x12345678, t.label, false};
+  info.local_base_path = t.path;
+  b.link_info = info;
+  b.strings[test::kName] = t.description;
+  // ANSI StringData is stepped over as if it were UTF-16: room for that.
+  b.extra_blocks.push_back(Bytes(t.description.size(), 0));
+  return b.build();
+}
+
+const AnsiTexts kCyrillicBytes = {"\xC4\xE8\xF1\xEA",
+                                  "C:\\\xC4\xEE\xEA\xF3\xEC\xE5\xED\xF2\xFB\\\xEE\xF2\xF7\xB8\xF2.txt",
+                                  "\xCE\xEF\xE8\xF1\xE0\xED\xE8\xE5", "\xC4\xCE\xCA\xD3\xCC\xC5~1"};
+const AnsiTexts kCyrillic = {"Диск", "C:\\Документы\\отчёт.txt", "Описание", "ДОКУМЕ~1"};
+// Shift-JIS whose second bytes include 0x5C, the backslash.
+const AnsiTexts kJapaneseBytes = {"\xC3\xBD\xC4", "C:\\\x83\x5C\x83t\x83g\\\x95\x5C\x8E\xA6.txt",
+                                  "\x95\x5C\x8E\xA6", "\x83\x5C\x83t\x83g"};
+const AnsiTexts kJapanese = {"ﾃｽﾄ", "C:\\ソフト\\表示.txt", "表示", "ソフト"};
+
+std::string json_escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+
+class CodePageRun : public test::ScratchDirTest {
+ protected:
+  // Every layout decodes the texts; the run header and summary aside, no
+  // undecoded byte is left.
+  void expect_decoded(const AnsiTexts& bytes, const AnsiTexts& text, const std::string& codepage) {
+    const std::string file = test::write_file(dir_ / ("cp" + codepage + ".lnk"), ansi_shortcut(bytes));
+    const std::string cp = codepage;
+    const test::CommandResult plain = run({file, "-codepage", cp});
+    EXPECT_EQ(plain.err, "done: 1 source read, 1 record written\n");
+    EXPECT_TRUE(contains(plain.out, "Volume label:             " + text.label + "\n"));
+    EXPECT_TRUE(contains(plain.out, "Local base path:          " + text.path + "\n"));
+    EXPECT_TRUE(contains(plain.out, "Description:              " + text.description + "\n"));
+    EXPECT_TRUE(contains(plain.out, "ID List:                  C:\\" + text.short_name + "\n"));
+    EXPECT_FALSE(contains(plain.out, bytes.path));
+
+    std::vector<std::string> rows = test::lines_after_run_header(run({file, "-csv", "-codepage", cp}).out);
+    ASSERT_EQ(rows.size(), 3u);  // header, record, the run's closing empty line
+    EXPECT_EQ(rows[2], "");
+    EXPECT_TRUE(contains(rows[1], "," + text.label + ","));
+    EXPECT_TRUE(contains(rows[1], "," + text.path + ","));
+    EXPECT_TRUE(contains(rows[1], "[Description]: " + text.description));
+    EXPECT_TRUE(contains(rows[1], ",C:\\" + text.short_name + ","));
+
+    const std::string json = run({file, "-json", "-codepage", cp}).out;
+    EXPECT_TRUE(contains(json, "\"label\":\"" + text.label + "\""));
+    EXPECT_TRUE(contains(json, "\"local_base_path\":\"" + json_escaped(text.path) + "\""));
+    EXPECT_TRUE(contains(json, "\"description\":\"" + text.description + "\""));
+    EXPECT_TRUE(contains(json, "\"short_name\":\"" + text.short_name + "\""));
+    EXPECT_TRUE(contains(json, "\"ansi_code_page\":" + cp + ","));
+    EXPECT_TRUE(contains(json, "\"ansi_texts\":[\"link_info.volume.label\",\"link_info.local_base_path\","
+                               "\"string_data.description\"]"));
+  }
+};
+
+TEST_F(CodePageRun, CyrillicInEveryLayout) { expect_decoded(kCyrillicBytes, kCyrillic, "1251"); }
+
+TEST_F(CodePageRun, ShiftJisWithBackslashSecondBytesInEveryLayout) {
+  expect_decoded(kJapaneseBytes, kJapanese, "932");
+}
+
+TEST_F(CodePageRun, WithoutCodePageTextKeepsBytesAndJsonUses1252) {
+  const std::string file = test::write_file(dir_ / "cyrillic.lnk", ansi_shortcut(kCyrillicBytes));
+  // Text and CSV keep the stored bytes; shell item names keep their
+  // byte-per-character reading.
+  const std::string text = run({file}).out;
+  EXPECT_TRUE(contains(text, "Local base path:          " + kCyrillicBytes.path + "\n"));
+  EXPECT_TRUE(contains(text, "ID List:                  C:\\ÄÎÊÓÌÅ~1\n"));
+  EXPECT_TRUE(contains(run({file, "-csv"}).out, "," + kCyrillicBytes.path + ","));
+  const std::string json = run({file, "-json"}).out;
+  EXPECT_TRUE(contains(json, "\"local_base_path\":\"C:\\\\Äîêóìåíòû\\\\îò÷¸ò.txt\""));
+  EXPECT_TRUE(contains(json, "\"ansi_code_page\":1252,"));
+  // A code page the system cannot convert from is refused and changes nothing.
+  const test::CommandResult refused = run({file, "-codepage", "12345"});
+  EXPECT_EQ(refused.err, "invalid code page 12345, ignored\ndone: 1 source read, 1 record written\n");
+  EXPECT_EQ(test::lines_after_run_header(refused.out), test::lines_after_run_header(text));
+}
+
+// Decoding in place: only texts read from ANSI bytes change, wherever they
+// sit in the record.
+TEST(AnsiTexts, DecodesFlaggedFieldsAndItemNamesOnly) {
+  const Bytes bytes = ansi_shortcut(kCyrillicBytes);
+  LnkRecord record;
+  ASSERT_TRUE(parse_lnk_record(record, bytes, 0));
+  ASSERT_EQ(record.shell_items.size(), 2u);
+  EXPECT_TRUE(has_ansi_beyond_ascii(record));
+  // A UTF-16 name that reads like the ANSI one byte for byte is left alone
+  // when it is not the same text.
+  ShellItem& file = record.shell_items[1];
+  file.name = "Ä";
+  ShellItem nested = file;
+  file.children.push_back(nested);
+  file.embedded_idlists.push_back({nested});
+  record.working_dir = "\xC4";  // bytes, but not flagged as ANSI
+
+  decode_ansi_texts(record, 1251);
+  EXPECT_EQ(record.volume_label, kCyrillic.label);
+  EXPECT_EQ(record.local_base_path, kCyrillic.path);
+  EXPECT_EQ(record.name_string, kCyrillic.description);
+  EXPECT_EQ(record.working_dir, "\xC4");
+  EXPECT_EQ(file.short_name, kCyrillic.short_name);
+  EXPECT_EQ(file.names, std::vector<std::string>{kCyrillic.short_name});
+  EXPECT_EQ(file.name, "Ä");
+  EXPECT_EQ(file.children[0].short_name, kCyrillic.short_name);
+  EXPECT_EQ(file.embedded_idlists[0][0].short_name, kCyrillic.short_name);
+  EXPECT_TRUE(file.ansi_texts.empty());
+
+  LnkRecord ascii;
+  ASSERT_TRUE(parse_lnk_record(ascii, test::sample_shortcut(), 0));
+  EXPECT_NE(ascii.ansi_texts, 0u);
+  EXPECT_FALSE(has_ansi_beyond_ascii(ascii));
+}
+
+}  // namespace
+}  // namespace lnk

@@ -1,0 +1,180 @@
+// What a run says on standard error besides its results: status lines only
+// on a terminal, the summary line, hints for sources that give nothing, and
+// warnings for unused command-line words; and the -json stream itself.
+#include "cmdline/usage.h"
+#include "tests/delimited_lines.h"
+#include "tests/lnk_builder.h"
+#include "tests/run_program.h"
+
+namespace lnk {
+namespace {
+
+using test::contains;
+
+const std::string kSample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+
+class RunReport : public test::ScratchDirTest {
+ protected:
+  std::string junk(const std::string& name, size_t size) {
+    return test::write_file(dir_ / name, std::string(size, 'x'));
+  }
+  // Results without the lines that name the run itself.
+  static std::string results(const std::string& out) {
+    std::string kept;
+    for (const std::string& line : test::split_lines(out))
+      if (line.rfind("run time:", 0) != 0 && line.rfind("command:", 0) != 0) kept += line + "\n";
+    return kept;
+  }
+};
+
+TEST_F(RunReport, SummaryCountsSourcesRecordsAndSkipsWithTheirReasons) {
+  EXPECT_EQ(run({kSample}).err, "done: 1 source read, 1 record written\n");
+  EXPECT_EQ(run({kSample, "-quiet"}).err, "");
+
+  const std::string empty = junk("empty.lnk", 0);
+  const std::string folder = (dir_ / "folder").string();
+  std::filesystem::create_directory(folder);
+  const std::string list = kSample + "\n" + kSample + "\n" + empty + "\n" + (dir_ / "gone.lnk").string() +
+                           "\n" + folder + "\n" + folder + "\n";
+  const test::CommandResult r = run({"-pipe", "-csv"}, list);
+  EXPECT_EQ(r.status, 0);
+  const std::vector<std::string> lines = test::split_lines(r.err);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "done: 3 sources read, 2 records written, 1 without records, 3 skipped (1 cannot be read, 2 directories)");
+  // Neither a message nor a summary ever reaches the results.
+  EXPECT_FALSE(contains(r.out, "done:"));
+  EXPECT_FALSE(contains(r.out, "directory"));
+
+  // -rawscan counts a carved source once, whatever it holds.
+  EXPECT_EQ(run({junk("blob.bin", 5000), "-rawscan"}).err, "done: 1 source read, 0 records written, 1 without records\n");
+}
+
+TEST_F(RunReport, HintsNameTheNextStepForSourcesThatGiveNothing) {
+  const std::string small = junk("small.lnk", 1000);
+  EXPECT_EQ(run({small}).err, "no shortcut record found in " + small +
+                                  "; -deepscan searches it at every byte\n"
+                                  "done: 1 source read, 0 records written, 1 without records\n");
+  const std::string image = junk("disk.img", 70000);
+  EXPECT_EQ(test::split_lines(run({image}).err)[0],
+            "no shortcut record found in the first 32 KiB of " + image +
+                "; -deepscan searches the whole file, -rawscan carves a disk image");
+  // With the search already whole, or nothing to search, there is no hint.
+  EXPECT_FALSE(contains(run({small, "-deepscan"}).err, "no shortcut record"));
+  EXPECT_FALSE(contains(run({image, "-rawscan"}).err, "no shortcut record"));
+  EXPECT_FALSE(contains(run({junk("tiny.lnk", 40)}).err, "no shortcut record"));
+
+  const std::string folder = dir_.string();
+  EXPECT_EQ(run({folder}).err, folder + " is a directory; to examine the files in it: find '" + folder +
+                                   "' -type f | rook -pipe\ndone: 0 sources read, 0 records written, 1 skipped "
+                                   "(1 directory)\n");
+
+  // A list gives each kind of hint once; the summary counts the rest.
+  const std::string err = run({"-pipe"}, small + "\n" + junk("other.lnk", 900) + "\n" + folder + "\n" + folder + "\n").err;
+  size_t no_record = 0, directory = 0;
+  for (const std::string& line : test::split_lines(err)) {
+    no_record += line.rfind("no shortcut record found in " + small, 0) == 0;
+    directory += contains(line, " is a directory;");
+  }
+  EXPECT_EQ(no_record, 1u);
+  EXPECT_EQ(directory, 1u);
+  EXPECT_TRUE(contains(err, "done: 2 sources read, 0 records written, 2 without records, 2 skipped (2 directories)\n"));
+  EXPECT_EQ(run({"-pipe", "-quiet"}, small + "\n" + folder + "\n").err, "");
+}
+
+TEST_F(RunReport, EveryUnusedWordIsNamedAndTheRunGoesOn) {
+  const std::string plain_out = results(run({kSample, "-csv"}).out);
+  const struct {
+    std::vector<std::string> args;
+    std::string warnings;
+  } cases[] = {
+      {{kSample, "-csv", "--csv"}, "unused argument: --csv (options take one dash: -csv)\n"},
+      {{kSample, "-csv", "second.lnk"},
+       "unused argument: second.lnk (one input name is read; -pipe reads a list of names)\n"},
+      {{kSample, "-csv", "-out"}, "unused argument: -out (the option needs a value)\n"},
+      {{kSample, "-csv", "-include_vss_clusters", "x", "-dateformat"},
+       "unused argument: -include_vss_clusters\n"
+       "unused argument: x (one input name is read; -pipe reads a list of names)\n"
+       "unused argument: -dateformat (the option needs a value)\n"},
+  };
+  for (const auto& c : cases) {
+    const test::CommandResult r = run(c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.warnings + "done: 1 source read, 1 record written\n") << c.args.back();
+    EXPECT_EQ(results(r.out), plain_out) << c.args.back();
+  }
+  // With -pipe every word left over is unused.
+  EXPECT_EQ(test::split_lines(run({"-pipe", kSample}, kSample + "\n").err)[0], "unused argument: " + kSample);
+}
+
+TEST_F(RunReport, VersionAndHelpAskedForGoToStandardOutput) {
+  test::CommandResult r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "rook ver: 0.85\n");
+  EXPECT_EQ(r.err, "");
+  r = run({kSample, "--help"});
+  EXPECT_EQ(r.out, usage_text());
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(contains(usage_text(), "\n  -json                     = JSON Lines, one object per record\n"));
+  // A bad command line keeps its usage on standard error.
+  r = run({"-csv"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(contains(r.out, "Usage"));
+  EXPECT_EQ(r.err, usage_text());
+}
+
+// The carriage-return status lines are for a terminal: a redirected
+// standard error gets the messages and the summary only.
+TEST_F(RunReport, StatusLinesOnlyOnATerminal) {
+  const std::string image = junk("disk.img", 300000);
+  const test::CommandResult redirected = run({image, "-deepscan"});
+  EXPECT_EQ(redirected.err.find('\r'), std::string::npos);
+  EXPECT_FALSE(contains(redirected.err, "percent done"));
+  EXPECT_EQ(redirected.err, "done: 1 source read, 0 records written, 1 without records\n");
+
+  // Under script(1) standard error is a pseudo-terminal; the results go to a file.
+  const std::string out = (dir_ / "results.txt").string();
+  const std::string log = (dir_ / "terminal.log").string();
+  const std::string command = test::shell_quoted(ROOK_BINARY) + " " + test::shell_quoted(image) +
+                              " -deepscan > " + test::shell_quoted(out);
+  const test::CommandResult shown = test::run_program(dir_, "timeout", {"60", "script", "-qec", command, log});
+  if (shown.status != 0) GTEST_SKIP() << "no pseudo-terminal: " << shown.err;
+  const std::string terminal = test::slurp(log);
+  EXPECT_TRUE(contains(terminal, "percent done: 0"));
+  EXPECT_TRUE(contains(terminal, "\r"));
+  EXPECT_TRUE(contains(terminal, "done: 1 source read, 0 records written, 1 without records"));
+  EXPECT_EQ(test::slurp(out).find('\r'), std::string::npos);
+  // -quiet silences them on a terminal too.
+  const std::string quiet = test::shell_quoted(ROOK_BINARY) + " " + test::shell_quoted(image) +
+                            " -deepscan -quiet > " + test::shell_quoted(out);
+  test::run_program(dir_, "timeout", {"60", "script", "-qec", quiet, log});
+  EXPECT_FALSE(contains(test::slurp(log), "percent done"));
+}
+
+TEST_F(RunReport, JsonStreamHoldsRecordsOnly) {
+  const std::string copy = test::write_file(dir_ / "copy.lnk", test::sample_shortcut());
+  const std::string list = kSample + "\n" + copy + "\n";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-pipe", "-json"}, {"-pipe", "-json", "-rawscan"}, {"-pipe", "-json", "-deepscan"}}) {
+    const test::CommandResult r = run(args, list);
+    const std::vector<std::string> lines = test::split_lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << args.back();
+    for (const std::string& line : lines) {
+      EXPECT_EQ(line.front(), '{');
+      EXPECT_EQ(line.back(), '}');
+    }
+    EXPECT_EQ(r.out.back(), '\n');
+  }
+  // A single input ends without the empty line of the other layouts, and a
+  // results file gets exactly what standard output would.
+  const test::CommandResult single = run({kSample, "-json"});
+  EXPECT_EQ(std::count(single.out.begin(), single.out.end(), '\n'), 1);
+  const std::string results_path = (dir_ / "out.jsonl").string();
+  EXPECT_EQ(run({kSample, "-json", "-out", results_path}).out, "");
+  EXPECT_EQ(test::slurp(results_path), single.out);
+  // Nothing found: nothing written.
+  EXPECT_EQ(run({junk("none.lnk", 500), "-json"}).out, "");
+}
+
+}  // namespace
+}  // namespace lnk
