@@ -4,6 +4,7 @@
 #endif
 #include "tests/set_environment.h"
 
+#include "cmdline/run_report.h"
 #include "cmdline/usage.h"
 #include "platform/platform.h"
 #include "tests/run_program.h"
@@ -67,9 +68,8 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
       {{input, "-rawscan", "-quiet"}, 0, ""},
       // A folder has a status but does not open as an image.
       {{"-csv", "-rawscan", folder}, 0,
-       "file: " + folder + " [using large file scan]\nproblem reading " + folder + ", aborting\n" + folder +
-           " is a directory; to examine the files in it: find '" + folder + "' -type f | rook -pipe\n"
-           "done: 0 sources read, 0 records written, 1 skipped (1 directory)\n"},
+       "file: " + folder + " [using large file scan]\nproblem reading " + folder + ", aborting\n" +
+           directory_hint(folder) + "done: 0 sources read, 0 records written, 1 skipped (1 directory)\n"},
             // A file that is no volume and holds no partition table.
       {{"-ntfs_scan", input}, 255, "couldn't find any partitions on disk\n"},
       {{input, "-out", unwritable}, 255, "prob opening file " + unwritable + " for output, aborting\n"},
