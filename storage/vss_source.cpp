@@ -245,6 +245,10 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
   catalog_damaged_ = false;
   sector_size_ = volume.sector_size();
 #ifdef ROOK_HAVE_LIBVSHADOW
+  // No shadow-copy header: a volume that never had copies, one too short
+  // to hold the header, or not NTFS at all.
+  std::array<uint8_t, kShadowBlockHeaderSize> header{};
+  if (!read_exact(volume, kShadowVolumeHeaderOffset, header) || !is_shadow_block(header)) return {};
   auto shared = std::make_shared<Shared>();
   const ShadowGuardPlan plan = plan_shadow_guard(volume);
   if (!plan.cut_fields.empty()) shared->guarded = std::make_unique<GuardedShadowVolume>(volume, plan.cut_fields);
@@ -252,10 +256,6 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
   shared->bfio = make_bfio_handle(shared->guarded ? *shared->guarded : volume);
   if (shared->bfio == nullptr) return {ShadowError::unreadable, 0, 0, "the volume cannot be read"};
   libvshadow_error_t* error = nullptr;
-  const int signature = libvshadow_check_volume_signature_file_io_handle(shared->bfio, &error);
-  // No shadow-copy header: a volume that never had copies, or not NTFS.
-  if (signature == 0) return {};
-  if (signature != 1) return {ShadowError::unreadable, 0, 0, error_text(error)};
   if (libvshadow_volume_initialize(&shared->volume, &error) != 1 ||
       libvshadow_volume_open_file_io_handle(shared->volume, shared->bfio, LIBVSHADOW_OPEN_READ, &error) != 1)
     return {ShadowError::unreadable, 0, 0, error_text(error)};
