@@ -10,6 +10,8 @@ namespace {
 constexpr std::array<uint8_t, 16> kShadowIdentifier = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1, 0x48, 0x4e,
                                                        0xb7, 0xae, 0x04, 0x04, 0x6e, 0x6c, 0xc7, 0x52};
 constexpr uint64_t kStoreLocationEntry = 3;
+constexpr uint32_t kStoreHeaderRecord = 4;
+constexpr uint64_t kRecordTypeField = 20;
 // A bitmap block maps one 16 KiB block of the volume per bit after its header.
 constexpr uint64_t kBlocksPerBitmapBlock = (kShadowBlockSize - kShadowBlockHeaderSize) * 8;
 // libvshadow keeps one range per run of set bits; a bitmap of alternating
@@ -86,7 +88,15 @@ bool walk_chain(Walk& walk, uint64_t start_field, uint64_t start, ChainKind kind
   return false;
 }
 
+// A block that carries the identifier but another record type.
+bool wrong_store_header(ByteSource& volume, uint64_t offset) {
+  std::array<uint8_t, kShadowBlockHeaderSize> header{};
+  if (!block_fits(volume, offset) || !read_exact(volume, offset, header) || !is_shadow_block(header)) return false;
+  return ByteReader(header).u32(kRecordTypeField) != kStoreHeaderRecord;
+}
+
 void walk_store_entry(Walk& walk, const ByteReader& entry, uint64_t entry_offset) {
+  if (wrong_store_header(walk.volume, entry.u64(kCatalogStoreHeaderField))) walk.plan.store_header_refused = true;
   const struct {
     uint64_t field;
     ChainKind kind;

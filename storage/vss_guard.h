@@ -27,6 +27,7 @@ constexpr uint64_t kShadowCatalogEntrySize = 128;
 constexpr uint64_t kCatalogEntryTypeField = 0;
 constexpr uint64_t kCatalogStoreGuidField = 16;
 constexpr uint64_t kCatalogBlockListField = 8;
+constexpr uint64_t kCatalogStoreHeaderField = 32;
 constexpr uint64_t kCatalogBlockRangeListField = 40;
 constexpr uint64_t kCatalogBitmapField = 48;
 constexpr uint64_t kCatalogPreviousBitmapField = 72;
@@ -44,6 +45,10 @@ struct ShadowGuardPlan {
   // Stores (catalog GUID) one of whose chains was cut.
   std::vector<Guid> cut_stores;
   bool catalog_cut = false;
+  // A store header that libvshadow would refuse on a path that leaks the
+  // block it read; it refuses the whole catalog then, so this plan says to
+  // refuse it without calling libvshadow.
+  bool store_header_refused = false;
 };
 
 // Walks the catalog named by the volume header and the chains of every

@@ -142,8 +142,11 @@ std::string shadow_error_text(const ShadowStatus& status) {
       return {};
     case ShadowError::no_library:
       return "shadow copies in images need libvshadow and libbfio, which this build lacks";
-    case ShadowError::unreadable:
-      return "the shadow copies of this volume cannot be read" + (status.detail.empty() ? "" : ": " + status.detail);
+    case ShadowError::unreadable: {
+      const std::string what = status.store_number == 0 ? "the shadow copies of this volume"
+                                                        : "shadow copy " + std::to_string(status.store_number);
+      return what + " cannot be read" + (status.detail.empty() ? "" : ": " + status.detail);
+    }
     case ShadowError::no_such_store:
       if (status.store_count == 0) return "this volume holds no shadow copies";
       return "no shadow copy " + std::to_string(status.store_number) + ": this volume holds " +
@@ -244,6 +247,7 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
   stores_.clear();
   catalog_damaged_ = false;
   sector_size_ = volume.sector_size();
+  volume_size_ = volume.size();
 #ifdef ROOK_HAVE_LIBVSHADOW
   // No shadow-copy header: a volume that never had copies, one too short
   // to hold the header, or not NTFS at all.
@@ -251,6 +255,7 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
   if (!read_exact(volume, kShadowVolumeHeaderOffset, header) || !is_shadow_block(header)) return {};
   auto shared = std::make_shared<Shared>();
   const ShadowGuardPlan plan = plan_shadow_guard(volume);
+  if (plan.store_header_refused) return {ShadowError::unreadable, 0, 0, "a store header is damaged"};
   if (!plan.cut_fields.empty()) shared->guarded = std::make_unique<GuardedShadowVolume>(volume, plan.cut_fields);
   catalog_damaged_ = plan.catalog_cut;
   shared->bfio = make_bfio_handle(shared->guarded ? *shared->guarded : volume);
@@ -334,6 +339,9 @@ std::unique_ptr<ShadowStoreSource> ShadowVolume::open_store(uint32_t number, Sha
     status.detail = error_text(error);
     return nullptr;
   }
+  // The size comes from the catalog; a damaged one can claim any size, and
+  // a view cannot hold more than the volume it is rebuilt from.
+  size = std::min<uint64_t>(size, volume_size_);
   return std::unique_ptr<ShadowStoreSource>(new ShadowStoreSource(std::move(handle), info, size, sector_size_));
 #else
   status.error = ShadowError::no_library;

@@ -54,8 +54,10 @@ struct ShadowStoreInfo {
   bool damaged = false;
 };
 
-// A store's view of the volume. Reads of blocks that libvshadow cannot
-// reconstruct fail (-1) rather than come back as the live volume's bytes.
+// A store's view of the volume: as large as the volume was when the copy
+// was taken, but never larger than the volume it is rebuilt from. Reads of
+// blocks that libvshadow cannot reconstruct fail (-1) rather than come back
+// as the live volume's bytes.
 class ShadowStoreSource : public ByteSource {
  public:
   ~ShadowStoreSource() override;
@@ -108,6 +110,7 @@ class ShadowVolume {
   std::shared_ptr<Shared> shared_;
   std::vector<ShadowStoreInfo> stores_;
   uint32_t sector_size_ = 512;
+  uint64_t volume_size_ = 0;
   bool catalog_damaged_ = false;
 };
 

@@ -120,6 +120,18 @@ TEST(ShadowGuard, CutsEveryDamagedChainAndNothingElse) {
   }
 }
 
+// libvshadow refuses such a catalog too, but leaks the block it read.
+TEST(ShadowGuard, StoreHeadersOfAnotherRecordTypeAreRefusedUpFront) {
+  Builder b;
+  MemorySource volume(b.bytes);
+  EXPECT_FALSE(plan_shadow_guard(volume).store_header_refused);
+  b.put(Builder::block(Builder::kStoreHeaderBlock[1]) + 20, 3, 4);
+  EXPECT_TRUE(plan_shadow_guard(volume).store_header_refused);
+  // Without the identifier it is libvshadow's to refuse, which it does cleanly.
+  b.bytes[Builder::block(Builder::kStoreHeaderBlock[1])] ^= 1;
+  EXPECT_FALSE(plan_shadow_guard(volume).store_header_refused);
+}
+
 TEST(ShadowGuard, VolumesWithoutTheHeaderNeedNoGuard) {
   Builder b;
   b.bytes[kShadowVolumeHeaderOffset] ^= 1;

@@ -26,6 +26,7 @@ TEST(ShadowErrorText, EachFailureSaysWhat) {
             "shadow copy 2 keeps its saved blocks on another volume, which cannot be read with this one");
   EXPECT_EQ(shadow_error_text({ShadowError::unreadable, 0, 0, "bad block"}),
             "the shadow copies of this volume cannot be read: bad block");
+  EXPECT_EQ(shadow_error_text({ShadowError::unreadable, 2, 2, {}}), "shadow copy 2 cannot be read");
   EXPECT_EQ(shadow_error_text({}), "");
 }
 
