@@ -92,7 +92,10 @@ off64_t bfio_seek(intptr_t* io_handle, off64_t offset, int whence, libbfio_error
   } else if (whence != SEEK_SET) {
     return -1;
   }
-  if (offset < 0 ? base < -offset : offset > std::numeric_limits<int64_t>::max() - base) return -1;
+  // Unsigned negation, so that the most negative offset cannot overflow.
+  if (offset < 0 ? static_cast<uint64_t>(base) < 0 - static_cast<uint64_t>(offset)
+                 : offset > std::numeric_limits<int64_t>::max() - base)
+    return -1;
   io->offset = static_cast<uint64_t>(base + offset);
   return static_cast<off64_t>(io->offset);
 }

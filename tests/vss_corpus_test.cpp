@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 
+#include "images/image_open.h"
 #include "platform/text.h"
 #include "storage/file_source.h"
 #include "storage/vss_guard.h"
@@ -238,6 +239,47 @@ TEST(ShadowCorpusPlain, VolumesWithoutCopiesListNoStoresAndNoError) {
     EXPECT_TRUE(status.ok()) << shadow_error_text(status);
     EXPECT_FALSE(open_shadow_store(window, 1, status));
     EXPECT_EQ(status.error, ShadowError::no_such_store);
+  }
+}
+
+// The same volume in a VMware disk and in an E01 file gives the same stores
+// and views as the raw one: libvshadow reads whatever source it is given.
+TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
+  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  const test::ScratchDir scratch("vss");
+  const fs::path raw = raw_image("vsstest.qcow2", scratch.path);
+  if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
+  std::vector<fs::path> containers;
+  const fs::path vmdk = scratch.path / "vsstest.vmdk";
+  if (shell("qemu-img convert -O vmdk " + q(test::corpus_images() / "vsstest.qcow2") + " " + q(vmdk)).status == 0)
+    containers.push_back(vmdk);
+  if (ewf_support_available() && test::have_tools({"ewfacquirestream"}) &&
+      shell("ewfacquirestream -q -c deflate:fast -t " + q(scratch.path / "vsstest") + " < " + q(raw) + " >/dev/null")
+              .status == 0)
+    containers.push_back(scratch.path / "vsstest.E01");
+  if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
+
+  std::unique_ptr<FileSource> file = FileSource::open(raw.string());
+  ASSERT_TRUE(file);
+  ShadowVolume reference;
+  ASSERT_TRUE(reference.open(*file).ok());
+  for (const fs::path& container : containers) {
+    SCOPED_TRACE(container.filename().string());
+    const ImageOpenResult image = open_image_by_content(container.string());
+    ASSERT_TRUE(image.ok());
+    ShadowVolume shadows;
+    ASSERT_TRUE(shadows.open(*image.source).ok());
+    ASSERT_EQ(shadows.stores().size(), 2u);
+    for (uint32_t number : {1u, 2u}) {
+      EXPECT_EQ(shadows.stores()[number - 1].creation_time, reference.stores()[number - 1].creation_time);
+      ShadowStatus status;
+      std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
+      std::unique_ptr<ShadowStoreSource> expected = reference.open_store(number, status);
+      ASSERT_TRUE(view && expected);
+      ASSERT_EQ(view->size(), expected->size());
+      for (const auto& [at, length] : sample_ranges(reference, number, expected->size()))
+        ASSERT_TRUE(same_range(*view, *expected, at, length));
+    }
   }
 }
 
