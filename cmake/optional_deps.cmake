@@ -72,6 +72,8 @@ if(ROOK_WITH_LIBVSHADOW)
       set(rook_libvshadow_found TRUE)
     endif()
   endif()
+  # Also a variable, for targets that only make sense with the library.
+  set(ROOK_HAVE_LIBVSHADOW ${rook_libvshadow_found})
   if(rook_libvshadow_found)
     target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBVSHADOW=1)
     message(STATUS "rook: libvshadow and libbfio found, shadow copies inside images are read")
