@@ -135,6 +135,30 @@ Guid store_guid(libvshadow_store_t* store,
   if (get(store, guid.data(), guid.size(), nullptr) != 1) guid.fill(0);
   return guid;
 }
+
+ShadowStoreInfo store_info(libvshadow_store_t* store, uint32_t number) {
+  ShadowStoreInfo info;
+  info.number = number;
+  info.identifier = store_guid(store, libvshadow_store_get_identifier);
+  info.copy_identifier = store_guid(store, libvshadow_store_get_copy_identifier);
+  info.copy_set_identifier = store_guid(store, libvshadow_store_get_copy_set_identifier);
+  size64_t volume_size = 0;
+  if (libvshadow_store_get_volume_size(store, &volume_size, nullptr) == 1) info.volume_size = volume_size;
+  libvshadow_store_get_creation_time(store, &info.creation_time, nullptr);
+  if (libvshadow_store_get_attribute_flags(store, &info.attribute_flags, nullptr) != 1) info.attribute_flags = 0;
+  info.data_in_volume = libvshadow_store_has_in_volume_data(store, nullptr) == 1;
+  return info;
+}
+
+// A store's view reads through every later store, so a cut in one reaches
+// all the stores before it.
+void mark_damaged(std::vector<ShadowStoreInfo>& stores, const std::vector<Guid>& cut_stores) {
+  bool later_cut = false;
+  for (auto store = stores.rbegin(); store != stores.rend(); ++store) {
+    later_cut = later_cut || std::find(cut_stores.begin(), cut_stores.end(), store->identifier) != cut_stores.end();
+    store->damaged = later_cut;
+  }
+}
 #endif
 
 }  // namespace
@@ -280,27 +304,10 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
                 error_text(error)};
       break;
     }
-    ShadowStoreInfo info;
-    info.number = static_cast<uint32_t>(index + 1);
-    info.identifier = store_guid(store, libvshadow_store_get_identifier);
-    info.copy_identifier = store_guid(store, libvshadow_store_get_copy_identifier);
-    info.copy_set_identifier = store_guid(store, libvshadow_store_get_copy_set_identifier);
-    size64_t volume_size = 0;
-    if (libvshadow_store_get_volume_size(store, &volume_size, nullptr) == 1) info.volume_size = volume_size;
-    libvshadow_store_get_creation_time(store, &info.creation_time, nullptr);
-    if (libvshadow_store_get_attribute_flags(store, &info.attribute_flags, nullptr) != 1) info.attribute_flags = 0;
-    info.data_in_volume = libvshadow_store_has_in_volume_data(store, nullptr) == 1;
+    stores_.push_back(store_info(store, static_cast<uint32_t>(index + 1)));
     libvshadow_store_free(&store, nullptr);
-    stores_.push_back(info);
   }
-  // A store's view reads through every later store, so a cut in one
-  // reaches all the stores before it.
-  bool later_cut = false;
-  for (auto store = stores_.rbegin(); store != stores_.rend(); ++store) {
-    later_cut = later_cut || std::find(plan.cut_stores.begin(), plan.cut_stores.end(), store->identifier) !=
-                                 plan.cut_stores.end();
-    store->damaged = later_cut;
-  }
+  mark_damaged(stores_, plan.cut_stores);
   shared_ = shared;
   return status;
 #else
