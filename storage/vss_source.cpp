@@ -117,7 +117,8 @@ libbfio_handle_t* make_bfio_handle(ByteSource& volume) {
   libbfio_handle_t* handle = nullptr;
   if (libbfio_handle_initialize(&handle, reinterpret_cast<intptr_t*>(io), bfio_free, bfio_clone, bfio_open,
                                 bfio_close, bfio_read, bfio_write, bfio_seek, bfio_exists, bfio_is_open,
-                                bfio_get_size, LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
+                                bfio_get_size,
+                                LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
                                 nullptr) != 1) {
     delete io;
     return nullptr;

@@ -95,7 +95,8 @@ struct VshadowMount {
   uint64_t got_a = 0, got_b = 0;
   if (!read_available(ours, offset, a, got_a)) return ::testing::AssertionFailure() << "ours failed at " << offset;
   if (!read_available(theirs, offset, b, got_b)) return ::testing::AssertionFailure() << "theirs failed at " << offset;
-  if (got_a != got_b) return ::testing::AssertionFailure() << "lengths " << got_a << " and " << got_b << " at " << offset;
+  if (got_a != got_b)
+    return ::testing::AssertionFailure() << "lengths " << got_a << " and " << got_b << " at " << offset;
   const auto diff = std::mismatch(a.begin(), a.begin() + got_a, b.begin());
   if (diff.first != a.begin() + got_a)
     return ::testing::AssertionFailure() << "first difference at " << offset + (diff.first - a.begin());

@@ -20,7 +20,8 @@ TEST(ShadowErrorText, EachFailureSaysWhat) {
             "shadow copies in images need libvshadow and libbfio, which this build lacks");
   EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 3, 2, {}}),
             "no shadow copy 3: this volume holds 2 (numbers 1 to 2)");
-  EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 2, 1, {}}), "no shadow copy 2: this volume holds 1 (number 1)");
+  EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 2, 1, {}}),
+            "no shadow copy 2: this volume holds 1 (number 1)");
   EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 1, 0, {}}), "this volume holds no shadow copies");
   EXPECT_EQ(shadow_error_text({ShadowError::data_elsewhere, 2, 2, {}}),
             "shadow copy 2 keeps its saved blocks on another volume, which cannot be read with this one");

@@ -58,7 +58,9 @@ struct ShadowVolumeBuilder {
   // The byte every position of a block holds: live blocks their number,
   // saved copies 0x80 + store * 0x20 + block number.
   static uint8_t live_fill(uint64_t index) { return static_cast<uint8_t>(index); }
-  static uint8_t saved_fill(int store, uint64_t original) { return static_cast<uint8_t>(0x80 + store * 0x20 + original); }
+  static uint8_t saved_fill(int store, uint64_t original) {
+    return static_cast<uint8_t>(0x80 + store * 0x20 + original);
+  }
 
   ShadowVolumeBuilder() {
     for (uint64_t index = 16; index < kBlocks; ++index)
@@ -92,7 +94,8 @@ struct ShadowVolumeBuilder {
     }
     uint64_t descriptor_slot[2] = {0, 0};
     for (const Saved& saved : kSaved) {
-      const uint64_t at = block(kBlockListBlock[saved.store]) + kShadowBlockHeaderSize + 32 * descriptor_slot[saved.store]++;
+      const uint64_t at =
+          block(kBlockListBlock[saved.store]) + kShadowBlockHeaderSize + 32 * descriptor_slot[saved.store]++;
       put(at, block(saved.original_block), 8);
       put(at + 8, block(saved.data_block), 8);  // relative offset
       put(at + 16, block(saved.data_block), 8);

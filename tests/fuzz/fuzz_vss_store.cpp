@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                         : targets[which] + offset % lnk::kShadowBlockSize;
     for (size_t i = 0; i < length && at < size && start + i < volume.size(); ++i) volume[start + i] = data[at++];
   }
-  const uint64_t kept = data[0] < 64 ? (static_cast<uint64_t>(data[0]) + 1) * (lnk::kShadowBlockSize / 4) : volume.size();
+  const uint64_t kept =
+      data[0] < 64 ? (static_cast<uint64_t>(data[0]) + 1) * (lnk::kShadowBlockSize / 4) : volume.size();
   lnk::MemorySource source(std::span<const uint8_t>(volume).first(kept));
 
   const lnk::ShadowGuardPlan plan = lnk::plan_shadow_guard(source);
