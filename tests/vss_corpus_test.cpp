@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <random>
@@ -97,10 +98,10 @@ struct VshadowMount {
   if (!read_available(theirs, offset, b, got_b)) return ::testing::AssertionFailure() << "theirs failed at " << offset;
   if (got_a != got_b)
     return ::testing::AssertionFailure() << "lengths " << got_a << " and " << got_b << " at " << offset;
+  // memcmp first: a byte loop is slow in sanitized debug builds.
+  if (std::memcmp(a.data(), b.data(), got_a) == 0) return ::testing::AssertionSuccess();
   const auto diff = std::mismatch(a.begin(), a.begin() + got_a, b.begin());
-  if (diff.first != a.begin() + got_a)
-    return ::testing::AssertionFailure() << "first difference at " << offset + (diff.first - a.begin());
-  return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "first difference at " << offset + (diff.first - a.begin());
 }
 
 constexpr uint64_t kWholeViewLimit = 6ull << 30;
