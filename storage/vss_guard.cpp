@@ -12,6 +12,8 @@ constexpr std::array<uint8_t, 16> kShadowIdentifier = {0x6b, 0x87, 0x08, 0x38, 0
 constexpr uint64_t kStoreLocationEntry = 3;
 constexpr uint32_t kStoreHeaderRecord = 4;
 constexpr uint64_t kRecordTypeField = 20;
+// Identifiers, type, provider and attribute flags, before the machine names.
+constexpr uint64_t kStoreInformationSize = 64;
 // A bitmap block maps one 16 KiB block of the volume per bit after its header.
 constexpr uint64_t kBlocksPerBitmapBlock = (kShadowBlockSize - kShadowBlockHeaderSize) * 8;
 // libvshadow keeps one range per run of set bits; a bitmap of alternating
@@ -88,15 +90,26 @@ bool walk_chain(Walk& walk, uint64_t start_field, uint64_t start, ChainKind kind
   return false;
 }
 
-// A block that carries the identifier but another record type.
-bool wrong_store_header(ByteSource& volume, uint64_t offset) {
-  std::array<uint8_t, kShadowBlockHeaderSize> header{};
-  if (!block_fits(volume, offset) || !read_exact(volume, offset, header) || !is_shadow_block(header)) return false;
-  return ByteReader(header).u32(kRecordTypeField) != kStoreHeaderRecord;
+// A store header libvshadow would mishandle: one with the identifier but
+// another record type (it leaks the block), or whose two machine names run
+// past the block (its bounds check forgets the 128-byte header and it reads
+// beyond the block). Without the identifier libvshadow refuses it cleanly.
+bool unsafe_store_header(ByteSource& volume, uint64_t offset) {
+  std::vector<uint8_t> bytes(kShadowBlockSize);
+  if (!block_fits(volume, offset) || !read_exact(volume, offset, bytes) || !is_shadow_block(bytes)) return false;
+  const ByteReader header(bytes);
+  if (header.u32(kRecordTypeField) != kStoreHeaderRecord) return true;
+  uint64_t at = kShadowBlockHeaderSize + kStoreInformationSize;
+  for (int name = 0; name < 2; ++name) {
+    const uint64_t length = header.u16(at);
+    if (header.failed() || !header.has(at + 2, length)) return true;
+    at += 2 + length;
+  }
+  return false;
 }
 
 void walk_store_entry(Walk& walk, const ByteReader& entry, uint64_t entry_offset) {
-  if (wrong_store_header(walk.volume, entry.u64(kCatalogStoreHeaderField))) walk.plan.store_header_refused = true;
+  if (unsafe_store_header(walk.volume, entry.u64(kCatalogStoreHeaderField))) walk.plan.store_header_refused = true;
   const struct {
     uint64_t field;
     ChainKind kind;

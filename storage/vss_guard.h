@@ -45,9 +45,9 @@ struct ShadowGuardPlan {
   // Stores (catalog GUID) one of whose chains was cut.
   std::vector<Guid> cut_stores;
   bool catalog_cut = false;
-  // A store header that libvshadow would refuse on a path that leaks the
-  // block it read; it refuses the whole catalog then, so this plan says to
-  // refuse it without calling libvshadow.
+  // A store header that libvshadow would mishandle (leak the block it
+  // read, or read past it); it refuses the whole catalog for such a header
+  // anyway, so the catalog is refused without calling libvshadow.
   bool store_header_refused = false;
 };
 

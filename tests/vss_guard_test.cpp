@@ -120,16 +120,36 @@ TEST(ShadowGuard, CutsEveryDamagedChainAndNothingElse) {
   }
 }
 
-// libvshadow refuses such a catalog too, but leaks the block it read.
-TEST(ShadowGuard, StoreHeadersOfAnotherRecordTypeAreRefusedUpFront) {
-  Builder b;
-  MemorySource volume(b.bytes);
-  EXPECT_FALSE(plan_shadow_guard(volume).store_header_refused);
-  b.put(Builder::block(Builder::kStoreHeaderBlock[1]) + 20, 3, 4);
-  EXPECT_TRUE(plan_shadow_guard(volume).store_header_refused);
-  // Without the identifier it is libvshadow's to refuse, which it does cleanly.
-  b.bytes[Builder::block(Builder::kStoreHeaderBlock[1])] ^= 1;
-  EXPECT_FALSE(plan_shadow_guard(volume).store_header_refused);
+// libvshadow refuses such catalogs too, but leaks or reads past a block.
+TEST(ShadowGuard, StoreHeadersLibvshadowWouldMishandleAreRefusedUpFront) {
+  const uint64_t header = Builder::block(Builder::kStoreHeaderBlock[1]);
+  const uint64_t first_name = header + kShadowBlockHeaderSize + 64;
+  const uint64_t second_name = first_name + 2 + 4;
+  const uint64_t room = kShadowBlockSize - kShadowBlockHeaderSize - 64 - 2;  // for the first name alone
+  const struct {
+    const char* name;
+    std::function<void(Builder&)> change;
+    bool refused;
+  } cases[] = {
+      {"intact", [](Builder&) {}, false},
+      {"another record type", [&](Builder& b) { b.put(header + 20, 3, 4); }, true},
+      {"first name to the block's end", [&](Builder& b) { b.put(first_name, room - 2, 2); }, false},
+      {"first name past the block's end", [&](Builder& b) { b.put(first_name, room - 1, 2); }, true},
+      {"second name past the block's end", [&](Builder& b) { b.put(second_name, 0xfff0, 2); }, true},
+      // Without the identifier it is libvshadow's to refuse, which it does cleanly.
+      {"no identifier",
+       [&](Builder& b) {
+         b.put(header + 20, 3, 4);
+         b.bytes[header] ^= 1;
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    Builder b;
+    c.change(b);
+    MemorySource volume(b.bytes);
+    EXPECT_EQ(plan_shadow_guard(volume).store_header_refused, c.refused) << c.name;
+  }
 }
 
 TEST(ShadowGuard, VolumesWithoutTheHeaderNeedNoGuard) {
