@@ -1,12 +1,19 @@
 # Container libraries that rook can do without: zlib (compressed grains of
-# stream-optimized VMware disks) and libewf (E01 evidence files). Each is
-# looked for only when its option is on; a missing one only turns its
-# feature off. Everything found travels on one interface target.
+# stream-optimized VMware disks), libewf (E01 evidence files) and libvshadow
+# with libbfio (shadow copies inside images). Each is looked for only when
+# its option is on; a missing one only turns its feature off. Everything
+# found travels on one interface target.
 option(ROOK_WITH_ZLIB "Read stream-optimized VMware disks (needs zlib)" ON)
 option(ROOK_WITH_LIBEWF "Read E01 evidence files (needs libewf)" ON)
+option(ROOK_WITH_LIBVSHADOW "Read shadow copies inside images (needs libvshadow and libbfio)" ON)
 
 add_library(rook_optional_deps INTERFACE)
-find_package(PkgConfig QUIET)
+# The build machine's pkg-config describes the build machine's libraries,
+# which a cross build must not link; there only the toolchain's search
+# paths are used.
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(PkgConfig QUIET)
+endif()
 
 if(ROOK_WITH_ZLIB)
   # rook.exe carries zlib inside: no DLL beyond those Windows has.
@@ -47,5 +54,35 @@ if(ROOK_WITH_LIBEWF)
     message(STATUS "rook: libewf found, E01 evidence files are read")
   else()
     message(STATUS "rook: libewf not found, E01 evidence files are refused")
+  endif()
+endif()
+
+if(ROOK_WITH_LIBVSHADOW)
+  set(rook_libvshadow_found FALSE)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(ROOK_LIBVSHADOW QUIET IMPORTED_TARGET libvshadow libbfio)
+    if(ROOK_LIBVSHADOW_FOUND)
+      target_link_libraries(rook_optional_deps INTERFACE PkgConfig::ROOK_LIBVSHADOW)
+      set(rook_libvshadow_found TRUE)
+    endif()
+  endif()
+  if(NOT rook_libvshadow_found)
+    find_path(ROOK_LIBVSHADOW_INCLUDE_DIR libvshadow.h)
+    find_path(ROOK_LIBBFIO_INCLUDE_DIR libbfio.h)
+    find_library(ROOK_LIBVSHADOW_LIBRARY vshadow)
+    find_library(ROOK_LIBBFIO_LIBRARY bfio)
+    if(ROOK_LIBVSHADOW_INCLUDE_DIR AND ROOK_LIBBFIO_INCLUDE_DIR AND ROOK_LIBVSHADOW_LIBRARY AND ROOK_LIBBFIO_LIBRARY)
+      target_include_directories(rook_optional_deps INTERFACE ${ROOK_LIBVSHADOW_INCLUDE_DIR} ${ROOK_LIBBFIO_INCLUDE_DIR})
+      target_link_libraries(rook_optional_deps INTERFACE ${ROOK_LIBVSHADOW_LIBRARY} ${ROOK_LIBBFIO_LIBRARY})
+      set(rook_libvshadow_found TRUE)
+    endif()
+  endif()
+  # Also a variable, for targets that only make sense with the library.
+  set(ROOK_HAVE_LIBVSHADOW ${rook_libvshadow_found})
+  if(rook_libvshadow_found)
+    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBVSHADOW=1)
+    message(STATUS "rook: libvshadow and libbfio found, shadow copies inside images are read")
+  else()
+    message(STATUS "rook: libvshadow or libbfio not found, shadow copies inside images are refused")
   endif()
 endif()

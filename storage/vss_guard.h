@@ -1,0 +1,72 @@
+// A guard between a volume and libvshadow. libvshadow follows the chains of
+// shadow-copy blocks (catalog, store block lists, block range lists,
+// bitmaps) until a next offset of zero, with no check for a loop or a
+// length, so a damaged store would hang it or exhaust memory. The guard
+// walks every chain first and presents the volume with the next-offset
+// field read as zero where a chain loops, runs too long or leaves the
+// volume; what comes before the cut is still read.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "platform/byte_reader.h"
+#include "storage/byte_source.h"
+
+namespace lnk {
+
+// Every shadow-copy block is 16 KiB and starts with a 128-byte header.
+constexpr uint64_t kShadowBlockSize = 0x4000;
+constexpr uint64_t kShadowBlockHeaderSize = 128;
+constexpr uint64_t kShadowVolumeHeaderOffset = 0x1e00;
+constexpr uint64_t kShadowCatalogOffsetField = 0x30;  // in the volume header
+constexpr uint64_t kShadowNextOffsetField = 0x28;     // in a block header
+constexpr uint64_t kShadowCatalogEntrySize = 128;
+// Store information (type 2) and store location (type 3) entry fields.
+constexpr uint64_t kCatalogEntryTypeField = 0;
+constexpr uint64_t kCatalogStoreGuidField = 16;
+constexpr uint64_t kCatalogBlockListField = 8;
+constexpr uint64_t kCatalogStoreHeaderField = 32;
+constexpr uint64_t kCatalogBlockRangeListField = 40;
+constexpr uint64_t kCatalogBitmapField = 48;
+constexpr uint64_t kCatalogPreviousBitmapField = 72;
+// The catalog of a volume with the most copies Windows keeps (512) fills
+// nine blocks.
+constexpr uint32_t kShadowCatalogBlockLimit = 16;
+
+// True when the bytes start with the shadow-copy identifier
+// 3808876b-c176-4e48-b7ae-04046e6cc752.
+bool is_shadow_block(std::span<const uint8_t> bytes);
+
+struct ShadowGuardPlan {
+  // Volume offsets of the 8-byte next-offset fields to read as zero.
+  std::vector<uint64_t> cut_fields;
+  // Stores (catalog GUID) one of whose chains was cut.
+  std::vector<Guid> cut_stores;
+  bool catalog_cut = false;
+  // A store header that libvshadow would mishandle (leak the block it
+  // read, or read past it); it refuses the whole catalog for such a header
+  // anyway, so the catalog is refused without calling libvshadow.
+  bool store_header_refused = false;
+};
+
+// Walks the catalog named by the volume header and the chains of every
+// store-location entry. A volume without the header gives an empty plan.
+ShadowGuardPlan plan_shadow_guard(ByteSource& volume);
+
+// The volume as libvshadow may see it: the plan's fields read as zero.
+class GuardedShadowVolume : public ByteSource {
+ public:
+  GuardedShadowVolume(ByteSource& volume, const std::vector<uint64_t>& cut_fields);
+
+  int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
+  uint64_t size() const override { return volume_.size(); }
+  uint32_t sector_size() const override { return volume_.sector_size(); }
+
+ private:
+  ByteSource& volume_;
+  std::vector<uint64_t> cut_fields_;  // sorted
+};
+
+}  // namespace lnk

@@ -1,0 +1,376 @@
+#include "storage/vss_source.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <new>
+
+#include "storage/vss_guard.h"
+
+#ifdef ROOK_HAVE_LIBVSHADOW
+#include <libbfio.h>
+#include <libvshadow.h>
+#endif
+
+namespace lnk {
+namespace {
+
+#ifdef ROOK_HAVE_LIBVSHADOW
+std::string error_text(libvshadow_error_t* error) {
+  std::string text;
+  if (error != nullptr) {
+    std::array<char, 512> buffer{};
+    if (libvshadow_error_sprint(error, buffer.data(), buffer.size()) > 0) text = buffer.data();
+    libvshadow_error_free(&error);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+// libbfio reaches our byte source through these callbacks, so libvshadow
+// reads the image through whatever container and window the caller built.
+struct BfioSource {
+  ByteSource* source = nullptr;
+  uint64_t offset = 0;
+  bool open = false;
+};
+
+BfioSource* as_source(intptr_t* io_handle) { return reinterpret_cast<BfioSource*>(io_handle); }
+
+int bfio_free(intptr_t** io_handle, libbfio_error_t**) {
+  if (io_handle == nullptr) return -1;
+  delete as_source(*io_handle);
+  *io_handle = nullptr;
+  return 1;
+}
+
+int bfio_clone(intptr_t** destination, intptr_t* source, libbfio_error_t**) {
+  if (destination == nullptr || source == nullptr) return -1;
+  *destination = reinterpret_cast<intptr_t*>(new (std::nothrow) BfioSource{as_source(source)->source, 0, false});
+  return *destination == nullptr ? -1 : 1;
+}
+
+int bfio_open(intptr_t* io_handle, int access_flags, libbfio_error_t**) {
+  // Evidence is never written.
+  if (io_handle == nullptr || (access_flags & LIBBFIO_ACCESS_FLAG_WRITE) != 0) return -1;
+  as_source(io_handle)->open = true;
+  as_source(io_handle)->offset = 0;
+  return 1;
+}
+
+int bfio_close(intptr_t* io_handle, libbfio_error_t**) {
+  if (io_handle == nullptr) return -1;
+  as_source(io_handle)->open = false;
+  return 0;
+}
+
+ssize_t bfio_read(intptr_t* io_handle, uint8_t* buffer, size_t size, libbfio_error_t**) {
+  BfioSource* io = as_source(io_handle);
+  if (io == nullptr || !io->open || buffer == nullptr) return -1;
+  if (size > static_cast<size_t>(std::numeric_limits<ssize_t>::max())) return -1;
+  uint64_t count = 0;
+  try {
+    if (!read_available(*io->source, io->offset, std::span<uint8_t>(buffer, size), count)) return -1;
+  } catch (...) {
+    return -1;
+  }
+  io->offset += count;
+  return static_cast<ssize_t>(count);
+}
+
+ssize_t bfio_write(intptr_t*, const uint8_t*, size_t, libbfio_error_t**) { return -1; }
+
+off64_t bfio_seek(intptr_t* io_handle, off64_t offset, int whence, libbfio_error_t**) {
+  BfioSource* io = as_source(io_handle);
+  if (io == nullptr || !io->open) return -1;
+  int64_t base = 0;
+  if (whence == SEEK_CUR) {
+    base = static_cast<int64_t>(io->offset);
+  } else if (whence == SEEK_END) {
+    base = static_cast<int64_t>(io->source->size());
+  } else if (whence != SEEK_SET) {
+    return -1;
+  }
+  // Unsigned negation, so that the most negative offset cannot overflow.
+  if (offset < 0 ? static_cast<uint64_t>(base) < 0 - static_cast<uint64_t>(offset)
+                 : offset > std::numeric_limits<int64_t>::max() - base)
+    return -1;
+  io->offset = static_cast<uint64_t>(base + offset);
+  return static_cast<off64_t>(io->offset);
+}
+
+int bfio_exists(intptr_t* io_handle, libbfio_error_t**) { return io_handle == nullptr ? -1 : 1; }
+
+int bfio_is_open(intptr_t* io_handle, libbfio_error_t**) {
+  return io_handle == nullptr ? -1 : (as_source(io_handle)->open ? 1 : 0);
+}
+
+int bfio_get_size(intptr_t* io_handle, size64_t* size, libbfio_error_t**) {
+  if (io_handle == nullptr || size == nullptr) return -1;
+  *size = as_source(io_handle)->source->size();
+  return 1;
+}
+
+libbfio_handle_t* make_bfio_handle(ByteSource& volume) {
+  auto* io = new BfioSource{&volume, 0, false};
+  libbfio_handle_t* handle = nullptr;
+  if (libbfio_handle_initialize(&handle, reinterpret_cast<intptr_t*>(io), bfio_free, bfio_clone, bfio_open,
+                                bfio_close, bfio_read, bfio_write, bfio_seek, bfio_exists, bfio_is_open,
+                                bfio_get_size,
+                                LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
+                                nullptr) != 1) {
+    delete io;
+    return nullptr;
+  }
+  if (libbfio_handle_open(handle, LIBBFIO_OPEN_READ, nullptr) != 1) {
+    libbfio_handle_free(&handle, nullptr);
+    return nullptr;
+  }
+  return handle;
+}
+
+Guid store_guid(libvshadow_store_t* store,
+                int (*get)(libvshadow_store_t*, uint8_t*, size_t, libvshadow_error_t**)) {
+  Guid guid{};
+  if (get(store, guid.data(), guid.size(), nullptr) != 1) guid.fill(0);
+  return guid;
+}
+
+ShadowStoreInfo store_info(libvshadow_store_t* store, uint32_t number) {
+  ShadowStoreInfo info;
+  info.number = number;
+  info.identifier = store_guid(store, libvshadow_store_get_identifier);
+  info.copy_identifier = store_guid(store, libvshadow_store_get_copy_identifier);
+  info.copy_set_identifier = store_guid(store, libvshadow_store_get_copy_set_identifier);
+  size64_t volume_size = 0;
+  if (libvshadow_store_get_volume_size(store, &volume_size, nullptr) == 1) info.volume_size = volume_size;
+  libvshadow_store_get_creation_time(store, &info.creation_time, nullptr);
+  if (libvshadow_store_get_attribute_flags(store, &info.attribute_flags, nullptr) != 1) info.attribute_flags = 0;
+  info.data_in_volume = libvshadow_store_has_in_volume_data(store, nullptr) == 1;
+  return info;
+}
+
+// A store's view reads through every later store, so a cut in one reaches
+// all the stores before it.
+void mark_damaged(std::vector<ShadowStoreInfo>& stores, const std::vector<Guid>& cut_stores) {
+  bool later_cut = false;
+  for (auto store = stores.rbegin(); store != stores.rend(); ++store) {
+    later_cut = later_cut || std::find(cut_stores.begin(), cut_stores.end(), store->identifier) != cut_stores.end();
+    store->damaged = later_cut;
+  }
+}
+#endif
+
+}  // namespace
+
+std::string shadow_error_text(const ShadowStatus& status) {
+  switch (status.error) {
+    case ShadowError::none:
+      return {};
+    case ShadowError::no_library:
+      return "shadow copies in images need libvshadow and libbfio, which this build lacks";
+    case ShadowError::unreadable: {
+      const std::string what = status.store_number == 0 ? "the shadow copies of this volume"
+                                                        : "shadow copy " + std::to_string(status.store_number);
+      return what + " cannot be read" + (status.detail.empty() ? "" : ": " + status.detail);
+    }
+    case ShadowError::no_such_store:
+      if (status.store_count == 0) return "this volume holds no shadow copies";
+      return "no shadow copy " + std::to_string(status.store_number) + ": this volume holds " +
+             std::to_string(status.store_count) + (status.store_count == 1 ? " (number 1)" : "") +
+             (status.store_count > 1 ? " (numbers 1 to " + std::to_string(status.store_count) + ")" : "");
+    case ShadowError::data_elsewhere:
+      return "shadow copy " + std::to_string(status.store_number) +
+             " keeps its saved blocks on another volume, which cannot be read with this one";
+  }
+  return {};
+}
+
+bool shadow_support_available() {
+#ifdef ROOK_HAVE_LIBVSHADOW
+  return true;
+#else
+  return false;
+#endif
+}
+
+#ifdef ROOK_HAVE_LIBVSHADOW
+struct ShadowVolume::Shared {
+  std::unique_ptr<GuardedShadowVolume> guarded;  // read through bfio, so freed after it
+  libbfio_handle_t* bfio = nullptr;
+  libvshadow_volume_t* volume = nullptr;
+  bool volume_open = false;
+  ~Shared() {
+    if (volume != nullptr) {
+      if (volume_open) libvshadow_volume_close(volume, nullptr);
+      libvshadow_volume_free(&volume, nullptr);
+    }
+    if (bfio != nullptr) libbfio_handle_free(&bfio, nullptr);
+  }
+};
+
+// The store keeps pointers into the volume's state, so it holds the volume.
+struct ShadowStoreSource::Handle {
+  std::shared_ptr<ShadowVolume::Shared> shared;
+  libvshadow_store_t* store = nullptr;
+  ~Handle() {
+    if (store != nullptr) libvshadow_store_free(&store, nullptr);
+  }
+};
+#else
+struct ShadowVolume::Shared {};
+struct ShadowStoreSource::Handle {};
+#endif
+
+ShadowStoreSource::ShadowStoreSource(std::unique_ptr<Handle> handle, const ShadowStoreInfo& info, uint64_t size,
+                                     uint32_t sector_size)
+    : handle_(std::move(handle)), info_(info), size_(size), sector_size_(sector_size) {}
+
+ShadowStoreSource::~ShadowStoreSource() = default;
+
+int64_t ShadowStoreSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
+  if (offset >= size_ || buffer.empty()) return 0;
+#ifdef ROOK_HAVE_LIBVSHADOW
+  const uint64_t wanted = std::min<uint64_t>(buffer.size(), size_ - offset);
+  uint64_t done = 0;
+  while (done < wanted) {
+    const ssize_t got = libvshadow_store_read_buffer_at_offset(handle_->store, buffer.data() + done, wanted - done,
+                                                                static_cast<off64_t>(offset + done), nullptr);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<uint64_t>(got);
+  }
+  return static_cast<int64_t>(done);
+#else
+  return -1;
+#endif
+}
+
+std::vector<uint64_t> ShadowStoreSource::saved_block_offsets(size_t limit) const {
+  std::vector<uint64_t> offsets;
+#ifdef ROOK_HAVE_LIBVSHADOW
+  int count = 0;
+  if (libvshadow_store_get_number_of_blocks(handle_->store, &count, nullptr) != 1 || count <= 0) return offsets;
+  offsets.reserve(std::min<size_t>(limit, static_cast<size_t>(count)));
+  for (int index = 0; index < count && offsets.size() < limit; ++index) {
+    libvshadow_block_t* block = nullptr;
+    if (libvshadow_store_get_block_by_index(handle_->store, index, &block, nullptr) != 1) break;
+    off64_t original = 0;
+    if (libvshadow_block_get_original_offset(block, &original, nullptr) == 1 && original >= 0)
+      offsets.push_back(static_cast<uint64_t>(original));
+    libvshadow_block_free(&block, nullptr);
+  }
+#else
+  (void)limit;
+#endif
+  return offsets;
+}
+
+ShadowVolume::ShadowVolume() = default;
+ShadowVolume::~ShadowVolume() = default;
+
+ShadowStatus ShadowVolume::open(ByteSource& volume) {
+  shared_.reset();
+  stores_.clear();
+  catalog_damaged_ = false;
+  sector_size_ = volume.sector_size();
+  volume_size_ = volume.size();
+#ifdef ROOK_HAVE_LIBVSHADOW
+  // No shadow-copy header: a volume that never had copies, one too short
+  // to hold the header, or not NTFS at all.
+  std::array<uint8_t, kShadowBlockHeaderSize> header{};
+  if (!read_exact(volume, kShadowVolumeHeaderOffset, header) || !is_shadow_block(header)) return {};
+  auto shared = std::make_shared<Shared>();
+  const ShadowGuardPlan plan = plan_shadow_guard(volume);
+  if (plan.store_header_refused) return {ShadowError::unreadable, 0, 0, "a store header is damaged"};
+  if (!plan.cut_fields.empty()) shared->guarded = std::make_unique<GuardedShadowVolume>(volume, plan.cut_fields);
+  catalog_damaged_ = plan.catalog_cut;
+  shared->bfio = make_bfio_handle(shared->guarded ? *shared->guarded : volume);
+  if (shared->bfio == nullptr) return {ShadowError::unreadable, 0, 0, "the volume cannot be read"};
+  libvshadow_error_t* error = nullptr;
+  if (libvshadow_volume_initialize(&shared->volume, &error) != 1 ||
+      libvshadow_volume_open_file_io_handle(shared->volume, shared->bfio, LIBVSHADOW_OPEN_READ, &error) != 1)
+    return {ShadowError::unreadable, 0, 0, error_text(error)};
+  shared->volume_open = true;
+  int count = 0;
+  if (libvshadow_volume_get_number_of_stores(shared->volume, &count, &error) != 1)
+    return {ShadowError::unreadable, 0, 0, error_text(error)};
+  ShadowStatus status;
+  for (int index = 0; index < count; ++index) {
+    libvshadow_store_t* store = nullptr;
+    if (libvshadow_volume_get_store(shared->volume, index, &store, &error) != 1) {
+      // The stores before it stay usable.
+      status = {ShadowError::unreadable, static_cast<uint32_t>(index + 1), static_cast<uint32_t>(index),
+                error_text(error)};
+      break;
+    }
+    stores_.push_back(store_info(store, static_cast<uint32_t>(index + 1)));
+    libvshadow_store_free(&store, nullptr);
+  }
+  mark_damaged(stores_, plan.cut_stores);
+  shared_ = shared;
+  return status;
+#else
+  (void)volume;
+  return {ShadowError::no_library, 0, 0, {}};
+#endif
+}
+
+std::unique_ptr<ShadowStoreSource> ShadowVolume::open_store(uint32_t number, ShadowStatus& status) {
+  status = {};
+  status.store_number = number;
+  status.store_count = static_cast<uint32_t>(stores_.size());
+#ifdef ROOK_HAVE_LIBVSHADOW
+  if (number == 0 || number > stores_.size()) {
+    status.error = ShadowError::no_such_store;
+    return nullptr;
+  }
+  const ShadowStoreInfo& info = stores_[number - 1];
+  if (!info.data_in_volume) {
+    status.error = ShadowError::data_elsewhere;
+    return nullptr;
+  }
+  auto handle = std::make_unique<ShadowStoreSource::Handle>();
+  handle->shared = shared_;
+  libvshadow_error_t* error = nullptr;
+  size64_t size = 0;
+  if (libvshadow_volume_get_store(shared_->volume, static_cast<int>(number - 1), &handle->store, &error) != 1 ||
+      libvshadow_store_get_size(handle->store, &size, &error) != 1) {
+    status.error = ShadowError::unreadable;
+    status.detail = error_text(error);
+    return nullptr;
+  }
+  // libvshadow reads a store's lists at its first read; a store whose lists
+  // are unreadable fails every read, so it is refused here.
+  std::array<uint8_t, 512> probe{};
+  if (libvshadow_store_read_buffer_at_offset(handle->store, probe.data(), std::min<uint64_t>(probe.size(), size), 0,
+                                             &error) < 0) {
+    status.error = ShadowError::unreadable;
+    status.detail = error_text(error);
+    return nullptr;
+  }
+  // The size comes from the catalog; a damaged one can claim any size, and
+  // a view cannot hold more than the volume it is rebuilt from.
+  size = std::min<uint64_t>(size, volume_size_);
+  return std::unique_ptr<ShadowStoreSource>(new ShadowStoreSource(std::move(handle), info, size, sector_size_));
+#else
+  status.error = ShadowError::no_library;
+  return nullptr;
+#endif
+}
+
+std::vector<ShadowStoreInfo> list_shadow_stores(ByteSource& volume, ShadowStatus& status) {
+  ShadowVolume shadows;
+  status = shadows.open(volume);
+  return shadows.stores();
+}
+
+std::unique_ptr<ShadowStoreSource> open_shadow_store(ByteSource& volume, uint32_t number, ShadowStatus& status) {
+  ShadowVolume shadows;
+  status = shadows.open(volume);
+  if (!status.ok()) return nullptr;
+  return shadows.open_store(number, status);
+}
+
+}  // namespace lnk

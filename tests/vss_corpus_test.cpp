@@ -1,0 +1,468 @@
+// The corpus volumes with shadow copies against libvshadow's own tools:
+// the stores, their order and creation times as vshadowinfo lists them,
+// and each store's view byte for byte as vshadowmount exposes it (whole
+// for the small volumes, at the blocks the stores saved and at scattered
+// places for the large ones). Then damaged copies of vsstest.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <random>
+#include <set>
+
+#include "images/image_open.h"
+#include "platform/text.h"
+#include "storage/file_source.h"
+#include "storage/vss_guard.h"
+#include "storage/vss_source.h"
+#include "storage/window_source.h"
+#include "tests/image_test_support.h"
+
+namespace lnk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::q;
+using test::shell;
+
+// "Dec 03, 2013 06:35:09.736378700 UTC", as vshadowinfo writes a FILETIME.
+std::string vshadowinfo_time(uint64_t filetime) {
+  constexpr uint64_t kUnixEpoch = 11644473600ull;
+  const int64_t seconds = static_cast<int64_t>(filetime / 10000000) - static_cast<int64_t>(kUnixEpoch);
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char text[64];
+  std::strftime(text, sizeof text, "%b %d, %Y %H:%M:%S", &parts);
+  char fraction[16];
+  std::snprintf(fraction, sizeof fraction, ".%07llu00 UTC", static_cast<unsigned long long>(filetime % 10000000));
+  return std::string(text) + fraction;
+}
+
+struct ListedStore {
+  std::string identifier;
+  std::string creation_time;
+  uint64_t volume_size = 0;
+  bool outside = false;
+};
+
+// The stores in vshadowinfo's output, in its order.
+std::vector<ListedStore> parse_vshadowinfo(const std::string& text) {
+  std::vector<ListedStore> stores;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const size_t colon = line.find(": ");
+    const std::string value = colon == std::string::npos ? "" : line.substr(colon + 2);
+    if (line.rfind("Store: ", 0) == 0) stores.emplace_back();
+    if (stores.empty()) continue;
+    if (line.find("Identifier") != std::string::npos) stores.back().identifier = value;
+    if (line.find("Creation time") != std::string::npos) stores.back().creation_time = value;
+    if (line.find("Data stored outside volume") != std::string::npos) stores.back().outside = true;
+    const size_t bytes = value.find(" bytes)");
+    if (line.find("Volume size") != std::string::npos && bytes != std::string::npos) {
+      const size_t open = value.rfind('(', bytes);
+      stores.back().volume_size = std::stoull(value.substr(open + 1, bytes - open - 1));
+    }
+  }
+  return stores;
+}
+
+// vshadowmount's FUSE mount, taken down however the test ends.
+struct VshadowMount {
+  fs::path dir;
+  bool mounted = false;
+  VshadowMount(const fs::path& image, uint64_t offset, const fs::path& where) : dir(where) {
+    if (!fs::exists("/dev/fuse") || !test::have_tools({"vshadowmount", "fusermount"})) return;
+    fs::create_directories(dir);
+    mounted = shell("vshadowmount -o " + std::to_string(offset) + " " + q(image) + " " + q(dir) + " >/dev/null")
+                      .status == 0 &&
+              fs::exists(dir / "vss1");
+  }
+  ~VshadowMount() {
+    if (mounted) shell("fusermount -u " + q(dir));
+  }
+};
+
+// Compares [offset, offset + length) of two sources; false names the first difference.
+::testing::AssertionResult same_range(ByteSource& ours, ByteSource& theirs, uint64_t offset, uint64_t length) {
+  std::vector<uint8_t> a(length), b(length);
+  uint64_t got_a = 0, got_b = 0;
+  if (!read_available(ours, offset, a, got_a)) return ::testing::AssertionFailure() << "ours failed at " << offset;
+  if (!read_available(theirs, offset, b, got_b)) return ::testing::AssertionFailure() << "theirs failed at " << offset;
+  if (got_a != got_b)
+    return ::testing::AssertionFailure() << "lengths " << got_a << " and " << got_b << " at " << offset;
+  // memcmp first: a byte loop is slow in sanitized debug builds.
+  if (std::memcmp(a.data(), b.data(), got_a) == 0) return ::testing::AssertionSuccess();
+  const auto diff = std::mismatch(a.begin(), a.begin() + got_a, b.begin());
+  return ::testing::AssertionFailure() << "first difference at " << offset + (diff.first - a.begin());
+}
+
+constexpr uint64_t kWholeViewLimit = 6ull << 30;
+
+// Where a large view is compared: its first 4 MiB, every block the store or
+// a later one saved (up to a few thousand), scattered 64 KiB pieces, its end.
+std::vector<std::pair<uint64_t, uint64_t>> sample_ranges(ShadowVolume& shadows, uint32_t number, uint64_t size,
+                                                         size_t* saved_count = nullptr) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (uint64_t at = 0; at < std::min<uint64_t>(size, 4 << 20); at += 256 << 10) ranges.push_back({at, 256 << 10});
+  std::set<uint64_t> saved;
+  for (uint32_t later = number; later <= shadows.stores().size() && saved.size() < 4000; ++later) {
+    ShadowStatus status;
+    std::unique_ptr<ShadowStoreSource> store = shadows.open_store(later, status);
+    if (!store) continue;
+    for (uint64_t offset : store->saved_block_offsets(4000 - saved.size())) saved.insert(offset);
+  }
+  for (uint64_t offset : saved) ranges.push_back({offset, kShadowBlockSize});
+  if (saved_count != nullptr) *saved_count = saved.size();
+  std::mt19937_64 random(number);
+  for (int i = 0; i < 64; ++i) ranges.push_back({(random() % size) & ~uint64_t{511}, 64 << 10});
+  ranges.push_back({size - std::min<uint64_t>(size, 64 << 10), 64 << 10});
+  return ranges;
+}
+
+struct CorpusVolume {
+  const char* name;
+  const char* image;  // below the corpus images folder
+  uint64_t offset;
+  size_t stores;      // as vshadowinfo lists them
+};
+
+class ShadowCorpus : public ::testing::TestWithParam<CorpusVolume> {};
+
+// A corpus image as a raw file in dir; empty when it or a tool is missing.
+fs::path raw_image(const std::string& relative, const fs::path& dir) {
+  if (relative.size() > 6 && relative.substr(relative.size() - 6) == ".qcow2") {
+    const fs::path source = test::corpus_images() / relative;
+    const fs::path raw = dir / "volume.raw";
+    if (!fs::exists(source) || !test::have_tools({"qemu-img"})) return {};
+    if (shell("qemu-img convert -O raw " + q(source) + " " + q(raw)).status != 0) return {};
+    return raw;
+  }
+  return test::unpack_corpus_image(relative, dir);
+}
+
+TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
+  const CorpusVolume& volume = GetParam();
+  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  if (!test::have_tools({"vshadowinfo"})) GTEST_SKIP() << "libvshadow-utils missing";
+  const test::ScratchDir scratch("vss");
+  const fs::path image = raw_image(volume.image, scratch.path);
+  if (image.empty()) GTEST_SKIP() << volume.image << " or the tool to unpack it is missing";
+
+  const std::vector<ListedStore> listed =
+      parse_vshadowinfo(shell("vshadowinfo -o " + std::to_string(volume.offset) + " " + q(image)).out);
+  ASSERT_EQ(listed.size(), volume.stores);
+  std::unique_ptr<FileSource> file = FileSource::open(image.string());
+  ASSERT_TRUE(file);
+  WindowSource window(*file, volume.offset, file->size() - volume.offset);
+  ShadowVolume shadows;
+  const ShadowStatus opened = shadows.open(window);
+  ASSERT_TRUE(opened.ok()) << shadow_error_text(opened);
+  ASSERT_EQ(shadows.stores().size(), listed.size());
+  EXPECT_FALSE(shadows.catalog_damaged());
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const ShadowStoreInfo& store = shadows.stores()[i];
+    SCOPED_TRACE("store " + std::to_string(i + 1));
+    EXPECT_EQ(store.number, i + 1);
+    EXPECT_EQ(guid_text(store.identifier), listed[i].identifier);
+    EXPECT_EQ(vshadowinfo_time(store.creation_time), listed[i].creation_time);
+    EXPECT_EQ(store.volume_size, listed[i].volume_size);
+    EXPECT_EQ(store.data_in_volume, !listed[i].outside);
+    EXPECT_FALSE(store.damaged);
+    if (i > 0) {
+      EXPECT_LT(shadows.stores()[i - 1].creation_time, store.creation_time);
+    }
+  }
+  ShadowStatus beyond;
+  EXPECT_FALSE(shadows.open_store(static_cast<uint32_t>(listed.size() + 1), beyond));
+  EXPECT_EQ(beyond.error, ShadowError::no_such_store);
+
+  const VshadowMount mount(image, volume.offset, scratch.path / "mnt");
+  if (!mount.mounted) GTEST_SKIP() << "FUSE unavailable: store bytes not compared with vshadowmount";
+  for (uint32_t number = 1; number <= listed.size(); ++number) {
+    SCOPED_TRACE("store " + std::to_string(number));
+    std::unique_ptr<FileSource> theirs = FileSource::open((mount.dir / ("vss" + std::to_string(number))).string());
+    ASSERT_TRUE(theirs);
+    ShadowStatus status;
+    std::unique_ptr<ShadowStoreSource> ours = shadows.open_store(number, status);
+    if (listed[number - 1].outside) {
+      // Neither can rebuild a view whose saved blocks are on another volume.
+      EXPECT_FALSE(ours);
+      EXPECT_EQ(status.error, ShadowError::data_elsewhere);
+      std::vector<uint8_t> sector(512);
+      uint64_t got = 0;
+      EXPECT_FALSE(read_available(*theirs, 0, sector, got) && got == sector.size());
+      continue;
+    }
+    ASSERT_TRUE(ours) << shadow_error_text(status);
+    ASSERT_EQ(ours->size(), theirs->size());
+    if (ours->size() <= kWholeViewLimit) {
+      for (uint64_t at = 0; at < ours->size(); at += 8 << 20) ASSERT_TRUE(same_range(*ours, *theirs, at, 8 << 20));
+    } else {
+      size_t saved = 0;
+      const auto ranges = sample_ranges(shadows, number, ours->size(), &saved);
+      EXPECT_GT(saved, 0u);
+      for (const auto& [at, length] : ranges) ASSERT_TRUE(same_range(*ours, *theirs, at, length));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, ShadowCorpus,
+    ::testing::Values(CorpusVolume{"vsstest", "vsstest.qcow2", 0, 2},
+                      CorpusVolume{"vss_1_vol", "dfir_ntfs/vss_1_vol.tar.gz", 67584 * 512ull, 2},
+                      CorpusVolume{"vss_2_stor", "dfir_ntfs/vss_2_stor.tar.gz", 67584 * 512ull, 1},
+                      CorpusVolume{"vss_3_volstor", "dfir_ntfs/vss_3_volstor.tar.gz", 4196352 * 512ull, 2},
+                      CorpusVolume{"vss_2003", "dfir_ntfs/vss_2003.tgz", 63 * 512ull, 6},
+                      CorpusVolume{"ntfs_samples", "ntfs-samples/ntfs.tgz", 2048 * 512ull, 2}),
+    [](const ::testing::TestParamInfo<CorpusVolume>& info) { return std::string(info.param.name); });
+
+// The first volume of vss_3_volstor holds the other's saved blocks but has
+// no copies of its own; a volume that never had any has no header at all.
+TEST(ShadowCorpusPlain, VolumesWithoutCopiesListNoStoresAndNoError) {
+  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  const test::ScratchDir scratch("vss");
+  const fs::path volstor = test::unpack_corpus_image("dfir_ntfs/vss_3_volstor.tar.gz", scratch.path);
+  const fs::path plain = raw_image("windows_volume.qcow2", scratch.path);
+  if (volstor.empty() || plain.empty()) GTEST_SKIP() << "corpus images or qemu-img missing";
+  for (const auto& [path, offset] : {std::pair{volstor, 2048 * 512ull}, std::pair{plain, 0ull}}) {
+    std::unique_ptr<FileSource> file = FileSource::open(path.string());
+    ASSERT_TRUE(file);
+    WindowSource window(*file, offset, file->size() - offset);
+    ShadowStatus status;
+    EXPECT_TRUE(list_shadow_stores(window, status).empty()) << path;
+    EXPECT_TRUE(status.ok()) << shadow_error_text(status);
+    EXPECT_FALSE(open_shadow_store(window, 1, status));
+    EXPECT_EQ(status.error, ShadowError::no_such_store);
+  }
+}
+
+// The same volume in a VMware disk and in an E01 file gives the same stores
+// and views as the raw one: libvshadow reads whatever source it is given.
+TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
+  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  const test::ScratchDir scratch("vss");
+  const fs::path raw = raw_image("vsstest.qcow2", scratch.path);
+  if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
+  std::vector<fs::path> containers;
+  const fs::path vmdk = scratch.path / "vsstest.vmdk";
+  if (shell("qemu-img convert -O vmdk " + q(test::corpus_images() / "vsstest.qcow2") + " " + q(vmdk)).status == 0)
+    containers.push_back(vmdk);
+  if (ewf_support_available() && test::have_tools({"ewfacquirestream"}) &&
+      shell("ewfacquirestream -q -c deflate:fast -t " + q(scratch.path / "vsstest") + " < " + q(raw) + " >/dev/null")
+              .status == 0)
+    containers.push_back(scratch.path / "vsstest.E01");
+  if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
+
+  std::unique_ptr<FileSource> file = FileSource::open(raw.string());
+  ASSERT_TRUE(file);
+  ShadowVolume reference;
+  ASSERT_TRUE(reference.open(*file).ok());
+  for (const fs::path& container : containers) {
+    SCOPED_TRACE(container.filename().string());
+    const ImageOpenResult image = open_image_by_content(container.string());
+    ASSERT_TRUE(image.ok());
+    ShadowVolume shadows;
+    ASSERT_TRUE(shadows.open(*image.source).ok());
+    ASSERT_EQ(shadows.stores().size(), 2u);
+    for (uint32_t number : {1u, 2u}) {
+      EXPECT_EQ(shadows.stores()[number - 1].creation_time, reference.stores()[number - 1].creation_time);
+      ShadowStatus status;
+      std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
+      std::unique_ptr<ShadowStoreSource> expected = reference.open_store(number, status);
+      ASSERT_TRUE(view && expected);
+      ASSERT_EQ(view->size(), expected->size());
+      for (const auto& [at, length] : sample_ranges(reference, number, expected->size()))
+        ASSERT_TRUE(same_range(*view, *expected, at, length));
+    }
+  }
+}
+
+// The volume as it would read with some bytes changed or its end cut off;
+// the image file itself is never written.
+class DamagedSource : public ByteSource {
+ public:
+  explicit DamagedSource(ByteSource& base) : base_(base), size_(base.size()) {}
+  void patch(uint64_t offset, std::vector<uint8_t> bytes) { patches_[offset] = std::move(bytes); }
+  void patch_u64(uint64_t offset, uint64_t value) {
+    std::vector<uint8_t> bytes(8);
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    patch(offset, bytes);
+  }
+  void truncate(uint64_t size) { size_ = std::min(size_, size); }
+  int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override {
+    if (offset >= size_) return 0;
+    const std::span<uint8_t> wanted = buffer.first(std::min<uint64_t>(buffer.size(), size_ - offset));
+    const int64_t got = base_.read_at(offset, wanted);
+    if (got <= 0) return got;
+    const uint64_t end = offset + static_cast<uint64_t>(got);
+    for (const auto& [at, bytes] : patches_) {
+      for (uint64_t i = 0; i < bytes.size(); ++i)
+        if (at + i >= offset && at + i < end) buffer[at + i - offset] = bytes[i];
+    }
+    return got;
+  }
+  uint64_t size() const override { return size_; }
+
+ private:
+  ByteSource& base_;
+  uint64_t size_;
+  std::map<uint64_t, std::vector<uint8_t>> patches_;
+};
+
+// Where vsstest keeps its shadow-copy blocks, read from its own catalog.
+struct ShadowLayout {
+  std::vector<uint64_t> catalog_blocks;
+  std::map<Guid, std::map<uint64_t, std::vector<uint64_t>>> chains;  // store -> catalog field -> blocks
+};
+
+uint64_t read_u64(ByteSource& source, uint64_t offset) {
+  std::array<uint8_t, 8> bytes{};
+  if (!read_exact(source, offset, bytes)) return 0;
+  return ByteReader(bytes).u64(0);
+}
+
+ShadowLayout find_layout(ByteSource& volume) {
+  ShadowLayout layout;
+  for (uint64_t block = read_u64(volume, kShadowVolumeHeaderOffset + kShadowCatalogOffsetField);
+       block != 0 && layout.catalog_blocks.size() < kShadowCatalogBlockLimit;
+       block = read_u64(volume, block + kShadowNextOffsetField)) {
+    layout.catalog_blocks.push_back(block);
+    std::vector<uint8_t> bytes(kShadowBlockSize);
+    if (!read_exact(volume, block, bytes)) break;
+    const ByteReader catalog(bytes);
+    for (uint64_t at = kShadowBlockHeaderSize; at < kShadowBlockSize; at += kShadowCatalogEntrySize) {
+      if (catalog.u64(at) != 3) continue;
+      auto& chains = layout.chains[catalog.guid(at + kCatalogStoreGuidField)];
+      for (uint64_t field : {kCatalogBlockListField, kCatalogBlockRangeListField}) {
+        for (uint64_t link = catalog.u64(at + field); link != 0 && chains[field].size() < 1000;
+             link = read_u64(volume, link + kShadowNextOffsetField))
+          chains[field].push_back(link);
+      }
+    }
+  }
+  return layout;
+}
+
+class DamagedVsstest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+    image_ = raw_image("vsstest.qcow2", scratch_.path);
+    if (image_.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
+    file_ = FileSource::open(image_.string());
+    ASSERT_TRUE(file_);
+    ASSERT_TRUE(healthy_.open(*file_).ok());
+    ASSERT_EQ(healthy_.stores().size(), 2u);
+    layout_ = find_layout(*file_);
+    ASSERT_EQ(layout_.chains.size(), 2u);
+    ASSERT_FALSE(layout_.catalog_blocks.empty());
+  }
+  const std::vector<uint64_t>& chain(uint32_t number, uint64_t field) {
+    return layout_.chains[healthy_.stores()[number - 1].identifier][field];
+  }
+  // The store's view equals the healthy one where the stores saved blocks
+  // and over the first 4 MiB.
+  void expect_as_healthy(ShadowVolume& damaged, uint32_t number) {
+    ShadowStatus status;
+    std::unique_ptr<ShadowStoreSource> view = damaged.open_store(number, status);
+    ASSERT_TRUE(view) << shadow_error_text(status);
+    std::unique_ptr<ShadowStoreSource> reference = healthy_.open_store(number, status);
+    ASSERT_TRUE(reference);
+    for (const auto& [at, length] : sample_ranges(healthy_, number, reference->size()))
+      ASSERT_TRUE(same_range(*view, *reference, at, length)) << "store " << number;
+  }
+  test::ScratchDir scratch_{"vss"};
+  fs::path image_;
+  std::unique_ptr<FileSource> file_;
+  ShadowVolume healthy_;
+  ShadowLayout layout_;
+};
+
+// A chain's last block pointing back at its first: the cut restores the
+// end it had, so the views read as before, marked as damaged.
+TEST_F(DamagedVsstest, LoopedChainsAreCutAndTheViewsStayWhole) {
+  for (uint32_t number : {1u, 2u}) {
+    for (uint64_t field : {kCatalogBlockListField, kCatalogBlockRangeListField}) {
+      SCOPED_TRACE("store " + std::to_string(number) + " field " + std::to_string(field));
+      const std::vector<uint64_t>& blocks = chain(number, field);
+      ASSERT_FALSE(blocks.empty());
+      DamagedSource damaged(*file_);
+      damaged.patch_u64(blocks.back() + kShadowNextOffsetField, blocks.front());
+      ShadowVolume shadows;
+      ASSERT_TRUE(shadows.open(damaged).ok());
+      ASSERT_EQ(shadows.stores().size(), 2u);
+      EXPECT_TRUE(shadows.stores()[0].damaged);
+      EXPECT_EQ(shadows.stores()[1].damaged, number == 2);
+      expect_as_healthy(shadows, 1);
+      expect_as_healthy(shadows, 2);
+    }
+  }
+  DamagedSource looped_catalog(*file_);
+  looped_catalog.patch_u64(layout_.catalog_blocks.back() + kShadowNextOffsetField, layout_.catalog_blocks.front());
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(looped_catalog).ok());
+  EXPECT_TRUE(shadows.catalog_damaged());
+  EXPECT_EQ(shadows.stores().size(), 2u);
+  expect_as_healthy(shadows, 1);
+}
+
+TEST_F(DamagedVsstest, AZeroedBlockListLosesOnlyItsStore) {
+  DamagedSource damaged(*file_);
+  damaged.patch(chain(1, kCatalogBlockListField).front(), std::vector<uint8_t>(kShadowBlockSize));
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(damaged).ok());
+  ShadowStatus status;
+  EXPECT_FALSE(shadows.open_store(1, status));
+  EXPECT_EQ(status.error, ShadowError::unreadable);
+  expect_as_healthy(shadows, 2);
+}
+
+TEST_F(DamagedVsstest, AZeroedCatalogIsRefusedWithItsReason) {
+  DamagedSource damaged(*file_);
+  damaged.patch(layout_.catalog_blocks.front(), std::vector<uint8_t>(kShadowBlockSize));
+  ShadowVolume shadows;
+  const ShadowStatus status = shadows.open(damaged);
+  EXPECT_EQ(status.error, ShadowError::unreadable);
+  EXPECT_TRUE(shadows.stores().empty());
+  EXPECT_NE(shadow_error_text(status).find("cannot be read: "), std::string::npos);
+}
+
+// Cut inside each store's block list, the image still opens or is refused
+// with a reason, and every view that opens reads to its end.
+TEST_F(DamagedVsstest, ImagesCutInsideTheStoreBlocksEndNormally) {
+  for (uint32_t number : {1u, 2u}) {
+    for (uint64_t into : {uint64_t{0}, uint64_t{100}, kShadowBlockSize / 2}) {
+      DamagedSource damaged(*file_);
+      damaged.truncate(chain(number, kCatalogBlockListField).front() + into);
+      ShadowVolume shadows;
+      const ShadowStatus opened = shadows.open(damaged);
+      if (!opened.ok()) {
+        EXPECT_FALSE(shadow_error_text(opened).empty());
+      }
+      for (uint32_t view_number = 1; view_number <= shadows.stores().size(); ++view_number) {
+        ShadowStatus status;
+        std::unique_ptr<ShadowStoreSource> view = shadows.open_store(view_number, status);
+        if (!view) continue;
+        // Each read fails or comes back whole.
+        std::vector<uint8_t> chunk(1 << 20);
+        for (uint64_t at = 0; at < view->size(); at += chunk.size()) {
+          const int64_t got = view->read_at(at, chunk);
+          if (got != -1) {
+            ASSERT_EQ(got, static_cast<int64_t>(std::min<uint64_t>(chunk.size(), view->size() - at)));
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lnk

@@ -1,0 +1,230 @@
+// Shadow copies through libvshadow over our byte sources: a small built
+// volume whose every block says where it came from, then damaged copies of
+// it. The corpus volumes are checked against vshadowinfo and vshadowmount
+// in vss_corpus_test.cpp.
+#include "storage/vss_source.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "storage/memory_source.h"
+#include "tests/vss_volume_builder.h"
+
+namespace lnk {
+namespace {
+
+using Builder = test::ShadowVolumeBuilder;
+
+TEST(ShadowErrorText, EachFailureSaysWhat) {
+  EXPECT_EQ(shadow_error_text({ShadowError::no_library, 0, 0, {}}),
+            "shadow copies in images need libvshadow and libbfio, which this build lacks");
+  EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 3, 2, {}}),
+            "no shadow copy 3: this volume holds 2 (numbers 1 to 2)");
+  EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 2, 1, {}}),
+            "no shadow copy 2: this volume holds 1 (number 1)");
+  EXPECT_EQ(shadow_error_text({ShadowError::no_such_store, 1, 0, {}}), "this volume holds no shadow copies");
+  EXPECT_EQ(shadow_error_text({ShadowError::data_elsewhere, 2, 2, {}}),
+            "shadow copy 2 keeps its saved blocks on another volume, which cannot be read with this one");
+  EXPECT_EQ(shadow_error_text({ShadowError::unreadable, 0, 0, "bad block"}),
+            "the shadow copies of this volume cannot be read: bad block");
+  EXPECT_EQ(shadow_error_text({ShadowError::unreadable, 2, 2, {}}), "shadow copy 2 cannot be read");
+  EXPECT_EQ(shadow_error_text({}), "");
+}
+
+// Every 16 KiB block of the view holds one byte value throughout.
+void expect_view(ShadowStoreSource& view, int store) {
+  ASSERT_EQ(view.size(), Builder::kBlocks * kShadowBlockSize);
+  std::vector<uint8_t> whole(view.size());
+  ASSERT_EQ(view.read_at(0, whole), static_cast<int64_t>(whole.size()));
+  // The last block ends with the backup boot sector.
+  for (uint64_t index = 16; index + 1 < Builder::kBlocks; ++index) {
+    const uint8_t want = Builder::expected_fill(store, index);
+    const auto first = whole.begin() + Builder::block(index);
+    EXPECT_EQ(std::count(first, first + kShadowBlockSize, want), static_cast<long>(kShadowBlockSize))
+        << "store " << store + 1 << " block " << index;
+  }
+}
+
+class BuiltShadowVolume : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  }
+  Builder builder;
+};
+
+TEST_F(BuiltShadowVolume, StoresListOldestFirstWithTheirCatalogValues) {
+  MemorySource volume(builder.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  ASSERT_EQ(shadows.stores().size(), 2u);
+  for (int store = 0; store < 2; ++store) {
+    const ShadowStoreInfo& info = shadows.stores()[store];
+    EXPECT_EQ(info.number, static_cast<uint32_t>(store + 1));
+    EXPECT_EQ(info.identifier, Builder::guid(static_cast<uint8_t>(store + 1)));
+    EXPECT_EQ(info.copy_identifier, Builder::guid(static_cast<uint8_t>(0x21 + store)));
+    EXPECT_EQ(info.copy_set_identifier, Builder::guid(static_cast<uint8_t>(0x31 + store)));
+    EXPECT_EQ(info.creation_time, Builder::kCreationTime[store]);
+    EXPECT_EQ(info.volume_size, builder.bytes.size());
+    EXPECT_EQ(info.attribute_flags, 0x00420009u);
+    EXPECT_TRUE(info.data_in_volume);
+    EXPECT_FALSE(info.damaged);
+  }
+  EXPECT_FALSE(shadows.catalog_damaged());
+
+  // The catalog lists the newer store first: the order is by creation time.
+  for (int slot = 0; slot < 2; ++slot) {
+    const uint64_t first = Builder::block(Builder::kCatalogBlock) + kShadowBlockHeaderSize;
+    std::swap_ranges(builder.bytes.begin() + first + slot * kShadowCatalogEntrySize,
+                     builder.bytes.begin() + first + (slot + 1) * kShadowCatalogEntrySize,
+                     builder.bytes.begin() + first + (slot + 2) * kShadowCatalogEntrySize);
+  }
+  ShadowVolume swapped;
+  ASSERT_TRUE(swapped.open(volume).ok());
+  ASSERT_EQ(swapped.stores().size(), 2u);
+  EXPECT_EQ(swapped.stores()[0].identifier, Builder::guid(1));
+  EXPECT_EQ(swapped.stores()[1].creation_time, Builder::kCreationTime[1]);
+}
+
+TEST_F(BuiltShadowVolume, EachViewTakesSavedBlocksFromItsStoreAndLaterOnes) {
+  MemorySource volume(builder.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  for (uint32_t number : {1u, 2u}) {
+    ShadowStatus status;
+    std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
+    ASSERT_TRUE(view) << shadow_error_text(status);
+    expect_view(*view, static_cast<int>(number - 1));
+    EXPECT_EQ(view->info().number, number);
+    EXPECT_EQ(view->sector_size(), volume.sector_size());
+    // Reads across a saved block's edges, and at the end.
+    std::vector<uint8_t> piece(100);
+    ASSERT_EQ(view->read_at(Builder::block(25) - 50, piece), 100);
+    EXPECT_EQ(piece[49], Builder::expected_fill(static_cast<int>(number - 1), 24));
+    EXPECT_EQ(piece[50], Builder::expected_fill(static_cast<int>(number - 1), 25));
+    EXPECT_EQ(view->read_at(view->size() - 10, piece), 10);
+    EXPECT_EQ(view->read_at(view->size(), piece), 0);
+  }
+  ShadowStatus status;
+  std::unique_ptr<ShadowStoreSource> older = shadows.open_store(1, status);
+  std::unique_ptr<ShadowStoreSource> newer = shadows.open_store(2, status);
+  EXPECT_EQ(older->saved_block_offsets(10), std::vector<uint64_t>{Builder::block(24)});
+  EXPECT_EQ(newer->saved_block_offsets(10), (std::vector<uint64_t>{Builder::block(24), Builder::block(25)}));
+  EXPECT_EQ(newer->saved_block_offsets(1).size(), 1u);
+}
+
+TEST_F(BuiltShadowVolume, ViewsOutliveTheVolumeObjectThatOpenedThem) {
+  MemorySource volume(builder.bytes);
+  ShadowStatus status;
+  std::unique_ptr<ShadowStoreSource> view = open_shadow_store(volume, 1, status);
+  ASSERT_TRUE(view) << shadow_error_text(status);
+  expect_view(*view, 0);
+  EXPECT_EQ(list_shadow_stores(volume, status).size(), 2u);
+  EXPECT_TRUE(status.ok());
+}
+
+TEST_F(BuiltShadowVolume, StoreNumbersOutsideTheListAreRefused) {
+  MemorySource volume(builder.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  for (uint32_t number : {0u, 3u, 0xffffffffu}) {
+    ShadowStatus status;
+    EXPECT_FALSE(shadows.open_store(number, status));
+    EXPECT_EQ(status.error, ShadowError::no_such_store);
+    EXPECT_EQ(status.store_number, number);
+    EXPECT_EQ(status.store_count, 2u);
+  }
+}
+
+TEST_F(BuiltShadowVolume, VolumesWithoutCopiesHaveNoStoresAndNoError) {
+  const std::vector<uint8_t> zeros(1 << 20);
+  Builder no_header;
+  no_header.bytes[kShadowVolumeHeaderOffset + 3] ^= 0xff;
+  Builder no_catalog;
+  no_catalog.put(kShadowVolumeHeaderOffset + kShadowCatalogOffsetField, 0, 8);
+  for (std::span<const uint8_t> bytes : {std::span<const uint8_t>(zeros), std::span<const uint8_t>(no_header.bytes),
+                                         std::span<const uint8_t>(no_catalog.bytes), std::span<const uint8_t>()}) {
+    MemorySource volume(bytes);
+    ShadowStatus status;
+    EXPECT_TRUE(list_shadow_stores(volume, status).empty()) << bytes.size();
+    EXPECT_TRUE(status.ok()) << shadow_error_text(status);
+    EXPECT_FALSE(open_shadow_store(volume, 1, status));
+    EXPECT_EQ(status.error, ShadowError::no_such_store);
+    EXPECT_EQ(shadow_error_text(status), "this volume holds no shadow copies");
+  }
+}
+
+// Store 1 reads through store 2, so a cut in store 2 marks both.
+TEST_F(BuiltShadowVolume, LoopsAreCutAndTheStoresMarked) {
+  for (int looped = 0; looped < 2; ++looped) {
+    Builder b;
+    const uint64_t list = Builder::block(Builder::kBlockListBlock[looped]);
+    b.put(list + kShadowNextOffsetField, list, 8);
+    MemorySource volume(b.bytes);
+    ShadowVolume shadows;
+    ASSERT_TRUE(shadows.open(volume).ok());
+    ASSERT_EQ(shadows.stores().size(), 2u);
+    EXPECT_TRUE(shadows.stores()[0].damaged);
+    EXPECT_EQ(shadows.stores()[1].damaged, looped == 1);
+    // The cut restores the chain's end, so the views are whole.
+    for (uint32_t number : {1u, 2u}) {
+      ShadowStatus status;
+      std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
+      ASSERT_TRUE(view) << shadow_error_text(status);
+      expect_view(*view, static_cast<int>(number - 1));
+    }
+  }
+}
+
+TEST_F(BuiltShadowVolume, AStoreWhoseListIsGoneIsRefusedAndTheOthersRead) {
+  Builder b;
+  std::fill_n(b.bytes.begin() + Builder::block(Builder::kBlockListBlock[0]), kShadowBlockSize, 0);
+  MemorySource volume(b.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  ASSERT_EQ(shadows.stores().size(), 2u);
+  ShadowStatus status;
+  EXPECT_FALSE(shadows.open_store(1, status));
+  EXPECT_EQ(status.error, ShadowError::unreadable);
+  EXPECT_FALSE(status.detail.empty());
+  std::unique_ptr<ShadowStoreSource> newer = shadows.open_store(2, status);
+  ASSERT_TRUE(newer) << shadow_error_text(status);
+  expect_view(*newer, 1);
+}
+
+// Cut anywhere, the volume opens or is refused with a reason; every view
+// that opens reads to its end or fails cleanly.
+TEST_F(BuiltShadowVolume, EveryTruncationEndsNormally) {
+  for (uint64_t length = 0; length <= Builder::kBlocks * kShadowBlockSize; length += 0x1000) {
+    MemorySource volume(std::span<const uint8_t>(builder.bytes).first(length));
+    ShadowVolume shadows;
+    const ShadowStatus opened = shadows.open(volume);
+    if (!opened.ok()) {
+      EXPECT_FALSE(shadow_error_text(opened).empty());
+    }
+    for (uint32_t number = 1; number <= shadows.stores().size(); ++number) {
+      ShadowStatus status;
+      std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
+      if (!view) {
+        EXPECT_FALSE(shadow_error_text(status).empty());
+        continue;
+      }
+      std::vector<uint8_t> chunk(64 << 10);
+      for (uint64_t at = 0; at < view->size(); at += chunk.size()) view->read_at(at, chunk);
+    }
+  }
+}
+
+TEST(ShadowVolumeWithoutLibrary, EveryOpenNamesTheMissingLibrary) {
+  if (shadow_support_available()) GTEST_SKIP() << "built with libvshadow";
+  Builder b;
+  MemorySource volume(b.bytes);
+  ShadowStatus status;
+  EXPECT_TRUE(list_shadow_stores(volume, status).empty());
+  EXPECT_EQ(status.error, ShadowError::no_library);
+  EXPECT_FALSE(open_shadow_store(volume, 1, status));
+  EXPECT_EQ(shadow_error_text(status), "shadow copies in images need libvshadow and libbfio, which this build lacks");
+}
+
+}  // namespace
+}  // namespace lnk
