@@ -29,8 +29,11 @@
 #include "platform/text.h"
 #include "platform/platform.h"
 #include "report/record_writer.h"
+#include "report/text_report.h"
 #include "storage/disk_source.h"
 #include "storage/file_source.h"
+#include "storage/vss_source.h"
+#include "storage/window_source.h"
 
 namespace lnk {
 
@@ -76,6 +79,7 @@ struct Plan {
   std::string value;                   // -vss index, -partition drive, single input
   std::vector<std::string> vmdk_paths;
   std::vector<std::string> piped_names;
+  std::string image;  // -vss: the image whose volume's shadow copies are read
 };
 
 struct Run {
@@ -198,8 +202,84 @@ void scan_volume_counted(Run& run, NtfsVolume& volume, const SourceInfo& source)
   if (run.outlet->records_put() == before) ++run.tally.without_records;
 }
 
-Ending run_shadow_copy(Run& run, const std::string& index) {
+// Linux has no shadow-copy devices; there -vss reads the copies an image's
+// volume keeps: "-vss N" the Nth oldest, "-vss all" each in turn.
+Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::string& path) {
   useropts& o = run.options;
+  SourceInfo source;
+  if (!file_source_info(o, path, source)) {
+    std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
+    ++run.tally.unreadable;
+    return finish_with(0);
+  }
+  ImageOpenResult image = open_image_by_content(path);
+  if (!image.ok()) {
+    std::fputs(render_image_open_error(image, path).c_str(), stderr);
+    return abort_run();
+  }
+  const ImageVolumeSearch search = find_image_volume(*image.source, o.volume_offset);
+  if (!search.success && !(search.volume_offset == 0 && search.ntfs_found)) {
+    std::fputs(render_volume_search(search).c_str(), stderr);
+    return abort_run();
+  }
+  WindowSource volume_bytes(*image.source, search.volume_offset, UINT64_MAX);
+  ShadowVolume shadows;
+  ShadowStatus status = shadows.open(volume_bytes);
+  if (!status.ok() || shadows.stores().empty()) {
+    if (status.ok()) std::fprintf(stderr, "%s holds no shadow copies\n", path.c_str());
+    else std::fprintf(stderr, "%s\n", shadow_error_text(status).c_str());
+    ++run.tally.unreadable;
+    return finish_with(0);
+  }
+  std::vector<uint32_t> numbers;
+  const uint32_t count = static_cast<uint32_t>(shadows.stores().size());
+  if (to_lower_ascii(index) == "all") {
+    for (uint32_t n = 1; n <= count; ++n) numbers.push_back(n);
+  } else {
+    uint64_t number = 0;
+    if (!parse_number(index, number) || number == 0 || number > count) {
+      std::fprintf(stderr, "shadow copy %s does not exist: %s holds %u (1 is the oldest)\n", index.c_str(),
+                   path.c_str(), count);
+      ++run.tally.unreadable;
+      return finish_with(0);
+    }
+    numbers.push_back(static_cast<uint32_t>(number));
+  }
+  if (!o.rawscan) default_to_ntfs_scan(o);
+  for (uint32_t number : numbers) {
+    std::unique_ptr<ShadowStoreSource> store = shadows.open_store(number, status);
+    if (!store) {
+      std::fprintf(stderr, "%s\n", shadow_error_text(status).c_str());
+      ++run.tally.unreadable;
+      continue;
+    }
+    SourceInfo copy = source;
+    copy.shadow_copy = number;
+    copy.shadow_copy_created = store->info().creation_time;
+    if (!o.quiet) {
+      const std::string created = report_date_time(copy.shadow_copy_created, o, false);
+      std::fprintf(stderr, "shadow copy %u of %u, created %s\n", number, count, created.c_str());
+    }
+    if (o.rawscan) {
+      ++run.tally.sources_read;
+      if (!carve_source(*store, copy, o, *run.outlet)) ++run.tally.without_records;
+      continue;
+    }
+    NtfsVolume volume;
+    route_diagnostics(volume, o);
+    if (!volume.attach(std::move(store), 0, search.volume_offset) || !volume.validate()) {
+      std::fprintf(stderr, "prob validating shadow copy %u of %s as a NTFS partition\n", number, path.c_str());
+      ++run.tally.unreadable;
+      continue;
+    }
+    scan_volume_counted(run, volume, copy);
+  }
+  return finish_with(0);
+}
+
+Ending run_shadow_copy(Run& run, const std::string& index, const std::string& image) {
+  useropts& o = run.options;
+  if (!image.empty()) return scan_image_shadow_copies(run, index, image);
   if (!run.administrator) {
     std::fputs("need to have admin privs for this option, aborting\n", stderr);
     return abort_run();
@@ -471,6 +551,7 @@ Plan make_plan(Run& run) {
   if (take_value("-vss", value, run.args)) {
     plan.mode = Mode::shadow_copy;
     plan.value = value;
+    if (run.args.size() >= 2) plan.image = expand_path(run.args[1], true);
     return plan;
   }
   if (take_value("-partition", value, run.args)) {
@@ -508,6 +589,8 @@ std::vector<std::string> plan_inputs(const Plan& plan) {
     case Mode::vmdk: return plan.vmdk_paths;
     case Mode::pipe: return plan.piped_names;
     case Mode::shadow_copy:
+      if (!plan.image.empty()) return {plan.image};
+      break;
     case Mode::usage: break;
   }
   return {};
@@ -515,7 +598,7 @@ std::vector<std::string> plan_inputs(const Plan& plan) {
 
 Ending run_plan(Run& run, const Plan& plan) {
   switch (plan.mode) {
-    case Mode::shadow_copy: return run_shadow_copy(run, plan.value);
+    case Mode::shadow_copy: return run_shadow_copy(run, plan.value, plan.image);
     case Mode::partition: return run_partition(run, plan.value);
     case Mode::vmdk: return run_vmdk(run, plan.vmdk_paths);
     case Mode::pipe: return run_pipe(run, plan.piped_names);
@@ -568,7 +651,7 @@ int run_rook(std::vector<std::string> args) {
   if (!platform::stderr_is_terminal()) run.options.progress = false;
 
   const Plan plan = make_plan(run);
-  for (const std::string& warning : unused_word_warnings(run.args, plan.mode == Mode::single_input))
+  for (const std::string& warning : unused_word_warnings(run.args, plan.mode == Mode::single_input || !plan.image.empty()))
     std::fputs(warning.c_str(), stderr);
   const std::vector<std::string> inputs = plan_inputs(plan);
   if (!outputs_spare_inputs(run.options, inputs)) return -1;

@@ -28,6 +28,11 @@ struct SourceInfo {
   std::string app_name;
   // The records come from a scan of a volume's MFT.
   bool mft_scan = false;
+  // The shadow copy whose view of the volume was scanned (1 for the oldest,
+  // as vshadowinfo numbers them; 0 for the volume as it is) and when it was
+  // taken.
+  uint32_t shadow_copy = 0;
+  uint64_t shadow_copy_created = 0;
 };
 
 }  // namespace lnk

@@ -171,6 +171,10 @@ void RecordJson::source_object() {
     w_.field("mft_entry", source_.src_inode);
     w_.field("mft_sequence", source_.src_seq);
   }
+  if (source_.shadow_copy != 0) {
+    w_.field("shadow_copy", static_cast<uint64_t>(source_.shadow_copy));
+    w_.time_field("shadow_copy_created", source_.shadow_copy_created);
+  }
   w_.end_object();
 }
 

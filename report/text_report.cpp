@@ -58,6 +58,10 @@ void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceIn
   const bool offset_shown = options.rawscan || options.deepscan || source.mft_scan;
 
   if (single_file_source) line(out, "source path/filename:", source.source_path);
+  if (source.shadow_copy != 0) {
+    const std::string created = report_date_time(source.shadow_copy_created, options, false);
+    line(out, "shadow copy:", std::to_string(source.shadow_copy) + (created.empty() ? "" : ", created " + created));
+  }
   if (offset_shown && record.lnk_offset != 0) {
     line(out, "file offset:", number_field(record.lnk_offset, 8, options));
   }

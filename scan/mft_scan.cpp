@@ -110,6 +110,8 @@ void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSu
   std::string parent;
   source_text = build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
   if (!summary.in_use()) source_text += kDeletedSuffix;
+  if (scan.base.shadow_copy != 0)
+    source_text = "[shadow copy " + std::to_string(scan.base.shadow_copy) + "] " + source_text;
 
   FileRequest request;
   request.entry = view.entry;

@@ -174,6 +174,8 @@ int main() {
   volume.app_id = "1b4dd67f29cb1962";
   volume.app_name = "Windows Explorer";
   volume.mft_scan = true;
+  volume.shadow_copy = 2;
+  volume.shadow_copy_created = 132223104000000000ull;
 
   LnkRecord record = full_record();
   writer.write(record, volume);
