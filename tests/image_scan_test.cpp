@@ -113,3 +113,27 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
 
 }  // namespace
 }  // namespace lnk
+
+namespace lnk {
+namespace {
+
+// -partition on POSIX takes a block device: a loop device over a fixture
+// volume reads as the image does (read-only, whole sectors).
+TEST_F(ImageScan, BlockDeviceReadsAsTheImage) {
+  if (::geteuid() != 0 || !test::have_tool("losetup")) GTEST_SKIP() << "a loop device needs root and losetup";
+  const std::string fixtures = (dir_ / "fixtures").string();
+  fs::create_directories(fixtures);
+  ASSERT_TRUE(test::unpack_ntfs_fixtures(fixtures));
+  const std::string volume = fixtures + "/ntfs_small.img";
+  const std::string device = test::command_output("losetup -f --show -r " + test::quoted(volume) + " 2>/dev/null");
+  if (device.empty() || device.rfind("/dev/", 0) != 0) GTEST_SKIP() << "no loop device available";
+  const std::string path = device.substr(0, device.find('\n'));
+  const std::vector<std::string> from_device = scan({"-partition", path});
+  std::system(("losetup -d " + path).c_str());
+  const std::vector<std::string> from_image = scan({volume, "-ntfs_scan"});
+  EXPECT_GE(from_image.size(), 10u);
+  EXPECT_EQ(from_device, from_image);
+}
+
+}  // namespace
+}  // namespace lnk
