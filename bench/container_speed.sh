@@ -1,6 +1,6 @@
 #!/bin/sh
-# One NTFS volume (512 MiB, 20,000 files of which 1,000 shortcuts, random
-# file contents so compression has work to do) scanned as a raw image, a
+# One NTFS volume (512 MiB, 20,000 files of which 1,000 shortcuts; file
+# contents random, or with CONTENT=text words that compress as documents do) scanned as a raw image, a
 # monolithic sparse VMDK, a stream-optimized VMDK and an E01 set, all in the
 # same run with the files in the page cache; best of ROUNDS. Prints each
 # container's time for -ntfs_scan and -rawscan and its ratio to the raw
@@ -28,10 +28,18 @@ truncate -s 512M "$raw"
 mkntfs -F -f -q "$raw" 2>/dev/null
 mkdir "$mnt"
 ntfs-3g "$raw" "$mnt"
-python3 - "$mnt" "$here/tests/data/sample.lnk" <<'PY'
+python3 - "$mnt" "$here/tests/data/sample.lnk" "${CONTENT:-random}" <<'PY'
 import os, random, sys
-mnt, sample = sys.argv[1], open(sys.argv[2], 'rb').read()
+mnt, sample, content = sys.argv[1], open(sys.argv[2], 'rb').read(), sys.argv[3]
 rng = random.Random(3)
+words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randrange(2, 10))) for _ in range(3000)]
+def body(size):
+    if content != "text":
+        return rng.randbytes(size)
+    out = bytearray()
+    while len(out) < size:
+        out += rng.choice(words) + b" "
+    return bytes(out[:size])
 for d in range(100):
     folder = os.path.join(mnt, f"folder{d:03}")
     os.mkdir(folder)
@@ -39,7 +47,7 @@ for d in range(100):
         if f < 10:
             open(os.path.join(folder, f"shortcut{f:02}.lnk"), 'wb').write(sample)
         else:
-            open(os.path.join(folder, f"file{f:03}.bin"), 'wb').write(rng.randbytes(rng.randrange(1, 40000)))
+            open(os.path.join(folder, f"file{f:03}.bin"), 'wb').write(body(rng.randrange(1, 40000)))
 PY
 fusermount -u "$mnt"
 qemu-img convert -O vmdk "$raw" "$work/sparse.vmdk"
