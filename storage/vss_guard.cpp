@@ -10,7 +10,11 @@ namespace {
 constexpr std::array<uint8_t, 16> kShadowIdentifier = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1, 0x48, 0x4e,
                                                        0xb7, 0xae, 0x04, 0x04, 0x6e, 0x6c, 0xc7, 0x52};
 constexpr uint64_t kStoreLocationEntry = 3;
+constexpr uint32_t kCatalogRecord = 2;
+constexpr uint32_t kBlockListRecord = 3;
 constexpr uint32_t kStoreHeaderRecord = 4;
+constexpr uint32_t kBlockRangeRecord = 5;
+constexpr uint32_t kBitmapRecord = 6;
 constexpr uint64_t kRecordTypeField = 20;
 // Identifiers, type, provider and attribute flags, before the machine names.
 constexpr uint64_t kStoreInformationSize = 64;
@@ -22,6 +26,7 @@ constexpr uint64_t kBlocksPerBitmapBlock = (kShadowBlockSize - kShadowBlockHeade
 constexpr uint64_t kBitmapRunBudget = uint64_t{1} << 21;
 
 enum class ChainKind { list, bitmap };
+enum class ChainEnd { whole, cut, refused };
 
 struct Walk {
   ByteSource& volume;
@@ -33,6 +38,14 @@ struct Walk {
 
 bool block_fits(const ByteSource& volume, uint64_t offset) {
   return offset != 0 && fits(offset, kShadowBlockSize, volume.size());
+}
+
+// libvshadow reads only blocks that fit, carry the identifier and the
+// record type it expects; it errs on any other, on some paths leaking the
+// block it read, so it is never shown one.
+bool read_block(ByteSource& volume, uint64_t offset, uint32_t record_type, std::vector<uint8_t>& bytes) {
+  return block_fits(volume, offset) && read_exact(volume, offset, bytes) && is_shadow_block(bytes) &&
+         ByteReader(bytes).u32(kRecordTypeField) == record_type;
 }
 
 uint64_t count_runs(const ByteReader& block) {
@@ -49,78 +62,87 @@ uint64_t count_runs(const ByteReader& block) {
   return runs;
 }
 
-// Follows one chain from the field that names its first block. Returns
-// true when it had to be cut.
-bool walk_chain(Walk& walk, uint64_t start_field, uint64_t start, ChainKind kind) {
-  std::set<uint64_t> visited;
-  uint64_t pointing_field = start_field;
-  uint64_t block = start;
-  uint64_t length = 0;
-  std::vector<uint8_t> bytes(kind == ChainKind::bitmap ? kShadowBlockSize : kShadowBlockHeaderSize);
-  while (block != 0) {
-    const bool first = pointing_field == start_field;
-    bool cut = !visited.insert(block).second;
-    if (!cut && kind == ChainKind::list) cut = walk.list_budget == 0;
-    if (!cut && kind == ChainKind::bitmap) cut = length >= walk.bitmap_chain_cap;
-    // A first block that cannot be read is left to libvshadow, which then
-    // refuses the store instead of showing it without its saved blocks.
-    if (!cut && !block_fits(walk.volume, block)) {
-      if (first) return false;
-      cut = true;
-    }
-    if (!cut && !read_exact(walk.volume, block, bytes)) {
-      if (first) return false;
-      cut = true;
-    }
-    const ByteReader reader(bytes);
-    if (!cut && kind == ChainKind::bitmap) {
-      const uint64_t runs = count_runs(reader);
-      cut = runs > walk.bitmap_runs_left;
-      if (!cut) walk.bitmap_runs_left -= runs;
-    }
-    if (cut) {
-      walk.plan.cut_fields.push_back(pointing_field);
-      return true;
-    }
-    if (kind == ChainKind::list) --walk.list_budget;
-    ++length;
-    pointing_field = block + kShadowNextOffsetField;
-    block = reader.u64(kShadowNextOffsetField);
+// True when the block can join its chain: not seen before in it, within
+// the budgets, and one libvshadow reads.
+bool take_block(Walk& walk, uint64_t block, uint32_t record_type, ChainKind kind, uint64_t length,
+                std::set<uint64_t>& visited, std::vector<uint8_t>& bytes) {
+  if (!visited.insert(block).second) return false;
+  if (kind == ChainKind::list && walk.list_budget == 0) return false;
+  if (kind == ChainKind::bitmap && length >= walk.bitmap_chain_cap) return false;
+  if (!read_block(walk.volume, block, record_type, bytes)) return false;
+  if (kind == ChainKind::bitmap) {
+    const uint64_t runs = count_runs(ByteReader(bytes));
+    if (runs > walk.bitmap_runs_left) return false;
+    walk.bitmap_runs_left -= runs;
+  } else {
+    --walk.list_budget;
   }
-  return false;
+  return true;
 }
 
-// A store header libvshadow would mishandle: one with the identifier but
-// another record type (it leaks the block), or whose two machine names run
-// past the block (its bounds check forgets the 128-byte header and it reads
-// beyond the block). Without the identifier libvshadow refuses it cleanly.
-bool unsafe_store_header(ByteSource& volume, uint64_t offset) {
+// Follows one chain from the field that names its first block. A chain
+// that goes wrong after its first block is cut there; one whose first
+// block is wrong cannot be read at all.
+ChainEnd walk_chain(Walk& walk, uint64_t start_field, uint64_t start, uint32_t record_type, ChainKind kind) {
+  std::set<uint64_t> visited;
+  std::vector<uint8_t> bytes(kind == ChainKind::bitmap ? kShadowBlockSize : kShadowBlockHeaderSize);
+  uint64_t pointing_field = start_field;
+  uint64_t length = 0;
+  for (uint64_t block = start; block != 0; block = ByteReader(bytes).u64(kShadowNextOffsetField)) {
+    if (!take_block(walk, block, record_type, kind, length, visited, bytes)) {
+      if (length == 0) return ChainEnd::refused;
+      walk.plan.cut_fields.push_back(pointing_field);
+      return ChainEnd::cut;
+    }
+    ++length;
+    pointing_field = block + kShadowNextOffsetField;
+  }
+  return ChainEnd::whole;
+}
+
+// A store header libvshadow would mishandle: besides the checks every
+// block gets, its two machine names must lie inside the block (libvshadow's
+// own check forgets the 128-byte header and reads past the block).
+bool safe_store_header(ByteSource& volume, uint64_t offset) {
   std::vector<uint8_t> bytes(kShadowBlockSize);
-  if (!block_fits(volume, offset) || !read_exact(volume, offset, bytes) || !is_shadow_block(bytes)) return false;
+  if (!read_block(volume, offset, kStoreHeaderRecord, bytes)) return false;
   const ByteReader header(bytes);
-  if (header.u32(kRecordTypeField) != kStoreHeaderRecord) return true;
   uint64_t at = kShadowBlockHeaderSize + kStoreInformationSize;
   for (int name = 0; name < 2; ++name) {
     const uint64_t length = header.u16(at);
-    if (header.failed() || !header.has(at + 2, length)) return true;
+    if (header.failed() || !header.has(at + 2, length)) return false;
     at += 2 + length;
   }
-  return false;
+  return true;
 }
 
+// A store that cannot be read is hidden from libvshadow by reading its
+// location entry's type as zero, an empty entry.
 void walk_store_entry(Walk& walk, const ByteReader& entry, uint64_t entry_offset) {
-  if (unsafe_store_header(walk.volume, entry.u64(kCatalogStoreHeaderField))) walk.plan.store_header_refused = true;
+  const Guid store = entry.guid(kCatalogStoreGuidField);
   const struct {
     uint64_t field;
+    uint32_t record_type;
     ChainKind kind;
-  } chains[] = {{kCatalogBitmapField, ChainKind::bitmap},
-                {kCatalogPreviousBitmapField, ChainKind::bitmap},
-                {kCatalogBlockListField, ChainKind::list},
-                {kCatalogBlockRangeListField, ChainKind::list}};
+  } chains[] = {{kCatalogBitmapField, kBitmapRecord, ChainKind::bitmap},
+                {kCatalogPreviousBitmapField, kBitmapRecord, ChainKind::bitmap},
+                {kCatalogBlockListField, kBlockListRecord, ChainKind::list},
+                {kCatalogBlockRangeListField, kBlockRangeRecord, ChainKind::list}};
+  bool refused = !safe_store_header(walk.volume, entry.u64(kCatalogStoreHeaderField));
   bool cut = false;
-  for (const auto& chain : chains)
-    cut = walk_chain(walk, entry_offset + chain.field, entry.u64(chain.field), chain.kind) || cut;
-  if (cut) walk.plan.cut_stores.push_back(entry.guid(kCatalogStoreGuidField));
+  for (const auto& chain : chains) {
+    if (refused) break;
+    const ChainEnd end =
+        walk_chain(walk, entry_offset + chain.field, entry.u64(chain.field), chain.record_type, chain.kind);
+    refused = end == ChainEnd::refused;
+    cut = cut || end == ChainEnd::cut;
+  }
+  if (refused) {
+    walk.plan.cut_fields.push_back(entry_offset + kCatalogEntryTypeField);
+    walk.plan.refused_stores.push_back(store);
+  } else if (cut) {
+    walk.plan.cut_stores.push_back(store);
+  }
 }
 
 }  // namespace
@@ -143,15 +165,17 @@ ShadowGuardPlan plan_shadow_guard(ByteSource& volume) {
   uint64_t pointing_field = kShadowVolumeHeaderOffset + kShadowCatalogOffsetField;
   uint64_t block = ByteReader(header).u64(kShadowCatalogOffsetField);
   while (block != 0) {
-    const bool first = pointing_field == kShadowVolumeHeaderOffset + kShadowCatalogOffsetField;
-    const bool cut = !visited.insert(block).second || visited.size() > kShadowCatalogBlockLimit;
-    const bool readable = block_fits(volume, block) && read_exact(volume, block, catalog_block);
-    if (cut || (!readable && !first)) {
-      plan.cut_fields.push_back(pointing_field);
-      plan.catalog_cut = true;
+    const bool taken = visited.insert(block).second && visited.size() <= kShadowCatalogBlockLimit &&
+                       read_block(volume, block, kCatalogRecord, catalog_block);
+    if (!taken) {
+      if (pointing_field == kShadowVolumeHeaderOffset + kShadowCatalogOffsetField) {
+        plan.catalog_refused = true;
+      } else {
+        plan.cut_fields.push_back(pointing_field);
+        plan.catalog_cut = true;
+      }
       break;
     }
-    if (!readable) break;
     const ByteReader reader(catalog_block);
     for (uint64_t at = kShadowBlockHeaderSize; at + kShadowCatalogEntrySize <= reader.size();
          at += kShadowCatalogEntrySize) {

@@ -1,10 +1,12 @@
 // A guard between a volume and libvshadow. libvshadow follows the chains of
 // shadow-copy blocks (catalog, store block lists, block range lists,
 // bitmaps) until a next offset of zero, with no check for a loop or a
-// length, so a damaged store would hang it or exhaust memory. The guard
-// walks every chain first and presents the volume with the next-offset
-// field read as zero where a chain loops, runs too long or leaves the
-// volume; what comes before the cut is still read.
+// length, so a damaged store would hang it or exhaust memory; and some of
+// its error paths leak or read past a block. The guard walks every chain
+// first and presents the volume with the next-offset field read as zero
+// where a chain loops, runs too long or reaches a block libvshadow would
+// refuse; what comes before the cut is still read. A store whose header or
+// first block is unusable is hidden from libvshadow altogether.
 #pragma once
 
 #include <cstdint>
@@ -40,15 +42,17 @@ constexpr uint32_t kShadowCatalogBlockLimit = 16;
 bool is_shadow_block(std::span<const uint8_t> bytes);
 
 struct ShadowGuardPlan {
-  // Volume offsets of the 8-byte next-offset fields to read as zero.
+  // Volume offsets of the 8-byte fields to read as zero: next offsets where
+  // chains are cut, the entry types of stores hidden from libvshadow.
   std::vector<uint64_t> cut_fields;
   // Stores (catalog GUID) one of whose chains was cut.
   std::vector<Guid> cut_stores;
+  // Stores whose header or a chain's first block is unusable: their views
+  // cannot be rebuilt, and libvshadow is not shown them.
+  std::vector<Guid> refused_stores;
   bool catalog_cut = false;
-  // A store header that libvshadow would mishandle (leak the block it
-  // read, or read past it); it refuses the whole catalog for such a header
-  // anyway, so the catalog is refused without calling libvshadow.
-  bool store_header_refused = false;
+  // The catalog's first block is unusable.
+  bool catalog_refused = false;
 };
 
 // Walks the catalog named by the volume header and the chains of every

@@ -273,6 +273,7 @@ ShadowVolume::~ShadowVolume() = default;
 ShadowStatus ShadowVolume::open(ByteSource& volume) {
   shared_.reset();
   stores_.clear();
+  refused_.clear();
   catalog_damaged_ = false;
   sector_size_ = volume.sector_size();
   volume_size_ = volume.size();
@@ -283,7 +284,8 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
   if (!read_exact(volume, kShadowVolumeHeaderOffset, header) || !is_shadow_block(header)) return {};
   auto shared = std::make_shared<Shared>();
   const ShadowGuardPlan plan = plan_shadow_guard(volume);
-  if (plan.store_header_refused) return {ShadowError::unreadable, 0, 0, "a store header is damaged"};
+  if (plan.catalog_refused) return {ShadowError::unreadable, 0, 0, "its catalog is damaged"};
+  refused_ = plan.refused_stores;
   if (!plan.cut_fields.empty()) shared->guarded = std::make_unique<GuardedShadowVolume>(volume, plan.cut_fields);
   catalog_damaged_ = plan.catalog_cut;
   shared->bfio = make_bfio_handle(shared->guarded ? *shared->guarded : volume);
@@ -308,7 +310,13 @@ ShadowStatus ShadowVolume::open(ByteSource& volume) {
     stores_.push_back(store_info(store, static_cast<uint32_t>(index + 1)));
     libvshadow_store_free(&store, nullptr);
   }
-  mark_damaged(stores_, plan.cut_stores);
+  std::vector<Guid> damaged = plan.cut_stores;
+  damaged.insert(damaged.end(), refused_.begin(), refused_.end());
+  mark_damaged(stores_, damaged);
+  // libvshadow was not shown their location entries, so it takes their
+  // data to be elsewhere.
+  for (ShadowStoreInfo& store : stores_)
+    if (std::find(refused_.begin(), refused_.end(), store.identifier) != refused_.end()) store.data_in_volume = true;
   shared_ = shared;
   return status;
 #else
@@ -327,6 +335,11 @@ std::unique_ptr<ShadowStoreSource> ShadowVolume::open_store(uint32_t number, Sha
     return nullptr;
   }
   const ShadowStoreInfo& info = stores_[number - 1];
+  if (std::find(refused_.begin(), refused_.end(), info.identifier) != refused_.end()) {
+    status.error = ShadowError::unreadable;
+    status.detail = "its header or block lists are damaged";
+    return nullptr;
+  }
   if (!info.data_in_volume) {
     status.error = ShadowError::data_elsewhere;
     return nullptr;

@@ -49,8 +49,9 @@ struct ShadowStoreInfo {
   // listed but its view cannot be read from this volume alone.
   bool data_in_volume = true;
   // A chain of this store's blocks, or of a later store's (which its view
-  // builds on), was damaged and cut short: blocks it lost read as they are
-  // now, not as they were.
+  // builds on), was damaged: cut short, so that blocks it lost read as they
+  // are now, not as they were; or unusable, so that the view cannot be
+  // opened or some of its reads fail.
   bool damaged = false;
 };
 
@@ -109,6 +110,7 @@ class ShadowVolume {
   struct Shared;
   std::shared_ptr<Shared> shared_;
   std::vector<ShadowStoreInfo> stores_;
+  std::vector<Guid> refused_;  // stores the guard hid from libvshadow
   uint32_t sector_size_ = 512;
   uint64_t volume_size_ = 0;
   bool catalog_damaged_ = false;

@@ -192,6 +192,28 @@ TEST_F(BuiltShadowVolume, AStoreWhoseListIsGoneIsRefusedAndTheOthersRead) {
   expect_view(*newer, 1);
 }
 
+// A store whose header libvshadow would mishandle is hidden from it: still
+// listed, but neither it nor the older store that reads through it opens.
+TEST_F(BuiltShadowVolume, AStoreWithAnUnusableHeaderIsListedButRefused) {
+  Builder b;
+  b.put(Builder::block(Builder::kStoreHeaderBlock[1]) + 20, 3, 4);
+  MemorySource volume(b.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  ASSERT_EQ(shadows.stores().size(), 2u);
+  for (uint32_t number : {1u, 2u}) {
+    const ShadowStoreInfo& info = shadows.stores()[number - 1];
+    EXPECT_TRUE(info.damaged);
+    EXPECT_TRUE(info.data_in_volume);
+    ShadowStatus status;
+    EXPECT_FALSE(shadows.open_store(number, status));
+    EXPECT_EQ(status.error, ShadowError::unreadable) << number;
+  }
+  ShadowStatus status;
+  shadows.open_store(2, status);
+  EXPECT_EQ(shadow_error_text(status), "shadow copy 2 cannot be read: its header or block lists are damaged");
+}
+
 // Cut anywhere, the volume opens or is refused with a reason; every view
 // that opens reads to its end or fails cleanly.
 TEST_F(BuiltShadowVolume, EveryTruncationEndsNormally) {
