@@ -1,6 +1,8 @@
 // ANSI texts decoded by code page: Cyrillic (1251) and Shift-JIS (932)
 // shortcuts through every layout of the built program, and the decoding of
 // a record's flagged fields and shell-item names in place.
+#include <algorithm>
+
 #include "lnk/parse_lnk.h"
 #include "report/ansi_text.h"
 #include "tests/delimited_lines.h"
@@ -112,7 +114,16 @@ TEST_F(CodePageRun, WithoutCodePageTextKeepsBytesAndJsonUses1252) {
   // A code page the system cannot convert from is refused and changes nothing.
   const test::CommandResult refused = run({file, "-codepage", "12345"});
   EXPECT_EQ(refused.err, "invalid code page 12345, ignored\ndone: 1 source read, 1 record written\n");
-  EXPECT_EQ(test::lines_after_run_header(refused.out), test::lines_after_run_header(text));
+  // Reading the shortcut moves its access time on Windows, so that line
+  // is left out of the comparison.
+  const auto without_access_time = [](std::vector<std::string> lines) {
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) { return line.rfind("file accessed:", 0) == 0; }),
+                lines.end());
+    return lines;
+  };
+  EXPECT_EQ(without_access_time(test::lines_after_run_header(refused.out)),
+            without_access_time(test::lines_after_run_header(text)));
 }
 
 // Decoding in place: only texts read from ANSI bytes change, wherever they
