@@ -3,6 +3,7 @@
 // containers built on them).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -26,5 +27,23 @@ bool read_exact(ByteSource& source, uint64_t offset, std::span<uint8_t> buffer);
 // Reads as much of the buffer as the source holds; false only on an error.
 // count is what was read.
 bool read_available(ByteSource& source, uint64_t offset, std::span<uint8_t> buffer, uint64_t& count);
+
+// For library-backed sources whose reads may stop short (at a chunk or
+// block boundary) before the end: calls read_once(offset, buffer) until the
+// part of buffer below size is filled, the library reports nothing more (0)
+// or an error (negative, giving -1).
+template <typename ReadOnce>
+int64_t read_in_passes(uint64_t offset, std::span<uint8_t> buffer, uint64_t size, ReadOnce read_once) {
+  if (offset >= size || buffer.empty()) return 0;
+  const uint64_t wanted = std::min<uint64_t>(buffer.size(), size - offset);
+  uint64_t done = 0;
+  while (done < wanted) {
+    const int64_t got = read_once(offset + done, buffer.subspan(done, wanted - done));
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<uint64_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
 
 }  // namespace lnk

@@ -103,20 +103,14 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
 
 int64_t EwfSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
   if (!handle_) return -1;
-  if (offset >= size_ || buffer.empty()) return 0;
 #ifdef ROOK_HAVE_LIBEWF
-  const uint64_t wanted = std::min<uint64_t>(buffer.size(), size_ - offset);
-  uint64_t done = 0;
-  // libewf may stop at a chunk boundary; each pass moves on or ends.
-  while (done < wanted) {
-    const ssize_t got = libewf_handle_read_random(handle_->ewf, buffer.data() + done, wanted - done,
-                                                  static_cast<off64_t>(offset + done), nullptr);
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<uint64_t>(got);
-  }
-  return static_cast<int64_t>(done);
+  // libewf may stop at a chunk boundary.
+  return read_in_passes(offset, buffer, size_, [this](uint64_t at, std::span<uint8_t> part) -> int64_t {
+    return libewf_handle_read_random(handle_->ewf, part.data(), part.size(), static_cast<off64_t>(at), nullptr);
+  });
 #else
+  (void)offset;
+  (void)buffer;
   return -1;
 #endif
 }

@@ -230,19 +230,14 @@ ShadowStoreSource::ShadowStoreSource(std::unique_ptr<Handle> handle, const Shado
 ShadowStoreSource::~ShadowStoreSource() = default;
 
 int64_t ShadowStoreSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
-  if (offset >= size_ || buffer.empty()) return 0;
 #ifdef ROOK_HAVE_LIBVSHADOW
-  const uint64_t wanted = std::min<uint64_t>(buffer.size(), size_ - offset);
-  uint64_t done = 0;
-  while (done < wanted) {
-    const ssize_t got = libvshadow_store_read_buffer_at_offset(handle_->store, buffer.data() + done, wanted - done,
-                                                                static_cast<off64_t>(offset + done), nullptr);
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<uint64_t>(got);
-  }
-  return static_cast<int64_t>(done);
+  return read_in_passes(offset, buffer, size_, [this](uint64_t at, std::span<uint8_t> part) -> int64_t {
+    return libvshadow_store_read_buffer_at_offset(handle_->store, part.data(), part.size(), static_cast<off64_t>(at),
+                                                  nullptr);
+  });
 #else
+  (void)offset;
+  (void)buffer;
   return -1;
 #endif
 }
