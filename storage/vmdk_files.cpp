@@ -59,7 +59,12 @@ const std::vector<uint8_t>* VmdkFiles::cached_grain(const void* extent, uint64_t
 
 void VmdkFiles::keep_grain(const void* extent, uint64_t grain, std::vector<uint8_t> bytes) {
   const GrainKey key{extent, grain};
-  if (grain_index_.count(key) != 0) return;
+  // A whole grain replaces the leading part kept before.
+  if (const auto old = grain_index_.find(key); old != grain_index_.end()) {
+    cached_bytes_ -= old->second->bytes.size();
+    grains_.erase(old->second);
+    grain_index_.erase(old);
+  }
   cached_bytes_ += bytes.size();
   grains_.push_front({key, std::move(bytes)});
   grain_index_[key] = grains_.begin();

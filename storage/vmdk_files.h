@@ -56,7 +56,8 @@ class VmdkFiles {
   // down. The pointer is valid until the next call.
   ByteSource* get(const std::string& path);
 
-  // A decompressed grain kept from an earlier read, or null.
+  // A decompressed grain, or its leading part, kept from an earlier read; null
+  // when none is.
   const std::vector<uint8_t>* cached_grain(const void* extent, uint64_t grain);
   // Keeps a decompressed grain, dropping the least recently used ones.
   void keep_grain(const void* extent, uint64_t grain, std::vector<uint8_t> bytes);

@@ -44,6 +44,7 @@ constexpr uint64_t kMaxGrainSectors = 2048;
 constexpr uint32_t kMaxGtesPerGt = 4096;
 constexpr uint64_t kTableBudgetSlack = 1u << 20;
 constexpr uint32_t kZeroedGrainEntry = 1;
+constexpr uint64_t kFirstInflateStep = 4096;
 
 bool power_of_two(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -204,11 +205,17 @@ bool VmdkSparseExtent::read(ByteSource& file, const GrainLocation& where, uint64
 bool VmdkSparseExtent::read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset,
                                        std::span<uint8_t> buffer, VmdkFiles& files) {
   const uint64_t in_grain = offset % grain_bytes();
-  if (const std::vector<uint8_t>* cached = files.cached_grain(this, where.grain)) {
+  const uint64_t wanted = in_grain + buffer.size();
+  const std::vector<uint8_t>* cached = files.cached_grain(this, where.grain);
+  if (cached && cached->size() >= wanted) {
     const auto piece = std::span<const uint8_t>(*cached).subspan(in_grain, buffer.size());
     std::copy(piece.begin(), piece.end(), buffer.begin());
     return true;
   }
+  // A small read inflates only as far as it needs; a second read past that
+  // point inflates the whole grain, so no grain is inflated more than twice.
+  const uint64_t inflate_to =
+      cached ? grain_bytes() : std::min(grain_bytes(), (wanted + kFirstInflateStep - 1) / kFirstInflateStep * kFirstInflateStep);
   std::array<uint8_t, kMarkerHeaderBytes> marker{};
   if (!read_exact(file, where.file_offset, marker)) return false;
   const ByteReader fields(marker);
@@ -230,8 +237,8 @@ bool VmdkSparseExtent::read_compressed(ByteSource& file, const GrainLocation& wh
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(produced), buffer.end(), uint8_t{0});
     return true;
   }
-  std::vector<uint8_t> grain(grain_bytes(), 0);
-  if (!vmdk_inflate(packed, grain, produced)) return false;
+  std::vector<uint8_t> grain(inflate_to, 0);
+  if (!vmdk_inflate(packed, grain, produced, inflate_to == grain_bytes())) return false;
   const auto piece = std::span<const uint8_t>(grain).subspan(in_grain, buffer.size());
   std::copy(piece.begin(), piece.end(), buffer.begin());
   files.keep_grain(this, where.grain, std::move(grain));
@@ -253,7 +260,7 @@ bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, 
   return true;
 }
 
-bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced) {
+bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole) {
   produced = 0;
 #ifdef ROOK_HAVE_ZLIB
   if (input.size() > UINT32_MAX || output.size() > UINT32_MAX) return false;
@@ -272,13 +279,15 @@ bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uin
   stream.avail_in = static_cast<uInt>(input.size());
   stream.next_out = output.data();
   stream.avail_out = static_cast<uInt>(output.size());
-  const int result = inflate(&stream, Z_FINISH);
+  const int result = inflate(&stream, whole ? Z_FINISH : Z_NO_FLUSH);
   produced = stream.total_out;
+  const bool filled = stream.avail_out == 0;
   inflateEnd(&stream);
-  return result == Z_STREAM_END;
+  return result == Z_STREAM_END || (!whole && result == Z_OK && filled);
 #else
   (void)input;
   (void)output;
+  (void)whole;
   return false;
 #endif
 }

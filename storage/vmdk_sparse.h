@@ -94,8 +94,9 @@ class VmdkSparseExtent {
 // The descriptor embedded in a sparse extent; empty when it has none.
 bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, std::vector<uint8_t>& text);
 
-// Inflates one zlib stream; false on any error or when the output does not
-// fit. produced is the count written.
-bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced);
+// Inflates one zlib stream; false on any error. With whole, the stream must
+// end within output; without, filling output is enough and the rest of the
+// stream is not looked at. produced is the count written.
+bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole = true);
 
 }  // namespace lnk

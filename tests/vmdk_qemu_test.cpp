@@ -201,6 +201,27 @@ TEST_F(QemuTest, StreamOptimizedFromRandomAndRepetitiveData) {
   expected.resize((expected.size() + 511) / 512 * 512, 0);
   EXPECT_TRUE(chain_bytes({disk}) == expected);
 
+  // Small reads inflate a grain only in part at first: later reads past that
+  // part, before it, and across grains still see the disk's bytes.
+  {
+    VmdkChain chain;
+    VmdkProblem problem;
+    ASSERT_TRUE(chain.open({disk}, problem));
+    const std::vector<std::pair<uint64_t, uint64_t>> reads = {
+        {100, 700},     {65536 + 8192, 1024}, {40000, 30000}, {65536 + 4096, 512},
+        {65536, 65536}, {131072 + 60000, 9000}, {200, 65000}, {1499000, 1000}};
+    for (const auto& [offset, length] : reads) {
+      std::vector<uint8_t> got(length);
+      uint64_t read = 0;
+      ASSERT_TRUE(read_available(chain, offset, got, read)) << offset;
+      got.resize(read);
+      const auto from = expected.begin() + static_cast<std::ptrdiff_t>(offset);
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), from, from + static_cast<std::ptrdiff_t>(read)))
+          << "read of " << length << " at " << offset;
+      EXPECT_EQ(read, std::min<uint64_t>(length, expected.size() - offset));
+    }
+  }
+
   // As VMware streams it: the directory's place known only from the footer
   // (a header copy between a footer marker and the end-of-stream marker).
   std::unique_ptr<FileSource> written = FileSource::open(disk);
