@@ -81,7 +81,7 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
     request.entry = found;
   }
   MftEntry entry;
-  if (!categorize_attributes(volume, request.entry, entry)) return false;
+  if (!categorize_attributes(volume, request.entry, entry, request.record)) return false;
   const ParsedAttribute* data = entry.find(kAttrData);
   DataStream stream;
   if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {

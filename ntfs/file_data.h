@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, s
 struct FileRequest {
   uint64_t entry = UINT64_MAX;
   std::string path;
+  // The entry's record, fixed, when the caller holds it already: a scan
+  // that walked the MFT need not read each chosen record twice.
+  std::span<const uint8_t> record;
   // At most this many bytes are copied; data_size still tells the whole.
   uint64_t max_bytes = kDefaultDataLimit;
   std::vector<uint8_t> data;

@@ -166,11 +166,14 @@ bool load_attribute_list(mft_entries_ctx& context, const ParsedAttribute& list) 
   return true;
 }
 
-bool parse_entry(mft_entries_ctx& context, uint64_t n) {
+bool parse_entry(mft_entries_ctx& context, uint64_t n, std::span<const uint8_t> record) {
   NtfsVolume& volume = *context.volume;
   context.entry = MftEntry{};
   context.entry.entry = n;
-  if (!read_entry_record(context, n)) {
+  if (!record.empty()) {
+    context.record.assign(record.begin(), record.end());
+    context.bad_record = false;
+  } else if (!read_entry_record(context, n)) {
     volume.diag("err: mftfixup " + hex_lower(n, 1));
     return false;
   }
@@ -193,9 +196,9 @@ bool parse_entry(mft_entries_ctx& context, uint64_t n) {
   return true;
 }
 
-bool categorize_attributes(NtfsVolume& volume, uint64_t n, MftEntry& entry) {
+bool categorize_attributes(NtfsVolume& volume, uint64_t n, MftEntry& entry, std::span<const uint8_t> record) {
   mft_entries_ctx context(volume);
-  const bool parsed = parse_entry(context, n);
+  const bool parsed = parse_entry(context, n, record);
   entry = std::move(context.entry);
   if (!parsed) volume.diag("err: fixup: 0x" + hex_lower(n, 1));
   return parsed;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -64,11 +65,12 @@ struct mft_entries_ctx {
 bool read_entry_record(mft_entries_ctx& context, uint64_t n);
 // Parses entry n into context.entry: the header, every attribute up to the
 // first malformed one, and the attributes its list places elsewhere.
-// Fails (and logs) for an absent or "BAAD" record.
-bool parse_entry(mft_entries_ctx& context, uint64_t n);
+// Fails (and logs) for an absent or "BAAD" record. A record the caller has
+// already read and fixed is taken as given instead of being read again.
+bool parse_entry(mft_entries_ctx& context, uint64_t n, std::span<const uint8_t> record = {});
 // Every attribute of entry n, those in extension records included; logs
 // "err: fixup: 0x<n>" when the record cannot be read.
-bool categorize_attributes(NtfsVolume& volume, uint64_t n, MftEntry& entry);
+bool categorize_attributes(NtfsVolume& volume, uint64_t n, MftEntry& entry, std::span<const uint8_t> record = {});
 // Adds one attribute of a record to entry. False when it is malformed.
 bool parse_attribute(const AttributeView& attribute, uint64_t holder, MftEntry& entry);
 // Loads the attributes that entry's list (an $ATTRIBUTE_LIST attribute

@@ -115,6 +115,7 @@ void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSu
 
   FileRequest request;
   request.entry = view.entry;
+  if (!view.bad) request.record = view.bytes;
   if (!read_file(scan.volume, request)) return;
   const SourceInfo source = file_source(scan, summary, view.entry, request.data_size);
   const uint64_t data_position = request.first_cluster_offset != 0
