@@ -14,7 +14,7 @@
 
 namespace lnk::test {
 
-struct SparseSpec {
+struct SparseDisk {
   uint64_t capacity_sectors = 256;  // 128 KiB
   uint64_t grain_sectors = 8;       // 4 KiB grains
   uint32_t gtes = 4;                // a table covers 16 KiB
@@ -35,7 +35,7 @@ inline void put_le(std::vector<uint8_t>& b, size_t at, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-inline std::vector<uint8_t> build_sparse(const SparseSpec& s, SparseLayout* layout = nullptr) {
+inline std::vector<uint8_t> build_sparse(const SparseDisk& s, SparseLayout* layout = nullptr) {
   SparseLayout where;
   const uint64_t tables = (s.capacity_sectors + s.grain_sectors * s.gtes - 1) / (s.grain_sectors * s.gtes);
   const uint64_t descriptor_sectors = (s.descriptor.size() + 511) / 512;

@@ -14,7 +14,7 @@ namespace {
 using test::build_sparse;
 using test::descriptor_text;
 using test::MemoryFiles;
-using test::SparseSpec;
+using test::SparseDisk;
 
 std::span<const uint8_t> bytes_of(const std::string& text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
@@ -54,40 +54,40 @@ TEST(VmdkDescriptor, ValuesAndExtentLines) {
 
 struct HeaderCase {
   const char* name;
-  void (*change)(SparseSpec&, std::vector<uint8_t>&);
+  void (*change)(SparseDisk&, std::vector<uint8_t>&);
   VmdkOpenError error;
   const char* detail;
 };
 
 TEST(VmdkSparse, DamagedHeadersAreRefusedByName) {
   const HeaderCase cases[] = {
-      {"version 4", [](SparseSpec&, std::vector<uint8_t>& b) { b[4] = 4; }, VmdkOpenError::bad_header, "version 4"},
-      {"grain size not a power of two", [](SparseSpec&, std::vector<uint8_t>& b) { b[20] = 12; },
+      {"version 4", [](SparseDisk&, std::vector<uint8_t>& b) { b[4] = 4; }, VmdkOpenError::bad_header, "version 4"},
+      {"grain size not a power of two", [](SparseDisk&, std::vector<uint8_t>& b) { b[20] = 12; },
        VmdkOpenError::bad_header, "grain size 12"},
-      {"grain size too large", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 20, 4096, 8); },
+      {"grain size too large", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 20, 4096, 8); },
        VmdkOpenError::bad_header, "grain size 4096"},
-      {"no grain table entries", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 44, 0, 4); },
+      {"no grain table entries", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 44, 0, 4); },
        VmdkOpenError::bad_header, "grain table entries 0"},
-      {"text-mode copy", [](SparseSpec&, std::vector<uint8_t>& b) { b[75] = '\n'; }, VmdkOpenError::bad_header,
+      {"text-mode copy", [](SparseDisk&, std::vector<uint8_t>& b) { b[75] = '\n'; }, VmdkOpenError::bad_header,
        "line ends changed by a text-mode copy"},
       {"unknown compression",
-       [](SparseSpec&, std::vector<uint8_t>& b) {
+       [](SparseDisk&, std::vector<uint8_t>& b) {
          test::put_le(b, 8, kVmdkFlagCompressed, 4);
          b[77] = 2;
        },
        VmdkOpenError::unsupported_layout, "compression 2"},
-      {"directory beyond the file", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 56, 1u << 20, 8); },
+      {"directory beyond the file", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 56, 1u << 20, 8); },
        VmdkOpenError::bad_header, "grain directory"},
-      {"stream-optimized without its footer", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 56, ~0ull, 8); },
+      {"stream-optimized without its footer", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 56, ~0ull, 8); },
        VmdkOpenError::incomplete_stream, ""},
-      {"capacity that overflows bytes", [](SparseSpec&, std::vector<uint8_t>& b) { test::put_le(b, 12, ~0ull, 8); },
+      {"capacity that overflows bytes", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 12, ~0ull, 8); },
        VmdkOpenError::bad_header, "capacity 18446744073709551615"},
   };
   for (const HeaderCase& c : cases) {
-    SparseSpec spec;
-    spec.descriptor = descriptor_text("00000001", "ffffffff");
-    std::vector<uint8_t> bytes = build_sparse(spec);
-    c.change(spec, bytes);
+    SparseDisk disk;
+    disk.descriptor = descriptor_text("00000001", "ffffffff");
+    std::vector<uint8_t> bytes = build_sparse(disk);
+    c.change(disk, bytes);
     MemoryFiles files;
     files.files["a.vmdk"] = bytes;
     const VmdkSetCheck check = check_vmdk_set({"a.vmdk"}, files.opener());
@@ -109,11 +109,11 @@ std::vector<uint8_t> read_range(ByteSource& source, uint64_t offset, uint64_t le
 struct ChainFixture : ::testing::Test {
   MemoryFiles files;
   void SetUp() override {
-    SparseSpec base;
+    SparseDisk base;
     base.descriptor = descriptor_text("0000000b", "ffffffff");
     base.grains = {{0, 0xB0}, {1, 0xB1}, {2, 0xB2}, {3, 0xB3}};
     files.files["dir/base.vmdk"] = build_sparse(base);
-    SparseSpec child;
+    SparseDisk child;
     child.flags |= kVmdkFlagZeroedGrains;
     child.descriptor = descriptor_text("0000000c", "0000000b", "parentFileNameHint=\"base.vmdk\"\n");
     child.grains = {{1, 0xC1}, {2, 0xC2}};
@@ -182,7 +182,7 @@ TEST_F(ChainFixture, SetCheckMessages) {
   EXPECT_TRUE(check.suggested.empty());
 
   // A disk that is its own parent.
-  SparseSpec self;
+  SparseDisk self;
   self.descriptor = descriptor_text("0000000d", "0000000d");
   files.files["dir/self.vmdk"] = build_sparse(self);
   check = check_vmdk_set({"dir/base.vmdk", "dir/self.vmdk"}, files.opener());
@@ -196,7 +196,7 @@ TEST_F(ChainFixture, SetCheckMessages) {
   EXPECT_TRUE(check.suggested.empty());
 
   // The base was written after the snapshot, so its CID moved on.
-  SparseSpec moved;
+  SparseDisk moved;
   moved.descriptor = descriptor_text("00000099", "ffffffff");
   files.files["dir/base.vmdk"] = build_sparse(moved);
   check = check_vmdk_set({"dir/child.vmdk", "dir/base.vmdk"}, files.opener());
@@ -211,7 +211,7 @@ TEST_F(ChainFixture, SetCheckMessages) {
 TEST(VmdkChain, SetsThatDoNotFormOneChain) {
   MemoryFiles files;
   auto add = [&](const char* name, const char* cid, const char* parent) {
-    SparseSpec s;
+    SparseDisk s;
     s.descriptor = descriptor_text(cid, parent);
     files.files[name] = build_sparse(s);
   };
@@ -238,11 +238,11 @@ TEST(VmdkChain, SetsThatDoNotFormOneChain) {
 }
 
 TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
-  SparseSpec spec;
-  spec.descriptor = descriptor_text("00000001", "ffffffff");
-  spec.grains = {{0, 0x11}, {5, 0x55}};
+  SparseDisk disk;
+  disk.descriptor = descriptor_text("00000001", "ffffffff");
+  disk.grains = {{0, 0x11}, {5, 0x55}};
   test::SparseLayout layout;
-  std::vector<uint8_t> bytes = build_sparse(spec, &layout);
+  std::vector<uint8_t> bytes = build_sparse(disk, &layout);
   // Grain 1 beyond the file; grain 2 straddles its end; table 3 beyond it.
   test::put_le(bytes, layout.tables[0] * 512 + 1 * 4, 1u << 24, 4);
   test::put_le(bytes, layout.tables[0] * 512 + 2 * 4, bytes.size() / 512 - 2, 4);
@@ -271,7 +271,7 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
 
 TEST(VmdkLayouts, DescriptorExtentsAndRefusals) {
   MemoryFiles files;
-  SparseSpec extent;
+  SparseDisk extent;
   extent.capacity_sectors = 16;
   extent.grains = {{1, 0xA1}};
   files.files["d/a-s001.vmdk"] = build_sparse(extent);
@@ -321,7 +321,7 @@ TEST(VmdkLayouts, ManyExtentsReadThroughFewOpenFiles) {
   MemoryFiles files;
   std::string text = "# Disk DescriptorFile\nCID=00000001\nparentCID=ffffffff\n";
   for (int i = 0; i < 40; ++i) {
-    SparseSpec extent;
+    SparseDisk extent;
     extent.capacity_sectors = 8;
     extent.grains = {{0, static_cast<uint8_t>(i + 1)}};
     const std::string name = "e" + std::to_string(i) + ".vmdk";
