@@ -187,6 +187,14 @@ bool file_source_info(const useropts& o, const std::string& path, SourceInfo& so
   return true;
 }
 
+// The same for the one input a run is about; false once it said why not.
+bool named_input_info(Run& run, const std::string& path, SourceInfo& source) {
+  if (file_source_info(run.options, path, source)) return true;
+  std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
+  ++run.tally.unreadable;
+  return false;
+}
+
 void default_to_ntfs_scan(useropts& o) {
   if (o.ntfs_scan) return;
   o.ntfs_scan = true;
@@ -207,11 +215,7 @@ void scan_volume_counted(Run& run, NtfsVolume& volume, const SourceInfo& source)
 Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::string& path) {
   useropts& o = run.options;
   SourceInfo source;
-  if (!file_source_info(o, path, source)) {
-    std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
-    ++run.tally.unreadable;
-    return finish_with(0);
-  }
+  if (!named_input_info(run, path, source)) return finish_with(0);
   ImageOpenResult image = open_image_by_content(path);
   if (!image.ok()) {
     std::fputs(render_image_open_error(image, path).c_str(), stderr);
@@ -519,11 +523,7 @@ bool scan_image(Run& run, const std::string& path, const SourceInfo& source) {
 Ending run_single_input(Run& run, const std::string& path) {
   useropts& o = run.options;
   SourceInfo source;
-  if (!file_source_info(o, path, source)) {
-    std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
-    ++run.tally.unreadable;
-    return finish_with(0);
-  }
+  if (!named_input_info(run, path, source)) return finish_with(0);
   if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", path.c_str());
   try {
     if (o.rawscan) {
