@@ -9,6 +9,7 @@
 
 #include "cmdline/options.h"
 #include "report/record_writer.h"
+#include "tests/text_lines.h"
 #include "tests/write_records.h"
 
 namespace lnk::test {
@@ -29,13 +30,6 @@ inline std::vector<std::string> split_fields(const std::string& line, const std:
     if (at == std::string::npos) return fields;
     start = at + separator.size();
   }
-}
-
-inline std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // The lines after the run header, which ends at its first empty line.

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
+#include "tests/text_lines.h"
 
 namespace lnk {
 namespace {
@@ -24,12 +25,7 @@ constexpr uint64_t kVolumeOffset = 0x10000;  // mmls: NTFS at sector 128
 std::vector<std::string> rows_without_source(const std::string& out) {
   std::vector<std::string> rows;
   bool header_seen = false;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : test::split_lines(out)) {
     if (line.rfind("source path/filename,", 0) == 0) {
       header_seen = true;
       continue;

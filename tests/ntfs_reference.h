@@ -22,6 +22,7 @@
 #include "ntfs/path_lookup.h"
 #include "ntfs/record_summary.h"
 #include "platform/text.h"
+#include "tests/text_lines.h"
 
 namespace lnk::test {
 
@@ -103,12 +104,7 @@ inline std::vector<FlsName> fls_names(const std::string& image, uint64_t sector_
   const std::string text = command_output("fls -r -p -o " + std::to_string(sector_offset) + " " + quoted(image) +
                                           " 2>/dev/null");
   static const std::regex line(R"(^(\S)/(\S) (\* )?(\d+)(-\d+-\d+)?(\(realloc\))?:\t(.*)$)");
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string row = text.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& row : split_lines(text)) {
     std::smatch m;
     if (!std::regex_match(row, m, line)) continue;
     std::string path = m[7];

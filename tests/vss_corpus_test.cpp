@@ -20,6 +20,7 @@
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 #include "tests/image_test_support.h"
+#include "tests/text_lines.h"
 
 namespace lnk {
 namespace {
@@ -52,12 +53,7 @@ struct ListedStore {
 // The stores in vshadowinfo's output, in its order.
 std::vector<ListedStore> parse_vshadowinfo(const std::string& text) {
   std::vector<ListedStore> stores;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : test::split_lines(text)) {
     const size_t colon = line.find(": ");
     const std::string value = colon == std::string::npos ? "" : line.substr(colon + 2);
     if (line.rfind("Store: ", 0) == 0) stores.emplace_back();

@@ -12,6 +12,7 @@
 #include "tests/lnk_builder.h"
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
+#include "tests/text_lines.h"
 
 namespace lnk {
 namespace {
@@ -21,12 +22,7 @@ namespace fs = std::filesystem;
 // The CSV rows' source types ("[shadow copy N] [root]\..."), by copy.
 std::map<int, std::set<std::string>> scanned_paths(const std::string& out) {
   std::map<int, std::set<std::string>> paths;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : test::split_lines(out)) {
     const size_t at = line.find(",[shadow copy ");
     if (at == std::string::npos) continue;
     const size_t close = line.find("] ", at);
