@@ -214,8 +214,8 @@ bool VmdkSparseExtent::read_compressed(ByteSource& file, const GrainLocation& wh
   }
   // A small read inflates only as far as it needs; a second read past that
   // point inflates the whole grain, so no grain is inflated more than twice.
-  const uint64_t inflate_to =
-      cached ? grain_bytes() : std::min(grain_bytes(), (wanted + kFirstInflateStep - 1) / kFirstInflateStep * kFirstInflateStep);
+  const uint64_t first_step = (wanted + kFirstInflateStep - 1) / kFirstInflateStep * kFirstInflateStep;
+  const uint64_t inflate_to = cached ? grain_bytes() : std::min(grain_bytes(), first_step);
   std::array<uint8_t, kMarkerHeaderBytes> marker{};
   if (!read_exact(file, where.file_offset, marker)) return false;
   const ByteReader fields(marker);
