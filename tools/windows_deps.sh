@@ -123,6 +123,7 @@ step() {
 build_zlib() {
   dir=$(fetch zlib) || exit 1
   (cd "$dir" && step zlib env CHOST="$host" CC="$cc" AR="$host-ar" RANLIB="$host-ranlib" \
+    CFLAGS="-O2 -ffunction-sections -fdata-sections" \
     ./configure --static --prefix="$prefix")
   step zlib make -C "$dir" -j "$jobs" libz.a
   step zlib make -C "$dir" install
@@ -136,6 +137,7 @@ build_libyal() {
   dir=$(fetch "$name") || exit 1
   (cd "$dir" && step "$name" env PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH= \
     CPPFLAGS="-I$prefix/include -I$src/compat" LDFLAGS="-L$prefix/lib" \
+    CFLAGS="-O2 -ffunction-sections -fdata-sections" \
     ./configure --host="$host" CC="$cc" --prefix="$prefix" --enable-static --disable-shared \
     --disable-nls --disable-python --without-libfuse --without-openssl "$@")
   # SUBDIRS of the top Makefile up to the library itself.
@@ -143,6 +145,21 @@ build_libyal() {
     tr -s ' ' '\n' | sed -n "1,/^$name\$/p" | tr '\n' ' ')
   step "$name" make -C "$dir" -j "$jobs" SUBDIRS="$subdirs"
   step "$name" make -C "$dir" install SUBDIRS="$subdirs"
+  localize "$name"
+}
+
+# Each libyal library carries its own copies of the helper libraries
+# (libcerror, libuna, ...), each of its own age, and a DllMain. Linked side
+# by side, those would clash: each library becomes one object in which only
+# its own functions stay global.
+localize() {
+  archive=$prefix/lib/$1.a
+  work=$src/localize-$1
+  mkdir -p "$work"
+  step "$1" "$host-ld" -r -o "$work/$1.o" --whole-archive "$archive"
+  step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" "$work/$1.o"
+  rm -f "$archive" "$prefix/lib/$1.la"
+  step "$1" "$host-ar" rcs "$archive" "$work/$1.o"
 }
 
 # libyal includes a few Windows headers capitalised as the Windows SDK spells
@@ -156,11 +173,14 @@ done
 
 build_zlib
 build_libyal libbfio
-build_libyal libewf --with-zlib="$prefix" --with-libbfio="$prefix"
+# As Debian builds it: with its own copy of libbfio (it needs a newer one).
+build_libyal libewf --with-zlib="$prefix" --with-libbfio=no
 build_libyal libvshadow --with-libbfio="$prefix"
 build_libyal libvhdi --with-libbfio="$prefix"
 build_libyal libqcow --with-zlib="$prefix" --with-libbfio="$prefix"
 
+# pkg-config finds the prefix wherever the cache is moved.
+sed -i 's|^prefix=.*|prefix=${pcfiledir}/../..|' "$prefix"/lib/pkgconfig/*.pc
 rm -rf "$src"
 touch "$prefix/.complete"
 say "done"
