@@ -1,6 +1,4 @@
 // Runs the built program as a child process and checks what a user sees.
-#include <cctype>
-
 #ifndef _WIN32
 #include <semaphore.h>
 #endif
@@ -9,8 +7,6 @@
 #include "cmdline/run_report.h"
 #include "cmdline/usage.h"
 #include "platform/platform.h"
-#include "storage/ewf_source.h"
-#include "storage/vss_source.h"
 #include "tests/run_program.h"
 
 namespace lnk {
@@ -46,31 +42,6 @@ TEST_F(DriverTest, HelpAndEmptyLineShowUsageAndSucceed) {
   // Title and version follow the rule line.
   const std::string top = std::string(77, '-') + "\n\nrook ver: 0.85\n\nUsage\n";
   EXPECT_EQ(usage_text().substr(0, top.size()), top);
-}
-
-// --version: the run header's title line, the source revision, then each
-// container library with the version it reports, or "not in this build".
-TEST_F(DriverTest, VersionNamesTheRevisionAndTheLibrariesThisBuildCarries) {
-  const test::CommandResult r = run({"x.lnk", "--version", "-csv"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out.rfind("rook ver: 0.85\nsource revision: ", 0), 0u) << r.out;
-  EXPECT_FALSE(contains(r.out, "source revision: \n"));
-  const struct { const char* name; bool carried; } libraries[] = {
-      {"libewf", ewf_support_available()},
-      {"libvshadow", shadow_support_available()},
-      {"libbfio", shadow_support_available()},
-  };
-  for (const auto& library : libraries) {
-    const std::string line = std::string("\n  ") + library.name;
-    const size_t at = r.out.find(line);
-    ASSERT_NE(at, std::string::npos) << library.name;
-    const std::string rest = r.out.substr(at + line.size(), 20);
-    if (library.carried)
-      EXPECT_TRUE(rest.size() > 1 && rest[0] == ' ' && std::isdigit(static_cast<unsigned char>(rest[1]))) << rest;
-    else
-      EXPECT_EQ(rest.rfind(": not in this build (", 0), 0u) << rest;
-  }
 }
 
 // What each command line ends with: exit status and standard error.

@@ -20,7 +20,9 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package: $*"; exit 1; }
 
-if ! cpack --config "$config" -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+# The package lands in packages/ under the folder cpack runs in.
+mkdir -p "$scratch/out"
+if ! (cd "$scratch/out" && cpack --config "$config" -B "$scratch/out") >"$scratch/cpack.log" 2>&1; then
   cat "$scratch/cpack.log"
   fail "cpack failed"
 fi
