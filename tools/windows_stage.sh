@@ -183,6 +183,9 @@ if [ -f "$scratch/ntfs_small.img" ]; then
     compare_run "$input -ntfs_scan -csv" "$scratch/$input" -ntfs_scan -quiet -csv
     compare_run "$input -rawscan" "$scratch/$input" -rawscan -quiet
   done
+  # A set whose name is not ASCII is found and opened by its wide names.
+  for segment in "$scratch"/fixture.E*; do cp "$segment" "$scratch/улика.${segment##*.}"; done
+  compare_run "улика.E01 -ntfs_scan -csv" "$scratch/улика.E01" -ntfs_scan -quiet -csv
   compare_run "-vmdk base | child -rawscan -csv" -vmdk "$scratch/base.vmdk | $scratch/child.vmdk" -rawscan -quiet -csv
 fi
 if [ -f "$corpus/images/vsstest.qcow2" ] && command -v qemu-img >/dev/null; then
