@@ -85,20 +85,22 @@ if [ -f "$prefix/.complete" ]; then
 fi
 
 say "building into $prefix"
-rm -rf "$prefix" "$cache/src-$key"
-mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$prefix/licenses" "$cache/src-$key"
-src=$cache/src-$key
+# A prefix left half built (an interrupted run) keeps the libraries it
+# finished: each is marked .built-NAME when installed.
+src=$prefix/src
 logs=$prefix/logs
-mkdir -p "$logs"
+rm -rf "$src"
+mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$prefix/licenses" "$src" "$logs"
 
-# Unpacks the newest version of a source package the mirror serves.
+# Unpacks the newest version of a source package the mirror serves into a
+# folder of its own.
 fetch() {
+  mkdir -p "$src/$1"
   for version in $(echo "$versions" | grep "^$1="); do
-    if (cd "$src" && apt-get source -qq "$version" >>"$logs/$1-source.log" 2>&1); then
+    if (cd "$src/$1" && apt-get source -qq "$version" >>"$logs/$1-source.log" 2>&1); then
       say "${version#*=} of $1"
-      dir=$(find "$src" -mindepth 1 -maxdepth 1 -type d -name "$1-*" | head -1)
+      dir=$(find "$src/$1" -mindepth 1 -maxdepth 1 -type d -name "$1-*" | head -1)
       cp "$dir/debian/copyright" "$prefix/licenses/$1.copyright"
-      echo "${version#*=}" >"$prefix/licenses/$1.version"
       echo "$dir"
       return
     fi
@@ -121,12 +123,14 @@ step() {
 }
 
 build_zlib() {
+  [ ! -f "$prefix/.built-zlib" ] || return 0
   dir=$(fetch zlib) || exit 1
   (cd "$dir" && step zlib env CHOST="$host" CC="$cc" AR="$host-ar" RANLIB="$host-ranlib" \
     CFLAGS="-O2 -ffunction-sections -fdata-sections" \
     ./configure --static --prefix="$prefix")
   step zlib make -C "$dir" -j "$jobs" libz.a
   step zlib make -C "$dir" install
+  touch "$prefix/.built-zlib"
 }
 
 # libyal libraries: autotools with their helper libraries built in. Only the
@@ -134,6 +138,7 @@ build_zlib() {
 build_libyal() {
   name=$1
   shift
+  [ ! -f "$prefix/.built-$name" ] || return 0
   dir=$(fetch "$name") || exit 1
   (cd "$dir" && step "$name" env PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH= \
     CPPFLAGS="-I$prefix/include -I$src/compat" LDFLAGS="-L$prefix/lib" \
@@ -146,6 +151,7 @@ build_libyal() {
   step "$name" make -C "$dir" -j "$jobs" SUBDIRS="$subdirs"
   step "$name" make -C "$dir" install SUBDIRS="$subdirs"
   localize "$name"
+  touch "$prefix/.built-$name"
 }
 
 # Each libyal library carries its own copies of the helper libraries
@@ -173,11 +179,23 @@ done
 
 build_zlib
 build_libyal libbfio
-# As Debian builds it: with its own copy of libbfio (it needs a newer one).
-build_libyal libewf --with-zlib="$prefix" --with-libbfio=no
-build_libyal libvshadow --with-libbfio="$prefix"
-build_libyal libvhdi --with-libbfio="$prefix"
-build_libyal libqcow --with-zlib="$prefix" --with-libbfio="$prefix"
+# The others need only those two: they build side by side, so one's
+# configure script (a single process) overlaps another's compiling.
+# libewf is built as Debian builds it, with its own copy of libbfio (it needs
+# a newer one); the others use the shared libbfio, as in Debian, since rook
+# hands libvshadow a libbfio handle of its own.
+pids=
+build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
+pids="$pids $!"
+build_libyal libvshadow --with-libbfio="$prefix" &
+pids="$pids $!"
+build_libyal libvhdi --with-libbfio="$prefix" &
+pids="$pids $!"
+build_libyal libqcow --with-zlib="$prefix" --with-libbfio="$prefix" &
+pids="$pids $!"
+failed=0
+for pid in $pids; do wait "$pid" || failed=1; done
+[ "$failed" -eq 0 ] || exit 1
 
 # pkg-config finds the prefix wherever the cache is moved.
 sed -i 's|^prefix=.*|prefix=${pcfiledir}/../..|' "$prefix"/lib/pkgconfig/*.pc
