@@ -13,6 +13,10 @@
 # ROOK_WINDOWS_DEPS_CACHE (default build-windows-deps in the checkout),
 # JOBS (default 2).
 #
+# A library whose sources the mirror does not serve, or that does not build,
+# is left out with its reason in missing/NAME under the prefix; zlib and
+# libbfio, which the others need, stop the script instead.
+#
 # Sources come only through `apt-get source`. Where the machine has no
 # deb-src entry, one is added beside its Debian entries (same mirrors, suites
 # and components), never in place of them, and the package lists are updated.
@@ -89,7 +93,7 @@ say "building into $prefix"
 # finished: each is marked .built-NAME when installed.
 src=$prefix/src
 logs=$prefix/logs
-rm -rf "$src"
+rm -rf "$src" "$prefix/missing"
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$prefix/licenses" "$src" "$logs"
 
 # Unpacks the newest version of a source package the mirror serves into a
@@ -105,8 +109,16 @@ fetch() {
       return
     fi
   done
-  say "apt-get source $1 failed:"
-  tail -20 "$logs/$1-source.log" >&2
+  give_up "$1" "$logs/$1-source.log" "apt-get source $1 failed"
+}
+
+# A library that cannot be had or built is not worked around: its reason
+# (the end of its log) goes to missing/NAME in the prefix and to standard
+# error, and the libraries that do not need it go on.
+give_up() {
+  mkdir -p "$prefix/missing"
+  { echo "$3; the end of $2:"; tail -25 "$2"; } >"$prefix/missing/$1"
+  say "$(cat "$prefix/missing/$1")"
   exit 1
 }
 
@@ -115,11 +127,7 @@ fetch() {
 step() {
   name=$1
   shift
-  if ! "$@" >>"$logs/$name.log" 2>&1; then
-    say "$name does not build for Windows; the end of $logs/$name.log:"
-    tail -40 "$logs/$name.log" >&2
-    exit 1
-  fi
+  "$@" >>"$logs/$name.log" 2>&1 || give_up "$name" "$logs/$name.log" "$name does not build for Windows"
 }
 
 build_zlib() {
@@ -180,26 +188,29 @@ done
 build_zlib
 build_libyal libbfio
 # The others need only those two: they build side by side, so one's
-# configure script (a single process) overlaps another's compiling.
-# libewf is built as Debian builds it, with its own copy of libbfio (it needs
-# a newer one); the others use the shared libbfio, as in Debian, since rook
-# hands libvshadow a libbfio handle of its own.
+# configure script (a single process) overlaps another's compiling. As in
+# Debian's builds, libewf, libvhdi and libqcow use their own copies of
+# libbfio (they need a newer one than Debian's), libvshadow the shared one,
+# which rook also hands it a handle of.
 pids=
 build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
 pids="$pids $!"
 build_libyal libvshadow --with-libbfio="$prefix" &
 pids="$pids $!"
-build_libyal libvhdi --with-libbfio="$prefix" &
+build_libyal libvhdi --with-libbfio=no &
 pids="$pids $!"
-build_libyal libqcow --with-zlib="$prefix" --with-libbfio="$prefix" &
+build_libyal libqcow --with-zlib="$prefix" --with-libbfio=no &
 pids="$pids $!"
-failed=0
-for pid in $pids; do wait "$pid" || failed=1; done
-[ "$failed" -eq 0 ] || exit 1
+for pid in $pids; do wait "$pid" || true; done
 
 # pkg-config finds the prefix wherever the cache is moved.
 sed -i 's|^prefix=.*|prefix=${pcfiledir}/../..|' "$prefix"/lib/pkgconfig/*.pc
 rm -rf "$src"
-touch "$prefix/.complete"
-say "done"
+if [ -d "$prefix/missing" ]; then
+  # Not marked complete: the next call tries the missing ones again.
+  say "not built for Windows: $(ls "$prefix/missing" | tr '\n' ' ')(reasons in $prefix/missing/)"
+else
+  touch "$prefix/.complete"
+  say "done"
+fi
 echo "$prefix"
