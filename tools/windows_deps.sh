@@ -20,7 +20,8 @@
 # Sources come only through `apt-get source`. Where the machine has no
 # deb-src entry, one is added beside its Debian entries (same mirrors, suites
 # and components), never in place of them, and the package lists are updated.
-# Needs dpkg-dev and the MinGW-w64 C compiler (g++-mingw-w64-x86-64-posix);
+# Needs dpkg-dev, autoconf, automake, libtool, autopoint and the MinGW-w64 C
+# compiler (g++-mingw-w64-x86-64-posix);
 # root or sudo only to add the deb-src entry.
 set -eu
 
@@ -148,6 +149,11 @@ build_libyal() {
   shift
   [ ! -f "$prefix/.built-$name" ] || return 0
   dir=$(fetch "$name") || exit 1
+  # Where Debian's patches change the autoconf or automake input, the build
+  # scripts are made anew, as Debian's own build does (dh_autoreconf).
+  if cat "$dir"/debian/patches/*.patch 2>/dev/null | grep -qE '^\+\+\+ .*(configure\.ac|Makefile\.am|\.m4)'; then
+    (cd "$dir" && step "$name" autoreconf -fi)
+  fi
   (cd "$dir" && step "$name" env PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH= \
     CPPFLAGS="-I$prefix/include -I$src/compat" LDFLAGS="-L$prefix/lib" \
     CFLAGS="-O2 -ffunction-sections -fdata-sections" \
