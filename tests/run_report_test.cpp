@@ -132,7 +132,7 @@ TEST_F(RunReport, VersionAndHelpAskedForGoToStandardOutput) {
     const std::string line = std::string("\n  ") + library.name;
     const size_t at = r.out.find(line);
     ASSERT_NE(at, std::string::npos) << library.name;
-    const std::string rest = r.out.substr(at + line.size(), 20);
+    const std::string rest = r.out.substr(at + line.size(), 40);
     if (library.carried)
       EXPECT_TRUE(rest.size() > 1 && rest[0] == ' ' && std::isdigit(static_cast<unsigned char>(rest[1]))) << rest;
     else
