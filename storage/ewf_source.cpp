@@ -80,8 +80,10 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
 #ifdef ROOK_HAVE_LIBEWF
 #ifdef _WIN32
   // Windows' narrow file calls take the ANSI code page, not UTF-8: there the
-  // set is found and opened by its wide names.
-  const std::wstring name = platform::utf8_to_wide(path);
+  // set is found and opened by its wide names. libewf takes only "\" as the
+  // separator where Windows takes "/" too.
+  std::wstring name = platform::utf8_to_wide(path);
+  std::replace(name.begin(), name.end(), L'/', L'\\');
   wchar_t** names = nullptr;
   constexpr auto glob = libewf_glob_wide;
   constexpr auto glob_free = libewf_glob_wide_free;
