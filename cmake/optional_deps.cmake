@@ -9,10 +9,34 @@ option(ROOK_WITH_LIBVSHADOW "Read shadow copies inside images (needs libvshadow 
 
 add_library(rook_optional_deps INTERFACE)
 # The build machine's pkg-config describes the build machine's libraries,
-# which a cross build must not link; there only the toolchain's search
-# paths are used.
+# which a cross build must not link. A cross build looks in the toolchain's
+# search paths and, when ROOK_WINDOWS_DEPS names the prefix that
+# tools/windows_deps.sh filled, first there, with pkg-config reading only
+# that prefix; its static libraries are linked with everything they need.
+set(ROOK_WINDOWS_DEPS "" CACHE PATH "Prefix of the cross-built container libraries (tools/windows_deps.sh)")
+set(ROOK_STATIC_DEPS OFF)
 if(NOT CMAKE_CROSSCOMPILING)
   find_package(PkgConfig QUIET)
+elseif(ROOK_WINDOWS_DEPS)
+  if(NOT EXISTS ${ROOK_WINDOWS_DEPS}/lib/pkgconfig)
+    message(FATAL_ERROR "rook: ROOK_WINDOWS_DEPS=${ROOK_WINDOWS_DEPS} holds no lib/pkgconfig")
+  endif()
+  # Another prefix: what the last one gave is looked for again.
+  if(NOT "${ROOK_WINDOWS_DEPS}" STREQUAL "${ROOK_WINDOWS_DEPS_SEEN}")
+    get_cmake_property(cached CACHE_VARIABLES)
+    foreach(variable IN LISTS cached)
+      if(variable MATCHES "^(ZLIB_(INCLUDE_DIR|LIBRARY_RELEASE|LIBRARY_DEBUG)|ROOK_LIB[A-Z]+_.*_(DIR|LIBRARY)|__pkg_config_checked_.*)$")
+        unset(${variable} CACHE)
+      endif()
+    endforeach()
+    set(ROOK_WINDOWS_DEPS_SEEN "${ROOK_WINDOWS_DEPS}" CACHE INTERNAL "Prefix the cached library paths come from")
+  endif()
+  list(PREPEND CMAKE_FIND_ROOT_PATH ${ROOK_WINDOWS_DEPS})
+  set(ENV{PKG_CONFIG_LIBDIR} ${ROOK_WINDOWS_DEPS}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "")
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+  find_package(PkgConfig QUIET)
+  set(ROOK_STATIC_DEPS ON)
 endif()
 
 if(ROOK_WITH_ZLIB)
@@ -38,7 +62,12 @@ function(rook_find_optional prefix)
   set(found FALSE)
   if(PkgConfig_FOUND)
     pkg_check_modules(${prefix} QUIET IMPORTED_TARGET ${ARG_MODULES})
-    if(${prefix}_FOUND)
+    if(${prefix}_FOUND AND ROOK_STATIC_DEPS)
+      # Libs.private too: a static library names what it needs only there.
+      target_include_directories(rook_optional_deps INTERFACE ${${prefix}_STATIC_INCLUDE_DIRS})
+      target_link_libraries(rook_optional_deps INTERFACE ${${prefix}_STATIC_LDFLAGS})
+      set(found TRUE)
+    elseif(${prefix}_FOUND)
       target_link_libraries(rook_optional_deps INTERFACE PkgConfig::${prefix})
       set(found TRUE)
     endif()

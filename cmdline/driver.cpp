@@ -16,6 +16,7 @@
 #include "cmdline/run_header.h"
 #include "cmdline/run_report.h"
 #include "cmdline/usage.h"
+#include "cmdline/version_text.h"
 #include "core/options.h"
 #include "core/diag_log.h"
 #include "core/source_info.h"
@@ -636,7 +637,7 @@ int run_rook(std::vector<std::string> args) {
     return 0;
   }
   if (is_version_request(run.args)) {
-    std::printf("rook %s\n", kRookVersion);
+    std::fputs(version_text().c_str(), stdout);
     return 0;
   }
   const std::string header = build_run_header(run.args, kRookVersion);

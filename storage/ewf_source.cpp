@@ -8,6 +8,9 @@
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>
 #endif
+#ifdef _WIN32
+#include "platform/platform.h"
+#endif
 
 namespace lnk {
 namespace {
@@ -75,15 +78,31 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
   if (!first || !read_exact(*first, 0, head)) return {EwfOpenError::unreadable, {}};
   if (!has_ewf_signature(head)) return {EwfOpenError::not_ewf, {}};
 #ifdef ROOK_HAVE_LIBEWF
+#ifdef _WIN32
+  // Windows' narrow file calls take the ANSI code page, not UTF-8: there the
+  // set is found and opened by its wide names. libewf takes only "\" as the
+  // separator where Windows takes "/" too.
+  std::wstring name = platform::utf8_to_wide(path);
+  std::replace(name.begin(), name.end(), L'/', L'\\');
+  wchar_t** names = nullptr;
+  constexpr auto glob = libewf_glob_wide;
+  constexpr auto glob_free = libewf_glob_wide_free;
+  constexpr auto open_set = libewf_handle_open_wide;
+#else
+  const std::string& name = path;
   char** names = nullptr;
+  constexpr auto glob = libewf_glob;
+  constexpr auto glob_free = libewf_glob_free;
+  constexpr auto open_set = libewf_handle_open;
+#endif
   int count = 0;
   libewf_error_t* error = nullptr;
-  if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1 || count < 1)
+  if (glob(name.c_str(), name.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1 || count < 1)
     return {EwfOpenError::segments, error_text(error)};
   auto handle = std::make_unique<Handle>();
   bool opened = libewf_handle_initialize(&handle->ewf, &error) == 1 &&
-                libewf_handle_open(handle->ewf, names, count, LIBEWF_OPEN_READ, &error) == 1;
-  libewf_glob_free(names, count, nullptr);
+                open_set(handle->ewf, names, count, LIBEWF_OPEN_READ, &error) == 1;
+  glob_free(names, count, nullptr);
   size64_t media_size = 0;
   uint32_t bytes_per_sector = 0;
   opened = opened && libewf_handle_get_media_size(handle->ewf, &media_size, &error) == 1;

@@ -1,11 +1,15 @@
 // What a run says on standard error besides its results: status lines only
 // on a terminal, the summary line, hints for sources that give nothing, and
 // warnings for unused command-line words; and the -json stream itself.
+#include <cctype>
+
 #include "cmdline/usage.h"
 #include "tests/delimited_lines.h"
 #include "tests/lnk_builder.h"
 #include "cmdline/run_report.h"
 #include "tests/run_program.h"
+#include "storage/ewf_source.h"
+#include "storage/vss_source.h"
 
 namespace lnk {
 namespace {
@@ -111,11 +115,29 @@ TEST_F(RunReport, EveryUnusedWordIsNamedAndTheRunGoesOn) {
   EXPECT_EQ(test::split_lines(run({"-pipe", kSample}, kSample + "\n").err)[0], "unused argument: " + kSample);
 }
 
+// --version: the run header's title line, the source revision, then each
+// container library with the version it reports, or "not in this build".
 TEST_F(RunReport, VersionAndHelpAskedForGoToStandardOutput) {
-  test::CommandResult r = run({"--version"});
+  test::CommandResult r = run({kSample, "--version", "-csv"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "rook ver: 0.85\n");
   EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("rook ver: 0.85\nsource revision: ", 0), 0u) << r.out;
+  EXPECT_FALSE(contains(r.out, "source revision: \n"));
+  const struct { const char* name; bool carried; } libraries[] = {
+      {"libewf", ewf_support_available()},
+      {"libvshadow", shadow_support_available()},
+      {"libbfio", shadow_support_available()},
+  };
+  for (const auto& library : libraries) {
+    const std::string line = std::string("\n  ") + library.name;
+    const size_t at = r.out.find(line);
+    ASSERT_NE(at, std::string::npos) << library.name;
+    const std::string rest = r.out.substr(at + line.size(), 40);
+    if (library.carried)
+      EXPECT_TRUE(rest.size() > 1 && rest[0] == ' ' && std::isdigit(static_cast<unsigned char>(rest[1]))) << rest;
+    else
+      EXPECT_EQ(rest.rfind(": not in this build (", 0), 0u) << rest;
+  }
   r = run({kSample, "--help"});
   EXPECT_EQ(r.out, usage_text());
   EXPECT_EQ(r.err, "");
