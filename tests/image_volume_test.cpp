@@ -145,6 +145,11 @@ struct BuiltDisk {
 void PrintTo(const BuiltDisk& disk, std::ostream* out) { *out << disk.name; }
 
 const char* kFatAndNtfs = "label: dos\nstart=2048, size=8192, type=c\nstart=10240, size=20480, type=7\n";
+// sfdisk puts the extended entry in slot 1, NTFS in slot 2, the logical
+// partitions in the chain.
+const char* kExtendedFirst =
+    "label: dos\nstart=2048, size=12288, type=5\nstart=14336, size=16384, type=7\nstart=4096, size=2048, type=83\n"
+    "start=8192, size=4096, type=c\n";
 
 const BuiltDisk kBuiltDisks[] = {
     {"NTFS partition without -offset", kFatAndNtfs, 16, {10240}, 0, 0, false,
@@ -179,6 +184,9 @@ const BuiltDisk kBuiltDisks[] = {
      "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
      "volume offset [ 0x7e00 ] : empty [guess]\n\nprob detecting ntfs partition\n"},
     {"table without partitions", "label: dos\n", 8, {}, 0, 0, false, "couldn't find any partitions on disk.\n"},
+    {"NTFS primary in the slot after the extended entry", kExtendedFirst, 16, {14336}, 0, 0, false,
+     "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
+     "volume offset [ 0x400000 ] : fat32\nvolume offset [ 0x700000 ] : ntfs\n\nuse option [-offset 0x700000]\n"},
     {"raw NTFS volume", "", 8, {0}, 0, 0, true, ""},
     {"neither a table nor a volume", "", 8, {}, 0, 0, false, "couldn't find any partitions on disk\n"},
     {"GPT with reserved and NTFS partitions",
