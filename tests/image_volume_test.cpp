@@ -199,7 +199,7 @@ class BuiltDisks : public ::testing::TestWithParam<BuiltDisk> {};
 
 TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
   const BuiltDisk& c = GetParam();
-  if (!have_tools({"sfdisk", "sgdisk", "truncate"})) GTEST_SKIP() << "sfdisk or sgdisk missing";
+  if (!have_tools({"sfdisk", "sgdisk", "truncate", "mmls"})) GTEST_SKIP() << "sfdisk, sgdisk or mmls missing";
   const test::ScratchDir scratch("built_disk");
   const fs::path& dir = scratch.path;
   const fs::path image = dir / "disk.img";
@@ -225,6 +225,16 @@ TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
   const ImageVolumeSearch search = find_image_volume(disk, c.offset);
   EXPECT_EQ(search.success, c.success);
   EXPECT_EQ(render_volume_search(search), c.text);
+  // Every partition mmls names on the whole disk is found, in whatever slot
+  // order (extended entries and guesses are not partitions to mmls).
+  if (c.truncate_to != 0 || c.offset >= (c.size_mib << 20)) return;
+  std::vector<std::pair<uint64_t, uint64_t>> found, listed = mmls_rows(image);
+  for (const Partition& p : search.partitions)
+    if (!p.unallocated && p.type != 0x05 && !(p.type & kPartitionTypeGuessed))
+      found.emplace_back(p.start_sector, p.sector_count);
+  std::sort(found.begin(), found.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(found, listed);
   if (c.success) {
     EXPECT_EQ(search.volume_offset, c.ntfs_sectors.back() * 512);
   }
