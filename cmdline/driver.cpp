@@ -345,6 +345,9 @@ Ending run_partition(Run& run, const std::string& drive) {
     std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
   }
+  // Offsets name places on the disk only when the partition's start is known.
+  if (const std::string& note = volume.disk()->geometry().partition_note; !note.empty())
+    std::fprintf(stderr, "%s\n", note.c_str());
   scan_volume_counted(run, volume, source);
   return finish_with(0);
 }

@@ -111,20 +111,25 @@ class MbrWalk {
  public:
   MbrWalk(ByteSource& disk, std::vector<Partition>& out) : disk_(disk), out_(out) {}
 
+  // The four slots are independent and need not follow the disk's order
+  // (sfdisk readily puts the extended entry first): every slot is read, the
+  // logical partitions listed where their extended entry stands. A second
+  // extended entry is not followed; Windows uses only one.
   bool primary(const ByteReader& head, uint32_t sector_size) {
     sector_size_ = sector_size;
+    bool extended_seen = false;
     for (int i = 0; i < kMbrEntryCount; ++i) {
       const MbrEntry e = read_entry(head, i);
       last_type_ = e.type;
-      if (e.type == kPartitionTypeGptProtective) {
+      if (e.type == kPartitionTypeGptProtective && !extended_seen) {
         out_.clear();
         return read_gpt(disk_, out_);
       }
-      if (!counts_as_partition(e)) continue;
+      if (!counts_as_partition(e) || (is_extended(e.type) && extended_seen)) continue;
       add(e.start, e.sectors, e.type);
       if (is_extended(e.type)) {
+        extended_seen = true;
         extended(e.start);
-        break;
       }
     }
     return true;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "ntfs/compressed_data.h"
 #include "ntfs/path_lookup.h"
+#include "platform/byte_reader.h"
 #include "platform/text.h"
 #include "storage/memory_source.h"
 
@@ -11,6 +13,26 @@ namespace {
 
 constexpr uint64_t kChunkClusters = 16;
 constexpr uint64_t kIndexBlockSize = 4096;
+constexpr uint32_t kReparseTagWof = 0x80000017;
+constexpr uint64_t kReparseTagField = 0;
+
+// A compressed attribute's unit in bytes; 0 when it has none or one too
+// large to be real.
+uint64_t compression_unit_bytes(const NtfsVolume& volume, const ParsedAttribute& attribute) {
+  if (!(attribute.flags & kAttrFlagCompressed) || attribute.compression_unit == 0 ||
+      attribute.compression_unit >= 32)
+    return 0;
+  const uint64_t bytes = uint64_t{volume.cluster_size()} << attribute.compression_unit;
+  return bytes <= kMaxCompressionUnitBytes ? bytes : 0;
+}
+
+// Windows 10's other compression: the unnamed data is a sparse stand-in,
+// the bytes sit in a named stream behind reparse tag 0x80000017.
+bool wof_compressed(const MftEntry& entry) {
+  for (const ParsedAttribute& a : entry.attributes)
+    if (a.type == kAttrReparsePoint && ByteReader(a.value).u32(kReparseTagField) == kReparseTagWof) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -28,6 +50,19 @@ bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, D
   if (!attribute.runs.front().sparse())
     out.first_cluster_offset = static_cast<uint64_t>(attribute.runs.front().start_cluster) * volume.cluster_size();
   const uint64_t wanted = std::max(attribute.real_size, attribute.initialized_size);
+  if (attribute.flags & kAttrFlagCompressed) {
+    const uint64_t unit = compression_unit_bytes(volume, attribute);
+    if (unit == 0) {
+      volume.diag("err: compression unit 2^" + std::to_string(attribute.compression_unit) + " clusters not read");
+      return false;
+    }
+    auto stored = volume.runs_source(attribute.runs, UINT64_MAX, UINT64_MAX);
+    if (!stored) return false;
+    out.size = std::min(wanted, stored->size());
+    out.compressed = true;
+    out.source = std::make_unique<CompressedDataSource>(std::move(stored), unit, out.size, attribute.initialized_size);
+    return true;
+  }
   auto source = volume.runs_source(attribute.runs, wanted, UINT64_MAX);
   if (!source) return false;
   out.size = source->size();
@@ -60,8 +95,10 @@ bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, s
   while (done < wanted) {
     const uint64_t piece = std::min(chunk, wanted - done);
     out.resize(done + piece);
-    if (!read_exact(*stream.source, done, std::span(out).subspan(done, piece))) break;
-    done += piece;
+    uint64_t count = 0;
+    if (!read_available(*stream.source, done, std::span(out).subspan(done, piece), count)) break;
+    done += count;
+    if (count < piece) break;
   }
   out.resize(done);
   if (attribute.type == kAttrIndexAllocation) {
@@ -82,6 +119,11 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
   }
   MftEntry entry;
   if (!categorize_attributes(volume, request.entry, entry, request.record)) return false;
+  if (wof_compressed(entry)) {
+    const FileName* name = entry.preferred_name();
+    volume.diag("err: WofCompressedData not decoded: inode 0x" + hex_lower(request.entry, 1) +
+                (name != nullptr ? " " + name->name : std::string()));
+  }
   const ParsedAttribute* data = entry.find(kAttrData);
   DataStream stream;
   if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {

@@ -22,26 +22,30 @@ constexpr uint64_t kDefaultDataLimit = 64u << 20;
 
 struct DataStream {
   std::unique_ptr<ByteSource> source;
-  // The source as runs (null for resident data): its extents tell which
-  // stretches hold clusters and which are sparse.
+  // The source as runs (null for resident and compressed data): its extents
+  // tell which stretches hold clusters and which are sparse.
   const ExtentSource* mapped = nullptr;
   uint64_t size = 0;
   bool resident = false;
-  uint16_t flags = 0;  // attribute flags: compressed data reads as stored
+  bool compressed = false;  // decoded unit by unit; see compressed_data.h
+  uint16_t flags = 0;       // the attribute's flags
   // First run's cluster x cluster size; 0 for resident data or no runs.
   uint64_t first_cluster_offset = 0;
 };
 
 // The data of one attribute. Non-resident data is as long as the larger of
 // its real and initialized sizes, cut to what its runs cover; bytes are
-// read as the clusters hold them, past the initialized size too.
+// read as the clusters hold them, past the initialized size too. Compressed
+// data (flag 0x0001 and a compression unit) is decoded, and reads as zeros
+// from its initialized size on.
 bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out);
 // The unnamed $DATA of entry.
 bool open_entry_data(NtfsVolume& volume, uint64_t entry, DataStream& out);
 
 // Copies an attribute's data into out (at most max_bytes), in chunks of 16
 // clusters; a chunk that cannot be read ends the copy, keeping what came
-// before it. Blocks of index allocation data get their "INDX" fixups.
+// before it, and compressed data that stops decoding ends it where its good
+// bytes end. Blocks of index allocation data get their "INDX" fixups.
 bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, std::vector<uint8_t>& out,
                          uint64_t max_bytes, DataStream& stream);
 
@@ -59,7 +63,9 @@ struct FileRequest {
   uint64_t data_size = 0;
   uint64_t first_cluster_offset = 0;
 };
-// The unnamed $DATA of the entry, copied as copy_attribute_data does.
+// The unnamed $DATA of the entry, copied as copy_attribute_data does. A
+// file that Windows compressed into a WofCompressedData stream is named in
+// the diagnostic log: its unnamed data holds none of its bytes.
 bool read_file(NtfsVolume& volume, FileRequest& request);
 bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out,
                      uint64_t max_bytes = kDefaultDataLimit);

@@ -96,6 +96,7 @@ bool parse_attribute(const AttributeView& a, uint64_t holder, MftEntry& entry) {
     p.allocated_size = a.allocated_size;
     p.real_size = a.real_size;
     p.initialized_size = a.initialized_size;
+    p.compression_unit = a.compression_unit;
     // Runs decoded before a malformed one still describe the data's start.
     decode_data_runs(a.run_bytes, p.runs);
   } else {

@@ -25,6 +25,7 @@ struct ParsedAttribute {
   uint64_t allocated_size = 0;
   uint64_t real_size = 0;
   uint64_t initialized_size = 0;
+  uint8_t compression_unit = 0;
   std::vector<DataRun> runs;
   std::vector<uint8_t> value;  // resident only
 

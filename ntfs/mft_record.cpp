@@ -40,6 +40,7 @@ constexpr uint64_t kAttrValueOffsetField = 20;
 constexpr uint64_t kAttrLowestVcnField = 16;
 constexpr uint64_t kAttrHighestVcnField = 24;
 constexpr uint64_t kAttrRunsOffsetField = 32;
+constexpr uint64_t kAttrCompressionUnitField = 34;
 constexpr uint64_t kAttrAllocatedSizeField = 40;
 constexpr uint64_t kAttrRealSizeField = 48;
 constexpr uint64_t kAttrInitializedSizeField = 56;
@@ -205,6 +206,7 @@ bool AttributeWalker::next(AttributeView& out) {
     out.lowest_vcn = a.u64(kAttrLowestVcnField);
     out.highest_vcn = a.u64(kAttrHighestVcnField);
     const uint16_t runs_offset = a.u16(kAttrRunsOffsetField);
+    out.compression_unit = a.u8(kAttrCompressionUnitField);
     out.allocated_size = a.u64(kAttrAllocatedSizeField);
     out.real_size = a.u64(kAttrRealSizeField);
     out.initialized_size = a.u64(kAttrInitializedSizeField);

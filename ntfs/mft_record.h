@@ -109,6 +109,7 @@ struct AttributeView {
   uint64_t allocated_size = 0;
   uint64_t real_size = 0;
   uint64_t initialized_size = 0;
+  uint8_t compression_unit = 0;  // log2 of the clusters per compression unit
   std::span<const uint8_t> run_bytes;
   // Header and value (or run list) lie inside the attribute.
   bool well_formed = false;

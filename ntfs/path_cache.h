@@ -14,6 +14,8 @@ struct PathCacheEntry {
   uint32_t flags = 0;         // the $FILE_NAME flags, when the scan stored it
   uint16_t sequence = 0;      // the record's sequence number
   bool sequence_known = false;
+  bool in_use = false;        // the record's in-use flag, when usage_known
+  bool usage_known = false;
 };
 
 class PathCache {

@@ -40,6 +40,31 @@ constexpr size_t kMaxPathDepth = 16384;
 
 std::string hex(uint64_t value) { return "0x" + hex_lower(value, 1); }
 
+// NTFS raises a record's sequence number by one when it frees the record,
+// skipping 0 on the way round.
+uint16_t sequence_after_free(uint16_t sequence) { return sequence == 0xFFFF ? 1 : sequence + 1; }
+
+// Whether a directory's record is free; read from the record when the scan
+// that cached the directory did not say.
+bool record_free(NtfsVolume& volume, uint64_t entry, const PathCacheEntry& cached) {
+  if (cached.usage_known) return !cached.in_use;
+  std::vector<uint8_t> record;
+  RecordHeader header;
+  if (volume.read_record(entry, record) != RecordRead::fixed || !decode_record_header(record, header)) return false;
+  PathCacheEntry known = cached;
+  known.usage_known = true;
+  known.in_use = header.flags & kRecordInUse;
+  volume.path_cache().remember(entry, known);
+  return !known.in_use;
+}
+
+// A reference whose sequence is one behind a free record names that
+// record's directory, deleted; any other difference is a reused record.
+bool same_directory(NtfsVolume& volume, uint64_t entry, uint16_t sequence, const PathCacheEntry& cached) {
+  if (sequence == 0 || !cached.sequence_known || sequence == cached.sequence) return true;
+  return cached.sequence == sequence_after_free(sequence) && record_free(volume, entry, cached);
+}
+
 // The index block size a directory's root declares; 4,096 (what Windows
 // always writes) when the value is not a plausible block size.
 uint32_t index_block_size(const ParsedAttribute* root) {
@@ -219,40 +244,39 @@ bool build_parent_path(NtfsVolume& volume, uint64_t parent_reference, std::strin
       segments.push_back(kCorrupted);
       break;
     }
-    const PathCacheEntry* cached = volume.path_cache().find(p);
-    PathCacheEntry fresh;
-    if (cached == nullptr) {
+    PathCacheEntry cached;
+    if (const PathCacheEntry* known = volume.path_cache().find(p)) {
+      cached = *known;
+    } else {
       if (!parse_entry(context, p)) return false;
       const FileName* name = context.entry.preferred_name();
-      fresh.sequence = context.entry.header.sequence;
-      fresh.sequence_known = true;
+      cached.sequence = context.entry.header.sequence;
+      cached.sequence_known = true;
+      cached.in_use = context.entry.in_use();
+      cached.usage_known = true;
       if (name != nullptr) {
-        fresh.name = name->name;
-        fresh.parent_reference = name->parent_reference;
-        fresh.flags = name->flags;
+        cached.name = name->name;
+        cached.parent_reference = name->parent_reference;
+        cached.flags = name->flags;
       }
-      if (s != 0 && s != fresh.sequence) {
-        segments.push_back(kCorrupted);
-        break;
-      }
-      volume.path_cache().remember(p, fresh);
-      cached = &fresh;
-    } else if (s != 0 && cached->sequence_known && s != cached->sequence) {
-      // Checked here too: a directory cached by the scan may since have
-      // been deleted and its record reused.
+      volume.path_cache().remember(p, cached);
+    }
+    // Checked for cached directories too: one the scan passed may have
+    // been deleted since and its record reused.
+    if (!same_directory(volume, p, s, cached)) {
       segments.push_back(kCorrupted);
       break;
     }
-    if (cached->name.empty()) {
+    if (cached.name.empty()) {
       segments.push_back(kCorrupted);
       break;
     }
-    segments.push_back(cached->name);
-    if (cached->parent_reference == reference) {
+    segments.push_back(cached.name);
+    if (cached.parent_reference == reference) {
       segments.push_back(kCorrupted);
       break;
     }
-    reference = cached->parent_reference;
+    reference = cached.parent_reference;
   }
   out = "[root]\\";
   for (auto it = segments.rbegin(); it != segments.rend(); ++it) {

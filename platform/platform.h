@@ -37,6 +37,9 @@ struct DeviceGeometry {
   uint64_t partition_offset = 0;
   uint64_t partition_length = 0;
   int32_t partition_number = -1;
+  // Why a device that is a partition could not say where it starts on its
+  // disk, for the user; empty when it could or when it is no partition.
+  std::string partition_note;
   bool device_number_known = false;
   uint32_t device_number = 0;
 };
@@ -112,6 +115,15 @@ struct FileIdentity {
 bool file_identity(const std::string& path, FileIdentity& out);
 // Creates the file and writes bytes into it, but never over an existing file.
 bool write_new_file(const std::string& path, std::span<const uint8_t> bytes);
+
+#ifndef _WIN32
+// Fills the partition fields of geometry for the block device at path from
+// sysfs_block (/sys/class/block): NAME/start counts 512-byte sectors, a
+// device without NAME/partition is a whole disk starting at 0, and
+// anything else leaves partition_note saying so.
+void read_partition_start(const std::string& path, DeviceGeometry& geometry,
+                          const std::string& sysfs_block = "/sys/class/block");
+#endif
 
 #ifdef _WIN32
 // The process receives its arguments as UTF-16.

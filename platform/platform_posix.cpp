@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/platform.h"
 
@@ -55,7 +56,42 @@ class PosixFile : public InputFile {
   uint64_t size_;
 };
 
+// A decimal number alone in a sysfs file.
+bool read_sys_number(const std::string& file, uint64_t& value) {
+  std::ifstream in(file);
+  unsigned long long number = 0;
+  if (!(in >> number)) return false;
+  value = number;
+  return true;
+}
+
 }  // namespace
+
+// sysfs counts in 512-byte sectors whatever the device's sector size.
+void read_partition_start(const std::string& path, DeviceGeometry& geometry, const std::string& sysfs_block) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  std::string name = real != nullptr ? real : path;
+  std::free(real);
+  name = name.substr(name.rfind('/') + 1);
+  const std::string dir = sysfs_block + "/" + name;
+  struct stat st;
+  uint64_t start = 0, number = 0;
+  const bool listed = ::stat(dir.c_str(), &st) == 0;
+  const bool partition = listed && ::stat((dir + "/partition").c_str(), &st) == 0;
+  const bool mapped = listed && ::stat((dir + "/dm").c_str(), &st) == 0;
+  if (partition && read_sys_number(dir + "/start", start) && start <= UINT64_MAX / 512) {
+    geometry.partition_known = true;
+    geometry.partition_offset = start * 512;
+    if (read_sys_number(dir + "/partition", number) && number <= INT32_MAX)
+      geometry.partition_number = static_cast<int32_t>(number);
+  } else if (listed && !partition && !mapped) {
+    geometry.partition_known = true;
+  } else {
+    geometry.partition_note = "the start of " + path + " on its disk cannot be read from " + dir +
+                              "/start; offsets are counted from the start of " + path;
+  }
+  if (geometry.partition_known) geometry.partition_length = geometry.disk_size;
+}
 
 std::unique_ptr<InputFile> open_input(const std::string& path) {
   if (path.empty()) return nullptr;
@@ -78,7 +114,7 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
 }
 
 std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess access,
-                                       bool /*query_partition*/, DeviceGeometry& geometry) {
+                                       bool query_partition, DeviceGeometry& geometry) {
   geometry = DeviceGeometry{};
   if (path.empty()) return nullptr;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -103,6 +139,7 @@ std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess acc
   geometry.geometry_known = true;
   geometry.bytes_per_sector = sector;
   geometry.disk_size = size;
+  if (query_partition && S_ISBLK(st.st_mode)) read_partition_start(path, geometry);
   return std::make_unique<PosixFile>(fd, size);
 }
 

@@ -145,6 +145,11 @@ struct BuiltDisk {
 void PrintTo(const BuiltDisk& disk, std::ostream* out) { *out << disk.name; }
 
 const char* kFatAndNtfs = "label: dos\nstart=2048, size=8192, type=c\nstart=10240, size=20480, type=7\n";
+// sfdisk puts the extended entry in slot 1, NTFS in slot 2, the logical
+// partitions in the chain.
+const char* kExtendedFirst =
+    "label: dos\nstart=2048, size=12288, type=5\nstart=14336, size=16384, type=7\nstart=4096, size=2048, type=83\n"
+    "start=8192, size=4096, type=c\n";
 
 const BuiltDisk kBuiltDisks[] = {
     {"NTFS partition without -offset", kFatAndNtfs, 16, {10240}, 0, 0, false,
@@ -179,6 +184,9 @@ const BuiltDisk kBuiltDisks[] = {
      "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
      "volume offset [ 0x7e00 ] : empty [guess]\n\nprob detecting ntfs partition\n"},
     {"table without partitions", "label: dos\n", 8, {}, 0, 0, false, "couldn't find any partitions on disk.\n"},
+    {"NTFS primary in the slot after the extended entry", kExtendedFirst, 16, {14336}, 0, 0, false,
+     "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
+     "volume offset [ 0x400000 ] : fat32\nvolume offset [ 0x700000 ] : ntfs\n\nuse option [-offset 0x700000]\n"},
     {"raw NTFS volume", "", 8, {0}, 0, 0, true, ""},
     {"neither a table nor a volume", "", 8, {}, 0, 0, false, "couldn't find any partitions on disk\n"},
     {"GPT with reserved and NTFS partitions",
@@ -191,7 +199,7 @@ class BuiltDisks : public ::testing::TestWithParam<BuiltDisk> {};
 
 TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
   const BuiltDisk& c = GetParam();
-  if (!have_tools({"sfdisk", "sgdisk", "truncate"})) GTEST_SKIP() << "sfdisk or sgdisk missing";
+  if (!have_tools({"sfdisk", "sgdisk", "truncate", "mmls"})) GTEST_SKIP() << "sfdisk, sgdisk or mmls missing";
   const test::ScratchDir scratch("built_disk");
   const fs::path& dir = scratch.path;
   const fs::path image = dir / "disk.img";
@@ -217,6 +225,16 @@ TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
   const ImageVolumeSearch search = find_image_volume(disk, c.offset);
   EXPECT_EQ(search.success, c.success);
   EXPECT_EQ(render_volume_search(search), c.text);
+  // Every partition mmls names on the whole disk is found, in whatever slot
+  // order (extended entries and guesses are not partitions to mmls).
+  if (c.truncate_to != 0 || c.offset >= (c.size_mib << 20)) return;
+  std::vector<std::pair<uint64_t, uint64_t>> found, listed = mmls_rows(image);
+  for (const Partition& p : search.partitions)
+    if (!p.unallocated && p.type != 0x05 && !(p.type & kPartitionTypeGuessed))
+      found.emplace_back(p.start_sector, p.sector_count);
+  std::sort(found.begin(), found.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(found, listed);
   if (c.success) {
     EXPECT_EQ(search.volume_offset, c.ntfs_sectors.back() * 512);
   }

@@ -124,7 +124,7 @@ class ScanFixture : public ::testing::Test {
 TEST_F(ScanFixture, EveryShortcutAndJumpListAsSleuthkitSeesThem) {
   if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
     GTEST_SKIP() << "sleuthkit is needed";
-  for (const char* name : {"ntfs_small.img", "ntfs_4k.img"}) {
+  for (const char* name : {"ntfs_small.img", "ntfs_4k.img", "ntfs_compressed.img"}) {
     size_t files = 0, records = 0;
     expect_same_as_sleuthkit(image(name), 0, files, records);
     std::printf("%s: %zu files, %zu records as sleuthkit lists them\n", name, files, records);

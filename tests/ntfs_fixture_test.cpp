@@ -158,6 +158,17 @@ TEST_F(NtfsFixture, SmallVolumeAgreesWithSleuthkit) {
   EXPECT_EQ(result.selected, 10u);
   EXPECT_EQ(result.selected_deleted, 1u);
   EXPECT_EQ(result.data_checked, result.istat_checked);
+
+  // The profile volume: compressed shortcuts and custom list, the deleted
+  // tree's three and the orphan.
+  NtfsVolume profile;
+  ASSERT_TRUE(profile.open_image(image("ntfs_compressed.img"), 0));
+  ASSERT_TRUE(profile.validate());
+  const test::Comparison compressed = test::compare_with_sleuthkit(profile, image("ntfs_compressed.img"), 0, 30);
+  std::cout << "ntfs_compressed.img: " << compressed << "\n";
+  EXPECT_EQ(compressed.selected, 8u);
+  EXPECT_EQ(compressed.selected_deleted, 4u);
+  EXPECT_GE(compressed.compressed_checked, 4u);
 }
 
 TEST_F(NtfsFixture, FourKilobyteRecordsAndSectors) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ntfs/file_data.h"
+#include "ntfs/lznt1.h"
 #include "ntfs/mft_entry.h"
 #include "ntfs/path_lookup.h"
 #include "ntfs/shadow_catalog.h"
@@ -248,7 +249,14 @@ TEST_F(NtfsPaths, ParentPathsNameEveryBreakInTheChain) {
   image_.put_record(53, test::mft_record(nameless));
   image_.put_record(54, test::file_record(make_reference(53, 1), "below", {}, 3));
   image_.put_record(55, test::file_record(make_reference(kX, 1), "deep", {}, 3));
+  // Freed folders: NTFS raised each sequence number from 1 when it freed the
+  // record. 58 was taken again, 59 freed a second time.
+  image_.put_record(56, test::file_record(kRoot, "deleted", {}, 2, 2));
+  image_.put_record(57, test::file_record(make_reference(56, 1), "inner", {}, 2, 2));
+  image_.put_record(58, test::file_record(kRoot, "again", {}, 3, 2));
+  image_.put_record(59, test::file_record(kRoot, "twice", {}, 2, 3));
   rebuild();
+  volume_.path_cache().remember(73, PathCacheEntry{"wrapped", kRoot, 0, 1, true, false, true});
   volume_.path_cache().remember(70, PathCacheEntry{"gone", kRoot, 0, 3, true});
   volume_.path_cache().remember(71, PathCacheEntry{"scanned", kRoot, 0x10000000, 0, false});
   volume_.path_cache().remember(72, PathCacheEntry{".", kRoot, 0, 0, false});
@@ -264,6 +272,10 @@ TEST_F(NtfsPaths, ParentPathsNameEveryBreakInTheChain) {
       {make_reference(70, 3), "[root]\\gone\\"},
       {make_reference(71, 9), "[root]\\scanned\\"},
       {make_reference(72, 1), "[root]\\\\"},
+      {make_reference(57, 1), "[root]\\deleted\\inner\\"},
+      {make_reference(58, 1), "[root]\\<path corrupted>\\"},
+      {make_reference(59, 1), "[root]\\<path corrupted>\\"},
+      {make_reference(73, 0xFFFF), "[root]\\wrapped\\"},
   };
   for (const auto& [reference, expected] : cases) {
     std::string path;
@@ -391,6 +403,175 @@ TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
   EXPECT_EQ(request.data_size, uint64_t{1} << 50);
   EXPECT_TRUE(std::equal(request.data.begin(), request.data.begin() + 4096, pattern(4096, 80).begin()));
   EXPECT_EQ(FileRequest{}.max_bytes, kDefaultDataLimit);
+}
+
+// LZNT1 by hand: a chunk header over a body, bodies of literals, and a
+// back-reference word for a given displacement and length.
+Bytes lznt1_chunk(const Bytes& body, bool compressed = true) {
+  Bytes chunk(2);
+  test::set_u16(chunk, 0, static_cast<uint16_t>((compressed ? 0xB000 : 0x3000) | (body.size() - 1)));
+  chunk.insert(chunk.end(), body.begin(), body.end());
+  return chunk;
+}
+Bytes literals(const std::string& text) {
+  Bytes body;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i % 8 == 0) body.push_back(0);
+    body.push_back(static_cast<uint8_t>(text[i]));
+  }
+  return body;
+}
+// Up to seven literals, then one back-reference (the chunk's first tokens).
+Bytes with_match(const std::string& text, uint32_t displacement, uint32_t length) {
+  Bytes body = {static_cast<uint8_t>(1u << text.size())};
+  for (char c : text) body.push_back(static_cast<uint8_t>(c));
+  uint32_t length_bits = 12;
+  for (uint64_t p = text.size() - 1; text.size() > 0 && p >= 0x10; p >>= 1) --length_bits;
+  const uint32_t word = ((displacement - 1) << length_bits) | (length - 3);
+  body.push_back(static_cast<uint8_t>(word));
+  body.push_back(static_cast<uint8_t>(word >> 8));
+  return body;
+}
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+// The 59-byte example of the public LZNT1 description and what it holds.
+const Bytes kXcaExample = {0x38, 0xb0, 0x88, 0x46, 0x23, 0x20, 0x00, 0x20, 0x47, 0x20, 0x41, 0x00, 0x10, 0xa2, 0x47,
+                           0x01, 0xa0, 0x45, 0x20, 0x44, 0x00, 0x08, 0x45, 0x01, 0x50, 0x79, 0x00, 0xc0, 0x45, 0x20,
+                           0x05, 0x24, 0x13, 0x88, 0x05, 0xb4, 0x02, 0x4a, 0x44, 0xef, 0x03, 0x58, 0x02, 0x8c, 0x09,
+                           0x16, 0x01, 0x48, 0x45, 0x00, 0xbe, 0x00, 0x9e, 0x00, 0x04, 0x01, 0x18, 0x90, 0x00};
+const std::string kXcaText =
+    "F# F# G A A G F# E D D E F# F# E E F# F# G A A G F# E D D E F# E D D E E F# D E F# G F# D E F# G F# E D E A "
+    "F# F# G A A G F# E D D E F# E D D";
+
+// The unit as it must come out: the texts at their offsets, zeros elsewhere.
+Bytes unit_with(size_t size, std::initializer_list<std::pair<size_t, std::string>> texts) {
+  Bytes out(size, 0);
+  for (const auto& [at, text] : texts) std::copy(text.begin(), text.end(), out.begin() + static_cast<ptrdiff_t>(at));
+  return out;
+}
+
+TEST(Lznt1, ChunksFillTheirPlacesAndDamageEndsTheUnit) {
+  const std::string abab = [] {
+    std::string t;
+    while (t.size() < 4096) t += "ab";
+    return t;
+  }();
+  struct Case {
+    const char* what;
+    Bytes input;
+    Bytes expected;  // the whole output buffer
+    uint64_t decoded;
+    bool complete;
+  };
+  const Case cases[] = {
+      {"the public example", kXcaExample, unit_with(4096, {{0, kXcaText + '\0'}}), 4096, true},
+      {"a short chunk: the next one starts 4,096 bytes on",
+       joined({lznt1_chunk(literals("abc")), lznt1_chunk(literals("xyz"))}),
+       unit_with(8192, {{0, "abc"}, {4096, "xyz"}}), 8192, true},
+      {"a stored chunk inside a compressed unit", lznt1_chunk(Bytes(abab.begin(), abab.end()), false),
+       unit_with(4096, {{0, abab}}), 4096, true},
+      {"a match overlapping its own output", lznt1_chunk(with_match("ab", 2, 4094)), unit_with(4096, {{0, abab}}), 4096,
+       true},
+      {"a zero header ends the unit", joined({lznt1_chunk(literals("abc")), Bytes{0, 0}, lznt1_chunk(literals("xyz"))}),
+       unit_with(8192, {{0, "abc"}}), 8192, true},
+      {"chunks after a full unit are not read", joined({lznt1_chunk(literals("abc")), lznt1_chunk(literals("xyz"))}),
+       unit_with(4096, {{0, "abc"}}), 4096, true},
+      {"a back-reference as the first token", lznt1_chunk({0x01, 0x00, 0x00}), Bytes(4096, 0), 0, false},
+      {"a back-reference into the chunk before",
+       joined({lznt1_chunk(literals("abc")), lznt1_chunk(with_match("xy", 3, 3))}),
+       unit_with(8192, {{0, "abc"}, {4096, "xy"}}), 4098, false},
+      {"a match past the chunk's 4,096 bytes", lznt1_chunk(with_match("ab", 2, 4095)), unit_with(4096, {{0, "ab"}}), 2,
+       false},
+      {"a match word cut by the chunk's end", lznt1_chunk({0x02, 'a', 0x05}), unit_with(4096, {{0, "a"}}), 1, false},
+      {"a header claiming more bytes than the unit's clusters hold",
+       joined({lznt1_chunk(literals("abc")), Bytes{0x63, 0xB0, 0x00, 'x'}}), unit_with(8192, {{0, "abc"}}), 4096,
+       false},
+      {"a stored chunk larger than a small unit", lznt1_chunk(Bytes(4096, 'z'), false), Bytes(2048, 0), 0, false},
+  };
+  for (const Case& c : cases) {
+    Bytes out(c.expected.size(), 0xEE);
+    const Lznt1Result result = decode_lznt1(c.input, out);
+    EXPECT_EQ(result.decoded, c.decoded) << c.what;
+    EXPECT_EQ(result.complete, c.complete) << c.what;
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<ptrdiff_t>(result.decoded)),
+              Bytes(c.expected.begin(), c.expected.begin() + static_cast<ptrdiff_t>(result.decoded)))
+        << c.what;
+  }
+  // Every cut of a real chunk ends cleanly with what came before the cut.
+  for (size_t cut = 0; cut < kXcaExample.size(); ++cut) {
+    Bytes out(4096);
+    const Lznt1Result result = decode_lznt1(std::span(kXcaExample).first(cut), out);
+    EXPECT_EQ(result.complete, cut < 2) << cut;
+    EXPECT_EQ(result.decoded, cut < 2 ? 4096u : 0u) << cut;
+  }
+}
+
+// A compressed file of four 16-cluster units: stored whole, compressed,
+// sparse, and compressed again past its initialized size.
+TEST_F(NtfsPaths, CompressedDataUnitByUnit) {
+  constexpr uint64_t kUnit = 16 * 4096;
+  const uint64_t real = 4 * kUnit - 100, initialized = 3 * kUnit + 5000;
+  image_.put_cluster(100, pattern(kUnit, 3));
+  image_.put_cluster(121, joined({lznt1_chunk(with_match("ab", 2, 4094)), lznt1_chunk(with_match("ab", 2, 4094))}));
+  auto put_file = [&](uint64_t entry, const Bytes& second_unit, uint8_t compression_unit) {
+    const int64_t second = static_cast<int64_t>(entry) + 62;  // clusters 122 to 124
+    image_.put_cluster(static_cast<uint64_t>(second), second_unit);
+    Bytes data = test::nonresident_attribute(
+        0x80, test::encode_runs({{16, 100}, {1, second}, {15, -1}, {16, -1}, {1, 121}, {15, -1}}), real, 4 * kUnit, "",
+        4);
+    test::set_u16(data, 12, kAttrFlagCompressed);
+    data[34] = compression_unit;
+    test::set_u32(data, 56, static_cast<uint32_t>(initialized));
+    image_.put_record(entry, test::file_record(kRoot, "c.lnk", {data}));
+  };
+  put_file(60, joined({kXcaExample, lznt1_chunk(literals("tail"))}), 4);
+  put_file(61, joined({kXcaExample, lznt1_chunk(with_match("xy", 5, 3))}), 4);
+  put_file(62, kXcaExample, 0);
+  rebuild();
+
+  Bytes expected = pattern(kUnit, 3);
+  const Bytes second = unit_with(kUnit, {{0, kXcaText}, {4096, "tail"}});
+  expected.insert(expected.end(), second.begin(), second.end());
+  expected.resize(3 * kUnit, 0);
+  std::string abab;
+  while (abab.size() < 5000) abab += "ab";
+  const Bytes fourth = unit_with(kUnit - 100, {{0, abab.substr(0, 5000)}});
+  expected.insert(expected.end(), fourth.begin(), fourth.end());
+  FileRequest request;
+  request.entry = 60;
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_EQ(request.data_size, real);
+  EXPECT_EQ(request.first_cluster_offset, 100 * 4096u);
+  EXPECT_TRUE(request.data == expected);
+
+  // A damaged chunk ends the data where its good bytes end.
+  request.entry = 61;
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_EQ(request.data_size, real);
+  Bytes damaged(expected.begin(), expected.begin() + kUnit + 4096);
+  damaged.insert(damaged.end(), {'x', 'y'});
+  EXPECT_TRUE(request.data == damaged);
+
+  // The compressed flag without a compression unit is refused, and said so.
+  diag_.clear();
+  request.entry = 62;
+  EXPECT_FALSE(read_file(volume_, request));
+  EXPECT_EQ(diag_.front(), "err: compression unit 2^0 clusters not read");
+
+  // A file Windows compressed into a WofCompressedData stream is named.
+  Bytes reparse(16, 0);
+  test::set_u32(reparse, 0, 0x80000017);
+  image_.put_record(63, test::file_record(kRoot, "wof.lnk",
+                                          {test::resident_attribute(0x80, Bytes(10, 0), "", 4),
+                                           test::resident_attribute(0xC0, reparse, "", 5)}));
+  rebuild();
+  diag_.clear();
+  request.entry = 63;
+  EXPECT_TRUE(read_file(volume_, request));
+  EXPECT_EQ(diag_.front(), "err: WofCompressedData not decoded: inode 0x3f wof.lnk");
 }
 
 TEST(ShadowCatalog, EntriesOfOneStoreMeetUnderItsKey) {

@@ -193,21 +193,40 @@ TEST(ParseLinkInfo, TextsWithoutTerminatorEndAtTheBuffer) {
   EXPECT_EQ(parsed(bytes).common_path_suffix, "pqr");
 }
 
-TEST(ParseStringData, AnsiStringsAdvanceTwoBytesPerCharacter) {
+// Without IsUnicode a count is a count of code-page bytes: every string
+// and the blocks after them are found.
+TEST(ParseStringData, AnsiStringsCountBytes) {
   LnkBuilder b;
   b.unicode_strings = false;
   b.strings[test::kName] = "abcd";
   b.strings[test::kRelativePath] = "rel";
-  b.extra_blocks.push_back(Bytes(16, 0x20));
+  b.strings[test::kIconLocation] = "C:\\x\xe9.ico";
+  b.extra_blocks.push_back(test::extra_block(0xA0000005, Bytes(8, 0)));  // special folder
   test::Layout layout;
   LnkRecord r = parsed(b.build(&layout));
   EXPECT_EQ(r.name_string, "abcd");
-  EXPECT_EQ(r.string_offsets[1], layout.strings[0] + 2 + 2 * 4);
+  EXPECT_EQ(r.relative_path, "rel");
+  EXPECT_EQ(r.icon_location, "C:\\x\xe9.ico");
+  EXPECT_EQ(r.string_offsets[1], layout.strings[0] + 2 + 4);
+  EXPECT_NE(r.ansi_texts & kAnsiIconLocation, 0u);
+  EXPECT_EQ(r.parsed_size, layout.end);
+
+  // A shortcut Windows 98 wrote: lnkinfo shows all five strings.
+  const std::string real = test::slurp(std::string(ROOK_SOURCE_DIR) +
+                                       "/../shared/corpus/lnk/lnk_parser/other/non_unicode_strings.lnk");
+  if (real.empty()) return;
+  r = parsed(Bytes(real.begin(), real.end()));
+  EXPECT_EQ(r.name_string, "The Conquerors - NormalMouse.lnk");
+  EXPECT_EQ(r.relative_path, "..\\..\\Age2_X1\\age2_x1.Exe");
+  EXPECT_EQ(r.working_dir, "E:\\Age Of Empires II\\");
+  EXPECT_EQ(r.command_line_arguments, "normalmouse");
+  EXPECT_EQ(r.icon_location, "E:\\Age Of Empires II\\\\Age2_X1\\\\age2_x1.Exe");
 }
 
+// With IsUnicode set the text is still judged from the data: converted
+// shortcuts set the flag over ANSI bytes.
 TEST(ParseStringData, EncodingIsJudgedFromTheData) {
   LnkBuilder b;
-  b.clear_flags = 0x80;  // IsUnicode clear, data still UTF-16LE
   b.strings[test::kName] = "Grüße";
   b.strings[test::kRelativePath] = "\xe4\xb8\xad-";  // first unit has a non-zero high byte
   b.strings[test::kIconLocation] = "C:\\work";

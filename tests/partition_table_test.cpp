@@ -125,6 +125,13 @@ TEST(MbrReader, ExtendedChainsGuessesAndSectorSizes) {
        true, true, {{15, 20, 0x83}, {45, 20, 0x07}}},
       {"guessing over a disk without any signature", [](DiskBytes&) {}, true, false, {}},
       {"empty entries: a table without partitions", [](DiskBytes& d) { d.signature(512); }, false, true, {}},
+      {"slots after the extended entry follow its chain; a second extended entry is skipped",
+       [](DiskBytes& d) {
+         d.entry(0, 0, 0x05, 4096, 2048).entry(0, 1, 0x07, 8192, 100).entry(0, 2, 0x0F, 9000, 100);
+         d.entry(0, 3, 0x83, 10000, 100).signature(512);
+         d.entry(4096 * 512, 0, 0x0B, 64, 100);
+       },
+       false, true, {{4096, 2048, 0x05}, {4160, 100, 0x0B}, {8192, 100, 0x07}, {10000, 100, 0x83}}},
   };
   for (const MbrCase& c : cases) {
     DiskBytes disk(16384);

@@ -216,6 +216,45 @@ uint64_t filetime_now() {
          static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100);
 }
 
+#ifndef _WIN32
+// A partition's place on its disk from a sysfs tree laid out as the kernel
+// lays it out: a partition, a whole disk, a mapped device, a name sysfs
+// does not know.
+TEST_F(PlatformFiles, PartitionStartFromSysfs) {
+  const fs::path sys = dir_ / "block";
+  const auto entry = [&](const std::string& name, std::vector<std::pair<std::string, std::string>> files) {
+    fs::create_directories(sys / name);
+    for (const auto& [file, text] : files) {
+      if (text.empty()) fs::create_directories(sys / name / file);
+      else test::write_file(sys / name / file, text + "\n");
+    }
+    test::write_file(dir_ / name, std::string("device"));  // stands in for /dev/NAME
+    return utf8_of(dir_ / name);
+  };
+  struct Case {
+    std::string path;
+    bool known;
+    uint64_t offset;
+    int32_t number;
+  };
+  const Case cases[] = {
+      {entry("sdb2", {{"partition", "2"}, {"start", "14336"}}), true, 14336 * 512, 2},
+      {entry("sdb", {}), true, 0, -1},
+      {entry("sdc1", {{"partition", "1"}, {"start", "not a number"}}), false, 0, -1},
+      {entry("dm-3", {{"dm", ""}}), false, 0, -1},
+      {utf8_of(dir_ / "unlisted"), false, 0, -1},
+  };
+  for (const Case& c : cases) {
+    platform::DeviceGeometry geometry;
+    platform::read_partition_start(c.path, geometry, utf8_of(sys));
+    EXPECT_EQ(geometry.partition_known, c.known) << c.path;
+    EXPECT_EQ(geometry.partition_offset, c.offset) << c.path;
+    EXPECT_EQ(geometry.partition_number, c.number) << c.path;
+    EXPECT_EQ(geometry.partition_note.empty(), c.known) << c.path;
+  }
+}
+#endif
+
 TEST_F(PlatformFiles, CreationTimeIsWhenTheFileWasMade) {
   const fs::path path = dir_ / "born.bin";
   const uint64_t before = filetime_now();

@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # Builds the NTFS fixture volumes the tests read, with mkntfs and the ntfs-3g
-# FUSE driver (run as root; needs /dev/fuse):
+# FUSE driver (run as root; needs /dev/fuse; the compressed volume also
+# needs setfattr from the attr package):
 #   make_ntfs_fixtures.sh OUTDIR [SAMPLE_LNK]
-# writes OUTDIR/ntfs_small.img (1,024-byte records, 4 KiB clusters) and
-# OUTDIR/ntfs_4k.img (4,096-byte sectors and records). The shortcut bytes
-# come from SAMPLE_LNK (default tests/data/sample.lnk).
-# The committed ntfs_fixtures.tar.xz is this script's output; rerun it and
-# repack when the layout below changes:
+# writes OUTDIR/ntfs_small.img (1,024-byte records, 4 KiB clusters),
+# OUTDIR/ntfs_4k.img (4,096-byte sectors and records) and
+# OUTDIR/ntfs_compressed.img (an evidence volume, below, of shortcuts made
+# from the sample). The shortcut bytes come from SAMPLE_LNK (default
+# tests/data/sample.lnk).
+#   make_ntfs_fixtures.sh --evidence IMAGE FILE...
+# writes one evidence volume: a profile whose Recent folder and its two
+# jump-list folders carry the compressed attribute, holding the FILEs
+# (.lnk, *.automaticDestinations-ms, *.customDestinations-ms; others are
+# planted as shortcuts) as s0001.lnk, ... and j0001_NAME; a folder tree three
+# levels deep of shortcuts, deleted; and a shortcut whose folder was deleted
+# and its record reused by another folder.
+# The committed archives are this script's output; rerun it and repack when
+# the layout below changes:
 #   tar -C OUTDIR -cJf tests/data/ntfs_fixtures.tar.xz --sparse ntfs_small.img ntfs_4k.img
+#   tar -C OUTDIR -cJf tests/data/ntfs_compressed.tar.xz --sparse ntfs_compressed.img
 set -euo pipefail
-out=${1:?usage: make_ntfs_fixtures.sh OUTDIR [SAMPLE_LNK]}
 here=$(cd "$(dirname "$0")" && pwd)
-sample=${2:-$here/sample.lnk}
-mkdir -p "$out"
 work=$(mktemp -d)
 mnt="$work/mnt"
 mkdir -p "$mnt"
@@ -21,6 +29,63 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+evidence_volume() {  # evidence_volume IMAGE FILE...
+  local image=$1 total=0 n=0 f
+  shift
+  for f in "$@"; do total=$((total + $(stat -c %s "$f"))); done
+  rm -f "$image"
+  truncate -s $((16 * 1048576 + 2 * total)) "$image"
+  mkntfs -F -q -f -c 4096 -L evidence "$image" >/dev/null 2>&1
+  ntfs-3g -o compression "$image" "$mnt"
+  local profile="$mnt/Users/alice" recent="$mnt/Users/alice/AppData/Roaming/Microsoft/Windows/Recent"
+  mkdir -p "$recent"
+  # "Compress contents": the attribute set on each folder before anything is
+  # copied in compresses every file written there.
+  setfattr -n system.ntfs_attrib_be -v 0x00000800 "$recent"
+  for d in AutomaticDestinations CustomDestinations; do
+    mkdir "$recent/$d"
+    setfattr -n system.ntfs_attrib_be -v 0x00000800 "$recent/$d"
+  done
+  for f in "$@"; do
+    n=$((n + 1))
+    case "$f" in
+      *.automaticDestinations-ms) cp "$f" "$recent/AutomaticDestinations/$(printf 'j%04d' $n)_$(basename "$f")" ;;
+      *.customDestinations-ms) cp "$f" "$recent/CustomDestinations/$(printf 'j%04d' $n)_$(basename "$f")" ;;
+      *) cp "$f" "$recent/$(printf 's%04d' $n).lnk" ;;
+    esac
+  done
+  # NTFS frees a record by raising its sequence number. After a fresh mount
+  # ntfs-3g gives the next file the lowest free record: the folder whose
+  # record is reused is freed first, and the tree only after the reuse, so
+  # that its records stay free.
+  local tree="$profile/Desktop/old"
+  mkdir -p "$tree/level2/level3"
+  cp "$1" "$tree/one.lnk"
+  cp "${2:-$1}" "$tree/level2/two.lnk"
+  cp "${3:-$1}" "$tree/level2/level3/three.lnk"
+  mkdir "$profile/Reused"
+  cp "$1" "$profile/Reused/orphan.lnk"
+  sync
+  rm -rf "$profile/Reused"
+  umount "$mnt"
+  ntfs-3g -o compression "$image" "$mnt"
+  mkdir "$profile/Newer"
+  rm -rf "$tree"
+  umount "$mnt"
+}
+
+if [ "${1:-}" = --evidence ]; then
+  image=${2:?usage: make_ntfs_fixtures.sh --evidence IMAGE FILE...}
+  shift 2
+  [ $# -gt 0 ] || { echo "no files to plant" >&2; exit 2; }
+  evidence_volume "$image" "$@"
+  exit 0
+fi
+
+out=${1:?usage: make_ntfs_fixtures.sh OUTDIR [SAMPLE_LNK]}
+sample=${2:-$here/sample.lnk}
+mkdir -p "$out"
 
 # Fixed times keep the images comparable between runs.
 stamp() { touch -h -d "$2" "$1"; }
@@ -126,3 +191,14 @@ mkdir -p "$mnt/dir"
 cp "$sample" "$mnt/dir/small.lnk"
 pad_to "$mnt/dir/big.lnk" 20000
 umount "$mnt"
+
+# The evidence volume of sample shortcuts: one whose data fills several
+# compression units with text (compressed), one with bytes no unit can
+# shrink (stored as they are), and a custom list of three.
+planted="$work/planted"
+mkdir -p "$planted"
+{ cat "$sample"; for i in $(seq 1 4000); do printf 'line %05d of a long shortcut tail\n' "$i"; done; } >"$planted/text.lnk"
+{ cat "$sample"; python3 -c 'import random,sys; r=random.Random(7); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(70000)))'; } >"$planted/noise.lnk"
+cat "$sample" "$sample" "$sample" >"$planted/28c8b86deab549a1.customDestinations-ms"
+evidence_volume "$out/ntfs_compressed.img" "$sample" "$planted/text.lnk" "$planted/noise.lnk" \
+  "$planted/28c8b86deab549a1.customDestinations-ms"
