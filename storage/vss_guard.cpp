@@ -15,6 +15,8 @@ constexpr uint32_t kBlockListRecord = 3;
 constexpr uint32_t kStoreHeaderRecord = 4;
 constexpr uint32_t kBlockRangeRecord = 5;
 constexpr uint32_t kBitmapRecord = 6;
+constexpr uint64_t kVersionField = 16;
+constexpr uint32_t kBlockVersion = 1;
 constexpr uint64_t kRecordTypeField = 20;
 // Identifiers, type, provider and attribute flags, before the machine names.
 constexpr uint64_t kStoreInformationSize = 64;
@@ -40,12 +42,13 @@ bool block_fits(const ByteSource& volume, uint64_t offset) {
   return offset != 0 && fits(offset, kShadowBlockSize, volume.size());
 }
 
-// libvshadow reads only blocks that fit, carry the identifier and the
-// record type it expects; it errs on any other, on some paths leaking the
-// block it read, so it is never shown one.
+// libvshadow reads only blocks that fit, carry the identifier, version 1
+// and the record type it expects; it errs on any other, on some paths
+// leaking the block it read, so it is never shown one.
 bool read_block(ByteSource& volume, uint64_t offset, uint32_t record_type, std::vector<uint8_t>& bytes) {
-  return block_fits(volume, offset) && read_exact(volume, offset, bytes) && is_shadow_block(bytes) &&
-         ByteReader(bytes).u32(kRecordTypeField) == record_type;
+  if (!block_fits(volume, offset) || !read_exact(volume, offset, bytes) || !is_shadow_block(bytes)) return false;
+  const ByteReader block(bytes);
+  return block.u32(kVersionField) == kBlockVersion && block.u32(kRecordTypeField) == record_type;
 }
 
 uint64_t count_runs(const ByteReader& block) {
