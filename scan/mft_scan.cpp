@@ -7,7 +7,6 @@
 
 #include "carve/carve_context.h"
 #include "carve/status_line.h"
-#include "core/diag_log.h"
 #include "jumplist/jumplist_records.h"
 #include "lnk/parse_lnk.h"
 #include "lnk/signature_search.h"
@@ -113,9 +112,11 @@ void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSu
   if (scan.base.shadow_copy != 0)
     source_text = "[shadow copy " + std::to_string(scan.base.shadow_copy) + "] " + source_text;
 
+  // The walk logged a damaged record once; its data cannot be read.
+  if (view.bad) return;
   FileRequest request;
   request.entry = view.entry;
-  if (!view.bad) request.record = view.bytes;
+  request.record = view.bytes;
   if (!read_file(scan.volume, request)) return;
   const SourceInfo source = file_source(scan, summary, view.entry, request.data_size);
   const uint64_t data_position = request.first_cluster_offset != 0
@@ -191,7 +192,6 @@ void record_pass(const Scan& scan) {
                   static_cast<long long>(walk.end()));
       next_progress = shown + kEntryProgressEvery;
     }
-    if (view.bad) diag_write(scan.options, "err: fixup_mft type: BAAD");
     handle_record(scan, view);
   }
   if (scan.options.progress) status_line(kProgressWidth, "\n");
