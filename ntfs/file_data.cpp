@@ -83,7 +83,7 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
   MftEntry entry;
   if (!categorize_attributes(volume, request.entry, entry, request.record)) return false;
   const ParsedAttribute* data = entry.find(kAttrData);
-  DataStream stream;
+  DataStream& stream = request.stream;
   if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {
     volume.diag("err: no data");
     return false;

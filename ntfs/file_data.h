@@ -58,6 +58,8 @@ struct FileRequest {
   std::vector<uint8_t> data;
   uint64_t data_size = 0;
   uint64_t first_cluster_offset = 0;
+  // What the data was read through: its runs tell where each byte lies.
+  DataStream stream;
 };
 // The unnamed $DATA of the entry, copied as copy_attribute_data does.
 bool read_file(NtfsVolume& volume, FileRequest& request);
