@@ -60,7 +60,6 @@ struct FileScan {
   // How a file found on a volume names itself in source types; empty for a
   // file named by the user.
   std::string name;
-  const useropts& options;
   RecordOutlet& outlet;
 
   uint64_t place(uint64_t offset) const { return provenance.place ? provenance.place(offset) : offset; }
@@ -132,7 +131,7 @@ bool process_shortcut_file(const std::string& path, const SourceInfo& source, co
 
 bool process_file_bytes(ByteSource& file, const FileProvenance& provenance, const useropts& options,
                         RecordOutlet& outlet) {
-  const FileScan scan{file, provenance, found_file_name(provenance), options, outlet};
+  const FileScan scan{file, provenance, found_file_name(provenance), outlet};
   const uint64_t size = file.size();
 
   LnkRecord record;

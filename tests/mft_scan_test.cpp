@@ -238,38 +238,6 @@ TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
   EXPECT_EQ(matched, 1u);
 }
 
-// The corpus volumes hold no shortcuts of their own; with files planted
-// (ntfscp) in copies of two Windows volumes the scan and sleuthkit agree.
-TEST(ScanCorpus, PlantedShortcutsAsSleuthkitSeesThem) {
-  if (!test::have_tool("ntfscp") || !test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
-    GTEST_SKIP() << "ntfscp (ntfs-3g) and sleuthkit are needed";
-  const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
-  const fs::path dir = test::make_scratch_dir("scan_corpus");
-  const std::pair<const char*, const char*> volumes[] = {
-      {"images/windows_volume.qcow2", "/Windows/System32/config/hidden.lnk"},
-      {"images/vsstest.qcow2", "/System Volume Information/hidden.lnk"}};
-  for (const auto& [archive, hidden] : volumes) {
-    const std::string raw = fs::path(archive).stem().string() + ".raw";
-    const fs::path original = test::corpus_raw_image(archive, raw);
-    if (original.empty()) continue;
-    const std::string copy = (dir / raw).string();
-    ASSERT_EQ(std::system(("cp --sparse=always " + test::quoted(original.string()) + " " + test::quoted(copy)).c_str()), 0);
-    const std::pair<std::string, std::string> planted[] = {{sample, "/Planted.LNK"}, {sample, hidden}};
-    for (const auto& [from, to] : planted)
-      ASSERT_EQ(std::system(("ntfscp " + test::quoted(copy) + " " + test::quoted(from) + " " + test::quoted(to) +
-                             " >/dev/null 2>&1").c_str()),
-                0)
-          << to;
-    size_t files = 0, records = 0;
-    expect_same_as_sleuthkit(copy, 0, files, records);
-    std::printf("%s with planted files: %zu files, %zu records\n", raw.c_str(), files, records);
-    EXPECT_EQ(files, 2u);
-    EXPECT_EQ(records, 2u);
-    fs::remove(copy);
-  }
-  fs::remove_all(dir);
-}
-
 // Every corpus jump list, automatic and custom, copied into a volume that
 // mkntfs made, gives through the MFT the records `rook FILE` gives, AppID
 // and slack records included, all but where they came from and where they
