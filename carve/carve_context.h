@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "carve/record_outlet.h"
-#include "core/options.h"
 #include "core/source_info.h"
 #include "lnk/lnk_record.h"
 #include "lnk/signature_search.h"
@@ -59,11 +58,9 @@ bool bind_carve_context(CarveContext& context, ByteSource* source);
 
 // Carves from the context's position to its range end; true when a record
 // was put to the outlet.
-bool carve_range(CarveContext& context, const SourceInfo& source, const useropts& options,
-                 RecordOutlet& outlet);
+bool carve_range(CarveContext& context, const SourceInfo& source, RecordOutlet& outlet);
 
 // Carves the whole source.
-bool carve_source(ByteSource& bytes, const SourceInfo& source, const useropts& options,
-                  RecordOutlet& outlet);
+bool carve_source(ByteSource& bytes, const SourceInfo& source, RecordOutlet& outlet);
 
 }  // namespace lnk

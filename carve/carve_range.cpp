@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "carve/carve_context.h"
 #include "carve/quick_pass.h"
+#include "carve/source_type.h"
 #include "carve/status_line.h"
 #include "lnk/parse_lnk.h"
 #include "ntfs/mft_record.h"
@@ -35,13 +35,6 @@ void show_progress(const CarveContext& context, int& shown_percent) {
                 static_cast<unsigned long long>(context.position));
     shown_percent = percent;
   }
-}
-
-std::string carved_source_type(const CarveContext& context, uint64_t hit_position) {
-  char text[64];
-  std::snprintf(text, sizeof text, "Shortcut LNK (carved - 0x%08llx)",
-                static_cast<unsigned long long>(hit_position));
-  return context.label.empty() ? std::string(text) : "[" + context.label + "] " + text;
 }
 
 // A shortcut small enough to live inside its MFT record carries the
@@ -103,7 +96,7 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
   LnkRecord& record = context.record;
   record = LnkRecord{};
   record.artifact = "LNK";
-  record.source_type = carved_source_type(context, hit_position);
+  record.source_type = carved_source_type(hit_position, context.label);
   record.lnk_offset = hit_position;
   if (!parse_lnk_record(record, bytes, hit_position)) return false;
   record.lnk_offset = hit_position;
@@ -113,14 +106,13 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
 
 }  // namespace
 
-bool carve_range(CarveContext& context, const SourceInfo& source, const useropts& options,
-                 RecordOutlet& outlet) {
+bool carve_range(CarveContext& context, const SourceInfo& source, RecordOutlet& outlet) {
   if (!context.ready || context.source == nullptr) return false;
   bool found = false;
   int shown_percent = -1;
   // Each pass moves the position on by a whole chunk.
   while (context.position < context.range_end) {
-    if (options.progress) show_progress(context, shown_percent);
+    if (outlet.progress()) show_progress(context, shown_percent);
     uint64_t length = std::min<uint64_t>(context.chunk_size, static_cast<uint64_t>(context.range_end - context.position));
     const std::span<uint8_t> wanted = std::span<uint8_t>(context.buffer).first(length);
     if (read_available(*context.source, static_cast<uint64_t>(context.position), wanted, length) && length > 0) {
@@ -137,15 +129,14 @@ bool carve_range(CarveContext& context, const SourceInfo& source, const useropts
     ++context.chunk_counter;
     context.position += context.chunk_size;
   }
-  if (options.progress) status_line(kStatusWidth, " ");
+  if (outlet.progress()) status_line(kStatusWidth, " ");
   return found;
 }
 
-bool carve_source(ByteSource& bytes, const SourceInfo& source, const useropts& options,
-                  RecordOutlet& outlet) {
+bool carve_source(ByteSource& bytes, const SourceInfo& source, RecordOutlet& outlet) {
   CarveContext context;
   if (!bind_carve_context(context, &bytes)) return false;
-  return carve_range(context, source, options, outlet);
+  return carve_range(context, source, outlet);
 }
 
 }  // namespace lnk

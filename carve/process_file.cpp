@@ -53,9 +53,36 @@ bool compound_size_estimate(const ByteReader& chunk, uint64_t& estimate) {
          checked_add(entries, 1, entries) && checked_mul(entries, sector, estimate);
 }
 
-JumpListPlacement progress_placement(const useropts& options) {
+// One file as its records see it.
+struct FileScan {
+  ByteSource& file;
+  const FileProvenance& provenance;
+  // How a file found on a volume names itself in source types; empty for a
+  // file named by the user.
+  std::string name;
+  RecordOutlet& outlet;
+
+  uint64_t place(uint64_t offset) const { return provenance.place ? provenance.place(offset) : offset; }
+};
+
+std::string found_file_name(const FileProvenance& provenance) {
+  if (provenance.volume_path.empty()) return {};
+  std::string name = provenance.volume_path;
+  if (provenance.deleted) name += " (deleted)";
+  if (provenance.source.shadow_copy != 0)
+    name = "[shadow copy " + std::to_string(provenance.source.shadow_copy) + "] " + name;
+  return name;
+}
+
+// A jump list starting at offset in the file.
+JumpListPlacement list_placement(const FileScan& scan, uint64_t offset) {
   JumpListPlacement placement;
-  if (options.progress) {
+  placement.label = scan.name;
+  if (scan.provenance.place) {
+    const auto& place = scan.provenance.place;
+    placement.place = [&place, offset](uint64_t in_list) { return place(offset + in_list); };
+  }
+  if (scan.outlet.progress()) {
     placement.progress = [](uint64_t index, uint64_t total) {
       status_line(kStatusWidth, "percent done: %d", static_cast<int>(index * 100 / total));
     };
@@ -65,21 +92,18 @@ JumpListPlacement progress_placement(const useropts& options) {
 
 // A custom-destinations list, recognised by its header at the file's start,
 // is read whole: its records sit wherever its categories put them.
-bool try_custom_destinations(ByteSource& file, const ByteReader& first_chunk, const SourceInfo& source,
-                             const useropts& options, RecordOutlet& outlet, bool& found) {
-  const uint64_t size = file.size();
+bool try_custom_destinations(const FileScan& scan, const ByteReader& first_chunk, bool& found) {
+  const uint64_t size = scan.file.size();
   if (size < kCustomHeaderBytes || size > kJumpListLimit || first_chunk.u32(0) != kCustomFormatVersion)
     return false;
   std::vector<uint8_t> whole(size);
-  if (!read_exact(file, 0, whole) || classify_jump_list(whole) != JumpListFormat::custom) return false;
-  found = carve_custom_destinations(whole, progress_placement(options), outlet.sink_for(source));
+  if (!read_exact(scan.file, 0, whole) || classify_jump_list(whole) != JumpListFormat::custom) return false;
+  found = carve_custom_destinations(whole, list_placement(scan, 0), scan.outlet.sink_for(scan.provenance.source));
   return true;
 }
 
 // Hands a compound file at offset to the jump-list reader; true when it took it.
-bool try_jump_list(ByteSource& file, uint64_t offset, const ByteReader& chunk,
-                   const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
-                   uint64_t& estimate) {
+bool try_jump_list(const FileScan& scan, uint64_t offset, const ByteReader& chunk, uint64_t& estimate) {
   if (!compound_size_estimate(chunk, estimate) || estimate > kJumpListLimit) return false;
   std::vector<uint8_t> whole;
   try {
@@ -90,21 +114,24 @@ bool try_jump_list(ByteSource& file, uint64_t offset, const ByteReader& chunk,
   // Bytes past the end of the file stay zero, as the size estimate may
   // run past it.
   uint64_t count = 0;
-  if (!read_available(file, offset, whole, count)) return false;
-  return carve_jump_list_records(whole, progress_placement(options), outlet.sink_for(source));
+  if (!read_available(scan.file, offset, whole, count)) return false;
+  return carve_jump_list_records(whole, list_placement(scan, offset), scan.outlet.sink_for(scan.provenance.source));
 }
 
 }  // namespace
 
-bool process_shortcut_file(const std::string& path, const std::string& file_source_type,
-                           const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
+bool process_shortcut_file(const std::string& path, const SourceInfo& source, const useropts& options,
+                           RecordOutlet& outlet) {
   std::unique_ptr<FileSource> file = FileSource::open(path);
   if (!file) return false;
-  return process_shortcut_bytes(*file, file_source_type, source, options, outlet);
+  FileProvenance provenance;
+  provenance.source = source;
+  return process_file_bytes(*file, provenance, options, outlet);
 }
 
-bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_type,
-                            const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
+bool process_file_bytes(ByteSource& file, const FileProvenance& provenance, const useropts& options,
+                        RecordOutlet& outlet) {
+  const FileScan scan{file, provenance, found_file_name(provenance), outlet};
   const uint64_t size = file.size();
 
   LnkRecord record;
@@ -124,13 +151,22 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
     uint64_t chunk_length = std::min(kChunkSize, size - offset);
     if (!read_exact(file, offset, std::span<uint8_t>(buffer).first(chunk_length))) break;
     ByteReader chunk(buffer.data(), chunk_length);
-    if (offset == 0 && try_custom_destinations(file, chunk, source, options, outlet, found)) break;
-    if (options.progress) {
+    if (offset == 0 && try_custom_destinations(scan, chunk, found)) break;
+    if (outlet.progress()) {
       int percent = static_cast<int>(offset * 100 / size);
       if (percent != shown_percent || (loops % 5 == 0 && size >= kStatusEverySize)) {
         status_line(kStatusWidth, "percent done: %d", percent);
         shown_percent = percent;
       }
+    }
+
+    // A jump list: a compound file starting here, whose records need not
+    // lie in its first chunk (a DestList entry has none at all).
+    uint64_t estimate = 0;
+    if (chunk_length >= kMinJumpListChunk && starts_compound_file(chunk) &&
+        try_jump_list(scan, offset, chunk, estimate)) {
+      offset = round_up(offset + estimate, step);
+      continue;
     }
 
     uint64_t pos = 0;
@@ -141,14 +177,6 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
       continue;
     }
 
-    // A jump list: shortcut streams inside a compound file starting here.
-    uint64_t estimate = 0;
-    if (pos != 0 && chunk_length >= kMinJumpListChunk && starts_compound_file(chunk) &&
-        try_jump_list(file, offset, chunk, source, options, outlet, estimate)) {
-      offset = round_up(offset + estimate, step);
-      continue;
-    }
-
     record = LnkRecord{};
     uint64_t hit = offset + pos;
     chunk_length = std::min(chunk_length, size - hit);
@@ -156,19 +184,20 @@ bool process_shortcut_bytes(ByteSource& file, const std::string& file_source_typ
     const std::span<const uint8_t> candidate = std::span<const uint8_t>(buffer).first(chunk_length);
     // The chunk already holds the bytes from a hit at its start.
     if (pos != 0 && !read_exact(file, hit, std::span<uint8_t>(buffer).first(chunk_length))) break;
+    const uint64_t placed = scan.place(hit);
     record.artifact = "LNK";
-    record.source_type = shortcut_source_type(hit, file_source_type);
-    record.lnk_offset = hit;
+    record.source_type = shortcut_source_type(hit, scan.name);
+    record.lnk_offset = placed;
     uint64_t advance = step;
-    if (parse_lnk_record(record, candidate, hit)) {
-      outlet.put(record, source, ParsedBytes{candidate.first(record.parsed_size), hit});
+    if (parse_lnk_record(record, candidate, placed)) {
+      outlet.put(record, provenance.source, ParsedBytes{candidate.first(record.parsed_size), placed});
       found = true;
       advance = std::max<uint64_t>(record.parsed_size, 1);
     }
     offset = round_up(hit + advance, step);
   }
 
-  if (options.progress) status_line(kStatusWidth, " ");
+  if (outlet.progress()) status_line(kStatusWidth, " ");
   return found;
 }
 

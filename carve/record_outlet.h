@@ -1,6 +1,7 @@
-// Where the producers put every record they accept: its bytes into the
-// -outdir folder when asked, then on to the run's writer (or a test's
-// collector) together with the provenance of its source.
+// Where the producers put what they find: every record they accept (its
+// bytes into the -outdir folder when asked, then on to the run's writer, or
+// a test's collector, together with the provenance of its source), and
+// whether the run wants status lines on standard error as they go.
 #pragma once
 
 #include <cstdint>
@@ -30,11 +31,17 @@ class RecordOutlet {
 
   uint32_t records_put() const { return records_put_; }
 
+  // Status lines are off unless the driver turns them on (not under -quiet,
+  // and only on a terminal, where each overwrites the last).
+  void set_progress(bool on) { progress_ = on; }
+  bool progress() const { return progress_; }
+
  private:
   Consumer consumer_;
   std::string dump_dir_;
   uint32_t dump_count_ = 0;
   uint32_t records_put_ = 0;
+  bool progress_ = false;
 };
 
 }  // namespace lnk

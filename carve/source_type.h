@@ -1,4 +1,4 @@
-// The source type a record found in a file is reported with.
+// How a record names the way it was found.
 #pragma once
 
 #include <cstdint>
@@ -6,8 +6,14 @@
 
 namespace lnk {
 
-// "Shortcut LNK (carved - 0x00000400)" for a hit past the start; at 0 the
-// file's own source type (or "Shortcut LNK (carved)" when it has none).
-std::string shortcut_source_type(uint64_t hit, const std::string& file_source_type);
+// A record in a file: "Shortcut LNK (file)" at its start, "Shortcut LNK
+// (carved - 0x00000400)" further in. A file found on a volume stands in its
+// own name for "Shortcut LNK": "[root]\x.lnk", "[root]\x.lnk (carved -
+// 0x00000400)". The hexadecimal number is the record's offset in the file.
+std::string shortcut_source_type(uint64_t hit, const std::string& found_file_name);
+
+// A record carved from raw bytes: "Shortcut LNK (carved - 0x...)" with its
+// position in the source, behind "[label] " when the pass has a label.
+std::string carved_source_type(uint64_t position, const std::string& label);
 
 }  // namespace lnk

@@ -2,14 +2,13 @@
 
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <iostream>
 #include <memory>
 
 #include "carve/carve_context.h"
 #include "carve/process_file.h"
 #include "carve/record_outlet.h"
 #include "carve/status_line.h"
+#include "cmdline/diag_log.h"
 #include "cmdline/evidence_guard.h"
 #include "cmdline/options.h"
 #include "cmdline/pipe_input.h"
@@ -18,7 +17,6 @@
 #include "cmdline/usage.h"
 #include "cmdline/version_text.h"
 #include "core/options.h"
-#include "core/diag_log.h"
 #include "core/source_info.h"
 #include "images/image_open.h"
 #include "images/image_volume.h"
@@ -28,7 +26,7 @@
 #include "jumplist/appid_names.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "platform/platform.h"
+#include "report/output_sink.h"
 #include "report/record_writer.h"
 #include "report/text_report.h"
 #include "storage/disk_source.h"
@@ -40,7 +38,6 @@ namespace lnk {
 
 namespace {
 
-constexpr const char* kShortcutFileType = "Shortcut LNK (file)";
 constexpr int kStatusLineWidth = 60;
 constexpr size_t kStatusNameChars = 30;
 
@@ -59,9 +56,6 @@ bool open_raw_device(DiskSource& source, const std::string& path, uint32_t kind)
   return source.open_path(path, kind, true);
 }
 
-void route_diagnostics(NtfsVolume& volume, const useropts& o) {
-  volume.set_diag_sink([&o](const std::string& line) { diag_write(o, line); });
-}
 
 // A volume's start inside a VMware disk: the user's -offset, else the first
 // partition the disk's table names, else the disk's start.
@@ -83,12 +77,16 @@ struct Plan {
   std::string image;  // -vss: the image whose volume's shadow copies are read
 };
 
+// What a run holds besides what the command line asked.
 struct Run {
   useropts options;
   ArgList args;
   bool administrator = false;
-  std::ofstream results_file;
-  std::ostream* out = &std::cout;
+  // Status lines: not under -quiet, and only on a terminal, where each
+  // overwrites the last; in a file they would pile up.
+  bool progress = false;
+  OutputSink output;
+  DiagLog diag;
   std::unique_ptr<RecordWriter> writer;
   std::unique_ptr<RecordOutlet> outlet;
   double start_seconds = 0;
@@ -97,6 +95,10 @@ struct Run {
   bool directory_hinted = false;
   bool no_record_hinted = false;
 };
+
+void route_diagnostics(NtfsVolume& volume, Run& run) {
+  volume.set_diag_sink([&run](const std::string& line) { run.diag.write(line); });
+}
 
 bool is_help_request(const ArgList& args) {
   for (size_t i = 1; i < args.size(); ++i) {
@@ -138,7 +140,9 @@ void examine_file(Run& run, const std::string& path, const SourceInfo& source) {
   }
   ++run.tally.sources_read;
   const uint32_t before = run.outlet->records_put();
-  process_shortcut_bytes(*file, kShortcutFileType, source, o, *run.outlet);
+  FileProvenance provenance;
+  provenance.source = source;
+  process_file_bytes(*file, provenance, o, *run.outlet);
   if (run.outlet->records_put() != before) return;
   ++run.tally.without_records;
   const std::string hint = no_record_hint(path, file->size(), o);
@@ -165,7 +169,7 @@ void carve_file(Run& run, const std::string& path, const SourceInfo& source) {
     return;
   }
   ++run.tally.sources_read;
-  if (!carve_source(*image.source, source, run.options, *run.outlet)) ++run.tally.without_records;
+  if (!carve_source(*image.source, source, *run.outlet)) ++run.tally.without_records;
 }
 
 // Provenance of a file named by the user: the path as opened and as the
@@ -180,11 +184,7 @@ bool file_source_info(const useropts& o, const std::string& path, SourceInfo& so
   source.source_created = status.created;
   source.source_modified = status.modified;
   source.source_accessed = status.accessed;
-  // Windows names a jump list by the AppID of the application it belongs to.
-  if (has_jump_list_extension(path)) {
-    source.app_id = app_id_from_file_name(path);
-    source.app_name = lookup_app_name(source.app_id);
-  }
+  name_jump_list_application(path, source);
   return true;
 }
 
@@ -267,11 +267,11 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
     }
     if (o.rawscan) {
       ++run.tally.sources_read;
-      if (!carve_source(*store, copy, o, *run.outlet)) ++run.tally.without_records;
+      if (!carve_source(*store, copy, *run.outlet)) ++run.tally.without_records;
       continue;
     }
     NtfsVolume volume;
-    route_diagnostics(volume, o);
+    route_diagnostics(volume, run);
     if (!volume.attach(std::move(store), 0, search.volume_offset) || !volume.validate()) {
       std::fprintf(stderr, "prob validating shadow copy %u of %s as a NTFS partition\n", number, path.c_str());
       ++run.tally.unreadable;
@@ -294,7 +294,7 @@ Ending run_shadow_copy(Run& run, const std::string& index, const std::string& im
   if (!o.rawscan) {
     default_to_ntfs_scan(o);
     NtfsVolume volume;
-    route_diagnostics(volume, o);
+    route_diagnostics(volume, run);
     if (!volume.open_path(source.volume_name, kOpenDevicePath) || !volume.validate()) {
       std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n",
                    source.volume_name.c_str());
@@ -311,7 +311,7 @@ Ending run_shadow_copy(Run& run, const std::string& index, const std::string& im
   }
   std::fprintf(stderr, "partition: %s [using large file scan]\n", source.volume_name.c_str());
   ++run.tally.sources_read;
-  if (!carve_source(disk, source, o, *run.outlet)) ++run.tally.without_records;
+  if (!carve_source(disk, source, *run.outlet)) ++run.tally.without_records;
   return finish_with(0);
 }
 
@@ -335,12 +335,12 @@ Ending run_partition(Run& run, const std::string& drive) {
     }
     std::fprintf(stderr, "partition: %s [using large file scan]\n", source.volume_name.c_str());
     ++run.tally.sources_read;
-    if (!carve_source(disk, source, o, *run.outlet)) ++run.tally.without_records;
+    if (!carve_source(disk, source, *run.outlet)) ++run.tally.without_records;
     return finish_with(0);
   }
   default_to_ntfs_scan(o);
   NtfsVolume volume;
-  route_diagnostics(volume, o);
+  route_diagnostics(volume, run);
   if (!volume.open_path(source.volume_name, kOpenVolumeLetter) || !volume.validate()) {
     std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
     return abort_run();
@@ -412,7 +412,7 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
   if (!o.rawscan) {
     default_to_ntfs_scan(o);
     NtfsVolume volume;
-    route_diagnostics(volume, o);
+    route_diagnostics(volume, run);
     bool valid = false;
     if (attached) {
       const uint64_t start = vmware_volume_start(*disk, o.volume_offset);
@@ -432,8 +432,8 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
     return abort_run();
   }
   source.volume_name = join_with(vmdk_paths, "; ");
-  if (!o.json) *run.out << "file: " << source.volume_name << "[using large file scan]\n";
-  carve_source(*disk, source, o, *run.outlet);
+  run.writer->announce_disk_carve(source.volume_name);
+  carve_source(*disk, source, *run.outlet);
   return finish_with(0);
 }
 
@@ -468,11 +468,10 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
   }
   if (first_file) {
     first_file = false;
-    if (!o.csv && !o.csvl2t && !o.bodyfile && !o.json && o.rawscan)
-      *run.out << "file: " << name << " [using large file scan]\n" << "lnk offset, ";
+    if (o.rawscan) run.writer->announce_list_carve(name);
   }
-  if (!o.quiet) diag_write(o, name);
-  if (o.progress) status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
+  if (!o.quiet) run.diag.write(name);
+  if (run.progress) status_line(kStatusLineWidth, "analyzing: %s", status_name(file_name).c_str());
   if (o.rawscan) {
     carve_file(run, name, source);
     return;
@@ -490,7 +489,7 @@ Ending run_pipe(Run& run, const std::vector<std::string>& names) {
       ++run.tally.exceptions;
     }
   }
-  if (run.options.progress) status_line(kStatusLineWidth, " ");
+  if (run.progress) status_line(kStatusLineWidth, " ");
   return finish_with(0);
 }
 
@@ -511,7 +510,7 @@ bool scan_image(Run& run, const std::string& path, const SourceInfo& source) {
   }
   o.volume_offset = search.volume_offset;
   NtfsVolume volume;
-  route_diagnostics(volume, o);
+  route_diagnostics(volume, run);
   const DiskSource* disk = image.disk_source();
   const bool opened = disk != nullptr && disk->kind() == kSourceImageFile
                           ? volume.open_image(path, o.volume_offset)
@@ -528,7 +527,7 @@ Ending run_single_input(Run& run, const std::string& path) {
   useropts& o = run.options;
   SourceInfo source;
   if (!named_input_info(run, path, source)) return finish_with(0);
-  if (o.csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", path.c_str());
+  if (o.layout == Layout::csv && o.rawscan) std::fprintf(stderr, "file: %s [using large file scan]\n", path.c_str());
   try {
     if (o.rawscan) {
       carve_file(run, path, source);
@@ -537,9 +536,7 @@ Ending run_single_input(Run& run, const std::string& path) {
     } else {
       examine_file(run, path, source);
     }
-    // JSON Lines has no empty lines.
-    if (!o.json) *run.out << "\n";
-    run.out->flush();
+    run.writer->end_input();
   } catch (...) {
     std::fprintf(stderr, "exception caught on file %s\n", path.c_str());
     ++run.tally.exceptions;
@@ -649,10 +646,9 @@ int run_rook(std::vector<std::string> args) {
   if (!run.administrator) std::fputs("... running w/o admin privileges ...\n", stderr);
   platform::disable_file_system_redirection();
 
-  if (!parse_useropts(run.options, run.args, kRookVersion)) return -1;
+  if (!parse_useropts(run.options, run.args)) return -1;
   if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
-  // Status lines overwrite themselves only on a terminal; in a file they pile up.
-  if (!platform::stderr_is_terminal()) run.options.progress = false;
+  run.progress = !run.options.quiet && platform::stderr_is_terminal();
 
   const Plan plan = make_plan(run);
   for (const std::string& warning : unused_word_warnings(run.args, plan.mode == Mode::single_input || !plan.image.empty()))
@@ -664,25 +660,24 @@ int run_rook(std::vector<std::string> args) {
   // results-file name takes the input's place): the results file is left as
   // it is and only the usage is shown.
   const bool writes_results = run.options.output_path_given && plan.mode != Mode::usage;
-  if (writes_results) {
-    run.results_file.open(platform::native_path(run.options.output_path), std::ios::out | std::ios::trunc);
-    run.out = &run.results_file;
-  }
-  if (plan.mode != Mode::usage) open_diag_log(run.options);
-  // A JSON Lines stream holds records only.
-  if ((!run.options.output_path_given || writes_results) && !run.options.json) {
-    *run.out << header << "\n";
-    run.out->flush();
-  }
+  // A failed open leaves the results lost, as the options check already
+  // created the file once.
+  if (writes_results) run.output.open_file(run.options.output_path);
+  if (plan.mode != Mode::usage) run.diag.open(run.options.diag_log_path, run.options.command_line_text);
 
-  run.writer = std::make_unique<RecordWriter>(*run.out, run.options);
+  run.writer = std::make_unique<RecordWriter>(run.output, run.options);
+  if (!run.options.output_path_given || writes_results) run.writer->begin_run(header);
   run.outlet = std::make_unique<RecordOutlet>(
       [&run](const LnkRecord& record, const SourceInfo& source) { run.writer->write(record, source); },
       run.options.carve_dump_dir);
+  run.outlet->set_progress(run.progress);
 
   const Ending ending = run_plan(run, plan);
-  run.out->flush();
-  if (!ending.finish) return ending.status;
+  if (!ending.finish) {
+    run.output.flush();
+    return ending.status;
+  }
+  run.writer->end_run();
   return end_run(run, plan, ending.status);
 }
 

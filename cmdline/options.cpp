@@ -5,7 +5,6 @@
 
 #include "cmdline/pipe_input.h"
 #include "platform/platform.h"
-#include "platform/platform.h"
 #include "platform/text.h"
 
 namespace lnk {
@@ -44,12 +43,6 @@ void take_number(const char* name, T& target, ArgList& args) {
   if (take_value(name, text, args) && parse_number(text, value)) target = static_cast<T>(value);
 }
 
-// Each layout option picks one kind and drops the others.
-void choose_kind(cmd_params& o, bool cmd_params::*kind) {
-  o.xml = o.csv = o.csvl2t = o.csvgen = o.bodyfile = o.multiline = o.json = false;
-  o.*kind = true;
-}
-
 constexpr const char* kValueOptions[] = {
     "-diags", "-alias", "-aliaspath", "-threads", "-zlibex", "-sqlite", "-signal", "-hostname",
     "-username", "-cpuinst", "-cpu", "-fragment_files", "-out", "-outfile", "-filter",
@@ -61,35 +54,33 @@ constexpr const char* kFlagOptions[] = {
     "-no_whitespace", "-verbose", "-v", "-quiet", "-ntfs_scan", "-include_unalloc_clusters",
     "-include_vss_clusters", "-include_pagefile_clusters", "-rawscan", "-deepscan", "-idltimes"};
 
+// Each layout option replaces the one before it; the separators they set
+// stay for the ones after.
 void parse_layout_options(cmd_params& o, ArgList& args) {
   if (take_flag("-csv", args)) {
-    choose_kind(o, &cmd_params::csv);
+    o.layout = Layout::csv;
     set_separator(o, ",");
     o.split_date_time = !o.pair_datetime;
   }
   if (take_flag("-csvgen", args)) {
-    choose_kind(o, &cmd_params::csvgen);
+    o.layout = Layout::text;
     set_separator(o, ",");
     o.split_date_time = true;
   }
   if (take_flag("-csvl2t", args)) {
-    choose_kind(o, &cmd_params::csvl2t);
+    o.layout = Layout::log2timeline;
     set_separator(o, ",");
   }
   if (take_flag("-bodyfile", args)) {
-    choose_kind(o, &cmd_params::bodyfile);
+    o.layout = Layout::bodyfile;
     set_separator(o, "|");
   }
   if (take_flag("-xml", args)) {
-    choose_kind(o, &cmd_params::xml);
+    o.layout = Layout::text;
     set_separator(o, "");
   }
-  if (take_flag("-multiline", args)) {
-    choose_kind(o, &cmd_params::multiline);
-    o.field_separator.clear();
-    o.separator_char = o.separator_substitute = 0;
-  }
-  if (take_flag("-json", args)) choose_kind(o, &cmd_params::json);
+  if (take_flag("-multiline", args)) o.layout = Layout::text;
+  if (take_flag("-json", args)) o.layout = Layout::json;
 }
 
 // An unsupported code page leaves ANSI texts as they are (text and CSV) or
@@ -142,20 +133,6 @@ void parse_date_time_formats(cmd_params& o, ArgList& args) {
 }
 
 }  // namespace
-
-bool open_diag_log(cmd_params& o) {
-  if (o.diag_log_path.empty()) return false;
-  auto stream = std::make_shared<std::ofstream>(platform::native_path(o.diag_log_path), std::ios::out | std::ios::trunc);
-  if (!stream->good()) {
-    o.diag_log_path.clear();
-    o.diag_log.reset();
-    return false;
-  }
-  o.diag_log = stream;
-  o.diag_log_active = true;
-  diag_write(o, o.command_line_text);
-  return true;
-}
 
 bool known_option(const std::string& name, bool& takes_value) {
   for (const char* option : kValueOptions) {
@@ -395,14 +372,11 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
   parse_date_time_formats(o, args);
   parse_code_page(o, args);
   if (take_flag("-verbose", args) || take_flag("-v", args)) o.verbose = true;
-  if (take_flag("-quiet", args)) {
-    o.quiet = true;
-    o.progress = false;
-  }
+  if (take_flag("-quiet", args)) o.quiet = true;
   return true;
 }
 
-bool parse_useropts(useropts& o, ArgList& args, const std::string& version_text) {
+bool parse_useropts(useropts& o, ArgList& args) {
   // A full reset: the command line is rebuilt below from what is left.
   o = useropts{};
 
@@ -417,14 +391,11 @@ bool parse_useropts(useropts& o, ArgList& args, const std::string& version_text)
 
   if (!parse_cmd_params(o, args)) return false;
 
-  if (!o.xml && !o.csv && !o.csvl2t && !o.csvgen && !o.bodyfile && !o.json) {
-    o.multiline = true;
+  // The text report has no separators.
+  if (o.layout == Layout::text) {
     o.field_separator.clear();
     o.separator_char = o.separator_substitute = 0;
   }
-  o.artifact_name = "LNK";
-  o.version_text = version_text;
-  o.show_target_mft_entry = true;
 
   std::string value;
   if (take_value("-offset", value, args)) parse_number(value, o.volume_offset);

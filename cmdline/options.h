@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/diag_log.h"
 #include "core/options.h"
 
 namespace lnk {
@@ -36,7 +35,7 @@ std::string program_base_name_of(const std::string& program_path);
 bool parse_cmd_params(cmd_params& options, ArgList& args);
 // Resets options to defaults, then parses everything the scanner knows
 // except the source options the driver takes itself.
-bool parse_useropts(useropts& options, ArgList& args, const std::string& version_text);
+bool parse_useropts(useropts& options, ArgList& args);
 
 // The field separator and the separator character/substitute derived from it.
 void set_separator(cmd_params& options, const std::string& text);
@@ -56,9 +55,5 @@ bool parse_number(const std::string& text, uint64_t& value);
 
 // Creates dir and every missing parent.
 bool create_directory_levels(const std::string& dir);
-
-// Opens the -diags log named on the command line (truncating it) and writes
-// the command line into it. Only once the inputs are known not to include it.
-bool open_diag_log(cmd_params& options);
 
 }  // namespace lnk

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +25,10 @@ struct filter_entry {
   bool colon_trailing_wildcard = false;
 };
 
+// The layout records are written in. -xml, -csvgen and -multiline, kept
+// for old command lines, give the text report.
+enum class Layout { text, csv, log2timeline, bodyfile, json };
+
 // Options shared by every run: output layout and command-line conventions.
 class cmd_params {
  public:
@@ -34,11 +36,9 @@ class cmd_params {
 
   std::string command_line_text;
   std::string program_base_name;
-  std::string version_text;
   std::string output_path;
   std::string username;
   std::string hostname;
-  std::string artifact_name;
   std::map<std::string, std::string> path_aliases;  // -aliaspath
   std::map<std::string, std::string> alias_pairs;   // -alias
   std::string date_format = "mm/dd/yyyy";
@@ -61,26 +61,15 @@ class cmd_params {
   uint32_t cpu_number = 0;
   bool separate_files = false;
   uint32_t fragment_count = 0;
-  bool xml = false;
-  bool csv = false;
-  bool csvl2t = false;
-  bool csvgen = false;
-  bool bodyfile = false;
-  bool multiline = false;
-  bool json = false;
+  Layout layout = Layout::text;
   // Windows code page of the ANSI texts (-codepage); 0 when not given.
   uint32_t codepage = 0;
   bool verbose = true;
-  // -quiet: no status lines and no summary. progress is also off when
-  // standard error is not a terminal.
+  // -quiet: no status lines, no hints and no summary.
   bool quiet = false;
-  bool progress = true;
   bool pair_datetime = false;
-  bool diag_log_active = false;
-  std::shared_ptr<std::ofstream> diag_log;
   std::string diag_log_path;
   bool profile = false;
-  uint64_t start_time = 0;
   std::string event_name;
   std::vector<filter_entry> filters;
   bool pipe = false;
@@ -98,8 +87,6 @@ class useropts : public cmd_params {
   uint32_t scan_step = 512;
   bool deepscan = false;
   bool idltimes = false;
-  bool show_lnk_offset = false;
-  bool show_target_mft_entry = false;
   std::string carve_dump_dir;
 };
 

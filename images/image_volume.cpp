@@ -13,26 +13,36 @@ bool ends_within(const Partition& p, uint64_t image_size) {
          end <= image_size;
 }
 
+// A partition holds NTFS when its boot sector says so, whatever its type;
+// one that starts past the image's end cannot be read, and only its type
+// can tell what it would hold.
+bool holds_ntfs(ByteSource& image, const Partition& p) {
+  if (p.unallocated) return false;
+  const uint64_t offset = p.byte_offset();
+  if (offset < image.size()) return has_ntfs_boot_sector(image, offset);
+  const uint8_t type = static_cast<uint8_t>(p.type & 0xFF);
+  return type == kPartitionTypeNtfs || type == kPartitionTypeNtfsVolumeSet;
+}
+
 // The walk over the partitions once a table was read.
 void choose_partition(ByteSource& image, uint64_t requested_offset, ImageVolumeSearch& search) {
   const uint64_t image_size = image.size();
   uint64_t last_ntfs_offset = 0;
   const Partition* chosen = nullptr;
   for (const Partition& p : search.partitions) {
-    const std::string name = partition_display_name(p);
     const uint64_t offset = p.byte_offset();
     if (offset == requested_offset) {
       chosen = &p;
       break;
     }
-    if (name.find("ntfs") == std::string::npos) continue;
+    if (!holds_ntfs(image, p)) continue;
     search.ntfs_found = true;
     last_ntfs_offset = offset;
     if (offset >= image_size) note(search, VolumeNoteKind::offset_outside_image, offset);
   }
   if (chosen != nullptr) {
     const std::string name = partition_display_name(*chosen);
-    if (name.find("ntfs") != std::string::npos) {
+    if (holds_ntfs(image, *chosen)) {
       search.ntfs_found = true;
       if (ends_within(*chosen, image_size)) {
         search.success = true;

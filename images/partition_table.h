@@ -14,6 +14,7 @@ namespace lnk {
 // Set on a type that was not read from a table but inferred.
 constexpr uint16_t kPartitionTypeGuessed = 0x8000;
 constexpr uint8_t kPartitionTypeNtfs = 0x07;
+constexpr uint8_t kPartitionTypeNtfsVolumeSet = 0x87;
 constexpr uint8_t kPartitionTypeGptProtective = 0xEE;
 
 struct Partition {

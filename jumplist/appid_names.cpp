@@ -58,4 +58,10 @@ std::string lookup_app_name(const std::string& app_id) {
   return hit == table.end() ? std::string() : std::string(hit->second);
 }
 
+void name_jump_list_application(const std::string& file_name, SourceInfo& source) {
+  if (!has_jump_list_extension(file_name)) return;
+  source.app_id = app_id_from_file_name(file_name);
+  source.app_name = lookup_app_name(source.app_id);
+}
+
 }  // namespace lnk

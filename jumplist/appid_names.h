@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/source_info.h"
+
 namespace lnk {
 
 struct AppIdNameRow {
@@ -26,5 +28,10 @@ bool has_jump_list_extension(const std::string& path);
 
 // The application name known for an AppID text; empty when unknown.
 std::string lookup_app_name(const std::string& app_id);
+
+// Windows names a jump list by the AppID of the application it belongs to:
+// a file whose name has a jump-list extension gives its records that AppID
+// and the application's name.
+void name_jump_list_application(const std::string& file_name, SourceInfo& source);
 
 }  // namespace lnk

@@ -54,7 +54,7 @@ bool looks_like_custom_destinations(const ByteReader& bytes) {
 }
 
 bool carve_custom_destinations(std::span<const uint8_t> all, const JumpListPlacement& placement,
-                               const RecordSink& sink, const std::string& source_type) {
+                               const RecordSink& sink) {
   if (!looks_like_custom_destinations(ByteReader(all))) return false;
   static const SignatureSearch search;
   std::vector<uint64_t> hits;
@@ -65,13 +65,14 @@ bool carve_custom_destinations(std::span<const uint8_t> all, const JumpListPlace
     // next one's identifier rides along at the end and is never reached.
     const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : all.size();
     const std::span<const uint8_t> piece = all.subspan(hits[i], end - hits[i]);
+    const uint64_t offset = placement.place ? placement.place(hits[i]) : hits[i];
     LnkRecord record;
     record.artifact = "LNK";
-    record.source_type = source_type;
+    record.source_type = (placement.label.empty() ? "JMPLIST" : placement.label) + " (custom destinations)";
     record.jumplist_kind = JumplistKind::without_destlist;
-    record.lnk_offset = placement.record_offset != 0 ? placement.record_offset : hits[i];
-    if (parse_lnk_record(record, piece, hits[i])) {
-      sink(record, ParsedBytes{piece.first(record.parsed_size), hits[i]});
+    record.lnk_offset = offset;
+    if (parse_lnk_record(record, piece, offset)) {
+      sink(record, ParsedBytes{piece.first(record.parsed_size), offset});
       found = true;
     }
     if (placement.progress) placement.progress(i, hits.size());

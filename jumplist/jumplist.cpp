@@ -109,7 +109,7 @@ void report_entry_only(Carve& carve, const Item& item) {
   record.source_type = carve.label + " (DestList entry only)";
   record.jumplist_kind = carve.kind;
   record.destlist_only = true;
-  record.lnk_offset = carve.placement.record_offset != 0 ? carve.placement.record_offset : item.entry_file_offset;
+  record.lnk_offset = carve.placement.place ? carve.placement.place(item.entry_file_offset) : item.entry_file_offset;
   join_entry(record, item);
   // The entry keeps the same object identifiers as a TrackerDataBlock.
   record.droid_volume_id = guid_or_empty(entry.droid_volume_id);
@@ -140,14 +140,11 @@ size_t parse_hits(Carve& carve, const Gathered& gathered, const LnkRecord& base,
     const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : all.size();
     const std::span<const uint8_t> piece = all.subspan(hits[i], end - hits[i]);
     LnkRecord record = base;
-    // Records are placed at their offset in the file (a position in the
+    // Records are placed by their offset in the file (a position in the
     // gathered bytes would point nowhere an examiner can look); slack
-    // records report none.
-    uint64_t offset = file_offset;
-    if (!from_slack) {
-      if (carve.placement.record_offset != 0) offset = carve.placement.record_offset;
-      record.lnk_offset = offset;
-    }
+    // records of a file named by the user report none.
+    const uint64_t offset = carve.placement.place ? carve.placement.place(file_offset) : file_offset;
+    if (!from_slack || carve.placement.place) record.lnk_offset = offset;
     if (!parse_lnk_record(record, piece, offset)) continue;
     carve.reported.insert(file_offset);
     carve.sink(record, ParsedBytes{piece.first(record.parsed_size), offset});
@@ -177,7 +174,7 @@ void report_slack(Carve& carve, const CfbSlack& slack) {
   Gathered gathered(runs, carve.bytes);
   LnkRecord base;
   base.artifact = "LNK";
-  base.source_type = "JMPLIST (carved slack)";
+  base.source_type = carve.label + " (carved slack)";
   base.jumplist_kind = carve.kind;
   base.from_slack = true;
   parse_hits(carve, gathered, base, true);

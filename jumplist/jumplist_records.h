@@ -17,13 +17,18 @@ enum class JumpListFormat { automatic, custom, none };
 // header; none: anything else, other compound files (.feed-ms) included.
 JumpListFormat classify_jump_list(std::span<const uint8_t> bytes);
 
-// How the records of one jump list are labelled and placed.
+// How the records of one jump list are named and placed.
 struct JumpListPlacement {
-  // Stands for "JMPLIST" in the allocated records' source type.
+  // Stands for "JMPLIST" in the records' source types ("JMPLIST (carved
+  // allocated)", "... (carved slack)", "... (DestList entry only)",
+  // "... (custom destinations)"); a list found on a volume puts its path
+  // there.
   std::string label;
-  // When not 0, the offset every allocated record is reported at (the place
-  // of the jump-list file's data on its volume).
-  uint64_t record_offset = 0;
+  // For a list found on a volume: where the byte at a list offset lies in
+  // the source scanned. Every record, slack ones too, is reported there.
+  // Unset, records are reported at their offset in the list, and records
+  // from slack at none.
+  std::function<uint64_t(uint64_t)> place;
   // Told of each item looked at (index, count), for a progress line.
   std::function<void(uint64_t, uint64_t)> progress;
 };
@@ -36,12 +41,9 @@ struct JumpListPlacement {
 bool carve_jump_list_records(std::span<const uint8_t> bytes, const JumpListPlacement& placement,
                              const RecordSink& sink);
 
-inline constexpr const char* kCustomDestinationsSource = "JMPLIST (custom destinations)";
-
 // A custom-destinations list: every signature in it, each record parsed up
 // to the next one. True when at least one record went to the sink.
 bool carve_custom_destinations(std::span<const uint8_t> bytes, const JumpListPlacement& placement,
-                               const RecordSink& sink,
-                               const std::string& source_type = kCustomDestinationsSource);
+                               const RecordSink& sink);
 
 }  // namespace lnk

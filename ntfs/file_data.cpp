@@ -125,7 +125,7 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
                 (name != nullptr ? " " + name->name : std::string()));
   }
   const ParsedAttribute* data = entry.find(kAttrData);
-  DataStream stream;
+  DataStream& stream = request.stream;
   if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {
     volume.diag("err: no data");
     return false;

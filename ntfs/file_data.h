@@ -62,6 +62,8 @@ struct FileRequest {
   std::vector<uint8_t> data;
   uint64_t data_size = 0;
   uint64_t first_cluster_offset = 0;
+  // What the data was read through: its runs tell where each byte lies.
+  DataStream stream;
 };
 // The unnamed $DATA of the entry, copied as copy_attribute_data does. A
 // file that Windows compressed into a WofCompressedData stream is named in

@@ -1,6 +1,7 @@
 #include "ntfs/ntfs_volume.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <set>
 
@@ -37,8 +38,6 @@ constexpr uint32_t kMinRecordSize = 256;
 constexpr uint32_t kMaxRecordSize = 4096;
 // An $MFT attribute list larger than this is not one NTFS writes.
 constexpr uint64_t kMaxMftAttributeList = 1u << 20;
-
-bool power_of_two(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // Sectors per cluster above 0x80 are a negative power of two: Windows
 // writes 0xF4 for 2 MiB clusters on 512-byte sectors.
@@ -157,7 +156,7 @@ bool NtfsVolume::read_boot_sector() {
   if (!boot.matches(kOemIdField, std::span(reinterpret_cast<const uint8_t*>(kNtfsOemId), 8))) return false;
   sector_size_ = boot.u16(kBytesPerSectorField);
   const uint64_t sectors_per_cluster = sectors_per_cluster_from(boot.u8(kSectorsPerClusterField));
-  if (!power_of_two(sector_size_) || sector_size_ < kMinSectorSize || sector_size_ > kMaxSectorSize ||
+  if (!std::has_single_bit(sector_size_) || sector_size_ < kMinSectorSize || sector_size_ > kMaxSectorSize ||
       sectors_per_cluster == 0 || sectors_per_cluster * sector_size_ > kMaxClusterSize)
     return false;
   sectors_per_cluster_ = static_cast<uint32_t>(sectors_per_cluster);

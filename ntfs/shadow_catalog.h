@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "ntfs/ntfs_volume.h"
+#include "storage/shadow_layout.h"
 
 namespace lnk {
 
-constexpr size_t kCatalogHeaderSize = 128;
-constexpr size_t kCatalogEntrySize = 128;
-constexpr size_t kStoreHeaderSize = 16384;
+// The catalog file holds the catalog's blocks: its data starts with a
+// block header; a store header is one block.
+constexpr size_t kCatalogHeaderSize = kShadowBlockHeaderSize;
+constexpr size_t kStoreHeaderSize = kShadowBlockSize;
 
 struct ShadowStore {
   std::string key;  // the store GUID as lower-case text without braces

@@ -9,6 +9,22 @@
 
 namespace lnk {
 
+void RecordWriter::begin_run(const std::string& header) {
+  if (options_.layout == Layout::json) return;
+  out_.stream() << header << "\n";
+  out_.flush();
+}
+
+void RecordWriter::announce_disk_carve(const std::string& names) {
+  if (options_.layout == Layout::json) return;
+  out_.stream() << "file: " << names << "[using large file scan]\n";
+}
+
+void RecordWriter::announce_list_carve(const std::string& first_name) {
+  if (options_.layout != Layout::text) return;
+  out_.stream() << "file: " << first_name << " [using large file scan]\n" << "lnk offset, ";
+}
+
 void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   const uint32_t codepage = layout_code_page(options_);
   if (codepage != 0 && has_ansi_beyond_ascii(record)) {
@@ -22,29 +38,41 @@ void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   out_.flush();
 }
 
+void RecordWriter::end_input() {
+  if (options_.layout != Layout::json) out_.stream() << "\n";
+  out_.flush();
+}
+
+void RecordWriter::end_run() { out_.flush(); }
+
 void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {
-  if (options_.json) {
-    if (!json_render_options_) {
-      json_render_options_ = std::make_unique<cmd_params>(options_);
-      json_render_options_->date_format = kJsonNoteDateFormat;
-      json_render_options_->time_format = kJsonNoteTimeFormat;
-      json_render_options_->sizes_in_hex = true;
+  std::ostream& out = out_.stream();
+  switch (options_.layout) {
+    case Layout::json: {
+      if (!json_render_options_) {
+        json_render_options_ = std::make_unique<cmd_params>(options_);
+        json_render_options_->date_format = kJsonNoteDateFormat;
+        json_render_options_->time_format = kJsonNoteTimeFormat;
+        json_render_options_->sizes_in_hex = true;
+      }
+      const RecordValues values = derive_record_values(record, source, *json_render_options_);
+      json_line_.clear();
+      append_json_record(json_line_, record, source, options_, values, codepage);
+      out << json_line_;
+      return;
     }
-    const RecordValues values = derive_record_values(record, source, *json_render_options_);
-    json_line_.clear();
-    append_json_record(json_line_, record, source, options_, values, codepage);
-    out_ << json_line_;
-    return;
-  }
-  const RecordValues values = derive_record_values(record, source, options_);
-  if (options_.bodyfile) {
-    write_bodyfile_record(out_, record, source, options_, values, state_);
-  } else if (options_.csvl2t) {
-    write_l2t_record(out_, record, source, options_, values, state_);
-  } else if (options_.csv) {
-    write_csv_record(out_, record, source, options_, values, state_);
-  } else {
-    write_text_report(out_, record, source, options_, values);
+    case Layout::bodyfile:
+      write_bodyfile_record(out, record, source, options_, derive_record_values(record, source, options_), state_);
+      return;
+    case Layout::log2timeline:
+      write_l2t_record(out, record, source, options_, derive_record_values(record, source, options_), state_);
+      return;
+    case Layout::csv:
+      write_csv_record(out, record, source, options_, derive_record_values(record, source, options_), state_);
+      return;
+    case Layout::text:
+      write_text_report(out, record, source, options_, derive_record_values(record, source, options_));
+      return;
   }
 }
 

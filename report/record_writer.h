@@ -1,33 +1,50 @@
-// The single place where a decoded record becomes output. The driver owns
-// one writer for the run; producers hand it records through a sink.
+// The single place where decoded records become output. The driver owns
+// one writer for the run and tells it where the run stands; producers hand
+// it records through a sink. Every byte of the results, the run's framing
+// included, is written here, through the run's OutputSink.
 #pragma once
 
 #include <memory>
-#include <ostream>
 #include <string>
 
 #include "core/options.h"
 #include "core/source_info.h"
 #include "lnk/lnk_record.h"
 #include "report/delimited_table.h"
+#include "report/output_sink.h"
 
 namespace lnk {
 
 class RecordWriter {
  public:
-  RecordWriter(std::ostream& out, const useropts& options) : out_(out), options_(options) {}
+  RecordWriter(OutputSink& out, const useropts& options) : out_(out), options_(options) {}
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
 
+  // A run, in order: begin_run, the records and notices, end_run.
+  //
+  // The run header and an empty line (JSON Lines holds records only).
+  void begin_run(const std::string& header);
+  // A set of VMware disks is about to be carved whole (not in JSON Lines).
+  void announce_disk_carve(const std::string& names);
+  // The first file of a -pipe list carved whole: the text report names it
+  // and opens the offset listing.
+  void announce_list_carve(const std::string& first_name);
   // Writes one record in the run's layout; a delimited layout writes its
   // header line before the run's first record. ANSI texts are decoded first
   // when the layout asks for a code page.
   void write(const LnkRecord& record, const SourceInfo& source);
+  // The one input of a run named on the command line has been examined:
+  // its report ends with an empty line (not in JSON Lines).
+  void end_input();
+  // After the last record of a run that was not aborted; a layout that
+  // writes a whole document writes it here.
+  void end_run();
 
  private:
   void write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage);
 
-  std::ostream& out_;
+  OutputSink& out_;
   const useropts& options_;
   WriterState state_;
   // -json renders notes in fixed formats, whatever the run's formats and

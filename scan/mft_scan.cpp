@@ -7,10 +7,8 @@
 
 #include "carve/carve_context.h"
 #include "carve/status_line.h"
-#include "core/diag_log.h"
-#include "jumplist/jumplist_records.h"
-#include "lnk/parse_lnk.h"
-#include "lnk/signature_search.h"
+#include "carve/process_file.h"
+#include "jumplist/appid_names.h"
 #include "ntfs/file_data.h"
 #include "ntfs/mft_entry.h"
 #include "ntfs/mft_walk.h"
@@ -18,6 +16,7 @@
 #include "ntfs/record_summary.h"
 #include "ntfs/shadow_catalog.h"
 #include "platform/text.h"
+#include "storage/memory_source.h"
 
 namespace lnk {
 namespace {
@@ -29,12 +28,6 @@ constexpr uint64_t kSmallestScannedRecord = 1024;
 constexpr uint64_t kRootDirectory = 5;
 constexpr uint64_t kBitmapEntry = 6;
 constexpr uint64_t kEntryNumberMask = 0x0000FFFFFFFFFFFFull;
-// The reader of automatic lists takes 4,096 bytes at least; the file scan
-// pads a small list the same way.
-constexpr uint64_t kSmallestJumpList = 4096;
-constexpr uint32_t kCustomSignatureStep = 4;
-constexpr uint64_t kHeaderBytes = 76;
-constexpr const char* kDeletedSuffix = " (deleted)";
 
 struct Scan {
   NtfsVolume& volume;
@@ -54,8 +47,9 @@ uint64_t disk_position(const NtfsVolume& volume, uint64_t offset_in_volume) {
 }
 
 // Provenance of one selected file: the volume's, with the file's own size,
-// $STANDARD_INFORMATION times and MFT reference.
-SourceInfo file_source(const Scan& scan, const RecordSummary& summary, uint64_t entry, uint64_t data_size) {
+// $STANDARD_INFORMATION times and MFT reference, and a jump list's AppID.
+SourceInfo file_source(const Scan& scan, const RecordSummary& summary, uint64_t entry, uint64_t data_size,
+                       const std::string& name) {
   SourceInfo source = scan.base;
   source.mft_scan = true;
   source.source_file_size = data_size;
@@ -65,7 +59,18 @@ SourceInfo file_source(const Scan& scan, const RecordSummary& summary, uint64_t 
   source.source_accessed = summary.standard_information.accessed;
   source.src_inode = entry & kEntryNumberMask;
   source.src_seq = summary.header.sequence;
+  name_jump_list_application(name, source);
   return source;
+}
+
+// Where the byte at a file offset lies in the source the volume was opened
+// on: through the data's runs, or, for data resident in its MFT record (or
+// in no cluster at all), counted from the record's place.
+uint64_t place_in_source(const NtfsVolume& volume, const DataStream& data, uint64_t record_position,
+                         uint64_t offset) {
+  uint64_t in_volume = 0;
+  if (data.mapped != nullptr && data.mapped->map(offset, in_volume)) return disk_position(volume, in_volume);
+  return disk_position(volume, record_position) + offset;
 }
 
 // A record that the first walk found no name in: its names may sit in
@@ -81,75 +86,26 @@ bool name_through_attribute_list(NtfsVolume& volume, uint64_t entry, FileName& n
   return false;
 }
 
-// Each signature found every 4 bytes from the start, parsed up to the end
-// of the data; the carve stops at the first that does not parse.
-void carve_custom_list(const Scan& scan, const std::vector<uint8_t>& data, const std::string& source_text,
-                       const SourceInfo& source, uint64_t data_position) {
-  uint64_t position = 0;
-  // Each pass moves position past a parsed record or ends the loop.
-  while (position < data.size()) {
-    uint64_t hit = position;
-    if (!find_lnk_signature(hit, data.data(), data.size(), kCustomSignatureStep)) return;
-    LnkRecord record;
-    record.artifact = "LNK";
-    record.source_type = source_text + " - (carved allocated)";
-    record.lnk_offset = data_position + hit;
-    const std::span<const uint8_t> rest = std::span<const uint8_t>(data).subspan(hit);
-    if (!parse_lnk_record(record, rest, record.lnk_offset)) return;
-    record.lnk_offset = data_position + hit;
-    scan.outlet.put(record, source, ParsedBytes{rest.first(record.parsed_size), record.lnk_offset});
-    const uint64_t size = record.parsed_size;
-    if (size == 0 || size >= rest.size()) return;
-    position = hit + size;
-  }
-}
-
+// The file's bytes go where those of a file named by the user go, with
+// what the volume says of it.
 void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSummary& summary,
-                     const FileName& name, ScanFileKind kind) {
-  std::string source_text;
-  std::string parent;
-  source_text = build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
-  if (!summary.in_use()) source_text += kDeletedSuffix;
-  if (scan.base.shadow_copy != 0)
-    source_text = "[shadow copy " + std::to_string(scan.base.shadow_copy) + "] " + source_text;
-
+                     const FileName& name) {
+  // The walk logged a damaged record once; its data cannot be read.
+  if (view.bad) return;
   FileRequest request;
   request.entry = view.entry;
-  if (!view.bad) request.record = view.bytes;
+  request.record = view.bytes;
   if (!read_file(scan.volume, request)) return;
-  const SourceInfo source = file_source(scan, summary, view.entry, request.data_size);
-  const uint64_t data_position = request.first_cluster_offset != 0
-                                     ? disk_position(scan.volume, request.first_cluster_offset)
-                                     : disk_position(scan.volume, view.volume_offset);
-
-  switch (kind) {
-    case ScanFileKind::shortcut: {
-      LnkRecord record;
-      record.artifact = "LNK";
-      record.source_type = source_text;
-      record.lnk_offset = data_position;
-      if (parse_lnk_record(record, request.data, 0)) {
-        record.lnk_offset = data_position;
-        scan.outlet.put(record, source,
-                        ParsedBytes{std::span<const uint8_t>(request.data).first(record.parsed_size), 0});
-      }
-      break;
-    }
-    case ScanFileKind::automatic_jump_list: {
-      JumpListPlacement placement;
-      placement.label = source_text;
-      placement.record_offset = data_position;
-      std::vector<uint8_t> data = std::move(request.data);
-      if (data.size() < kSmallestJumpList) data.resize(kSmallestJumpList, 0);
-      carve_jump_list_records(data, placement, scan.outlet.sink_for(source));
-      break;
-    }
-    case ScanFileKind::custom_jump_list:
-      carve_custom_list(scan, request.data, source_text, source, data_position);
-      break;
-    case ScanFileKind::none:
-      break;
-  }
+  FileProvenance file;
+  file.source = file_source(scan, summary, view.entry, request.data_size, name.name);
+  std::string parent;
+  file.volume_path = build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
+  file.deleted = !summary.in_use();
+  file.place = [&scan, &request, &view](uint64_t offset) {
+    return place_in_source(scan.volume, request.stream, view.volume_offset, offset);
+  };
+  MemorySource bytes(request.data);
+  process_file_bytes(bytes, file, scan.options, scan.outlet);
 }
 
 void handle_record(const Scan& scan, const MftRecordView& view) {
@@ -176,8 +132,7 @@ void handle_record(const Scan& scan, const MftRecordView& view) {
     scan.volume.path_cache().remember(view.entry & kEntryNumberMask, std::move(cached));
     return;
   }
-  const ScanFileKind kind = scan_file_kind(name.name);
-  if (kind != ScanFileKind::none) handle_selected(scan, view, summary, name, kind);
+  if (scan_file_kind(name.name) != ScanFileKind::none) handle_selected(scan, view, summary, name);
 }
 
 void record_pass(const Scan& scan) {
@@ -185,16 +140,15 @@ void record_pass(const Scan& scan) {
   MftRecordView view;
   uint64_t next_progress = 0;
   while (walk.next(view)) {
-    if (scan.options.progress && view.entry >= next_progress) {
+    if (scan.outlet.progress() && view.entry >= next_progress) {
       const uint64_t shown = view.entry - view.entry % kEntryProgressEvery;
       status_line(kProgressWidth, "analyzing entry %lld of %lld", static_cast<long long>(shown),
                   static_cast<long long>(walk.end()));
       next_progress = shown + kEntryProgressEvery;
     }
-    if (view.bad) diag_write(scan.options, "err: fixup_mft type: BAAD");
     handle_record(scan, view);
   }
-  if (scan.options.progress) status_line(kProgressWidth, "\n");
+  if (scan.outlet.progress()) status_line(kProgressWidth, "\n");
 }
 
 // A carve context over the whole source the volume lies in; clusters are
@@ -217,7 +171,7 @@ void carve_cluster_run(const Scan& scan, CarveContext& context, const DataRun& r
   context.position = static_cast<int64_t>(start);
   context.range_end = static_cast<int64_t>(end);
   context.label = label;
-  carve_range(context, scan.base, scan.options, scan.outlet);
+  carve_range(context, scan.base, scan.outlet);
 }
 
 // The clusters of every attribute of one entry that has runs.
@@ -240,7 +194,7 @@ void unallocated_pass(const Scan& scan) {
   bitmap.max_bytes = UINT64_MAX;
   if (!read_file(scan.volume, bitmap)) return;
   const uint64_t clusters = std::min<uint64_t>(bitmap.data.size() * 8, scan.volume.total_clusters());
-  const bool progress = scan.options.progress;
+  const bool progress = scan.outlet.progress();
   uint64_t counted = 0;
   bool in_free_run = false;
   bool announced = false;
@@ -287,7 +241,7 @@ void shadow_copy_pass(const Scan& scan) {
     const uint64_t entry = stores[n].store_file_reference & kEntryNumberMask;
     if (entry == 0) continue;
     const std::string text = "VSS Store: " + stores[n].key;
-    if (scan.options.progress) {
+    if (scan.outlet.progress()) {
       status_line(kProgressWidth, "\n");
       std::fprintf(stderr, "analyzing: %s\n", text.c_str());
     }

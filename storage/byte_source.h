@@ -28,19 +28,29 @@ bool read_exact(ByteSource& source, uint64_t offset, std::span<uint8_t> buffer);
 // count is what was read.
 bool read_available(ByteSource& source, uint64_t offset, std::span<uint8_t> buffer, uint64_t& count);
 
-// For library-backed sources whose reads may stop short (at a chunk or
-// block boundary) before the end: calls read_once(offset, buffer) until the
-// part of buffer below size is filled, the library reports nothing more (0)
-// or an error (negative, giving -1).
+// What a pass that reads nothing means: for a library's reader, that it has
+// nothing more; for a reader that must always move forward (a lookup of
+// the piece holding an offset), that it is broken.
+enum class StalledPass { ends_read, fails_read };
+
+// For sources read in pieces (a library's reads may stop short at a chunk
+// or block boundary; a file's extents each cover a stretch): calls
+// read_once(offset, buffer) until the part of buffer below size is filled,
+// an error (negative, giving -1) or a pass that reads nothing, which ends
+// the read or fails it as stalled says.
 template <typename ReadOnce>
-int64_t read_in_passes(uint64_t offset, std::span<uint8_t> buffer, uint64_t size, ReadOnce read_once) {
+int64_t read_in_passes(uint64_t offset, std::span<uint8_t> buffer, uint64_t size, ReadOnce read_once,
+                       StalledPass stalled = StalledPass::ends_read) {
   if (offset >= size || buffer.empty()) return 0;
   const uint64_t wanted = std::min<uint64_t>(buffer.size(), size - offset);
   uint64_t done = 0;
   while (done < wanted) {
     const int64_t got = read_once(offset + done, buffer.subspan(done, wanted - done));
     if (got < 0) return -1;
-    if (got == 0) break;
+    if (got == 0) {
+      if (stalled == StalledPass::fails_read) return -1;
+      break;
+    }
     done += static_cast<uint64_t>(got);
   }
   return static_cast<int64_t>(done);

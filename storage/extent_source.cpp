@@ -37,31 +37,30 @@ bool ExtentSource::map(uint64_t offset, uint64_t& source_offset) const {
 }
 
 int64_t ExtentSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
-  if (offset >= size_ || buffer.empty()) return 0;
-  const uint64_t total = std::min<uint64_t>(buffer.size(), size_ - offset);
-  uint64_t done = 0;
-  // Each pass fills at least one byte or returns.
-  while (done < total) {
-    const uint64_t at = offset + done;
-    std::span<uint8_t> rest = buffer.subspan(done, total - done);
-    if (at >= valid_size_) {
-      std::fill(rest.begin(), rest.end(), uint8_t{0});
-      break;
-    }
-    const size_t index = find(at);
-    if (index == extents_.size()) return -1;
-    const Extent& e = extents_[index];
-    const uint64_t within = at - e.file_offset;
-    const uint64_t piece = std::min({rest.size(), e.length - within, valid_size_ - at});
-    std::span<uint8_t> target = rest.first(piece);
-    if (e.sparse) {
-      std::fill(target.begin(), target.end(), uint8_t{0});
-    } else if (!read_exact(parent_, e.source_offset + within, target)) {
-      return -1;
-    }
-    done += piece;
+  // A pass that reads nothing means the lookup went wrong: without the
+  // guard it would ask for the same piece forever.
+  return read_in_passes(
+      offset, buffer, size_, [this](uint64_t at, std::span<uint8_t> rest) { return read_piece(at, rest); },
+      StalledPass::fails_read);
+}
+
+int64_t ExtentSource::read_piece(uint64_t at, std::span<uint8_t> rest) {
+  if (at >= valid_size_) {
+    std::fill(rest.begin(), rest.end(), uint8_t{0});
+    return static_cast<int64_t>(rest.size());
   }
-  return static_cast<int64_t>(total);
+  const size_t index = find(at);
+  if (index == extents_.size()) return -1;
+  const Extent& e = extents_[index];
+  const uint64_t within = at - e.file_offset;
+  const uint64_t piece = std::min({rest.size(), e.length - within, valid_size_ - at});
+  std::span<uint8_t> target = rest.first(piece);
+  if (e.sparse) {
+    std::fill(target.begin(), target.end(), uint8_t{0});
+  } else if (!read_exact(parent_, e.source_offset + within, target)) {
+    return -1;
+  }
+  return static_cast<int64_t>(piece);
 }
 
 }  // namespace lnk

@@ -39,6 +39,9 @@ class ExtentSource : public ByteSource {
  private:
   // Index of the extent holding offset, or extents_.size().
   size_t find(uint64_t offset) const;
+  // Reads from at as far as the extent holding it goes: zeros past the
+  // valid size or in a sparse stretch; -1 in a hole or on a parent error.
+  int64_t read_piece(uint64_t at, std::span<uint8_t> rest);
 
   ByteSource& parent_;
   std::vector<Extent> extents_;

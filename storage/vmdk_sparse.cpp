@@ -1,6 +1,7 @@
 #include "storage/vmdk_sparse.h"
 
 #include <algorithm>
+#include <bit>
 #include <array>
 
 #include "platform/byte_reader.h"
@@ -46,8 +47,6 @@ constexpr uint64_t kTableBudgetSlack = 1u << 20;
 constexpr uint32_t kZeroedGrainEntry = 1;
 constexpr uint64_t kFirstInflateStep = 4096;
 
-bool power_of_two(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
 VmdkOpenStatus fail(VmdkOpenError error, std::string detail = {}) { return {error, std::move(detail), {}}; }
 
 // The header checks that do not depend on the file around it.
@@ -56,7 +55,7 @@ VmdkOpenStatus check_header(const VmdkSparseHeader& h) {
     return fail(VmdkOpenError::bad_header, "version " + std::to_string(h.version));
   if ((h.flags & kVmdkFlagNewlineTest) && !h.newlines_intact)
     return fail(VmdkOpenError::bad_header, "line ends changed by a text-mode copy");
-  if (!power_of_two(h.grain_size) || h.grain_size > kMaxGrainSectors)
+  if (!std::has_single_bit(h.grain_size) || h.grain_size > kMaxGrainSectors)
     return fail(VmdkOpenError::bad_header, "grain size " + std::to_string(h.grain_size));
   if (h.gtes_per_gt == 0 || h.gtes_per_gt > kMaxGtesPerGt)
     return fail(VmdkOpenError::bad_header, "grain table entries " + std::to_string(h.gtes_per_gt));

@@ -7,15 +7,12 @@
 namespace lnk {
 namespace {
 
-constexpr std::array<uint8_t, 16> kShadowIdentifier = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1, 0x48, 0x4e,
-                                                       0xb7, 0xae, 0x04, 0x04, 0x6e, 0x6c, 0xc7, 0x52};
-constexpr uint64_t kStoreLocationEntry = 3;
 constexpr uint32_t kCatalogRecord = 2;
 constexpr uint32_t kBlockListRecord = 3;
 constexpr uint32_t kStoreHeaderRecord = 4;
 constexpr uint32_t kBlockRangeRecord = 5;
 constexpr uint32_t kBitmapRecord = 6;
-constexpr uint64_t kRecordTypeField = 20;
+constexpr uint32_t kBlockVersion = 1;
 // Identifiers, type, provider and attribute flags, before the machine names.
 constexpr uint64_t kStoreInformationSize = 64;
 // A bitmap block maps one 16 KiB block of the volume per bit after its header.
@@ -40,12 +37,13 @@ bool block_fits(const ByteSource& volume, uint64_t offset) {
   return offset != 0 && fits(offset, kShadowBlockSize, volume.size());
 }
 
-// libvshadow reads only blocks that fit, carry the identifier and the
-// record type it expects; it errs on any other, on some paths leaking the
-// block it read, so it is never shown one.
+// libvshadow reads only blocks that fit, carry the identifier, version 1
+// and the record type it expects; it errs on any other, on some paths
+// leaking the block it read, so it is never shown one.
 bool read_block(ByteSource& volume, uint64_t offset, uint32_t record_type, std::vector<uint8_t>& bytes) {
-  return block_fits(volume, offset) && read_exact(volume, offset, bytes) && is_shadow_block(bytes) &&
-         ByteReader(bytes).u32(kRecordTypeField) == record_type;
+  if (!block_fits(volume, offset) || !read_exact(volume, offset, bytes) || !is_shadow_block(bytes)) return false;
+  const ByteReader block(bytes);
+  return block.u32(kShadowBlockVersionField) == kBlockVersion && block.u32(kShadowRecordTypeField) == record_type;
 }
 
 uint64_t count_runs(const ByteReader& block) {
@@ -148,7 +146,7 @@ void walk_store_entry(Walk& walk, const ByteReader& entry, uint64_t entry_offset
 }  // namespace
 
 bool is_shadow_block(std::span<const uint8_t> bytes) {
-  return ByteReader(bytes).matches(0, kShadowIdentifier);
+  return ByteReader(bytes).matches(0, kShadowCopyIdentifier);
 }
 
 ShadowGuardPlan plan_shadow_guard(ByteSource& volume) {
@@ -180,7 +178,7 @@ ShadowGuardPlan plan_shadow_guard(ByteSource& volume) {
     for (uint64_t at = kShadowBlockHeaderSize; at + kShadowCatalogEntrySize <= reader.size();
          at += kShadowCatalogEntrySize) {
       const ByteReader entry = reader.sub(at, kShadowCatalogEntrySize);
-      if (entry.u64(kCatalogEntryTypeField) == kStoreLocationEntry) walk_store_entry(walk, entry, block + at);
+      if (entry.u64(kCatalogEntryTypeField) == kCatalogStoreLocation) walk_store_entry(walk, entry, block + at);
     }
     pointing_field = block + kShadowNextOffsetField;
     block = reader.u64(kShadowNextOffsetField);

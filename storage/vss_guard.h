@@ -15,24 +15,10 @@
 
 #include "platform/byte_reader.h"
 #include "storage/byte_source.h"
+#include "storage/shadow_layout.h"
 
 namespace lnk {
 
-// Every shadow-copy block is 16 KiB and starts with a 128-byte header.
-constexpr uint64_t kShadowBlockSize = 0x4000;
-constexpr uint64_t kShadowBlockHeaderSize = 128;
-constexpr uint64_t kShadowVolumeHeaderOffset = 0x1e00;
-constexpr uint64_t kShadowCatalogOffsetField = 0x30;  // in the volume header
-constexpr uint64_t kShadowNextOffsetField = 0x28;     // in a block header
-constexpr uint64_t kShadowCatalogEntrySize = 128;
-// Store information (type 2) and store location (type 3) entry fields.
-constexpr uint64_t kCatalogEntryTypeField = 0;
-constexpr uint64_t kCatalogStoreGuidField = 16;
-constexpr uint64_t kCatalogBlockListField = 8;
-constexpr uint64_t kCatalogStoreHeaderField = 32;
-constexpr uint64_t kCatalogBlockRangeListField = 40;
-constexpr uint64_t kCatalogBitmapField = 48;
-constexpr uint64_t kCatalogPreviousBitmapField = 72;
 // The catalog of a volume with the most copies Windows keeps (512) fills
 // nine blocks.
 constexpr uint32_t kShadowCatalogBlockLimit = 16;

@@ -41,8 +41,6 @@ class Carve : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = test::make_scratch_dir("carve") / "image.bin";
-    options_.progress = false;
-    options_.rawscan = true;
   }
   void TearDown() override {
     source_.close();
@@ -64,13 +62,12 @@ class Carve : public ::testing::Test {
     RecordOutlet outlet([&](const LnkRecord& record, const SourceInfo&) {
       found[record.lnk_offset] = {record.source_type, record.parsed_size};
     });
-    carve_source(source_, SourceInfo{}, options_, outlet);
+    carve_source(source_, SourceInfo{}, outlet);
     return found;
   }
 
   fs::path path_;
   DiskSource source_;
-  useropts options_;
   Bytes sample_ = test::sample_shortcut();
 };
 
@@ -126,7 +123,7 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   EXPECT_FALSE(bind_carve_context(context, &source_));
   EXPECT_FALSE(bind_carve_context(context, nullptr));
   RecordOutlet none(nullptr);
-  EXPECT_FALSE(carve_range(context, SourceInfo{}, options_, none));
+  EXPECT_FALSE(carve_range(context, SourceInfo{}, none));
 
   Bytes blob = random_bytes(4 * 65536, 4);
   for (size_t chunk = 0; chunk < 4; ++chunk) place(blob, chunk * 65536 + 512, sample_);
@@ -138,24 +135,24 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   context.label = "Unalloc";
   std::vector<std::string> types;
   RecordOutlet collect([&](const LnkRecord& r, const SourceInfo&) { types.push_back(r.source_type); });
-  EXPECT_TRUE(carve_range(context, SourceInfo{}, options_, collect));
+  EXPECT_TRUE(carve_range(context, SourceInfo{}, collect));
   EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + carved_type(65536 + 512),
                                              "[Unalloc] " + carved_type(2 * 65536 + 512)}));
   source_.close();
   context.position = 0;
-  EXPECT_FALSE(carve_range(context, SourceInfo{}, options_, none));
+  EXPECT_FALSE(carve_range(context, SourceInfo{}, none));
 }
 
 TEST_F(Carve, ProgressLines) {
   open(random_bytes(6 * 65536, 5));
   CarveContext context;
-  options_.progress = true;
   auto progress = [&](bool percent) {
     EXPECT_TRUE(bind_carve_context(context, &source_));
     context.percent_display = percent;
     ::testing::internal::CaptureStderr();
     RecordOutlet none(nullptr);
-    carve_range(context, SourceInfo{}, options_, none);
+    none.set_progress(true);
+    carve_range(context, SourceInfo{}, none);
     return ::testing::internal::GetCapturedStderr();
   };
   std::string err = progress(true);

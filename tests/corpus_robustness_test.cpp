@@ -27,8 +27,6 @@ class CorpusRobustness : public ::testing::Test {
       if (e.is_regular_file() && e.path().extension() != ".json" && e.path().extension() != ".txt")
         files_.push_back(e.path().string());
     std::sort(files_.begin(), files_.end());
-    options_.multiline = true;
-    options_.progress = false;
     options_.idltimes = true;
   }
 
@@ -37,7 +35,8 @@ class CorpusRobustness : public ::testing::Test {
     LnkRecord record;
     if (!parse_lnk_record(record, bytes, 0)) return false;
     std::ostringstream out;
-    RecordWriter(out, options_).write(record, SourceInfo{});
+    OutputSink sink(out);
+    RecordWriter(sink, options_).write(record, SourceInfo{});
     EXPECT_LE(record.parsed_size, bytes.size());
     return true;
   }

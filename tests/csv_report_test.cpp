@@ -327,7 +327,8 @@ TEST(CsvReport, CorpusRowsHaveTheHeaderColumnCount) {
   for (const auto& [args, separator] : layouts) {
     useropts o = csv_options(args);
     std::ostringstream out;
-    RecordWriter writer(out, o);
+    OutputSink sink(out);
+    RecordWriter writer(sink, o);
     size_t records = 0;
     for (const fs::path& p : files) {
       const std::string text = test::slurp(p);

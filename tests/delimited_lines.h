@@ -47,7 +47,7 @@ inline useropts options_for(const std::vector<std::string>& extra) {
   ArgList args{"/usr/local/bin/rook"};
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back("input.lnk");
-  EXPECT_TRUE(parse_useropts(o, args, "test"));
+  EXPECT_TRUE(parse_useropts(o, args));
   return o;
 }
 

@@ -141,7 +141,6 @@ TEST(RecordDumps, CorpusDumpsEqualTheRecordBytes) {
   if (!fs::is_directory(root)) GTEST_SKIP() << "corpus absent";
   const fs::path dumps = test::make_scratch_dir("dumps");
   useropts options;
-  options.progress = false;
   size_t compared = 0;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file()) continue;
@@ -151,7 +150,7 @@ TEST(RecordDumps, CorpusDumpsEqualTheRecordBytes) {
     fs::remove_all(dumps);
     fs::create_directories(dumps);
     RecordOutlet outlet(nullptr, dumps.string());
-    process_shortcut_file(entry.path().string(), "Shortcut LNK (file)", SourceInfo{}, options, outlet);
+    process_shortcut_file(entry.path().string(), SourceInfo{}, options, outlet);
     const fs::path dump = dumps / record_dump_name(1, 0, record.parsed_size);
     ASSERT_TRUE(fs::exists(dump)) << entry.path();
     EXPECT_EQ(testing::read_bytes(dump.string()),

@@ -67,5 +67,23 @@ TEST(ExtentSource, ParentFailuresAndMalformedExtents) {
   EXPECT_EQ(wrapping.read_at(UINT64_MAX - 5, std::span(out).first(3)), -1);
 }
 
+// The loop every pieced read goes through: a pass that reads nothing (a
+// lookup that makes no progress) fails the read at once rather than asking
+// again forever; for a library's reader it ends the read where it is.
+TEST(ReadInPasses, StalledPassFailsOrEndsTheRead) {
+  std::vector<uint8_t> out(10);
+  int calls = 0;
+  // Four bytes, then nothing; a loop without its guard stops at the cap.
+  auto stalls = [&calls](uint64_t, std::span<uint8_t> rest) -> int64_t {
+    if (++calls > 100) return -1;
+    return calls == 1 ? static_cast<int64_t>(std::min<size_t>(4, rest.size())) : 0;
+  };
+  EXPECT_EQ(read_in_passes(0, out, 10, stalls, StalledPass::fails_read), -1);
+  EXPECT_EQ(calls, 2);
+  calls = 0;
+  EXPECT_EQ(read_in_passes(0, out, 10, stalls, StalledPass::ends_read), 4);
+  EXPECT_EQ(calls, 2);
+}
+
 }  // namespace
 }  // namespace lnk

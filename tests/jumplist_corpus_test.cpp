@@ -290,13 +290,12 @@ TEST(JumpListCorpus, CustomDestinationsGiveEverySignatureWithoutDeepscan) {
     // Through the file scan, as `rook FILE` reads it: no -deepscan needed.
     size_t records = 0;
     useropts options;
-    options.progress = false;
     RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo&) {
       EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
-      EXPECT_EQ(r.source_type, kCustomDestinationsSource);
+      EXPECT_EQ(r.source_type, "JMPLIST (custom destinations)");
       ++records;
     });
-    process_shortcut_file(path.string(), "Shortcut LNK (file)", SourceInfo{}, options, outlet);
+    process_shortcut_file(path.string(), SourceInfo{}, options, outlet);
     EXPECT_EQ(records, signatures) << path;
     total += records;
   }

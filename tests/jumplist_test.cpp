@@ -138,8 +138,6 @@ TEST_F(JumpList, FragmentedStreamsAreReadThroughTheirOwnChains) {
   EXPECT_EQ(found[1].lnk_offset, mini_offset(image, 19));
   EXPECT_NE(found[0].header.write_time, found[1].header.write_time);
 
-  placement_.record_offset = 0x5000;
-  for (const LnkRecord& r : carve(image.bytes())) EXPECT_EQ(r.lnk_offset, 0x5000u);
 }
 
 TEST_F(JumpList, FreeMiniSectorsAndBytesPastAStreamAreSlackNeverAllocated) {
@@ -151,11 +149,10 @@ TEST_F(JumpList, FreeMiniSectorsAndBytesPastAStreamAreSlackNeverAllocated) {
   CfbImage image = mini_stream_list(
       {{"1", sample_, minis_from(0, sample_minis_)}, {"2", short_stream, minis_from(20, 2 + sample_minis_)}}, 8,
       {{40, old}, {22, old}});
-  placement_.record_offset = 0x777;
   const std::vector<LnkRecord> found = carve(image.bytes());
   ASSERT_EQ(found.size(), 3u);
   EXPECT_EQ(found[0].source_type, "JMPLIST (carved allocated)");
-  EXPECT_EQ(found[0].lnk_offset, 0x777u);
+  EXPECT_EQ(found[0].lnk_offset, mini_offset(image, 0));
   for (size_t i : {1u, 2u}) {
     EXPECT_EQ(found[i].source_type, "JMPLIST (carved slack)");
     EXPECT_TRUE(found[i].from_slack);
@@ -163,6 +160,17 @@ TEST_F(JumpList, FreeMiniSectorsAndBytesPastAStreamAreSlackNeverAllocated) {
     EXPECT_EQ(found[i].header.write_time, found[0].header.write_time ^ (uint64_t{0x02} << 32));
     EXPECT_EQ(found[i].stream_number, 0u);
   }
+  // Found on a volume: named by the file, slack records too, and each
+  // placed where its bytes lie there.
+  placement_.label = "[root]\\x.automaticDestinations-ms";
+  placement_.place = [](uint64_t offset) { return offset + 0x777; };
+  const std::vector<LnkRecord> placed = carve(image.bytes());
+  ASSERT_EQ(placed.size(), 3u);
+  EXPECT_EQ(placed[0].source_type, "[root]\\x.automaticDestinations-ms (carved allocated)");
+  EXPECT_EQ(placed[1].source_type, "[root]\\x.automaticDestinations-ms (carved slack)");
+  const std::vector<uint64_t> offsets = {placed[0].lnk_offset, placed[1].lnk_offset, placed[2].lnk_offset};
+  EXPECT_EQ(offsets, (std::vector<uint64_t>{mini_offset(image, 0) + 0x777, mini_offset(image, 22) + 0x777,
+                                             mini_offset(image, 40) + 0x777}));
 }
 
 // A record in the mini stream, a large stream whose chain only the DIFAT's
@@ -392,7 +400,7 @@ TEST(CustomDestinations, EveryShortcutIsCarvedAndAFalseSignatureIsNot) {
   std::vector<uint64_t> offsets;
   EXPECT_TRUE(carve_custom_destinations(bytes, JumpListPlacement{}, [&](const LnkRecord& r, const ParsedBytes&) {
     EXPECT_EQ(r.parsed_size, sample.size());
-    EXPECT_EQ(r.source_type, kCustomDestinationsSource);
+    EXPECT_EQ(r.source_type, "JMPLIST (custom destinations)");
     offsets.push_back(r.lnk_offset);
   }));
   EXPECT_EQ(offsets, (std::vector<uint64_t>{36, 36 + 16 + sample.size()}));

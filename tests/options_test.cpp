@@ -1,5 +1,6 @@
 #include "cmdline/options.h"
 
+#include "cmdline/diag_log.h"
 #include "tests/set_environment.h"
 
 #include "tests/run_program.h"
@@ -20,7 +21,7 @@ Parsed parse(ArgList args) {
   Parsed p;
   args.insert(args.begin(), "rook");
   testing::internal::CaptureStderr();
-  p.ok = parse_useropts(p.options, args, "ver: 0.85");
+  p.ok = parse_useropts(p.options, args);
   p.err = testing::internal::GetCapturedStderr();
   p.left = args;
   return p;
@@ -28,12 +29,11 @@ Parsed parse(ArgList args) {
 
 TEST(OptionMatching, WholeWordAnyCase) {
   Parsed p = parse({"-CSV", "x.lnk"});
-  EXPECT_TRUE(p.options.csv);
+  EXPECT_EQ(p.options.layout, Layout::csv);
   EXPECT_EQ(p.left, (ArgList{"rook", "x.lnk"}));
 
   p = parse({"-csvx", "x.lnk"});
-  EXPECT_FALSE(p.options.csv);
-  EXPECT_TRUE(p.options.multiline);
+  EXPECT_EQ(p.options.layout, Layout::text);
   EXPECT_EQ(p.left, (ArgList{"rook", "-csvx", "x.lnk"}));
 
   EXPECT_FALSE(has_argument("-pipe", {"-pipe", "x"}));  // the program path is not looked at
@@ -57,18 +57,17 @@ TEST(OptionMatching, ValueTakenEvenWhenItLooksLikeAnOption) {
 TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
   useropts o;
   ArgList none;
-  EXPECT_FALSE(parse_useropts(o, none, "ver: 0.85"));
+  EXPECT_FALSE(parse_useropts(o, none));
   o.carve_dump_dir = "stale";
-  o.csv = true;
+  o.layout = Layout::csv;
   ArgList args = {"C:\\tools\\rook.exe", "a b", "x"};
-  ASSERT_TRUE(parse_useropts(o, args, "ver: 0.85"));
+  ASSERT_TRUE(parse_useropts(o, args));
   EXPECT_TRUE(o.carve_dump_dir.empty());
-  EXPECT_FALSE(o.csv);
-  EXPECT_EQ(o.program_base_name + "|" + o.command_line_text + "|" + o.artifact_name + "|" + o.version_text,
-            "rook|C:\\tools\\rook.exe \"a b\" x|LNK|ver: 0.85");
-  EXPECT_TRUE(o.show_target_mft_entry);
-  // The readable report is the default layout.
-  EXPECT_TRUE(o.multiline && o.field_separator.empty() && o.separator_char == 0);
+  EXPECT_EQ(o.program_base_name + "|" + o.command_line_text, "rook|C:\\tools\\rook.exe \"a b\" x");
+  // The readable report is the default layout; the old names of layouts
+  // that were never built give it too.
+  EXPECT_TRUE(o.layout == Layout::text && o.field_separator.empty() && o.separator_char == 0);
+  for (const char* old : {"-xml", "-csvgen", "-multiline"}) EXPECT_EQ(parse({old, "x"}).options.layout, Layout::text);
 }
 
 TEST(OptionProcessing, RefusalsEndTheRun) {
@@ -126,19 +125,18 @@ TEST(Layouts, SeparatorsAndDateTimeSplitting) {
     args.push_back("x");
     const useropts o = parse(args).options;
     const std::string line = args[args.size() - 2];
-    EXPECT_FALSE(o.multiline) << line;
+    EXPECT_NE(o.layout, Layout::text) << line;
     EXPECT_EQ(o.field_separator, c.separator) << line;
     EXPECT_EQ(o.separator_char, c.replaced) << line;
     EXPECT_EQ(o.separator_substitute, c.substitute) << line;
-    if (o.csv) {
+    if (o.layout == Layout::csv) {
       EXPECT_EQ(o.split_date_time, c.split_date_time) << line;
     }
   }
   EXPECT_FALSE(parse({"-csv", "-no_whitespace", "x"}).options.whitespace_allowed);
   // The later layout option in processing order wins.
   Parsed p = parse({"-bodyfile", "-csv", "x"});
-  EXPECT_TRUE(p.options.bodyfile);
-  EXPECT_FALSE(p.options.csv);
+  EXPECT_EQ(p.options.layout, Layout::bodyfile);
 }
 
 TEST(ScannerOptions, IncludeOptionsNeedNtfsScan) {
@@ -240,24 +238,20 @@ TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
   useropts o;
   test::write_file(log, std::string("an earlier log"));
   ArgList args = {"rook", "-diags", log.string(), "-csv", "x"};
-  ASSERT_TRUE(parse_useropts(o, args, "ver: 0.85"));
+  ASSERT_TRUE(parse_useropts(o, args));
   // Opened (and truncated) only when the driver has checked it against the inputs.
-  EXPECT_FALSE(o.diag_log_active);
   EXPECT_EQ(test::slurp(log), "an earlier log");
-  ASSERT_TRUE(open_diag_log(o));
-  EXPECT_TRUE(o.diag_log_active);
-  diag_write(o, "info: volume open");
-  diag_printf(o, "err: %s at %d", "bad record", 7);
-  diag_printf(o, "%s", std::string(400, 'z').c_str());
-  EXPECT_EQ(test::slurp_text(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n" +
-                                  "->err: bad record at 7\n->" + std::string(255, 'z') + "\n");
+  DiagLog diag;
+  ASSERT_TRUE(diag.open(o.diag_log_path, o.command_line_text));
+  diag.write("info: volume open");
+  EXPECT_EQ(test::slurp_text(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n");
 
   // An unopenable log is dropped without a word.
   Parsed p = parse({"-diags", (dir_ / "no" / "such" / "dir.txt").string(), "x"});
   EXPECT_TRUE(p.ok);
-  EXPECT_FALSE(open_diag_log(p.options));
-  EXPECT_FALSE(p.options.diag_log_active);
-  EXPECT_EQ(p.options.diag_log_path, "");
+  DiagLog unopened;
+  EXPECT_FALSE(unopened.open(p.options.diag_log_path, "x"));
+  unopened.write("lost");
   EXPECT_EQ(p.err, "");
 }
 
@@ -289,7 +283,7 @@ TEST(OtherOptions, ConsumedWithTheirValues) {
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.left, (ArgList{"rook", "x"}));
   EXPECT_FALSE(p.options.sizes_in_hex);
-  EXPECT_FALSE(p.options.progress);
+  EXPECT_TRUE(p.options.quiet);
   EXPECT_EQ(p.options.username + p.options.event_name + p.options.zlibex_text, "Aliceevtz");
 }
 

@@ -19,7 +19,6 @@ class ProcessFile : public test::ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    options_.progress = false;
     options_.carve_dump_dir = (dir_ / "dumps").string();
     fs::create_directories(dir_ / "dumps");
   }
@@ -35,7 +34,8 @@ class ProcessFile : public test::ScratchDirTest {
 
   bool run_file(const std::string& path) {
     RecordOutlet outlet(nullptr, options_.carve_dump_dir);
-    const bool found = process_shortcut_file(path, "Shortcut LNK (file)", SourceInfo{}, options_, outlet);
+    outlet.set_progress(progress_);
+    const bool found = process_shortcut_file(path, SourceInfo{}, options_, outlet);
     records_put_ += outlet.records_put();
     return found;
   }
@@ -54,6 +54,7 @@ class ProcessFile : public test::ScratchDirTest {
   }
 
   useropts options_;
+  bool progress_ = false;
   uint32_t records_put_ = 0;
   Bytes sample_ = test::sample_shortcut();
 };
@@ -61,7 +62,7 @@ class ProcessFile : public test::ScratchDirTest {
 // A tiny file is opened, so its (empty) scan still clears the status line;
 // a file that cannot be opened leaves no trace at all.
 TEST_F(ProcessFile, TinyOrMissingFilesAreNotExamined) {
-  options_.progress = true;
+  progress_ = true;
   const std::string cleared = std::string(45, ' ') + "\r";
   const struct { std::string path; std::string err; } cases[] = {
       {write(Bytes(sample_.begin(), sample_.begin() + 76)), cleared},
@@ -113,7 +114,7 @@ TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
 }
 
 TEST_F(ProcessFile, ProgressLineIsShownAndCleared) {
-  options_.progress = true;
+  progress_ = true;
   std::string path = file_with_records(40960, {1024});
   ::testing::internal::CaptureStderr();
   run_file(path);
@@ -125,11 +126,11 @@ TEST_F(ProcessFile, ProgressLineIsShownAndCleared) {
   EXPECT_EQ(err.substr(err.size() - cleared.size()), cleared);
 }
 
-TEST(SourceType, CarvedHitsAndFiles) {
-  EXPECT_EQ(shortcut_source_type(0x400, ""), "Shortcut LNK (carved - 0x00000400)");
-  EXPECT_EQ(shortcut_source_type(0x123456789aULL, "x"), "Shortcut LNK (carved - 0x123456789a)");
-  EXPECT_EQ(shortcut_source_type(0, ""), "Shortcut LNK (carved)");
-  EXPECT_EQ(shortcut_source_type(0, "Shortcut LNK (file)"), "Shortcut LNK (file)");
+// Past eight digits the offset is not cut; a file found on a volume names
+// itself where others say "Shortcut LNK".
+TEST(SourceType, LongOffsetsAndFoundFiles) {
+  EXPECT_EQ(shortcut_source_type(0x123456789aULL, ""), "Shortcut LNK (carved - 0x123456789a)");
+  EXPECT_EQ(shortcut_source_type(0x400, "[root]\\x.lnk"), "[root]\\x.lnk (carved - 0x00000400)");
 }
 
 TEST(FindSignature, StepsFromTheStartAndStopsBeforeTheLastHeader) {

@@ -66,6 +66,15 @@ std::vector<GuardCase> chain_cases() {
        {list1},
        {1},
        {}},
+      {"next block of a version libvshadow refuses",
+       [=](Builder& b) {
+         b.block_header(Builder::block(7), 3, 0);
+         b.put(Builder::block(7) + 16, 2, 4);
+         b.put(list1, Builder::block(7), 8);
+       },
+       {list1},
+       {1},
+       {}},
       // Hidden rather than cut: without its first block the store would
       // seem to have saved nothing.
       {"first block past the end of the volume",
@@ -124,6 +133,7 @@ std::vector<GuardCase> catalog_and_header_cases() {
        {next_field(44)}, {}, {}, CatalogEnd::cut},
       // libvshadow refuses these headers too, but leaks or reads past a block.
       {"store header of another record type", [=](Builder& b) { b.put(header + 20, 3, 4); }, hide_store2, {}, {2}},
+      {"store header of version 2", [=](Builder& b) { b.put(header + 16, 2, 4); }, hide_store2, {}, {2}},
       {"store header without the identifier", [=](Builder& b) { b.bytes[header] ^= 1; }, hide_store2, {}, {2}},
       {"first machine name to the block's end", [=](Builder& b) { b.put(first_name, room - 2, 2); }, {}, {}, {}},
       {"first machine name past the block's end", [=](Builder& b) { b.put(first_name, room - 1, 2); }, hide_store2,

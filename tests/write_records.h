@@ -27,7 +27,8 @@ inline SourceInfo file_source(const std::string& path, const cmd_params& options
 inline std::string write_records(const std::vector<LnkRecord>& records, const useropts& options,
                                  const SourceInfo& source = SourceInfo{}) {
   std::ostringstream out;
-  RecordWriter writer(out, options);
+  OutputSink sink(out);
+  RecordWriter writer(sink, options);
   for (const LnkRecord& record : records) writer.write(record, source);
   return out.str();
 }

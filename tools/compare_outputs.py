@@ -2,12 +2,19 @@
 """Runs two builds of rook over the same inputs in every layout and reports
 every output that differs, with only the run-time lines masked.
 
-usage: compare_outputs.py OLD_ROOK NEW_ROOK [--corpus DIR] [--scratch DIR] [--stdout-only]
+usage: compare_outputs.py OLD_ROOK NEW_ROOK [--corpus DIR] [--scratch DIR]
+                          [--images DIR] [--stdout-only]
 
 Inputs: every file under the corpus's lnk/, jumplists/ and fragments/
-folders (text, -csv, -csvl2t, -bodyfile, -idltimes, and -csv -deepscan for
-jump lists), -pipe over the corpus list in each layout, -rawscan over a
-planted blob and over every corpus image that unpacks to a raw file.
+folders (text, -csv, -csvl2t, -bodyfile, -json, -idltimes, and -csv
+-deepscan for jump lists), -pipe over the corpus list in each layout and
+with -rawscan, -rawscan over a planted blob. Every corpus image (unpacked
+into the scratch folder, or taken from --images where a raw copy already
+lies): -ntfs_scan without an offset and at each NTFS partition either build
+lists, in each layout; the cluster passes and -vss all; -rawscan of the
+smaller ones; the VMware disks through -vmdk. With ntfscp, a copy of
+windows_volume with every corpus jump list and a third of the shortcuts
+copied in, -ntfs_scan in each layout.
 """
 import argparse
 import gzip
@@ -21,13 +28,24 @@ import tempfile
 
 MASKS = [re.compile(rb"^run time:.*$", re.M), re.compile(rb"^command:.*$", re.M),
          re.compile(rb"^[0-9.]+ secs \s*$", re.M)]
-LAYOUTS = [[], ["-csv"], ["-csvl2t"], ["-bodyfile"], ["-idltimes"]]
+LAYOUTS = [[], ["-csv"], ["-csvl2t"], ["-bodyfile"], ["-json"], ["-idltimes"]]
+# Whole-volume passes and carving read every byte: only volumes up to this.
+PASSES_LIMIT = 6 << 30
+RAWSCAN_LIMIT = 1100 << 20
+NTFS_LINE = re.compile(rb"^volume offset \[ (0x[0-9a-f]+) \] : ntfs", re.M)
 
 
 def masked(data):
     for mask in MASKS:
         data = mask.sub(b"<masked>", data)
     return data
+
+
+def touch_read(path):
+    """Reads a byte: the first read of a file after it was copied moves its
+    access time, which the reports show, so it must not be the old build's."""
+    with open(path, "rb") as f:
+        f.read(1)
 
 
 def run(binary, args, stdin=None):
@@ -72,22 +90,86 @@ def planted_blob(path):
     open(path, "wb").write(blob)
 
 
-def raw_images(corpus, scratch):
+def raw_images(corpus, scratch, unpacked=None):
+    """Each corpus image as a file rook reads: raw copies from unpacked
+    when it holds them, else converted or unpacked into scratch."""
     images = os.path.join(corpus, "images")
     for root, _, names in os.walk(images):
         for name in sorted(names):
             path = os.path.join(root, name)
-            out = os.path.join(scratch, name)
-            if name.endswith(".qcow2") and shutil.which("qemu-img"):
-                out += ".raw"
+            stem = name
+            for suffix in (".qcow2", ".gz", ".tgz", ".tar.gz"):
+                if stem.endswith(suffix):
+                    stem = stem[: -len(suffix)]
+            if name.endswith(".qcow2"):
+                stem += ".raw"
+            if name.endswith((".tgz", ".tar.gz")):
+                listed = subprocess.run(["tar", "-tf", path], capture_output=True, check=True).stdout
+                stem = listed.decode().splitlines()[0]
+            if unpacked and os.path.exists(os.path.join(unpacked, stem)):
+                yield os.path.join(unpacked, stem)
+            elif name.endswith(".qcow2") and shutil.which("qemu-img"):
+                out = os.path.join(scratch, stem)
                 subprocess.run(["qemu-img", "convert", "-O", "raw", path, out], check=True)
                 yield out
             elif name.endswith(".raw.gz"):
-                with gzip.open(path) as src, open(out[:-3], "wb") as dst:
+                with gzip.open(path) as src, open(os.path.join(scratch, stem), "wb") as dst:
                     shutil.copyfileobj(src, dst)
-                yield out[:-3]
-            elif name.endswith(".raw") or name.endswith(".vmdk") or name.endswith(".mft"):
+                yield os.path.join(scratch, stem)
+            elif name.endswith((".tgz", ".tar.gz")):
+                subprocess.run(["tar", "-xf", path, "-C", scratch], check=True)
+                yield os.path.join(scratch, stem)
+            elif name.endswith((".raw", ".vmdk", ".mft")):
                 yield path
+
+
+def ntfs_offsets(cmp, image):
+    """The NTFS partitions either build lists for a disk image."""
+    offsets = set()
+    for binary in (cmp.old, cmp.new):
+        offsets.update(m.decode() for m in NTFS_LINE.findall(run(binary, [image, "-ntfs_scan", "-quiet"])[1]))
+    return sorted(offsets, key=lambda o: int(o, 16))
+
+
+def check_image(cmp, image):
+    size = os.path.getsize(image)
+    cmp.check([image, "-ntfs_scan"])
+    starts = [["-offset", o] for o in ntfs_offsets(cmp, image)] or [[]]
+    if image.endswith(".vmdk"):
+        starts = [[]]
+    for start in starts:
+        for layout in LAYOUTS:
+            cmp.check([image, "-ntfs_scan"] + start + layout)
+        if size <= PASSES_LIMIT:
+            passes = ["-include_unalloc_clusters", "-include_vss_clusters", "-include_pagefile_clusters"]
+            cmp.check([image, "-ntfs_scan"] + start + passes)
+            cmp.check([image, "-ntfs_scan"] + start + passes + ["-json"])
+        cmp.check([image, "-vss", "all"] + start)
+        cmp.check([image, "-vss", "all", "-json"] + start)
+    if size <= RAWSCAN_LIMIT:
+        cmp.check([image, "-rawscan", "-csv"])
+        cmp.check([image, "-rawscan"])
+    if image.endswith(".vmdk"):
+        cmp.check(["-vmdk", image])
+        cmp.check(["-vmdk", image, "-rawscan"])
+        cmp.check(["-vmdk", image, "-rawscan", "-json"])
+
+
+def planted_volume(corpus, image, scratch):
+    """A copy of the volume image with every corpus jump list and a third of
+    the corpus shortcuts copied in; None without ntfscp."""
+    if not shutil.which("ntfscp"):
+        return None
+    volume = os.path.join(scratch, "planted_volume.raw")
+    shutil.copyfile(image, volume)
+    files = sorted(os.path.join(r, n) for r, _, ns in os.walk(os.path.join(corpus, "jumplists")) for n in ns)
+    files += sorted(os.path.join(r, n) for r, _, ns in os.walk(os.path.join(corpus, "lnk")) for n in ns)[::3]
+    for i, path in enumerate(files):
+        name = "%03d_%s" % (i, os.path.basename(path).replace(" ", "_"))
+        if "jumplists" not in path and not name.lower().endswith(".lnk"):
+            name += ".lnk"
+        subprocess.run(["ntfscp", "-f", volume, path, "/" + name], capture_output=True)
+    return volume
 
 
 def main():
@@ -97,6 +179,7 @@ def main():
     parser.add_argument("new")
     parser.add_argument("--corpus", default=os.path.join(here, "..", "..", "shared", "corpus"))
     parser.add_argument("--scratch")
+    parser.add_argument("--images", help="folder already holding raw copies of the corpus images")
     parser.add_argument("--show", type=int, default=5, help="differences to print in full")
     parser.add_argument("--stdout-only", action="store_true",
                         help="compare results and exit status, not standard error")
@@ -107,22 +190,34 @@ def main():
 
     files = list(corpus_files(args.corpus))
     for path in files:
+        touch_read(path)
+    for path in files:
         for layout in LAYOUTS:
             cmp.check([path] + layout)
         if "jumplists" in path:
             cmp.check([path, "-csv", "-deepscan"])
     listing = "".join(f + "\n" for f in files).encode()
-    for layout in LAYOUTS:
+    for layout in LAYOUTS + [["-rawscan"], ["-rawscan", "-csv"]]:
         cmp.check(["-pipe"] + layout, stdin=listing, label="-pipe " + " ".join(layout))
 
     blob = os.path.join(scratch, "planted.bin")
     planted_blob(blob)
+    touch_read(blob)
     for layout in LAYOUTS:
         cmp.check([blob, "-rawscan"] + layout)
     cmp.check([blob, "-deepscan", "-csv"])
-    for image in raw_images(args.corpus, scratch):
-        cmp.check([image, "-rawscan", "-csv"])
-        cmp.check([image, "-rawscan"])
+    volume = None
+    for image in raw_images(args.corpus, scratch, args.images):
+        touch_read(image)
+        check_image(cmp, image)
+        if os.path.basename(image) == "windows_volume.raw":
+            volume = planted_volume(args.corpus, image, scratch)
+        if image.startswith(scratch):
+            os.remove(image)
+    if volume:
+        touch_read(volume)
+        for layout in LAYOUTS:
+            cmp.check([volume, "-ntfs_scan"] + layout, label="planted volume -ntfs_scan " + " ".join(layout))
 
     for label, a, b in cmp.differences[: args.show]:
         print(f"DIFFERS: {label}")

@@ -155,12 +155,13 @@ LnkRecord full_record() {
 
 int main() {
   useropts options;
-  options.json = true;
+  options.layout = Layout::json;
   options.username = "examiner";
   options.username_given = true;
   options.hostname = "workstation";
   options.hostname_given = true;
-  RecordWriter writer(std::cout, options);
+  OutputSink out;
+  RecordWriter writer(out, options);
 
   SourceInfo volume;
   volume.volume_name = "\\\\.\\C:";

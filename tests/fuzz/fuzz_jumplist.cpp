@@ -13,9 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
   if (bytes.size() < 4096) bytes.resize(4096, 0);
   lnk::useropts options;
-  options.progress = false;
   std::ostringstream out;
-  lnk::RecordWriter writer(out, options);
+  lnk::OutputSink sink_out(out);
+  lnk::RecordWriter writer(sink_out, options);
   const lnk::RecordSink sink = [&](const lnk::LnkRecord& record, const lnk::ParsedBytes&) {
     writer.write(record, lnk::SourceInfo{});
   };

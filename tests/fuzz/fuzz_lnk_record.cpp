@@ -12,20 +12,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   lnk::useropts options;
-  options.multiline = true;
-  options.progress = false;
   options.idltimes = true;
   lnk::LnkRecord record;
   if (lnk::parse_lnk_record(record, std::span<const uint8_t>(data, size), 0)) {
     std::ostringstream out;
-    lnk::RecordWriter(out, options).write(record, lnk::SourceInfo{});
+    lnk::OutputSink text_sink(out);
+    lnk::RecordWriter(text_sink, options).write(record, lnk::SourceInfo{});
 
     lnk::useropts json_options;
-    json_options.json = true;
+    json_options.layout = lnk::Layout::json;
     json_options.codepage = 932;
-    json_options.progress = false;
     std::ostringstream json;
-    lnk::RecordWriter(json, json_options).write(record, lnk::SourceInfo{});
+    lnk::OutputSink json_sink(json);
+    lnk::RecordWriter(json_sink, json_options).write(record, lnk::SourceInfo{});
     // One line: every control character inside it is escaped.
     const std::string line = json.str();
     if (line.size() < 3 || line.compare(line.size() - 2, 2, "}\n") != 0) __builtin_trap();
