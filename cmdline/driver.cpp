@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/platform.h"
+#include "report/html_report.h"
 #include "report/record_writer.h"
 #include "report/text_report.h"
 #include "storage/disk_source.h"
@@ -90,6 +91,8 @@ struct Run {
   std::ostream* out = &std::cout;
   std::unique_ptr<RecordWriter> writer;
   std::unique_ptr<RecordOutlet> outlet;
+  std::ofstream html_file;
+  std::unique_ptr<HtmlReport> html;
   double start_seconds = 0;
   RunTally tally;
   // In a -pipe run each kind of hint is given once.
@@ -428,7 +431,7 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
     return abort_run();
   }
   source.volume_name = join_with(vmdk_paths, "; ");
-  if (!o.json) *run.out << "file: " << source.volume_name << "[using large file scan]\n";
+  if (!writes_json_lines(o)) *run.out << "file: " << source.volume_name << "[using large file scan]\n";
   carve_source(*disk, source, o, *run.outlet);
   return finish_with(0);
 }
@@ -464,7 +467,7 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
   }
   if (first_file) {
     first_file = false;
-    if (!o.csv && !o.csvl2t && !o.bodyfile && !o.json && o.rawscan)
+    if (!o.csv && !o.csvl2t && !o.bodyfile && !writes_json_lines(o) && o.rawscan)
       *run.out << "file: " << name << " [using large file scan]\n" << "lnk offset, ";
   }
   if (!o.quiet) diag_write(o, name);
@@ -534,7 +537,7 @@ Ending run_single_input(Run& run, const std::string& path) {
       examine_file(run, path, source);
     }
     // JSON Lines has no empty lines.
-    if (!o.json) *run.out << "\n";
+    if (!writes_json_lines(o)) *run.out << "\n";
     run.out->flush();
   } catch (...) {
     std::fprintf(stderr, "exception caught on file %s\n", path.c_str());
@@ -666,18 +669,28 @@ int run_rook(std::vector<std::string> args) {
   }
   if (plan.mode != Mode::usage) open_diag_log(run.options);
   // A JSON Lines stream holds records only.
-  if ((!run.options.output_path_given || writes_results) && !run.options.json) {
+  if ((!run.options.output_path_given || writes_results) && !writes_json_lines(run.options)) {
     *run.out << header << "\n";
     run.out->flush();
   }
 
   run.writer = std::make_unique<RecordWriter>(*run.out, run.options);
+  if (!run.options.html_path.empty() && plan.mode != Mode::usage) {
+    run.html_file.open(platform::native_path(run.options.html_path), std::ios::out | std::ios::trunc);
+    run.html = std::make_unique<HtmlReport>(run.html_file, run.options);
+    run.html->begin_run(header);
+    run.writer->also_write_html(*run.html);
+  }
   run.outlet = std::make_unique<RecordOutlet>(
       [&run](const LnkRecord& record, const SourceInfo& source) { run.writer->write(record, source); },
       run.options.carve_dump_dir);
 
   const Ending ending = run_plan(run, plan);
   run.out->flush();
+  if (run.html) {
+    run.html->end_run();
+    if (!run.html_file.good()) std::fprintf(stderr, "prob writing file %s\n", run.options.html_path.c_str());
+  }
   if (!ending.finish) return ending.status;
   return end_run(run, plan, ending.status);
 }

@@ -68,6 +68,10 @@ class cmd_params {
   bool bodyfile = false;
   bool multiline = false;
   bool json = false;
+  // Timesketch's JSON Lines import format: one line per event.
+  bool timesketch = false;
+  // -html: the HTML report is written to this file besides the layout.
+  std::string html_path;
   // Windows code page of the ANSI texts (-codepage); 0 when not given.
   uint32_t codepage = 0;
   bool verbose = true;
@@ -85,6 +89,9 @@ class cmd_params {
   std::vector<filter_entry> filters;
   bool pipe = false;
 };
+
+// The layouts whose stream holds records only: no run header, no other lines.
+inline bool writes_json_lines(const cmd_params& options) { return options.json || options.timesketch; }
 
 // The scanner's options added to the output options.
 class useropts : public cmd_params {

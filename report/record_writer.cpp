@@ -6,6 +6,7 @@
 #include "report/record_values.h"
 #include "report/text_report.h"
 #include "report/timeline_report.h"
+#include "report/timesketch_report.h"
 
 namespace lnk {
 
@@ -18,8 +19,20 @@ void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   } else {
     write_layout(record, source, codepage);
   }
+  ++records_written_;
+  if (html_) write_html(record, source);
   // Each record reaches the stream whole before the next is decoded.
   out_.flush();
+}
+
+void RecordWriter::write_html(const LnkRecord& record, const SourceInfo& source) {
+  if (has_ansi_beyond_ascii(record)) {
+    LnkRecord decoded = record;
+    decode_ansi_texts(decoded, html_code_page(options_));
+    html_->add(decoded, source, derive_record_values(decoded, source, options_));
+  } else {
+    html_->add(record, source, derive_record_values(record, source, options_));
+  }
 }
 
 void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {
@@ -41,6 +54,10 @@ void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& sourc
     write_bodyfile_record(out_, record, source, options_, values, state_);
   } else if (options_.csvl2t) {
     write_l2t_record(out_, record, source, options_, values, state_);
+  } else if (options_.timesketch) {
+    json_line_.clear();
+    append_timesketch_events(json_line_, record, source, options_, values, records_written_ + 1);
+    out_ << json_line_;
   } else if (options_.csv) {
     write_csv_record(out_, record, source, options_, values, state_);
   } else {

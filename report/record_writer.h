@@ -10,6 +10,7 @@
 #include "core/source_info.h"
 #include "lnk/lnk_record.h"
 #include "report/delimited_table.h"
+#include "report/html_report.h"
 
 namespace lnk {
 
@@ -24,8 +25,13 @@ class RecordWriter {
   // when the layout asks for a code page.
   void write(const LnkRecord& record, const SourceInfo& source);
 
+  // Every record is also handed to the HTML report, which must outlive the
+  // writer's use.
+  void also_write_html(HtmlReport& html) { html_ = &html; }
+
  private:
   void write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage);
+  void write_html(const LnkRecord& record, const SourceInfo& source);
 
   std::ostream& out_;
   const useropts& options_;
@@ -34,6 +40,8 @@ class RecordWriter {
   // number base are.
   std::unique_ptr<cmd_params> json_render_options_;
   std::string json_line_;
+  uint64_t records_written_ = 0;
+  HtmlReport* html_ = nullptr;
 };
 
 }  // namespace lnk
