@@ -84,44 +84,6 @@ TEST(TimesketchEvents, EachGroupOfTimesMergedOnItsOwn) {
   for (const auto& c : cases) EXPECT_EQ(event_texts(c.record, c.source, c.options), c.expected) << c.name;
 }
 
-TEST(TimesketchEvents, RecordFieldsOnEveryLineAndOnlyWhenPresent) {
-  LnkRecord entry;
-  entry.source_type = "[root]\\Users\\a\\x.automaticDestinations-ms (carved allocated)";
-  entry.jumplist_kind = JumplistKind::with_destlist;
-  entry.mru_index = 3;
-  entry.mru_time = kJan2;
-  entry.header.creation_time = kJune5;
-  entry.destlist_netbios = "desk-7";
-  entry.relative_path = "..\\b \"q\".txt";
-  SourceInfo source;
-  source.source_path = "img.raw";
-  source.mft_scan = true;
-  source.src_inode = 70;
-  source.src_seq = 2;
-  source.app_id = "5f7b5f1e01b83767";
-  const useropts o = test::options_for({"-timesketch", "-hostname", "ws1"});
-  std::string out;
-  append_timesketch_events(out, entry, source, o, derive_record_values(entry, source, o), 9);
-  const std::string record_fields =
-      "\"data_type\":\"windows:jumplist:entry\",\"record_number\":9,\"source_path\":\"img.raw\","
-      "\"source_type\":\"[root]\\\\Users\\\\a\\\\x.automaticDestinations-ms (carved allocated)\","
-      "\"volume_path\":\"[root]\\\\Users\\\\a\\\\x.automaticDestinations-ms (carved allocated)\","
-      "\"target_path\":\"..\\\\b \\\"q\\\".txt\",\"machine_id\":\"desk-7\",\"app_id\":\"5f7b5f1e01b83767\","
-      "\"mru_position\":3,\"mft_entry\":70,\"mft_sequence\":2,\"record_offset\":0,\"hostname\":\"ws1\"}";
-  const std::vector<std::string> lines = test::split_lines(out);
-  ASSERT_EQ(lines.size(), 2u) << out;
-  EXPECT_EQ(lines[0].substr(lines[0].find("\"time_of\"")), "\"time_of\":\"target\"," + record_fields);
-  EXPECT_EQ(lines[1].substr(lines[1].find("\"datetime\"")),
-            "\"datetime\":\"2010-01-02T12:00:00.0000000Z\",\"timestamp\":1262433600000000,"
-            "\"timestamp_desc\":\"MRU Time\",\"macb\":\"..C.\",\"time_of\":\"target\"," + record_fields);
-
-  // No valid time, no line.
-  out.clear();
-  LnkRecord timeless;
-  append_timesketch_events(out, timeless, SourceInfo{}, o, derive_record_values(timeless, SourceInfo{}, o), 1);
-  EXPECT_EQ(out, "");
-}
-
 // Whatever a record holds, the page's own four scripts are the only markup
 // the data can end in, and every text of the run header reads as text.
 TEST(HtmlReport, EvidenceTextsCannotBecomeMarkup) {
