@@ -86,6 +86,12 @@ def check_mode(rook, mode, scratch, problems):
         problems.append(f"{label}: {len(rows)} rows, {len(reports)} reports, {run['records']} counted, "
                         f"{len(records)} records in -json")
     text = text_out.decode("utf-8", errors="replace")
+    if mode.name == "file":
+        # The same with the text layout going to -out instead.
+        results = os.path.join(scratch, "results.txt")
+        timeline_inputs.run_rook(rook, mode.args + ["-codepage", "1252", "-html", page, "-out", results], mode.stdin)
+        data, run, rows, reports, header = read_page(page)
+        text = open(results, encoding="utf-8", errors="replace").read()
     if not text.startswith(header) or "".join(reports) not in text[len(header):]:
         problems.append(f"{label}: the page's header and reports are not the text layout of the run")
     for number, (row, record) in enumerate(zip(rows, records), 1):
@@ -169,6 +175,10 @@ def check_in_browser(rook, corpus_mode, scratch, screenshot, problems):
         if page.evaluate(PAINTED) < 200 or "target and" not in facts["events"]:
             problems.append(f"browser: the chart was not drawn: {facts['events']}")
 
+        if screenshot:
+            page.screenshot(screenshot)
+            print("screenshot:", screenshot)
+
         # Every row, scrolled through, in record order before any sort.
         listed = page.evaluate(COLLECT_ROWS % TIME_COLUMN, 300)
         if [int(number) for _, number, _ in listed] != list(range(1, count + 1)):
@@ -220,10 +230,6 @@ def check_in_browser(rook, corpus_mode, scratch, screenshot, problems):
         leaving = [u for u in requested if u != url and not u.startswith("data:")]
         if leaving or url not in requested:
             problems.append(f"browser: the page asked for {leaving or requested}")
-        if screenshot:
-            page.evaluate("document.getElementById('grid-scroll').scrollTop = 0")
-            page.screenshot(screenshot)
-            print("screenshot:", screenshot)
     print(f"browser: {count} rows rendered, sorted, zoomed and filtered; {len(requested)} requests")
 
 

@@ -46,10 +46,10 @@
     { title: 'Source', width: 300, field: F.source },
     { title: 'Source type', width: 180, field: F.type },
     { title: 'Target', width: 360, field: F.target },
-    { title: 'Target modified', width: 150, field: F.modified, kind: 'time' },
-    { title: 'Target accessed', width: 150, field: F.accessed, kind: 'time' },
-    { title: 'Target created', width: 150, field: F.created, kind: 'time' },
-    { title: 'MRU time', width: 150, field: F.mru, kind: 'time' },
+    { title: 'Target modified', width: 165, field: F.modified, kind: 'time' },
+    { title: 'Target accessed', width: 165, field: F.accessed, kind: 'time' },
+    { title: 'Target created', width: 165, field: F.created, kind: 'time' },
+    { title: 'MRU time', width: 165, field: F.mru, kind: 'time' },
     { title: 'MRU #', width: 64, field: F.mruPosition, kind: 'count' },
     { title: 'AppID', width: 200, field: F.appId },
     { title: 'Volume label', width: 120, field: F.label },
@@ -252,6 +252,9 @@
 
   const headerRow = table.tHead.rows[0];
   const colgroup = table.querySelector('colgroup');
+  // Fixed column widths: a long path is cut with an ellipsis (its cell's
+  // title holds it whole) instead of widening the table.
+  table.style.width = COLUMNS.reduce((sum, column) => sum + column.width, 0) + 'px';
   COLUMNS.forEach((column, index) => {
     const col = document.createElement('col');
     col.style.width = column.width + 'px';
