@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/output_sink.h"
+#include "report/html_report.h"
 #include "report/record_writer.h"
 #include "report/text_report.h"
 #include "storage/disk_source.h"
@@ -89,6 +90,8 @@ struct Run {
   DiagLog diag;
   std::unique_ptr<RecordWriter> writer;
   std::unique_ptr<RecordOutlet> outlet;
+  OutputSink html_output;
+  std::unique_ptr<HtmlReport> html;
   double start_seconds = 0;
   RunTally tally;
   // In a -pipe run each kind of hint is given once.
@@ -666,6 +669,11 @@ int run_rook(std::vector<std::string> args) {
   if (plan.mode != Mode::usage) run.diag.open(run.options.diag_log_path, run.options.command_line_text);
 
   run.writer = std::make_unique<RecordWriter>(run.output, run.options);
+  if (!run.options.html_path.empty() && plan.mode != Mode::usage) {
+    run.html_output.open_file(run.options.html_path);
+    run.html = std::make_unique<HtmlReport>(run.html_output.stream(), run.options);
+    run.writer->also_write_html(*run.html);
+  }
   if (!run.options.output_path_given || writes_results) run.writer->begin_run(header);
   run.outlet = std::make_unique<RecordOutlet>(
       [&run](const LnkRecord& record, const SourceInfo& source) { run.writer->write(record, source); },
@@ -678,6 +686,8 @@ int run_rook(std::vector<std::string> args) {
     return ending.status;
   }
   run.writer->end_run();
+  if (run.html && !run.html_output.flush())
+    std::fprintf(stderr, "prob writing file %s\n", run.options.html_path.c_str());
   return end_run(run, plan, ending.status);
 }
 

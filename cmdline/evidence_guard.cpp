@@ -24,6 +24,7 @@ bool spares_inputs(const std::string& output, const std::vector<std::string>& in
 
 bool outputs_spare_inputs(const cmd_params& options, const std::vector<std::string>& inputs) {
   if (options.output_path_given && !spares_inputs(options.output_path, inputs)) return false;
+  if (!spares_inputs(options.html_path, inputs)) return false;
   return spares_inputs(options.diag_log_path, inputs);
 }
 

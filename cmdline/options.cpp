@@ -47,9 +47,9 @@ constexpr const char* kValueOptions[] = {
     "-diags", "-alias", "-aliaspath", "-threads", "-zlibex", "-sqlite", "-signal", "-hostname",
     "-username", "-cpuinst", "-cpu", "-fragment_files", "-out", "-outfile", "-filter",
     "-csv_separator", "-dateformat", "-timeformat", "-codepage", "-outdir", "-offset", "-vss",
-    "-partition", "-vmdk"};
+    "-partition", "-vmdk", "-html"};
 constexpr const char* kFlagOptions[] = {
-    "-pair_datetime", "-csv", "-csvgen", "-csvl2t", "-bodyfile", "-xml", "-multiline", "-json",
+    "-pair_datetime", "-csv", "-csvgen", "-csvl2t", "-bodyfile", "-xml", "-multiline", "-json", "-timesketch",
     "-gzip", "-zlib", "-separate_files", "-profile", "-pipe", "-base10", "-base16",
     "-no_whitespace", "-verbose", "-v", "-quiet", "-ntfs_scan", "-include_unalloc_clusters",
     "-include_vss_clusters", "-include_pagefile_clusters", "-rawscan", "-deepscan", "-idltimes"};
@@ -81,6 +81,7 @@ void parse_layout_options(cmd_params& o, ArgList& args) {
   }
   if (take_flag("-multiline", args)) o.layout = Layout::text;
   if (take_flag("-json", args)) o.layout = Layout::json;
+  if (take_flag("-timesketch", args)) o.layout = Layout::timesketch;
 }
 
 // An unsupported code page leaves ANSI texts as they are (text and CSV) or
@@ -102,14 +103,32 @@ void parse_code_page(cmd_params& o, ArgList& args) {
 // opened without truncation: it may be the evidence itself (a forgotten
 // output name, or -out naming the input), and the driver truncates it only
 // once it knows it is none of the inputs.
+bool probe_output_file(const std::string& path) {
+  std::ofstream probe(platform::native_path(path), std::ios::out | std::ios::app);
+  if (probe.good()) return true;
+  std::fprintf(stderr, "prob opening file %s for output, aborting\n", path.c_str());
+  return false;
+}
+
 bool probe_output(cmd_params& o, ArgList& args) {
   std::string path;
   if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
   o.output_path = expand_path(path, false);
   o.output_path_given = true;
-  std::ofstream probe(platform::native_path(o.output_path), std::ios::out | std::ios::app);
-  if (!probe.good()) {
-    std::fprintf(stderr, "prob opening file %s for output, aborting\n", o.output_path.c_str());
+  return probe_output_file(o.output_path);
+}
+
+// The HTML report goes to a file of its own, created as -out's is; it may not
+// be the results file, whose lines would be mixed into it.
+bool probe_html(cmd_params& o, ArgList& args) {
+  std::string path;
+  if (!take_value("-html", path, args)) return true;
+  o.html_path = expand_path(path, false);
+  if (!probe_output_file(o.html_path)) return false;
+  platform::FileIdentity html, results;
+  if (o.output_path_given && platform::file_identity(o.html_path, html) &&
+      platform::file_identity(o.output_path, results) && html == results) {
+    std::fprintf(stderr, "prob opening file %s for output: -out names it too, aborting\n", o.html_path.c_str());
     return false;
   }
   return true;
@@ -358,6 +377,7 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
   }
   if (take_flag("-separate_files", args)) o.separate_files = true;
   if (!probe_output(o, args)) return false;
+  if (!probe_html(o, args)) return false;
   if (take_flag("-profile", args)) o.profile = true;
   if (take_flag("-pipe", args)) o.pipe = true;
   if (take_value("-filter", value, args)) build_filter_list(o.filters, value);

@@ -27,7 +27,7 @@ struct filter_entry {
 
 // The layout records are written in. -xml, -csvgen and -multiline, kept
 // for old command lines, give the text report.
-enum class Layout { text, csv, log2timeline, bodyfile, json };
+enum class Layout { text, csv, log2timeline, bodyfile, json, timesketch };
 
 // Options shared by every run: output layout and command-line conventions.
 class cmd_params {
@@ -62,6 +62,8 @@ class cmd_params {
   bool separate_files = false;
   uint32_t fragment_count = 0;
   Layout layout = Layout::text;
+  // -html: the HTML report is written to this file besides the layout.
+  std::string html_path;
   // Windows code page of the ANSI texts (-codepage); 0 when not given.
   uint32_t codepage = 0;
   bool verbose = true;
@@ -74,6 +76,11 @@ class cmd_params {
   std::vector<filter_entry> filters;
   bool pipe = false;
 };
+
+// The layouts whose stream holds records only: no run header, no other lines.
+inline bool writes_json_lines(const cmd_params& options) {
+  return options.layout == Layout::json || options.layout == Layout::timesketch;
+}
 
 // The scanner's options added to the output options.
 class useropts : public cmd_params {

@@ -112,7 +112,7 @@ void decode_items(std::vector<ShellItem>& items, uint32_t codepage) {
 
 uint32_t layout_code_page(const cmd_params& options) {
   if (options.codepage != 0) return options.codepage;
-  return options.layout == Layout::json ? kJsonDefaultCodePage : 0;
+  return writes_json_lines(options) ? kJsonDefaultCodePage : 0;
 }
 
 std::string decode_ansi(const std::string& bytes, uint32_t codepage) {

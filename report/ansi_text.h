@@ -1,5 +1,5 @@
 // ANSI texts of a record, decoded by Windows code page when the run asks
-// for it (-codepage, or always for -json).
+// for it (-codepage, or always for -json and -timesketch).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 namespace lnk {
 
-// The code page used with -json when -codepage is not given.
+// The code page used with -json and -timesketch when -codepage is not given.
 inline constexpr uint32_t kJsonDefaultCodePage = 1252;
 
 // The code page the run's layout decodes ANSI texts with; 0 keeps the bytes.

@@ -6,17 +6,19 @@
 #include "report/record_values.h"
 #include "report/text_report.h"
 #include "report/timeline_report.h"
+#include "report/timesketch_report.h"
 
 namespace lnk {
 
 void RecordWriter::begin_run(const std::string& header) {
-  if (options_.layout == Layout::json) return;
+  if (html_) html_->begin_run(header);
+  if (writes_json_lines(options_)) return;
   out_.stream() << header << "\n";
   out_.flush();
 }
 
 void RecordWriter::announce_disk_carve(const std::string& names) {
-  if (options_.layout == Layout::json) return;
+  if (writes_json_lines(options_)) return;
   out_.stream() << "file: " << names << "[using large file scan]\n";
 }
 
@@ -34,16 +36,31 @@ void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   } else {
     write_layout(record, source, codepage);
   }
+  ++records_written_;
+  if (html_) write_html(record, source);
   // Each record reaches the stream whole before the next is decoded.
   out_.flush();
 }
 
 void RecordWriter::end_input() {
-  if (options_.layout != Layout::json) out_.stream() << "\n";
+  if (!writes_json_lines(options_)) out_.stream() << "\n";
   out_.flush();
 }
 
-void RecordWriter::end_run() { out_.flush(); }
+void RecordWriter::end_run() {
+  if (html_) html_->end_run();
+  out_.flush();
+}
+
+void RecordWriter::write_html(const LnkRecord& record, const SourceInfo& source) {
+  if (has_ansi_beyond_ascii(record)) {
+    LnkRecord decoded = record;
+    decode_ansi_texts(decoded, html_code_page(options_));
+    html_->add(decoded, source, derive_record_values(decoded, source, options_));
+  } else {
+    html_->add(record, source, derive_record_values(record, source, options_));
+  }
+}
 
 void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {
   std::ostream& out = out_.stream();
@@ -72,6 +89,12 @@ void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& sourc
       return;
     case Layout::text:
       write_text_report(out, record, source, options_, derive_record_values(record, source, options_));
+      return;
+    case Layout::timesketch:
+      json_line_.clear();
+      append_timesketch_events(json_line_, record, source, options_, derive_record_values(record, source, options_),
+                               records_written_ + 1);
+      out << json_line_;
       return;
   }
 }

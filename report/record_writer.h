@@ -12,6 +12,7 @@
 #include "lnk/lnk_record.h"
 #include "report/delimited_table.h"
 #include "report/output_sink.h"
+#include "report/html_report.h"
 
 namespace lnk {
 
@@ -41,8 +42,13 @@ class RecordWriter {
   // writes a whole document writes it here.
   void end_run();
 
+  // Every record is also handed to the HTML report, which must outlive the
+  // writer's use; the run's begin and end reach it too.
+  void also_write_html(HtmlReport& html) { html_ = &html; }
+
  private:
   void write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage);
+  void write_html(const LnkRecord& record, const SourceInfo& source);
 
   OutputSink& out_;
   const useropts& options_;
@@ -51,6 +57,8 @@ class RecordWriter {
   // number base are.
   std::unique_ptr<cmd_params> json_render_options_;
   std::string json_line_;
+  uint64_t records_written_ = 0;
+  HtmlReport* html_ = nullptr;
 };
 
 }  // namespace lnk

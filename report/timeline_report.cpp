@@ -46,8 +46,9 @@ std::string join_fields(const std::vector<std::string>& fields, const std::strin
   return line;
 }
 
-// "target <- source; vol label-...; ...", the optional parts only when present.
-std::string l2t_desc(const LnkRecord& r, const RecordValues& values, const std::string& source) {
+}  // namespace
+
+std::string timeline_description(const LnkRecord& r, const RecordValues& values, const std::string& source) {
   std::string text = values.target_name + " <- " + source + "; ";
   const std::pair<const char*, const std::string*> parts[] = {
       {"vol label-", &r.volume_label},  {"local path-", &r.local_base_path},
@@ -58,6 +59,8 @@ std::string l2t_desc(const LnkRecord& r, const RecordValues& values, const std::
   text.resize(text.size() - 2);
   return text;
 }
+
+namespace {
 
 std::string l2t_notes(const LnkRecord& r, const useropts& options) {
   std::vector<std::string> parts;
@@ -79,11 +82,11 @@ std::string l2t_notes(const LnkRecord& r, const useropts& options) {
 
 }  // namespace
 
-std::vector<TimelineEvent> merge_macb(const TimelineSlots& slots) {
-  Slot m = make_slot(slots.m_time, "Last Modified");
-  Slot a = make_slot(slots.a_time, "Last Access");
-  Slot c = make_slot(slots.c_time, "MRU Time");
-  Slot b = make_slot(slots.b_time, "Created");
+std::vector<TimelineEvent> merge_macb(const TimelineSlots& slots, const SlotNames& names) {
+  Slot m = make_slot(slots.m_time, names.m);
+  Slot a = make_slot(slots.a_time, names.a);
+  Slot c = make_slot(slots.c_time, names.c);
+  Slot b = make_slot(slots.b_time, names.b);
   std::vector<TimelineEvent> events;
 
   if (m.takes_part) {
@@ -152,7 +155,7 @@ void write_l2t_record(std::ostream& out, const LnkRecord& record, const SourceIn
       clean(options.username),
       clean(options.hostname),
       clean(values.target_name),
-      clean(l2t_desc(record, values, source)),
+      clean(timeline_description(record, values, source)),
       "2",
       clean(source),
       std::to_string(source_info.src_inode),

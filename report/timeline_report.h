@@ -26,11 +26,25 @@ struct TimelineEvent {
   std::string type_text;  // the slots' descriptions joined by "; "
 };
 
+// What each slot's time is, for the event's type text.
+struct SlotNames {
+  const char* m;
+  const char* a;
+  const char* c;
+  const char* b;
+};
+inline constexpr SlotNames kTargetSlotNames = {"Last Modified", "Last Access", "MRU Time", "Created"};
+
 // Equal instants merged into one event each, in ascending time order.
 // Zero and invalid times take no part.
-std::vector<TimelineEvent> merge_macb(const TimelineSlots& slots);
+std::vector<TimelineEvent> merge_macb(const TimelineSlots& slots, const SlotNames& names = kTargetSlotNames);
 
 TimelineSlots timeline_slots(const LnkRecord& record, const RecordValues& values);
+
+// The log2timeline desc text: "target <- source; vol label-...; ...", the
+// optional parts only when present.
+std::string timeline_description(const LnkRecord& record, const RecordValues& values,
+                                 const std::string& source_path);
 
 void write_l2t_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
                       const useropts& options, const RecordValues& values, WriterState& state);

@@ -67,6 +67,9 @@ TEST_F(Evidence, ResultsFileNamingAnInputIsRefused) {
       {{"-rawscan", evidence_, "-outfile", evidence_}, "", evidence_},
       // A file listed on standard input, among others.
       {{"-pipe", "-csv", "-out", evidence_}, "/nonexistent/a.lnk\n" + evidence_ + "\n", evidence_},
+      // The HTML report, written beside the layout, is a results file too.
+      {{evidence_, "-html", evidence_}, "", evidence_},
+      {{"-pipe", "-timesketch", "-html", evidence_}, other_name + "\n", other_name},
   };
   for (const auto& c : cases) {
     test::CommandResult r = run(c.args, c.input);
@@ -88,10 +91,12 @@ TEST_F(Evidence, DiagnosticLogNamingAnInputIsRefused) {
 // was taken for the results file and there is no input. The usage is shown
 // and the file stays as it was.
 TEST_F(Evidence, ForgottenOutputNameLeavesTheFileAlone) {
-  test::CommandResult r = run({"-csv", "-out", evidence_});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_TRUE(test::contains(r.err, "Usage"));
-  expect_untouched();
+  for (const char* option : {"-out", "-html"}) {
+    test::CommandResult r = run({"-csv", option, evidence_});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(test::contains(r.err, "Usage")) << option;
+    expect_untouched();
+  }
 }
 
 TEST_F(Evidence, AnExistingResultsFileThatIsNoInputIsReplaced) {

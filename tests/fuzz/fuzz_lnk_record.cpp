@@ -1,5 +1,6 @@
-// Any bytes through the shortcut parser, the text writer and the JSON
-// writer (with a multi-byte code page for the ANSI texts).
+// Any bytes through the shortcut parser, the text writer, the JSON writer
+// (with a multi-byte code page for the ANSI texts), the Timesketch writer
+// and the HTML report.
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "core/options.h"
 #include "lnk/parse_lnk.h"
+#include "report/html_report.h"
 #include "report/record_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,6 +32,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (line.size() < 3 || line.compare(line.size() - 2, 2, "}\n") != 0) __builtin_trap();
     for (size_t i = 0; i + 1 < line.size(); ++i)
       if (static_cast<unsigned char>(line[i]) < 0x20) __builtin_trap();
+
+    lnk::useropts timeline_options = json_options;
+    timeline_options.json = false;
+    timeline_options.timesketch = true;
+    std::ostringstream events, page;
+    lnk::HtmlReport html(page, timeline_options);
+    html.begin_run("");
+    lnk::RecordWriter writer(events, timeline_options);
+    writer.also_write_html(html);
+    writer.write(record, lnk::SourceInfo{});
+    html.end_run();
+    // Nothing a record holds can close one of the page's four scripts early.
+    const std::string text = page.str();
+    size_t closes = 0;
+    for (size_t at = text.find("</script"); at != std::string::npos; at = text.find("</script", at + 1)) ++closes;
+    if (closes != 4) __builtin_trap();
   }
   return 0;
 }
