@@ -82,68 +82,70 @@ void close_disk_chain(DiskChain& chain) {
   chain.files.clear();
 }
 
+namespace {
+
+// The parent of the newest disk of chain, opened and linked, among the
+// candidates its names give; or why none serves (the first candidate
+// refused, else the parent missing).
+ContainerProblem find_parent(const DiskChain& chain, const ChainFiles& files, const ChainLayerOpener& open,
+                             std::unique_ptr<ChainLayer>& parent, std::string& parent_path) {
+  ChainLayer& child = *chain.layers.back();
+  const std::string& child_path = chain.files.back();
+  const ParentNames names = child.parent_names();
+  const std::vector<std::string> candidates = parent_candidates(child_path, names);
+  ContainerProblem refused;
+  const auto refuse = [&](ContainerProblemKind kind, const std::string& other, const std::string& detail) {
+    if (refused.ok())
+      refused = {.kind = kind, .file = child_path, .other = other, .other_exists = true, .detail = detail};
+  };
+  for (const std::string& candidate : candidates) {
+    if (!is_file(candidate)) continue;
+    if (const std::optional<std::string> seen = files.find(candidate)) {
+      refuse(ContainerProblemKind::parent_loop, *seen, {});
+      continue;
+    }
+    ContainerProblem why;
+    std::unique_ptr<ChainLayer> opened = open(candidate, why);
+    if (!opened) {
+      refuse(ContainerProblemKind::unsupported_parent, candidate, why.detail);
+    } else if (!child.link_parent(*opened)) {
+      refuse(ContainerProblemKind::wrong_parent, candidate, {});
+    } else {
+      parent = std::move(opened);
+      parent_path = candidate;
+      return {};
+    }
+  }
+  if (!refused.ok()) return refused;
+  const std::string recorded = !names.relative.empty() ? names.relative.front()
+                               : !names.others.empty() ? names.others.front()
+                                                       : std::string();
+  return {.kind = ContainerProblemKind::missing_parent,
+          .file = child_path,
+          .other = recorded,
+          .detail = joined(candidates)};
+}
+
+}  // namespace
+
 ContainerProblem open_disk_chain(const std::string& path, const ChainLayerOpener& open, DiskChain& chain) {
   close_disk_chain(chain);
-  ChainFiles files;
   ContainerProblem problem;
   std::unique_ptr<ChainLayer> newest = open(path, problem);
   if (!newest) return problem;
+  ChainFiles files;
   files.add(path);
   chain.layers.push_back(std::move(newest));
   chain.files.push_back(path);
-  const auto fail = [&chain](ContainerProblem why) {
-    close_disk_chain(chain);
-    return why;
-  };
   while (chain.layers.back()->has_parent()) {
-    ChainLayer& child = *chain.layers.back();
-    const std::string child_path = chain.files.back();
-    if (chain.layers.size() >= kMaxChainDisks)
-      return fail({.kind = ContainerProblemKind::chain_too_long, .file = child_path});
-    const ParentNames names = child.parent_names();
-    const std::vector<std::string> candidates = parent_candidates(child_path, names);
-    // The first candidate that failed, reported when none serves.
-    ContainerProblem refused;
     std::unique_ptr<ChainLayer> parent;
     std::string parent_path;
-    for (const std::string& candidate : candidates) {
-      if (!is_file(candidate)) continue;
-      if (const std::optional<std::string> seen = files.find(candidate)) {
-        if (refused.ok())
-          refused = {
-              .kind = ContainerProblemKind::parent_loop, .file = child_path, .other = *seen, .other_exists = true};
-        continue;
-      }
-      ContainerProblem why;
-      std::unique_ptr<ChainLayer> opened = open(candidate, why);
-      if (!opened) {
-        if (refused.ok())
-          refused = {.kind = ContainerProblemKind::unsupported_parent,
-                     .file = child_path,
-                     .other = candidate,
-                     .other_exists = true,
-                     .detail = why.detail};
-        continue;
-      }
-      if (!child.link_parent(*opened)) {
-        if (refused.ok())
-          refused = {
-              .kind = ContainerProblemKind::wrong_parent, .file = child_path, .other = candidate, .other_exists = true};
-        continue;
-      }
-      parent = std::move(opened);
-      parent_path = candidate;
-      break;
-    }
-    if (!parent) {
-      if (!refused.ok()) return fail(refused);
-      const std::string recorded = !names.relative.empty() ? names.relative.front()
-                                   : !names.others.empty() ? names.others.front()
-                                                           : std::string();
-      return fail({.kind = ContainerProblemKind::missing_parent,
-                   .file = child_path,
-                   .other = recorded,
-                   .detail = joined(candidates)});
+    problem = chain.layers.size() >= kMaxChainDisks
+                  ? ContainerProblem{.kind = ContainerProblemKind::chain_too_long, .file = chain.files.back()}
+                  : find_parent(chain, files, open, parent, parent_path);
+    if (!problem.ok()) {
+      close_disk_chain(chain);
+      return problem;
     }
     files.add(parent_path);
     chain.layers.push_back(std::move(parent));

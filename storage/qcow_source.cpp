@@ -69,12 +69,17 @@ class QcowLayer : public ChainLayer {
     return layer;
   }
 
-  bool has_parent() override { return !backing_name().empty(); }
+  // A backing file name that cannot be read still means a backing file:
+  // read alone, the disk would show zeros where the backing file has data.
+  bool has_parent() override {
+    size_t size = 0;
+    return libqcow_file_get_utf8_backing_filename_size(qcow_, &size, nullptr) != 0;
+  }
 
   ParentNames parent_names() override {
     ParentNames names;
     const std::string name = backing_name();
-    (is_absolute_path(name) ? names.others : names.relative).push_back(name);
+    if (!name.empty()) (is_absolute_path(name) ? names.others : names.relative).push_back(name);
     return names;
   }
 

@@ -125,6 +125,19 @@ TEST_F(SplitImageRun, BrokenSetsEndWithTheSegmentNamed) {
   EXPECT_EQ(r.status, 255);
   EXPECT_TRUE(test::contains(r.err, "it is the input " + (dir_ / "img.004").string())) << r.err;
   EXPECT_EQ(test::slurp(dir_ / "img.004"), std::string(4096, 'x'));
+
+  // Ten thousand empty segments: an empty disk, quickly.
+  fs::create_directories(dir_ / "empty");
+  for (int i = 1; i <= 10000; ++i) {
+    const std::string number = std::to_string(i);
+    test::write_file(dir_ / "empty" / ("e." + std::string(5 - number.size(), '0') + number), std::string());
+  }
+  r = run({(dir_ / "empty" / "e.00001").string(), "-ntfs_scan", "-quiet"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "couldn't find any partitions on disk\n");
+  r = run({(dir_ / "empty" / "e.00001").string(), "-rawscan"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(test::contains(r.err, "1 source read, 0 records written, 1 without records")) << r.err;
 }
 
 }  // namespace
