@@ -19,8 +19,7 @@ std::string container_reason(const ImageOpenResult& result, const std::string& p
     case ContainerProblemKind::damaged:
       return p.file == path ? p.detail : p.file + ": " + p.detail;
     case ContainerProblemKind::later_segment:
-      return p.other_exists ? "it is a later segment of a split image; give its first segment, " + p.other
-                            : "it is a later segment of a split image whose first segment, " + p.other + ", is missing";
+      return "it is a later segment of a split image; give its first segment, " + p.other;
     case ContainerProblemKind::missing_segment:
       return "segment " + p.other + " of the split image is missing";
     case ContainerProblemKind::too_many_segments:

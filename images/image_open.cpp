@@ -42,10 +42,7 @@ void open_raw(const std::string& path, ImageOpenResult& result) {
     }
     case SplitSetKind::later_segment:
       result.container = ImageContainer::split_raw;
-      result.problem = {.kind = ContainerProblemKind::later_segment,
-                        .file = path,
-                        .other = split.named,
-                        .other_exists = split.named_exists};
+      result.problem = {.kind = ContainerProblemKind::later_segment, .file = path, .other = split.named};
       break;
     case SplitSetKind::missing:
       result.container = ImageContainer::split_raw;
@@ -81,20 +78,30 @@ ImageContainer detect_image_container(std::span<const uint8_t> head, std::span<c
 
 DiskSource* ImageOpenResult::disk_source() const { return dynamic_cast<DiskSource*>(source.get()); }
 
-ImageOpenResult open_image_by_content(const std::string& path) {
-  ImageOpenResult result;
+namespace {
+
+// The container of the file at path, from its first and last bytes; false
+// when it cannot be read.
+bool sniff_container(const std::string& path, ImageContainer& container) {
   std::array<uint8_t, kSniffBytes> head{}, tail{};
   uint64_t got = 0, tail_got = 0;
-  {
-    std::unique_ptr<FileSource> file = FileSource::open(path);
-    if (!file || !read_available(*file, 0, head, got) ||
-        (file->size() >= tail.size() && !read_available(*file, file->size() - tail.size(), tail, tail_got))) {
-      result.error = ImageOpenError::unreadable;
-      return result;
-    }
-  }
-  result.container =
+  std::unique_ptr<FileSource> file = FileSource::open(path);
+  if (!file || !read_available(*file, 0, head, got) ||
+      (file->size() >= tail.size() && !read_available(*file, file->size() - tail.size(), tail, tail_got)))
+    return false;
+  container =
       detect_image_container(std::span<const uint8_t>(head).first(got), std::span<const uint8_t>(tail).first(tail_got));
+  return true;
+}
+
+}  // namespace
+
+ImageOpenResult open_image_by_content(const std::string& path) {
+  ImageOpenResult result;
+  if (!sniff_container(path, result.container)) {
+    result.error = ImageOpenError::unreadable;
+    return result;
+  }
   switch (result.container) {
     case ImageContainer::raw:
     case ImageContainer::split_raw:
@@ -113,7 +120,7 @@ ImageOpenResult open_image_by_content(const std::string& path) {
       break;
     }
     case ImageContainer::ewf: {
-      result.files = {path};
+      result.files = ewf_segment_names(path, names_a_file);
       auto ewf = std::make_unique<EwfSource>();
       result.ewf = ewf->open(path);
       if (!result.ewf.ok()) result.error = ImageOpenError::ewf;
@@ -132,7 +139,15 @@ ImageOpenResult open_image_by_content(const std::string& path) {
 }
 
 std::vector<std::string> image_evidence_files(const std::string& path) {
-  std::vector<std::string> files = open_image_by_content(path).files;
+  ImageContainer container = ImageContainer::raw;
+  std::vector<std::string> files;
+  if (sniff_container(path, container)) {
+    // Segments are known by their names; only parents need the disk opened.
+    if (container == ImageContainer::raw) files = resolve_split_set(path, names_a_file).segments;
+    if (container == ImageContainer::ewf) files = ewf_segment_names(path, names_a_file);
+    if (container == ImageContainer::vhd || container == ImageContainer::qcow)
+      files = open_image_by_content(path).files;
+  }
   if (files.empty() || files.front() != path) files.insert(files.begin(), path);
   return files;
 }

@@ -8,11 +8,11 @@ namespace lnk {
 
 enum class ContainerProblemKind {
   none,
-  no_library,       // the build lacks the library that reads the format
-  unreadable,       // file cannot be opened or read
-  damaged,          // the library refused file; detail: its reason
-  later_segment,    // file is a later segment of a split image; other: the first (other_exists)
-  missing_segment,  // other: a segment missing in the middle of the set
+  no_library,          // the build lacks the library that reads the format
+  unreadable,          // file cannot be opened or read
+  damaged,             // the library refused file; detail: its reason
+  later_segment,       // file is a later segment of a split image; other: the first
+  missing_segment,     // other: a segment missing in the middle of the set
   too_many_segments,
   missing_parent,      // file needs its parent other, found nowhere; detail: where it was looked for
   wrong_parent,        // other, found where file's parent should be, is not it
@@ -26,7 +26,6 @@ struct ContainerProblem {
   ContainerProblemKind kind = ContainerProblemKind::none;
   std::string file{};
   std::string other{};
-  bool other_exists = false;
   std::string detail{};
 
   bool ok() const { return kind == ContainerProblemKind::none; }

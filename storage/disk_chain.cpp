@@ -95,8 +95,7 @@ ContainerProblem find_parent(const DiskChain& chain, const ChainFiles& files, co
   const std::vector<std::string> candidates = parent_candidates(child_path, names);
   ContainerProblem refused;
   const auto refuse = [&](ContainerProblemKind kind, const std::string& other, const std::string& detail) {
-    if (refused.ok())
-      refused = {.kind = kind, .file = child_path, .other = other, .other_exists = true, .detail = detail};
+    if (refused.ok()) refused = {.kind = kind, .file = child_path, .other = other, .detail = detail};
   };
   for (const std::string& candidate : candidates) {
     if (!is_file(candidate)) continue;

@@ -80,13 +80,10 @@ bool exists_in_any_width(const SplitName& given, uint64_t v, const NameExists& e
   return false;
 }
 
-// The first segment of the set a later one belongs to.
-void find_first_segment(const SplitName& given, const NameExists& exists, SplitSet& result) {
-  for (uint64_t first : {uint64_t{0}, uint64_t{1}}) {
-    if (given.letters && first != 0) continue;
-    if ((result.named_exists = exists_in_any_width(given, first, exists, result.named))) return;
-  }
-  result.named = given.name(given.letters ? 0 : 1);
+// The first segment of the set a later one belongs to, if it exists.
+bool find_first_segment(const SplitName& given, const NameExists& exists, std::string& first) {
+  if (exists_in_any_width(given, 0, exists, first)) return true;
+  return !given.letters && exists_in_any_width(given, 1, exists, first);
 }
 
 }  // namespace
@@ -97,13 +94,9 @@ SplitSet resolve_split_set(const std::string& path, const NameExists& exists) {
   if (!parse_split_name(path, name)) return result;
   const bool first = name.value == 0 || (!name.letters && name.value == 1 && !exists(name.name(0)));
   if (!first) {
-    const std::string after = name.name(name.value + 1);
-    std::string before;
-    if (!exists_in_any_width(name, name.value - 1, exists, before) && !(!after.empty() && exists(after))) return result;
-    find_first_segment(name, exists, result);
-    // Any extension of letters has neighbours in the alphabet ("raw",
-    // "rax"); only a set whose first segment is there is taken for one.
-    if (name.letters && !result.named_exists) return SplitSet{};
+    // Extensions have neighbours ("raw" and "rax", "2023" and "2024"): a
+    // later segment is one only where the first of its set is there too.
+    if (!find_first_segment(name, exists, result.named)) return SplitSet{};
     result.kind = SplitSetKind::later_segment;
     return result;
   }
@@ -113,7 +106,7 @@ SplitSet resolve_split_set(const std::string& path, const NameExists& exists) {
     const std::string candidate = name.name(next);
     if (candidate.empty() || !exists(candidate)) break;
     if (result.segments.size() >= kMaxSplitSegments) {
-      result = SplitSet{SplitSetKind::too_many, {}, {}, false};
+      result = SplitSet{SplitSetKind::too_many, {}, {}};
       return result;
     }
     result.segments.push_back(candidate);
@@ -124,7 +117,7 @@ SplitSet resolve_split_set(const std::string& path, const NameExists& exists) {
     const std::string candidate = name.name(later);
     if (candidate.empty()) break;
     if (exists(candidate)) {
-      result = SplitSet{SplitSetKind::missing, {}, absent, false};
+      result = SplitSet{SplitSetKind::missing, {}, absent};
       return result;
     }
   }
@@ -134,6 +127,33 @@ SplitSet resolve_split_set(const std::string& path, const NameExists& exists) {
   }
   result.kind = SplitSetKind::set;
   return result;
+}
+
+std::vector<std::string> ewf_segment_names(const std::string& path, const NameExists& exists) {
+  std::vector<std::string> names = {path};
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.size() < dot + 4 || path.compare(path.size() - 2, 2, "01") != 0) return names;
+  // The letter that moves on past ZZ: the one before the number.
+  const size_t moving = path.size() - 3;
+  const bool lower = path[moving] >= 'a' && path[moving] <= 'z';
+  if (!lower && !(path[moving] >= 'A' && path[moving] <= 'Z')) return names;
+  for (uint64_t number = 2; names.size() < kMaxSplitSegments; ++number) {
+    std::string name = path;
+    if (number <= 99) {
+      name[moving + 1] = static_cast<char>('0' + number / 10);
+      name[moving + 2] = static_cast<char>('0' + number % 10);
+    } else {
+      const uint64_t past = number - 100, step = past / (26 * 26);
+      const char base = lower ? 'a' : 'A';
+      if (static_cast<uint64_t>(path[moving] - base) + step >= 26) break;
+      name[moving] = static_cast<char>(path[moving] + step);
+      name[moving + 1] = static_cast<char>(base + past / 26 % 26);
+      name[moving + 2] = static_cast<char>(base + past % 26);
+    }
+    if (!exists(name)) break;
+    names.push_back(std::move(name));
+  }
+  return names;
 }
 
 }  // namespace lnk

@@ -14,7 +14,7 @@ namespace lnk {
 enum class SplitSetKind {
   none,           // not a split name, or no segment follows it: one plain file
   set,            // segments: the whole set, in order, the given name first
-  later_segment,  // the name is not the first of its set; named: the first
+  later_segment,  // the name is not the first of its set; named: the first, which exists
   missing,        // named: a segment missing before later ones that exist
   too_many,       // more segments than a set may have
 };
@@ -23,7 +23,6 @@ struct SplitSet {
   SplitSetKind kind = SplitSetKind::none;
   std::vector<std::string> segments;
   std::string named;
-  bool named_exists = false;  // later_segment: whether the first one is there
 };
 
 // Segments of one set at most; far beyond what imagers write.
@@ -34,5 +33,11 @@ using NameExists = std::function<bool(const std::string& name)>;
 // The set that path starts, told by its name and which of its siblings
 // exist (path itself is taken to exist).
 SplitSet resolve_split_set(const std::string& path, const NameExists& exists);
+
+// The segments of an EWF set named by its first (.E01, .L01, .s01):
+// numbers 01 to 99, then AA to ZZ, then the letter before them moves on
+// (.E99, .EAA, ..., .EZZ, .FAA), as long as they exist. path alone when it
+// is named otherwise.
+std::vector<std::string> ewf_segment_names(const std::string& path, const NameExists& exists);
 
 }  // namespace lnk

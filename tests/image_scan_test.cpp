@@ -119,6 +119,10 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
     shell("ewfacquirestream -q -S 2097152 -t " + test::quoted(path("disk")) + " < " + test::quoted(disk_));
     ASSERT_TRUE(fs::exists(path("disk.E02")));
     images.push_back(path("disk.E01"));
+    // Nor is any segment of it the results file.
+    const uintmax_t size = fs::file_size(path("disk.E02"));
+    EXPECT_EQ(run({path("disk.E01"), "-rawscan", "-out", path("disk.E02")}).status, 255);
+    EXPECT_EQ(fs::file_size(path("disk.E02")), size);
   }
   const std::pair<const char*, const char*> conversions[] = {{"fixed.vhd", "-O vpc -o subformat=fixed"},
                                                              {"dynamic.vhd", "-O vpc"},

@@ -42,8 +42,9 @@ TEST(SplitNames, SetsAreToldByNameAndSiblings) {
       // One file, however it is named.
       {"img.001", {"img.001"}, SplitSetKind::none, {}, ""},
       {"photo.ab", {"photo.ab"}, SplitSetKind::none, {}, ""},
-      // Letters after the first only where the first is there too.
+      // A later name only where the first of its set is there too.
       {"disk.raw", {"disk.raw", "disk.rax"}, SplitSetKind::none, {}, ""},
+      {"log.2023", {"log.2022", "log.2023", "log.2024"}, SplitSetKind::none, {}, ""},
       {"disk.E01", {"disk.E01", "disk.E02"}, SplitSetKind::none, {}, ""},
       {"dir.001/disk", {"dir.001/disk", "dir.002/disk"}, SplitSetKind::none, {}, ""},
       {"d/.001", {"d/.001", "d/.002"}, SplitSetKind::none, {}, ""},
@@ -62,12 +63,20 @@ TEST(SplitNames, SetsAreToldByNameAndSiblings) {
   for (int i = 1; i <= 100; ++i) wide.insert((i < 10 ? "w.0" : "w.") + std::to_string(i));
   const auto in_wide = [&](const std::string& name) { return wide.count(name) > 0; };
   EXPECT_EQ(resolve_split_set("w.01", in_wide).segments.size(), 100u);
-  const SplitSet later = resolve_split_set("w.100", in_wide);
-  EXPECT_EQ(later.named, "w.01");
-  EXPECT_TRUE(later.named_exists);
+  EXPECT_EQ(resolve_split_set("w.100", in_wide).named, "w.01");
   // Letters run out at "zz"; a set of every name ends at its limit.
   EXPECT_EQ(resolve_split_set("x.aa", [](const std::string& n) { return n.size() == 4; }).segments.size(), 676u);
   EXPECT_EQ(resolve_split_set("img.000", [](const std::string&) { return true; }).kind, SplitSetKind::too_many);
+
+  // EWF sets: E01 to E99, then EAA on; every name of a set ends at FAA here.
+  const auto up_to_faa = [](const std::string& name) { return name <= "d/ev.FAA"; };
+  const std::vector<std::string> ewf = ewf_segment_names("d/ev.E01", up_to_faa);
+  ASSERT_EQ(ewf.size(), 99u + 26 * 26 + 1);
+  EXPECT_EQ(ewf[98], "d/ev.E99");
+  EXPECT_EQ(ewf[99], "d/ev.EAA");
+  EXPECT_EQ(ewf.back(), "d/ev.FAA");
+  EXPECT_EQ(ewf_segment_names("d/ev.s01", [](const std::string& n) { return n <= "d/ev.s03"; }).size(), 3u);
+  EXPECT_EQ(ewf_segment_names("d/ev.raw", up_to_faa).size(), 1u);
 }
 
 TEST(SplitRawSource, ReadsAcrossSegmentsOfAnySize) {
@@ -126,6 +135,7 @@ TEST_F(SplitImageRun, BrokenSetsEndWithTheSegmentNamed) {
   EXPECT_TRUE(test::contains(r.err, "it is the input " + (dir_ / "img.004").string())) << r.err;
   EXPECT_EQ(test::slurp(dir_ / "img.004"), std::string(4096, 'x'));
 
+#ifndef _WIN32  // Wine makes ten thousand files slow to write
   // Ten thousand empty segments: an empty disk, quickly.
   fs::create_directories(dir_ / "empty");
   for (int i = 1; i <= 10000; ++i) {
@@ -138,6 +148,7 @@ TEST_F(SplitImageRun, BrokenSetsEndWithTheSegmentNamed) {
   r = run({(dir_ / "empty" / "e.00001").string(), "-rawscan"});
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(test::contains(r.err, "1 source read, 0 records written, 1 without records")) << r.err;
+#endif
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// The split-image name resolver over any name and any set of names beside
-// it: the first line is the name given, the others are the names that exist.
-// Whatever it answers must hold for those names.
+// The split-image and EWF segment name resolvers over any name and any set
+// of names beside it: the first line is the name given, the others are the
+// names that exist. Whatever they answer must hold for those names.
 #include <cstdint>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "storage/split_names.h"
 
@@ -27,12 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (exists(set.named) || !set.segments.empty()) __builtin_trap();
       break;
     case lnk::SplitSetKind::later_segment:
-      if (set.named_exists != exists(set.named) || set.named == given) __builtin_trap();
+      if (!exists(set.named) || set.named == given) __builtin_trap();
       break;
     case lnk::SplitSetKind::none:
     case lnk::SplitSetKind::too_many:
       if (!set.segments.empty()) __builtin_trap();
       break;
   }
+  const std::vector<std::string> ewf = lnk::ewf_segment_names(given, exists);
+  if (ewf.empty() || ewf.front() != given) __builtin_trap();
+  for (const std::string& segment : ewf)
+    if (!exists(segment)) __builtin_trap();
   return 0;
 }
