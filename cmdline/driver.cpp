@@ -586,14 +586,15 @@ Plan make_plan(Run& run) {
   return plan;
 }
 
+// Every file the run reads: an image's segments and parent disks too.
 std::vector<std::string> plan_inputs(const Plan& plan) {
   switch (plan.mode) {
-    case Mode::partition:
-    case Mode::single_input: return {plan.value};
+    case Mode::partition: return {plan.value};
+    case Mode::single_input: return image_evidence_files(plan.value);
     case Mode::vmdk: return plan.vmdk_paths;
     case Mode::pipe: return plan.piped_names;
     case Mode::shadow_copy:
-      if (!plan.image.empty()) return {plan.image};
+      if (!plan.image.empty()) return image_evidence_files(plan.image);
       break;
     case Mode::usage: break;
   }

@@ -1,5 +1,6 @@
 #include "cmdline/partition_listing.h"
 
+#include "cmdline/container_messages.h"
 #include "platform/text.h"
 
 namespace lnk {
@@ -145,6 +146,8 @@ std::string render_image_open_error(const ImageOpenResult& result, const std::st
         default:
           return "invalid image: " + path + (result.ewf.detail.empty() ? "" : "\n  " + result.ewf.detail) + "\n";
       }
+    case ImageOpenError::container:
+      return render_container_problem(result, path);
   }
   return {};
 }

@@ -1,7 +1,8 @@
 // One disk, many containers: shortcuts planted in the NTFS volume of a real
 // VMware disk are found the same way in the raw disk (with -offset), in the
-// VMware layouts qemu-img writes (as an image file and with -vmdk) and in
-// an E01 set split into segments.
+// VMware layouts qemu-img writes (as an image file and with -vmdk), in an
+// E01 set split into segments, in VHD, VHDX and QCOW2 disks (alone and as
+// parents of differencing disks) and in the raw disk split into segments.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,9 +11,13 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "storage/ewf_source.h"
+#include "storage/qcow_source.h"
+#include "storage/vhdi_source.h"
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
 #include "tests/text_lines.h"
+#include "tests/vhd_child_builder.h"
 
 namespace lnk {
 namespace {
@@ -20,6 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint64_t kVolumeOffset = 0x10000;  // mmls: NTFS at sector 128
+// Past the partition's end (sector 18432), where every container holds zeros.
+constexpr uint64_t kFreeOffset = 9728000;
 
 // The CSV rows after the header, with the first column (the input's name)
 // dropped: every container of the same disk must give the same rows.
@@ -43,8 +50,8 @@ class ImageScan : public test::ScratchDirTest {
     ScratchDirTest::SetUp();
     for (const char* tool : {"qemu-img", "ntfscp", "dd"})
       if (!test::have_tool(tool)) GTEST_SKIP() << tool << " is needed";
-    const fs::path vmdk = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "images" / "vmdk-rs" /
-                          "monolithicSparse.vmdk";
+    const fs::path vmdk =
+        fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "images" / "vmdk-rs" / "monolithicSparse.vmdk";
     if (!fs::exists(vmdk)) GTEST_SKIP() << "corpus absent";
     disk_ = (dir_ / "disk.raw").string();
     const std::string volume = (dir_ / "volume.raw").string();
@@ -52,14 +59,13 @@ class ImageScan : public test::ScratchDirTest {
     const fs::path jump_list = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "jumplists" /
                                "plaso_9d1f905ce5044aee.automaticDestinations-ms";
     // Out of the disk, into the volume, and back.
-    const std::string setup =
-        "qemu-img convert -O raw " + test::quoted(vmdk.string()) + " " + test::quoted(disk_) +
-        " && dd if=" + test::quoted(disk_) + " of=" + test::quoted(volume) + " bs=512 skip=128 count=18304 status=none" +
-        " && ntfscp " + test::quoted(volume) + " " + test::quoted(sample) + " /planted.lnk" +
-        " && ntfscp " + test::quoted(volume) + " " + test::quoted(jump_list.string()) +
-        " /9d1f905ce5044aee.automaticDestinations-ms" +
-        " && dd if=" + test::quoted(volume) + " of=" + test::quoted(disk_) +
-        " bs=512 seek=128 conv=notrunc status=none";
+    const std::string setup = "qemu-img convert -O raw " + test::quoted(vmdk.string()) + " " + test::quoted(disk_) +
+                              " && dd if=" + test::quoted(disk_) + " of=" + test::quoted(volume) +
+                              " bs=512 skip=128 count=18304 status=none" + " && ntfscp " + test::quoted(volume) + " " +
+                              test::quoted(sample) + " /planted.lnk" + " && ntfscp " + test::quoted(volume) + " " +
+                              test::quoted(jump_list.string()) + " /9d1f905ce5044aee.automaticDestinations-ms" +
+                              " && dd if=" + test::quoted(volume) + " of=" + test::quoted(disk_) +
+                              " bs=512 seek=128 conv=notrunc status=none";
     ASSERT_EQ(std::system((setup + " >/dev/null 2>&1").c_str()), 0);
   }
 
@@ -71,6 +77,17 @@ class ImageScan : public test::ScratchDirTest {
     return rows_without_source(r.out);
   }
 
+  // The paths fls lists in the volume of an image (sleuthkit tells the container).
+  std::set<std::string> fls_paths(const std::string& image) {
+    std::set<std::string> paths;
+    for (const test::FlsName& name : test::fls_names(image, kVolumeOffset / 512)) paths.insert(name.path);
+    return paths;
+  }
+  void shell(const std::string& command) {
+    ASSERT_EQ(std::system(("(" + command + ") >/dev/null 2>&1").c_str()), 0) << command;
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
   std::string disk_;
 };
 
@@ -78,33 +95,153 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   const std::string offset = "0x" + hex_lower(kVolumeOffset, 1);
   const std::vector<std::string> expected = scan({disk_, "-ntfs_scan", "-offset", offset});
   ASSERT_EQ(expected.size(), 3u);  // the shortcut and the jump list's two
-
+  const std::vector<std::string> carved = scan({disk_, "-rawscan"});
+  ASSERT_EQ(carved.size(), 2u);
   // Without -offset a disk gets the partition listing and the option to use.
-  const test::CommandResult listing = run({disk_, "-ntfs_scan"});
+  const test::CommandResult listing = run({disk_, "-ntfs_scan", "-quiet"});
   EXPECT_EQ(listing.status, 255);
   EXPECT_TRUE(test::contains(listing.err, "use option [-offset " + offset + "]")) << listing.err;
+  const std::set<std::string> paths = fls_paths(disk_);
+  ASSERT_TRUE(paths.count("[root]\\planted.lnk"));
 
-  const std::pair<const char*, const char*> layouts[] = {
-      {"monolithicSparse", "vmdk"}, {"streamOptimized", "vmdk"}, {"twoGbMaxExtentSparse", "vmdk"}};
-  for (const auto& [subformat, extension] : layouts) {
-    const std::string vmdk = (dir_ / (std::string(subformat) + "." + extension)).string();
-    ASSERT_EQ(std::system(("qemu-img convert -O vmdk -o subformat=" + std::string(subformat) + " " +
-                           test::quoted(disk_) + " " + test::quoted(vmdk) + " >/dev/null 2>&1").c_str()),
-              0);
+  for (const char* subformat : {"monolithicSparse", "streamOptimized", "twoGbMaxExtentSparse"}) {
+    const std::string vmdk = path(std::string(subformat) + ".vmdk");
+    shell("qemu-img convert -O vmdk -o subformat=" + std::string(subformat) + " " + test::quoted(disk_) + " " +
+          test::quoted(vmdk));
     EXPECT_EQ(scan({vmdk, "-ntfs_scan", "-offset", offset}), expected) << subformat;
     // -vmdk finds the volume through the disk's partition table.
     EXPECT_EQ(scan({"-vmdk", vmdk}), expected) << subformat;
   }
 
+  // Raw carving sees the media, not the container; so does fls, which
+  // reads no QCOW. The E01 set and the split image are in segments.
+  std::vector<std::string> images;
   if (test::have_tool("ewfacquirestream")) {
-    const std::string e01 = (dir_ / "disk").string();
-    ASSERT_EQ(std::system(("ewfacquirestream -q -S 2097152 -t " + test::quoted(e01) + " < " + test::quoted(disk_) +
-                           " >/dev/null 2>&1").c_str()),
-              0);
-    ASSERT_TRUE(fs::exists(e01 + ".E02")) << "the set is split into segments";
-    EXPECT_EQ(scan({e01 + ".E01", "-ntfs_scan", "-offset", offset}), expected);
-    // Raw carving sees the media, not the container.
-    EXPECT_EQ(scan({e01 + ".E01", "-rawscan"}), scan({disk_, "-rawscan"}));
+    shell("ewfacquirestream -q -S 2097152 -t " + test::quoted(path("disk")) + " < " + test::quoted(disk_));
+    ASSERT_TRUE(fs::exists(path("disk.E02")));
+    images.push_back(path("disk.E01"));
+    // Nor is any segment of it the results file.
+    const uintmax_t size = fs::file_size(path("disk.E02"));
+    EXPECT_EQ(run({path("disk.E01"), "-rawscan", "-out", path("disk.E02")}).status, 255);
+    EXPECT_EQ(fs::file_size(path("disk.E02")), size);
+  }
+  const std::pair<const char*, const char*> conversions[] = {{"fixed.vhd", "-O vpc -o subformat=fixed"},
+                                                             {"dynamic.vhd", "-O vpc"},
+                                                             {"disk.vhdx", "-O vhdx"},
+                                                             {"plain.qcow2", "-O qcow2"},
+                                                             {"packed.qcow2", "-O qcow2 -c"}};
+  for (const auto& [name, options] : conversions) {
+    shell("qemu-img convert " + std::string(options) + " " + test::quoted(disk_) + " " + test::quoted(path(name)));
+    images.push_back(path(name));
+  }
+  shell("cd " + test::quoted(dir_.string()) + " && split -b 7M -d -a 3 disk.raw split. && mv split.001 split.002" +
+        " && mv split.000 split.001");
+  images.push_back(path("split.001"));
+  for (const std::string& image : images) {
+    const bool qcow = image.ends_with(".qcow2"), vhd = image.find(".vhd") != std::string::npos;
+    if ((qcow && !qcow_support_available()) || (vhd && !vhdi_support_available()) ||
+        (image.ends_with(".E01") && !ewf_support_available())) {
+      EXPECT_TRUE(test::contains(run({image, "-ntfs_scan"}).err, "which this build lacks"));
+      continue;
+    }
+    EXPECT_EQ(scan({image, "-ntfs_scan", "-offset", offset}), expected) << image;
+    EXPECT_EQ(scan({image, "-rawscan"}), carved) << image;
+    EXPECT_EQ(run({image, "-ntfs_scan", "-quiet"}).err, listing.err) << image;
+    if (!qcow) {
+      EXPECT_EQ(fls_paths(image), paths) << image;
+    }
+  }
+}
+
+// Differencing VHD and VHDX disks and a QCOW2 disk with a backing file: the
+// child's own writes over the parent's disk, found from the names the child
+// recorded; without its parent, or with a loop for one, the run ends saying so.
+TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
+  const std::string offset = "0x" + hex_lower(kVolumeOffset, 1);
+  const std::vector<std::string> records = scan({disk_, "-ntfs_scan", "-offset", offset});
+  const std::vector<std::string> carved = scan({disk_, "-rawscan"});
+  const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+  const uint64_t sample_size = fs::file_size(sample);
+  const auto write_sample = [&](const std::string& format, const std::string& disk) {
+    shell("qemu-io -f " + format + " -c 'write -s " + sample + " " + std::to_string(kFreeOffset) + " " +
+          std::to_string(sample_size) + "' " + test::quoted(disk));
+  };
+  fs::create_directories(dir_ / "children");
+  struct Chain {
+    std::string child;
+    std::string recorded;  // the parent's name in the message
+  };
+  std::vector<Chain> chains;
+  if (vhdi_support_available()) {
+    // VHD: the child beside its parent. VHDX: the child one folder down.
+    shell("qemu-img convert -O vpc " + test::quoted(disk_) + " " + test::quoted(path("parent.vhd")));
+    const std::string size = trim_blanks(test::command_output(
+        "qemu-img info --output=json " + test::quoted(path("parent.vhd")) + " | jq '.\"virtual-size\"'"));
+    shell("qemu-img create -f vpc " + test::quoted(path("child.vhd")) + " " + size);
+    write_sample("vpc", path("child.vhd"));
+    test::make_vhd_child(path("child.vhd"), path("parent.vhd"), ".\\parent.vhd", {{kFreeOffset, sample_size}});
+    chains.push_back({path("child.vhd"), ".\\parent.vhd"});
+
+    shell("qemu-img convert -O vhdx " + test::quoted(disk_) + " " + test::quoted(path("parent.vhdx")));
+    shell("qemu-img create -f vhdx -o block_size=1M " + test::quoted(path("children/child.vhdx")) + " 10M");
+    write_sample("vhdx", path("children/child.vhdx"));
+    test::make_vhdx_child(path("children/child.vhdx"), path("parent.vhdx"), "..\\parent.vhdx");
+    chains.push_back({path("children/child.vhdx"), "..\\parent.vhdx"});
+
+    // A disk that names itself as its parent.
+    shell("qemu-img create -f vhdx " + test::quoted(path("self.vhdx")) + " 10M");
+    test::make_vhdx_child(path("self.vhdx"), path("self.vhdx"), ".\\self.vhdx");
+    const test::CommandResult self = run({path("self.vhdx"), "-rawscan", "-quiet"});
+    EXPECT_EQ(self.err, "invalid image: " + path("self.vhdx") + "\n  " + path("self.vhdx") +
+                            " names itself as its parent disk\n");
+  }
+  if (qcow_support_available()) {
+    // The backing file recorded by its absolute path, found beside the child.
+    shell("qemu-img convert -O qcow2 " + test::quoted(disk_) + " " + test::quoted(path("children/base.qcow2")));
+    shell("qemu-img create -f qcow2 -F qcow2 -b " + test::quoted(path("children/base.qcow2")) + " " +
+          test::quoted(path("children/child.qcow2")));
+    write_sample("qcow2", path("children/child.qcow2"));
+    fs::create_directories(dir_ / "moved");
+    for (const char* name : {"base.qcow2", "child.qcow2"})
+      fs::copy_file(dir_ / "children" / name, dir_ / "moved" / name);
+    chains.push_back({path("moved/child.qcow2"), path("children/base.qcow2")});
+
+    // a and b each the backing file of the other.
+    shell("cd " + test::quoted(dir_.string()) + " && qemu-img create -f qcow2 -F qcow2 -b moved/base.qcow2 a.qcow2" +
+          " && qemu-img create -f qcow2 -F qcow2 -b a.qcow2 b.qcow2 && qemu-img rebase -u -F qcow2 -b b.qcow2 a.qcow2");
+    const test::CommandResult loop = run({path("b.qcow2"), "-ntfs_scan", "-quiet"});
+    EXPECT_EQ(loop.status, 255);
+    EXPECT_EQ(loop.err, "invalid image: " + path("b.qcow2") + "\n  the chain loops: " + path("a.qcow2") + " names " +
+                            path("b.qcow2") + ", which is already in it\n");
+  }
+  for (const Chain& chain : chains) {
+    EXPECT_EQ(scan({chain.child, "-ntfs_scan", "-offset", offset}), records) << chain.child;
+    std::vector<std::string> with_write = scan({chain.child, "-rawscan"});
+    ASSERT_EQ(with_write.size(), carved.size() + 1) << chain.child;
+    EXPECT_TRUE(test::contains(with_write.back(), "(carved - 0x" + hex_lower(kFreeOffset, 8) + ")"))
+        << with_write.back();
+    with_write.pop_back();
+    EXPECT_EQ(with_write, carved);
+
+    // Two folders down: "..\\" does not lead back to the parent.
+    const fs::path folder = dir_ / "alone" / std::to_string(&chain - chains.data());
+    fs::create_directories(folder);
+    const std::string alone = (folder / fs::path(chain.child).filename()).string();
+    fs::copy_file(chain.child, alone);
+    const test::CommandResult missing = run({alone, "-ntfs_scan", "-offset", offset, "-quiet"});
+    EXPECT_EQ(missing.status, 255);
+    EXPECT_TRUE(test::contains(missing.err, "invalid image: " + alone + "\n  ")) << missing.err;
+    EXPECT_TRUE(test::contains(missing.err, " of " + alone + " not found: " + chain.recorded + " (looked for "))
+        << missing.err;
+  }
+  if (vhdi_support_available()) {
+    // Another disk under the parent's name is refused.
+    shell("qemu-img create -f vpc " + test::quoted(path("alone/0/parent.vhd")) + " 10M");
+    const std::string child = path("alone/0/child.vhd");
+    const test::CommandResult wrong = run({child, "-rawscan", "-quiet"});
+    EXPECT_EQ(wrong.err, "invalid image: " + child + "\n  " + path("alone/0/parent.vhd") +
+                             " is not the parent disk of " + child + ": its identifier differs from the one " + child +
+                             " keeps\n");
   }
 }
 

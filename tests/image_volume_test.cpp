@@ -269,6 +269,18 @@ TEST(ImageOpen, ContainersAreRecognisedByContent) {
                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(descriptor.data()), descriptor.size())),
             ImageContainer::vmware);
   EXPECT_EQ(detect_image_container(mbr), ImageContainer::raw);
+  const uint8_t vhdx[] = {'v', 'h', 'd', 'x', 'f', 'i', 'l', 'e'};
+  const uint8_t qcow[] = {'Q', 'F', 'I', 0xFB, 0, 0, 0, 3};
+  EXPECT_EQ(detect_image_container(vhdx), ImageContainer::vhd);
+  EXPECT_EQ(detect_image_container(qcow), ImageContainer::qcow);
+  // A fixed VHD is a raw disk with a footer at its end: cookie and checksum.
+  std::vector<uint8_t> footer(512, 0);
+  std::copy_n("conectix", 8, footer.begin());
+  footer[60 + 3] = 2;  // fixed
+  footer[64] = 0xFF, footer[65] = 0xFF, footer[66] = 0xFC, footer[67] = 0xA0;  // ~(sum of the other bytes)
+  EXPECT_EQ(detect_image_container(mbr, footer), ImageContainer::vhd);
+  footer[100] = 1;
+  EXPECT_EQ(detect_image_container(mbr, footer), ImageContainer::raw);
 
   const test::ScratchDir scratch("image_open");
   const fs::path& dir = scratch.path;

@@ -16,6 +16,7 @@
 #include "images/image_open.h"
 #include "platform/text.h"
 #include "storage/file_source.h"
+#include "storage/qcow_source.h"
 #include "storage/vss_guard.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
@@ -240,8 +241,9 @@ TEST(ShadowCorpusPlain, VolumesWithoutCopiesListNoStoresAndNoError) {
   }
 }
 
-// The same volume in a VMware disk and in an E01 file gives the same stores
-// and views as the raw one: libvshadow reads whatever source it is given.
+// The same volume in a VMware disk, in an E01 file and in the corpus QCOW2
+// itself gives the same stores and views as the raw one: libvshadow reads
+// whatever source it is given.
 TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
   if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   const test::ScratchDir scratch("vss");
@@ -255,6 +257,7 @@ TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
       shell("ewfacquirestream -q -c deflate:fast -t " + q(scratch.path / "vsstest") + " < " + q(raw) + " >/dev/null")
               .status == 0)
     containers.push_back(scratch.path / "vsstest.E01");
+  if (qcow_support_available()) containers.push_back(test::corpus_images() / "vsstest.qcow2");
   if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
 
   std::unique_ptr<FileSource> file = FileSource::open(raw.string());
