@@ -41,6 +41,7 @@ constexpr const char* kUsageLines[] = {
     "  -out <results file>       = output result to a specified file",
     "  -codepage <number>        = code page of ANSI text, e.g. 1251",
     "  -quiet                    = no progress and no summary line",
+    "  -threads <n>              = threads decoding E01/VMDK [default: cores]",
     "",
     " Experimental options",
     "  -idltimes                 = add IDList embedded data [default|-csv]",

@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "platform/byte_reader.h"
+#include "storage/read_ahead.h"
 #include "storage/vmdk_descriptor.h"
 
 #ifdef ROOK_HAVE_ZLIB
 #include <zlib.h>
+#endif
+#ifdef ROOK_HAVE_LIBDEFLATE
+#include <libdeflate.h>
 #endif
 
 namespace lnk {
@@ -182,6 +187,27 @@ GrainLocation VmdkSparseExtent::locate(ByteSource& file, uint64_t offset) {
   return where;
 }
 
+uint64_t VmdkSparseExtent::run_end(ByteSource& file, uint64_t offset) {
+  const uint64_t capacity = capacity_bytes();
+  if (offset >= capacity) return capacity;
+  const uint64_t grain = grain_bytes();
+  const uint64_t table_span = grain * header_.gtes_per_gt;
+  const GrainState state = locate(file, offset).state;
+  uint64_t at = offset - offset % grain;
+  // Each pass moves on by a grain or a whole table.
+  while (at < capacity) {
+    const uint64_t table = at / table_span;
+    const bool whole_table = at % table_span == 0;
+    if (state == GrainState::absent && whole_table && table < directory_.size() && directory_[table] == 0) {
+      at = capacity - at > table_span ? at + table_span : capacity;
+      continue;
+    }
+    if (at > offset && (whole_table || locate(file, at).state != state)) break;
+    at = capacity - at > grain ? at + grain : capacity;
+  }
+  return std::min(at, capacity);
+}
+
 bool VmdkSparseExtent::read(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
                             VmdkFiles& files) {
   switch (where.state) {
@@ -202,43 +228,106 @@ bool VmdkSparseExtent::read(ByteSource& file, const GrainLocation& where, uint64
   return true;
 }
 
+namespace {
+
+// One compressed grain, as much as a reader on another thread needs.
+struct CompressedGrain {
+  uint64_t marker_offset = 0;
+  uint64_t grain = 0;
+  uint64_t grain_sectors = 0;
+  uint64_t file_size = 0;
+};
+
+// Reads the grain's marker and deflate stream and inflates it into output:
+// whole, the stream must end within output; the rest of output is zeros.
+bool inflate_grain(ByteSource& file, const CompressedGrain& g, std::vector<uint8_t>& packed_bytes,
+                   std::span<uint8_t> output, bool whole) {
+  std::array<uint8_t, kMarkerHeaderBytes> marker{};
+  if (!read_exact(file, g.marker_offset, marker)) return false;
+  const ByteReader fields(marker);
+  const uint64_t lba = fields.u64(kMarkerLbaOffset);
+  const uint32_t size = fields.u32(kMarkerSizeOffset);
+  // Deflate never grows a grain by more than a few bytes per 16 KiB.
+  const uint64_t largest = 2 * g.grain_sectors * kVmdkSectorSize + 4096;
+  uint64_t grain_sector = 0;
+  if (!checked_mul(g.grain, g.grain_sectors, grain_sector) || lba != grain_sector || size == 0 || size > largest ||
+      !fits(g.marker_offset + kMarkerHeaderBytes, size, g.file_size))
+    return false;
+  if (packed_bytes.size() < size) packed_bytes.resize(size);
+  const auto packed = std::span<uint8_t>(packed_bytes).first(size);
+  if (!read_exact(file, g.marker_offset + kMarkerHeaderBytes, packed)) return false;
+  uint64_t produced = 0;
+  if (!vmdk_inflate(packed, output, produced, whole)) return false;
+  std::fill(output.begin() + static_cast<std::ptrdiff_t>(produced), output.end(), uint8_t{0});
+  return true;
+}
+
+}  // namespace
+
+void VmdkSparseExtent::read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead) {
+  const bool onward = grain == next_grain_;
+  next_grain_ = grain + 1;
+  if (!onward) {
+    queued_until_ = grain;
+    return;
+  }
+  const std::shared_ptr<ByteSource> shared = files.shared(&file);
+  if (!shared) return;
+  const uint64_t grains = (capacity_bytes() + grain_bytes() - 1) / grain_bytes();
+  const uint64_t window = std::max<uint64_t>(kReadAheadWindow / grain_bytes(), 2);
+  const uint64_t last = std::min(grains, grain + window);
+  for (uint64_t g = std::max(grain, queued_until_); g < last; ++g) {
+    const GrainLocation where = locate(file, g * grain_bytes());
+    queued_until_ = g + 1;
+    if (where.state != GrainState::compressed) continue;
+    const CompressedGrain job{where.file_offset, g, header_.grain_size, file_size_};
+    const uint64_t bytes = grain_bytes();
+    const bool queued = ahead.queue({this, g}, bytes, [shared, job, bytes](unsigned, std::vector<uint8_t>& out) {
+      thread_local std::vector<uint8_t> packed;
+      out.resize(bytes);
+      return inflate_grain(*shared, job, packed, out, true);
+    });
+    if (!queued && !ahead.knows({this, g})) {
+      // No room: the rest waits for the next grain read.
+      queued_until_ = g;
+      break;
+    }
+  }
+}
+
 bool VmdkSparseExtent::read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset,
                                        std::span<uint8_t> buffer, VmdkFiles& files) {
   const uint64_t in_grain = offset % grain_bytes();
   const uint64_t wanted = in_grain + buffer.size();
+  const bool whole_grain = in_grain == 0 && buffer.size() == grain_bytes();
   const std::vector<uint8_t>* cached = files.cached_grain(this, where.grain);
   if (cached && cached->size() >= wanted) {
     const auto piece = std::span<const uint8_t>(*cached).subspan(in_grain, buffer.size());
     std::copy(piece.begin(), piece.end(), buffer.begin());
     return true;
   }
-  // A small read inflates only as far as it needs; a second read past that
-  // point inflates the whole grain, so no grain is inflated more than twice.
-  const uint64_t first_step = (wanted + kFirstInflateStep - 1) / kFirstInflateStep * kFirstInflateStep;
-  const uint64_t inflate_to = cached ? grain_bytes() : std::min(grain_bytes(), first_step);
-  std::array<uint8_t, kMarkerHeaderBytes> marker{};
-  if (!read_exact(file, where.file_offset, marker)) return false;
-  const ByteReader fields(marker);
-  const uint64_t lba = fields.u64(kMarkerLbaOffset);
-  const uint32_t size = fields.u32(kMarkerSizeOffset);
-  // Deflate never grows a grain by more than a few bytes per 16 KiB.
-  const uint64_t largest = 2 * grain_bytes() + 4096;
-  uint64_t grain_sector = 0;
-  if (!checked_mul(where.grain, header_.grain_size, grain_sector) || lba != grain_sector || size == 0 ||
-      size > largest || !fits(where.file_offset + kMarkerHeaderBytes, size, file_size_))
-    return false;
-  if (packed_.size() < size) packed_.resize(size);
-  const auto packed = std::span<uint8_t>(packed_).first(size);
-  if (!read_exact(file, where.file_offset + kMarkerHeaderBytes, packed)) return false;
-  uint64_t produced = 0;
-  // A scan reads whole grains once each: straight into the caller's buffer.
-  if (in_grain == 0 && buffer.size() == grain_bytes()) {
-    if (!vmdk_inflate(packed, buffer, produced)) return false;
-    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(produced), buffer.end(), uint8_t{0});
-    return true;
+  if (ReadAhead* ahead = files.read_ahead()) {
+    read_ahead(file, where.grain, files, *ahead);
+    // A block a worker could not inflate is inflated again below, so it
+    // fails (or not) exactly as it does without workers.
+    if (const ReadAhead::Bytes grain = ahead->take({this, where.grain})) {
+      const auto piece = std::span<const uint8_t>(*grain).subspan(in_grain, buffer.size());
+      std::copy(piece.begin(), piece.end(), buffer.begin());
+      if (!whole_grain) files.keep_grain(this, where.grain, *grain);
+      return true;
+    }
   }
+  const CompressedGrain g{where.file_offset, where.grain, header_.grain_size, file_size_};
+  // A scan reads whole grains once each: straight into the caller's buffer.
+  if (whole_grain) return inflate_grain(file, g, packed_, buffer, true);
+  // A small read inflates only as far as it needs, where the inflater can
+  // stop early; a second read past that point inflates the whole grain, so
+  // no grain is inflated more than twice.
+  const uint64_t first_step = (wanted + kFirstInflateStep - 1) / kFirstInflateStep * kFirstInflateStep;
+  const uint64_t inflate_to =
+      cached || !vmdk_partial_inflate_available() ? grain_bytes() : std::min(grain_bytes(), first_step);
   std::vector<uint8_t> grain(inflate_to, 0);
-  if (!vmdk_inflate(packed, grain, produced, inflate_to == grain_bytes())) return false;
+  if (!inflate_grain(file, g, packed_, grain, inflate_to == grain_bytes())) return false;
   const auto piece = std::span<const uint8_t>(grain).subspan(in_grain, buffer.size());
   std::copy(piece.begin(), piece.end(), buffer.begin());
   files.keep_grain(this, where.grain, std::move(grain));
@@ -260,23 +349,45 @@ bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, 
   return true;
 }
 
-bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole) {
-  produced = 0;
-#ifdef ROOK_HAVE_ZLIB
-  if (input.size() > UINT32_MAX || output.size() > UINT32_MAX) return false;
-  // The zlib header is checked here and the deflate data inflated raw: the
-  // trailing Adler-32 costs a third of the time of a scan and guards only
-  // against damage that a raw image would not reveal either.
+namespace {
+
+// The zlib header (method, window, no preset dictionary) of a grain's
+// stream. The deflate data behind it is inflated raw: the trailing Adler-32
+// costs a third of the time of a scan and guards only against damage that a
+// raw image would not reveal either.
+bool zlib_header_ok(std::span<const uint8_t> input) {
   const ByteReader header(input);
   const uint8_t method = header.u8(0), flags = header.u8(1);
-  if (header.failed() || (method & 0x0F) != Z_DEFLATED || (method >> 4) > 7 || (method * 256 + flags) % 31 != 0 ||
-      (flags & 0x20) != 0)
-    return false;
-  input = input.subspan(2);
+  constexpr uint8_t kDeflateMethod = 8;
+  constexpr uint8_t kLargestWindowBits = 7;
+  constexpr uint8_t kPresetDictionary = 0x20;
+  return !header.failed() && (method & 0x0F) == kDeflateMethod && (method >> 4) <= kLargestWindowBits &&
+         (method * 256 + flags) % 31 == 0 && (flags & kPresetDictionary) == 0;
+}
+
+#ifdef ROOK_HAVE_LIBDEFLATE
+// One decompressor per thread: the workers that read ahead inflate too.
+bool inflate_whole_with_libdeflate(std::span<const uint8_t> deflated, std::span<uint8_t> output, uint64_t& produced) {
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  thread_local std::unique_ptr<libdeflate_decompressor, Free> decompressor(libdeflate_alloc_decompressor());
+  if (!decompressor) return false;
+  size_t written = 0;
+  const libdeflate_result result = libdeflate_deflate_decompress(decompressor.get(), deflated.data(), deflated.size(),
+                                                                 output.data(), output.size(), &written);
+  produced = written;
+  return result == LIBDEFLATE_SUCCESS;
+}
+#endif
+
+#ifdef ROOK_HAVE_ZLIB
+bool inflate_with_zlib(std::span<const uint8_t> deflated, std::span<uint8_t> output, uint64_t& produced, bool whole) {
+  if (deflated.size() > UINT32_MAX || output.size() > UINT32_MAX) return false;
   z_stream stream{};
   if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
-  stream.next_in = const_cast<Bytef*>(input.data());
-  stream.avail_in = static_cast<uInt>(input.size());
+  stream.next_in = const_cast<Bytef*>(deflated.data());
+  stream.avail_in = static_cast<uInt>(deflated.size());
   stream.next_out = output.data();
   stream.avail_out = static_cast<uInt>(output.size());
   const int result = inflate(&stream, whole ? Z_FINISH : Z_NO_FLUSH);
@@ -284,10 +395,34 @@ bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uin
   const bool filled = stream.avail_out == 0;
   inflateEnd(&stream);
   return result == Z_STREAM_END || (!whole && result == Z_OK && filled);
+}
+#endif
+
+}  // namespace
+
+bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole) {
+  produced = 0;
+  if (!zlib_header_ok(input)) return false;
+  const std::span<const uint8_t> deflated = input.subspan(2);
+#if defined(ROOK_HAVE_LIBDEFLATE)
+  if (whole || !vmdk_partial_inflate_available()) return inflate_whole_with_libdeflate(deflated, output, produced);
+#endif
+#if defined(ROOK_HAVE_ZLIB)
+  return inflate_with_zlib(deflated, output, produced, whole);
 #else
-  (void)input;
+  (void)deflated;
   (void)output;
   (void)whole;
+  return false;
+#endif
+}
+
+bool vmdk_partial_inflate_available() {
+  // With libdeflate every grain is inflated whole, so a grain reads the same
+  // whichever reader or thread inflates it.
+#if defined(ROOK_HAVE_ZLIB) && !defined(ROOK_HAVE_LIBDEFLATE)
+  return true;
+#else
   return false;
 #endif
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "storage/byte_source.h"
+#include "storage/read_ahead.h"
 #include "storage/vmdk_files.h"
 
 namespace lnk {
@@ -67,6 +68,12 @@ class VmdkSparseExtent {
   // offset is within the extent.
   GrainLocation locate(ByteSource& file, uint64_t offset);
 
+  // Where the grains from offset's on stop being like offset's (all not in
+  // this extent, all zero, all with data, or all unreadable), within the
+  // grain table that holds offset or, for grains not in the extent, across
+  // the tables that were never written.
+  uint64_t run_end(ByteSource& file, uint64_t offset);
+
   // Copies the bytes at offset (within one grain, already located) into
   // buffer. False when the grain cannot be read; a grain cut by the end of
   // the file is padded with zeros.
@@ -77,6 +84,8 @@ class VmdkSparseExtent {
   enum class TableState : uint8_t { unread, loaded, absent, unreadable };
 
   bool load_table(ByteSource& file, uint64_t table);
+  // Queues the compressed grains ahead of grain when reads move on grain by grain.
+  void read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead);
   bool read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
                        VmdkFiles& files);
 
@@ -89,6 +98,10 @@ class VmdkSparseExtent {
   uint64_t table_bytes_budget_ = 0;
   // Compressed grain bytes, reused from grain to grain.
   std::vector<uint8_t> packed_;
+  // The grain a reader moving on would ask for next, and the first grain
+  // not queued for decoding ahead yet.
+  uint64_t next_grain_ = UINT64_MAX;
+  uint64_t queued_until_ = 0;
 };
 
 // The descriptor embedded in a sparse extent; empty when it has none.
@@ -96,7 +109,10 @@ bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, 
 
 // Inflates one zlib stream; false on any error. With whole, the stream must
 // end within output; without, filling output is enough and the rest of the
-// stream is not looked at. produced is the count written.
+// stream is not looked at (where the build can stop early: else the stream
+// must end within output then too). produced is the count written.
 bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole = true);
+// True when an inflate stops once its output is full (zlib without libdeflate).
+bool vmdk_partial_inflate_available();
 
 }  // namespace lnk
