@@ -115,10 +115,13 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
 // could have thousands.
 constexpr uint32_t kUnstoredToldAtMost = 16;
 
-void tell_unstored(CarveContext& context, uint64_t start, uint64_t end) {
+void tell_unstored(CarveContext& context, uint64_t start, uint64_t end, bool repeated = false) {
   if (context.unstored_told++ >= kUnstoredToldAtMost) return;
   const auto first = static_cast<unsigned long long>(start);
-  if (end >= context.source_size)
+  if (repeated)
+    std::fprintf(stderr, "offset 0x%llx to 0x%llx repeats bytes the container maps to an earlier offset; "
+                 "passed over\n", first, static_cast<unsigned long long>(end));
+  else if (end >= context.source_size)
     std::fprintf(stderr, "data ends at offset 0x%llx: the container claims 0x%llx bytes but stores none past it; "
                  "carving stops there\n", first, static_cast<unsigned long long>(context.source_size));
   else
@@ -126,26 +129,36 @@ void tell_unstored(CarveContext& context, uint64_t start, uint64_t end) {
                  static_cast<unsigned long long>(end));
 }
 
-// The stretch from position on that holds no data, runs of zeros and of
-// unstored bytes merged, up to the range end; start of the first unstored
-// byte in it, or end when there is none.
+// The stretch from position on that holds no new data, runs of zeros, of
+// unstored and of repeated bytes merged, up to the range end; where the
+// first unstored and the first repeated run in it start.
 struct NoData {
   uint64_t end = 0;
   uint64_t unstored_start = 0;
+  uint64_t repeated_start = 0;
+  uint64_t repeated_end = 0;
   bool unstored = false;
+  bool repeated = false;
 };
 
 NoData no_data_from(ByteSource& source, uint64_t position, uint64_t range_end) {
-  NoData gap{position, 0, false};
+  NoData gap;
+  gap.end = position;
   // Every run ends past its start, so each pass moves on.
   while (gap.end < range_end) {
     const HoldingRun run = source.holding_at(gap.end);
     if (run.holding == Holding::data) break;
+    const uint64_t run_end = std::min(std::max(run.end, gap.end + 1), range_end);
     if (run.holding == Holding::not_stored && !gap.unstored) {
       gap.unstored = true;
       gap.unstored_start = gap.end;
     }
-    gap.end = std::min(std::max(run.end, gap.end + 1), range_end);
+    if (run.holding == Holding::repeated) {
+      if (!gap.repeated) gap.repeated_start = gap.end;
+      gap.repeated = true;
+      gap.repeated_end = run_end;
+    }
+    gap.end = run_end;
   }
   return gap;
 }
@@ -158,6 +171,7 @@ bool pass_over_no_data(CarveContext& context) {
   const NoData gap = no_data_from(*context.source, position, range_end);
   const uint64_t chunks = (gap.end - position) / context.chunk_size;
   if (chunks == 0 && gap.end != range_end) return false;
+  if (gap.repeated) tell_unstored(context, gap.repeated_start, gap.repeated_end, true);
   if (gap.unstored) tell_unstored(context, gap.unstored_start, gap.end);
   context.position = gap.end == range_end ? context.range_end
                                           : context.position + static_cast<int64_t>(chunks * context.chunk_size);

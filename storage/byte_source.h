@@ -16,6 +16,8 @@ enum class Holding : uint8_t {
   zeros,       // reads as zeros: a grain never written, a ZERO extent, a sparse run
   not_stored,  // inside the size a header claims, but the container keeps no
                // bytes for it; reads fail or give zeros
+  repeated,    // bytes the container also maps to an earlier offset: a table
+               // that names the same stored bytes again claims more than it stores
 };
 
 struct HoldingRun {

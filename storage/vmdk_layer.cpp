@@ -172,6 +172,7 @@ LayerHolding VmdkLayer::holding(uint64_t offset, VmdkFiles& files) {
       break;
     case GrainState::data:
     case GrainState::compressed:
+      if (found.where.repeat) result.run.holding = Holding::repeated;
       break;
   }
   return result;

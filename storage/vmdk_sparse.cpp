@@ -130,30 +130,66 @@ VmdkOpenStatus VmdkSparseExtent::open(ByteSource& file) {
   for (uint64_t i = 0; i < tables; ++i) directory_[i] = entries.u32(i * 4);
   table_state_.assign(tables, TableState::unread);
   tables_.assign(tables, {});
+  repeats_.assign(tables, {});
   table_bytes_budget_ = file_size_ + kTableBudgetSlack;
   return {};
 }
 
-bool VmdkSparseExtent::load_table(ByteSource& file, uint64_t table) {
-  if (table_state_[table] == TableState::loaded) return true;
-  if (table_state_[table] != TableState::unread) return false;
+bool VmdkSparseExtent::claim_sectors(uint64_t start, uint64_t end) {
+  // Claimed stretches are kept apart and merged where they touch, so the
+  // grains one after the other in the file that every writer puts there
+  // stay one stretch.
+  auto first = claimed_.upper_bound(start);
+  if (first != claimed_.begin() && std::prev(first)->second >= start) --first;
+  if (first != claimed_.end() && first->first <= start && first->second >= end) return false;
+  uint64_t merged_start = start, merged_end = end;
+  auto last = first;
+  while (last != claimed_.end() && last->first <= end) {
+    merged_start = std::min(merged_start, last->first);
+    merged_end = std::max(merged_end, last->second);
+    ++last;
+  }
+  claimed_.erase(first, last);
+  claimed_.emplace(merged_start, merged_end);
+  return true;
+}
+
+void VmdkSparseExtent::read_table(ByteSource& file, uint64_t table) {
   const uint64_t bytes = uint64_t{header_.gtes_per_gt} * 4;
   const uint64_t at = uint64_t{directory_[table]} * kVmdkSectorSize;
   if (directory_[table] == 0) {
     table_state_[table] = TableState::absent;
-    return false;
+    return;
   }
   std::vector<uint8_t> raw(bytes);
   if (!fits(at, bytes, file_size_) || bytes > table_bytes_budget_ || !read_exact(file, at, raw)) {
     table_state_[table] = TableState::unreadable;
-    return false;
+    return;
   }
   table_bytes_budget_ -= bytes;
   const ByteReader entries(raw);
-  tables_[table].resize(header_.gtes_per_gt);
-  for (uint32_t i = 0; i < header_.gtes_per_gt; ++i) tables_[table][i] = entries.u32(uint64_t{i} * 4);
+  std::vector<uint32_t>& entry = tables_[table];
+  entry.resize(header_.gtes_per_gt);
+  const bool compressed = header_.flags & kVmdkFlagCompressed;
+  const uint64_t file_sectors = (file_size_ + kVmdkSectorSize - 1) / kVmdkSectorSize;
+  for (uint32_t i = 0; i < header_.gtes_per_gt; ++i) {
+    entry[i] = entries.u32(uint64_t{i} * 4);
+    const bool zeroed = entry[i] == kZeroedGrainEntry && (header_.flags & kVmdkFlagZeroedGrains);
+    if (entry[i] == 0 || zeroed || entry[i] >= file_sectors) continue;
+    // A compressed grain is known by its marker's sector alone.
+    const uint64_t end = compressed ? entry[i] + uint64_t{1} : std::min(file_sectors, entry[i] + header_.grain_size);
+    if (claim_sectors(entry[i], end)) continue;
+    if (repeats_[table].empty()) repeats_[table].resize(header_.gtes_per_gt);
+    repeats_[table][i] = true;
+  }
   table_state_[table] = TableState::loaded;
-  return true;
+}
+
+bool VmdkSparseExtent::load_table(ByteSource& file, uint64_t table) {
+  // Tables are read in order, so which of two entries naming the same
+  // bytes counts as the repeat does not depend on the order of reads.
+  while (tables_read_ <= table) read_table(file, tables_read_++);
+  return table_state_[table] == TableState::loaded;
 }
 
 GrainLocation VmdkSparseExtent::locate(ByteSource& file, uint64_t offset) {
@@ -166,8 +202,10 @@ GrainLocation VmdkSparseExtent::locate(ByteSource& file, uint64_t offset) {
     if (table_state_[table] == TableState::unreadable) where.state = GrainState::unreadable;
     return where;
   }
-  const uint32_t entry = tables_[table][where.grain % header_.gtes_per_gt];
+  const uint64_t index = where.grain % header_.gtes_per_gt;
+  const uint32_t entry = tables_[table][index];
   if (entry == 0) return where;
+  where.repeat = !repeats_[table].empty() && repeats_[table][index];
   if (entry == kZeroedGrainEntry && (header_.flags & kVmdkFlagZeroedGrains)) {
     where.state = GrainState::zero;
     return where;
@@ -192,17 +230,30 @@ uint64_t VmdkSparseExtent::run_end(ByteSource& file, uint64_t offset) {
   if (offset >= capacity) return capacity;
   const uint64_t grain = grain_bytes();
   const uint64_t table_span = grain * header_.gtes_per_gt;
-  const GrainState state = locate(file, offset).state;
+  const GrainLocation first = locate(file, offset);
+  // A table with no entries of its own (never written, or unreadable) is
+  // all of one kind.
+  auto like_first = [&](uint64_t table) {
+    return load_table(file, table)  ? false
+           : table_state_[table] == TableState::absent ? first.state == GrainState::absent
+                                                       : first.state == GrainState::unreadable;
+  };
   uint64_t at = offset - offset % grain;
-  // Each pass moves on by a grain or a whole table.
+  // Each pass moves on by a grain or a whole table; a run goes on across
+  // tables with no entries, and ends at the end of one that has some, so a
+  // call reads at most one table's entries.
   while (at < capacity) {
     const uint64_t table = at / table_span;
-    const bool whole_table = at % table_span == 0;
-    if (state == GrainState::absent && whole_table && table < directory_.size() && directory_[table] == 0) {
-      at = capacity - at > table_span ? at + table_span : capacity;
+    const uint64_t table_end = capacity - (at - at % table_span) > table_span ? at - at % table_span + table_span : capacity;
+    if (at > offset && at % table_span == 0 && !like_first(table)) break;
+    if (table_state_[table] != TableState::loaded) {
+      at = table_end;
       continue;
     }
-    if (at > offset && (whole_table || locate(file, at).state != state)) break;
+    if (at > offset) {
+      const GrainLocation here = locate(file, at);
+      if (here.state != first.state || here.repeat != first.repeat) break;
+    }
     at = capacity - at > grain ? at + grain : capacity;
   }
   return std::min(at, capacity);

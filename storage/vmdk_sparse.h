@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ bool decode_vmdk_sparse_header(std::span<const uint8_t> bytes, VmdkSparseHeader&
 enum class GrainState { absent, zero, data, compressed, unreadable };
 struct GrainLocation {
   GrainState state = GrainState::absent;
+  // Every byte of the grain in the file is an earlier grain's too: a table
+  // that names them again claims more than the file stores.
+  bool repeat = false;
   uint64_t file_offset = 0;  // data: of the byte asked for; compressed: of the marker
   uint64_t grain = 0;
 };
@@ -57,8 +61,8 @@ struct GrainLocation {
 class VmdkSparseExtent {
  public:
   // Reads the header (a stream-optimized disk's footer when the directory is
-  // at the end) and the grain directory. Grain tables are read on first use
-  // and kept.
+  // at the end) and the grain directory. Grain tables are read when first
+  // needed, with every table before them, and kept.
   VmdkOpenStatus open(ByteSource& file);
 
   const VmdkSparseHeader& header() const { return header_; }
@@ -69,7 +73,7 @@ class VmdkSparseExtent {
   GrainLocation locate(ByteSource& file, uint64_t offset);
 
   // Where the grains from offset's on stop being like offset's (all not in
-  // this extent, all zero, all with data, or all unreadable), within the
+  // this extent, all zero, all with data, all repeats or all unreadable), within the
   // grain table that holds offset or, for grains not in the extent, across
   // the tables that were never written.
   uint64_t run_end(ByteSource& file, uint64_t offset);
@@ -84,6 +88,10 @@ class VmdkSparseExtent {
   enum class TableState : uint8_t { unread, loaded, absent, unreadable };
 
   bool load_table(ByteSource& file, uint64_t table);
+  void read_table(ByteSource& file, uint64_t table);
+  // Notes the file sectors [start, end) a grain uses; false when earlier
+  // grains used every one of them already.
+  bool claim_sectors(uint64_t start, uint64_t end);
   // Queues the compressed grains ahead of grain when reads move on grain by grain.
   void read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead);
   bool read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
@@ -94,6 +102,9 @@ class VmdkSparseExtent {
   std::vector<uint32_t> directory_;
   std::vector<TableState> table_state_;
   std::vector<std::vector<uint32_t>> tables_;
+  std::vector<std::vector<bool>> repeats_;  // per table; empty when it has none
+  uint64_t tables_read_ = 0;                // tables before this one are read
+  std::map<uint64_t, uint64_t> claimed_;    // file sectors grains use: start -> end, merged
   // Overlapping tables could otherwise claim far more memory than the file holds.
   uint64_t table_bytes_budget_ = 0;
   // Compressed grain bytes, reused from grain to grain.

@@ -254,6 +254,10 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   test::put_le(bytes, layout.tables[0] * 512 + 1 * 4, 1u << 24, 4);
   test::put_le(bytes, layout.tables[0] * 512 + 2 * 4, bytes.size() / 512 - 2, 4);
   test::put_le(bytes, layout.directory * 512 + 3 * 4, 1u << 24, 4);
+  // Grain 4 names grain 0's sectors again; grain 6 half of them and half
+  // of grain 5's, which grain 2 partly covers already.
+  test::put_le(bytes, layout.tables[1] * 512 + 0 * 4, layout.grains[0], 4);
+  test::put_le(bytes, layout.tables[1] * 512 + 2 * 4, layout.grains[0] + 4, 4);
   // Tables 4 and 5 never written.
   test::put_le(bytes, layout.directory * 512 + 4 * 4, 0, 4);
   test::put_le(bytes, layout.directory * 512 + 5 * 4, 0, 4);
@@ -277,9 +281,14 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   EXPECT_EQ(straddling[4095], 0x00);
   read_range(chain, 3 * 16384, 10, got);
   EXPECT_EQ(got, -1);
-  // Grains a scan cannot read are not stored; unwritten tables hold zeros.
+  EXPECT_EQ(read_range(chain, 4 * 4096, 4096, got)[4095], 0x11);  // a repeat reads as before
+  // Grains a scan cannot read are not stored, repeats are told apart, and
+  // unwritten tables hold zeros.
   const std::pair<uint64_t, HoldingRun> runs[] = {{4096, {Holding::not_stored, 8192}},
                                                   {8192, {Holding::data, 12288}},
+                                                  {4 * 4096, {Holding::repeated, 5 * 4096}},
+                                                  {5 * 4096, {Holding::data, 6 * 4096}},
+                                                  {6 * 4096, {Holding::repeated, 7 * 4096}},
                                                   {3 * 16384 + 5, {Holding::not_stored, 4 * 16384}},
                                                   {4 * 16384, {Holding::zeros, 6 * 16384}}};
   for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
