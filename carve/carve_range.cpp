@@ -163,6 +163,11 @@ NoData no_data_from(ByteSource& source, uint64_t position, uint64_t range_end) {
   return gap;
 }
 
+void tell_gap(CarveContext& context, const NoData& gap) {
+  if (gap.repeated) tell_unstored(context, gap.repeated_start, gap.repeated_end, true);
+  if (gap.unstored) tell_unstored(context, gap.unstored_start, gap.end);
+}
+
 // Moves the position past whole chunks that hold no data; true when it
 // moved (or the range is done).
 bool pass_over_no_data(CarveContext& context) {
@@ -171,8 +176,7 @@ bool pass_over_no_data(CarveContext& context) {
   const NoData gap = no_data_from(*context.source, position, range_end);
   const uint64_t chunks = (gap.end - position) / context.chunk_size;
   if (chunks == 0 && gap.end != range_end) return false;
-  if (gap.repeated) tell_unstored(context, gap.repeated_start, gap.repeated_end, true);
-  if (gap.unstored) tell_unstored(context, gap.unstored_start, gap.end);
+  tell_gap(context, gap);
   context.position = gap.end == range_end ? context.range_end
                                           : context.position + static_cast<int64_t>(chunks * context.chunk_size);
   return true;
@@ -188,7 +192,7 @@ void end_range_at_stored_end(CarveContext& context, uint64_t length) {
   if (run.holding != Holding::data || run.end > position + length || run.end >= range_end) return;
   const NoData gap = no_data_from(*context.source, run.end, range_end);
   if (gap.end != range_end || !gap.unstored) return;
-  tell_unstored(context, gap.unstored_start, range_end);
+  tell_gap(context, gap);
   context.range_end = static_cast<int64_t>(run.end);
 }
 
