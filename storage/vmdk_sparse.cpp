@@ -50,6 +50,7 @@ constexpr uint32_t kMaxGtesPerGt = 4096;
 constexpr uint64_t kTableBudgetSlack = 1u << 20;
 constexpr uint32_t kZeroedGrainEntry = 1;
 constexpr uint64_t kFirstInflateStep = 4096;
+constexpr uint64_t kRunEndSteps = 1u << 20;
 
 bool power_of_two(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -192,6 +193,23 @@ bool VmdkSparseExtent::load_table(ByteSource& file, uint64_t table) {
   return table_state_[table] == TableState::loaded;
 }
 
+void VmdkSparseExtent::classify(uint64_t table, uint64_t index, GrainLocation& where) const {
+  const uint32_t entry = tables_[table][index];
+  if (entry == 0) return;
+  where.repeat = !repeats_[table].empty() && repeats_[table][index];
+  if (entry == kZeroedGrainEntry && (header_.flags & kVmdkFlagZeroedGrains)) {
+    where.state = GrainState::zero;
+    return;
+  }
+  const uint64_t grain_at = uint64_t{entry} * kVmdkSectorSize;
+  if (grain_at >= file_size_) {
+    where.state = GrainState::unreadable;
+    return;
+  }
+  where.state = header_.flags & kVmdkFlagCompressed ? GrainState::compressed : GrainState::data;
+  where.file_offset = grain_at;
+}
+
 GrainLocation VmdkSparseExtent::locate(ByteSource& file, uint64_t offset) {
   GrainLocation where;
   if (offset >= capacity_bytes()) return where;
@@ -202,26 +220,8 @@ GrainLocation VmdkSparseExtent::locate(ByteSource& file, uint64_t offset) {
     if (table_state_[table] == TableState::unreadable) where.state = GrainState::unreadable;
     return where;
   }
-  const uint64_t index = where.grain % header_.gtes_per_gt;
-  const uint32_t entry = tables_[table][index];
-  if (entry == 0) return where;
-  where.repeat = !repeats_[table].empty() && repeats_[table][index];
-  if (entry == kZeroedGrainEntry && (header_.flags & kVmdkFlagZeroedGrains)) {
-    where.state = GrainState::zero;
-    return where;
-  }
-  const uint64_t grain_at = uint64_t{entry} * kVmdkSectorSize;
-  if (grain_at >= file_size_) {
-    where.state = GrainState::unreadable;
-    return where;
-  }
-  if (header_.flags & kVmdkFlagCompressed) {
-    where.state = GrainState::compressed;
-    where.file_offset = grain_at;
-  } else {
-    where.state = GrainState::data;
-    where.file_offset = grain_at + offset % grain_bytes();
-  }
+  classify(table, where.grain % header_.gtes_per_gt, where);
+  if (where.state == GrainState::data) where.file_offset += offset % grain_bytes();
   return where;
 }
 
@@ -229,34 +229,30 @@ uint64_t VmdkSparseExtent::run_end(ByteSource& file, uint64_t offset) {
   const uint64_t capacity = capacity_bytes();
   if (offset >= capacity) return capacity;
   const uint64_t grain = grain_bytes();
-  const uint64_t table_span = grain * header_.gtes_per_gt;
+  const uint64_t grains = capacity / grain + (capacity % grain != 0 ? 1 : 0);
+  const uint64_t per_table = header_.gtes_per_gt;
   const GrainLocation first = locate(file, offset);
-  // A table with no entries of its own (never written, or unreadable) is
-  // all of one kind.
-  auto like_first = [&](uint64_t table) {
-    return load_table(file, table)  ? false
-           : table_state_[table] == TableState::absent ? first.state == GrainState::absent
-                                                       : first.state == GrainState::unreadable;
+  auto like_first = [&first](const GrainLocation& other) {
+    return other.state == first.state && other.repeat == first.repeat;
   };
-  uint64_t at = offset - offset % grain;
-  // Each pass moves on by a grain or a whole table; a run goes on across
-  // tables with no entries, and ends at the end of one that has some, so a
-  // call reads at most one table's entries.
-  while (at < capacity) {
-    const uint64_t table = at / table_span;
-    const uint64_t table_end = capacity - (at - at % table_span) > table_span ? at - at % table_span + table_span : capacity;
-    if (at > offset && at % table_span == 0 && !like_first(table)) break;
-    if (table_state_[table] != TableState::loaded) {
-      at = table_end;
+  uint64_t next = offset / grain + 1;
+  // Each pass moves on by a grain, or by a table without entries of its own
+  // (never written, or unreadable: all of one kind). The work of one call
+  // is bounded; a scan asks again where it stopped.
+  for (uint64_t steps = 0; next < grains && steps < kRunEndSteps; ++steps) {
+    const uint64_t table = next / per_table;
+    GrainLocation here;
+    if (!load_table(file, table)) {
+      if (table_state_[table] == TableState::unreadable) here.state = GrainState::unreadable;
+      if (!like_first(here)) break;
+      next = (table + 1) * per_table;
       continue;
     }
-    if (at > offset) {
-      const GrainLocation here = locate(file, at);
-      if (here.state != first.state || here.repeat != first.repeat) break;
-    }
-    at = capacity - at > grain ? at + grain : capacity;
+    classify(table, next % per_table, here);
+    if (!like_first(here)) break;
+    ++next;
   }
-  return std::min(at, capacity);
+  return next >= grains ? capacity : next * grain;
 }
 
 bool VmdkSparseExtent::read(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,

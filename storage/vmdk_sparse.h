@@ -73,9 +73,8 @@ class VmdkSparseExtent {
   GrainLocation locate(ByteSource& file, uint64_t offset);
 
   // Where the grains from offset's on stop being like offset's (all not in
-  // this extent, all zero, all with data, all repeats or all unreadable), within the
-  // grain table that holds offset or, for grains not in the extent, across
-  // the tables that were never written.
+  // this extent, all zero, all with data, all repeats or all unreadable), or
+  // somewhere before that on a very long run.
   uint64_t run_end(ByteSource& file, uint64_t offset);
 
   // Copies the bytes at offset (within one grain, already located) into
@@ -89,6 +88,9 @@ class VmdkSparseExtent {
 
   bool load_table(ByteSource& file, uint64_t table);
   void read_table(ByteSource& file, uint64_t table);
+  // What entry index of a loaded table says: state, repeat, and the file
+  // offset of the grain.
+  void classify(uint64_t table, uint64_t index, GrainLocation& where) const;
   // Notes the file sectors [start, end) a grain uses; false when earlier
   // grains used every one of them already.
   bool claim_sectors(uint64_t start, uint64_t end);

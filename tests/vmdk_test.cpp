@@ -142,10 +142,10 @@ TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
       ASSERT_EQ(bytes[i], expected[(i + 4096 - 8) / 4096]) << "byte " << i;
     }
     // The same as runs: a run ends where any layer's answer changes, and
-    // grains no layer holds hold zeros (up to a table's end).
+    // grains no layer holds hold zeros.
     const std::pair<uint64_t, HoldingRun> runs[] = {
         {0, {Holding::data, 4096}},      {100, {Holding::data, 4096}},   {4096, {Holding::data, 8192}},
-        {8192, {Holding::zeros, 12288}}, {12288, {Holding::data, 16384}}, {16384, {Holding::zeros, 32768}}};
+        {8192, {Holding::zeros, 12288}}, {12288, {Holding::data, 16384}}, {16384, {Holding::zeros, 131072}}};
     for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
     EXPECT_EQ(bytes_holding_data(chain, 0, chain.size()), 3u * 4096);
   }
@@ -290,7 +290,7 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
                                                   {5 * 4096, {Holding::data, 6 * 4096}},
                                                   {6 * 4096, {Holding::repeated, 7 * 4096}},
                                                   {3 * 16384 + 5, {Holding::not_stored, 4 * 16384}},
-                                                  {4 * 16384, {Holding::zeros, 6 * 16384}}};
+                                                  {4 * 16384, {Holding::zeros, 8 * 16384}}};
   for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
 }
 
