@@ -9,13 +9,15 @@
 # then -threads 1), its ratio to the raw image's, sleuthkit's fls -r -p on
 # the container and on the raw image and their ratio, and the floor: the
 # larger of the raw scan and the time to decode (inflate, check) only the
-# blocks the scan reads, divided by the cores. The decode time is measured
-# with the library rook decodes with (libdeflate for VMware grains when
+# blocks the scan reads, divided by the cores. The decode time is the
+# processor time of decoding with the library rook decodes with (libdeflate for VMware grains when
 # rook has it, zlib inside libewf for E01 chunks) by bench/inflate_only.c;
 # the blocks an -ntfs_scan reads are those a scan of the raw volume reads
 # (strace). Target: rook at most 1.25 times the floor, and every container
 # ratio below fls's. Last, rook's peak resident size for the -rawscan of the
-# E01 set and of the stream-optimized disk.
+# E01 set and of the stream-optimized disk. Times are wall-clock; the load
+# average is printed before and after, since other work on the machine
+# stretches them. KEEP=1 keeps the images and prints where.
 #
 #   bench/container_speed.sh [path/to/rook] [ROUNDS]
 set -eu
@@ -27,7 +29,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/rook_container_bench_XXXXXX")
 mnt=$work/mnt
 cleanup() {
   mountpoint -q "$mnt" 2>/dev/null && fusermount -u "$mnt"
-  rm -rf "$work"
+  if [ -n "${KEEP:-}" ]; then echo "images kept in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT INT TERM
 for tool in mkntfs ntfs-3g qemu-img ewfacquirestream fls strace cc python3 bc; do
@@ -81,6 +83,11 @@ best_of() {
   done | sort -n | head -1
 }
 ratio() { echo "scale=2; $1 / $2" | bc; }
+# Processor time (user + system) of one run.
+cpu_of() {
+  /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" > /dev/null 2>&1 || true
+  awk '{ printf "%.3f", $1 + $2 }' "$work/cpu"
+}
 max() { echo "if ($1 > $2) $1 else $2" | bc; }
 
 # Decode-only time of the blocks a scan reads (all of them for -rawscan).
@@ -97,10 +104,10 @@ strace -f -e trace=pread64 -o "$work/ntfs.trace" "$rook" "$raw" -ntfs_scan -csv 
 
 fls_raw=$(best_of fls -r -p -i raw "$raw")
 printf 'load average %s; %s cores; rook %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)" "$cores" "$rook"
-printf '%-10s %-13s %7s %7s %6s %7s %7s %6s %7s %6s\n' mode container rook "-thr 1" ratio fls "fls raw" ratio floor "/floor"
+printf '%-10s %-13s %7s %7s %7s %6s %7s %7s %6s %7s %6s\n' mode container rook cpu "-thr 1" ratio fls "fls raw" ratio floor "/floor"
 for mode in -ntfs_scan -rawscan; do
   base=$(best_of "$rook" "$raw" "$mode" -csv -quiet)
-  printf '%-10s %-13s %7.3f\n' "$mode" raw "$base"
+  printf '%-10s %-13s %7.3f %7.3f\n' "$mode" raw "$base" "$(cpu_of "$rook" "$raw" "$mode" -csv -quiet)"
   for container in sparse.vmdk stream.vmdk evidence.E01; do
     t=$(best_of "$rook" "$work/$container" "$mode" -csv -quiet)
     one=$(best_of "$rook" "$work/$container" "$mode" -csv -quiet -threads 1)
@@ -116,7 +123,8 @@ for mode in -ntfs_scan -rawscan; do
       decode=$(decode_time "$type" "$work/$container" "$touched")
       floor=$(max "$base" "$(echo "scale=4; $decode / $cores" | bc)")
     fi
-    printf '%-10s %-13s %7.3f %7.3f %6.2f %7.3f %7.3f %6.2f %7.3f %6.2f\n' "$mode" "$container" "$t" "$one" \
+    cpu=$(cpu_of "$rook" "$work/$container" "$mode" -csv -quiet)
+    printf '%-10s %-13s %7.3f %7.3f %7.3f %6.2f %7.3f %7.3f %6.2f %7.3f %6.2f\n' "$mode" "$container" "$t" "$cpu" "$one" \
       "$(ratio "$t" "$base")" "$fls_t" "$fls_raw" "$(ratio "$fls_t" "$fls_raw")" "$floor" "$(ratio "$t" "$floor")"
   done
 done

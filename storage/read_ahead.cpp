@@ -37,10 +37,17 @@ bool ReadAhead::knows(const Key& key) const {
   return entries_.count(key) != 0;
 }
 
+constexpr size_t kSpareBuffers = 64;
+
 void ReadAhead::drop_oldest(std::list<Key>& list) {
   const auto found = entries_.find(list.front());
   list.pop_front();
-  held_bytes_ -= found->second.bytes ? found->second.bytes->size() : 0;
+  Buffer& bytes = found->second.bytes;
+  if (bytes) {
+    held_bytes_ -= bytes->size();
+    // A reader still holding the block keeps it; the others are reused.
+    if (bytes.use_count() == 1 && spare_.size() < kSpareBuffers) spare_.push_back(std::move(bytes));
+  }
   entries_.erase(found);
 }
 
@@ -73,11 +80,16 @@ bool ReadAhead::queue(const Key& key, uint64_t bytes, Job job) {
   return true;
 }
 
-ReadAhead::Bytes ReadAhead::run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& entry, unsigned thread) {
+void ReadAhead::run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& entry, unsigned thread) {
   entry.state = State::running;
   Job job = std::move(entry.job);
+  Buffer bytes;
+  if (!spare_.empty()) {
+    bytes = std::move(spare_.back());
+    spare_.pop_back();
+  }
   lock.unlock();
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  if (!bytes) bytes = std::make_shared<std::vector<uint8_t>>();
   bool decoded = false;
   try {
     decoded = job(thread, *bytes);
@@ -92,11 +104,12 @@ ReadAhead::Bytes ReadAhead::run(std::unique_lock<std::mutex>& lock, const Key& k
   if (decoded) {
     held_bytes_ += bytes->size();
     entry.bytes = std::move(bytes);
+  } else if (spare_.size() < kSpareBuffers) {
+    spare_.push_back(std::move(bytes));
   }
   entry.state = State::done;
   entry.age = waiting_.insert(waiting_.end(), key);
   block_done_.notify_all();
-  return entry.bytes;
 }
 
 void ReadAhead::work(unsigned thread) {
@@ -119,11 +132,21 @@ ReadAhead::Bytes ReadAhead::take(const Key& key) {
     queued_.erase(std::find(queued_.begin(), queued_.end(), key));
     run(lock, key, entry, worker_count_);
   }
-  block_done_.wait(lock, [&entry] { return entry.state == State::done; });
+  // While a worker decodes the block, the reader decodes the next one
+  // queued rather than wait idle.
+  while (entry.state != State::done) {
+    if (queued_.empty()) {
+      block_done_.wait(lock, [&entry, this] { return entry.state == State::done || !queued_.empty(); });
+      continue;
+    }
+    const Key next = queued_.front();
+    queued_.pop_front();
+    run(lock, next, entries_.at(next), worker_count_);
+  }
   // Kept as the newest: a scan often reads the rest of a block next.
   taken_.splice(taken_.end(), entry.taken ? taken_ : waiting_, entry.age);
   entry.taken = true;
-  return entry.bytes;
+  return entry.bytes;  // as Bytes: read-only to the reader
 }
 
 }  // namespace lnk

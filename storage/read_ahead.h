@@ -37,7 +37,8 @@ class ReadAhead {
  public:
   using Key = std::pair<const void*, uint64_t>;  // owner (an extent, a source), block number
   using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
-  // Decodes one block into bytes; false when it cannot. thread is 0 to
+  // Decodes one block into bytes, resizing it to the block (it may hold an
+  // earlier block's bytes); false when it cannot. thread is 0 to
   // workers() - 1 on a worker and workers() on the scan's thread, so a job
   // can keep state per thread.
   using Job = std::function<bool(unsigned thread, std::vector<uint8_t>& bytes)>;
@@ -61,17 +62,18 @@ class ReadAhead {
 
  private:
   enum class State { queued, running, done };
+  using Buffer = std::shared_ptr<std::vector<uint8_t>>;
   struct Entry {
     State state = State::queued;
     Job job;
-    Bytes bytes;
+    Buffer bytes;
     uint64_t reserved = 0;
     bool taken = false;
     std::list<Key>::iterator age;  // done entries only, in the list taken says
   };
 
   void work(unsigned thread);
-  Bytes run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& entry, unsigned thread);
+  void run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& entry, unsigned thread);
   bool make_room(uint64_t bytes);
   void drop_oldest(std::list<Key>& list);
 
@@ -86,6 +88,9 @@ class ReadAhead {
   // room is needed) and those still waiting for one.
   std::list<Key> taken_;
   std::list<Key> waiting_;
+  // Buffers of dropped blocks, handed to the next jobs: a fresh buffer per
+  // block would have the system clear new pages for every block.
+  std::vector<Buffer> spare_;
   uint64_t held_bytes_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
