@@ -44,7 +44,7 @@ struct EwfSource::Handle {
   libewf_handle_t* ewf = nullptr;
   std::mutex reading;
   std::vector<libewf_handle_t*> decoders;
-  std::vector<std::vector<uint8_t>> raw;  // a raw chunk per decode thread
+  std::vector<std::vector<uint8_t>> other;  // per decode thread: what a compressed chunk decompresses into
 
   ~Handle() {
     for (libewf_handle_t*& decoder : decoders) libewf_handle_free(&decoder, nullptr);
@@ -182,7 +182,7 @@ ReadAhead* EwfSource::read_ahead() {
     return read_ahead_.get();
   read_ahead_tried_ = true;
   const unsigned threads = read_ahead_workers() + 1;
-  handle_->raw.assign(threads, {});
+  handle_->other.assign(threads, {});
   for (unsigned i = 0; i < threads; ++i) {
     libewf_handle_t* decoder = nullptr;
     if (libewf_handle_initialize(&decoder, nullptr) != 1) return nullptr;
@@ -201,8 +201,10 @@ void EwfSource::queue_chunks(uint64_t first, uint64_t last, ReadAhead& ahead) {
     const uint32_t chunk_size = chunk_size_;
     const bool queued = ahead.queue({this, chunk}, chunk_size, [handle, chunk, chunk_size](unsigned thread,
                                                                                           std::vector<uint8_t>& out) {
-      std::vector<uint8_t>& raw = handle->raw[thread];
-      raw.resize(chunk_size + kRawChunkSlack);
+      // The chunk is read raw into out; a compressed one is decompressed
+      // into the thread's other buffer, and the two swap.
+      std::vector<uint8_t>& other = handle->other[thread];
+      out.resize(chunk_size + kRawChunkSlack);
       int8_t compressed = 0, read_checksum = 0;
       uint32_t checksum = 0;
       std::array<uint8_t, 4> checksum_bytes{};
@@ -211,18 +213,18 @@ void EwfSource::queue_chunks(uint64_t first, uint64_t last, ReadAhead& ahead) {
         std::lock_guard<std::mutex> lock(handle->reading);
         if (libewf_handle_seek_offset(handle->ewf, static_cast<off64_t>(chunk * chunk_size), SEEK_SET, nullptr) < 0)
           return false;
-        raw_size = libewf_handle_read_chunk(handle->ewf, raw.data(), raw.size(), &compressed, checksum_bytes.data(),
+        raw_size = libewf_handle_read_chunk(handle->ewf, out.data(), out.size(), &compressed, checksum_bytes.data(),
                                             &checksum, &read_checksum, nullptr);
       }
       if (raw_size <= 0) return false;
-      out.resize(chunk_size + kRawChunkSlack);
-      size_t out_size = out.size();
+      other.resize(chunk_size + kRawChunkSlack);
+      size_t other_size = other.size();
       const ssize_t data_size =
-          libewf_handle_prepare_read_chunk(handle->decoders[thread], raw.data(), static_cast<size_t>(raw_size),
-                                           out.data(), &out_size, compressed, checksum, read_checksum, nullptr);
+          libewf_handle_prepare_read_chunk(handle->decoders[thread], out.data(), static_cast<size_t>(raw_size),
+                                           other.data(), &other_size, compressed, checksum, read_checksum, nullptr);
       if (data_size <= 0 || static_cast<uint64_t>(data_size) > chunk_size) return false;
       // A chunk stored plain is checked where it lies.
-      if (!compressed) std::copy(raw.begin(), raw.begin() + data_size, out.begin());
+      if (compressed) out.swap(other);
       out.resize(static_cast<size_t>(data_size));
       return true;
     });
