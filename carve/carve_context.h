@@ -47,6 +47,13 @@ struct CarveContext {
   std::vector<uint8_t> record_window = std::vector<uint8_t>(4096);
   std::vector<uint8_t> fixed_record;
 
+  // Progress counts the bytes a carve reads, not the size a container
+  // claims: stretches that hold no data are passed over.
+  uint64_t bytes_to_read = 0;
+  uint64_t bytes_read = 0;
+  // Stretches a container claims but does not store, told on standard error.
+  uint32_t unstored_told = 0;
+
   // Working lists kept across chunks so a chunk allocates nothing.
   std::vector<CarveHit> hits;
   std::vector<uint64_t> full_hits;
@@ -57,7 +64,9 @@ struct CarveContext {
 bool bind_carve_context(CarveContext& context, ByteSource* source);
 
 // Carves from the context's position to its range end; true when a record
-// was put to the outlet.
+// was put to the outlet. Whole chunks the source knows hold no data are
+// passed over; where the source stores nothing more up to the range end,
+// the carve says so and ends.
 bool carve_range(CarveContext& context, const SourceInfo& source, RecordOutlet& outlet);
 
 // Carves the whole source.

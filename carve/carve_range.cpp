@@ -25,8 +25,8 @@ void show_progress(const CarveContext& context, int& shown_percent) {
     if (periodic) status_line(kStatusWidth, "offset 0x%llx", static_cast<unsigned long long>(context.position));
     return;
   }
-  const auto position = static_cast<uint64_t>(context.position);
-  const auto end = static_cast<uint64_t>(context.range_end);
+  const uint64_t position = std::min(context.bytes_read, context.bytes_to_read);
+  const uint64_t end = context.bytes_to_read;
   int percent = 0;
   if (end >= 100) percent = static_cast<int>(position <= UINT64_MAX / 100 ? position * 100 / end : position / (end / 100));
   else if (end > 0) percent = static_cast<int>(position * 100 / end);
@@ -104,16 +104,109 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
   return true;
 }
 
+// Up to 16 stretches without stored data are named; a damaged container
+// could have thousands.
+constexpr uint32_t kUnstoredToldAtMost = 16;
+
+void tell_unstored(CarveContext& context, uint64_t start, uint64_t end, bool repeated = false) {
+  if (context.unstored_told++ >= kUnstoredToldAtMost) return;
+  const auto first = static_cast<unsigned long long>(start);
+  if (repeated)
+    std::fprintf(stderr, "offset 0x%llx to 0x%llx repeats bytes the container maps to an earlier offset; "
+                 "passed over\n", first, static_cast<unsigned long long>(end));
+  else if (end >= context.source_size)
+    std::fprintf(stderr, "data ends at offset 0x%llx: the container claims 0x%llx bytes but stores none past it; "
+                 "carving stops there\n", first, static_cast<unsigned long long>(context.source_size));
+  else
+    std::fprintf(stderr, "no data stored from offset 0x%llx to 0x%llx; passed over\n", first,
+                 static_cast<unsigned long long>(end));
+}
+
+// The stretch from position on that holds no new data, runs of zeros, of
+// unstored and of repeated bytes merged, up to the range end; where the
+// first unstored and the first repeated run in it start.
+struct NoData {
+  uint64_t end = 0;
+  uint64_t unstored_start = 0;
+  uint64_t repeated_start = 0;
+  uint64_t repeated_end = 0;
+  bool unstored = false;
+  bool repeated = false;
+};
+
+NoData no_data_from(ByteSource& source, uint64_t position, uint64_t range_end) {
+  NoData gap;
+  gap.end = position;
+  // Every run ends past its start, so each pass moves on.
+  while (gap.end < range_end) {
+    const HoldingRun run = source.holding_at(gap.end);
+    if (run.holding == Holding::data) break;
+    const uint64_t run_end = std::min(std::max(run.end, gap.end + 1), range_end);
+    if (run.holding == Holding::not_stored && !gap.unstored) {
+      gap.unstored = true;
+      gap.unstored_start = gap.end;
+    }
+    if (run.holding == Holding::repeated) {
+      if (!gap.repeated) gap.repeated_start = gap.end;
+      gap.repeated = true;
+      gap.repeated_end = run_end;
+    }
+    gap.end = run_end;
+  }
+  return gap;
+}
+
+void tell_gap(CarveContext& context, const NoData& gap) {
+  if (gap.repeated) tell_unstored(context, gap.repeated_start, gap.repeated_end, true);
+  if (gap.unstored) tell_unstored(context, gap.unstored_start, gap.end);
+}
+
+// Moves the position past whole chunks that hold no data; true when it
+// moved (or the range is done).
+bool pass_over_no_data(CarveContext& context) {
+  const auto position = static_cast<uint64_t>(context.position);
+  const auto range_end = static_cast<uint64_t>(context.range_end);
+  const NoData gap = no_data_from(*context.source, position, range_end);
+  const uint64_t chunks = (gap.end - position) / context.chunk_size;
+  if (chunks == 0 && gap.end != range_end) return false;
+  tell_gap(context, gap);
+  context.position = gap.end == range_end ? context.range_end
+                                          : context.position + static_cast<int64_t>(chunks * context.chunk_size);
+  return true;
+}
+
+// Where the source stores nothing more from inside or at the end of this
+// chunk up to the range end, the range ends there: a read across (the
+// chunk's, or the re-read of its last record) would fail whole.
+void end_range_at_stored_end(CarveContext& context, uint64_t length) {
+  const auto position = static_cast<uint64_t>(context.position);
+  const auto range_end = static_cast<uint64_t>(context.range_end);
+  const HoldingRun run = context.source->holding_at(position);
+  if (run.holding != Holding::data || run.end > position + length || run.end >= range_end) return;
+  const NoData gap = no_data_from(*context.source, run.end, range_end);
+  if (gap.end != range_end || !gap.unstored) return;
+  tell_gap(context, gap);
+  context.range_end = static_cast<int64_t>(run.end);
+}
+
 }  // namespace
 
 bool carve_range(CarveContext& context, const SourceInfo& source, RecordOutlet& outlet) {
   if (!context.ready || context.source == nullptr) return false;
   bool found = false;
   int shown_percent = -1;
-  // Each pass moves the position on by a whole chunk.
+  if (outlet.progress() && context.percent_display) {
+    context.bytes_to_read = bytes_holding_data(*context.source, static_cast<uint64_t>(context.position),
+                                               static_cast<uint64_t>(context.range_end));
+    context.bytes_read = 0;
+  }
+  // Each pass moves the position on by at least a whole chunk.
   while (context.position < context.range_end) {
+    if (pass_over_no_data(context)) continue;
     if (outlet.progress()) show_progress(context, shown_percent);
+    end_range_at_stored_end(context, std::min<uint64_t>(context.chunk_size, context.range_end - context.position));
     uint64_t length = std::min<uint64_t>(context.chunk_size, static_cast<uint64_t>(context.range_end - context.position));
+    context.bytes_read += length;
     const std::span<uint8_t> wanted = std::span<uint8_t>(context.buffer).first(length);
     if (read_available(*context.source, static_cast<uint64_t>(context.position), wanted, length) && length > 0) {
       const std::span<uint8_t> chunk = wanted.first(length);

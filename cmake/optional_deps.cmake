@@ -1,10 +1,12 @@
 # Container libraries that rook can do without: zlib (compressed grains of
-# stream-optimized VMware disks), libewf (E01 evidence files), libvhdi
-# (VHD and VHDX disks), libqcow (QCOW disks) and libvshadow (shadow copies
-# inside images), the last three with libbfio. Each is looked for only when
+# stream-optimized VMware disks), libdeflate (the same grains, inflated in
+# about half zlib's time), libewf (E01 evidence files), libvhdi (VHD and
+# VHDX disks), libqcow (QCOW disks) and libvshadow (shadow copies inside
+# images), the last three with libbfio. Each is looked for only when
 # its option is on; a missing one only turns its feature off. Everything
 # found travels on one interface target.
 option(ROOK_WITH_ZLIB "Read stream-optimized VMware disks (needs zlib)" ON)
+option(ROOK_WITH_LIBDEFLATE "Inflate compressed VMware grains with libdeflate" ON)
 option(ROOK_WITH_LIBEWF "Read E01 evidence files (needs libewf)" ON)
 option(ROOK_WITH_LIBVHDI "Read VHD and VHDX disks (needs libvhdi and libbfio)" ON)
 option(ROOK_WITH_LIBQCOW "Read QCOW disks (needs libqcow and libbfio)" ON)
@@ -104,6 +106,16 @@ function(rook_find_optional prefix)
   set(${prefix}_AVAILABLE ${found} PARENT_SCOPE)
 endfunction()
 
+if(ROOK_WITH_LIBDEFLATE)
+  rook_find_optional(ROOK_LIBDEFLATE MODULES libdeflate HEADERS libdeflate.h LIBRARIES deflate)
+  if(ROOK_LIBDEFLATE_AVAILABLE)
+    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBDEFLATE=1)
+    message(STATUS "rook: libdeflate found, it inflates compressed VMware grains")
+  else()
+    message(STATUS "rook: libdeflate not found, zlib inflates compressed VMware grains")
+  endif()
+endif()
+
 if(ROOK_WITH_LIBEWF)
   rook_find_optional(ROOK_LIBEWF MODULES libewf HEADERS libewf.h LIBRARIES ewf)
   if(ROOK_LIBEWF_AVAILABLE)
@@ -149,3 +161,8 @@ if(ROOK_WITH_LIBVSHADOW)
     message(STATUS "rook: libvshadow or libbfio not found, shadow copies inside images are refused")
   endif()
 endif()
+
+# Not optional, but carried the same way: the workers that decode container
+# blocks ahead of a scan are std::threads.
+find_package(Threads REQUIRED)
+target_link_libraries(rook_optional_deps INTERFACE Threads::Threads)

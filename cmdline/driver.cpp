@@ -32,6 +32,7 @@
 #include "report/text_report.h"
 #include "storage/disk_source.h"
 #include "storage/file_source.h"
+#include "storage/read_ahead.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 
@@ -651,6 +652,7 @@ int run_rook(std::vector<std::string> args) {
   platform::disable_file_system_redirection();
 
   if (!parse_useropts(run.options, run.args)) return -1;
+  set_decode_threads(run.options.thread_count);
   if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
   run.progress = !run.options.quiet && platform::stderr_is_terminal();
 

@@ -43,6 +43,7 @@ constexpr const char* kUsageLines[] = {
     "  -html <report file>       = HTML report with timeline, beside the output",
     "  -codepage <number>        = code page of ANSI text, e.g. 1251",
     "  -quiet                    = no progress and no summary line",
+    "  -threads <n>              = threads decoding E01/VMDK [default: cores]",
     "",
     " Experimental options",
     "  -idltimes                 = add IDList embedded data [default|-csv]",

@@ -24,6 +24,10 @@ constexpr uint64_t kNtfsAtLba63 = 63;
 // Linux stops far below this; a longer chain is a loop in disguise.
 constexpr int kMaxExtendedRecords = 4096;
 constexpr uint64_t kGuessScanChunk = 1 << 20;
+// A lost table is looked for where a record the sector-63 volume could sit
+// in front of lies: the first cylinders of an old disk (CHS alignment puts
+// them 7.8 MiB apart), not the whole of what a header may claim.
+constexpr uint64_t kGuessSearchBytes = 16u << 20;
 constexpr std::array<uint32_t, 6> kSectorSizes = {512, 1024, 2048, 4096, 8192, 16384};
 
 constexpr std::array<uint8_t, 8> kGptSignature = {'E', 'F', 'I', ' ', 'P', 'A', 'R', 'T'};
@@ -86,13 +90,26 @@ bool read_sector(ByteSource& disk, uint64_t lba, uint32_t sector_size, std::vect
   return read_exact(disk, offset, sector);
 }
 
-// The first sector after sector 0 that ends with the boot signature.
+// The first sector after sector 0, in the first MiBs, that ends with the
+// boot signature. Stretches the source knows hold no data are not read.
 bool find_guessed_record(ByteSource& disk, uint64_t& lba) {
   std::vector<uint8_t> chunk(kGuessScanChunk);
-  const uint64_t size = disk.size();
-  // Each pass moves one whole chunk on; the size bounds the passes.
-  for (uint64_t offset = kGuessSectorSize; offset < size; offset += kGuessScanChunk) {
-    const uint64_t want = std::min<uint64_t>(kGuessScanChunk, size - offset);
+  const uint64_t size = std::min(disk.size(), kGuessSearchBytes);
+  uint64_t offset = kGuessSectorSize;
+  // Each pass moves on by a chunk or by the whole sectors of a stretch
+  // without data; the bound above limits the passes.
+  while (offset < size) {
+    const HoldingRun run = disk.holding_at(offset);
+    const uint64_t empty = run.holding != Holding::data && run.end > offset ? std::min(run.end, size) - offset : 0;
+    if (empty >= kGuessSectorSize) {
+      offset += empty - empty % kGuessSectorSize;
+      continue;
+    }
+    // A read stops where the data does, so one that reaches past what a
+    // container stores does not fail whole.
+    const uint64_t run_bytes = run.end > offset ? std::min(run.end, size) - offset : size - offset;
+    uint64_t want = std::min<uint64_t>(kGuessScanChunk, size - offset);
+    if (run_bytes >= kGuessSectorSize) want = std::min(want, run_bytes - run_bytes % kGuessSectorSize);
     uint64_t got = 0;
     if (!read_available(disk, offset, std::span<uint8_t>(chunk).first(want), got) || got == 0) return false;
     const ByteReader bytes(chunk.data(), got);
@@ -103,6 +120,7 @@ bool find_guessed_record(ByteSource& disk, uint64_t& lba) {
       }
     }
     if (got < want) return false;
+    offset += want;
   }
   return false;
 }

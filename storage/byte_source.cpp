@@ -14,6 +14,19 @@ bool read_available(ByteSource& source, uint64_t offset, std::span<uint8_t> buff
   return true;
 }
 
+uint64_t bytes_holding_data(ByteSource& source, uint64_t start, uint64_t end) {
+  end = std::min(end, source.size());
+  uint64_t total = 0;
+  // Every run ends past its start, so each pass moves on.
+  for (uint64_t at = start; at < end;) {
+    const HoldingRun run = source.holding_at(at);
+    const uint64_t run_end = std::min(std::max(run.end, at + 1), end);
+    if (run.holding == Holding::data) total += run_end - at;
+    at = run_end;
+  }
+  return total;
+}
+
 bool read_exact(ByteSource& source, uint64_t offset, std::span<uint8_t> buffer) {
   uint64_t count = 0;
   return read_available(source, offset, buffer, count) && count == buffer.size();

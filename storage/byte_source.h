@@ -9,6 +9,23 @@
 
 namespace lnk {
 
+// What a stretch of a source holds, as far as the source knows without
+// reading it.
+enum class Holding : uint8_t {
+  data,        // may hold data: read it
+  zeros,       // reads as zeros: a grain never written, a ZERO extent, a sparse run
+  not_stored,  // inside the size a header claims, but the container keeps no
+               // bytes for it; reads fail or give zeros
+  repeated,    // bytes the container also maps to an earlier offset: a table
+               // that names the same stored bytes again claims more than it stores
+};
+
+struct HoldingRun {
+  Holding holding = Holding::data;
+  uint64_t end = 0;  // the holding lasts from the offset asked about up to here
+  friend bool operator==(const HoldingRun&, const HoldingRun&) = default;
+};
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -20,7 +37,13 @@ class ByteSource {
   virtual uint64_t size() const = 0;
   // The unit reads should be aligned to for speed; any read is allowed.
   virtual uint32_t sector_size() const { return 512; }
+  // What the bytes from offset on hold; for an offset below the size, end
+  // lies beyond it. A source that knows nothing more holds data to its end.
+  virtual HoldingRun holding_at(uint64_t offset) { return {Holding::data, std::max(size(), offset)}; }
 };
+
+// The bytes of [start, end) that may hold data: what a scan of it reads.
+uint64_t bytes_holding_data(ByteSource& source, uint64_t start, uint64_t end);
 
 // Fills the whole buffer or fails; a read cut by the end is a failure.
 bool read_exact(ByteSource& source, uint64_t offset, std::span<uint8_t> buffer);

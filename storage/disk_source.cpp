@@ -161,6 +161,11 @@ int64_t DiskSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
   return static_cast<int64_t>(count);
 }
 
+HoldingRun DiskSource::holding_at(uint64_t offset) {
+  if (open_ && kind_ == kSourceVmdkChain) return vmdk_->holding_at(offset);
+  return ByteSource::holding_at(offset);
+}
+
 void DiskSource::close() {
   file_.reset();
   vmdk_.reset();

@@ -59,6 +59,8 @@ class DiskSource : public ByteSource {
   bool read(uint8_t* buffer, uint64_t& count, uint64_t offset);
   uint64_t size() const override { return open_ ? size_ : 0; }
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
+  // What a VMware chain knows; other kinds hold data throughout.
+  HoldingRun holding_at(uint64_t offset) override;
   void close();
 
   bool is_open() const { return open_; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "storage/byte_source.h"
+#include "storage/read_ahead.h"
 
 namespace lnk {
 
@@ -44,16 +45,33 @@ class EwfSource : public ByteSource {
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   uint64_t size() const override { return size_; }
   uint32_t sector_size() const override { return sector_size_; }
+  // Chunks past the last one the segment files store are not stored: the
+  // media size is only what the header claims.
+  HoldingRun holding_at(uint64_t offset) override;
   int segment_count() const { return segment_count_; }
+  uint64_t stored_size() const { return stored_size_; }
 
  private:
   struct Handle;
   void close();
+  int64_t read_direct(uint64_t offset, std::span<uint8_t> buffer);
+  int64_t read_chunks_ahead(uint64_t offset, std::span<uint8_t> buffer, ReadAhead& ahead);
+  void queue_chunks(uint64_t first, uint64_t last, ReadAhead& ahead);
+  ReadAhead* read_ahead();
 
   std::unique_ptr<Handle> handle_;
   uint64_t size_ = 0;
+  uint64_t stored_size_ = 0;
   uint32_t sector_size_ = 512;
+  uint32_t chunk_size_ = 0;
   int segment_count_ = 0;
+  // The chunk a reader moving on would ask for next, and the first chunk
+  // not queued yet.
+  uint64_t next_chunk_ = UINT64_MAX;
+  uint64_t queued_until_ = 0;
+  bool read_ahead_tried_ = false;
+  // Last: its workers stop before the handles they use close.
+  std::unique_ptr<ReadAhead> read_ahead_;
 };
 
 }  // namespace lnk

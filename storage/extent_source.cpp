@@ -63,4 +63,25 @@ int64_t ExtentSource::read_piece(uint64_t at, std::span<uint8_t> rest) {
   return static_cast<int64_t>(piece);
 }
 
+HoldingRun ExtentSource::holding_at(uint64_t offset) {
+  if (offset >= size_) return {Holding::data, offset};
+  if (offset >= valid_size_) return {Holding::zeros, size_};
+  const size_t index = find(offset);
+  if (index == extents_.size()) {
+    const auto next = std::upper_bound(extents_.begin(), extents_.end(), offset,
+                                       [](uint64_t value, const Extent& e) { return value < e.file_offset; });
+    const uint64_t hole_end = next == extents_.end() ? size_ : next->file_offset;
+    return {Holding::not_stored, std::min(hole_end, valid_size_)};
+  }
+  const Extent& e = extents_[index];
+  const uint64_t extent_end = std::min(e.file_offset + e.length, valid_size_);
+  if (e.sparse) return {Holding::zeros, extent_end};
+  const uint64_t within = offset - e.file_offset;
+  const uint64_t at = e.source_offset + within;
+  if (at >= parent_.size()) return {Holding::not_stored, extent_end};
+  HoldingRun run = parent_.holding_at(at);
+  run.end = run.end > at ? offset + std::min(run.end - at, extent_end - offset) : offset + 1;
+  return run;
+}
+
 }  // namespace lnk

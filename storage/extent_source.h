@@ -27,6 +27,9 @@ class ExtentSource : public ByteSource {
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   uint64_t size() const override { return size_; }
   uint32_t sector_size() const override { return parent_.sector_size(); }
+  // Sparse extents and bytes past the valid size hold zeros; a stretch no
+  // extent covers is not stored.
+  HoldingRun holding_at(uint64_t offset) override;
 
   // Where file offset lands in the parent; false for sparse stretches,
   // holes and offsets at or past the size.

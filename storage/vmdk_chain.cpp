@@ -166,6 +166,25 @@ bool VmdkChain::open(const std::vector<std::string>& paths, VmdkProblem& problem
   return true;
 }
 
+HoldingRun VmdkChain::holding_at(uint64_t offset) {
+  const uint64_t capacity = size();
+  if (offset >= capacity) return {Holding::data, offset};
+  if (offset >= run_start_ && offset < run_.end) return run_;
+  HoldingRun run{Holding::zeros, capacity};
+  for (VmdkLayer* layer = top_; layer != nullptr; layer = layer->parent) {
+    const LayerHolding found = layer->holding(offset, *files_);
+    run.end = std::min(run.end, found.run.end);
+    if (found.held) {
+      run.holding = found.run.holding;
+      break;
+    }
+  }
+  run.end = std::max(run.end, offset + 1);
+  run_start_ = offset;
+  run_ = run;
+  return run;
+}
+
 int64_t VmdkChain::read_at(uint64_t offset, std::span<uint8_t> buffer) {
   if (top_ == nullptr) return -1;
   const uint64_t capacity = size();

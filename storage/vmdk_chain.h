@@ -55,6 +55,9 @@ class VmdkChain : public ByteSource {
             const VmdkOpener& opener = vmdk_disk_opener());
 
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
+  // Grains no layer holds read as zeros, as do ZERO extents; grains and
+  // flat extents past the end of their file are not stored.
+  HoldingRun holding_at(uint64_t offset) override;
   // The newest layer's capacity.
   uint64_t size() const override { return top_ == nullptr ? 0 : top_->capacity(); }
 
@@ -68,6 +71,9 @@ class VmdkChain : public ByteSource {
   std::vector<std::unique_ptr<VmdkLayer>> layers_;
   VmdkLayer* base_ = nullptr;
   VmdkLayer* top_ = nullptr;
+  // The last run found, from its start: a scan asks along it chunk by chunk.
+  uint64_t run_start_ = 0;
+  HoldingRun run_{Holding::data, 0};
 };
 
 }  // namespace lnk

@@ -27,7 +27,7 @@ std::string vmdk_sibling_path(const std::string& beside, const std::string& name
 }
 
 bool vmdk_compression_available() {
-#ifdef ROOK_HAVE_ZLIB
+#if defined(ROOK_HAVE_ZLIB) || defined(ROOK_HAVE_LIBDEFLATE)
   return true;
 #else
   return false;
@@ -48,6 +48,19 @@ ByteSource* VmdkFiles::get(const std::string& path) {
   open_files_.emplace_front(path, std::move(file));
   if (open_files_.size() > kMaxOpenFiles) open_files_.pop_back();
   return open_files_.front().second.get();
+}
+
+std::shared_ptr<ByteSource> VmdkFiles::shared(const ByteSource* file) const {
+  for (const auto& [path, open] : open_files_) {
+    if (open.get() == file) return open;
+  }
+  return nullptr;
+}
+
+ReadAhead* VmdkFiles::read_ahead() {
+  if (!read_ahead_ && read_ahead_workers() > 0)
+    read_ahead_ = std::make_unique<ReadAhead>(read_ahead_workers(), kReadAheadMemory);
+  return read_ahead_.get();
 }
 
 const std::vector<uint8_t>* VmdkFiles::cached_grain(const void* extent, uint64_t grain) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "storage/byte_source.h"
+#include "storage/read_ahead.h"
 
 namespace lnk {
 
@@ -55,6 +56,12 @@ class VmdkFiles {
   // The file, opened again if it was closed to keep the count of open files
   // down. The pointer is valid until the next call.
   ByteSource* get(const std::string& path);
+  // The open file behind a pointer get gave, kept alive for a reader on
+  // another thread; null when it is no longer open.
+  std::shared_ptr<ByteSource> shared(const ByteSource* file) const;
+  // The workers that inflate grains ahead of a reader; null with one
+  // decode thread.
+  ReadAhead* read_ahead();
 
   // A decompressed grain, or its leading part, kept from an earlier read; null
   // when none is.
@@ -71,10 +78,12 @@ class VmdkFiles {
 
   VmdkOpener opener_;
   // Most recently used first.
-  std::list<std::pair<std::string, std::unique_ptr<ByteSource>>> open_files_;
+  std::list<std::pair<std::string, std::shared_ptr<ByteSource>>> open_files_;
   std::list<CachedGrain> grains_;
   std::map<GrainKey, std::list<CachedGrain>::iterator> grain_index_;
   uint64_t cached_bytes_ = 0;
+  // Last: its workers stop before anything they might use goes.
+  std::unique_ptr<ReadAhead> read_ahead_;
 };
 
 }  // namespace lnk

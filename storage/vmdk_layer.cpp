@@ -136,6 +136,48 @@ LayerLookup VmdkLayer::lookup(uint64_t offset, VmdkFiles& files) {
   return found;
 }
 
+LayerHolding VmdkLayer::holding(uint64_t offset, VmdkFiles& files) {
+  const LayerLookup found = lookup(offset, files);
+  LayerHolding result{found.held, {Holding::data, found.end}};
+  const VmdkExtent* extent = found.extent;
+  if (extent == nullptr || extent->kind == VmdkExtent::Kind::zero) {
+    result.run.holding = Holding::zeros;
+    return result;
+  }
+  ByteSource* file = files.get(extent->path);
+  if (file == nullptr) {
+    result.run.holding = Holding::not_stored;
+    return result;
+  }
+  const uint64_t within = offset - extent->start;
+  if (extent->kind == VmdkExtent::Kind::flat) {
+    // A flat file shorter than its extent line keeps nothing past its end.
+    const uint64_t stored = file->size() > extent->file_offset ? file->size() - extent->file_offset : 0;
+    if (within >= stored) {
+      result.run.holding = Holding::not_stored;
+    } else {
+      result.run.end = std::min(result.run.end, offset + (stored - within));
+    }
+    return result;
+  }
+  if (within < extent->sparse->capacity_bytes())
+    result.run.end = std::min(extent->start + extent->length, offset + (extent->sparse->run_end(*file, within) - within));
+  switch (found.where.state) {
+    case GrainState::absent:
+    case GrainState::zero:
+      result.run.holding = Holding::zeros;
+      break;
+    case GrainState::unreadable:
+      result.run.holding = Holding::not_stored;
+      break;
+    case GrainState::data:
+    case GrainState::compressed:
+      if (found.where.repeat) result.run.holding = Holding::repeated;
+      break;
+  }
+  return result;
+}
+
 bool VmdkLayer::read(const LayerLookup& lookup, uint64_t offset, std::span<uint8_t> buffer, VmdkFiles& files) {
   const VmdkExtent* extent = lookup.extent;
   if (extent == nullptr || extent->kind == VmdkExtent::Kind::zero) {

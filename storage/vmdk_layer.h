@@ -36,6 +36,13 @@ struct LayerLookup {
   GrainLocation where;
 };
 
+// What a layer holds from one virtual offset on; not held: the offset is
+// left to the parent layer, up to run.end.
+struct LayerHolding {
+  bool held = false;
+  HoldingRun run;
+};
+
 class VmdkLayer {
  public:
   VmdkOpenStatus open(const std::string& path, VmdkFiles& files);
@@ -48,6 +55,8 @@ class VmdkLayer {
   LayerLookup lookup(uint64_t offset, VmdkFiles& files);
   // Reads [offset, offset + buffer.size()), which lies before lookup.end.
   bool read(const LayerLookup& lookup, uint64_t offset, std::span<uint8_t> buffer, VmdkFiles& files);
+
+  LayerHolding holding(uint64_t offset, VmdkFiles& files);
 
   // Chain links, set by the chain.
   VmdkLayer* parent = nullptr;

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "storage/byte_source.h"
+#include "storage/read_ahead.h"
 #include "storage/vmdk_files.h"
 
 namespace lnk {
@@ -49,6 +51,9 @@ bool decode_vmdk_sparse_header(std::span<const uint8_t> bytes, VmdkSparseHeader&
 enum class GrainState { absent, zero, data, compressed, unreadable };
 struct GrainLocation {
   GrainState state = GrainState::absent;
+  // Every byte of the grain in the file is an earlier grain's too: a table
+  // that names them again claims more than the file stores.
+  bool repeat = false;
   uint64_t file_offset = 0;  // data: of the byte asked for; compressed: of the marker
   uint64_t grain = 0;
 };
@@ -56,8 +61,8 @@ struct GrainLocation {
 class VmdkSparseExtent {
  public:
   // Reads the header (a stream-optimized disk's footer when the directory is
-  // at the end) and the grain directory. Grain tables are read on first use
-  // and kept.
+  // at the end) and the grain directory. Grain tables are read when first
+  // needed, with every table before them, and kept.
   VmdkOpenStatus open(ByteSource& file);
 
   const VmdkSparseHeader& header() const { return header_; }
@@ -66,6 +71,11 @@ class VmdkSparseExtent {
 
   // offset is within the extent.
   GrainLocation locate(ByteSource& file, uint64_t offset);
+
+  // Where the grains from offset's on stop being like offset's (all not in
+  // this extent, all zero, all with data, all repeats or all unreadable), or
+  // somewhere before that on a very long run.
+  uint64_t run_end(ByteSource& file, uint64_t offset);
 
   // Copies the bytes at offset (within one grain, already located) into
   // buffer. False when the grain cannot be read; a grain cut by the end of
@@ -77,6 +87,15 @@ class VmdkSparseExtent {
   enum class TableState : uint8_t { unread, loaded, absent, unreadable };
 
   bool load_table(ByteSource& file, uint64_t table);
+  void read_table(ByteSource& file, uint64_t table);
+  // What entry index of a loaded table says: state, repeat, and the file
+  // offset of the grain.
+  void classify(uint64_t table, uint64_t index, GrainLocation& where) const;
+  // Notes the file sectors [start, end) a grain uses; false when earlier
+  // grains used every one of them already.
+  bool claim_sectors(uint64_t start, uint64_t end);
+  // Queues the compressed grains ahead of grain when reads move on grain by grain.
+  void read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead);
   bool read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
                        VmdkFiles& files);
 
@@ -85,10 +104,17 @@ class VmdkSparseExtent {
   std::vector<uint32_t> directory_;
   std::vector<TableState> table_state_;
   std::vector<std::vector<uint32_t>> tables_;
+  std::vector<std::vector<bool>> repeats_;  // per table; empty when it has none
+  uint64_t tables_read_ = 0;                // tables before this one are read
+  std::map<uint64_t, uint64_t> claimed_;    // file sectors grains use: start -> end, merged
   // Overlapping tables could otherwise claim far more memory than the file holds.
   uint64_t table_bytes_budget_ = 0;
   // Compressed grain bytes, reused from grain to grain.
   std::vector<uint8_t> packed_;
+  // The grain a reader moving on would ask for next, and the first grain
+  // not queued for decoding ahead yet.
+  uint64_t next_grain_ = UINT64_MAX;
+  uint64_t queued_until_ = 0;
 };
 
 // The descriptor embedded in a sparse extent; empty when it has none.
@@ -96,7 +122,10 @@ bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, 
 
 // Inflates one zlib stream; false on any error. With whole, the stream must
 // end within output; without, filling output is enough and the rest of the
-// stream is not looked at. produced is the count written.
+// stream is not looked at (where the build can stop early: else the stream
+// must end within output then too). produced is the count written.
 bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole = true);
+// True when an inflate stops once its output is full (zlib without libdeflate).
+bool vmdk_partial_inflate_available();
 
 }  // namespace lnk

@@ -16,4 +16,11 @@ int64_t WindowSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
   return parent_.read_at(offset_ + offset, buffer.first(count));
 }
 
+HoldingRun WindowSource::holding_at(uint64_t offset) {
+  if (offset >= length_) return {Holding::data, offset};
+  HoldingRun run = parent_.holding_at(offset_ + offset);
+  run.end = run.end > offset_ + offset ? std::min(run.end - offset_, length_) : offset + 1;
+  return run;
+}
+
 }  // namespace lnk

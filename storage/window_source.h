@@ -14,6 +14,7 @@ class WindowSource : public ByteSource {
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   uint64_t size() const override { return length_; }
   uint32_t sector_size() const override { return parent_.sector_size(); }
+  HoldingRun holding_at(uint64_t offset) override;
   uint64_t window_offset() const { return offset_; }
 
  private:

@@ -11,6 +11,7 @@
 #include "lnk/parse_lnk.h"
 #include "storage/disk_source.h"
 #include "tests/lnk_builder.h"
+#include "tests/pieced_source.h"
 #include "tests/run_program.h"
 #include "tests/shell_test_support.h"
 
@@ -164,6 +165,46 @@ TEST_F(Carve, ProgressLines) {
   EXPECT_EQ(err.find("percent"), std::string::npos);
   EXPECT_NE(err.find("offset 0x50000"), std::string::npos);
   EXPECT_EQ(err.find("offset 0x10000"), std::string::npos);
+}
+
+// A container that claims a petabyte and holds 64 KiB at its start and
+// 96 KiB at 1 TiB: nothing else is read, and the progress counts 160 KiB.
+// Where nothing is stored up to the claimed end, the carve says where the
+// data stops and reads only to there, so a record just before it is whole.
+TEST_F(Carve, StretchesWithoutDataAreNotRead) {
+  constexpr uint64_t kFar = uint64_t{1} << 40;
+  const uint64_t near_record = 512, far_records[] = {kFar + 65536 + 1024, kFar + 96 * 1024 - 2048};
+  for (const Holding between : {Holding::zeros, Holding::not_stored}) {
+    test::PiecedSource pieced(uint64_t{1} << 50, between);
+    Bytes near = random_bytes(65536, 1), far = random_bytes(96 * 1024, 2);
+    place(near, near_record, sample_);
+    for (uint64_t at : far_records) place(far, at - kFar, sample_);
+    pieced.put(0, near);
+    pieced.put(kFar, far);
+    std::vector<uint64_t> offsets;
+    RecordOutlet outlet([&](const LnkRecord& record, const SourceInfo&) { offsets.push_back(record.lnk_offset); });
+    CarveContext context;
+    ASSERT_TRUE(bind_carve_context(context, &pieced));
+    outlet.set_progress(true);
+    ::testing::internal::CaptureStderr();
+    carve_range(context, SourceInfo{}, outlet);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(offsets, (std::vector<uint64_t>{near_record, far_records[0], far_records[1]}));
+    EXPECT_EQ(context.bytes_to_read, 160u * 1024);
+    EXPECT_NE(err.find("percent done: 40 [offset 0x10000000000]"), std::string::npos) << err;
+    if (between == Holding::zeros) {
+      // The far piece's second chunk is read whole, zeros after the piece.
+      EXPECT_EQ(pieced.read_outside(), 32u * 1024);
+      EXPECT_EQ(err.find("data"), std::string::npos) << err;
+    } else {
+      EXPECT_EQ(pieced.read_outside(), 0u);
+      EXPECT_NE(err.find("no data stored from offset 0x10000 to 0x10000000000; passed over\n"), std::string::npos);
+      EXPECT_NE(err.find("data ends at offset 0x10000018000: the container claims 0x4000000000000 bytes but stores "
+                         "none past it; carving stops there\n"),
+                std::string::npos)
+          << err;
+    }
+  }
 }
 
 TEST_F(Carve, NothingButSignatures) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "storage/memory_source.h"
+#include "storage/window_source.h"
 
 namespace lnk {
 namespace {
@@ -48,6 +49,17 @@ TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
   EXPECT_FALSE(file.map(120, mapped));  // sparse
   EXPECT_FALSE(file.map(170, mapped));  // hole
   EXPECT_FALSE(file.map(320, mapped));
+
+  // What a scan may pass over: sparse runs and bytes past the valid size
+  // hold zeros, the hole stores nothing; a window sees the same, clipped.
+  const std::pair<uint64_t, HoldingRun> runs[] = {
+      {0, {Holding::data, 100}},         {120, {Holding::zeros, 150}}, {150, {Holding::not_stored, 200}},
+      {230, {Holding::data, 260}},       {260, {Holding::zeros, 320}}};
+  for (const auto& [offset, run] : runs) EXPECT_EQ(file.holding_at(offset), run) << offset;
+  WindowSource part(file, 90, 100);
+  EXPECT_EQ(part.holding_at(0), (HoldingRun{Holding::data, 10}));
+  EXPECT_EQ(part.holding_at(65), (HoldingRun{Holding::not_stored, 100}));
+  EXPECT_EQ(bytes_holding_data(file, 0, 320), 160u);
 }
 
 TEST(ExtentSource, ParentFailuresAndMalformedExtents) {
@@ -57,6 +69,8 @@ TEST(ExtentSource, ParentFailuresAndMalformedExtents) {
   std::vector<uint8_t> out(50);
   EXPECT_EQ(beyond.read_at(0, out), -1);
   EXPECT_EQ(beyond.read_at(0, std::span(out).first(20)), 20);
+  EXPECT_EQ(beyond.holding_at(0), (HoldingRun{Holding::data, 20}));
+  EXPECT_EQ(beyond.holding_at(20), (HoldingRun{Holding::not_stored, 50}));
 
   ExtentSource overlapping(parent, {{0, 10, 0, false}, {5, 10, 20, false}, {30, 5, 0, false}}, 40, 40);
   EXPECT_FALSE(overlapping.well_formed());

@@ -40,7 +40,9 @@ DEB)
   rook=$root/usr/bin/rook
   "$rook" --version >"$scratch/version.txt"
   [ "$(head -1 "$scratch/version.txt")" = "rook ver: $version" ] || fail "version: $(cat "$scratch/version.txt")"
-  "$rook" "$source_dir/tests/data/sample.lnk" -quiet | grep -q '^Local base path: *C:\\Projects\\Report 2023.docx$' ||
+  # Into a file first: grep -q leaving early would cut rook off mid-write.
+  "$rook" "$source_dir/tests/data/sample.lnk" -quiet >"$scratch/sample.txt"
+  grep -q '^Local base path: *C:\\Projects\\Report 2023.docx$' "$scratch/sample.txt" ||
     fail "the installed rook gave no record for the sample"
   if command -v man >/dev/null; then
     MANWIDTH=80 man -l "$root/usr/share/man/man1/rook.1" 2>"$scratch/man.err" >"$scratch/man.txt"

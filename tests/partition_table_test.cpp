@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "storage/memory_source.h"
+#include "tests/pieced_source.h"
 
 namespace lnk {
 namespace {
@@ -141,6 +142,24 @@ TEST(MbrReader, ExtendedChainsGuessesAndSectorSizes) {
     EXPECT_EQ(read_partition_table(source, c.guess, list), c.ok) << c.name;
     EXPECT_EQ(found_of(list), c.expected) << c.name;
     for (const Partition& p : list) EXPECT_EQ(p.sector_size, c.sector_size) << c.name;
+  }
+}
+
+// A header may claim a petabyte: the guess looks for a lost record in the
+// first 16 MiB only, and never reads what the disk knows holds no data.
+TEST(MbrReader, GuessStaysInTheFirstMiBs) {
+  for (const uint64_t record_at : {uint64_t{8} << 20, uint64_t{32} << 20}) {
+    test::PiecedSource disk(uint64_t{1} << 50, Holding::zeros);
+    disk.put(0, std::vector<uint8_t>(65536));
+    DiskBytes record(1);
+    record.entry(0, 0, 0x07, 63, 100).signature(512);
+    disk.put(record_at, record.bytes);
+    const bool near = record_at < (16u << 20);
+    std::vector<Partition> list;
+    EXPECT_EQ(read_partition_table(disk, true, list), near);
+    const std::vector<Found> expected = {{record_at / 512 + 63, 100, 0x07}};
+    EXPECT_EQ(found_of(list), near ? expected : std::vector<Found>{});
+    EXPECT_EQ(disk.read_outside(), 0u);
   }
 }
 

@@ -77,6 +77,60 @@ TEST_F(RawScan, DeviceSources) {
       << r.err;
 }
 
+uint32_t adler32(const uint8_t* bytes, size_t size) {
+  uint32_t a = 1, b = 0;
+  for (size_t i = 0; i < size; ++i) {
+    a = (a + bytes[i]) % 65521;
+    b = (b + a) % 65521;
+  }
+  return b << 16 | a;
+}
+
+// Containers whose header claims a petabyte over a few MiB of data: a
+// descriptor with one ZERO extent, and an E01 set of 4 MiB whose volume
+// (and data) section claims 2^41 sectors. Both scans end at once; the E01
+// carve names where its data stops and still finds the record before it.
+TEST_F(RawScan, ContainersThatClaimMoreThanTheyStore) {
+  const std::string zero = test::write_file(dir_ / "zero.vmdk", std::string(
+      "# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\ncreateType=\"monolithicFlat\"\n"
+      "RW 2199023255552 ZERO\n"));
+  test::CommandResult r = run({zero, "-ntfs_scan", "-quiet"});
+  EXPECT_EQ(r.status, 255) << r.err;
+  EXPECT_TRUE(contains(r.err, "couldn't find any partitions on disk")) << r.err;
+  r = run({zero, "-rawscan", "-quiet"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(records(r.out), 0u);
+
+  if (std::system("command -v ewfacquirestream >/dev/null 2>&1") != 0) GTEST_SKIP() << "ewf-tools missing";
+  const std::string raw = with_records("four.raw", 4u << 20, {(4u << 20) - 4096});
+  ASSERT_EQ(std::system(("ewfacquirestream -q -c none -t " + test::shell_quoted((dir_ / "four").string()) + " < " +
+                         test::shell_quoted(raw) + " >/dev/null 2>&1").c_str()), 0);
+  std::string e01 = test::slurp(dir_ / "four.E01");
+  // Sections: 16-byte type, next offset at 16; a volume's data 76 bytes on,
+  // its sector count at 16 and its Adler-32 at 1048.
+  for (size_t at = 13; at + 76 + 1052 <= e01.size();) {
+    const std::string type = e01.substr(at, 16).c_str();
+    if (type == "volume" || type == "data") {
+      auto* data = reinterpret_cast<uint8_t*>(e01.data() + at + 76);
+      for (int i = 0; i < 8; ++i) data[16 + i] = static_cast<uint8_t>((uint64_t{1} << 41) >> (8 * i));
+      const uint32_t sum = adler32(data, 1048);
+      for (int i = 0; i < 4; ++i) data[1048 + i] = static_cast<uint8_t>(sum >> (8 * i));
+    }
+    uint64_t next = 0;
+    for (int i = 7; i >= 0; --i) next = next << 8 | static_cast<uint8_t>(e01[at + 16 + static_cast<size_t>(i)]);
+    if (next <= at) break;
+    at = next;
+  }
+  test::write_file(dir_ / "four.E01", e01);
+  r = run({(dir_ / "four.E01").string(), "-rawscan", "-quiet"});
+  if (contains(r.err, "needs libewf")) GTEST_SKIP() << "built without libewf";
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(records(r.out), 1u);
+  EXPECT_TRUE(contains(r.err, "data ends at offset 0x400000: the container claims 0x4000000000000 bytes")) << r.err;
+  r = run({(dir_ / "four.E01").string(), "-ntfs_scan", "-quiet"});
+  EXPECT_TRUE(contains(r.err, "couldn't find any partitions on disk")) << r.err;
+}
+
 TEST_F(RawScan, JumpListGivenOnTheCommandLine) {
   Bytes jump_list = test::simple_jump_list({sample_, sample_});
   jump_list.resize(8192, 0);

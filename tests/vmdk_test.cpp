@@ -141,6 +141,13 @@ TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
     for (size_t i = 0; i < bytes.size(); ++i) {
       ASSERT_EQ(bytes[i], expected[(i + 4096 - 8) / 4096]) << "byte " << i;
     }
+    // The same as runs: a run ends where any layer's answer changes, and
+    // grains no layer holds hold zeros.
+    const std::pair<uint64_t, HoldingRun> runs[] = {
+        {0, {Holding::data, 4096}},      {100, {Holding::data, 4096}},   {4096, {Holding::data, 8192}},
+        {8192, {Holding::zeros, 12288}}, {12288, {Holding::data, 16384}}, {16384, {Holding::zeros, 131072}}};
+    for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
+    EXPECT_EQ(bytes_holding_data(chain, 0, chain.size()), 3u * 4096);
   }
 }
 
@@ -247,6 +254,13 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   test::put_le(bytes, layout.tables[0] * 512 + 1 * 4, 1u << 24, 4);
   test::put_le(bytes, layout.tables[0] * 512 + 2 * 4, bytes.size() / 512 - 2, 4);
   test::put_le(bytes, layout.directory * 512 + 3 * 4, 1u << 24, 4);
+  // Grain 4 names grain 0's sectors again; grain 6 half of them and half
+  // of grain 5's, which grain 2 partly covers already.
+  test::put_le(bytes, layout.tables[1] * 512 + 0 * 4, layout.grains[0], 4);
+  test::put_le(bytes, layout.tables[1] * 512 + 2 * 4, layout.grains[0] + 4, 4);
+  // Tables 4 and 5 never written.
+  test::put_le(bytes, layout.directory * 512 + 4 * 4, 0, 4);
+  test::put_le(bytes, layout.directory * 512 + 5 * 4, 0, 4);
   MemoryFiles files;
   files.files["a"] = bytes;
   VmdkChain chain;
@@ -267,6 +281,17 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   EXPECT_EQ(straddling[4095], 0x00);
   read_range(chain, 3 * 16384, 10, got);
   EXPECT_EQ(got, -1);
+  EXPECT_EQ(read_range(chain, 4 * 4096, 4096, got)[4095], 0x11);  // a repeat reads as before
+  // Grains a scan cannot read are not stored, repeats are told apart, and
+  // unwritten tables hold zeros.
+  const std::pair<uint64_t, HoldingRun> runs[] = {{4096, {Holding::not_stored, 8192}},
+                                                  {8192, {Holding::data, 12288}},
+                                                  {4 * 4096, {Holding::repeated, 5 * 4096}},
+                                                  {5 * 4096, {Holding::data, 6 * 4096}},
+                                                  {6 * 4096, {Holding::repeated, 7 * 4096}},
+                                                  {3 * 16384 + 5, {Holding::not_stored, 4 * 16384}},
+                                                  {4 * 16384, {Holding::zeros, 8 * 16384}}};
+  for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
 }
 
 TEST(VmdkLayouts, DescriptorExtentsAndRefusals) {
@@ -281,18 +306,24 @@ TEST(VmdkLayouts, DescriptorExtentsAndRefusals) {
   auto descriptor = [&](const std::string& name, const std::string& text) {
     files.files[name] = std::vector<uint8_t>(text.begin(), text.end());
   };
-  descriptor("d/split.vmdk", head + "RW 16 SPARSE \"a-s001.vmdk\"\nRW 4 ZERO\nRW 8 FLAT \"/elsewhere/flat.raw\" 1\n");
+  // The last extent runs 1 KiB past the end of its file.
+  descriptor("d/split.vmdk", head + "RW 16 SPARSE \"a-s001.vmdk\"\nRW 4 ZERO\nRW 8 FLAT \"/elsewhere/flat.raw\" 1\n"
+                                    "RW 8 FLAT \"flat.raw\" 14\n");
   VmdkChain chain;
   VmdkProblem problem;
   ASSERT_TRUE(chain.open({"d/split.vmdk"}, problem, files.opener()));
-  EXPECT_EQ(chain.size(), 28u * 512);
+  EXPECT_EQ(chain.size(), 36u * 512);
   int64_t got = 0;
-  const std::vector<uint8_t> all = read_range(chain, 0, 28 * 512, got);
-  ASSERT_EQ(got, 28 * 512);
+  const std::vector<uint8_t> all = read_range(chain, 0, 36 * 512, got);
+  ASSERT_EQ(got, 36 * 512);
   for (size_t i = 0; i < all.size(); ++i) {
-    const uint8_t want = i >= 4096 && i < 8192 ? 0xA1 : i >= 20 * 512 ? 0xF0 : 0x00;
+    const uint8_t want = i >= 4096 && i < 8192 ? 0xA1 : i >= 20 * 512 && i < 30 * 512 ? 0xF0 : 0x00;
     ASSERT_EQ(all[i], want) << i;
   }
+  const std::pair<uint64_t, HoldingRun> runs[] = {
+      {0, {Holding::zeros, 4096}},        {4096, {Holding::data, 8192}},  {8192, {Holding::zeros, 10240}},
+      {10240, {Holding::data, 14336}},    {14336, {Holding::data, 15360}}, {15360, {Holding::not_stored, 18432}}};
+  for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
 
   const std::pair<std::string, std::string> refused[] = {
       {head + "RW 16 VMFSSPARSE \"a-s001.vmdk\"\n", "  VMware layout not supported: VMFSSPARSE extent\n"},

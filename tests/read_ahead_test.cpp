@@ -1,0 +1,201 @@
+// Decoding ahead on worker threads: the pool itself, and whole scans of
+// compressed containers that must report the same with 1, 2 or 8 threads,
+// damaged ones included. The suite also runs under ThreadSanitizer.
+#include "storage/read_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "tests/image_test_support.h"
+#include "tests/lnk_builder.h"
+
+namespace lnk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::q;
+
+// Fills 1000 bytes with the block number, once release is set; blocks
+// whose number leaves 3 divided by 7 do not decode.
+ReadAhead::Job fill_job(uint64_t block, std::atomic<int>& runs, const std::atomic<bool>& release) {
+  return [block, &runs, &release](unsigned thread, std::vector<uint8_t>& out) {
+    ++runs;
+    while (!release) std::this_thread::yield();
+    if (block % 7 == 3) return false;
+    out.assign(1000, static_cast<uint8_t>(block));
+    out[1] = static_cast<uint8_t>(thread);
+    return true;
+  };
+}
+
+// Blocks come back as their job made them, whichever thread ran it and in
+// whatever order they are taken; a block that failed or was never queued
+// comes back null, so the reader decodes it itself. The memory bound
+// refuses blocks while those held are queued or being decoded; decoded
+// ones make room, those taken first.
+TEST(ReadAhead, BlocksFailuresAndRoom) {
+  std::atomic<int> runs{0};
+  std::atomic<bool> release{false};
+  ReadAhead ahead(3, 10 * 1000);
+  for (uint64_t n = 0; n < 10; ++n) EXPECT_TRUE(ahead.queue({nullptr, n}, 1000, fill_job(n, runs, release)));
+  EXPECT_FALSE(ahead.queue({nullptr, 10}, 1000, fill_job(10, runs, release))) << "no room";
+  EXPECT_FALSE(ahead.queue({nullptr, 4}, 1000, fill_job(4, runs, release))) << "queued already";
+  release = true;
+  std::set<uint8_t> threads;
+  for (uint64_t n = 10; n-- > 1;) {
+    const ReadAhead::Bytes bytes = ahead.take({nullptr, n});
+    if (n % 7 == 3) {
+      EXPECT_EQ(bytes, nullptr) << n;
+      continue;
+    }
+    ASSERT_NE(bytes, nullptr) << n;
+    EXPECT_EQ(bytes->size(), 1000u);
+    EXPECT_EQ((*bytes)[0], n);
+    threads.insert((*bytes)[1]);
+  }
+  while (runs < 10) std::this_thread::yield();  // block 0, not taken, by a worker
+  EXPECT_EQ(ahead.take({nullptr, 11}), nullptr);
+  for (uint8_t thread : threads) EXPECT_LE(thread, 3);
+  // Block 0, decoded but never taken, outlives the taken ones.
+  for (uint64_t n = 20; n < 28; ++n) EXPECT_TRUE(ahead.queue({nullptr, n}, 1000, fill_job(n, runs, release)));
+  EXPECT_TRUE(ahead.knows({nullptr, 0}));
+  EXPECT_FALSE(ahead.knows({nullptr, 9}));
+  // Without workers nothing is queued: the reader decodes alone.
+  EXPECT_FALSE(ReadAhead(0, 1 << 20).queue({nullptr, 0}, 1, fill_job(0, runs, release)));
+}
+
+// 3000 blocks through 8 workers, queued 32 ahead of a reader that takes
+// them in order while they are decoded; then a pool dropped with work
+// queued waits for the jobs running and starts no more.
+TEST(ReadAhead, ManyBlocksAndAnEarlyEnd) {
+  std::atomic<int> runs{0};
+  std::atomic<bool> release{true};
+  {
+    ReadAhead ahead(8, 64 * 1000);
+    for (uint64_t n = 0; n < 3000; ++n) {
+      for (uint64_t ahead_of = n; ahead_of < std::min<uint64_t>(n + 32, 3000); ++ahead_of)
+        ahead.queue({&runs, ahead_of}, 1000, fill_job(ahead_of, runs, release));
+      const ReadAhead::Bytes bytes = ahead.take({&runs, n});
+      ASSERT_EQ(bytes == nullptr, n % 7 == 3) << n;
+      if (bytes) {
+        ASSERT_EQ(bytes->front(), static_cast<uint8_t>(n));
+      }
+    }
+  }
+  EXPECT_EQ(runs, 3000);
+  runs = 0;
+  release = false;
+  std::thread releaser;
+  {
+    ReadAhead ahead(2, 1 << 20);
+    for (uint64_t n = 0; n < 100; ++n) ahead.queue({nullptr, n}, 1, fill_job(n, runs, release));
+    while (runs < 2) std::this_thread::yield();
+    // Released once the pool is being dropped: its two jobs end, no more start.
+    releaser = std::thread([&release] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      release = true;
+    });
+  }
+  releaser.join();
+  EXPECT_LT(runs, 100);
+}
+
+// One 8 MiB disk of random bytes, zeros and planted shortcuts (some across
+// grain and chunk ends) as a stream-optimized VMDK and an E01 set written
+// with deflate: -rawscan gives the raw disk's records whatever the thread
+// count. A grain whose deflate stream is damaged, and a segment cut short,
+// end as they do on one thread.
+class ContainerThreads : public test::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    if (!test::have_tools({"qemu-img", "ewfacquirestream"})) GTEST_SKIP() << "qemu-utils or ewf-tools missing";
+    std::mt19937 generator(27);
+    test::Bytes disk(8u << 20);
+    for (size_t i = 0; i < disk.size() / 2; ++i) disk[i] = static_cast<uint8_t>(generator());
+    const test::Bytes sample = test::sample_shortcut();
+    for (size_t at : {size_t{4096}, size_t{65536 - 504}, size_t{(1u << 20) + 40}, size_t{(3u << 20) - 472},
+                      size_t{(5u << 20) + 512}, size_t{(8u << 20) - 4096}})
+      std::copy(sample.begin(), sample.end(), disk.begin() + static_cast<std::ptrdiff_t>(at));
+    raw_ = test::write_file(dir_ / "disk.raw", disk);
+    ASSERT_EQ(test::shell("qemu-img convert -O vmdk -o subformat=streamOptimized " + q(raw_) + " " +
+                          q(dir_ / "stream.vmdk") + " && ewfacquirestream -q -c deflate:fast -S 1048576 -t " +
+                          q(dir_ / "disk") + " < " + q(raw_) + " >/dev/null")
+                  .status,
+              0);
+  }
+
+  // Records and messages of one scan, the run header (with its time and
+  // command line) left out; they must not depend on the threads.
+  std::string scan(const fs::path& input, const char* mode, const char* threads) {
+    const test::CommandResult r = run({input.string(), mode, "-csv", "-quiet", "-threads", threads});
+    const size_t rows = r.out.find("source path/filename,");
+    return "status " + std::to_string(r.status) + "\n" + (rows == std::string::npos ? "" : r.out.substr(rows)) +
+           "\n" + r.err;
+  }
+
+  // Walks the markers of a stream-optimized disk to the grain at lba and
+  // gives its first deflate block the reserved type.
+  static bool damage_grain(std::string& vmdk, uint64_t lba) {
+    const auto u64 = [&](size_t at) {
+      uint64_t v = 0;
+      for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(vmdk[at + static_cast<size_t>(i)]);
+      return v;
+    };
+    size_t at = u64(64) * 512;  // the header's overhead: where the markers start
+    while (at + 16 <= vmdk.size()) {
+      const uint64_t marker_lba = u64(at), size = u64(at + 8) & 0xFFFFFFFF;
+      if (size == 0 && (u64(at + 12) & 0xFFFFFFFF) == 0) return false;  // end of stream
+      if (size == 0) {
+        at += 512 + marker_lba * 512;  // a table, directory or footer and its sectors
+        continue;
+      }
+      if (marker_lba == lba) {
+        vmdk[at + 12 + 2] = 0x07;  // after the two-byte zlib header: last block, type 3
+        return true;
+      }
+      at = (at + 12 + size + 511) / 512 * 512;
+    }
+    return false;
+  }
+
+  std::string raw_;
+};
+
+TEST_F(ContainerThreads, SameReportsWithAnyNumberOfThreads) {
+  // The deflate stream of the grain holding the record at 3 MiB - 472 is
+  // damaged, and a copy of the E01 set has its last segment cut short.
+  std::string stream = test::slurp(dir_ / "stream.vmdk");
+  ASSERT_TRUE(damage_grain(stream, ((3u << 20) - 472) / 65536 * 128));
+  test::write_file(dir_ / "damaged.vmdk", stream);
+  ASSERT_EQ(test::shell("mkdir " + q(dir_ / "cut") + " && cp " + q(dir_) + "/disk.E0* " + q(dir_ / "cut") +
+                        " && last=$(ls " + q(dir_ / "cut") + "/disk.E0* | tail -1) && truncate -s 2000 \"$last\"")
+                .status,
+            0);
+  const std::string raw_rows = scan(raw_, "-rawscan", "1");
+  ASSERT_NE(raw_rows.find("carved - 0x002ffe28"), std::string::npos) << raw_rows;
+  for (const fs::path& input : {dir_ / "stream.vmdk", dir_ / "disk.E01", dir_ / "damaged.vmdk", dir_ / "cut" / "disk.E01"}) {
+    const std::string one = scan(input, "-rawscan", "1");
+    for (const char* threads : {"2", "8"}) EXPECT_EQ(scan(input, "-rawscan", threads), one) << input << " " << threads;
+    const bool damaged = input.filename() == "damaged.vmdk" || input.parent_path().filename() == "cut";
+    // The raw disk's records name their own file; their number is the same.
+    const auto records = [](const std::string& text) {
+      size_t n = 0;
+      for (size_t at = text.find("(carved - "); at != std::string::npos; at = text.find("(carved - ", at + 1)) ++n;
+      return n;
+    };
+    if (damaged) {
+      EXPECT_LT(records(one), records(raw_rows)) << input << one;
+    } else {
+      EXPECT_EQ(records(one), records(raw_rows)) << input << one;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lnk
