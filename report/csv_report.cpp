@@ -281,11 +281,14 @@ std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segmen
       text += ";0;0;0;0;0>";
       continue;
     }
-    text += ";" + segment_time(segment.modify_time, options);
-    text += ";" + segment_time(segment.access_time, options);
-    text += ";" + segment_time(segment.create_time, options);
-    text += ";" + segment_number(segment.mft_entry, 8, options);
-    text += ";" + segment_number(segment.mft_seq, 4, options) + ">";
+    for (const std::string& field :
+         {segment_time(segment.modify_time, options), segment_time(segment.access_time, options),
+          segment_time(segment.create_time, options), segment_number(segment.mft_entry, 8, options),
+          segment_number(segment.mft_seq, 4, options)}) {
+      text += ';';
+      text += field;
+    }
+    text += '>';
   }
   return text;
 }
