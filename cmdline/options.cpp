@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "cmdline/pipe_input.h"
+#include "platform/pending_file.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -97,18 +98,18 @@ void parse_code_page(cmd_params& o, ArgList& args) {
   }
 }
 
-// The results file is created now when it does not exist, so a name that can
-// never be written ends the run before anything is read. An existing file is
-// opened without truncation: it may be the evidence itself (a forgotten
-// output name, or -out naming the input), and the driver truncates it only
-// once it knows it is none of the inputs.
+// A new file is created beside the results file now and removed again, so
+// a name that can never be written ends the run before anything is read.
+// The named file itself is not opened: it may be the evidence (a forgotten
+// output name, or -out naming an input), and the driver moves the results
+// over it only once the run has read none of it.
 bool probe_output(cmd_params& o, ArgList& args) {
   std::string path;
   if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
   o.output_path = expand_path(path, false);
   o.output_path_given = true;
-  std::ofstream probe(platform::native_path(o.output_path), std::ios::out | std::ios::app);
-  if (!probe.good()) {
+  platform::PendingFile probe;
+  if (!probe.begin(o.output_path)) {
     std::fprintf(stderr, "prob opening file %s for output, aborting\n", o.output_path.c_str());
     return false;
   }
@@ -383,6 +384,7 @@ bool parse_useropts(useropts& o, ArgList& args) {
   std::string dir;
   if (take_value("-outdir", dir, args)) {
     o.carve_dump_dir = dir;
+    o.carve_dump_dir_named = dir;
     if (!create_directory_levels(dir)) {
       std::fprintf(stderr, "can't create directory at %s\n", dir.c_str());
       o.carve_dump_dir.clear();

@@ -8,9 +8,7 @@
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>
 #endif
-#ifdef _WIN32
 #include "platform/platform.h"
-#endif
 
 namespace lnk {
 namespace {
@@ -99,6 +97,15 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
   libewf_error_t* error = nullptr;
   if (glob(name.c_str(), name.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1 || count < 1)
     return {EwfOpenError::segments, error_text(error)};
+  // libewf opens the segments itself: the run notes each as read, so that
+  // no output can take the place of one.
+  for (int i = 0; i < count; ++i) {
+#ifdef _WIN32
+    platform::note_read_path(platform::wide_to_utf8(names[i]));
+#else
+    platform::note_read_path(names[i]);
+#endif
+  }
   auto handle = std::make_unique<Handle>();
   bool opened = libewf_handle_initialize(&handle->ewf, &error) == 1 &&
                 open_set(handle->ewf, names, count, LIBEWF_OPEN_READ, &error) == 1;

@@ -151,6 +151,7 @@ TEST(RecordDumps, CorpusDumpsEqualTheRecordBytes) {
     fs::create_directories(dumps);
     RecordOutlet outlet(nullptr, dumps.string());
     process_shortcut_file(entry.path().string(), SourceInfo{}, options, outlet);
+    outlet.commit_dumps();
     const fs::path dump = dumps / record_dump_name(1, 0, record.parsed_size);
     ASSERT_TRUE(fs::exists(dump)) << entry.path();
     EXPECT_EQ(testing::read_bytes(dump.string()),
