@@ -2,9 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "storage/file_source.h"
 
+// Where rook has libbfio of its own (the one libewf links on Linux), libewf
+// reads the segments through files rook opened, as every input is opened:
+// read-only, noted, access time kept. The Windows build's libewf carries its
+// own libbfio, so there libewf opens the segments by name.
+#if defined(ROOK_HAVE_LIBEWF) && defined(ROOK_HAVE_LIBVSHADOW) && !defined(_WIN32)
+#define ROOK_EWF_OWN_FILES 1
+// libewf.h declares its pool calls only when told that libbfio is there.
+#define HAVE_LIBBFIO 1
+#include "storage/bfio_source.h"
+#endif
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>
 #endif
@@ -37,10 +48,36 @@ std::string error_text(libewf_error_t* error) {
 #ifdef ROOK_HAVE_LIBEWF
 struct EwfSource::Handle {
   libewf_handle_t* ewf = nullptr;
+#ifdef ROOK_EWF_OWN_FILES
+  libbfio_pool_t* pool = nullptr;
+  std::vector<std::unique_ptr<FileSource>> segments;
+
+  bool open_segments(char** names, int count) {
+    if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1) return false;
+    for (int i = 0; i < count; ++i) {
+      std::unique_ptr<FileSource> segment = FileSource::open(names[i]);
+      if (!segment) return false;
+      libbfio_handle_t* io = make_bfio_handle(*segment);
+      int entry = 0;
+      if (io == nullptr) return false;
+      if (libbfio_pool_append_handle(pool, &entry, io, LIBBFIO_OPEN_READ, nullptr) != 1) {
+        libbfio_handle_free(&io, nullptr);
+        return false;
+      }
+      segments.push_back(std::move(segment));
+    }
+    return true;
+  }
+#endif
   ~Handle() {
-    if (ewf == nullptr) return;
-    libewf_handle_close(ewf, nullptr);
-    libewf_handle_free(&ewf, nullptr);
+    if (ewf != nullptr) {
+      libewf_handle_close(ewf, nullptr);
+      libewf_handle_free(&ewf, nullptr);
+    }
+#ifdef ROOK_EWF_OWN_FILES
+    // The pool's handles read the segments, which go after it.
+    if (pool != nullptr) libbfio_pool_free(&pool, nullptr);
+#endif
   }
 };
 #else
@@ -107,8 +144,14 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
 #endif
   }
   auto handle = std::make_unique<Handle>();
+#ifdef ROOK_EWF_OWN_FILES
+  (void)open_set;
+  bool opened = libewf_handle_initialize(&handle->ewf, &error) == 1 && handle->open_segments(names, count) &&
+                libewf_handle_open_file_io_pool(handle->ewf, handle->pool, LIBEWF_OPEN_READ, &error) == 1;
+#else
   bool opened = libewf_handle_initialize(&handle->ewf, &error) == 1 &&
                 open_set(handle->ewf, names, count, LIBEWF_OPEN_READ, &error) == 1;
+#endif
   glob_free(names, count, nullptr);
   size64_t media_size = 0;
   uint32_t bytes_per_sector = 0;
