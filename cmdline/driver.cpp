@@ -617,15 +617,16 @@ Ending run_plan(Run& run, const Plan& plan) {
 int settle_outputs(Run& run, int status) {
   std::vector<const platform::PendingFile*> outputs{&run.output.pending(), &run.diag.pending()};
   for (const platform::PendingFile& dump : run.outlet->pending_dumps()) outputs.push_back(&dump);
+  if (!run.output.pending().active()) run.output.flush();
   if (!outputs_spare_reads(outputs, run.options.carve_dump_dir_named)) return -1;
   if (status != 0) return status;
-  if (!run.output.pending().active()) {
-    run.output.flush();
-  } else if (run.output.failed()) {
-    return -1;
-  } else if (!run.output.commit()) {
-    std::fprintf(stderr, "prob opening file %s for output, aborting\n", run.options.output_path.c_str());
-    return -1;
+  if (run.output.pending().active()) {
+    // Results that did not all arrive never replace earlier ones.
+    if (run.output.failed()) return -1;
+    if (!run.output.commit()) {
+      std::fprintf(stderr, "prob opening file %s for output, aborting\n", run.options.output_path.c_str());
+      return -1;
+    }
   }
   run.diag.commit();
   run.outlet->commit_dumps();
