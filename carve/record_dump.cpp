@@ -1,6 +1,7 @@
 #include "carve/record_dump.h"
 
 #include <cstdio>
+#include <fstream>
 
 #include "platform/platform.h"
 
@@ -13,15 +14,21 @@ std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t pa
   return name;
 }
 
-void dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
-                 std::span<const uint8_t> record_bytes) {
+platform::PendingFile dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
+                                  std::span<const uint8_t> record_bytes) {
   ++count;
   std::string path = dir + platform::path_separator() +
                      record_dump_name(count, record_offset,
                                       static_cast<uint32_t>(record_bytes.size()));
-  // A file of that name already there is left alone: the folder may hold
-  // evidence or an earlier run's dumps.
-  platform::write_new_file(path, record_bytes);
+  // A file of that name already there is left alone (the commit does not
+  // replace): the folder may hold evidence or an earlier run's dumps.
+  platform::PendingFile dump;
+  if (!dump.begin(path)) return dump;
+  std::ofstream out(platform::native_path(dump.write_path()), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(record_bytes.data()), static_cast<std::streamsize>(record_bytes.size()));
+  out.close();
+  if (out.fail()) dump.discard();
+  return dump;
 }
 
 }  // namespace lnk

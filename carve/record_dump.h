@@ -5,14 +5,17 @@
 #include <span>
 #include <string>
 
+#include "platform/pending_file.h"
+
 namespace lnk {
 
 // "carvelnk_0003_0x00001f400_0x01a4.bin" for record 3 at 0x1f400, 0x1a4 bytes.
 std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t parsed_size);
 
-// Counts the record and writes its parsed bytes into dir; a file that cannot
-// be created, or that exists already, is skipped silently.
-void dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
-                 std::span<const uint8_t> record_bytes);
+// Counts the record and writes its parsed bytes into a new file in dir that
+// takes its name only when committed (never over a file already there). A
+// dump that cannot be written is skipped silently: the result is inactive.
+platform::PendingFile dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
+                                  std::span<const uint8_t> record_bytes);
 
 }  // namespace lnk

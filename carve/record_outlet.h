@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/source_info.h"
 #include "lnk/lnk_record.h"
 #include "lnk/record_sink.h"
+#include "platform/pending_file.h"
 
 namespace lnk {
 
@@ -31,6 +33,11 @@ class RecordOutlet {
 
   uint32_t records_put() const { return records_put_; }
 
+  // The -outdir dumps written so far; each takes its name only when
+  // committed, and is removed when the outlet ends without that.
+  std::vector<platform::PendingFile>& pending_dumps() { return dumps_; }
+  void commit_dumps();
+
   // Status lines are off unless the driver turns them on (not under -quiet,
   // and only on a terminal, where each overwrites the last).
   void set_progress(bool on) { progress_ = on; }
@@ -40,6 +47,7 @@ class RecordOutlet {
   Consumer consumer_;
   std::string dump_dir_;
   uint32_t dump_count_ = 0;
+  std::vector<platform::PendingFile> dumps_;
   uint32_t records_put_ = 0;
   bool progress_ = false;
 };

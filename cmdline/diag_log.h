@@ -5,19 +5,26 @@
 #include <fstream>
 #include <string>
 
+#include "platform/pending_file.h"
+
 namespace lnk {
 
 class DiagLog {
  public:
-  // Creates (truncating) the log and writes first_line into it. Only once
-  // the inputs are known not to include it; a log that cannot be created
-  // is dropped without a word.
+  // Starts the log in a new file beside path and writes first_line into
+  // it; path itself is replaced only at commit(). A log that cannot be
+  // created is dropped without a word.
   bool open(const std::string& path, const std::string& first_line);
+  platform::PendingFile& pending() { return pending_; }
+  // Moves the log over path; false when that failed. Without commit the
+  // new file is removed.
+  bool commit();
   bool is_open() const { return open_; }
   // "->" + text + newline, flushed. Nothing unless the log is open.
   void write(const std::string& text);
 
  private:
+  platform::PendingFile pending_;
   std::ofstream stream_;
   bool open_ = false;
 };

@@ -24,6 +24,7 @@
 #include "ntfs/ntfs_volume.h"
 #include "scan/mft_scan.h"
 #include "jumplist/appid_names.h"
+#include "platform/pending_file.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/output_sink.h"
@@ -615,6 +616,33 @@ Ending run_plan(Run& run, const Plan& plan) {
   return finish_with(-1);
 }
 
+// What the run wrote takes its place only at the end of a run that went
+// well, and never over a file the run read; otherwise the new files are
+// removed and whatever the targets held stays.
+int settle_outputs(Run& run, int status) {
+  std::vector<const platform::PendingFile*> outputs{&run.output.pending(), &run.html_output.pending(),
+                                                    &run.diag.pending()};
+  for (const platform::PendingFile& dump : run.outlet->pending_dumps()) outputs.push_back(&dump);
+  if (!run.output.pending().active()) run.output.flush();
+  if (!outputs_spare_reads(outputs, run.options.carve_dump_dir_named)) return -1;
+  if (status != 0) return status;
+  if (run.output.pending().active()) {
+    // Results that did not all arrive never replace earlier ones.
+    if (run.output.failed()) return -1;
+    if (!run.output.commit()) {
+      std::fprintf(stderr, "prob opening file %s for output, aborting\n", run.options.output_path.c_str());
+      return -1;
+    }
+  }
+  if (run.html_output.pending().active() && (run.html_output.failed() || !run.html_output.commit())) {
+    std::fprintf(stderr, "prob writing file %s\n", run.options.html_path.c_str());
+    return -1;
+  }
+  run.diag.commit();
+  run.outlet->commit_dumps();
+  return status;
+}
+
 int end_run(Run& run, const Plan& plan, int status) {
   if (run.options.profile)
     std::fprintf(stderr, "%f secs \n", platform::monotonic_seconds() - run.start_seconds);
@@ -666,8 +694,7 @@ int run_rook(std::vector<std::string> args) {
   // results-file name takes the input's place): the results file is left as
   // it is and only the usage is shown.
   const bool writes_results = run.options.output_path_given && plan.mode != Mode::usage;
-  // A failed open leaves the results lost, as the options check already
-  // created the file once.
+  // A failed open leaves the results lost and the run failed.
   if (writes_results) run.output.open_file(run.options.output_path);
   if (plan.mode != Mode::usage) run.diag.open(run.options.diag_log_path, run.options.command_line_text);
 
@@ -684,14 +711,9 @@ int run_rook(std::vector<std::string> args) {
   run.outlet->set_progress(run.progress);
 
   const Ending ending = run_plan(run, plan);
-  if (!ending.finish) {
-    run.output.flush();
-    return ending.status;
-  }
+  if (!ending.finish) return settle_outputs(run, ending.status);
   run.writer->end_run();
-  if (run.html && !run.html_output.flush())
-    std::fprintf(stderr, "prob writing file %s\n", run.options.html_path.c_str());
-  return end_run(run, plan, ending.status);
+  return end_run(run, plan, settle_outputs(run, ending.status));
 }
 
 }  // namespace lnk

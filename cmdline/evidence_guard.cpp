@@ -7,14 +7,18 @@
 namespace lnk {
 namespace {
 
+void refuse(const std::string& output, const std::string& input) {
+  std::fprintf(stderr, "prob opening file %s for output: it is the input %s, aborting\n", output.c_str(),
+               input.c_str());
+}
+
 bool spares_inputs(const std::string& output, const std::vector<std::string>& inputs) {
   platform::FileIdentity written;
   if (output.empty() || !platform::file_identity(output, written)) return true;
   for (const std::string& input : inputs) {
     platform::FileIdentity read;
     if (!platform::file_identity(input, read) || !(read == written)) continue;
-    std::fprintf(stderr, "prob opening file %s for output: it is the input %s, aborting\n",
-                 output.c_str(), input.c_str());
+    refuse(output, input);
     return false;
   }
   return true;
@@ -26,6 +30,20 @@ bool outputs_spare_inputs(const cmd_params& options, const std::vector<std::stri
   if (options.output_path_given && !spares_inputs(options.output_path, inputs)) return false;
   if (!spares_inputs(options.html_path, inputs)) return false;
   return spares_inputs(options.diag_log_path, inputs);
+}
+
+bool outputs_spare_reads(const std::vector<const platform::PendingFile*>& outputs, const std::string& dump_dir) {
+  std::string read_as;
+  for (const platform::PendingFile* output : outputs) {
+    if (!output->target_was_read(read_as)) continue;
+    refuse(output->target(), read_as);
+    return false;
+  }
+  if (!dump_dir.empty() && platform::was_read(dump_dir, read_as)) {
+    refuse(dump_dir, read_as);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace lnk

@@ -1,9 +1,11 @@
 #include "cmdline/options.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "cmdline/pipe_input.h"
+#include "platform/pending_file.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -98,14 +100,14 @@ void parse_code_page(cmd_params& o, ArgList& args) {
   }
 }
 
-// The results file is created now when it does not exist, so a name that can
-// never be written ends the run before anything is read. An existing file is
-// opened without truncation: it may be the evidence itself (a forgotten
-// output name, or -out naming the input), and the driver truncates it only
-// once it knows it is none of the inputs.
+// A new file is created beside an output file now and removed again, so a
+// name that can never be written ends the run before anything is read. The
+// named file itself is not opened: it may be the evidence (a forgotten
+// output name, or -out naming an input), and the driver moves the output
+// over it only once the run has read none of it.
 bool probe_output_file(const std::string& path) {
-  std::ofstream probe(platform::native_path(path), std::ios::out | std::ios::app);
-  if (probe.good()) return true;
+  platform::PendingFile probe;
+  if (probe.begin(path)) return true;
   std::fprintf(stderr, "prob opening file %s for output, aborting\n", path.c_str());
   return false;
 }
@@ -118,6 +120,13 @@ bool probe_output(cmd_params& o, ArgList& args) {
   return probe_output_file(o.output_path);
 }
 
+// Neither file need exist yet: then the names are compared.
+bool same_output(const std::string& a, const std::string& b) {
+  platform::FileIdentity first, second;
+  if (platform::file_identity(a, first) && platform::file_identity(b, second)) return first == second;
+  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
+}
+
 // The HTML report goes to a file of its own, created as -out's is; it may not
 // be the results file, whose lines would be mixed into it.
 bool probe_html(cmd_params& o, ArgList& args) {
@@ -125,9 +134,7 @@ bool probe_html(cmd_params& o, ArgList& args) {
   if (!take_value("-html", path, args)) return true;
   o.html_path = expand_path(path, false);
   if (!probe_output_file(o.html_path)) return false;
-  platform::FileIdentity html, results;
-  if (o.output_path_given && platform::file_identity(o.html_path, html) &&
-      platform::file_identity(o.output_path, results) && html == results) {
+  if (o.output_path_given && same_output(o.html_path, o.output_path)) {
     std::fprintf(stderr, "prob opening file %s for output: -out names it too, aborting\n", o.html_path.c_str());
     return false;
   }
@@ -403,6 +410,7 @@ bool parse_useropts(useropts& o, ArgList& args) {
   std::string dir;
   if (take_value("-outdir", dir, args)) {
     o.carve_dump_dir = dir;
+    o.carve_dump_dir_named = dir;
     if (!create_directory_levels(dir)) {
       std::fprintf(stderr, "can't create directory at %s\n", dir.c_str());
       o.carve_dump_dir.clear();

@@ -95,6 +95,9 @@ class useropts : public cmd_params {
   bool deepscan = false;
   bool idltimes = false;
   std::string carve_dump_dir;
+  // -outdir as given, kept when the folder could not be made: a name that
+  // is one of the run's inputs ends the run.
+  std::string carve_dump_dir_named;
 };
 
 }  // namespace lnk

@@ -39,17 +39,45 @@ bool file_identity(const std::string& path, FileIdentity& out) {
   return true;
 }
 
-bool write_new_file(const std::string& path, std::span<const uint8_t> bytes) {
-  HANDLE handle = CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  DWORD wrote = 0;
-  const bool ok = bytes.empty() ||
-                  (WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
-                   wrote == bytes.size());
+WriteTarget write_target(const std::string& path, std::string& resolved) {
+  resolved = path;
+  HANDLE handle = CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return WriteTarget::absent;
+  const DWORD type = GetFileType(handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool plain_file = type == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
+                          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   CloseHandle(handle);
-  return ok;
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return WriteTarget::stream;
+  return plain_file ? WriteTarget::file : WriteTarget::refused;
 }
+
+bool create_file_beside(const std::string& target, std::string& temp) {
+  const size_t slash = target.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = target.substr(slash == std::string::npos ? 0 : slash + 1);
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = folder + "." + name + ".rook-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    HANDLE handle = CreateFileW(widen(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return CloseHandle(handle) != 0;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  temp.clear();
+  return false;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool move_to_new_file(const std::string& from, const std::string& to) {
+  return MoveFileExW(widen(from).c_str(), widen(to).c_str(), 0) != 0;
+}
+
+bool remove_file(const std::string& path) { return DeleteFileW(widen(path).c_str()) != 0; }
 
 }  // namespace lnk::platform
 #endif

@@ -113,8 +113,30 @@ struct FileIdentity {
 };
 // False when the path names nothing that can be examined.
 bool file_identity(const std::string& path, FileIdentity& out);
-// Creates the file and writes bytes into it, but never over an existing file.
-bool write_new_file(const std::string& path, std::span<const uint8_t> bytes);
+
+// Every file and device the run opens for reading is noted by its identity
+// (open_input and open_device do it), so that nothing the run writes can
+// take the place of one. Files a library opens itself (E01 segments) are
+// noted by name.
+void note_read(const FileIdentity& identity, const std::string& path);
+void note_read_path(const std::string& path);
+// True, with the name it was first read under, when path names a file the
+// run has read.
+bool was_read(const std::string& path, std::string& read_as);
+
+// What a path about to be written names: nothing yet, a file (resolved
+// holds the path of the file itself, symbolic links followed), a character
+// device or pipe written in place, or something never written (a folder, a
+// block device).
+enum class WriteTarget { absent, file, stream, refused };
+WriteTarget write_target(const std::string& path, std::string& resolved);
+// Creates a new, empty file in the folder of target and names it in temp.
+bool create_file_beside(const std::string& target, std::string& temp);
+// Moves from over to (POSIX rename, Windows MoveFileExW replacing).
+bool replace_file(const std::string& from, const std::string& to);
+// Moves from to to only when no file is there.
+bool move_to_new_file(const std::string& from, const std::string& to);
+bool remove_file(const std::string& path);
 
 #ifndef _WIN32
 // Fills the partition fields of geometry for the block device at path from

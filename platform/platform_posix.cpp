@@ -65,6 +65,20 @@ bool read_sys_number(const std::string& file, uint64_t& value) {
   return true;
 }
 
+// Reading evidence leaves its access time as it was: O_NOATIME, which
+// only the file's owner (or root) may ask for; anyone else reads without it.
+int open_read_only(const std::string& path, int flags) {
+#ifdef O_NOATIME
+  const int fd = ::open(path.c_str(), flags | O_NOATIME);
+  if (fd >= 0 || errno != EPERM) return fd;
+#endif
+  return ::open(path.c_str(), flags);
+}
+
+void note_opened(const struct stat& st, const std::string& path) {
+  note_read(FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}, path);
+}
+
 }  // namespace
 
 // sysfs counts in 512-byte sectors whatever the device's sector size.
@@ -98,13 +112,14 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
   // Non-blocking so that a named pipe without a writer cannot hang a run;
   // only files and block devices hold bytes worth reading, and their reads
   // ignore the flag, so it stays set.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = open_read_only(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
     ::close(fd);
     return nullptr;
   }
+  note_opened(st, path);
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (S_ISBLK(st.st_mode)) {
     off_t end = ::lseek(fd, 0, SEEK_END);
@@ -117,13 +132,14 @@ std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess acc
                                        bool query_partition, DeviceGeometry& geometry) {
   geometry = DeviceGeometry{};
   if (path.empty()) return nullptr;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open_read_only(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
+  note_opened(st, path);
   if (access == DeviceAccess::sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   if (access == DeviceAccess::random) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
   uint64_t size = static_cast<uint64_t>(st.st_size);

@@ -125,13 +125,37 @@ void query_partition(HANDLE handle, DeviceGeometry& geometry) {
   }
 }
 
+// Opens path for reading and keeps its access time: a last-access time of
+// all ones set on the handle tells the file system not to update it for
+// that handle. Setting it needs the right to write attributes, which a
+// read-only share or medium may refuse; the read goes on without it.
+HANDLE open_read_only(const std::string& path, DWORD share, DWORD flags) {
+  const std::wstring wide = utf8_to_wide(path);
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                              flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);
+  FILETIME keep;
+  keep.dwLowDateTime = 0xFFFFFFFF;
+  keep.dwHighDateTime = 0xFFFFFFFF;
+  SetFileTime(handle, nullptr, &keep, nullptr);
+  return handle;
+}
+
+void note_opened(HANDLE handle, const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return;
+  note_read(FileIdentity{info.dwVolumeSerialNumber,
+                         (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow},
+            path);
+}
+
 }  // namespace
 
 std::unique_ptr<InputFile> open_input(const std::string& path) {
   if (path.empty()) return nullptr;
-  HANDLE handle = CreateFileW(utf8_to_wide(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = open_read_only(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   // Only files on a disk hold bytes worth reading; a named pipe or a console
   // would block the run.
@@ -139,6 +163,7 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
     CloseHandle(handle);
     return nullptr;
   }
+  note_opened(handle, path);
   uint64_t size = file_length(handle);
   if (size == 0) size = device_length(handle);
   return std::make_unique<Win32File>(handle, size);
@@ -151,10 +176,9 @@ std::unique_ptr<InputFile> open_device(const std::string& path, DeviceAccess acc
   DWORD flags = FILE_ATTRIBUTE_NORMAL;
   if (access == DeviceAccess::sequential) flags = FILE_FLAG_SEQUENTIAL_SCAN;
   if (access == DeviceAccess::random) flags = FILE_FLAG_RANDOM_ACCESS;
-  HANDLE handle = CreateFileW(utf8_to_wide(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
-                              nullptr);
+  HANDLE handle = open_read_only(path, FILE_SHARE_READ | FILE_SHARE_WRITE, flags);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  note_opened(handle, path);
   query_geometry(handle, geometry);
   if (with_partition) query_partition(handle, geometry);
   uint64_t size = geometry.partition_known ? geometry.partition_length : geometry.disk_size;

@@ -7,12 +7,20 @@
 
 #include "storage/file_source.h"
 
+// Where rook has libbfio of its own (the one libewf links on Linux), libewf
+// reads the segments through files rook opened, as every input is opened:
+// read-only, noted, access time kept. The Windows build's libewf carries its
+// own libbfio, so there libewf opens the segments by name.
+#if defined(ROOK_HAVE_LIBEWF) && defined(ROOK_HAVE_LIBVSHADOW) && !defined(_WIN32)
+#define ROOK_EWF_OWN_FILES 1
+// libewf.h declares its pool calls only when told that libbfio is there.
+#define HAVE_LIBBFIO 1
+#include "storage/bfio_source.h"
+#endif
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>
 #endif
-#ifdef _WIN32
 #include "platform/platform.h"
-#endif
 
 namespace lnk {
 namespace {
@@ -49,11 +57,37 @@ struct EwfSource::Handle {
   std::vector<libewf_handle_t*> decoders;
   std::vector<std::vector<uint8_t>> other;  // per decode thread: what a compressed chunk decompresses into
 
+#ifdef ROOK_EWF_OWN_FILES
+  libbfio_pool_t* pool = nullptr;
+  std::vector<std::unique_ptr<FileSource>> segments;
+
+  bool open_segments(char** names, int count) {
+    if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1) return false;
+    for (int i = 0; i < count; ++i) {
+      std::unique_ptr<FileSource> segment = FileSource::open(names[i]);
+      if (!segment) return false;
+      libbfio_handle_t* io = make_bfio_handle(*segment);
+      int entry = 0;
+      if (io == nullptr) return false;
+      if (libbfio_pool_append_handle(pool, &entry, io, LIBBFIO_OPEN_READ, nullptr) != 1) {
+        libbfio_handle_free(&io, nullptr);
+        return false;
+      }
+      segments.push_back(std::move(segment));
+    }
+    return true;
+  }
+#endif
   ~Handle() {
     for (libewf_handle_t*& decoder : decoders) libewf_handle_free(&decoder, nullptr);
-    if (ewf == nullptr) return;
-    libewf_handle_close(ewf, nullptr);
-    libewf_handle_free(&ewf, nullptr);
+    if (ewf != nullptr) {
+      libewf_handle_close(ewf, nullptr);
+      libewf_handle_free(&ewf, nullptr);
+    }
+#ifdef ROOK_EWF_OWN_FILES
+    // The pool's handles read the segments, which go after it.
+    if (pool != nullptr) libbfio_pool_free(&pool, nullptr);
+#endif
   }
 };
 
@@ -148,9 +182,24 @@ EwfOpenStatus EwfSource::open(const std::string& path) {
   libewf_error_t* error = nullptr;
   if (glob(name.c_str(), name.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1 || count < 1)
     return {EwfOpenError::segments, error_text(error)};
+  // libewf opens the segments itself: the run notes each as read, so that
+  // no output can take the place of one.
+  for (int i = 0; i < count; ++i) {
+#ifdef _WIN32
+    platform::note_read_path(platform::wide_to_utf8(names[i]));
+#else
+    platform::note_read_path(names[i]);
+#endif
+  }
   auto handle = std::make_unique<Handle>();
+#ifdef ROOK_EWF_OWN_FILES
+  (void)open_set;
+  bool opened = libewf_handle_initialize(&handle->ewf, &error) == 1 && handle->open_segments(names, count) &&
+                libewf_handle_open_file_io_pool(handle->ewf, handle->pool, LIBEWF_OPEN_READ, &error) == 1;
+#else
   bool opened = libewf_handle_initialize(&handle->ewf, &error) == 1 &&
                 open_set(handle->ewf, names, count, LIBEWF_OPEN_READ, &error) == 1;
+#endif
   glob_free(names, count, nullptr);
   size64_t media_size = 0;
   uint32_t bytes_per_sector = 0;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "storage/bfio_source.h"
 #include "storage/vss_guard.h"
 
 #ifdef ROOK_HAVE_LIBVSHADOW

@@ -239,11 +239,12 @@ TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
   test::write_file(log, std::string("an earlier log"));
   ArgList args = {"rook", "-diags", log.string(), "-csv", "x"};
   ASSERT_TRUE(parse_useropts(o, args));
-  // Opened (and truncated) only when the driver has checked it against the inputs.
-  EXPECT_EQ(test::slurp(log), "an earlier log");
+  // Replaced only when the run ends well and the log is none of its inputs.
   DiagLog diag;
   ASSERT_TRUE(diag.open(o.diag_log_path, o.command_line_text));
   diag.write("info: volume open");
+  EXPECT_EQ(test::slurp(log), "an earlier log");
+  ASSERT_TRUE(diag.commit());
   EXPECT_EQ(test::slurp_text(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n");
 
   // An unopenable log is dropped without a word.
@@ -255,19 +256,19 @@ TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
   EXPECT_EQ(p.err, "");
 }
 
-TEST_F(OptionFiles, OutputFileCreatedOnceOrRefused) {
+TEST_F(OptionFiles, OutputFileProbedOrRefused) {
   ::setenv("ROOK_TEST_OUT", dir_.string().c_str(), 1);
   Parsed p = parse({"-OUTFILE", "%ROOK_TEST_OUT%/results.txt", "x"});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(fs::path(p.options.output_path), dir_ / "results.txt");
-  EXPECT_TRUE(fs::exists(dir_ / "results.txt"));
 
-  // An existing file is not truncated while the options are read: it may be
-  // the evidence itself.
+  // Nothing is created or opened while the options are read: the named file
+  // may be the evidence itself, and the folder keeps no probe behind.
   test::write_file(dir_ / "evidence.lnk", std::string("evidence bytes"));
   p = parse({"-csv", "-out", (dir_ / "evidence.lnk").string()});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(test::slurp(dir_ / "evidence.lnk"), "evidence bytes");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 
   std::string bad = (dir_ / "missing" / "r.txt").string();
   p = parse({"-out", bad, "x"});

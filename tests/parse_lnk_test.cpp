@@ -367,6 +367,9 @@ TEST_F(RecordDump, NamesCountAndBytes) {
   EXPECT_FALSE(parse_and_put(Bytes(100, 0), 0));
   ASSERT_TRUE(parse_and_put(bytes, 0));
   EXPECT_EQ(outlet.records_put(), 2u);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))))
+      << "a dump took its name before the run ended";
+  outlet.commit_dumps();
   EXPECT_EQ(read_bytes((dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))).string()),
             Bytes(bytes.begin(), bytes.begin() + size));
   EXPECT_EQ(test::slurp(taken), "earlier");

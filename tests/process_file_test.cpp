@@ -37,6 +37,7 @@ class ProcessFile : public test::ScratchDirTest {
     outlet.set_progress(progress_);
     const bool found = process_shortcut_file(path, SourceInfo{}, options_, outlet);
     records_put_ += outlet.records_put();
+    outlet.commit_dumps();
     return found;
   }
 
