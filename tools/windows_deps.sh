@@ -1,6 +1,7 @@
 #!/bin/sh
 # Cross-builds the container libraries rook.exe links statically (zlib,
-# libbfio, libewf, libvshadow, libvhdi, libqcow) for 64-bit Windows from
+# libdeflate, libbfio, libewf, libvshadow, libvhdi, libqcow) for 64-bit
+# Windows from
 # Debian's own source packages, installs them into a prefix and prints that
 # prefix as the last line of standard output:
 #
@@ -31,7 +32,7 @@ jobs=${JOBS:-2}
 host=x86_64-w64-mingw32
 cc=$host-gcc-posix
 # Order matters: each library finds the ones before it in the prefix.
-packages="zlib libbfio libewf libvshadow libvhdi libqcow"
+packages="zlib libdeflate libbfio libewf libvshadow libvhdi libqcow"
 
 say() { echo "windows_deps: $*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -142,6 +143,23 @@ build_zlib() {
   touch "$prefix/.built-zlib"
 }
 
+# libdeflate's Makefile names its static library for MinGW as MSVC would
+# (libdeflatestatic.lib) and installs programs and a DLL too: only the static
+# library is built, installed under the name the linker looks for, with the
+# pkg-config file its install step would write.
+build_libdeflate() {
+  [ ! -f "$prefix/.built-libdeflate" ] || return 0
+  dir=$(fetch libdeflate) || exit 1
+  step libdeflate make -C "$dir" -j "$jobs" CC="$cc" AR="$host-ar" \
+    CFLAGS="-O2 -ffunction-sections -fdata-sections" libdeflatestatic.lib
+  cp "$dir/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+  cp "$dir/libdeflate.h" "$prefix/include/"
+  version=$(sed -n 's/^#define LIBDEFLATE_VERSION_STRING[[:space:]]*"\(.*\)"/\1/p' "$dir/libdeflate.h")
+  sed -e "s|@PREFIX@|$prefix|" -e "s|@LIBDIR@|\${prefix}/lib|" -e "s|@INCDIR@|\${prefix}/include|" \
+    -e "s|@VERSION@|$version|" "$dir/libdeflate.pc.in" >"$prefix/lib/pkgconfig/libdeflate.pc"
+  touch "$prefix/.built-libdeflate"
+}
+
 # libyal libraries: autotools with their helper libraries built in. Only the
 # library and what it needs are built (no tools, bindings or manuals).
 build_libyal() {
@@ -193,12 +211,14 @@ done
 
 build_zlib
 build_libyal libbfio
+# libdeflate needs nothing: it builds beside the libyal libraries.
+build_libdeflate &
+pids="$!"
 # The others need only those two: they build side by side, so one's
 # configure script (a single process) overlaps another's compiling. As in
 # Debian's builds, libewf, libvhdi and libqcow use their own copies of
 # libbfio (they need a newer one than Debian's), libvshadow the shared one,
 # which rook also hands it a handle of.
-pids=
 build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
 pids="$pids $!"
 build_libyal libvshadow --with-libbfio="$prefix" &
