@@ -190,12 +190,35 @@ build_libyal() {
 # (libcerror, libuna, ...), each of its own age, and a DllMain. Linked side
 # by side, those would clash: each library becomes one object in which only
 # its own functions stay global.
+#
+# But rook makes the libbfio handles libvhdi and libqcow read, and a handle
+# must be read by the libbfio copy that made it: Debian's older libbfio made
+# handles libvhdi's copy crashed on. libvhdi's libbfio stays global, so it
+# serves rook, libqcow (whose copy has the same handle code) and libvshadow,
+# and the shared libbfio is not linked, as on Linux where the first copy
+# loaded serves every caller.
 localize() {
   archive=$prefix/lib/$1.a
   work=$src/localize-$1
   mkdir -p "$work"
   step "$1" "$host-ld" -r -o "$work/$1.o" --whole-archive "$archive"
-  step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" "$work/$1.o"
+  if [ "$1" = libvhdi ]; then
+    step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" --keep-global-symbol="libbfio_*" "$work/$1.o"
+  else
+    step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" "$work/$1.o"
+  fi
+  # MinGW reaches another file's functions and data through .refptr.NAME
+  # cells, each a link-once section: one cell per name survives the link, so
+  # libvhdi's and libqcow's code called libewf's copy of libfdata's and
+  # libcdata's functions (and crashed closing a disk). Each library's cells
+  # get names of their own.
+  "$host-objdump" -h "$work/$1.o" |
+    awk -v lib="$1" '$2 ~ /^\.rdata\$\.refptr\./ {
+      print "--rename-section=" $2 "=" $2 "." lib; print "--redefine-sym=" $2 "=" $2 "." lib }' |
+    sort -u >"$work/refptr.txt"
+  if [ -s "$work/refptr.txt" ]; then
+    step "$1" xargs -d '\n' -a "$work/refptr.txt" "$host-objcopy" "$work/$1.o"
+  fi
   rm -f "$archive" "$prefix/lib/$1.la"
   step "$1" "$host-ar" rcs "$archive" "$work/$1.o"
 }
