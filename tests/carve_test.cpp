@@ -176,11 +176,11 @@ TEST_F(Carve, StretchesWithoutDataAreNotRead) {
   const uint64_t near_record = 512, far_records[] = {kFar + 65536 + 1024, kFar + 96 * 1024 - 2048};
   for (const Holding between : {Holding::zeros, Holding::not_stored}) {
     test::PiecedSource pieced(uint64_t{1} << 50, between);
-    Bytes near = random_bytes(65536, 1), far = random_bytes(96 * 1024, 2);
-    place(near, near_record, sample_);
-    for (uint64_t at : far_records) place(far, at - kFar, sample_);
-    pieced.put(0, near);
-    pieced.put(kFar, far);
+    Bytes head = random_bytes(65536, 1), tail = random_bytes(96 * 1024, 2);
+    place(head, near_record, sample_);
+    for (uint64_t at : far_records) place(tail, at - kFar, sample_);
+    pieced.put(0, head);
+    pieced.put(kFar, tail);
     std::vector<uint64_t> offsets;
     RecordOutlet outlet([&](const LnkRecord& record, const SourceInfo&) { offsets.push_back(record.lnk_offset); });
     CarveContext context;

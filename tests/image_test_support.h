@@ -3,7 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -29,7 +31,12 @@ inline ShellResult shell(const std::string& command) {
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
   const int raw = ::pclose(pipe);
+#ifdef _WIN32
+  // The shell's exit status itself: no wait status to unpack.
+  r.status = raw;
+#else
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
   return r;
 }
 

@@ -187,14 +187,14 @@ TEST_F(JumpList, FreedSectorRecordIsCarvedFromSlack) {
   image.directory_entry(111, 0, "Root Entry", 5, 113, 1024);
   image.directory_entry(111, 1, "1", 2, 0, static_cast<uint32_t>(sample_.size()));
 
-  const uint32_t far = test::kDifatImageSectors - 16;
+  const uint32_t far_sector = test::kDifatImageSectors - 16;
   std::vector<uint32_t> chain;
-  for (uint32_t i = 0; i < 8; ++i) chain.push_back(far + i);
+  for (uint32_t i = 0; i < 8; ++i) chain.push_back(far_sector + i);
   image.chain(chain);
-  image.write_sector(far, padded(sample_, 4096));
-  image.directory_entry(111, 2, "2", 2, far, 4096);
+  image.write_sector(far_sector, padded(sample_, 4096));
+  image.directory_entry(111, 2, "2", 2, far_sector, 4096);
 
-  const uint32_t freed = far - 10;
+  const uint32_t freed = far_sector - 10;
   image.write_sector(freed, sample_);
   image.write_sector(freed, {0x01}, 100);  // a changed byte tells it apart
 
@@ -203,7 +203,7 @@ TEST_F(JumpList, FreedSectorRecordIsCarvedFromSlack) {
   EXPECT_EQ(found[0].stream_number, 1u);
   EXPECT_EQ(found[0].lnk_offset, image.sector_offset(113));
   EXPECT_EQ(found[1].stream_number, 2u);
-  EXPECT_EQ(found[1].lnk_offset, image.sector_offset(far));
+  EXPECT_EQ(found[1].lnk_offset, image.sector_offset(far_sector));
   EXPECT_EQ(found[2].source_type, "JMPLIST (carved slack)");
   EXPECT_EQ(found[2].lnk_offset, 0u);
 }

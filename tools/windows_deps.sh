@@ -1,6 +1,7 @@
 #!/bin/sh
 # Cross-builds the container libraries rook.exe links statically (zlib,
-# libbfio, libewf, libvshadow, libvhdi, libqcow) for 64-bit Windows from
+# libdeflate, libbfio, libewf, libvshadow, libvhdi, libqcow) for 64-bit
+# Windows from
 # Debian's own source packages, installs them into a prefix and prints that
 # prefix as the last line of standard output:
 #
@@ -31,7 +32,7 @@ jobs=${JOBS:-2}
 host=x86_64-w64-mingw32
 cc=$host-gcc-posix
 # Order matters: each library finds the ones before it in the prefix.
-packages="zlib libbfio libewf libvshadow libvhdi libqcow"
+packages="zlib libdeflate libbfio libewf libvshadow libvhdi libqcow"
 
 say() { echo "windows_deps: $*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -142,6 +143,23 @@ build_zlib() {
   touch "$prefix/.built-zlib"
 }
 
+# libdeflate's Makefile names its static library for MinGW as MSVC would
+# (libdeflatestatic.lib) and installs programs and a DLL too: only the static
+# library is built, installed under the name the linker looks for, with the
+# pkg-config file its install step would write.
+build_libdeflate() {
+  [ ! -f "$prefix/.built-libdeflate" ] || return 0
+  dir=$(fetch libdeflate) || exit 1
+  step libdeflate make -C "$dir" -j "$jobs" CC="$cc" AR="$host-ar" \
+    CFLAGS="-O2 -ffunction-sections -fdata-sections" libdeflatestatic.lib
+  cp "$dir/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+  cp "$dir/libdeflate.h" "$prefix/include/"
+  version=$(sed -n 's/^#define LIBDEFLATE_VERSION_STRING[[:space:]]*"\(.*\)"/\1/p' "$dir/libdeflate.h")
+  sed -e "s|@PREFIX@|$prefix|" -e "s|@LIBDIR@|\${prefix}/lib|" -e "s|@INCDIR@|\${prefix}/include|" \
+    -e "s|@VERSION@|$version|" "$dir/libdeflate.pc.in" >"$prefix/lib/pkgconfig/libdeflate.pc"
+  touch "$prefix/.built-libdeflate"
+}
+
 # libyal libraries: autotools with their helper libraries built in. Only the
 # library and what it needs are built (no tools, bindings or manuals).
 build_libyal() {
@@ -172,12 +190,35 @@ build_libyal() {
 # (libcerror, libuna, ...), each of its own age, and a DllMain. Linked side
 # by side, those would clash: each library becomes one object in which only
 # its own functions stay global.
+#
+# But rook makes the libbfio handles libvhdi and libqcow read, and a handle
+# must be read by the libbfio copy that made it: Debian's older libbfio made
+# handles libvhdi's copy crashed on. libvhdi's libbfio stays global, so it
+# serves rook, libqcow (whose copy has the same handle code) and libvshadow,
+# and the shared libbfio is not linked, as on Linux where the first copy
+# loaded serves every caller.
 localize() {
   archive=$prefix/lib/$1.a
   work=$src/localize-$1
   mkdir -p "$work"
   step "$1" "$host-ld" -r -o "$work/$1.o" --whole-archive "$archive"
-  step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" "$work/$1.o"
+  if [ "$1" = libvhdi ]; then
+    step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" --keep-global-symbol="libbfio_*" "$work/$1.o"
+  else
+    step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" "$work/$1.o"
+  fi
+  # MinGW reaches another file's functions and data through .refptr.NAME
+  # cells, each a link-once section: one cell per name survives the link, so
+  # libvhdi's and libqcow's code called libewf's copy of libfdata's and
+  # libcdata's functions (and crashed closing a disk). Each library's cells
+  # get names of their own.
+  "$host-objdump" -h "$work/$1.o" |
+    awk -v lib="$1" '$2 ~ /^\.rdata\$\.refptr\./ {
+      print "--rename-section=" $2 "=" $2 "." lib; print "--redefine-sym=" $2 "=" $2 "." lib }' |
+    sort -u >"$work/refptr.txt"
+  if [ -s "$work/refptr.txt" ]; then
+    step "$1" xargs -d '\n' -a "$work/refptr.txt" "$host-objcopy" "$work/$1.o"
+  fi
   rm -f "$archive" "$prefix/lib/$1.la"
   step "$1" "$host-ar" rcs "$archive" "$work/$1.o"
 }
@@ -193,12 +234,14 @@ done
 
 build_zlib
 build_libyal libbfio
+# libdeflate needs nothing: it builds beside the libyal libraries.
+build_libdeflate &
+pids="$!"
 # The others need only those two: they build side by side, so one's
 # configure script (a single process) overlaps another's compiling. As in
 # Debian's builds, libewf, libvhdi and libqcow use their own copies of
 # libbfio (they need a newer one than Debian's), libvshadow the shared one,
 # which rook also hands it a handle of.
-pids=
 build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
 pids="$pids $!"
 build_libyal libvshadow --with-libbfio="$prefix" &

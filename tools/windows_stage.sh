@@ -3,7 +3,8 @@
 # libraries (tools/windows_deps.sh, cached), rook.exe and the unit tests with
 # MinGW-w64, runs the tests under Wine, packages the zip, and compares
 # rook.exe's reports with the Linux build's over the corpus and over an E01
-# set, VMware disks and shadow copies.
+# set, VMware, VHD, VHDX and QCOW2 disks and shadow copies. Whatever it
+# leaves out it says, with the reason.
 #
 #   tools/windows_stage.sh [LINUX_BUILD_DIR]
 #
@@ -14,6 +15,7 @@
 # packages g++-mingw-w64-x86-64-posix, dpkg-dev, googletest, wine, wine64,
 # cmake, python3, qemu-utils and ewf-tools.
 set -eu
+started=$(date +%s)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 linux_build=$(cd "${1:-$root/build}" && pwd)
@@ -22,6 +24,11 @@ corpus=${ROOK_CORPUS:-$root/../shared/corpus}
 jobs=${JOBS:-2}
 linux_rook=$linux_build/rook
 [ -x "$linux_rook" ] || { echo "no Linux build at $linux_rook" >&2; exit 2; }
+# The fixtures are made with these; without one the comparisons would be
+# left out, so the stage stops instead.
+for tool in qemu-img qemu-io ewfacquirestream python3 wine wineserver; do
+  command -v "$tool" >/dev/null || { echo "no $tool: the Windows stage needs it" >&2; exit 2; }
+done
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/rook-windows.XXXXXX")
 export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -38,7 +45,8 @@ deps=${ROOK_WINDOWS_DEPS:-$("$root/tools/windows_deps.sh" | tail -1)}
 missing=$(ls "$deps/missing" 2>/dev/null | tr '\n' ' ')
 for library in $missing; do
   echo "BLOCKED: $library is not in rook.exe: $(head -1 "$deps/missing/$library")"
-  sed -n '2,$p' "$deps/missing/$library" | grep -E 'E: |error' | head -5 | sed 's/^/  /'
+  # Each attempt appends to the log: every reason once.
+  sed -n '2,$p' "$deps/missing/$library" | grep -E 'E: |error' | awk '!seen[$0]++' | head -5 | sed 's/^/  /'
 done
 # rook links libbfio only with libvshadow. As "libvshadow|libbfio" for grep -E.
 case " $missing " in *" libvshadow "*) missing="$missing libbfio" ;; esac
@@ -79,9 +87,16 @@ echo "== unit tests under Wine"
 tr -d '\r' <"$scratch/tests.txt" | grep -E '^\[==========\] .* ran|^\[  (PASSED|SKIPPED|FAILED) *\]|: Failure$' |
   grep -v ' ms)$' || true
 # rook.exe carries every container library: no test may be skipped for want
-# of one.
-if tr -d '\r' <"$scratch/tests.txt" | grep -E 'built without|which this build lacks' |
-  { if [ -n "$excused" ]; then grep -vE "$excused"; else cat; fi; }; then
+# of one, except one named BLOCKED above, and those are shown.
+tr -d '\r' <"$scratch/tests.txt" | grep -E 'built without|which this build lacks' >"$scratch/wanting.txt" || true
+if [ -n "$excused" ]; then
+  grep -E "$excused" "$scratch/wanting.txt" | sed 's/^/BLOCKED: unit test output for want of a blocked library: /' || true
+  grep -vE "$excused" "$scratch/wanting.txt" >"$scratch/unexcused.txt" || true
+else
+  cp "$scratch/wanting.txt" "$scratch/unexcused.txt"
+fi
+if [ -s "$scratch/unexcused.txt" ]; then
+  cat "$scratch/unexcused.txt"
   echo "unit tests skipped or failed for want of a library"
   note_failure
 fi
@@ -91,8 +106,14 @@ echo "== rook.exe --version and the zip"
 wine "$rook_exe" --version | tr -d '\r' | tee "$scratch/windows-version.txt"
 "$linux_rook" --version >"$scratch/linux-version.txt"
 for build in linux windows; do
-  sed -n '/^optional libraries:/,$p' "$scratch/$build-version.txt" |
-    { if [ -n "$excused" ]; then grep -vE "^  ($excused)[ :]"; else cat; fi; } >"$scratch/$build-libraries.txt"
+  sed -n '/^optional libraries:/,$p' "$scratch/$build-version.txt" >"$scratch/$build-all-libraries.txt"
+  if [ -n "$excused" ]; then
+    grep -E "^  ($excused)[ :]" "$scratch/$build-all-libraries.txt" |
+      sed "s/^ */BLOCKED: left out of the --version comparison ($build): /" || true
+    grep -vE "^  ($excused)[ :]" "$scratch/$build-all-libraries.txt" >"$scratch/$build-libraries.txt" || true
+  else
+    cp "$scratch/$build-all-libraries.txt" "$scratch/$build-libraries.txt"
+  fi
 done
 if ! diff "$scratch/linux-libraries.txt" "$scratch/windows-libraries.txt"; then
   echo "rook.exe and rook carry different container libraries"
@@ -102,16 +123,24 @@ fi
 
 # Runs both builds with the same arguments and standard input, from the
 # scratch folder (Wine then reads "/..." paths through drive Z: unchanged).
-# $1 names the comparison; the rest are rook's arguments.
+# $1 names the comparison; the rest are rook's arguments. With
+# EXPECT_REPORT set, rook must also succeed and write a report: two builds
+# refusing a container alike would otherwise compare as the same.
 compare_run() {
   label=$1
   shift
   standard_input=${STDIN_FILE:-/dev/null}
-  (cd "$scratch" && "$linux_rook" "$@" <"$standard_input" >"$scratch/linux.out" 2>"$scratch/linux.err") || true
+  linux_status=0
+  (cd "$scratch" && "$linux_rook" "$@" <"$standard_input" >"$scratch/linux.out" 2>"$scratch/linux.err") ||
+    linux_status=$?
   (cd "$scratch" && wine "$rook_exe" "$@" <"$standard_input" >"$scratch/windows.out" 2>"$scratch/windows.err") || true
   printf '%-44s ' "$label"
   python3 "$root/tools/compare_reports.py" "$scratch/linux.out" "$scratch/windows.out" \
     "$scratch/linux.err" "$scratch/windows.err" || note_failure
+  if [ -n "${EXPECT_REPORT:-}" ] && { [ "$linux_status" -ne 0 ] || [ ! -s "$scratch/linux.out" ]; }; then
+    echo "  rook wrote no report (exit $linux_status): $(head -2 "$scratch/linux.err" | tr '\n' ' ')"
+    note_failure
+  fi
 }
 
 if [ ! -d "$corpus" ]; then
@@ -153,7 +182,9 @@ EOF
 
   # An NTFS volume image, once the build reads NTFS volumes.
   volume=$scratch/windows_volume.raw
-  if command -v qemu-img >/dev/null && [ -f "$corpus/images/windows_volume.qcow2" ]; then
+  if [ ! -f "$corpus/images/windows_volume.qcow2" ]; then
+    echo "SKIPPED: corpus volume comparisons: no $corpus/images/windows_volume.qcow2"
+  else
     qemu-img convert -O raw "$corpus/images/windows_volume.qcow2" "$volume"
     compare_run "-rawscan volume image -csv" "$volume" -rawscan -quiet -csv
     if "$linux_rook" -ntfs_scan "$volume" 2>&1 | grep -q 'not available in this build'; then
@@ -166,50 +197,72 @@ fi
 
 # Our own NTFS fixture holds allocated and deleted shortcuts and a jump list,
 # so the volume path is compared on records, not just on an empty result.
-if tar -xJf "$root/tests/data/ntfs_fixtures.tar.xz" -C "$scratch" ntfs_small.img 2>/dev/null; then
-  compare_run "-ntfs_scan fixture -csv" -ntfs_scan "$scratch/ntfs_small.img" -quiet -csv
-  compare_run "-ntfs_scan fixture (text)" -ntfs_scan "$scratch/ntfs_small.img" -quiet
-  compare_run "-rawscan fixture -csv" "$scratch/ntfs_small.img" -rawscan -quiet -csv
-fi
+tar -xJf "$root/tests/data/ntfs_fixtures.tar.xz" -C "$scratch" ntfs_small.img
+compare_run "-ntfs_scan fixture -csv" -ntfs_scan "$scratch/ntfs_small.img" -quiet -csv
+compare_run "-ntfs_scan fixture (text)" -ntfs_scan "$scratch/ntfs_small.img" -quiet
+compare_run "-rawscan fixture -csv" "$scratch/ntfs_small.img" -rawscan -quiet -csv
 
 # Containers read through the libraries, made from the NTFS fixture (bare
 # volume) and the corpus's shadow-copy volume.
-if [ -f "$scratch/ntfs_small.img" ]; then
-  echo "== containers"
-  volume=$scratch/ntfs_small.img
-  (
-    cd "$scratch"
-    # An E01 set of several segments, uncompressed so 1 MiB segments fill.
-    ewfacquirestream -q -c none -S 1048576 -t fixture <"$volume" >/dev/null
-    qemu-img convert -O vmdk -o subformat=streamOptimized "$volume" stream.vmdk
-    # A sparse chain: the base, and a snapshot holding a shortcut written
-    # into free space at 7 MiB.
-    qemu-img convert -O vmdk "$volume" base.vmdk
-    qemu-img create -q -f vmdk -b base.vmdk -F vmdk child.vmdk
-    qemu-io -f vmdk -c "write -s $root/tests/data/sample.lnk $((7 << 20)) $(stat -c %s "$root/tests/data/sample.lnk")" \
-      child.vmdk >/dev/null
-  )
-  echo "E01 segments: $(ls "$scratch"/fixture.E* | wc -l)"
-  for input in fixture.E01 stream.vmdk; do
-    compare_run "$input -ntfs_scan -csv" "$scratch/$input" -ntfs_scan -quiet -csv
-    compare_run "$input -rawscan" "$scratch/$input" -rawscan -quiet
-  done
-  chain="$scratch/child.vmdk | $scratch/base.vmdk"
-  compare_run "-vmdk child | base -rawscan -csv" -vmdk "$chain" -rawscan -quiet -csv
-  compare_run "-vmdk child | base -csv" -vmdk "$chain" -quiet -csv
-  compare_run "child.vmdk alone" "$scratch/child.vmdk" -ntfs_scan -quiet
-fi
+echo "== containers"
+volume=$scratch/ntfs_small.img
+(
+  cd "$scratch"
+  # An E01 set of several segments, uncompressed so 1 MiB segments fill.
+  ewfacquirestream -q -c none -S 1048576 -t fixture <"$volume" >/dev/null
+  qemu-img convert -O vmdk -o subformat=streamOptimized "$volume" stream.vmdk
+  # A sparse chain: the base, and a snapshot holding a shortcut written
+  # into free space at 7 MiB.
+  qemu-img convert -O vmdk "$volume" base.vmdk
+  qemu-img create -q -f vmdk -b base.vmdk -F vmdk child.vmdk
+  qemu-io -f vmdk -c "write -s $root/tests/data/sample.lnk $((7 << 20)) $(stat -c %s "$root/tests/data/sample.lnk")" \
+    child.vmdk >/dev/null
+)
+echo "E01 segments: $(ls "$scratch"/fixture.E* | wc -l)"
+for input in fixture.E01 stream.vmdk; do
+  EXPECT_REPORT=1 compare_run "$input -ntfs_scan -csv" "$scratch/$input" -ntfs_scan -quiet -csv
+  EXPECT_REPORT=1 compare_run "$input -rawscan" "$scratch/$input" -rawscan -quiet
+done
+chain="$scratch/child.vmdk | $scratch/base.vmdk"
+EXPECT_REPORT=1 compare_run "-vmdk child | base -rawscan -csv" -vmdk "$chain" -rawscan -quiet -csv
+EXPECT_REPORT=1 compare_run "-vmdk child | base -csv" -vmdk "$chain" -quiet -csv
+compare_run "child.vmdk alone" "$scratch/child.vmdk" -ntfs_scan -quiet
+
+# VHD, VHDX and QCOW2 (libvhdi, libqcow), a QCOW2 chain whose base is
+# named by a relative path outside ASCII, and a VHDX under such a name:
+# opened by rook.exe through its wide-character file calls.
+(
+  cd "$scratch"
+  qemu-img convert -O vpc "$volume" disk.vhd
+  qemu-img convert -O vhdx "$volume" disk.vhdx
+  qemu-img convert -O qcow2 "$volume" disk.qcow2
+  cp disk.vhdx "Образ диска.vhdx"
+  qemu-img convert -O qcow2 "$volume" "ベース.qcow2"
+  qemu-img create -q -f qcow2 -F qcow2 -b "ベース.qcow2" child.qcow2
+  qemu-io -f qcow2 -c "write -s $root/tests/data/sample.lnk $((7 << 20)) $(stat -c %s "$root/tests/data/sample.lnk")" \
+    child.qcow2 >/dev/null
+)
+for input in disk.vhd disk.vhdx disk.qcow2 "Образ диска.vhdx"; do
+  EXPECT_REPORT=1 compare_run "$input -ntfs_scan -csv" "$scratch/$input" -ntfs_scan -quiet -csv
+done
+EXPECT_REPORT=1 compare_run "disk.vhdx -rawscan" "$scratch/disk.vhdx" -rawscan -quiet
+EXPECT_REPORT=1 compare_run "disk.qcow2 -rawscan -csv" "$scratch/disk.qcow2" -rawscan -quiet -csv
+EXPECT_REPORT=1 compare_run "child.qcow2 (base ベース.qcow2) -rawscan -csv" "$scratch/child.qcow2" -rawscan -quiet -csv
+EXPECT_REPORT=1 compare_run "child.qcow2 (base ベース.qcow2) -ntfs_scan" "$scratch/child.qcow2" -ntfs_scan -quiet
 if lacking libvshadow || lacking libbfio; then
-  echo "BLOCKED: -vss comparisons not run: rook.exe has no libvshadow"
-elif [ -f "$corpus/images/vsstest.qcow2" ] && command -v qemu-img >/dev/null; then
+  echo "BLOCKED: -vss comparisons (vsstest -vss 1, -vss all -csv, -vss 2 -rawscan -csv) not run: rook.exe has no libvshadow"
+elif [ ! -f "$corpus/images/vsstest.qcow2" ]; then
+  echo "SKIPPED: -vss comparisons: no $corpus/images/vsstest.qcow2"
+else
   qemu-img convert -O raw "$corpus/images/vsstest.qcow2" "$scratch/vsstest.raw"
   compare_run "vsstest -vss 1" "$scratch/vsstest.raw" -vss 1
   compare_run "vsstest -vss all -csv" "$scratch/vsstest.raw" -vss all -csv
   compare_run "vsstest -vss 2 -rawscan -csv" "$scratch/vsstest.raw" -vss 2 -rawscan -csv
 fi
 
+elapsed=$(($(date +%s) - started))
 if [ "$failures" -ne 0 ]; then
-  echo "windows stage: $failures failure(s)"
+  echo "windows stage: $failures failure(s) ($elapsed s)"
   exit 1
 fi
-echo "windows stage: passed"
+echo "windows stage: passed ($elapsed s)"
