@@ -15,7 +15,7 @@
 #define ROOK_EWF_OWN_FILES 1
 // libewf.h declares its pool calls only when told that libbfio is there.
 #define HAVE_LIBBFIO 1
-#include "storage/bfio_source.h"
+#include "storage/bfio_bridge.h"
 #endif
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>

@@ -6,13 +6,11 @@
 #include <limits>
 #include <new>
 
-#include "storage/bfio_source.h"
+#include "storage/bfio_bridge.h"
 #include "storage/vss_guard.h"
 
 #ifdef ROOK_HAVE_LIBVSHADOW
 #include <libvshadow.h>
-
-#include "storage/bfio_bridge.h"
 #endif
 
 namespace lnk {
