@@ -53,6 +53,13 @@ FAULTS = [
      "newest sparse extent version refused"),
     ("S6", "storage/split_names.cpp", "if (number <= 99) {", "if (number < 99) {",
      "E99 segment named wrong"),
+    # storage: shadow copies
+    ("V1", "storage/vss_source.cpp", "for (auto store = stores.rbegin(); store != stores.rend(); ++store) {",
+     "for (auto store = stores.begin(); store != stores.end(); ++store) {", "damage marked on the later stores"),
+    ("V2", "storage/vss_guard.cpp", "plan.catalog_cut = true;", "plan.catalog_cut = false;",
+     "a cut catalog not marked"),
+    ("V3", "storage/vss_guard.cpp", "if (pointing_field == kShadowVolumeHeaderOffset + kShadowCatalogOffsetField) {",
+     "if (false) {", "an unreadable first catalog block cut instead of refused"),
     # ntfs
     ("N1", "ntfs/mft_record.cpp", "const uint64_t at = i * stride - 2;", "const uint64_t at = i * stride - 1;",
      "fixup written one byte off"),
@@ -153,7 +160,7 @@ FAULTS = [
 FIRST_TESTS = {
     "platform": "ByteReader*:*Text*:*Codepage*:Platform*:ParseLnk*:*Fields*",
     "core": "TimeValue*:*Time*",
-    "storage": "*Source*:*Vmdk*:*Split*:*Extent*:*Disk*:*Ewf*:*Vss*:*Vhd*",
+    "storage": "*Source*:*Vmdk*:*Split*:*Extent*:*Disk*:*Ewf*:*Vss*:*Vhd*:*Shadow*",
     "ntfs": "Ntfs*:Mft*:*Lznt*:*Compressed*",
     "images": "Partition*:ImageVolume*:ImageScan*",
     "lnk": "ParseLnk*:*Lnk*:ExtraBlocks*:DecoderFields*:CorpusRobustness*:SignatureSearch*",
