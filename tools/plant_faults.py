@@ -158,18 +158,18 @@ FAULTS = [
 # The tests to try first for a fault in each folder: most faults fall there,
 # so a caught fault costs seconds instead of the whole suite.
 FIRST_TESTS = {
-    "platform": "ByteReader*:*Text*:*Codepage*:Platform*:ParseLnk*:*Fields*",
-    "core": "TimeValue*:*Time*",
-    "storage": "*Source*:*Vmdk*:*Split*:*Extent*:*Disk*:*Ewf*:*Vss*:*Vhd*:*Shadow*",
-    "ntfs": "Ntfs*:Mft*:*Lznt*:*Compressed*",
-    "images": "Partition*:ImageVolume*:ImageScan*",
-    "lnk": "ParseLnk*:*Lnk*:ExtraBlocks*:DecoderFields*:CorpusRobustness*:SignatureSearch*",
-    "shellitems": "IdList*:PropertyStore*:ExtensionBlocks*:RenderIdList*:DecoderFields*",
-    "jumplist": "Jump*:DestList*:CompoundFile*",
-    "report": "*Report*:*Csv*:*Json*:*Timeline*",
-    "carve": "Carve*:RawScan*:ProcessFile*",
-    "scan": "MftScan*:ImageScan*:Ntfs*",
-    "cmdline": "Options*:Driver*:Pipe*",
+    "platform": "ByteReader.*:Text.*:CodePage*:Utf.*:ParseLinkInfo.*:ParseStringData.*:DecoderFields.*",
+    "core": "TimeValue*:TimeFormats.*",
+    "storage": "*Source*:*Vmdk*:*Split*:AlignedSpan.*:Ewf*:*Shadow*:ChainFixture.*:ReadAhead.*:QemuTest.*",
+    "ntfs": "Ntfs*:Mft*:Lznt1.*:Fixups.*:DataRuns.*:AttributeWalker.*:AttributeList.*:RecordValues.*:IndexNode.*",
+    "images": "MbrReader.*:GptReader.*:PartitionTypeName.*:BuiltDisks*:CorpusDisks*:*SlotOrderDisk.*:ImageScan.*",
+    "lnk": "Parse*:DecoderFields.*:ExtraBlocks*:CorpusRobustness.*:*Signature*:Names.*:RecordDump*",
+    "shellitems": "Idlist*:PropertyStore*:PropertyDescription.*:ExtensionBlocks.*:RenderIdlist.*:DecoderFields.*",
+    "jumplist": "JumpList*:DestList.*:CompoundFile.*:CustomDestinations.*:AppIds.*",
+    "report": "TextReport.*:CsvReport.*:JsonText.*:BodyFile.*:Log2Timeline.*:Mactime.*:MacbMerge.*:Html*",
+    "carve": "Carve.*:RawScan.*:ProcessFile.*:QuickPass.*",
+    "scan": "ScanFixture.*:ScanCorpus.*:ScanFileKind.*:VssScan.*",
+    "cmdline": "Option*:NumberParser.*:DriverTest.*:PipeRun.*:PipeNames.*",
 }
 
 SCRIPT_TESTS = "^(LayerRule|JsonLayout|Timesketch|HtmlReport)$"
