@@ -237,6 +237,7 @@ def apply_fault(tree, fault):
 
 def restore(tree, path):
     subprocess.run(["git", "checkout", "--", path], cwd=tree, check=True)
+    os.utime(os.path.join(tree, path))
 
 
 def write_table(out_path, rows, started):
@@ -264,6 +265,7 @@ def main():
     ap.add_argument("--only", help="comma-separated fault ids")
     ap.add_argument("--list", action="store_true", help="check every fault applies, print them, plant nothing")
     ap.add_argument("--timeout", type=int, default=900, help="seconds per test run")
+    ap.add_argument("--until", help="start no fault after this UTC time (HH:MM)")
     args = ap.parse_args()
     tree = args.tree
     build = os.path.join(tree, args.build)
@@ -302,6 +304,9 @@ def main():
     rows = []
     try:
         for fault in faults:
+            if args.until and time.strftime("%H:%M", time.gmtime()) >= args.until:
+                print("stopped at " + args.until + "; the rest not planted", flush=True)
+                break
             fid, path, _, _, what = fault
             t0 = time.time()
             try:
