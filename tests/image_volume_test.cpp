@@ -134,7 +134,14 @@ INSTANTIATE_TEST_SUITE_P(Images, CorpusDisks,
                                            "dfir_ntfs/ntfs_index.raw.gz", "ntfs-samples/ntfs-2m.raw.gz",
                                            "ntfs-samples/ntfs-lastaccess.raw.gz", "ntfs-samples/ntfs-ramslack.raw.gz",
                                            "ntfs-samples/ntfs-si-vs-fn.raw.gz", "ntfs-samples/ntfs.tgz",
-                                           "tsk_volume_system.raw"));
+                                           "tsk_volume_system.raw"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           name = name.substr(name.rfind('/') + 1);
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 // Disks laid out by sfdisk or sgdisk on a sparse file, with the OEM id of
 // NTFS written where a volume would start.

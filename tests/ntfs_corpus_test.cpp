@@ -26,6 +26,7 @@ struct CorpusVolume {
   uint64_t sector_offset;  // where mmls places the NTFS partition
   size_t stores;           // shadow copies vshadowinfo lists
 };
+void PrintTo(const CorpusVolume& v, std::ostream* out) { *out << v.raw << " @ sector " << v.sector_offset; }
 
 const CorpusVolume kVolumes[] = {
     {"images/vsstest.qcow2", "vsstest.raw", 0, 2},

@@ -137,23 +137,5 @@ TEST_F(RawScan, JumpListGivenOnTheCommandLine) {
   EXPECT_EQ(records(run({test::write_file(dir_ / "x.automaticDestinations-ms", jump_list), "-quiet"}).out), 2u);
 }
 
-// Custom destinations are plain files holding records at any offset: the
-// file scan finds them all with -deepscan.
-TEST_F(RawScan, CorpusCustomDestinationsWithDeepscan) {
-  const fs::path root = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "jumplists";
-  if (!fs::exists(root)) GTEST_SKIP() << "corpus absent";
-  const std::string signature(sample_.begin(), sample_.begin() + 20);
-  size_t total = 0;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!contains(item.path().string(), ".customDestinations-ms")) continue;
-    const std::string bytes = test::slurp(item.path());
-    size_t signatures = 0;
-    for (size_t at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 1)) ++signatures;
-    EXPECT_EQ(records(run({item.path().string(), "-deepscan", "-quiet"}).out), signatures) << item.path();
-    total += signatures;
-  }
-  EXPECT_GE(total, 40u);
-}
-
 }  // namespace
 }  // namespace lnk

@@ -2,14 +2,14 @@
 // the stores, their order and creation times as vshadowinfo lists them,
 // and each store's view byte for byte as vshadowmount exposes it (whole
 // for the small volumes, at the blocks the stores saved and at scattered
-// places for the large ones). Then damaged copies of vsstest.
+// places for the large ones). Damaged volumes are built in
+// vss_source_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <random>
 #include <set>
 
@@ -130,6 +130,7 @@ struct CorpusVolume {
   uint64_t offset;
   size_t stores;      // as vshadowinfo lists them
 };
+void PrintTo(const CorpusVolume& v, std::ostream* out) { *out << v.name; }
 
 class ShadowCorpus : public ::testing::TestWithParam<CorpusVolume> {};
 
@@ -280,185 +281,6 @@ TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
       ASSERT_EQ(view->size(), expected->size());
       for (const auto& [at, length] : sample_ranges(reference, number, expected->size()))
         ASSERT_TRUE(same_range(*view, *expected, at, length));
-    }
-  }
-}
-
-// The volume as it would read with some bytes changed or its end cut off;
-// the image file itself is never written.
-class DamagedSource : public ByteSource {
- public:
-  explicit DamagedSource(ByteSource& base) : base_(base), size_(base.size()) {}
-  void patch(uint64_t offset, std::vector<uint8_t> bytes) { patches_[offset] = std::move(bytes); }
-  void patch_u64(uint64_t offset, uint64_t value) {
-    std::vector<uint8_t> bytes(8);
-    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-    patch(offset, bytes);
-  }
-  void truncate(uint64_t size) { size_ = std::min(size_, size); }
-  int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override {
-    if (offset >= size_) return 0;
-    const std::span<uint8_t> wanted = buffer.first(std::min<uint64_t>(buffer.size(), size_ - offset));
-    const int64_t got = base_.read_at(offset, wanted);
-    if (got <= 0) return got;
-    const uint64_t end = offset + static_cast<uint64_t>(got);
-    for (const auto& [at, bytes] : patches_) {
-      for (uint64_t i = 0; i < bytes.size(); ++i)
-        if (at + i >= offset && at + i < end) buffer[at + i - offset] = bytes[i];
-    }
-    return got;
-  }
-  uint64_t size() const override { return size_; }
-
- private:
-  ByteSource& base_;
-  uint64_t size_;
-  std::map<uint64_t, std::vector<uint8_t>> patches_;
-};
-
-// Where vsstest keeps its shadow-copy blocks, read from its own catalog.
-struct ShadowLayout {
-  std::vector<uint64_t> catalog_blocks;
-  std::map<Guid, std::map<uint64_t, std::vector<uint64_t>>> chains;  // store -> catalog field -> blocks
-};
-
-uint64_t read_u64(ByteSource& source, uint64_t offset) {
-  std::array<uint8_t, 8> bytes{};
-  if (!read_exact(source, offset, bytes)) return 0;
-  return ByteReader(bytes).u64(0);
-}
-
-ShadowLayout find_layout(ByteSource& volume) {
-  ShadowLayout layout;
-  for (uint64_t block = read_u64(volume, kShadowVolumeHeaderOffset + kShadowCatalogOffsetField);
-       block != 0 && layout.catalog_blocks.size() < kShadowCatalogBlockLimit;
-       block = read_u64(volume, block + kShadowNextOffsetField)) {
-    layout.catalog_blocks.push_back(block);
-    std::vector<uint8_t> bytes(kShadowBlockSize);
-    if (!read_exact(volume, block, bytes)) break;
-    const ByteReader catalog(bytes);
-    for (uint64_t at = kShadowBlockHeaderSize; at < kShadowBlockSize; at += kShadowCatalogEntrySize) {
-      if (catalog.u64(at) != 3) continue;
-      auto& chains = layout.chains[catalog.guid(at + kCatalogStoreGuidField)];
-      for (uint64_t field : {kCatalogBlockListField, kCatalogBlockRangeListField}) {
-        for (uint64_t link = catalog.u64(at + field); link != 0 && chains[field].size() < 1000;
-             link = read_u64(volume, link + kShadowNextOffsetField))
-          chains[field].push_back(link);
-      }
-    }
-  }
-  return layout;
-}
-
-class DamagedVsstest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
-    image_ = raw_image("vsstest.qcow2", scratch_.path);
-    if (image_.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
-    file_ = FileSource::open(image_.string());
-    ASSERT_TRUE(file_);
-    ASSERT_TRUE(healthy_.open(*file_).ok());
-    ASSERT_EQ(healthy_.stores().size(), 2u);
-    layout_ = find_layout(*file_);
-    ASSERT_EQ(layout_.chains.size(), 2u);
-    ASSERT_FALSE(layout_.catalog_blocks.empty());
-  }
-  const std::vector<uint64_t>& chain(uint32_t number, uint64_t field) {
-    return layout_.chains[healthy_.stores()[number - 1].identifier][field];
-  }
-  // The store's view equals the healthy one where the stores saved blocks
-  // and over the first 4 MiB.
-  void expect_as_healthy(ShadowVolume& damaged, uint32_t number) {
-    ShadowStatus status;
-    std::unique_ptr<ShadowStoreSource> view = damaged.open_store(number, status);
-    ASSERT_TRUE(view) << shadow_error_text(status);
-    std::unique_ptr<ShadowStoreSource> reference = healthy_.open_store(number, status);
-    ASSERT_TRUE(reference);
-    for (const auto& [at, length] : sample_ranges(healthy_, number, reference->size()))
-      ASSERT_TRUE(same_range(*view, *reference, at, length)) << "store " << number;
-  }
-  test::ScratchDir scratch_{"vss"};
-  fs::path image_;
-  std::unique_ptr<FileSource> file_;
-  ShadowVolume healthy_;
-  ShadowLayout layout_;
-};
-
-// A chain's last block pointing back at its first: the cut restores the
-// end it had, so the views read as before, marked as damaged.
-TEST_F(DamagedVsstest, LoopedChainsAreCutAndTheViewsStayWhole) {
-  for (uint32_t number : {1u, 2u}) {
-    for (uint64_t field : {kCatalogBlockListField, kCatalogBlockRangeListField}) {
-      SCOPED_TRACE("store " + std::to_string(number) + " field " + std::to_string(field));
-      const std::vector<uint64_t>& blocks = chain(number, field);
-      ASSERT_FALSE(blocks.empty());
-      DamagedSource damaged(*file_);
-      damaged.patch_u64(blocks.back() + kShadowNextOffsetField, blocks.front());
-      ShadowVolume shadows;
-      ASSERT_TRUE(shadows.open(damaged).ok());
-      ASSERT_EQ(shadows.stores().size(), 2u);
-      EXPECT_TRUE(shadows.stores()[0].damaged);
-      EXPECT_EQ(shadows.stores()[1].damaged, number == 2);
-      expect_as_healthy(shadows, 1);
-      expect_as_healthy(shadows, 2);
-    }
-  }
-  DamagedSource looped_catalog(*file_);
-  looped_catalog.patch_u64(layout_.catalog_blocks.back() + kShadowNextOffsetField, layout_.catalog_blocks.front());
-  ShadowVolume shadows;
-  ASSERT_TRUE(shadows.open(looped_catalog).ok());
-  EXPECT_TRUE(shadows.catalog_damaged());
-  EXPECT_EQ(shadows.stores().size(), 2u);
-  expect_as_healthy(shadows, 1);
-}
-
-TEST_F(DamagedVsstest, AZeroedBlockListLosesOnlyItsStore) {
-  DamagedSource damaged(*file_);
-  damaged.patch(chain(1, kCatalogBlockListField).front(), std::vector<uint8_t>(kShadowBlockSize));
-  ShadowVolume shadows;
-  ASSERT_TRUE(shadows.open(damaged).ok());
-  ShadowStatus status;
-  EXPECT_FALSE(shadows.open_store(1, status));
-  EXPECT_EQ(status.error, ShadowError::unreadable);
-  expect_as_healthy(shadows, 2);
-}
-
-TEST_F(DamagedVsstest, AZeroedCatalogIsRefusedWithItsReason) {
-  DamagedSource damaged(*file_);
-  damaged.patch(layout_.catalog_blocks.front(), std::vector<uint8_t>(kShadowBlockSize));
-  ShadowVolume shadows;
-  const ShadowStatus status = shadows.open(damaged);
-  EXPECT_EQ(status.error, ShadowError::unreadable);
-  EXPECT_TRUE(shadows.stores().empty());
-  EXPECT_NE(shadow_error_text(status).find("cannot be read: "), std::string::npos);
-}
-
-// Cut inside each store's block list, the image still opens or is refused
-// with a reason, and every view that opens reads to its end.
-TEST_F(DamagedVsstest, ImagesCutInsideTheStoreBlocksEndNormally) {
-  for (uint32_t number : {1u, 2u}) {
-    for (uint64_t into : {uint64_t{0}, uint64_t{100}, kShadowBlockSize / 2}) {
-      DamagedSource damaged(*file_);
-      damaged.truncate(chain(number, kCatalogBlockListField).front() + into);
-      ShadowVolume shadows;
-      const ShadowStatus opened = shadows.open(damaged);
-      if (!opened.ok()) {
-        EXPECT_FALSE(shadow_error_text(opened).empty());
-      }
-      for (uint32_t view_number = 1; view_number <= shadows.stores().size(); ++view_number) {
-        ShadowStatus status;
-        std::unique_ptr<ShadowStoreSource> view = shadows.open_store(view_number, status);
-        if (!view) continue;
-        // Each read fails or comes back whole.
-        std::vector<uint8_t> chunk(1 << 20);
-        for (uint64_t at = 0; at < view->size(); at += chunk.size()) {
-          const int64_t got = view->read_at(at, chunk);
-          if (got != -1) {
-            ASSERT_EQ(got, static_cast<int64_t>(std::min<uint64_t>(chunk.size(), view->size() - at)));
-          }
-        }
-      }
     }
   }
 }

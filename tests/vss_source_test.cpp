@@ -192,6 +192,32 @@ TEST_F(BuiltShadowVolume, AStoreWhoseListIsGoneIsRefusedAndTheOthersRead) {
   expect_view(*newer, 1);
 }
 
+// A catalog that names itself as its next block is cut there and marked;
+// one zeroed is refused with the reason.
+TEST_F(BuiltShadowVolume, LoopedCatalogIsCutAndAZeroedOneRefused) {
+  const uint64_t catalog = Builder::block(Builder::kCatalogBlock);
+  Builder looped;
+  looped.put(catalog + kShadowNextOffsetField, catalog, 8);
+  MemorySource volume(looped.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  EXPECT_TRUE(shadows.catalog_damaged());
+  ASSERT_EQ(shadows.stores().size(), 2u);
+  ShadowStatus status;
+  std::unique_ptr<ShadowStoreSource> view = shadows.open_store(1, status);
+  ASSERT_TRUE(view) << shadow_error_text(status);
+  expect_view(*view, 0);
+
+  Builder zeroed;
+  std::fill_n(zeroed.bytes.begin() + catalog, kShadowBlockSize, 0);
+  MemorySource zeroed_volume(zeroed.bytes);
+  ShadowVolume refused;
+  const ShadowStatus opened = refused.open(zeroed_volume);
+  EXPECT_EQ(opened.error, ShadowError::unreadable);
+  EXPECT_TRUE(refused.stores().empty());
+  EXPECT_NE(shadow_error_text(opened).find("cannot be read: "), std::string::npos);
+}
+
 // A store whose header libvshadow would mishandle is hidden from it: still
 // listed, but neither it nor the older store that reads through it opens.
 TEST_F(BuiltShadowVolume, AStoreWithAnUnusableHeaderIsListedButRefused) {
