@@ -25,7 +25,6 @@ constexpr int kProgressWidth = 60;
 constexpr uint64_t kEntryProgressEvery = 53;
 constexpr uint64_t kClusterProgressEvery = 753;
 constexpr uint64_t kSmallestScannedRecord = 1024;
-constexpr uint64_t kRootDirectory = 5;
 constexpr uint64_t kBitmapEntry = 6;
 constexpr uint64_t kEntryNumberMask = 0x0000FFFFFFFFFFFFull;
 

@@ -34,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (static_cast<unsigned char>(line[i]) < 0x20) __builtin_trap();
 
     lnk::useropts timeline_options = json_options;
-    timeline_options.json = false;
-    timeline_options.timesketch = true;
+    timeline_options.layout = lnk::Layout::timesketch;
     std::ostringstream events, page;
+    lnk::OutputSink events_sink(events);
     lnk::HtmlReport html(page, timeline_options);
     html.begin_run("");
-    lnk::RecordWriter writer(events, timeline_options);
+    lnk::RecordWriter writer(events_sink, timeline_options);
     writer.also_write_html(html);
     writer.write(record, lnk::SourceInfo{});
     html.end_run();
