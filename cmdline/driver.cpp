@@ -144,14 +144,19 @@ void examine_file(Run& run, const std::string& path, const SourceInfo& source) {
     return;
   }
   ++run.tally.sources_read;
+  ImageContainer container = ImageContainer::raw;
+  if (o.deepscan && holds_disk_image(*file, container))
+    std::fputs(deepscan_container_note(path, container).c_str(), stderr);
   const uint32_t before = run.outlet->records_put();
   FileProvenance provenance;
   provenance.source = source;
   process_file_bytes(*file, provenance, o, *run.outlet);
   if (run.outlet->records_put() != before) return;
   ++run.tally.without_records;
-  const std::string hint = no_record_hint(path, file->size(), o);
-  if (hint.empty() || run.no_record_hinted || o.quiet) return;
+  if (run.no_record_hinted || o.quiet) return;
+  const bool disk = holds_disk_image(*file, container);
+  const std::string hint = no_record_hint(path, file->size(), o, disk ? &container : nullptr);
+  if (hint.empty()) return;
   run.no_record_hinted = o.pipe;
   std::fputs(hint.c_str(), stderr);
 }
@@ -201,6 +206,13 @@ bool named_input_info(Run& run, const std::string& path, SourceInfo& source) {
   return false;
 }
 
+// The partitions a search went through are shown even when it chose one
+// alone; false (with the reason shown) when there is no volume to scan.
+bool volume_search_usable(const ImageVolumeSearch& search) {
+  std::fputs(render_volume_search(search).c_str(), stderr);
+  return search.success || (search.volume_offset == 0 && search.ntfs_found);
+}
+
 void default_to_ntfs_scan(useropts& o) {
   if (o.ntfs_scan) return;
   o.ntfs_scan = true;
@@ -228,10 +240,7 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
     return abort_run();
   }
   const ImageVolumeSearch search = find_image_volume(*image.source, o.volume_offset);
-  if (!search.success && !(search.volume_offset == 0 && search.ntfs_found)) {
-    std::fputs(render_volume_search(search).c_str(), stderr);
-    return abort_run();
-  }
+  if (!volume_search_usable(search)) return abort_run();
   WindowSource volume_bytes(*image.source, search.volume_offset, UINT64_MAX);
   ShadowVolume shadows;
   ShadowStatus status = shadows.open(volume_bytes);
@@ -509,10 +518,7 @@ bool scan_image(Run& run, const std::string& path, const SourceInfo& source) {
     return false;
   }
   const ImageVolumeSearch search = find_image_volume(*image.source, o.volume_offset);
-  if (!search.success && !(search.volume_offset == 0 && search.ntfs_found)) {
-    std::fputs(render_volume_search(search).c_str(), stderr);
-    return false;
-  }
+  if (!volume_search_usable(search)) return false;
   o.volume_offset = search.volume_offset;
   NtfsVolume volume;
   route_diagnostics(volume, run);

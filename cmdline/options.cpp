@@ -174,6 +174,12 @@ bool known_option(const std::string& name, bool& takes_value) {
   return false;
 }
 
+std::vector<std::string> option_names() {
+  std::vector<std::string> names(std::begin(kValueOptions), std::end(kValueOptions));
+  names.insert(names.end(), std::begin(kFlagOptions), std::end(kFlagOptions));
+  return names;
+}
+
 bool take_flag(const std::string& name, ArgList& args) {
   const std::string wanted = to_lower_ascii(name);
   for (size_t i = 0; i < args.size(); ++i) {

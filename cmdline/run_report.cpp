@@ -12,6 +12,18 @@ constexpr uint64_t kFirstSearchBytes = 32768;
 // Below this a file cannot hold a header and an IDList size.
 constexpr uint64_t kSmallestRecord = 82;
 
+std::string container_label(ImageContainer container) {
+  switch (container) {
+    case ImageContainer::raw: return "a disk image";
+    case ImageContainer::split_raw: return "a segment of a split disk image";
+    case ImageContainer::vmware: return "a VMware disk";
+    case ImageContainer::ewf: return "an E01 evidence file";
+    case ImageContainer::vhd: return "a VHD/VHDX disk";
+    case ImageContainer::qcow: return "a QCOW disk";
+  }
+  return "a disk image";
+}
+
 std::string counted(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -41,12 +53,23 @@ std::string directory_hint(const std::string& path) {
   return path + " is a directory; to examine the files in it: find '" + path + "' -type f | rook -pipe\n";
 }
 
-std::string no_record_hint(const std::string& path, uint64_t size, const useropts& options) {
+std::string no_record_hint(const std::string& path, uint64_t size, const useropts& options,
+                           const ImageContainer* disk) {
   if (options.rawscan || options.deepscan || size < kSmallestRecord) return {};
+  if (disk != nullptr)
+    return "no shortcut record found in " + std::string(size <= kFirstSearchBytes ? "" : "the first 32 KiB of ") +
+           path + ", " + container_label(*disk) +
+           "; -ntfs_scan reads the shortcuts in its NTFS volume, -rawscan carves the whole disk\n";
   if (size <= kFirstSearchBytes)
     return "no shortcut record found in " + path + "; -deepscan searches it at every byte\n";
   return "no shortcut record found in the first 32 KiB of " + path +
          "; -deepscan searches the whole file, -rawscan carves a disk image\n";
+}
+
+std::string deepscan_container_note(const std::string& path, ImageContainer container) {
+  if (container == ImageContainer::raw || container == ImageContainer::split_raw) return {};
+  return path + " is " + container_label(container) +
+         ": -deepscan searches the container's stored bytes, not the disk it holds; -rawscan carves the disk\n";
 }
 
 std::vector<std::string> unused_word_warnings(const std::vector<std::string>& args, bool input_taken) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/options.h"
+#include "images/image_open.h"
 
 namespace lnk {
 
@@ -28,8 +29,13 @@ std::string summary_line(const RunTally& tally);
 std::string directory_hint(const std::string& path);
 // For a file that was read and gave no record; empty when no next step is
 // plain (the search already covered every byte, or the file is too small
-// to hold a record).
-std::string no_record_hint(const std::string& path, uint64_t size, const useropts& options);
+// to hold a record). disk: the file's container when it holds a disk, else
+// null.
+std::string no_record_hint(const std::string& path, uint64_t size, const useropts& options,
+                           const ImageContainer* disk = nullptr);
+// For -deepscan over a container whose stored bytes are not the disk's
+// (compressed or mapped); empty for a raw image.
+std::string deepscan_container_note(const std::string& path, ImageContainer container);
 
 // One warning per word the options and the mode left unused. input_taken:
 // the word after the program path was read as the input name.

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "images/partition_table.h"
 #include "storage/file_source.h"
 #include "storage/qcow_source.h"
 #include "storage/split_names.h"
@@ -80,18 +81,22 @@ DiskSource* ImageOpenResult::disk_source() const { return dynamic_cast<DiskSourc
 
 namespace {
 
-// The container of the file at path, from its first and last bytes; false
-// when it cannot be read.
-bool sniff_container(const std::string& path, ImageContainer& container) {
+// The container of a file, from its first and last bytes; false when it
+// cannot be read.
+bool sniff_source(ByteSource& file, ImageContainer& container) {
   std::array<uint8_t, kSniffBytes> head{}, tail{};
   uint64_t got = 0, tail_got = 0;
-  std::unique_ptr<FileSource> file = FileSource::open(path);
-  if (!file || !read_available(*file, 0, head, got) ||
-      (file->size() >= tail.size() && !read_available(*file, file->size() - tail.size(), tail, tail_got)))
+  if (!read_available(file, 0, head, got) ||
+      (file.size() >= tail.size() && !read_available(file, file.size() - tail.size(), tail, tail_got)))
     return false;
   container =
       detect_image_container(std::span<const uint8_t>(head).first(got), std::span<const uint8_t>(tail).first(tail_got));
   return true;
+}
+
+bool sniff_container(const std::string& path, ImageContainer& container) {
+  std::unique_ptr<FileSource> file = FileSource::open(path);
+  return file && sniff_source(*file, container);
 }
 
 }  // namespace
@@ -136,6 +141,13 @@ ImageOpenResult open_image_by_content(const std::string& path) {
   }
   if (!result.ok()) result.source.reset();
   return result;
+}
+
+bool holds_disk_image(ByteSource& file, ImageContainer& container) {
+  if (!sniff_source(file, container)) return false;
+  if (container != ImageContainer::raw) return true;
+  std::vector<Partition> partitions;
+  return has_ntfs_boot_sector(file, 0) || (read_partition_table(file, false, partitions) && !partitions.empty());
 }
 
 std::vector<std::string> image_evidence_files(const std::string& path) {

@@ -53,6 +53,11 @@ struct ImageOpenResult {
 };
 
 ImageOpenResult open_image_by_content(const std::string& path);
+
+// For a file examined as a file: whether it holds a disk, and in which
+// container (raw when its first sectors hold a partition table or an NTFS
+// boot sector).
+bool holds_disk_image(ByteSource& file, ImageContainer& container);
 // The files a disk image is read from, path first; path alone when it is
 // not an image that opens.
 std::vector<std::string> image_evidence_files(const std::string& path);

@@ -28,7 +28,9 @@ bool holds_ntfs(ByteSource& image, const Partition& p) {
 void choose_partition(ByteSource& image, uint64_t requested_offset, ImageVolumeSearch& search) {
   const uint64_t image_size = image.size();
   uint64_t last_ntfs_offset = 0;
+  size_t ntfs_count = 0;
   const Partition* chosen = nullptr;
+  const Partition* last_ntfs = nullptr;
   for (const Partition& p : search.partitions) {
     const uint64_t offset = p.byte_offset();
     if (offset == requested_offset) {
@@ -38,6 +40,8 @@ void choose_partition(ByteSource& image, uint64_t requested_offset, ImageVolumeS
     if (!holds_ntfs(image, p)) continue;
     search.ntfs_found = true;
     last_ntfs_offset = offset;
+    last_ntfs = &p;
+    ++ntfs_count;
     if (offset >= image_size) note(search, VolumeNoteKind::offset_outside_image, offset);
   }
   if (chosen != nullptr) {
@@ -54,6 +58,18 @@ void choose_partition(ByteSource& image, uint64_t requested_offset, ImageVolumeS
     note(search, VolumeNoteKind::selected_not_ntfs, requested_offset, name);
   }
   note(search, VolumeNoteKind::partition_listing);
+  // With no offset asked for, a single NTFS partition is the only choice;
+  // the listing shows which one was taken.
+  if (chosen == nullptr && requested_offset == 0 && ntfs_count == 1 && last_ntfs_offset < image_size) {
+    search.volume_offset = last_ntfs_offset;
+    if (ends_within(*last_ntfs, image_size)) {
+      search.success = true;
+      note(search, VolumeNoteKind::sole_ntfs_chosen, last_ntfs_offset);
+    } else {
+      note(search, VolumeNoteKind::selected_ntfs_truncated, last_ntfs_offset);
+    }
+    return;
+  }
   if (search.ntfs_found) {
     search.volume_offset = last_ntfs_offset;
     note(search, VolumeNoteKind::use_offset, last_ntfs_offset);

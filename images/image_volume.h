@@ -24,6 +24,7 @@ enum class VolumeNoteKind {
   partition_listing,        // the partitions of the search, one line each
   use_offset,               // offset: the last NTFS partition seen
   no_ntfs_found,
+  sole_ntfs_chosen,         // offset: the one NTFS partition, scanned without -offset
 };
 
 struct VolumeNote {
@@ -43,7 +44,9 @@ struct ImageVolumeSearch {
   std::vector<VolumeNote> notes;
 };
 
-// requested_offset is the user's -offset, 0 when not given.
+// requested_offset is the user's -offset, 0 when not given. Without it a
+// disk with exactly one NTFS partition succeeds with that partition, and
+// the notes still list the partitions.
 ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset);
 
 // Partition starts (bytes), in table order, that a VMware disk offers when

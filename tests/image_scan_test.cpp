@@ -97,10 +97,12 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   ASSERT_EQ(expected.size(), 3u);  // the shortcut and the jump list's two
   const std::vector<std::string> carved = scan({disk_, "-rawscan"});
   ASSERT_EQ(carved.size(), 2u);
-  // Without -offset a disk gets the partition listing and the option to use.
-  const test::CommandResult listing = run({disk_, "-ntfs_scan", "-quiet"});
-  EXPECT_EQ(listing.status, 255);
-  EXPECT_TRUE(test::contains(listing.err, "use option [-offset " + offset + "]")) << listing.err;
+  // Without -offset the disk's only NTFS partition is scanned, after the listing.
+  const test::CommandResult listing = run({disk_, "-ntfs_scan", "-csv", "-quiet"});
+  EXPECT_EQ(listing.status, 0);
+  EXPECT_EQ(rows_without_source(listing.out), expected);
+  EXPECT_EQ(listing.err,
+            "\nvolume offset [ " + offset + " ] : ntfs\n\nscanning the only NTFS partition, at " + offset + "\n");
   const std::set<std::string> paths = fls_paths(disk_);
   ASSERT_TRUE(paths.count("[root]\\planted.lnk"));
 
@@ -120,10 +122,6 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
     shell("ewfacquirestream -q -S 2097152 -t " + test::quoted(path("disk")) + " < " + test::quoted(disk_));
     ASSERT_TRUE(fs::exists(path("disk.E02")));
     images.push_back(path("disk.E01"));
-    // Nor is any segment of it the results file.
-    const uintmax_t size = fs::file_size(path("disk.E02"));
-    EXPECT_EQ(run({path("disk.E01"), "-rawscan", "-out", path("disk.E02")}).status, 255);
-    EXPECT_EQ(fs::file_size(path("disk.E02")), size);
   }
   const std::pair<const char*, const char*> conversions[] = {{"fixed.vhd", "-O vpc -o subformat=fixed"},
                                                              {"dynamic.vhd", "-O vpc"},
@@ -144,9 +142,10 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
       EXPECT_TRUE(test::contains(run({image, "-ntfs_scan"}).err, "which this build lacks"));
       continue;
     }
-    EXPECT_EQ(scan({image, "-ntfs_scan", "-offset", offset}), expected) << image;
+    const test::CommandResult found = run({image, "-ntfs_scan", "-csv", "-quiet"});
+    EXPECT_EQ(rows_without_source(found.out), expected) << image;
+    EXPECT_EQ(found.err, listing.err) << image;
     EXPECT_EQ(scan({image, "-rawscan"}), carved) << image;
-    EXPECT_EQ(run({image, "-ntfs_scan", "-quiet"}).err, listing.err) << image;
     if (!qcow) {
       EXPECT_EQ(fls_paths(image), paths) << image;
     }
@@ -282,9 +281,10 @@ TEST_F(ImageScan, BlockDeviceReadsAsTheImage) {
 
 // A disk whose MBR slots do not follow the disk's order (sfdisk puts the
 // extended entry in slot 1, the NTFS volume in slot 2, the logical ones in
-// the chain; the listing is the built-disk tests'): -offset scans the NTFS
-// one, and where the kernel lists the partitions, -partition on it reports
-// the same disk offsets.
+// the chain; the listing is the built-disk tests'): the NTFS one is scanned
+// with or without -offset, and where the kernel lists the partitions,
+// -partition on it reports the same disk offsets; a second NTFS volume
+// brings back the listing and the -offset to use.
 class SlotOrderDisk : public test::ScratchDirTest {};
 
 TEST_F(SlotOrderDisk, EveryPartitionListedAndTheNtfsOneScanned) {
@@ -301,12 +301,14 @@ TEST_F(SlotOrderDisk, EveryPartitionListedAndTheNtfsOneScanned) {
       " && dd if=" + test::quoted(volume) + " of=" + test::quoted(disk) + " bs=512 seek=14336 conv=notrunc status=none";
   ASSERT_EQ(std::system((setup + " >/dev/null 2>&1").c_str()), 0);
 
-  const test::CommandResult listing = run({disk, "-ntfs_scan"});
-  EXPECT_EQ(listing.status, 255);
-  EXPECT_TRUE(test::contains(listing.err, "use option [-offset 0x700000]\n")) << listing.err;
-  const test::CommandResult scanned = run({disk, "-ntfs_scan", "-offset", "0x700000", "-csv", "-quiet"});
+  // The only NTFS partition is scanned without -offset as with it.
+  const test::CommandResult scanned = run({disk, "-ntfs_scan", "-csv", "-quiet"});
+  EXPECT_EQ(scanned.status, 0);
+  EXPECT_TRUE(test::contains(scanned.err, "volume offset [ 0x700000 ] : ntfs\n\nscanning the only NTFS partition, at "
+                                          "0x700000\n")) << scanned.err;
   const std::vector<std::string> rows = rows_without_source(scanned.out);
   ASSERT_EQ(rows.size(), 1u) << scanned.err;
+  EXPECT_EQ(rows_without_source(run({disk, "-ntfs_scan", "-offset", "0x700000", "-csv", "-quiet"}).out), rows);
 
   if (::geteuid() == 0 && test::have_tool("losetup")) {
     const std::string device = test::command_output("losetup -P -r -f --show " + test::quoted(disk) + " 2>/dev/null");
@@ -324,6 +326,16 @@ TEST_F(SlotOrderDisk, EveryPartitionListedAndTheNtfsOneScanned) {
       std::system(("losetup -d " + path).c_str());
     }
   }
+
+  // With a second NTFS volume (an NTFS boot sector in the FAT32 slot) the
+  // choice is the user's: the listing, and the run ends.
+  ASSERT_EQ(std::system(("dd if=" + test::quoted(volume) + " of=" + test::quoted(disk) +
+                         " bs=512 count=1 seek=8192 conv=notrunc status=none").c_str()), 0);
+  const test::CommandResult listing = run({disk, "-ntfs_scan", "-csv"});
+  EXPECT_EQ(listing.status, 255);
+  EXPECT_TRUE(test::contains(listing.err, "volume offset [ 0x400000 ] : fat32\nvolume offset [ 0x700000 ] : ntfs\n\n"
+                                          "use option [-offset 0x700000]\n")) << listing.err;
+  EXPECT_TRUE(rows_without_source(listing.out).empty());
 }
 
 }  // namespace

@@ -74,7 +74,8 @@ class CorpusDisks : public ::testing::TestWithParam<const char*> {};
 
 // The table as fdisk and mmls read it, and the listing pointing at the last
 // NTFS volume that sleuthkit recognises (in a partial copy, whose volumes
-// lack their MFT, the last whose boot sector was copied).
+// lack their MFT, the last whose boot sector was copied), or taking the
+// only one.
 TEST_P(CorpusDisks, ListingMatchesFdiskAndMmls) {
   if (!have_tools({"fdisk", "mmls", "fsstat", "tar", "zcat"})) GTEST_SKIP() << "fdisk or sleuthkit missing";
   const test::ScratchDir scratch("corpus_disk");
@@ -101,15 +102,27 @@ TEST_P(CorpusDisks, ListingMatchesFdiskAndMmls) {
   EXPECT_EQ(without_extended, mmls_rows(image));
 
   std::string ntfs_line = "prob detecting ntfs partition\n";
-  uint64_t ntfs_offset = 0;
+  uint64_t ntfs_offset = 0, ntfs_end = 0;
+  size_t ntfs_count = 0;
   for (const Row& row : expected) {
     const bool ntfs = whole ? sleuthkit_says_ntfs(image, row.start) : boot_sector_says_ntfs(image, row.start);
     if (!ntfs) continue;
+    ++ntfs_count;
     ntfs_offset = row.start * 512;
+    ntfs_end = (row.start + row.sectors) * 512;
     ntfs_line = "use option [-offset 0x" + hex_lower(ntfs_offset, 1) + "]\n";
   }
+  // The only NTFS volume is taken, when the image holds all of it.
+  const bool sole = ntfs_count == 1 && ntfs_end <= fs::file_size(image);
+  if (sole) ntfs_line = "scanning the only NTFS partition, at 0x" + hex_lower(ntfs_offset, 1) + "\n";
+  if (ntfs_count == 1 && !sole)
+    ntfs_line = "volume offset 0x" + hex_lower(ntfs_offset, 1) +
+                " is a NTFS partition, however image size does not encapsulate entire volume\n";
   const std::string text = render_volume_search(search);
-  EXPECT_FALSE(search.success);
+  EXPECT_EQ(search.success, sole);
+  if (ntfs_count == 1) {
+    EXPECT_EQ(search.volume_offset, ntfs_offset);
+  }
   ASSERT_GE(text.size(), ntfs_line.size() + 2);
   EXPECT_EQ(text.substr(text.size() - ntfs_line.size() - 1), "\n" + ntfs_line) << text;
   size_t lines = 0;
@@ -166,8 +179,10 @@ const char* kExtendedFirst =
     "start=8192, size=4096, type=c\n";
 
 const BuiltDisk kBuiltDisks[] = {
-    {"NTFS partition without -offset", kFatAndNtfs, 16, {10240}, 0, 0, false,
-     "\nvolume offset [ 0x100000 ] : fat32\nvolume offset [ 0x500000 ] : ntfs\n\nuse option [-offset 0x500000]\n"},
+    // The only NTFS partition is taken without -offset, after the listing.
+    {"one NTFS partition without -offset", kFatAndNtfs, 16, {10240}, 0, 0, true,
+     "\nvolume offset [ 0x100000 ] : fat32\nvolume offset [ 0x500000 ] : ntfs\n\n"
+     "scanning the only NTFS partition, at 0x500000\n"},
     {"NTFS partition chosen by -offset", kFatAndNtfs, 16, {10240}, 0, 0x500000, true, ""},
     // The walk stops at the chosen partition, so the NTFS one after it is
     // listed but was never seen.
@@ -177,6 +192,9 @@ const BuiltDisk kBuiltDisks[] = {
     {"-offset between partitions", kFatAndNtfs, 16, {10240}, 0, 0x200000, false,
      "\nvolume offset [ 0x100000 ] : fat32\nvolume offset [ 0x500000 ] : ntfs\n\nuse option [-offset 0x500000]\n"},
     {"truncated image cuts the chosen volume", kFatAndNtfs, 16, {10240}, 12u << 20, 0x500000, false,
+     "volume offset 0x500000 is a NTFS partition, however image size does not encapsulate entire volume\n"},
+    {"truncated image cuts the only NTFS volume", kFatAndNtfs, 16, {10240}, 12u << 20, 0, false,
+     "\nvolume offset [ 0x100000 ] : fat32\nvolume offset [ 0x500000 ] : ntfs\n\n"
      "volume offset 0x500000 is a NTFS partition, however image size does not encapsulate entire volume\n"},
     {"truncated image before the volume starts", kFatAndNtfs, 16, {10240}, 4u << 20, 0, false,
      "volume offset 0x500000 is not within image bounds\n"
@@ -195,22 +213,24 @@ const BuiltDisk kBuiltDisks[] = {
      "prob detecting ntfs partition\n"},
     // Told by its boot sector, not by the type its table gives.
     {"NTFS at sector 63 whose entry was lost", "label: dos\nstart=2048, size=4096, type=5\nstart=4096, size=1024, type=83\n",
-     8, {63}, 0, 0, false,
+     8, {63}, 0, 0, true,
      "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
-     "volume offset [ 0x7e00 ] : empty [guess]\n\nuse option [-offset 0x7e00]\n"},
+     "volume offset [ 0x7e00 ] : empty [guess]\n\nscanning the only NTFS partition, at 0x7e00\n"},
     {"NTFS type over another file system", "label: dos\nstart=2048, size=4096, type=7\nstart=8192, size=4096, type=83\n",
-     8, {8192}, 0, 0, false,
-     "\nvolume offset [ 0x100000 ] : ntfs\nvolume offset [ 0x400000 ] : linux native\n\nuse option [-offset 0x400000]\n"},
+     8, {8192}, 0, 0, true,
+     "\nvolume offset [ 0x100000 ] : ntfs\nvolume offset [ 0x400000 ] : linux native\n\n"
+     "scanning the only NTFS partition, at 0x400000\n"},
     {"table without partitions", "label: dos\n", 8, {}, 0, 0, false, "couldn't find any partitions on disk.\n"},
-    {"NTFS primary in the slot after the extended entry", kExtendedFirst, 16, {14336}, 0, 0, false,
+    {"NTFS primary in the slot after the extended entry", kExtendedFirst, 16, {14336}, 0, 0, true,
      "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
-     "volume offset [ 0x400000 ] : fat32\nvolume offset [ 0x700000 ] : ntfs\n\nuse option [-offset 0x700000]\n"},
+     "volume offset [ 0x400000 ] : fat32\nvolume offset [ 0x700000 ] : ntfs\n\n"
+     "scanning the only NTFS partition, at 0x700000\n"},
     {"raw NTFS volume", "", 8, {0}, 0, 0, true, ""},
     {"neither a table nor a volume", "", 8, {}, 0, 0, false, "couldn't find any partitions on disk\n"},
     {"GPT with reserved and NTFS partitions",
-     "sgdisk:-n 1:2048:+4M -t 1:0C01 -n 2:20480:+8M -t 2:0700", 32, {20480}, 0, 0, false,
+     "sgdisk:-n 1:2048:+4M -t 1:0C01 -n 2:20480:+8M -t 2:0700", 32, {20480}, 0, 0, true,
      "\nvolume offset [ 0x4400 ] : unalloc\nvolume offset [ 0x100000 ] : unk\nvolume offset [ 0x500000 ] : unalloc\nvolume offset [ 0xa00000 ] : ntfs\n"
-     "volume offset [ 0x1200000 ] : unalloc\n\nuse option [-offset 0xa00000]\n"},
+     "volume offset [ 0x1200000 ] : unalloc\n\nscanning the only NTFS partition, at 0xa00000\n"},
 };
 
 class BuiltDisks : public ::testing::TestWithParam<BuiltDisk> {};
@@ -304,7 +324,9 @@ TEST(ImageOpen, ContainersAreRecognisedByContent) {
     ASSERT_NE(opened.disk_source(), nullptr);
     EXPECT_EQ(opened.disk_source()->kind(), kSourceVmdkChain);
     const ImageVolumeSearch search = find_image_volume(*opened.source, 0);
-    EXPECT_EQ(render_volume_search(search), "\nvolume offset [ 0x10000 ] : ntfs\n\nuse option [-offset 0x10000]\n");
+    EXPECT_TRUE(search.success);
+    EXPECT_EQ(render_volume_search(search),
+              "\nvolume offset [ 0x10000 ] : ntfs\n\nscanning the only NTFS partition, at 0x10000\n");
   }
 }
 

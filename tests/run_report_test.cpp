@@ -3,6 +3,7 @@
 // warnings for unused command-line words; and the -json stream itself.
 #include <cctype>
 
+#include "cmdline/options.h"
 #include "cmdline/usage.h"
 #include "tests/delimited_lines.h"
 #include "tests/lnk_builder.h"
@@ -69,6 +70,24 @@ TEST_F(RunReport, HintsNameTheNextStepForSourcesThatGiveNothing) {
   EXPECT_FALSE(contains(run({image, "-rawscan"}).err, "no shortcut record"));
   EXPECT_FALSE(contains(run({junk("tiny.lnk", 40)}).err, "no shortcut record"));
 
+  // A disk image or container read as a file points to -ntfs_scan; and
+  // -deepscan over a container says what it searches.
+  std::string mbr(70000, '\0');
+  mbr[446 + 4] = 0x07, mbr[446 + 8] = 63, mbr[446 + 12] = 64;  // NTFS from sector 63
+  mbr[510] = '\x55', mbr[511] = '\xAA';
+  const std::string disk = test::write_file(dir_ / "disk.raw", mbr);
+  const std::string to_ntfs_scan = "; -ntfs_scan reads the shortcuts in its NTFS volume, -rawscan carves the whole disk";
+  EXPECT_EQ(test::split_lines(run({disk}).err)[0],
+            "no shortcut record found in the first 32 KiB of " + disk + ", a disk image" + to_ntfs_scan);
+  EXPECT_EQ(test::split_lines(run({disk, "-deepscan"}).err)[0], "done: 1 source read, 0 records written, 1 without records");
+  const std::string vmdk = (dir_ / "disk.vmdk").string();
+  if (std::system(("qemu-img create -q -f vmdk " + test::shell_quoted(vmdk) + " 1M").c_str()) == 0) {
+    EXPECT_TRUE(contains(run({vmdk}).err, vmdk + ", a VMware disk" + to_ntfs_scan + "\n"));
+    EXPECT_EQ(test::split_lines(run({vmdk, "-deepscan"}).err)[0],
+              vmdk + " is a VMware disk: -deepscan searches the container's stored bytes, not the disk it holds; "
+                     "-rawscan carves the disk");
+  }
+
   const std::string folder = dir_.string();
   EXPECT_EQ(run({folder}).err,
             directory_hint(folder) + "done: 0 sources read, 0 records written, 1 skipped (1 directory)\n");
@@ -117,7 +136,7 @@ TEST_F(RunReport, EveryUnusedWordIsNamedAndTheRunGoesOn) {
 
 // --version: the run header's title line, the source revision, then each
 // container library with the version it reports, or "not in this build".
-TEST_F(RunReport, VersionAndHelpAskedForGoToStandardOutput) {
+TEST_F(RunReport, VersionGoesToStandardOutput) {
   test::CommandResult r = run({kSample, "--version", "-csv"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
@@ -138,15 +157,35 @@ TEST_F(RunReport, VersionAndHelpAskedForGoToStandardOutput) {
     else
       EXPECT_EQ(rest.rfind(": not in this build (", 0), 0u) << rest;
   }
-  r = run({kSample, "--help"});
-  EXPECT_EQ(r.out, usage_text());
-  EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(contains(usage_text(), "\n  -json                     = JSON Lines, one object per record\n"));
-  // A bad command line keeps its usage on standard error.
-  r = run({"-csv"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_FALSE(contains(r.out, "Usage"));
-  EXPECT_EQ(r.err, usage_text());
+}
+
+// Whether text names the option as a word of its own: "-csv" is not named
+// by "-csvl2t", "-csv_separator" or "--csv".
+bool names_option(const std::string& text, const std::string& option) {
+  const auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; };
+  for (size_t at = text.find(option); at != std::string::npos; at = text.find(option, at + 1)) {
+    const size_t end = at + option.size();
+    if ((at == 0 || !word(text[at - 1])) && (end == text.size() || !word(text[end]))) return true;
+  }
+  return false;
+}
+
+// The usage and the manual page name every option the parser's table
+// holds, and the start-up words the driver answers before it.
+TEST(Usage, HelpAndManualPageNameEveryOption) {
+  std::string manual = test::slurp(ROOK_SOURCE_DIR "/docs/rook.1");
+  for (size_t at = manual.find("\\-"); at != std::string::npos; at = manual.find("\\-", at)) manual.erase(at, 1);
+  std::vector<std::string> options = option_names();
+  ASSERT_GT(options.size(), 40u);
+  options.insert(options.end(), {"-h", "--help", "--version"});
+  for (const std::string& option : options) {
+    EXPECT_TRUE(names_option(usage_text(), option)) << option << " is missing from the usage";
+    EXPECT_TRUE(names_option(manual, option)) << option << " is missing from docs/rook.1";
+  }
+  for (const std::string& text : {usage_text(), manual}) {
+    EXPECT_FALSE(contains(text, "not built yet"));
+    EXPECT_TRUE(contains(text, "find /mnt/evidence -type f | rook -pipe"));
+  }
 }
 
 // The carriage-return status lines are for a terminal: a redirected
