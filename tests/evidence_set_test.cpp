@@ -1,7 +1,7 @@
 // Every file of an evidence set, not only the one named on the command line,
 // is safe from what a run writes, and keeps its access time: VMware extents
-// and parents, E01 segments, the members of a -pipe list. Built from copies of
-// corpus containers.
+// and parents, E01 and split-image segments, VHD, VHDX and QCOW2 parents, the
+// members of a -pipe list. Built from copies of corpus containers.
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,12 @@
 #include <filesystem>
 #include <map>
 
+#include "storage/ewf_source.h"
+#include "storage/qcow_source.h"
+#include "storage/vhdi_source.h"
 #include "tests/image_test_support.h"
 #include "tests/shell_test_support.h"
+#include "tests/vhd_child_builder.h"
 
 namespace lnk {
 namespace {
@@ -32,6 +36,22 @@ class EvidenceSet : public test::ScratchDirTest {
   // monolithic one (base.vmdk), and an E01 set of the same disk in 1 MiB
   // segments, all in ev_.
   bool build_set() {
+    if (!build_vmware_and_e01()) return false;
+    // The raw disk in 4 MiB segments; differencing VHD, VHDX and QCOW2
+    // disks over parents beside them.
+    if (test::shell("cd " + q(ev_) + " && split -b 4M -d -a 3 --numeric-suffixes=1 ../disk.raw image." +
+                    " && qemu-img convert -O vpc ../disk.raw parent.vhd && qemu-img create -q -f vpc child.vhd 10M" +
+                    " && qemu-img convert -O vhdx ../disk.raw parent.vhdx" +
+                    " && qemu-img create -q -f vhdx -o block_size=1M child.vhdx 10M" +
+                    " && qemu-img convert -O qcow2 ../disk.raw parent.qcow2" +
+                    " && qemu-img create -q -f qcow2 -b parent.qcow2 -F qcow2 child.qcow2")
+            .status != 0)
+      return false;
+    test::make_vhd_child(ev_ / "child.vhd", ev_ / "parent.vhd", ".\\parent.vhd", {});
+    test::make_vhdx_child(ev_ / "child.vhdx", ev_ / "parent.vhdx", ".\\parent.vhdx");
+    return true;
+  }
+  bool build_vmware_and_e01() {
     const fs::path vmdk = test::corpus_images() / "vmdk-rs";
     if (!fs::exists(vmdk / "twoGbMaxExtentSparse-s001.vmdk")) return false;
     if (!test::have_tools({"qemu-img", "ewfacquirestream"})) return false;
@@ -71,16 +91,22 @@ TEST_F(EvidenceSet, OutputsNamingAFileTheRunReadsAreRefused) {
     std::vector<std::string> command;
     std::string target;
     std::string read_as;
+    bool supported = true;
   } cases[] = {
       {split, "twoGbMaxExtentSparse-s001.vmdk", "twoGbMaxExtentSparse-s001.vmdk"},
       {split, "hardlink.vmdk", "twoGbMaxExtentSparse-s001.vmdk"},
       {chain, "base.vmdk", "base.vmdk"},
       {hint, "base.vmdk", "base.vmdk"},
-      {e01, "set.E02", "set.E02"},
-      {e01, "symlink.E02", "set.E02"},
+      {e01, "set.E02", "set.E02", ewf_support_available()},
+      {e01, "symlink.E02", "set.E02", ewf_support_available()},
+      {{ev("image.001"), "-ntfs_scan"}, "image.002", "image.002"},
+      {{ev("child.vhd"), "-rawscan"}, "parent.vhd", "parent.vhd", vhdi_support_available()},
+      {{ev("child.vhdx"), "-rawscan"}, "parent.vhdx", "parent.vhdx", vhdi_support_available()},
+      {{ev("child.qcow2"), "-ntfs_scan"}, "parent.qcow2", "parent.qcow2", qcow_support_available()},
   };
   const auto before = contents(ev_);
   for (const auto& c : cases) {
+    if (!c.supported) continue;
     std::vector<std::string> args = c.command;
     args.insert(args.end(), {"-quiet", "-out", (dir_ / "fresh.txt").string()});
     if (c.command != hint) {
@@ -150,7 +176,7 @@ TEST_F(EvidenceSet, AccessTimesStay) {
   if (!fs::is_directory(jumplists)) GTEST_SKIP() << "corpus absent";
   const fs::path mount = dir_ / "mnt";
   fs::create_directories(mount);
-  if (::mount("tmpfs", mount.c_str(), "tmpfs", MS_STRICTATIME, "size=64m") != 0) GTEST_SKIP() << "tmpfs mount refused";
+  if (::mount("tmpfs", mount.c_str(), "tmpfs", MS_STRICTATIME, "size=160m") != 0) GTEST_SKIP() << "tmpfs mount refused";
   struct Unmount {
     fs::path at;
     ~Unmount() { ::umount(at.c_str()); }
