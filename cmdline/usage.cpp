@@ -64,11 +64,11 @@ constexpr const char* kUsageLines[] = {
     "  -include_vss_clusters     = incl vol shadow clusters [reqs -ntfs_scan]",
     "  -include_pagefile_clusters = incl page file clusters [reqs -ntfs_scan]",
     "",
-    " Accepted, with no effect on the output",
-    "  -csvgen, -xml, -multiline = the default text report",
+    " Older options",
+    "  -csvgen, -xml, -multiline = accepted: the default text report",
     "  -verbose, -v, -gzip, -zlib, -zlibex <text>, -cpu <n>, -cpuinst <n>,",
-    "  -separate_files, -fragment_files <n>",
-    "  -sqlite <file>            = refused: not offered in this build",
+    "  -separate_files, -fragment_files <n> = accepted, no effect",
+    "  -sqlite <file>            = refused: SQLite output is not offered",
     "",
 };
 
