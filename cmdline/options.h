@@ -21,6 +21,8 @@ bool take_value(const std::string& name, std::string& value, ArgList& args);
 // Whether name (lower case) is one of the program's options, and whether it
 // takes a value.
 bool known_option(const std::string& name, bool& takes_value);
+// Every option name, in lower case.
+std::vector<std::string> option_names();
 // Presence test from element 1 on, nothing removed.
 bool has_argument(const std::string& name, const ArgList& args);
 
