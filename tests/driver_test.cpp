@@ -112,7 +112,7 @@ TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
     EXPECT_EQ(r.err, "... running w/o admin privileges ...\nneed to have admin privs for this option, aborting\n");
     return;
   }
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, "defaulting to -ntfs_scan option\nprob validating volume " + device +
                        " as a NTFS partition, aborting...\n"
                        "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read)\n");
@@ -140,7 +140,7 @@ TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
   const std::string missing = (dir_ / "b.lnk").string();
   const std::string skipped = (dir_ / "c.txt").string();
   r = run({"-pipe", "-quiet", "-filter", "*.lnk"}, present + "\r\n" + skipped + "\n\n" + missing + "\r");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   EXPECT_EQ(without_admin_notice(r.err), "prob accessing file " + missing + "\n");
 
   const std::string folder = dir_.string();

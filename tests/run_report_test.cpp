@@ -42,7 +42,7 @@ TEST_F(RunReport, SummaryCountsSourcesRecordsAndSkipsWithTheirReasons) {
   const std::string list = kSample + "\n" + kSample + "\n" + empty + "\n" + (dir_ / "gone.lnk").string() +
                            "\n" + folder + "\n" + folder + "\n";
   const test::CommandResult r = run({"-pipe", "-csv"}, list);
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   const std::vector<std::string> lines = test::split_lines(r.err);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),
