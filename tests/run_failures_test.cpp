@@ -171,14 +171,13 @@ TEST_F(RunFailures, InputsThatCannotBeReadEndWithStatusMinusOne) {
 }
 
 TEST_F(RunFailures, WordsThatAreNoOptionStopTheRunBeforeAnythingIsWritten) {
-  const std::string out = (dir_ / "out.txt").string();
   const std::string dumps = (dir_ / "dumps").string();
   const struct { std::vector<std::string> args; std::string err; } cases[] = {
       {{kSample, "--csv"}, "unknown option: --csv (did you mean -csv?)\n"},
       {{"-QUITE", kSample}, "unknown option: -QUITE (did you mean -quiet?)\n"},
       {{"-foo", kSample}, "unknown option: -foo\n"},
       {{kSample, "-out"}, "option needs a value: -out\n"},
-      // -csv is taken as a layout first, which leaves -out without a value.
+      // An option's name is no value: -csv would be taken as the layout.
       {{kSample, "-out", "-csv"}, "option needs a value: -out\n"},
   };
   for (const auto& c : cases) {
@@ -197,8 +196,8 @@ TEST_F(RunFailures, WordsThatAreNoOptionStopTheRunBeforeAnythingIsWritten) {
     fs::current_path(dir_);
     const test::CommandResult r = run(args);
     fs::current_path(cwd);
-    EXPECT_EQ(r.status, 0) << args[1] << r.err;
-    EXPECT_TRUE(contains(r.out, "-x.lnk")) << args[1];
+    EXPECT_EQ(r.status, 0) << args[1];
+    EXPECT_EQ(without_admin_notice(r.err), "done: 1 source read, 1 record written\n") << args[1];
   }
 }
 
