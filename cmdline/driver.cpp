@@ -636,6 +636,15 @@ void report_unwritten(const std::string& output, int error) {
   std::fprintf(stderr, "prob writing %s: %s, aborting\n", output.c_str(), platform::error_text(error).c_str());
 }
 
+// Text asked for on standard output (the usage, the version) that did not
+// all arrive fails the run, unless its reader went away.
+int standard_output_status() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  const int error = errno != 0 ? errno : EIO;
+  if (error != EPIPE) report_unwritten("standard output", error);
+  return -1;
+}
+
 // What the run wrote takes its place only at the end of a run that went
 // well, and never over a file the run read; otherwise the new files are
 // removed and whatever the targets held stays.
@@ -691,13 +700,14 @@ int run_rook(std::vector<std::string> args) {
                          run.args.end());
   const std::string header = build_run_header(run.args, kRookVersion);
   run.args.resize(check.end_of_options);
+  errno = 0;
   if (is_help_request(run.args)) {
     print_usage(run.args[0], true);
-    return 0;
+    return standard_output_status();
   }
   if (is_version_request(run.args)) {
     std::fputs(version_text().c_str(), stdout);
-    return 0;
+    return standard_output_status();
   }
   if (!check.problem.empty()) {
     std::fputs(check.problem.c_str(), stderr);

@@ -91,6 +91,9 @@ TEST_F(RunFailures, StandardOutputThatTakesNothingEndsTheRun) {
                          ", aborting\ndone: 0 sources read, 0 records written\n")
         << c.tail;
   }
+  const test::CommandResult version = shell({"--version"}, ">/dev/full");
+  EXPECT_EQ(version.status, 255);
+  EXPECT_EQ(version.err, "prob writing standard output: No space left on device, aborting\n");
   // A closed standard output is not taken over by a file the run opens.
   const std::string log = (dir_ / "diag.txt").string();
   EXPECT_EQ(shell({kSample, "-diags", log}, ">&-").status, 255);
