@@ -1,5 +1,6 @@
 #include "carve/record_dump.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 
@@ -15,19 +16,34 @@ std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t pa
 }
 
 platform::PendingFile dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
-                                  std::span<const uint8_t> record_bytes) {
+                                  std::span<const uint8_t> record_bytes, std::string& path, int& error) {
   ++count;
-  std::string path = dir + platform::path_separator() +
+  path = dir + platform::path_separator() +
                      record_dump_name(count, record_offset,
                                       static_cast<uint32_t>(record_bytes.size()));
   // A file of that name already there is left alone (the commit does not
   // replace): the folder may hold evidence or an earlier run's dumps.
   platform::PendingFile dump;
-  if (!dump.begin(path)) return dump;
+  errno = 0;
+  if (!dump.begin(path)) {
+    error = errno != 0 ? errno : EIO;
+    return dump;
+  }
+  // errno is taken right after the call that failed: it tells why.
   std::ofstream out(platform::native_path(dump.write_path()), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(record_bytes.data()), static_cast<std::streamsize>(record_bytes.size()));
-  out.close();
-  if (out.fail()) dump.discard();
+  if (out) {
+    errno = 0;
+    out.write(reinterpret_cast<const char*>(record_bytes.data()), static_cast<std::streamsize>(record_bytes.size()));
+    out.flush();
+  }
+  if (out) {
+    errno = 0;
+    out.close();
+  }
+  if (out.fail()) {
+    error = errno != 0 ? errno : EIO;
+    dump.discard();
+  }
   return dump;
 }
 

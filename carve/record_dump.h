@@ -13,9 +13,10 @@ namespace lnk {
 std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t parsed_size);
 
 // Counts the record and writes its parsed bytes into a new file in dir that
-// takes its name only when committed (never over a file already there). A
-// dump that cannot be written is skipped silently: the result is inactive.
+// takes its name only when committed (never over a file already there).
+// path: the dump's name. A dump that cannot be written is removed: the
+// result is inactive and error holds the system's errno value.
 platform::PendingFile dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
-                                  std::span<const uint8_t> record_bytes);
+                                  std::span<const uint8_t> record_bytes, std::string& path, int& error);
 
 }  // namespace lnk

@@ -7,8 +7,11 @@ namespace lnk {
 void RecordOutlet::put(const LnkRecord& record, const SourceInfo& source, const ParsedBytes& bytes) {
   // A record made from a DestList entry alone has no shortcut bytes to dump.
   if (!dump_dir_.empty() && !bytes.bytes.empty()) {
-    platform::PendingFile dump = dump_record(dump_dir_, dump_count_, bytes.offset, bytes.bytes);
-    if (dump.active()) dumps_.push_back(std::move(dump));
+    std::string path;
+    int error = 0;
+    platform::PendingFile dump = dump_record(dump_dir_, dump_count_, bytes.offset, bytes.bytes, path, error);
+    if (!dump.active()) throw OutputFailure{path, error};
+    dumps_.push_back(std::move(dump));
   }
   ++records_put_;
   if (consumer_) consumer_(record, source);

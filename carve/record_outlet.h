@@ -16,6 +16,14 @@
 
 namespace lnk {
 
+// An output of the run that could not be written (results, a dump, the
+// -diags log): the run ends at once. output names it as the user did;
+// error is the system's errno value.
+struct OutputFailure {
+  std::string output;
+  int error = 0;
+};
+
 class RecordOutlet {
  public:
   using Consumer = std::function<void(const LnkRecord&, const SourceInfo&)>;
@@ -24,6 +32,7 @@ class RecordOutlet {
   explicit RecordOutlet(Consumer consumer, std::string dump_dir = {})
       : consumer_(std::move(consumer)), dump_dir_(std::move(dump_dir)) {}
 
+  // Throws OutputFailure when the record's dump cannot be written.
   void put(const LnkRecord& record, const SourceInfo& source, const ParsedBytes& bytes);
 
   // A sink for a reader that parses records itself, bound to one source.

@@ -1,5 +1,7 @@
 #include "cmdline/driver.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -10,6 +12,7 @@
 #include "carve/status_line.h"
 #include "cmdline/diag_log.h"
 #include "cmdline/evidence_guard.h"
+#include "cmdline/option_check.h"
 #include "cmdline/options.h"
 #include "cmdline/pipe_input.h"
 #include "cmdline/run_header.h"
@@ -96,9 +99,17 @@ struct Run {
   std::unique_ptr<HtmlReport> html;
   double start_seconds = 0;
   RunTally tally;
+  // Records that reached the results whole.
+  uint64_t records_arrived = 0;
   // In a -pipe run each kind of hint is given once.
   bool directory_hinted = false;
   bool no_record_hinted = false;
+
+  // Ends the run (OutputFailure) once a write of the results failed.
+  void check_output() const {
+    if (output.failed()) throw OutputFailure{output.name(), output.error()};
+    if (html_output.failed()) throw OutputFailure{html_output.name(), html_output.error()};
+  }
 };
 
 void route_diagnostics(NtfsVolume& volume, Run& run) {
@@ -498,6 +509,8 @@ Ending run_pipe(Run& run, const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     try {
       examine_piped_file(run, name, first_file);
+    } catch (const OutputFailure&) {
+      throw;
     } catch (...) {
       std::fprintf(stderr, "exception caught on file %s\n", name.c_str());
       ++run.tally.exceptions;
@@ -548,6 +561,9 @@ Ending run_single_input(Run& run, const std::string& path) {
       examine_file(run, path, source);
     }
     run.writer->end_input();
+    run.check_output();
+  } catch (const OutputFailure&) {
+    throw;
   } catch (...) {
     std::fprintf(stderr, "exception caught on file %s\n", path.c_str());
     ++run.tally.exceptions;
@@ -556,29 +572,29 @@ Ending run_single_input(Run& run, const std::string& path) {
 }
 
 // Takes the mode's own options out of the argument list and reads the file
-// list of -pipe, so every input is known before anything is written.
-Plan make_plan(Run& run) {
+// list of -pipe, so every input is known before anything is written. The
+// words after "--" are names only: they join the list once no option is
+// left to take.
+Plan make_plan(Run& run, const ArgList& operands) {
   Plan plan;
   std::string value;
   if (take_value("-vss", value, run.args)) {
     plan.mode = Mode::shadow_copy;
     plan.value = value;
+  } else if (take_value("-partition", value, run.args)) {
+    plan.mode = Mode::partition;
+    plan.value = value;
+  } else if (take_value("-vmdk", value, run.args)) {
+    plan.vmdk_paths = split_vmdk_list(value);
+    while (take_value("-vmdk", value, run.args)) plan.vmdk_paths.push_back(value);
+    if (!plan.vmdk_paths.empty()) plan.mode = Mode::vmdk;
+  }
+  run.args.insert(run.args.end(), operands.begin(), operands.end());
+  if (plan.mode == Mode::shadow_copy) {
     if (run.args.size() >= 2) plan.image = expand_path(run.args[1], true);
     return plan;
   }
-  if (take_value("-partition", value, run.args)) {
-    plan.mode = Mode::partition;
-    plan.value = value;
-    return plan;
-  }
-  if (take_value("-vmdk", value, run.args)) {
-    plan.vmdk_paths = split_vmdk_list(value);
-    while (take_value("-vmdk", value, run.args)) plan.vmdk_paths.push_back(value);
-    if (!plan.vmdk_paths.empty()) {
-      plan.mode = Mode::vmdk;
-      return plan;
-    }
-  }
+  if (plan.mode != Mode::usage) return plan;
   if (run.options.pipe) {
     plan.mode = Mode::pipe;
     LineReader reader(stdin);
@@ -589,7 +605,6 @@ Plan make_plan(Run& run) {
   if (run.args.size() >= 2) {
     plan.mode = Mode::single_input;
     plan.value = expand_path(run.args[1], true);
-    return plan;
   }
   return plan;
 }
@@ -622,6 +637,20 @@ Ending run_plan(Run& run, const Plan& plan) {
   return finish_with(-1);
 }
 
+// One message for an output that cannot be written, with the system's reason.
+void report_unwritten(const std::string& output, int error) {
+  std::fprintf(stderr, "prob writing %s: %s, aborting\n", output.c_str(), platform::error_text(error).c_str());
+}
+
+// Text asked for on standard output (the usage, the version) that did not
+// all arrive fails the run, unless its reader went away.
+int standard_output_status() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  const int error = errno != 0 ? errno : EIO;
+  if (error != EPIPE) report_unwritten("standard output", error);
+  return -1;
+}
+
 // What the run wrote takes its place only at the end of a run that went
 // well, and never over a file the run read; otherwise the new files are
 // removed and whatever the targets held stays.
@@ -634,14 +663,15 @@ int settle_outputs(Run& run, int status) {
   if (status != 0) return status;
   if (run.output.pending().active()) {
     // Results that did not all arrive never replace earlier ones.
-    if (run.output.failed()) return -1;
     if (!run.output.commit()) {
-      std::fprintf(stderr, "prob opening file %s for output, aborting\n", run.options.output_path.c_str());
+      if (run.output.failed()) report_unwritten(run.output.name(), run.output.error());
+      else std::fprintf(stderr, "prob opening file %s for output, aborting\n", run.options.output_path.c_str());
       return -1;
     }
   }
-  if (run.html_output.pending().active() && (run.html_output.failed() || !run.html_output.commit())) {
-    std::fprintf(stderr, "prob writing file %s\n", run.options.html_path.c_str());
+  if (run.html_output.pending().active() && !run.html_output.commit()) {
+    if (run.html_output.failed()) report_unwritten(run.html_output.name(), run.html_output.error());
+    else std::fprintf(stderr, "prob opening file %s for output, aborting\n", run.options.html_path.c_str());
     return -1;
   }
   run.diag.commit();
@@ -653,7 +683,7 @@ int end_run(Run& run, const Plan& plan, int status) {
   if (run.options.profile)
     std::fprintf(stderr, "%f secs \n", platform::monotonic_seconds() - run.start_seconds);
   if (plan.mode != Mode::usage && !run.options.quiet) {
-    run.tally.records_written = run.outlet->records_put();
+    run.tally.records_written = run.records_arrived;
     std::fputs(summary_line(run.tally).c_str(), stderr);
   }
   if (!run.options.event_name.empty()) platform::signal_named_event(run.options.event_name);
@@ -671,15 +701,24 @@ int run_rook(std::vector<std::string> args) {
     print_usage(run.args.empty() ? std::string() : run.args[0]);
     return 0;
   }
+  const CommandLineCheck check = check_command_line(run.args);
+  const ArgList operands(run.args.begin() + static_cast<std::ptrdiff_t>(std::min(check.end_of_options + 1, run.args.size())),
+                         run.args.end());
+  const std::string header = build_run_header(run.args, kRookVersion);
+  run.args.resize(check.end_of_options);
+  errno = 0;
   if (is_help_request(run.args)) {
     print_usage(run.args[0], true);
-    return 0;
+    return standard_output_status();
   }
   if (is_version_request(run.args)) {
     std::fputs(version_text().c_str(), stdout);
-    return 0;
+    return standard_output_status();
   }
-  const std::string header = build_run_header(run.args, kRookVersion);
+  if (!check.problem.empty()) {
+    std::fputs(check.problem.c_str(), stderr);
+    return -1;
+  }
 
   run.administrator = platform::is_administrator();
   if (!run.administrator) std::fputs("... running w/o admin privileges ...\n", stderr);
@@ -690,7 +729,7 @@ int run_rook(std::vector<std::string> args) {
   if (run.options.profile) run.start_seconds = platform::monotonic_seconds();
   run.progress = !run.options.quiet && platform::stderr_is_terminal();
 
-  const Plan plan = make_plan(run);
+  const Plan plan = make_plan(run, operands);
   for (const std::string& warning : unused_word_warnings(run.args, plan.mode == Mode::single_input || !plan.image.empty()))
     std::fputs(warning.c_str(), stderr);
   const std::vector<std::string> inputs = plan_inputs(plan);
@@ -700,9 +739,15 @@ int run_rook(std::vector<std::string> args) {
   // results-file name takes the input's place): the results file is left as
   // it is and only the usage is shown.
   const bool writes_results = run.options.output_path_given && plan.mode != Mode::usage;
-  // A failed open leaves the results lost and the run failed.
-  if (writes_results) run.output.open_file(run.options.output_path);
-  if (plan.mode != Mode::usage) run.diag.open(run.options.diag_log_path, run.options.command_line_text);
+  if (writes_results && !run.output.open_file(run.options.output_path)) {
+    report_unwritten(run.output.name(), run.output.error());
+    return -1;
+  }
+  if (plan.mode != Mode::usage && !run.options.diag_log_path.empty() &&
+      !run.diag.open(run.options.diag_log_path, run.options.command_line_text)) {
+    report_unwritten(run.options.diag_log_path, run.diag.error());
+    return -1;
+  }
 
   run.writer = std::make_unique<RecordWriter>(run.output, run.options);
   if (!run.options.html_path.empty() && plan.mode != Mode::usage) {
@@ -710,16 +755,41 @@ int run_rook(std::vector<std::string> args) {
     run.html = std::make_unique<HtmlReport>(run.html_output.stream(), run.options);
     run.writer->also_write_html(*run.html);
   }
-  if (!run.options.output_path_given || writes_results) run.writer->begin_run(header);
   run.outlet = std::make_unique<RecordOutlet>(
-      [&run](const LnkRecord& record, const SourceInfo& source) { run.writer->write(record, source); },
+      [&run](const LnkRecord& record, const SourceInfo& source) {
+        run.writer->write(record, source);
+        run.check_output();
+        ++run.records_arrived;
+      },
       run.options.carve_dump_dir);
   run.outlet->set_progress(run.progress);
 
-  const Ending ending = run_plan(run, plan);
+  // A write that fails ends the run there; a reader that went away (a
+  // pipe into head) ends it without a word.
+  Ending ending = abort_run();
+  try {
+    if (!run.options.output_path_given || writes_results) run.writer->begin_run(header);
+    run.check_output();
+    ending = run_plan(run, plan);
+    if (ending.finish) {
+      run.writer->end_run();
+      run.check_output();
+    }
+  } catch (const OutputFailure& failure) {
+    if (run.progress) status_line(kStatusLineWidth, " ");
+    ending = {-1, failure.error != EPIPE};
+    if (failure.error != EPIPE) report_unwritten(failure.output, failure.error);
+  }
   if (!ending.finish) return settle_outputs(run, ending.status);
-  run.writer->end_run();
-  return end_run(run, plan, settle_outputs(run, ending.status));
+
+  // Status 0 only when every input named was read; what was read is kept
+  // all the same.
+  const bool missed = run.tally.unreadable + run.tally.exceptions != 0 ||
+                      (plan.mode != Mode::pipe && run.tally.directories != 0);
+  const bool results_in_file = run.output.pending().active();
+  const int settled = settle_outputs(run, missed && run.tally.sources_read == 0 ? -1 : ending.status);
+  if (settled != 0 && results_in_file) run.records_arrived = 0;
+  return end_run(run, plan, settled == 0 && missed ? -1 : settled);
 }
 
 }  // namespace lnk

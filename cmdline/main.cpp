@@ -16,7 +16,10 @@ int wmain(int argc, wchar_t** argv) {
   return lnk::run_rook(std::move(args));
 }
 #else
+#include "platform/platform.h"
+
 int main(int argc, char** argv) {
+  lnk::platform::guard_standard_streams();
   // POSIX hands the arguments over as bytes already in UTF-8.
   std::vector<std::string> args(argv, argv + argc);
   return lnk::run_rook(std::move(args));

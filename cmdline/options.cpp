@@ -1,5 +1,6 @@
 #include "cmdline/options.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -417,9 +418,11 @@ bool parse_useropts(useropts& o, ArgList& args) {
   if (take_value("-outdir", dir, args)) {
     o.carve_dump_dir = dir;
     o.carve_dump_dir_named = dir;
+    errno = 0;
     if (!create_directory_levels(dir)) {
-      std::fprintf(stderr, "can't create directory at %s\n", dir.c_str());
-      o.carve_dump_dir.clear();
+      const std::string reason = platform::error_text(errno != 0 ? errno : EIO);
+      std::fprintf(stderr, "can't create directory at %s: %s, aborting\n", dir.c_str(), reason.c_str());
+      return false;
     }
   }
 

@@ -1,6 +1,5 @@
 #include "cmdline/run_report.h"
 
-#include "cmdline/options.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -76,16 +75,8 @@ std::vector<std::string> unused_word_warnings(const std::vector<std::string>& ar
   std::vector<std::string> warnings;
   for (size_t i = input_taken ? 2 : 1; i < args.size(); ++i) {
     const std::string& word = args[i];
-    const std::string lower = to_lower_ascii(word);
-    bool takes_value = false;
     std::string text = "unused argument: " + word;
-    if (known_option(lower, takes_value)) {
-      if (takes_value) text += " (the option needs a value)";
-    } else if (lower.rfind("--", 0) == 0 && known_option(lower.substr(1), takes_value)) {
-      text += " (options take one dash: " + word.substr(1) + ")";
-    } else if (input_taken && !word.empty() && word[0] != '-') {
-      text += " (one input name is read; -pipe reads a list of names)";
-    }
+    if (input_taken && !word.empty() && word[0] != '-') text += " (one input name is read; -pipe reads a list of names)";
     warnings.push_back(text + "\n");
   }
   return warnings;

@@ -91,6 +91,12 @@ char path_separator();
 // isatty on POSIX; on Windows a console (a pipe or file is not one, nor is
 // a terminal emulator that talks through a pipe).
 bool stderr_is_terminal();
+// A standard stream the program was started without (`>&-`) is given a
+// stand-in that refuses writes, so that a file the run opens cannot take
+// its number and receive the results.
+void guard_standard_streams();
+// The system's text for an errno value ("No space left on device").
+std::string error_text(int error);
 
 // ANSI text in Windows code page codepage, as UTF-8. Each byte or sequence
 // the code page does not map becomes U+FFFD; bytes below 0x80 are ASCII in

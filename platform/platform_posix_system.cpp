@@ -1,5 +1,9 @@
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -9,6 +13,21 @@ namespace lnk::platform {
 void disable_file_system_redirection() {}
 
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+// /dev/null opened for reading: every write to the stream fails with EBADF,
+// as it would on the closed descriptor.
+void guard_standard_streams() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int stand_in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (stand_in != -1 && stand_in != fd) {
+      ::dup2(stand_in, fd);
+      ::close(stand_in);
+    }
+  }
+}
+
+std::string error_text(int error) { return std::strerror(error); }
 
 }  // namespace lnk::platform
 #endif

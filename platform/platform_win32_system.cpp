@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,12 @@ void disable_file_system_redirection() {
 }
 
 bool stderr_is_terminal() { return is_console(STD_ERROR_HANDLE); }
+
+// A process started without a standard handle writes to none: the C
+// run-time's writes fail, and no file the run opens takes the handle's place.
+void guard_standard_streams() {}
+
+std::string error_text(int error) { return std::strerror(error); }
 
 void prepare_console_output() {
   if (!is_console(STD_OUTPUT_HANDLE) && !is_console(STD_ERROR_HANDLE)) return;

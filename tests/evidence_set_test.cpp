@@ -118,9 +118,15 @@ TEST_F(EvidenceSet, OutputsNamingAFileTheRunReadsAreRefused) {
       args.insert(args.end(), {"-quiet", option, ev(c.target)});
       const test::CommandResult r = run(args);
       EXPECT_EQ(r.status, 255) << option << " " << c.target;
-      EXPECT_TRUE(test::contains(r.err, "prob opening file " + ev(c.target) + " for output: it is the input "))
-          << r.err;
-      EXPECT_TRUE(test::contains(r.err, c.read_as + ", aborting\n")) << r.err;
+      if (std::string(option) == "-outdir") {
+        // A file is no folder: the run ends before anything is read.
+        EXPECT_TRUE(test::contains(r.err, "can't create directory at " + ev(c.target) + ": File exists, aborting\n"))
+            << r.err;
+      } else {
+        EXPECT_TRUE(test::contains(r.err, "prob opening file " + ev(c.target) + " for output: it is the input "))
+            << r.err;
+        EXPECT_TRUE(test::contains(r.err, c.read_as + ", aborting\n")) << r.err;
+      }
       EXPECT_TRUE(contents(ev_) == before) << option << " " << c.target << ": the evidence set changed";
     }
   }

@@ -228,9 +228,8 @@ TEST_F(OptionFiles, OutputDirectoryCreatedLevelByLevel) {
   test::write_file(dir_ / "plainfile", std::string("x"));
   fs::path blocked = dir_ / "plainfile" / "sub";
   p = parse({"-outdir", blocked.string(), "x"});
-  EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.options.carve_dump_dir, "");
-  EXPECT_EQ(p.err, "can't create directory at " + blocked.string() + "\n");
+  EXPECT_FALSE(p.ok);
+  EXPECT_EQ(p.err, "can't create directory at " + blocked.string() + ": Not a directory, aborting\n");
 }
 
 TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {

@@ -377,8 +377,10 @@ TEST_F(RecordDump, NamesCountAndBytes) {
   RecordOutlet nowhere(nullptr, (dir_ / "missing").string());
   LnkRecord record;
   ASSERT_TRUE(parse_lnk_record(record, bytes, 0));
-  nowhere.put(record, SourceInfo{}, ParsedBytes{std::span<const uint8_t>(bytes).first(record.parsed_size), 0});
-  EXPECT_EQ(nowhere.records_put(), 1u);
+  // A dump that cannot be written ends the run before the record goes on.
+  EXPECT_THROW(nowhere.put(record, SourceInfo{}, ParsedBytes{std::span<const uint8_t>(bytes).first(record.parsed_size), 0}),
+               OutputFailure);
+  EXPECT_EQ(nowhere.records_put(), 0u);
 }
 
 TEST(ParseSample, CommittedSampleMatchesTheBuilderAndDecodes) {

@@ -97,7 +97,7 @@ TEST_F(VssScan, EachCopyAsFlsListsItThroughVshadowmount) {
   EXPECT_FALSE(test::contains(one.err, "shadow copy 1 of 2"));
 }
 
-TEST_F(VssScan, RefusalsEndWithAMessageAndStatusZero) {
+TEST_F(VssScan, RefusalsEndWithAMessageAndStatusMinusOne) {
   const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
   const struct { std::vector<std::string> args; std::string message; } cases[] = {
       {{image_, "-vss", "3"}, "shadow copy 3 does not exist: " + image_ + " holds 2 (1 is the oldest)"},
@@ -110,7 +110,7 @@ TEST_F(VssScan, RefusalsEndWithAMessageAndStatusZero) {
             0);
   for (const auto& c : cases) {
     const test::CommandResult r = run(c.args);
-    EXPECT_EQ(r.status, 0) << c.args[2];
+    EXPECT_EQ(r.status, 255) << c.args[2];
     EXPECT_TRUE(test::contains(r.err, c.message)) << r.err;
   }
   const test::CommandResult not_a_volume = run({sample, "-vss", "1"});
