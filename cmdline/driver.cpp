@@ -704,6 +704,11 @@ int run_rook(std::vector<std::string> args) {
     run.html = std::make_unique<HtmlReport>(run.html_output.stream(), run.options);
     run.writer->also_write_html(*run.html);
   }
+  // The CSV columns are chosen from every file of a -pipe list, not only
+  // from the record that comes first.
+  if (run.options.layout == Layout::csv && plan.mode == Mode::pipe && !run.options.rawscan &&
+      any_file_holds_jump_list(plan.piped_names))
+    run.writer->expect_jump_list_records();
   if (!run.options.output_path_given || writes_results) run.writer->begin_run(header);
   run.outlet = std::make_unique<RecordOutlet>(
       [&run](const LnkRecord& record, const SourceInfo& source) { run.writer->write(record, source); },
@@ -713,6 +718,7 @@ int run_rook(std::vector<std::string> args) {
   const Ending ending = run_plan(run, plan);
   if (!ending.finish) return settle_outputs(run, ending.status);
   run.writer->end_run();
+  std::fputs(run.writer->lost_fields_notice().c_str(), stderr);
   return end_run(run, plan, settle_outputs(run, ending.status));
 }
 

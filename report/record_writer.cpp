@@ -52,6 +52,13 @@ void RecordWriter::end_run() {
   out_.flush();
 }
 
+std::string RecordWriter::lost_fields_notice() const {
+  const uint64_t lacking = state_.records_lacking_jump_list_columns;
+  if (lacking == 0) return {};
+  return std::to_string(lacking) + (lacking == 1 ? " record" : " records") +
+         " carried jump-list fields that the CSV header lacks; -json keeps every field\n";
+}
+
 void RecordWriter::write_html(const LnkRecord& record, const SourceInfo& source) {
   if (has_ansi_beyond_ascii(record)) {
     LnkRecord decoded = record;
