@@ -211,6 +211,13 @@ void default_to_ntfs_scan(useropts& o) {
 // the scan put none out.
 void scan_volume_counted(Run& run, NtfsVolume& volume, const SourceInfo& source) {
   ++run.tally.sources_read;
+  // The CSV columns follow what the volume holds: a first walk of its MFT
+  // looks for a jump list's name, quietly, as the scan logs what it meets.
+  if (run.options.layout == Layout::csv && run.options.ntfs_scan) {
+    volume.set_diag_sink(nullptr);
+    if (volume_names_jump_list(volume)) run.writer->expect_jump_list_records();
+    route_diagnostics(volume, run);
+  }
   const uint32_t before = run.outlet->records_put();
   scan_volume(volume, source, run.options, *run.outlet);
   if (run.outlet->records_put() == before) ++run.tally.without_records;

@@ -272,6 +272,20 @@ ScanFileKind scan_file_kind(const std::string& name) {
   return ScanFileKind::none;
 }
 
+bool volume_names_jump_list(NtfsVolume& volume) {
+  if (!volume.validate()) return false;
+  MftWalk walk(volume);
+  MftRecordView view;
+  while (walk.next(view)) {
+    RecordSummary summary;
+    if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
+    if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
+    const ScanFileKind kind = scan_file_kind(summary.name.name);
+    if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+  }
+  return false;
+}
+
 bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
   if (!volume.validate()) return false;
   SourceInfo base = source;

@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/mft_record.h"
 #include "tests/cfb_builder.h"
 #include "tests/delimited_lines.h"
+#include "tests/ntfs_builder.h"
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
 
@@ -77,6 +79,7 @@ TEST_F(VolumeProvenance, BodyFileTextAndJsonNameThePathInTheVolume) {
   lines.erase(lines.begin());  // the body file's header
   std::vector<std::string> paths;
   size_t deleted = 0;
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
   for (const std::string& line : lines) {
     const std::vector<std::string> fields = test::split_fields(line, "|");
     ASSERT_EQ(fields.size(), 11u) << line;
@@ -138,9 +141,9 @@ TEST_F(VolumeProvenance, BodyFileTextAndJsonNameThePathInTheVolume) {
 // Records carved from free clusters name the pass, and have no MFT entry.
 TEST_F(VolumeProvenance, CarvedRecordsNameTheirPass) {
   const std::string small = (dir_ / "ntfs_small.img").string();
-  const std::string text = run({small, "-include_unalloc_clusters", "-quiet"}).out;
+  const std::string text = run({small, "-ntfs_scan", "-include_unalloc_clusters", "-quiet"}).out;
   EXPECT_TRUE(contains(text, "\nlocation in volume:       Unalloc (carved)\n")) << text.substr(0, 2000);
-  EXPECT_TRUE(contains(run({small, "-include_unalloc_clusters", "-json", "-quiet"}).out, "\"carved_from\":\"Unalloc\""));
+  EXPECT_TRUE(contains(run({small, "-ntfs_scan", "-include_unalloc_clusters", "-json", "-quiet"}).out, "\"carved_from\":\"Unalloc\""));
 }
 
 class ColumnsAndText : public test::ScratchDirTest {};
@@ -188,7 +191,7 @@ TEST_F(ColumnsAndText, CsvColumnsFromEveryFileOfThePipeList) {
     ASSERT_EQ(shortcut.size(), header.size());
     ASSERT_EQ(entry.size(), header.size());
     EXPECT_EQ(shortcut[2], "");
-    EXPECT_EQ(entry[2], list == named ? "5f7b5f1e01b83767" : "") << rows[2];
+    EXPECT_EQ(entry[2], list == named ? "5f7b5f1e01b83767 [Quick Access]" : "") << rows[2];
     EXPECT_EQ(entry[3], "na") << rows[2];
     EXPECT_EQ(r.err, "");
   }
@@ -201,6 +204,44 @@ TEST_F(ColumnsAndText, CsvColumnsFromEveryFileOfThePipeList) {
   EXPECT_EQ(deep.err, "1 record carried jump-list fields that the CSV header lacks; -json keeps every field\n");
   EXPECT_FALSE(contains(result_lines(deep.out)[0], "appid"));
   EXPECT_EQ(run({inside, "-deepscan", "-json", "-quiet"}).err, "");
+}
+
+// A volume whose MFT lists a shortcut (entry 16) before a jump list
+// (entry 17), each file's data in clusters of its own.
+test::Bytes volume_shortcut_then_jump_list() {
+  test::VolumeLayout layout;
+  test::VolumeImage image = test::basic_volume(layout, {});
+  const uint32_t cluster = image.cluster_size();
+  const std::pair<const char*, test::Bytes> files[] = {
+      {"a.lnk", bytes_of(kSample)}, {"5f7b5f1e01b83767.automaticDestinations-ms", built_jump_list()}};
+  uint64_t entry = 16, next_cluster = 32;
+  for (const auto& [name, data] : files) {
+    const uint64_t clusters = (data.size() + cluster - 1) / cluster;
+    image.put_cluster(next_cluster, data);
+    const test::Bytes runs = test::encode_runs({{clusters, static_cast<int64_t>(next_cluster)}});
+    image.put_record(entry, test::file_record(make_reference(5, 5), name,
+                                              {test::nonresident_attribute(kAttrData, runs, data.size(),
+                                                                           clusters * cluster, "", 2)},
+                                              1, 1, image.record_size()));
+    ++entry;
+    next_cluster += clusters;
+  }
+  return image.bytes();
+}
+
+// A volume scan reads the MFT's names before its first record, so a
+// shortcut listed before a jump list still gets the jump-list columns.
+TEST_F(ColumnsAndText, CsvColumnsFromWhatAVolumeHolds) {
+  const std::string image = test::write_file(dir_ / "volume.img", volume_shortcut_then_jump_list());
+  const test::CommandResult r = run({image, "-ntfs_scan", "-csv", "-quiet"});
+  const std::vector<std::string> rows = result_lines(r.out);
+  ASSERT_GE(rows.size(), 3u) << r.out << r.err;
+  EXPECT_TRUE(contains(rows[0], ",appid,MRU/MFU,stream#,")) << rows[0];
+  EXPECT_EQ(test::split_fields(rows[1], ",")[1], "[root]\\a.lnk");
+  EXPECT_EQ(r.err, "");
+  const std::string body = run({image, "-ntfs_scan", "-bodyfile", "-quiet"}).out;
+  EXPECT_TRUE(contains(body, "\n0|[root]\\a.lnk -> {CLSID_My Computer}\\C:\\Projects\\Report 2023.docx (LNK TARGET)"
+                             "; cmdargs-/safe|16-128-2||")) << body;
 }
 
 bool all_utf8(const std::string& text, std::string& bad_line) {
