@@ -7,11 +7,13 @@
 
 #include "carve/source_type.h"
 #include "carve/status_line.h"
+#include "jumplist/appid_names.h"
 #include "jumplist/jumplist_records.h"
 #include "lnk/lnk_record.h"
 #include "lnk/parse_lnk.h"
 #include "lnk/signature_search.h"
 #include "platform/byte_reader.h"
+#include "platform/text.h"
 #include "storage/file_source.h"
 
 namespace lnk {
@@ -66,9 +68,9 @@ struct FileScan {
 };
 
 std::string found_file_name(const FileProvenance& provenance) {
-  if (provenance.volume_path.empty()) return {};
-  std::string name = provenance.volume_path;
-  if (provenance.deleted) name += " (deleted)";
+  if (provenance.source.volume_path.empty()) return {};
+  std::string name = provenance.source.volume_path;
+  if (provenance.source.deleted) name += " (deleted)";
   if (provenance.source.shadow_copy != 0)
     name = "[shadow copy " + std::to_string(provenance.source.shadow_copy) + "] " + name;
   return name;
@@ -118,7 +120,40 @@ bool try_jump_list(const FileScan& scan, uint64_t offset, const ByteReader& chun
   return carve_jump_list_records(whole, list_placement(scan, offset), scan.outlet.sink_for(scan.provenance.source));
 }
 
+// An automatic or custom jump list at the file's start, as the jump-list
+// readers take it.
+bool starts_with_jump_list(const std::string& path) {
+  std::unique_ptr<FileSource> file = FileSource::open(path);
+  if (!file) return false;
+  const uint64_t size = file->size();
+  std::array<uint8_t, kMinJumpListChunk> head{};
+  if (size < kCustomHeaderBytes || !read_exact(*file, 0, std::span<uint8_t>(head).first(std::min<uint64_t>(size, head.size()))))
+    return false;
+  const ByteReader chunk(head.data(), std::min<uint64_t>(size, head.size()));
+  uint64_t estimate = size;
+  if (size >= kMinJumpListChunk && starts_compound_file(chunk)) {
+    if (!compound_size_estimate(chunk, estimate)) return false;
+  } else if (chunk.u32(0) != kCustomFormatVersion) {
+    return false;
+  }
+  if (estimate > kJumpListLimit) return false;
+  std::vector<uint8_t> whole(std::min(estimate, size));
+  return read_exact(*file, 0, whole) && classify_jump_list(whole) != JumpListFormat::none;
+}
+
+bool named_as_shortcut(const std::string& path) {
+  return path.size() >= 4 && to_lower_ascii(path.substr(path.size() - 4)) == ".lnk";
+}
+
 }  // namespace
+
+bool any_file_holds_jump_list(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths)
+    if (has_jump_list_extension(path)) return true;
+  for (const std::string& path : paths)
+    if (!named_as_shortcut(path) && starts_with_jump_list(path)) return true;
+  return false;
+}
 
 bool process_shortcut_file(const std::string& path, const SourceInfo& source, const useropts& options,
                            RecordOutlet& outlet) {

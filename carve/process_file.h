@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "carve/record_outlet.h"
 #include "core/options.h"
@@ -18,22 +19,24 @@ namespace lnk {
 // What the records of a file say about where it came from.
 struct FileProvenance {
   // Carried by every record: the file's path (or the volume it was found
-  // in), its size and times, its MFT reference, a jump list's AppID.
+  // in), its size and times, its MFT reference, a jump list's AppID; for a
+  // file found on a volume its path there, which its records name in their
+  // source type.
   SourceInfo source;
-  // A file found on a volume: its path there ("[root]\Users\x.lnk"),
-  // whether its MFT record is free, and where its bytes lie. Its records
-  // name it in their source type and report where their bytes lie in the
-  // source scanned. All empty for a file named by the user.
-  std::string volume_path;
-  bool deleted = false;
-  // The offset in the source scanned (the volume, the disk it lies on, the
-  // image) of the byte at a file offset.
+  // A file found on a volume: the offset in the source scanned (the volume,
+  // the disk it lies on, the image) of the byte at a file offset. Unset for
+  // a file named by the user.
   std::function<uint64_t(uint64_t)> place;
 };
 
 // True when at least one record was put to the outlet.
 bool process_file_bytes(ByteSource& file, const FileProvenance& provenance, const useropts& options,
                         RecordOutlet& outlet);
+// Whether any of the files holds a jump list, told before they are read:
+// by a jump-list extension, or, for a name that does not end in ".lnk", by
+// an automatic or custom jump list at the file's start.
+bool any_file_holds_jump_list(const std::vector<std::string>& paths);
+
 // A file named by the user, opened read-only; false also when it cannot be.
 bool process_shortcut_file(const std::string& path, const SourceInfo& source, const useropts& options,
                            RecordOutlet& outlet);

@@ -234,6 +234,13 @@ void default_to_ntfs_scan(useropts& o) {
 // the scan put none out.
 void scan_volume_counted(Run& run, NtfsVolume& volume, const SourceInfo& source) {
   ++run.tally.sources_read;
+  // The CSV columns follow what the volume holds: a first walk of its MFT
+  // looks for a jump list's name, quietly, as the scan logs what it meets.
+  if (run.options.layout == Layout::csv && run.options.ntfs_scan) {
+    volume.set_diag_sink(nullptr);
+    if (volume_names_jump_list(volume)) run.writer->expect_jump_list_records();
+    route_diagnostics(volume, run);
+  }
   const uint32_t before = run.outlet->records_put();
   scan_volume(volume, source, run.options, *run.outlet);
   if (run.outlet->records_put() == before) ++run.tally.without_records;
@@ -755,6 +762,11 @@ int run_rook(std::vector<std::string> args) {
     run.html = std::make_unique<HtmlReport>(run.html_output.stream(), run.options);
     run.writer->also_write_html(*run.html);
   }
+  // The CSV columns are chosen from every file of a -pipe list, not only
+  // from the record that comes first.
+  if (run.options.layout == Layout::csv && plan.mode == Mode::pipe && !run.options.rawscan &&
+      any_file_holds_jump_list(plan.piped_names))
+    run.writer->expect_jump_list_records();
   run.outlet = std::make_unique<RecordOutlet>(
       [&run](const LnkRecord& record, const SourceInfo& source) {
         run.writer->write(record, source);
@@ -781,6 +793,8 @@ int run_rook(std::vector<std::string> args) {
     if (failure.error != EPIPE) report_unwritten(failure.output, failure.error);
   }
   if (!ending.finish) return settle_outputs(run, ending.status);
+
+  std::fputs(run.writer->lost_fields_notice().c_str(), stderr);
 
   // Status 0 only when every input named was read; what was read is kept
   // all the same.

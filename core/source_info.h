@@ -28,6 +28,16 @@ struct SourceInfo {
   std::string app_name;
   // The records come from a scan of a volume's MFT.
   bool mft_scan = false;
+  // A file found through the MFT: its path in the volume
+  // ("[root]\Users\x.lnk"), whether its MFT record is free, and the id of
+  // the $DATA attribute read (src_inode and src_seq name its record). Empty
+  // for a file named by the user.
+  std::string volume_path;
+  bool deleted = false;
+  uint16_t data_attribute_id = 0;
+  // Records carved from a volume's clusters: the pass that carved them
+  // ("Unalloc", "Pagefile", "VSS 0").
+  std::string carve_label;
   // The shadow copy whose view of the volume was scanned (1 for the oldest,
   // as vshadowinfo numbers them; 0 for the volume as it is) and when it was
   // taken.

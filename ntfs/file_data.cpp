@@ -111,6 +111,7 @@ bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, s
 bool read_file(NtfsVolume& volume, FileRequest& request) {
   request.data.clear();
   request.data_size = request.first_cluster_offset = 0;
+  request.data_attribute_id = 0;
   if (!volume.validate()) return false;
   if (request.entry == UINT64_MAX) {
     uint64_t found = 0;
@@ -133,6 +134,7 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
   if (stream.resident) volume.diag("info: data size 0x" + hex_lower(stream.size, 1));
   request.data_size = stream.size;
   request.first_cluster_offset = stream.first_cluster_offset;
+  request.data_attribute_id = data->id;
   return true;
 }
 

@@ -62,6 +62,8 @@ struct FileRequest {
   std::vector<uint8_t> data;
   uint64_t data_size = 0;
   uint64_t first_cluster_offset = 0;
+  // The $DATA attribute's id, as sleuthkit names it (entry-128-id).
+  uint16_t data_attribute_id = 0;
   // What the data was read through: its runs tell where each byte lies.
   DataStream stream;
 };

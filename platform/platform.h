@@ -105,6 +105,10 @@ std::string error_text(int error);
 // becomes U+FFFD.
 std::string ansi_to_utf8(std::span<const uint8_t> bytes, uint32_t codepage);
 bool codepage_supported(uint32_t codepage);
+// The code page ANSI texts are read in when the user names none: the
+// system's ANSI code page on Windows; 1252 on POSIX, where every byte gives
+// a character, so that every line written is UTF-8.
+uint32_t default_ansi_code_page();
 
 // Windows: turns WOW64 file-system redirection off for the rest of the run
 // when the system offers it. POSIX: nothing to do.

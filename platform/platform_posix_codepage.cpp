@@ -164,5 +164,7 @@ bool codepage_supported(uint32_t codepage) {
   return codepage == kUtf8Codepage || converters().get(codepage).usable();
 }
 
+uint32_t default_ansi_code_page() { return 1252; }
+
 }  // namespace lnk::platform
 #endif

@@ -112,5 +112,7 @@ std::string ansi_to_utf8(std::span<const uint8_t> bytes, uint32_t codepage) {
 
 bool codepage_supported(uint32_t codepage) { return IsValidCodePage(codepage) != 0; }
 
+uint32_t default_ansi_code_page() { return GetACP(); }
+
 }  // namespace lnk::platform
 #endif

@@ -111,8 +111,7 @@ void decode_items(std::vector<ShellItem>& items, uint32_t codepage) {
 }  // namespace
 
 uint32_t layout_code_page(const cmd_params& options) {
-  if (options.codepage != 0) return options.codepage;
-  return writes_json_lines(options) ? kJsonDefaultCodePage : 0;
+  return options.codepage != 0 ? options.codepage : platform::default_ansi_code_page();
 }
 
 std::string decode_ansi(const std::string& bytes, uint32_t codepage) {

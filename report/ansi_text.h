@@ -1,5 +1,5 @@
-// ANSI texts of a record, decoded by Windows code page when the run asks
-// for it (-codepage, or always for -json and -timesketch).
+// ANSI texts of a record, decoded by Windows code page: -codepage, else
+// the platform's default, so that every layout writes UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,7 @@
 
 namespace lnk {
 
-// The code page used with -json and -timesketch when -codepage is not given.
-inline constexpr uint32_t kJsonDefaultCodePage = 1252;
-
-// The code page the run's layout decodes ANSI texts with; 0 keeps the bytes.
+// The code page the run's layouts decode ANSI texts with.
 uint32_t layout_code_page(const cmd_params& options);
 
 // ANSI bytes as UTF-8. The one place the conversion is asked for.

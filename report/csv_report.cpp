@@ -198,14 +198,21 @@ TableCell cell_for(const TableColumn& column, const LnkRecord& record, const Sou
   return text_cell("");
 }
 
+bool has_column(const std::vector<TableColumn>& columns, CsvField field) {
+  for (const TableColumn& column : columns)
+    if (column.field == static_cast<uint16_t>(field)) return true;
+  return false;
+}
+
 }  // namespace
 
 std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const SourceInfo& source,
-                                           const useropts& options) {
+                                           const useropts& options, bool jump_list_expected) {
   std::vector<TableColumn> columns;
   ColumnBuilder b(options, columns);
-  const bool jump_list = first_record.jumplist_kind != JumplistKind::none;
-  const bool carving_plain_source = options.rawscan && !jump_list;
+  const bool first_from_jump_list = first_record.jumplist_kind != JumplistKind::none;
+  const bool jump_list = first_from_jump_list || jump_list_expected;
+  const bool carving_plain_source = options.rawscan && !first_from_jump_list;
 
   b.add(CsvField::source_path, "source path/filename", source_path_width(source));
   b.add(CsvField::source_type, "source type", 19);
@@ -296,7 +303,10 @@ std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segmen
 void write_csv_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
                       const useropts& options, const RecordValues& values, WriterState& state) {
   const TableStyle style = table_style(options);
-  if (state.csv_columns.empty()) state.csv_columns = build_csv_columns(record, source, options);
+  if (state.csv_columns.empty())
+    state.csv_columns = build_csv_columns(record, source, options, state.jump_list_records_expected);
+  if (record.jumplist_kind != JumplistKind::none && !has_column(state.csv_columns, CsvField::app_id))
+    ++state.records_lacking_jump_list_columns;
   if (state.header_due) {
     out << render_header(state.csv_columns, style);
     state.header_due = false;

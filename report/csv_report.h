@@ -59,9 +59,10 @@ enum class CsvField : uint16_t {
 };
 
 // The columns a run gets; conditional ones follow the options and the kind
-// of source the first record came from.
+// of source the first record came from. The jump-list columns also come
+// when the run is known to read a jump list.
 std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const SourceInfo& source,
-                                           const useropts& options);
+                                           const useropts& options, bool jump_list_expected = false);
 
 // One cell per column.
 std::vector<TableCell> csv_row_cells(const std::vector<TableColumn>& columns, const LnkRecord& record,
@@ -72,7 +73,8 @@ std::vector<TableCell> csv_row_cells(const std::vector<TableColumn>& columns, co
 std::string idlist_segments_text(const std::map<uint64_t, IdlistSegment>& segments,
                                  const cmd_params& options);
 
-// Builds the columns and writes the header on the run's first record, then the row.
+// Builds the columns and writes the header on the run's first record, then
+// the row; counts a jump-list record whose fields the header lacks.
 void write_csv_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
                       const useropts& options, const RecordValues& values, WriterState& state);
 

@@ -43,6 +43,11 @@ struct WriterState {
   bool header_due = true;
   // Built from the first record of the run and fixed from then on.
   std::vector<TableColumn> csv_columns;
+  // The run knows before its first record that it reads a jump list, so the
+  // CSV columns hold the jump-list fields whatever record comes first.
+  bool jump_list_records_expected = false;
+  // Jump-list records written under a CSV header without those columns.
+  uint64_t records_lacking_jump_list_columns = 0;
 };
 
 struct TableCell {

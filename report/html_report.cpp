@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/text.h"
+#include "report/ansi_text.h"
 #include "report/html_assets.h"
 #include "report/json_text.h"
 #include "report/text_report.h"
@@ -16,7 +17,6 @@ namespace {
 constexpr std::string_view kStyleMarker = "<!--rook:style-->";
 constexpr std::string_view kRunHeaderMarker = "<!--rook:run-header-->";
 constexpr std::string_view kDataMarker = "<!--rook:data-->";
-constexpr uint32_t kDefaultCodePage = 1252;
 constexpr uint32_t kNoMruIndex = 99999;
 constexpr uint64_t kUnixEpochFiletime = 116444736000000000ULL;
 constexpr uint64_t kTicksPerDay = 864000000000ULL;
@@ -160,7 +160,7 @@ void HtmlReport::append_row(std::string& out, const LnkRecord& record, const Sou
 }
 
 uint32_t html_code_page(const cmd_params& options) {
-  return options.codepage != 0 ? options.codepage : kDefaultCodePage;
+  return layout_code_page(options);
 }
 
 void HtmlReport::begin_run(const std::string& run_header) {

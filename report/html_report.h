@@ -20,8 +20,7 @@
 
 namespace lnk {
 
-// The code page the HTML report decodes ANSI texts with: -codepage, else
-// 1252, since a browser cannot show raw ANSI bytes.
+// The code page the HTML report decodes ANSI texts with, the layouts' own.
 uint32_t html_code_page(const cmd_params& options);
 
 // Builds the page over the run. The page's top is written when the run

@@ -160,6 +160,11 @@ void RecordJson::source_object() {
   w_.text_field("volume", source_.volume_name);
   string_array(w_, "vmdk_paths", source_.vmdk_paths);
   w_.text_field("type", record_.source_type);
+  if (!source_.volume_path.empty()) {
+    w_.text_field("volume_path", source_.volume_path);
+    w_.field("deleted", source_.deleted);
+  }
+  w_.text_field("carved_from", source_.carve_label);
   w_.text_field("artifact", record_.artifact);
   w_.field("offset", record_.lnk_offset);
   if (source_.source_file_size != 0) w_.field("file_size", source_.source_file_size);

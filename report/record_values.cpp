@@ -16,6 +16,12 @@ uint64_t time_with_fallback(uint64_t header_time, uint64_t idlist_time) {
 
 }  // namespace
 
+std::string volume_location(const SourceInfo& source) {
+  if (!source.volume_path.empty()) return source.deleted ? source.volume_path + " (deleted)" : source.volume_path;
+  if (!source.carve_label.empty()) return source.carve_label + " (carved)";
+  return {};
+}
+
 RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& source,
                                   const cmd_params& options) {
   RecordValues values;

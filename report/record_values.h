@@ -30,6 +30,12 @@ struct RecordValues {
   std::string app_id_text;
 };
 
+// Where a record lies within the volume scanned: a found file's path there,
+// " (deleted)" added when its MFT record is free, or, for a record carved
+// from the volume's clusters, the pass ("Unalloc (carved)"). Empty for
+// other records.
+std::string volume_location(const SourceInfo& source);
+
 RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& source,
                                   const cmd_params& options);
 

@@ -29,15 +29,17 @@ void RecordWriter::announce_list_carve(const std::string& first_name) {
 
 void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   const uint32_t codepage = layout_code_page(options_);
-  if (codepage != 0 && has_ansi_beyond_ascii(record)) {
+  if (has_ansi_beyond_ascii(record)) {
     LnkRecord decoded = record;
     decode_ansi_texts(decoded, codepage);
     write_layout(decoded, source, codepage);
+    ++records_written_;
+    if (html_) write_html(decoded, source);
   } else {
     write_layout(record, source, codepage);
+    ++records_written_;
+    if (html_) write_html(record, source);
   }
-  ++records_written_;
-  if (html_) write_html(record, source);
   // Each record reaches the stream whole before the next is decoded.
   out_.flush();
 }
@@ -52,14 +54,15 @@ void RecordWriter::end_run() {
   out_.flush();
 }
 
+std::string RecordWriter::lost_fields_notice() const {
+  const uint64_t lacking = state_.records_lacking_jump_list_columns;
+  if (lacking == 0) return {};
+  return std::to_string(lacking) + (lacking == 1 ? " record" : " records") +
+         " carried jump-list fields that the CSV header lacks; -json keeps every field\n";
+}
+
 void RecordWriter::write_html(const LnkRecord& record, const SourceInfo& source) {
-  if (has_ansi_beyond_ascii(record)) {
-    LnkRecord decoded = record;
-    decode_ansi_texts(decoded, html_code_page(options_));
-    html_->add(decoded, source, derive_record_values(decoded, source, options_));
-  } else {
-    html_->add(record, source, derive_record_values(record, source, options_));
-  }
+  html_->add(record, source, derive_record_values(record, source, options_));
 }
 
 void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {

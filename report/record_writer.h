@@ -42,6 +42,13 @@ class RecordWriter {
   // writes a whole document writes it here.
   void end_run();
 
+  // The run reads a jump list: the CSV header gets its columns even when
+  // another record comes first. Call before the first record.
+  void expect_jump_list_records() { state_.jump_list_records_expected = true; }
+  // After the run: what the chosen layout could not hold, as a line for
+  // standard error, or empty.
+  std::string lost_fields_notice() const;
+
   // Every record is also handed to the HTML report, which must outlive the
   // writer's use; the run's begin and end reach it too.
   void also_write_html(HtmlReport& html) { html_ = &html; }

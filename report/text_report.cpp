@@ -62,6 +62,12 @@ void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceIn
     const std::string created = report_date_time(source.shadow_copy_created, options, false);
     line(out, "shadow copy:", std::to_string(source.shadow_copy) + (created.empty() ? "" : ", created " + created));
   }
+  std::string location = volume_location(source);
+  if (!source.volume_path.empty()) {
+    location += " [MFT entry " + number_field(source.src_inode, 8, options) + ", seq# " +
+                number_field(source.src_seq, 4, options) + "]";
+  }
+  if (!location.empty()) line(out, "location in volume:", location);
   if (offset_shown && record.lnk_offset != 0) {
     line(out, "file offset:", number_field(record.lnk_offset, 8, options));
   }

@@ -195,15 +195,25 @@ void write_bodyfile_record(std::ostream& out, const LnkRecord& record, const Sou
     out << kBodyfileHeader;
     state.header_due = false;
   }
-  std::string name = values.target_name + " (LNK TARGET)";
-  if (!values.idlist.path.empty()) name += " <- " + source.source_path;
+  // A file found on a volume is named by its path there and identified as
+  // fls identifies it, so the line sits beside sleuthkit's own for that file.
+  const bool found_file = !source.volume_path.empty();
+  std::string name;
+  std::string inode;
+  if (found_file) {
+    name = volume_location(source) + " -> " + values.target_name + " (LNK TARGET)";
+    inode = std::to_string(source.src_inode) + "-128-" + std::to_string(source.data_attribute_id);
+  } else {
+    name = values.target_name + " (LNK TARGET)";
+    if (!values.idlist.path.empty()) name += " <- " + source.source_path;
+    inode = std::to_string(source.mft_scan ? record.target_mft_entry : 0);
+  }
   if (!record.command_line_arguments.empty()) name += "; cmdargs-" + record.command_line_arguments;
   if (options.rawscan) name += " (rawscan)";
   // The body file is always "|"-separated, whatever the run's separator.
   TableStyle style;
   style.replaced = '|';
   style.replacement = ';';
-  const uint64_t inode = source.mft_scan ? record.target_mft_entry : 0;
 
   out << "0|" << clean_cell_text(name, style) << '|' << inode << "||0|0|" << record.header.file_size
       << '|' << bodyfile_seconds(values.target_accessed) << '|'

@@ -75,8 +75,10 @@ void append_timesketch_events(std::string& out, const LnkRecord& record, const S
   w.field("record_number", record_number);
   w.text_field("source_path", source.source_path);
   w.text_field("source_type", record.source_type);
-  // The file's path in the volume is kept in the source type by the MFT scan.
-  if (source.mft_scan && source.src_inode != 0) w.text_field("volume_path", record.source_type);
+  if (!source.volume_path.empty()) {
+    w.text_field("volume_path", source.volume_path);
+    w.field("deleted", source.deleted);
+  }
   w.text_field("volume_name", volume_text(source));
   if (source.shadow_copy != 0) w.field("shadow_copy", static_cast<uint64_t>(source.shadow_copy));
   w.text_field("target_path", values.target_name);

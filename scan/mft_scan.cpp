@@ -98,8 +98,10 @@ void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSu
   FileProvenance file;
   file.source = file_source(scan, summary, view.entry, request.data_size, name.name);
   std::string parent;
-  file.volume_path = build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
-  file.deleted = !summary.in_use();
+  file.source.volume_path =
+      build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
+  file.source.deleted = !summary.in_use();
+  file.source.data_attribute_id = request.data_attribute_id;
   file.place = [&scan, &request, &view](uint64_t offset) {
     return place_in_source(scan.volume, request.stream, view.volume_offset, offset);
   };
@@ -158,7 +160,14 @@ bool bind_pass_context(const Scan& scan, CarveContext& context) {
   return true;
 }
 
-void carve_cluster_run(const Scan& scan, CarveContext& context, const DataRun& run, const std::string& label) {
+// The volume's provenance, for the records one cluster pass carves.
+SourceInfo pass_source(const Scan& scan, const std::string& label) {
+  SourceInfo source = scan.base;
+  source.carve_label = label;
+  return source;
+}
+
+void carve_cluster_run(const Scan& scan, CarveContext& context, const DataRun& run, const SourceInfo& source) {
   if (run.sparse() || run.length == 0) return;
   uint64_t start = 0, length = 0, end = 0;
   const uint64_t cluster = scan.volume.cluster_size();
@@ -169,8 +178,8 @@ void carve_cluster_run(const Scan& scan, CarveContext& context, const DataRun& r
   if (start >= end) return;
   context.position = static_cast<int64_t>(start);
   context.range_end = static_cast<int64_t>(end);
-  context.label = label;
-  carve_range(context, scan.base, scan.outlet);
+  context.label = source.carve_label;
+  carve_range(context, source, scan.outlet);
 }
 
 // The clusters of every attribute of one entry that has runs.
@@ -179,9 +188,10 @@ void carve_entry_runs(const Scan& scan, uint64_t entry, const std::string& label
   if (!bind_pass_context(scan, context)) return;
   MftEntry parsed;
   if (!categorize_attributes(scan.volume, entry, parsed)) return;
+  const SourceInfo source = pass_source(scan, label);
   for (const ParsedAttribute& attribute : parsed.attributes) {
     if (!attribute.non_resident) continue;
-    for (const DataRun& run : attribute.runs) carve_cluster_run(scan, context, run, label);
+    for (const DataRun& run : attribute.runs) carve_cluster_run(scan, context, run, source);
   }
 }
 
@@ -198,9 +208,10 @@ void unallocated_pass(const Scan& scan) {
   bool in_free_run = false;
   bool announced = false;
   DataRun run;
+  const SourceInfo source = pass_source(scan, "Unalloc");
   auto close_run = [&](uint64_t end) {
     run.length = end - static_cast<uint64_t>(run.start_cluster);
-    carve_cluster_run(scan, context, run, "Unalloc");
+    carve_cluster_run(scan, context, run, source);
     in_free_run = false;
   };
   for (uint64_t cluster = 0; cluster < clusters; ++cluster) {
@@ -259,6 +270,20 @@ ScanFileKind scan_file_kind(const std::string& name) {
   if (extension.find("automatic") != std::string::npos) return ScanFileKind::automatic_jump_list;
   if (extension.find("custom") != std::string::npos) return ScanFileKind::custom_jump_list;
   return ScanFileKind::none;
+}
+
+bool volume_names_jump_list(NtfsVolume& volume) {
+  if (!volume.validate()) return false;
+  MftWalk walk(volume);
+  MftRecordView view;
+  while (walk.next(view)) {
+    RecordSummary summary;
+    if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
+    if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
+    const ScanFileKind kind = scan_file_kind(summary.name.name);
+    if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+  }
+  return false;
 }
 
 bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {

@@ -20,6 +20,10 @@ enum class ScanFileKind { none, shortcut, automatic_jump_list, custom_jump_list 
 // holds "ions-ms" and "automatic" or "custom".
 ScanFileKind scan_file_kind(const std::string& name);
 
+// Whether the volume's MFT names an automatic or custom jump list that the
+// scan would read; walks the MFT up to the first one.
+bool volume_names_jump_list(NtfsVolume& volume);
+
 // Runs the passes the options ask for over a validated volume. source is
 // the provenance of the volume itself (its path or name); each record gets
 // a copy filled with its file's size, times and MFT reference. False only

@@ -100,14 +100,15 @@ TEST_F(CodePageRun, ShiftJisWithBackslashSecondBytesInEveryLayout) {
   expect_decoded(kJapaneseBytes, kJapanese, "932");
 }
 
-TEST_F(CodePageRun, WithoutCodePageTextKeepsBytesAndJsonUses1252) {
+TEST_F(CodePageRun, WithoutCodePageEveryLayoutUses1252) {
   const std::string file = test::write_file(dir_ / "cyrillic.lnk", ansi_shortcut(kCyrillicBytes));
-  // Text and CSV keep the stored bytes; shell item names keep their
-  // byte-per-character reading.
+  // Every layout writes UTF-8: the stored bytes read as 1252.
   const std::string text = run({file}).out;
-  EXPECT_TRUE(contains(text, "Local base path:          " + kCyrillicBytes.path + "\n"));
+  EXPECT_TRUE(contains(text, "Local base path:          C:\\Äîêóìåíòû\\îò÷¸ò.txt\n"));
   EXPECT_TRUE(contains(text, "ID List:                  C:\\ÄÎÊÓÌÅ~1\n"));
-  EXPECT_TRUE(contains(run({file, "-csv"}).out, "," + kCyrillicBytes.path + ","));
+  EXPECT_FALSE(contains(text, kCyrillicBytes.path));
+  EXPECT_TRUE(contains(run({file, "-csv"}).out, ",C:\\Äîêóìåíòû\\îò÷¸ò.txt,"));
+  EXPECT_TRUE(contains(run({file, "-csvl2t"}).out, "local path-C:\\Äîêóìåíòû\\îò÷¸ò.txt"));
   const std::string json = run({file, "-json"}).out;
   EXPECT_TRUE(contains(json, "\"local_base_path\":\"C:\\\\Äîêóìåíòû\\\\îò÷¸ò.txt\""));
   EXPECT_TRUE(contains(json, "\"ansi_code_page\":1252,"));

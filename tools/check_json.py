@@ -179,6 +179,12 @@ def expected_text(r, mode):
     offset_shown = mode["rawscan"] or mode["deepscan"] or mode["mft_scan"]
     if single_file:
         out.append(line("source path/filename:", source.get("path", "")))
+    if "volume_path" in source:
+        where = source["volume_path"] + (" (deleted)" if source["deleted"] else "")
+        out.append(line("location in volume:", where + " [MFT entry 0x%08x, seq# 0x%04x]" %
+                        (source["mft_entry"], source["mft_sequence"])))
+    elif "carved_from" in source:
+        out.append(line("location in volume:", source["carved_from"] + " (carved)"))
     if offset_shown and source["offset"] != 0:
         out.append(line("file offset:", "0x%08x" % source["offset"]))
     if jump:

@@ -28,7 +28,7 @@ SCHEMA = os.path.join(timeline_inputs.ROOT, "docs", "timesketch.md")
 L2T_OPTIONS = ["-csvl2t", "-dateformat", "yyyy-mm-dd", "-timeformat", "hh:mm:ss.xxxxxxx"]
 TARGET_NAMES = ("Last Modified", "Last Access", "MRU Time", "Created")
 SOURCE_NAMES = ("Source File Modified", "Source File Accessed", "Source File MFT Changed", "Source File Created")
-TYPES = {"text": str, "number": int, "time": str}
+TYPES = {"text": str, "number": int, "time": str, "boolean": bool}
 
 
 def documented_keys():
@@ -111,7 +111,8 @@ def expected_fields(record):
         "mft_entry": source.get("mft_entry"),
         "record_offset": source.get("offset"),
         "shadow_copy": source.get("shadow_copy"),
-        "volume_path": source.get("type") if "mft_entry" in source else None,
+        "volume_path": source.get("volume_path"),
+        "deleted": source.get("deleted"),
     }
     return {k: v for k, v in fields.items() if v not in (None, "")}
 
@@ -119,7 +120,7 @@ def expected_fields(record):
 COMPARED_FIELDS = [
     "data_type", "source_path", "source_type", "target_path", "local_path", "arguments", "volume_serial",
     "volume_label", "machine_id", "mac_address", "app_id", "app_name", "mru_position", "mft_entry", "record_offset",
-    "shadow_copy", "volume_path"]
+    "shadow_copy", "volume_path", "deleted"]
 
 
 def parse_lines(data, label, keys, problems):

@@ -177,11 +177,18 @@ int main() {
   volume.mft_scan = true;
   volume.shadow_copy = 2;
   volume.shadow_copy_created = 132223104000000000ull;
+  volume.volume_path = "[root]\\Users\\x\\AutomaticDestinations\\1b4dd67f29cb1962.automaticDestinations-ms";
+  volume.deleted = true;
+  volume.data_attribute_id = 3;
 
   LnkRecord record = full_record();
   writer.write(record, volume);
   record.from_slack = true;
   writer.write(record, volume);
+  SourceInfo carved = volume;
+  carved.volume_path.clear();
+  carved.carve_label = "Unalloc";
+  writer.write(record, carved);
   record.jumplist_kind = JumplistKind::without_destlist;
   record.block_offsets[kBlockVistaIdList] = 0;
   writer.write(record, volume);
