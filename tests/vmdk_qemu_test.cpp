@@ -101,35 +101,15 @@ TEST_F(QemuTest, SnapshotChainsInAnyOrder) {
       {base, child1, child2}, {child2, base, child1}, {child1, child2, base}};
   for (const auto& order : orders) {
     EXPECT_TRUE(check_vmdk_set(order).ok);
-    const std::vector<uint8_t> bytes = chain_bytes(order);
-    ASSERT_TRUE(bytes == expected) << order[0];
-    EXPECT_EQ(bytes[0], 0x11);                    // base shows through
-    EXPECT_EQ(bytes[(64 << 10) + 512], 0x22);     // child1 over base
-    EXPECT_EQ(bytes[64 << 10], 0x34);             // child2 over child1
-    EXPECT_EQ(bytes[(128 << 10) + 4096], 0x33);
-    EXPECT_EQ(bytes[(128 << 10) + 8192], 0x11);   // rest of child2's grain copied from below
-    EXPECT_EQ(bytes[2 << 20], 0x23);
-    EXPECT_EQ(bytes[3 << 20], 0x12);
-    EXPECT_EQ(bytes[(3 << 20) + (128 << 10)], 0);  // written nowhere
+    EXPECT_TRUE(chain_bytes(order) == expected) << order[0];
   }
-
-  VmdkSetCheck check = check_vmdk_set({child2});
-  EXPECT_EQ(render_vmdk_problem(check.problem),
-            "=> vmdk file: " + child2 + "\n depends on parent vmdk " + child1 + "\n");
-  EXPECT_EQ(render_vmdk_suggestion(check), "suggested array: -vmdk \"" + child2 + " | " + child1 + "\"");
-  check = check_vmdk_set({child2, child1});
-  EXPECT_EQ(check.suggested, (std::vector<std::string>{child2, child1, base}));
+  EXPECT_EQ(check_vmdk_set({child2, child1}).suggested, (std::vector<std::string>{child2, child1, base}));
 
   // Writing to the base after the snapshot gives it a new CID.
   write(base, {{0, 512, 0x44}});
-  check = check_vmdk_set({child1, base});
+  const VmdkSetCheck check = check_vmdk_set({child1, base});
   EXPECT_EQ(check.problem.kind, VmdkProblemKind::cid_error);
   EXPECT_EQ(check.problem.parent_path, base);
-
-  fs::create_directories(dir_ / "alone");
-  fs::copy_file(child1, dir_ / "alone" / "child1.vmdk");
-  check = check_vmdk_set({path("alone/child1.vmdk")});
-  EXPECT_EQ(render_vmdk_problem(check.problem), "Child VMDK points to a parent VMDK that doesn't exist, aborting\n");
 }
 
 // Flat and split layouts, alone and as the base of a sparse snapshot.
