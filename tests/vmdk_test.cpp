@@ -2,6 +2,8 @@
 // tables that point anywhere, chains by content ID and the set check.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "cmdline/partition_listing.h"
 #include "storage/disk_source.h"
 #include "storage/vmdk_chain.h"
@@ -52,42 +54,29 @@ TEST(VmdkDescriptor, ValuesAndExtentLines) {
   }
 }
 
-struct HeaderCase {
-  const char* name;
-  void (*change)(SparseDisk&, std::vector<uint8_t>&);
-  VmdkOpenError error;
-  const char* detail;
-};
-
 TEST(VmdkSparse, DamagedHeadersAreRefusedByName) {
-  const HeaderCase cases[] = {
-      {"version 4", [](SparseDisk&, std::vector<uint8_t>& b) { b[4] = 4; }, VmdkOpenError::bad_header, "version 4"},
-      {"grain size not a power of two", [](SparseDisk&, std::vector<uint8_t>& b) { b[20] = 12; },
-       VmdkOpenError::bad_header, "grain size 12"},
-      {"grain size too large", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 20, 4096, 8); },
-       VmdkOpenError::bad_header, "grain size 4096"},
-      {"no grain table entries", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 44, 0, 4); },
-       VmdkOpenError::bad_header, "grain table entries 0"},
-      {"text-mode copy", [](SparseDisk&, std::vector<uint8_t>& b) { b[75] = '\n'; }, VmdkOpenError::bad_header,
-       "line ends changed by a text-mode copy"},
-      {"unknown compression",
-       [](SparseDisk&, std::vector<uint8_t>& b) {
-         test::put_le(b, 8, kVmdkFlagCompressed, 4);
-         b[77] = 2;
-       },
-       VmdkOpenError::unsupported_layout, "compression 2"},
-      {"directory beyond the file", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 56, 1u << 20, 8); },
-       VmdkOpenError::bad_header, "grain directory"},
-      {"stream-optimized without its footer", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 56, ~0ull, 8); },
-       VmdkOpenError::incomplete_stream, ""},
-      {"capacity that overflows bytes", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 12, ~0ull, 8); },
-       VmdkOpenError::bad_header, "capacity 18446744073709551615"},
+  const struct {
+    const char* name;
+    std::vector<std::tuple<size_t, uint64_t, int>> fields;  // offset, value, width
+    VmdkOpenError error;
+    const char* detail;
+  } cases[] = {
+      {"version 4", {{4, 4, 4}}, VmdkOpenError::bad_header, "version 4"},
+      {"grain size not a power of two", {{20, 12, 8}}, VmdkOpenError::bad_header, "grain size 12"},
+      {"grain size too large", {{20, 4096, 8}}, VmdkOpenError::bad_header, "grain size 4096"},
+      {"no grain table entries", {{44, 0, 4}}, VmdkOpenError::bad_header, "grain table entries 0"},
+      {"text-mode copy", {{75, '\n', 1}}, VmdkOpenError::bad_header, "line ends changed by a text-mode copy"},
+      {"unknown compression", {{8, kVmdkFlagCompressed, 4}, {77, 2, 1}}, VmdkOpenError::unsupported_layout,
+       "compression 2"},
+      {"directory beyond the file", {{56, 1u << 20, 8}}, VmdkOpenError::bad_header, "grain directory"},
+      {"stream-optimized without its footer", {{56, ~0ull, 8}}, VmdkOpenError::incomplete_stream, ""},
+      {"capacity that overflows bytes", {{12, ~0ull, 8}}, VmdkOpenError::bad_header, "capacity 18446744073709551615"},
   };
-  for (const HeaderCase& c : cases) {
+  for (const auto& c : cases) {
     SparseDisk disk;
     disk.descriptor = descriptor_text("00000001", "ffffffff");
     std::vector<uint8_t> bytes = build_sparse(disk);
-    c.change(disk, bytes);
+    for (const auto& [at, value, width] : c.fields) test::put_le(bytes, at, value, width);
     MemoryFiles files;
     files.files["a.vmdk"] = bytes;
     const VmdkSetCheck check = check_vmdk_set({"a.vmdk"}, files.opener());
