@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "cmdline/partition_listing.h"
-#include "storage/disk_source.h"
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_descriptor.h"
 #include "tests/vmdk_builder.h"
@@ -137,31 +136,10 @@ TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
         {8192, {Holding::zeros, 12288}}, {12288, {Holding::data, 16384}}, {16384, {Holding::zeros, 131072}}};
     for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
     EXPECT_EQ(bytes_holding_data(chain, 0, chain.size()), 3u * 4096);
+    std::vector<uint8_t> buffer(100);
+    EXPECT_EQ(chain.read_at(chain.size() - 10, buffer), 10);
+    EXPECT_EQ(chain.read_at(chain.size(), buffer), 0);
   }
-}
-
-TEST_F(ChainFixture, ReadsStopAtTheEndOfTheDisk) {
-  VmdkChain chain;
-  VmdkProblem problem;
-  ASSERT_TRUE(chain.open({"dir/child.vmdk", "dir/base.vmdk"}, problem, files.opener()));
-  std::vector<uint8_t> buffer(100);
-  EXPECT_EQ(chain.read_at(chain.size() - 10, buffer), 10);
-  EXPECT_EQ(chain.read_at(chain.size(), buffer), 0);
-
-  DiskSource disk;
-  ASSERT_TRUE(disk.attach_vmdk({"dir/base.vmdk", "dir/child.vmdk"}, problem, files.opener()));
-  EXPECT_EQ(disk.kind(), kSourceVmdkChain);
-  EXPECT_EQ(disk.path(), "dir/base.vmdk");
-  EXPECT_EQ(disk.size(), 256u * 512);
-  disk.set_chain_volume(0x10000, 0);
-  EXPECT_EQ(disk.partition_offset(), 0x10000u);
-  uint64_t count = 3;
-  uint8_t three[3] = {};
-  ASSERT_TRUE(disk.read(three, count, 4096));
-  EXPECT_EQ(three[0], 0xC1);
-  disk.close();
-  EXPECT_EQ(disk.kind(), kSourceNothing);
-  EXPECT_EQ(disk.vmdk_chain(), nullptr);
 }
 
 TEST_F(ChainFixture, SetCheckMessages) {

@@ -21,6 +21,7 @@
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 #include "tests/image_test_support.h"
+#include "tests/ntfs_reference.h"
 #include "tests/text_lines.h"
 
 namespace lnk {
@@ -127,6 +128,7 @@ std::vector<std::pair<uint64_t, uint64_t>> sample_ranges(ShadowVolume& shadows, 
 struct CorpusVolume {
   const char* name;
   const char* image;  // below the corpus images folder
+  const char* raw;    // its name once unpacked
   uint64_t offset;
   size_t stores;      // as vshadowinfo lists them
 };
@@ -134,24 +136,12 @@ void PrintTo(const CorpusVolume& v, std::ostream* out) { *out << v.name; }
 
 class ShadowCorpus : public ::testing::TestWithParam<CorpusVolume> {};
 
-// A corpus image as a raw file in dir; empty when it or a tool is missing.
-fs::path raw_image(const std::string& relative, const fs::path& dir) {
-  if (relative.size() > 6 && relative.substr(relative.size() - 6) == ".qcow2") {
-    const fs::path source = test::corpus_images() / relative;
-    const fs::path raw = dir / "volume.raw";
-    if (!fs::exists(source) || !test::have_tools({"qemu-img"})) return {};
-    if (shell("qemu-img convert -O raw " + q(source) + " " + q(raw)).status != 0) return {};
-    return raw;
-  }
-  return test::unpack_corpus_image(relative, dir);
-}
-
 TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
   const CorpusVolume& volume = GetParam();
   if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   if (!test::have_tools({"vshadowinfo"})) GTEST_SKIP() << "libvshadow-utils missing";
   const test::ScratchDir scratch("vss");
-  const fs::path image = raw_image(volume.image, scratch.path);
+  const fs::path image = test::corpus_raw_image(std::string("images/") + volume.image, volume.raw);
   if (image.empty()) GTEST_SKIP() << volume.image << " or the tool to unpack it is missing";
 
   const std::vector<ListedStore> listed =
@@ -215,15 +205,15 @@ TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
 
 INSTANTIATE_TEST_SUITE_P(
     Volumes, ShadowCorpus,
-    ::testing::Values(CorpusVolume{"vsstest", "vsstest.qcow2", 0, 2},
-                      CorpusVolume{"vss_1_vol", "dfir_ntfs/vss_1_vol.tar.gz", 67584 * 512ull, 2},
-                      CorpusVolume{"vss_2_stor", "dfir_ntfs/vss_2_stor.tar.gz", 67584 * 512ull, 1},
-                      CorpusVolume{"vss_3_volstor", "dfir_ntfs/vss_3_volstor.tar.gz", 4196352 * 512ull, 2},
-                      CorpusVolume{"vss_2003", "dfir_ntfs/vss_2003.tgz", 63 * 512ull, 6},
-                      CorpusVolume{"ntfs_samples", "ntfs-samples/ntfs.tgz", 2048 * 512ull, 2},
+    ::testing::Values(CorpusVolume{"vsstest", "vsstest.qcow2", "vsstest.raw", 0, 2},
+                      CorpusVolume{"vss_1_vol", "dfir_ntfs/vss_1_vol.tar.gz", "vss_1_vol.raw", 67584 * 512ull, 2},
+                      CorpusVolume{"vss_2_stor", "dfir_ntfs/vss_2_stor.tar.gz", "vss_2_stor.raw", 67584 * 512ull, 1},
+                      CorpusVolume{"vss_3_volstor", "dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 4196352 * 512ull, 2},
+                      CorpusVolume{"vss_2003", "dfir_ntfs/vss_2003.tgz", "vss_2003.raw", 63 * 512ull, 6},
+                      CorpusVolume{"ntfs_samples", "ntfs-samples/ntfs.tgz", "ntfs.raw", 2048 * 512ull, 2},
                       // It holds the other volume's saved blocks but no copies of its own.
-                      CorpusVolume{"vss_3_volstor_first", "dfir_ntfs/vss_3_volstor.tar.gz", 2048 * 512ull, 0},
-                      CorpusVolume{"windows_volume", "windows_volume.qcow2", 0, 0}),
+                      CorpusVolume{"vss_3_volstor_first", "dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 2048 * 512ull, 0},
+                      CorpusVolume{"windows_volume", "windows_volume.qcow2", "windows_volume.raw", 0, 0}),
     [](const ::testing::TestParamInfo<CorpusVolume>& info) { return std::string(info.param.name); });
 
 // The same volume in a VMware disk, in an E01 file and in the corpus QCOW2
@@ -232,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
   if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   const test::ScratchDir scratch("vss");
-  const fs::path raw = raw_image("vsstest.qcow2", scratch.path);
+  const fs::path raw = test::corpus_raw_image("images/vsstest.qcow2", "vsstest.raw");
   if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
   std::vector<fs::path> containers;
   const fs::path vmdk = scratch.path / "vsstest.vmdk";
