@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -131,13 +132,7 @@ inline uint64_t istat_filetime(const std::string& text) {
   int y, mo, d, h, mi, s;
   long nanos;
   if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &nanos) != 7) return 0;
-  // Days from 1970-01-01 (proleptic Gregorian).
-  y -= mo <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long days = era * 146097 + doe - 719468;
+  const int64_t days = std::chrono::sys_days{std::chrono::year{y} / mo / d}.time_since_epoch().count();
   const int64_t seconds = days * 86400LL + h * 3600 + mi * 60 + s + 11644473600LL;
   return static_cast<uint64_t>(seconds) * 10000000ULL + static_cast<uint64_t>(nanos / 100);
 }
