@@ -203,17 +203,20 @@ TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
   }
 }
 
+const CorpusVolume kShadowVolumes[] = {
+    {"vsstest", "vsstest.qcow2", "vsstest.raw", 0, 2},
+    {"vss_1_vol", "dfir_ntfs/vss_1_vol.tar.gz", "vss_1_vol.raw", 67584 * 512ull, 2},
+    {"vss_2_stor", "dfir_ntfs/vss_2_stor.tar.gz", "vss_2_stor.raw", 67584 * 512ull, 1},
+    {"vss_3_volstor", "dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 4196352 * 512ull, 2},
+    {"vss_2003", "dfir_ntfs/vss_2003.tgz", "vss_2003.raw", 63 * 512ull, 6},
+    {"ntfs_samples", "ntfs-samples/ntfs.tgz", "ntfs.raw", 2048 * 512ull, 2},
+    // It holds the other volume's saved blocks but no copies of its own.
+    {"vss_3_volstor_first", "dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 2048 * 512ull, 0},
+    {"windows_volume", "windows_volume.qcow2", "windows_volume.raw", 0, 0},
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Volumes, ShadowCorpus,
-    ::testing::Values(CorpusVolume{"vsstest", "vsstest.qcow2", "vsstest.raw", 0, 2},
-                      CorpusVolume{"vss_1_vol", "dfir_ntfs/vss_1_vol.tar.gz", "vss_1_vol.raw", 67584 * 512ull, 2},
-                      CorpusVolume{"vss_2_stor", "dfir_ntfs/vss_2_stor.tar.gz", "vss_2_stor.raw", 67584 * 512ull, 1},
-                      CorpusVolume{"vss_3_volstor", "dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 4196352 * 512ull, 2},
-                      CorpusVolume{"vss_2003", "dfir_ntfs/vss_2003.tgz", "vss_2003.raw", 63 * 512ull, 6},
-                      CorpusVolume{"ntfs_samples", "ntfs-samples/ntfs.tgz", "ntfs.raw", 2048 * 512ull, 2},
-                      // It holds the other volume's saved blocks but no copies of its own.
-                      CorpusVolume{"vss_3_volstor_first", "dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 2048 * 512ull, 0},
-                      CorpusVolume{"windows_volume", "windows_volume.qcow2", "windows_volume.raw", 0, 0}),
+    Volumes, ShadowCorpus, ::testing::ValuesIn(kShadowVolumes),
     [](const ::testing::TestParamInfo<CorpusVolume>& info) { return std::string(info.param.name); });
 
 // The same volume in a VMware disk, in an E01 file and in the corpus QCOW2
