@@ -1,5 +1,6 @@
-// The MFT scan: every shortcut and jump list a volume names, as sleuthkit
-// sees them, and the passes that carve unallocated clusters, the page file
+// The NTFS layer and the MFT scan against sleuthkit on every fixture and
+// corpus volume: every shortcut and jump list a volume names, as sleuthkit
+// sees them; and the passes that carve unallocated clusters, the page file
 // and shadow-copy store files.
 #include "scan/mft_scan.h"
 

@@ -1,6 +1,7 @@
 // Decoding ahead on worker threads: the pool itself, and whole scans of
 // compressed containers that must report the same with 1, 2 or 8 threads,
-// damaged ones included. The suite also runs under ThreadSanitizer.
+// damaged ones included, and the E01 set they scan read back byte for byte.
+// The suite also runs under ThreadSanitizer.
 #include "storage/read_ahead.h"
 
 #include <gtest/gtest.h>
