@@ -2,7 +2,7 @@
 # Reads shadow copy 1 of vsstest from start to end through the shadow-copy
 # byte source, and the live volume the same way, in turn and in 64 KiB
 # chunks as the raw carver reads, best of N each, and prints the ratio. The
-# reader is tests/tools/vss_read.cpp, built here against the storage and
+# reader is bench/vss_read.cpp, built here against the storage and
 # platform libraries of a build directory.
 #
 #   bench/vss_speed.sh [build dir] [runs]
@@ -26,7 +26,7 @@ command -v qemu-img > /dev/null || { echo "qemu-img missing (qemu-utils)" >&2; e
 pkg-config --exists libvshadow libbfio || { echo "libvshadow or libbfio development files missing" >&2; exit 1; }
 
 reader=$work/vss_read
-${CXX:-c++} -std=c++20 -O2 -I"$here" -DROOK_HAVE_LIBVSHADOW=1 "$here/tests/tools/vss_read.cpp" \
+${CXX:-c++} -std=c++20 -O2 -I"$here" -DROOK_HAVE_LIBVSHADOW=1 "$here/bench/vss_read.cpp" \
   "$build/librook_storage.a" "$build/librook_platform.a" $(pkg-config --libs libvshadow libbfio) -o "$reader"
 image=$work/vsstest.raw
 qemu-img convert -O raw "$qcow" "$image"

@@ -3,27 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <tuple>
 
-#include "tests/run_program.h"
+#include "tests/image_test_support.h"
 
 namespace lnk {
 namespace {
 
 namespace fs = std::filesystem;
 
-class DiskSourceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = test::make_scratch_dir("source") / "image.bin";
-    std::ofstream out(path_, std::ios::binary);
-    for (int i = 0; i < 3000; ++i) out.put(static_cast<char>(expected(i)));
-  }
-  void TearDown() override { fs::remove_all(path_.parent_path()); }
-  static uint8_t expected(uint64_t i) { return static_cast<uint8_t>(i * 7 + i / 256); }
-  fs::path path_;
-};
+uint8_t expected(uint64_t i) { return static_cast<uint8_t>(i * 7 + i / 256); }
 
 TEST(AlignedSpan, CoversWholeSectors) {
   struct Case {
@@ -53,7 +42,12 @@ TEST(DevicePath, DriveLettersBecomeDevicePaths) {
 }
 
 // A regular file opened as a device goes through the whole-sector reads.
-TEST_F(DiskSourceTest, ImageAndDeviceReadsCutAtTheEnd) {
+TEST(DiskSource, ImageAndDeviceReadsCutAtTheEnd) {
+  const test::ScratchDir scratch("source");
+  const fs::path path_ = scratch.path / "image.bin";
+  std::vector<uint8_t> bytes(3000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = expected(i);
+  test::write_file(path_, bytes);
   DiskSource source;
   EXPECT_EQ(source.kind(), kSourceNothing);
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "storage/memory_source.h"
@@ -60,6 +61,11 @@ TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
   EXPECT_EQ(part.holding_at(0), (HoldingRun{Holding::data, 10}));
   EXPECT_EQ(part.holding_at(65), (HoldingRun{Holding::not_stored, 100}));
   EXPECT_EQ(bytes_holding_data(file, 0, 320), 160u);
+  // A read stops at the window's end.
+  WindowSource window(parent, 10, 20);
+  std::vector<uint8_t> tail(10);
+  EXPECT_EQ(window.read_at(15, tail), 5);
+  EXPECT_TRUE(std::equal(tail.begin(), tail.begin() + 5, parent_bytes.begin() + 25));
 }
 
 TEST(ExtentSource, ParentFailuresAndMalformedExtents) {

@@ -1,5 +1,6 @@
-// The MFT scan: every shortcut and jump list a volume names, as sleuthkit
-// sees them, and the passes that carve unallocated clusters, the page file
+// The NTFS layer and the MFT scan against sleuthkit on every fixture and
+// corpus volume: every shortcut and jump list a volume names, as sleuthkit
+// sees them; and the passes that carve unallocated clusters, the page file
 // and shadow-copy store files.
 #include "scan/mft_scan.h"
 
@@ -8,13 +9,20 @@
 #include <filesystem>
 #include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <map>
+#include <regex>
+#include <set>
 
 #include "carve/carve_context.h"
 #include "jumplist/appid_names.h"
 #include "lnk/parse_lnk.h"
 #include "ntfs/file_data.h"
 #include "ntfs/path_lookup.h"
+#include "ntfs/shadow_catalog.h"
+#include "storage/file_source.h"
+#include "storage/window_source.h"
+#include "tests/image_test_support.h"
 #include "tests/lnk_builder.h"
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
@@ -61,37 +69,122 @@ TEST(ScanFileKind, ByTheExtensionAfterTheLastDot) {
   for (const auto& [name, kind] : cases) EXPECT_EQ(scan_file_kind(name), kind) << name;
 }
 
-// Each shortcut and jump list fls names (allocated, or deleted with an
-// intact record) is reported under its path with its MFT reference, its
-// $STANDARD_INFORMATION times and its data size; nothing else is.
-void expect_same_as_sleuthkit(const std::string& image, uint64_t sector_offset, size_t& files, size_t& records) {
-  const std::vector<Found> found = scan(image, sector_offset * 512, record_pass());
-  std::map<uint64_t, std::vector<const Found*>> by_entry;
-  for (const Found& f : found) by_entry[f.source.src_inode].push_back(&f);
-  // A file with hard links has one entry and several names; fls lists each.
-  std::map<uint64_t, std::vector<std::string>> names;
-  for (const test::FlsName& name : test::fls_names(image, sector_offset)) {
-    if (name.reallocated || name.directory || !test::selected_name(name.path)) continue;
-    names[name.entry].push_back(name.path + (name.deleted ? " (deleted)" : ""));
+// Every volume of the sweep, committed fixtures and corpus images, read by
+// the NTFS layer and scanned, against sleuthkit: names and paths both ways,
+// istat's facts and icat's bytes (compressed data decoded) for every
+// shortcut and jump list and a sample of other files; the shadow-copy
+// catalog against vshadowinfo. Each shortcut and jump list fls names
+// (allocated, or deleted with an intact record) is reported under its path
+// with its MFT reference, its $STANDARD_INFORMATION times and its data
+// size; nothing else is.
+struct SweepVolume {
+  const char* name;
+  const char* archive;     // below the corpus folder; null: a committed fixture
+  const char* raw;         // the image's name once unpacked
+  uint64_t sector_offset;  // where mmls places the NTFS partition
+  int selected;            // shortcuts and jump lists; -1: as many as fls lists
+  size_t deleted, compressed;  // of them deleted; compressed files compared, at least
+  size_t stores;           // shadow copies the catalog describes
+};
+void PrintTo(const SweepVolume& v, std::ostream* out) { *out << v.name; }
+
+const SweepVolume kSweep[] = {
+    // resident, report.LNK, x.lnk\inside, dosonly, big, fragmented, the
+    // linked file, both jump lists, and the deleted one.
+    {"ntfs_small", nullptr, "ntfs_small.img", 0, 10, 1, 0, 1},
+    {"ntfs_4k", nullptr, "ntfs_4k.img", 0, 2, 0, 0, 0},
+    // A profile: compressed shortcuts and custom list, a deleted tree's three
+    // and an orphan.
+    {"ntfs_compressed", nullptr, "ntfs_compressed.img", 0, 8, 4, 4, 0},
+    {"vsstest", "images/vsstest.qcow2", "vsstest.raw", 0, -1, 0, 0, 2},
+    {"windows_volume", "images/windows_volume.qcow2", "windows_volume.raw", 0, -1, 0, 0, 0},
+    {"ntfs_2m", "images/ntfs-samples/ntfs-2m.raw.gz", "ntfs-2m.raw", 128, -1, 0, 0, 0},
+    {"ntfs_lastaccess", "images/ntfs-samples/ntfs-lastaccess.raw.gz", "ntfs-lastaccess.raw", 128, -1, 0, 0, 0},
+    {"ntfs_ramslack", "images/ntfs-samples/ntfs-ramslack.raw.gz", "ntfs-ramslack.raw", 128, -1, 0, 0, 0},
+    {"ntfs_si_vs_fn", "images/ntfs-samples/ntfs-si-vs-fn.raw.gz", "ntfs-si-vs-fn.raw", 128, -1, 0, 0, 0},
+    {"ntfs_samples", "images/ntfs-samples/ntfs.tgz", "ntfs.raw", 2048, -1, 0, 0, 2},
+    {"ntfs_index", "images/dfir_ntfs/ntfs_index.raw.gz", "ntfs_index.raw", 128, -1, 0, 0, 0},
+    {"vss_1_vol", "images/dfir_ntfs/vss_1_vol.tar.gz", "vss_1_vol.raw", 67584, -1, 0, 0, 2},
+    {"vss_2_stor", "images/dfir_ntfs/vss_2_stor.tar.gz", "vss_2_stor.raw", 67584, -1, 0, 0, 3},
+    {"vss_3_volstor_1", "images/dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 2048, -1, 0, 0, 2},
+    {"vss_3_volstor_2", "images/dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 4196352, -1, 0, 0, 2},
+    {"vss_2003", "images/dfir_ntfs/vss_2003.tgz", "vss_2003.raw", 63, -1, 0, 0, 6},
+};
+
+class NtfsSweep : public ::testing::TestWithParam<SweepVolume> {};
+
+TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
+  const SweepVolume& v = GetParam();
+  if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
+    GTEST_SKIP() << "sleuthkit (fls, istat, icat) is not installed";
+  const test::ScratchDir scratch("sweep");
+  const fs::path image = v.archive ? test::corpus_raw_image(v.archive, v.raw)
+                                   : test::unpack_ntfs_fixtures(scratch.path) ? scratch.path / v.raw : fs::path();
+  if (image.empty()) GTEST_SKIP() << v.raw << " absent or cannot be unpacked";
+  std::unique_ptr<FileSource> file = FileSource::open(image.string());
+  ASSERT_NE(file, nullptr);
+  WindowSource window(*file, v.sector_offset * 512, UINT64_MAX);
+  NtfsVolume volume;
+  volume.attach(window, 0);
+  ASSERT_TRUE(volume.validate());
+
+  // A volume whose stores live on another volume has type 2 entries only;
+  // the volume holding them has type 3 entries for the other's copies too.
+  std::array<uint8_t, kCatalogHeaderSize> header{};
+  std::vector<ShadowStore> stores;
+  EXPECT_EQ(read_shadow_catalog(volume, header, stores), v.stores != 0);
+  EXPECT_EQ(stores.size(), v.stores);
+  std::set<std::string> described, listed;
+  for (const ShadowStore& s : stores) {
+    if (s.has_information) described.insert(s.key);
+    if (!s.has_location) continue;
+    EXPECT_NE(reference_entry(s.store_file_reference), 0u) << s.key;
+    EXPECT_EQ(s.header.size(), kStoreHeaderSize) << s.key;
   }
-  for (const auto& [entry, shown] : names) {
+  if (v.archive && v.stores != 0 && test::have_tool("vshadowinfo")) {
+    const std::string text = test::command_output("vshadowinfo -o " + std::to_string(v.sector_offset * 512) + " " +
+                                                  test::quoted(image.string()) + " 2>/dev/null");
+    const std::regex identifier(R"(Identifier\s*: ([0-9a-f-]{36}))");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), identifier); it != std::sregex_iterator(); ++it)
+      listed.insert((*it)[1]);
+    EXPECT_EQ(described, listed);
+  }
+
+  if (test::fls_names(image.string(), v.sector_offset).empty()) {
+    // sleuthkit cannot open 2 MiB clusters; the layer still walks the volume.
+    EXPECT_GT(test::layer_entries(volume).size(), 16u);
+    return;
+  }
+  const test::Comparison c = test::compare_with_sleuthkit(volume, image.string(), v.sector_offset, 30);
+  std::cout << v.name << ": " << c << "\n";
+  EXPECT_GT(c.layer_names, 16u);
+  if (v.selected >= 0) {
+    EXPECT_EQ(c.selected.size(), static_cast<size_t>(v.selected));
+    EXPECT_EQ(c.selected_deleted, v.deleted);
+  }
+  EXPECT_GE(c.compressed_checked, v.compressed);
+
+  std::map<uint64_t, std::vector<const Found*>> by_entry;
+  const std::vector<Found> found = scan(image.string(), v.sector_offset * 512, record_pass());
+  for (const Found& f : found) by_entry[f.source.src_inode].push_back(&f);
+  for (const auto& [entry, selected] : c.selected) {
     const auto hit = by_entry.find(entry);
-    const std::vector<uint8_t> data = test::icat_bytes(image, sector_offset, entry);
-    const bool jump_list = scan_file_kind(shown.front()) != ScanFileKind::shortcut;
+    const std::string& name = selected.names.front();
+    const bool jump_list = scan_file_kind(name) != ScanFileKind::shortcut;
     // A jump list that holds no shortcut, or a shortcut that does not parse,
     // gives no record; everything else must be there.
     LnkRecord alone;
+    const bool parses = parse_lnk_record(alone, selected.data, 0);
     if (hit == by_entry.end()) {
-      EXPECT_TRUE(jump_list || !parse_lnk_record(alone, data, 0)) << "not reported: " << shown.front();
+      EXPECT_TRUE(jump_list || !parses) << "not reported: " << name;
       continue;
     }
-    ++files;
-    test::IstatFacts facts;
-    ASSERT_TRUE(test::istat_facts(image, sector_offset, entry, facts)) << shown.front();
+    const test::IstatFacts& facts = selected.facts;
     for (const Found* f : hit->second) {
-      ++records;
       const std::string& type = f->record.source_type;
-      EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const std::string& s) { return type.rfind(s, 0) == 0; }))
+      // A file with hard links has one entry and several names; fls lists each.
+      EXPECT_TRUE(std::any_of(selected.names.begin(), selected.names.end(),
+                              [&](const std::string& s) { return type.rfind(s, 0) == 0; }))
           << type << " is none of the names of entry " << entry;
       EXPECT_EQ(f->source.src_seq, facts.sequence) << type;
       EXPECT_EQ(f->source.source_created, facts.created) << type;
@@ -102,13 +195,16 @@ void expect_same_as_sleuthkit(const std::string& image, uint64_t sector_offset, 
       EXPECT_TRUE(f->source.mft_scan);
     }
     if (!jump_list) {
-      ASSERT_EQ(hit->second.size(), 1u) << shown.front();
-      ASSERT_TRUE(parse_lnk_record(alone, data, 0)) << shown.front();
-      EXPECT_EQ(hit->second[0]->record.parsed_size, alone.parsed_size) << shown.front();
+      ASSERT_EQ(hit->second.size(), 1u) << name;
+      ASSERT_TRUE(parses) << name;
+      EXPECT_EQ(hit->second[0]->record.parsed_size, alone.parsed_size) << name;
     }
   }
-  for (const auto& [entry, list] : by_entry) EXPECT_TRUE(names.count(entry)) << list[0]->record.source_type;
+  for (const auto& [entry, list] : by_entry) EXPECT_TRUE(c.selected.count(entry)) << list[0]->record.source_type;
 }
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NtfsSweep, ::testing::ValuesIn(kSweep),
+                         [](const ::testing::TestParamInfo<SweepVolume>& info) { return info.param.name; });
 
 class ScanFixture : public ::testing::Test {
  protected:
@@ -121,14 +217,26 @@ class ScanFixture : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(ScanFixture, EveryShortcutAndJumpListAsSleuthkitSeesThem) {
-  if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
-    GTEST_SKIP() << "sleuthkit is needed";
-  for (const char* name : {"ntfs_small.img", "ntfs_4k.img", "ntfs_compressed.img"}) {
-    size_t files = 0, records = 0;
-    expect_same_as_sleuthkit(image(name), 0, files, records);
-    std::printf("%s: %zu files, %zu records as sleuthkit lists them\n", name, files, records);
-    EXPECT_GE(files, 2u) << name;
+// The image opened as a device (whole-sector reads) and as a volume path
+// reads the same as the image file.
+TEST_F(ScanFixture, DeviceAndVolumeModesReadLikeTheImage) {
+  std::vector<uint8_t> expected;
+  for (uint32_t mode : {kOpenImageFile, kOpenDevicePath, kOpenVolumeLetter}) {
+    NtfsVolume volume;
+    ASSERT_TRUE(volume.open_path(image("ntfs_small.img"), mode)) << mode;
+    EXPECT_EQ(volume.mode(), mode);
+    ASSERT_TRUE(volume.validate()) << mode;
+    ASSERT_NE(volume.disk(), nullptr);
+    EXPECT_EQ(volume.disk()->kind(), mode == kOpenImageFile     ? kSourceImageFile
+                                     : mode == kOpenDevicePath ? kSourceDevicePath
+                                                               : kSourceVolumeLetter);
+    uint64_t entry = 0;
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(lookup_path(volume, "Users\\alice\\Desktop\\fragmented.lnk", entry));
+    ASSERT_TRUE(read_entry_data(volume, entry, data));
+    if (expected.empty()) expected = data;
+    EXPECT_TRUE(data == expected) << mode;
+    EXPECT_EQ(data.size(), 33486u);
   }
 }
 
@@ -173,10 +281,12 @@ TEST_F(ScanFixture, ShortcutInFreeClustersOnlyForTheUnallocatedPass) {
   ASSERT_TRUE(volume.validate());
   std::vector<uint8_t> bitmap;
   ASSERT_TRUE(read_entry_data(volume, 6, bitmap, UINT64_MAX));
-  // The last free cluster of the volume.
+  // The last free cluster whose bit mirrored in its byte is an allocated
+  // cluster's: the bitmap read in the wrong bit order hides it.
   uint64_t free_cluster = 0;
+  const auto in_use = [&](uint64_t c) { return ((bitmap[c / 8] >> (c % 8)) & 1) != 0; };
   for (uint64_t c = std::min<uint64_t>(bitmap.size() * 8, volume.total_clusters()); c-- > 0;) {
-    if (((bitmap[c / 8] >> (c % 8)) & 1) == 0) {
+    if (!in_use(c) && in_use(c / 8 * 8 + 7 - c % 8)) {
       free_cluster = c;
       break;
     }
@@ -277,13 +387,18 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
         << name;
   }
   const std::string rook = test::quoted(ROOK_BINARY);
-  const std::string without_place = " | jq -c 'del(.source) | del(.. | .offset?)'";
-  const std::string scan = rook + " " + test::quoted(volume) + " -ntfs_scan -json -quiet";
-  const std::vector<std::string> types = test::split_lines(test::command_output(scan + " | jq -r .source.type"));
-  const std::vector<std::string> offsets = test::split_lines(test::command_output(scan + " | jq -r .source.offset"));
-  const std::vector<std::string> records = test::split_lines(test::command_output(scan + without_place));
-  ASSERT_EQ(types.size(), records.size());
-  ASSERT_EQ(offsets.size(), records.size());
+  // Type, offset and the record without where it came from and lies.
+  const std::string fields =
+      " | jq -r '\"\\(.source.type)\\t\\(.source.offset)\\t\\(del(.source) | del(.. | .offset?) | tojson)\"'";
+  std::vector<std::string> types, offsets, records;
+  for (const std::string& line : test::split_lines(
+           test::command_output(rook + " " + test::quoted(volume) + " -ntfs_scan -json -quiet" + fields))) {
+    const size_t first = line.find('\t'), second = line.find('\t', first + 1);
+    ASSERT_NE(second, std::string::npos) << line;
+    types.push_back(line.substr(0, first));
+    offsets.push_back(line.substr(first + 1, second - first - 1));
+    records.push_back(line.substr(second + 1));
+  }
   std::map<std::string, std::vector<std::string>> through_mft;
   const std::string image_bytes = test::slurp(volume);
   const std::string signature("\x4c\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0\x46", 20);
@@ -300,8 +415,10 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
   }
   size_t total = 0, slack = 0, with_app_id = 0;
   for (const auto& [name, list] : planted) {
-    const std::vector<std::string> expected =
-        test::split_lines(test::command_output(rook + " " + test::quoted(list.string()) + " -json -quiet" + without_place));
+    std::vector<std::string> expected;
+    for (const std::string& line :
+         test::split_lines(test::command_output(rook + " " + test::quoted(list.string()) + " -json -quiet" + fields)))
+      expected.push_back(line.substr(line.find('\t', line.find('\t') + 1) + 1));
     EXPECT_EQ(through_mft[name], expected) << list;
     for (const std::string& record : expected) {
       slack += test::contains(record, "\"from_slack\":true");
@@ -316,30 +433,6 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
   EXPECT_EQ(with_app_id, total);
   EXPECT_GT(placed, total / 2);
   fs::remove_all(dir);
-}
-
-// Every corpus NTFS volume scans to the end, and finds as many shortcuts as
-// fls lists (none).
-TEST(ScanCorpus, EveryCorpusVolumeScansAsSleuthkitLists) {
-  if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
-    GTEST_SKIP() << "sleuthkit is needed";
-  const struct { const char* archive; const char* raw; uint64_t sector; } volumes[] = {
-      {"images/vsstest.qcow2", "vsstest.raw", 0},
-      {"images/windows_volume.qcow2", "windows_volume.raw", 0},
-      {"images/dfir_ntfs/ntfs_index.raw.gz", "ntfs_index.raw", 128},
-      {"images/dfir_ntfs/vss_2003.tgz", "vss_2003.raw", 63},
-      {"images/dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw", 4196352},
-  };
-  size_t scanned = 0;
-  for (const auto& v : volumes) {
-    const fs::path image = test::corpus_raw_image(v.archive, v.raw);
-    if (image.empty()) continue;
-    size_t files = 0, records = 0;
-    expect_same_as_sleuthkit(image.string(), v.sector, files, records);
-    std::printf("%s: %zu shortcut and jump-list files, %zu records\n", v.raw, files, records);
-    ++scanned;
-  }
-  if (scanned == 0) GTEST_SKIP() << "corpus images absent";
 }
 
 }  // namespace

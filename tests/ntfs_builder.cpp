@@ -54,8 +54,8 @@ Bytes attribute_header(uint32_t type, bool non_resident, const std::string& name
   return a;
 }
 
-}  // namespace
-
+// Moves each sector's last word into the update sequence array and writes
+// the sequence value 0x0102 in its place (what NTFS does before a write).
 void protect_sectors(Bytes& record, uint16_t sequence_offset, int count, uint32_t sector_size) {
   const uint16_t usn = 0x0102;
   if (count <= 0 || sequence_offset + 2u * count > record.size()) return;
@@ -67,6 +67,19 @@ void protect_sectors(Bytes& record, uint16_t sequence_offset, int count, uint32_
     set_u16(record, word, usn);
   }
 }
+
+// The end entry has no key.
+Bytes index_end_entry() {
+  Bytes e;
+  put_u64(e, 0);
+  put_u16(e, 16);
+  put_u16(e, 0);
+  put_u16(e, 2);
+  put_u16(e, 0);
+  return e;
+}
+
+}  // namespace
 
 Bytes encode_runs(const std::vector<std::pair<uint64_t, int64_t>>& runs) {
   Bytes out;
@@ -151,16 +164,6 @@ Bytes index_entry(uint64_t reference, const Bytes& key, uint16_t flags) {
   e.insert(e.end(), key.begin(), key.end());
   align8(e);
   set_u16(e, 8, static_cast<uint16_t>(e.size()));
-  return e;
-}
-
-Bytes index_end_entry() {
-  Bytes e;
-  put_u64(e, 0);
-  put_u16(e, 16);
-  put_u16(e, 0);
-  put_u16(e, 2);
-  put_u16(e, 0);
   return e;
 }
 
@@ -282,11 +285,9 @@ uint32_t VolumeImage::record_size() const {
                                        : layout_.clusters_per_record * cluster_size();
 }
 
-uint64_t VolumeImage::record_position(uint64_t entry) const {
-  return layout_.mft_cluster * cluster_size() + entry * record_size();
+void VolumeImage::put_record(uint64_t entry, const Bytes& record) {
+  put_bytes(layout_.mft_cluster * cluster_size() + entry * record_size(), record);
 }
-
-void VolumeImage::put_record(uint64_t entry, const Bytes& record) { put_bytes(record_position(entry), record); }
 
 void VolumeImage::put_bytes(uint64_t offset, const Bytes& bytes) { put_bytes_at(bytes_, offset, bytes); }
 

@@ -22,9 +22,8 @@ Bytes nonresident_attribute(uint32_t type, const Bytes& runs, uint64_t real_size
 Bytes standard_information(uint64_t created, uint64_t modified, uint64_t mft_changed, uint64_t accessed);
 Bytes file_name(uint64_t parent_reference, const std::string& name, uint8_t name_space = 1,
                 uint64_t real_size = 0, uint32_t flags = 0);
-// One index entry with a $FILE_NAME key; the end entry has no key.
+// One index entry with a $FILE_NAME key.
 Bytes index_entry(uint64_t reference, const Bytes& key, uint16_t flags = 0);
-Bytes index_end_entry();
 // A node header (first entry at 16) followed by the entries.
 Bytes index_node(const std::vector<Bytes>& entries);
 // $INDEX_ROOT value of $I30 over file names, with its node.
@@ -49,9 +48,6 @@ struct RecordLayout {
 // A record with its attributes and end marker; every sector's last word is
 // moved into the update sequence array and replaced by the sequence value.
 Bytes mft_record(const RecordLayout& layout);
-// Moves each sector's last word into the update sequence array and writes
-// the sequence value 0x0102 in its place (what NTFS does before a write).
-void protect_sectors(Bytes& record, uint16_t sequence_offset, int count, uint32_t sector_size);
 
 // A whole volume in memory: boot sector at 0, the MFT at mft_cluster.
 struct VolumeLayout {
@@ -72,9 +68,7 @@ class VolumeImage {
   void put_record(uint64_t entry, const Bytes& record);
   void put_bytes(uint64_t offset, const Bytes& bytes);
   void put_cluster(uint64_t cluster, const Bytes& bytes) { put_bytes(cluster * cluster_size(), bytes); }
-  uint64_t record_position(uint64_t entry) const;
   Bytes& bytes() { return bytes_; }
-  const VolumeLayout& layout() const { return layout_; }
 
  private:
   VolumeLayout layout_;

@@ -15,7 +15,7 @@ namespace {
 
 using test::Bytes;
 
-TEST(Fixups, SectorEndsComeBackFromTheArrayAndOnlyForAcceptedRecords) {
+TEST(Fixups, SectorEndsComeBackFromTheArrayOnlyForAcceptedRecords) {
   struct Case {
     const char* signature;
     uint16_t offset;
@@ -51,14 +51,12 @@ TEST(Fixups, SectorEndsComeBackFromTheArrayAndOnlyForAcceptedRecords) {
     EXPECT_EQ(record[510] == 0xAB && record[511] == 0xAB, c.first_end) << what;
     EXPECT_EQ(record[1022] == 0xAB && record[1023] == 0xAB, c.second_end) << what;
   }
-}
-
-TEST(Fixups, WordsAreNotComparedAndAnArrayInASectorEndIsReadFirst) {
+  // Words are not compared: a torn write no longer holds the sequence value.
   test::RecordLayout layout;
   layout.first_attribute = 216;
   layout.attributes = {test::resident_attribute(0x80, Bytes(900, 0x5A))};
   Bytes record = test::mft_record(layout);
-  record[510] = 0xEE;  // a torn write: the word no longer holds the sequence value
+  record[510] = 0xEE;
   ASSERT_TRUE(apply_fixups(record, 512));
   EXPECT_EQ(record[510], 0x5A);
   EXPECT_EQ(record[1023], 0x5A);

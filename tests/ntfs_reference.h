@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -22,21 +23,20 @@
 #include "ntfs/path_lookup.h"
 #include "ntfs/record_summary.h"
 #include "platform/text.h"
+#include "tests/run_program.h"
 #include "tests/text_lines.h"
 
 namespace lnk::test {
 
 namespace fs = std::filesystem;
 
-inline std::string command_output(const std::string& command, int* status = nullptr) {
+inline std::string command_output(const std::string& command) {
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return out;
   char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  if (status) *status = raw;
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  ::pclose(pipe);
   return out;
 }
 
@@ -44,11 +44,7 @@ inline bool have_tool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-inline std::string quoted(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+inline std::string quoted(const std::string& text) { return shell_quoted(text); }
 
 // The committed fixture volumes (made by tests/data/make_ntfs_fixtures.sh).
 inline bool unpack_ntfs_fixtures(const fs::path& dir) {
@@ -136,13 +132,7 @@ inline uint64_t istat_filetime(const std::string& text) {
   int y, mo, d, h, mi, s;
   long nanos;
   if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%ld", &y, &mo, &d, &h, &mi, &s, &nanos) != 7) return 0;
-  // Days from 1970-01-01 (proleptic Gregorian).
-  y -= mo <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long days = era * 146097 + doe - 719468;
+  const int64_t days = std::chrono::sys_days{std::chrono::year{y} / mo / d}.time_since_epoch().count();
   const int64_t seconds = days * 86400LL + h * 3600 + mi * 60 + s + 11644473600LL;
   return static_cast<uint64_t>(seconds) * 10000000ULL + static_cast<uint64_t>(nanos / 100);
 }
@@ -246,14 +236,22 @@ inline bool selected_name(const std::string& path) {
   return false;
 }
 
+// One shortcut or jump list as sleuthkit sees it: every name fls gives it
+// (" (deleted)" added), istat's facts and icat's bytes.
+struct SelectedFile {
+  std::vector<std::string> names;
+  IstatFacts facts;
+  std::vector<uint8_t> data;
+};
+
 struct Comparison {
   size_t layer_names = 0;     // named base entries the layer found
   size_t fls_names = 0;       // names fls listed (streams and orphans left out)
-  size_t selected = 0;        // shortcuts and jump lists, both sides agreeing
   size_t selected_deleted = 0;
   size_t istat_checked = 0;   // entries whose sequence, times and size matched istat
   size_t data_checked = 0;    // entries whose data matched icat
   size_t compressed_checked = 0;  // of them, compressed ones
+  std::map<uint64_t, SelectedFile> selected;  // by MFT entry, both sides agreeing
 };
 
 // The bytes the layer reads for an entry's unnamed data, cut where icat
@@ -262,13 +260,10 @@ inline bool layer_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>&
   mft_entries_ctx context(volume);
   if (!parse_entry(context, entry)) return false;
   const ParsedAttribute* data = context.entry.find(kAttrData);
-  if (data == nullptr) return false;
   DataStream stream;
-  if (!copy_attribute_data(volume, *data, out, UINT64_MAX, stream)) return false;
-  if (data->non_resident && data->initialized_size < out.size()) {
-    const uint64_t valid = data->initialized_size;
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(valid), out.end(), uint8_t{0});
-  }
+  if (data == nullptr || !copy_attribute_data(volume, *data, out, UINT64_MAX, stream)) return false;
+  if (data->non_resident && data->initialized_size < out.size())
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(data->initialized_size), out.end(), uint8_t{0});
   return true;
 }
 
@@ -283,16 +278,16 @@ inline Comparison compare_with_sleuthkit(NtfsVolume& volume, const std::string& 
   result.layer_names = layer.size();
   result.fls_names = fls.size();
   std::set<std::tuple<uint64_t, std::string, bool>> fls_set;
-  std::set<uint64_t> layer_numbers, fls_selected_numbers, layer_selected_numbers;
-  for (const FlsName& n : fls) {
-    if (n.reallocated) continue;
-    fls_set.insert({n.entry, n.path, n.deleted});
-    if (selected_name(n.path) && !n.directory) fls_selected_numbers.insert(n.entry);
-  }
+  std::set<uint64_t> layer_numbers, fls_selected, layer_selected;
   for (const LayerEntry& e : layer) layer_numbers.insert(e.entry);
   for (const FlsName& n : fls) {
     if (n.reallocated) continue;
+    fls_set.insert({n.entry, n.path, n.deleted});
     EXPECT_TRUE(layer_numbers.count(n.entry)) << "fls lists " << n.path << " (" << n.entry << ")";
+    if (selected_name(n.path) && !n.directory) {
+      fls_selected.insert(n.entry);
+      result.selected[n.entry].names.push_back(n.path + (n.deleted ? " (deleted)" : ""));
+    }
   }
   size_t sampled = 0;
   for (const LayerEntry& e : layer) {
@@ -304,13 +299,10 @@ inline Comparison compare_with_sleuthkit(NtfsVolume& volume, const std::string& 
           << "fls does not list " << e.path << (e.deleted ? " (deleted)" : "") << " (" << e.entry << ")";
     }
     if (selected) {
-      layer_selected_numbers.insert(e.entry);
-      ++result.selected;
+      layer_selected.insert(e.entry);
       result.selected_deleted += e.deleted;
-    } else if (e.directory || !e.has_data || e.entry < 16 || sampled >= sample_limit) {
+    } else if (e.directory || !e.has_data || e.entry < 16 || sampled++ >= sample_limit) {
       continue;
-    } else {
-      ++sampled;
     }
     IstatFacts facts;
     if (!istat_facts(image, sector_offset, e.entry, facts)) {
@@ -325,25 +317,28 @@ inline Comparison compare_with_sleuthkit(NtfsVolume& volume, const std::string& 
     EXPECT_EQ(e.has_data, facts.has_data) << e.path;
     EXPECT_EQ(e.data_size, facts.data_size) << e.path;
     ++result.istat_checked;
+    std::vector<uint8_t> theirs;
     // Empty data has no attribute value to read.
-    if (!e.has_data || e.data_size == 0) continue;
-    if (e.data_size > (4u << 20)) {
-      std::cout << "  data not compared (large): " << e.path << "\n";
-      continue;
+    if (e.has_data && e.data_size > 0 && e.data_size <= (4u << 20)) {
+      result.compressed_checked += (e.data_flags & kAttrFlagCompressed) != 0;
+      std::vector<uint8_t> mine;
+      EXPECT_TRUE(layer_data(volume, e.entry, mine)) << e.path;
+      theirs = icat_bytes(image, sector_offset, e.entry);
+      EXPECT_TRUE(mine == theirs) << "data of " << e.path;
+      ++result.data_checked;
     }
-    result.compressed_checked += (e.data_flags & kAttrFlagCompressed) != 0;
-    std::vector<uint8_t> mine;
-    EXPECT_TRUE(layer_data(volume, e.entry, mine)) << e.path;
-    EXPECT_TRUE(mine == icat_bytes(image, sector_offset, e.entry)) << "data of " << e.path;
-    ++result.data_checked;
+    if (const auto found = result.selected.find(e.entry); selected && found != result.selected.end()) {
+      found->second.facts = facts;
+      found->second.data = std::move(theirs);
+    }
   }
-  EXPECT_EQ(layer_selected_numbers, fls_selected_numbers);
+  EXPECT_EQ(layer_selected, fls_selected);
   return result;
 }
 
 inline std::ostream& operator<<(std::ostream& out, const Comparison& c) {
   return out << "layer names " << c.layer_names << ", fls names " << c.fls_names << ", shortcuts and jump lists "
-             << c.selected << " (" << c.selected_deleted << " deleted), istat checks " << c.istat_checked
+             << c.selected.size() << " (" << c.selected_deleted << " deleted), istat checks " << c.istat_checked
              << ", icat checks " << c.data_checked << " (" << c.compressed_checked << " compressed)";
 }
 

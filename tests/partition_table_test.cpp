@@ -51,27 +51,6 @@ std::vector<Found> found_of(const std::vector<Partition>& list) {
   return out;
 }
 
-TEST(PartitionTypeName, NamesGuessesAndUnknowns) {
-  const std::pair<uint16_t, const char*> cases[] = {
-      {0x07, "ntfs"},
-      {0x0C, "fat32"},
-      {0x1E, "Hidden dos fat16"},
-      {0x92, "hidden dos fat16"},
-      {0x8D, "fat12"},
-      {0x0E, "dos fat16 LBA mapped"},
-      {0x97 | kPartitionTypeGuessed, "hidden dos fat32 [guess]"},
-      {0x05 | kPartitionTypeGuessed, "extended [guess]"},
-      {0xEE, "unk"},
-      {0x42, "unk"},
-      {0x00, "empty"},
-  };
-  for (const auto& [type, name] : cases) EXPECT_EQ(partition_type_name(type), name) << std::hex << type;
-  // Named, but not taken as partitions by the MBR walk.
-  EXPECT_FALSE(mbr_type_is_partition(0x0E));
-  EXPECT_FALSE(mbr_type_is_partition(0x87));
-  EXPECT_TRUE(mbr_type_is_partition(0x0F));
-}
-
 struct MbrCase {
   const char* name;
   std::function<void(DiskBytes&)> build;
@@ -240,15 +219,6 @@ TEST(GptReader, HostileHeadersEndWithoutReadingPastTheDisk) {
     for (const Partition& p : list) real += p.unallocated ? 0 : 1;
     EXPECT_EQ(real, c.partitions) << c.name;
   }
-}
-
-TEST(NtfsBootSector, OemIdMustBeExact) {
-  DiskBytes disk(4);
-  disk.oem(512, "NTFS    ").oem(1024, "NTFSx   ");
-  MemorySource source(disk.bytes);
-  EXPECT_TRUE(has_ntfs_boot_sector(source, 512));
-  EXPECT_FALSE(has_ntfs_boot_sector(source, 1024));
-  EXPECT_FALSE(has_ntfs_boot_sector(source, 2047));  // runs past the end
 }
 
 }  // namespace

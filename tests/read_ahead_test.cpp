@@ -1,6 +1,7 @@
 // Decoding ahead on worker threads: the pool itself, and whole scans of
 // compressed containers that must report the same with 1, 2 or 8 threads,
-// damaged ones included. The suite also runs under ThreadSanitizer.
+// damaged ones included, and the E01 set they scan read back byte for byte.
+// The suite also runs under ThreadSanitizer.
 #include "storage/read_ahead.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,9 @@
 #include <set>
 #include <thread>
 
+#include "cmdline/partition_listing.h"
+#include "images/image_open.h"
+#include "storage/ewf_source.h"
 #include "tests/image_test_support.h"
 #include "tests/lnk_builder.h"
 
@@ -195,6 +199,47 @@ TEST_F(ContainerThreads, SameReportsWithAnyNumberOfThreads) {
       EXPECT_EQ(records(one), records(raw_rows)) << input << one;
     }
   }
+}
+
+// The E01 set read back through its first segment: inside one chunk and
+// across segments, to its end. A set missing a segment, or with one cut
+// short, is refused rather than read with zeros in the gap.
+TEST_F(ContainerThreads, EwfSetReadsBackByteForByteOrIsRefused) {
+  ASSERT_TRUE(fs::exists(dir_ / "disk.E03")) << "expected several segments";
+  const ImageOpenResult opened = open_image_by_content((dir_ / "disk.E01").string());
+  EXPECT_EQ(opened.container, ImageContainer::ewf);
+  if (!ewf_support_available()) {
+    EXPECT_EQ(render_image_open_error(opened, "disk.E01"), "E01 support needs libewf, which this build lacks\n");
+    return;
+  }
+  ASSERT_TRUE(opened.ok()) << render_image_open_error(opened, "disk.E01");
+  auto& ewf = static_cast<EwfSource&>(*opened.source);
+  const std::string text = test::slurp(raw_);
+  const std::vector<uint8_t> expected(text.begin(), text.end());
+  EXPECT_GE(ewf.segment_count(), 3);
+  ASSERT_EQ(ewf.size(), expected.size());
+  EXPECT_TRUE(test::read_whole(ewf) == expected);
+  std::vector<uint8_t> piece(1500000);
+  ASSERT_EQ(ewf.read_at(777777, piece), static_cast<int64_t>(piece.size()));
+  EXPECT_TRUE(std::equal(piece.begin(), piece.end(), expected.begin() + 777777));
+  EXPECT_EQ(ewf.read_at(expected.size() - 10, piece), 10);
+  EXPECT_EQ(ewf.read_at(expected.size(), piece), 0);
+
+  const std::string whole_e02 = test::slurp(dir_ / "disk.E02");
+  for (const std::string& e02 : {std::string(), whole_e02.substr(0, whole_e02.size() / 2)}) {
+    fs::remove(dir_ / "disk.E02");
+    if (!e02.empty()) test::write_file(dir_ / "disk.E02", e02);
+    const ImageOpenResult broken = open_image_by_content((dir_ / "disk.E01").string());
+    EXPECT_FALSE(broken.ok());
+    EXPECT_EQ(render_image_open_error(broken, "disk.E01"),
+              "invalid image: disk.E01\n  a segment file of the evidence set is missing or cut short\n")
+        << e02.size();
+  }
+  const uint8_t ex01[] = {'E', 'V', 'F', '2', 0x0D, 0x0A, 0x81, 0x00};
+  const uint8_t l01[] = {'L', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
+  EXPECT_TRUE(has_ewf_signature(ex01));
+  EXPECT_FALSE(has_ewf_signature(l01));
+  EXPECT_FALSE(has_ewf_signature(std::span<const uint8_t>(ex01, 7)));
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "cmdline/partition_listing.h"
-#include "images/image_volume.h"
-#include "storage/disk_source.h"
 #include "storage/file_source.h"
 #include "storage/vmdk_chain.h"
 #include "tests/image_test_support.h"
@@ -67,22 +65,6 @@ TEST_F(QemuTest, CorpusDisksReadAsQemuConvertsThem) {
     ASSERT_FALSE(expected.empty()) << name;
     EXPECT_TRUE(chain_bytes({disk}) == expected) << name;
   }
-  // The three layouts hold the same disk: one NTFS partition at 64 KiB.
-  for (const char* name : {"monolithicSparse.vmdk", "twoGbMaxExtentSparse.vmdk", "streamOptimized.vmdk"}) {
-    if (!vmdk_compression_available() && std::string(name).find("stream") != std::string::npos) continue;
-    DiskSource disk;
-    VmdkProblem problem;
-    ASSERT_TRUE(disk.attach_vmdk({(corpus / "vmdk-rs" / name).string()}, problem)) << name;
-    EXPECT_EQ(detect_partition_starts(disk), std::vector<uint64_t>{0x10000}) << name;
-  }
-  // ext2 volumes without a partition table.
-  for (const char* name : {"ext2.vmdk", "image_ext2.vmdk"}) {
-    DiskSource disk;
-    VmdkProblem problem;
-    ASSERT_TRUE(disk.attach_vmdk({(corpus / name).string()}, problem)) << name;
-    EXPECT_EQ(render_volume_search(find_image_volume(disk, 0)), "couldn't find any partitions on disk\n") << name;
-    EXPECT_TRUE(detect_partition_starts(disk).empty());
-  }
 }
 
 // base <- child1 <- child2, 64 KiB grains.
@@ -101,35 +83,15 @@ TEST_F(QemuTest, SnapshotChainsInAnyOrder) {
       {base, child1, child2}, {child2, base, child1}, {child1, child2, base}};
   for (const auto& order : orders) {
     EXPECT_TRUE(check_vmdk_set(order).ok);
-    const std::vector<uint8_t> bytes = chain_bytes(order);
-    ASSERT_TRUE(bytes == expected) << order[0];
-    EXPECT_EQ(bytes[0], 0x11);                    // base shows through
-    EXPECT_EQ(bytes[(64 << 10) + 512], 0x22);     // child1 over base
-    EXPECT_EQ(bytes[64 << 10], 0x34);             // child2 over child1
-    EXPECT_EQ(bytes[(128 << 10) + 4096], 0x33);
-    EXPECT_EQ(bytes[(128 << 10) + 8192], 0x11);   // rest of child2's grain copied from below
-    EXPECT_EQ(bytes[2 << 20], 0x23);
-    EXPECT_EQ(bytes[3 << 20], 0x12);
-    EXPECT_EQ(bytes[(3 << 20) + (128 << 10)], 0);  // written nowhere
+    EXPECT_TRUE(chain_bytes(order) == expected) << order[0];
   }
-
-  VmdkSetCheck check = check_vmdk_set({child2});
-  EXPECT_EQ(render_vmdk_problem(check.problem),
-            "=> vmdk file: " + child2 + "\n depends on parent vmdk " + child1 + "\n");
-  EXPECT_EQ(render_vmdk_suggestion(check), "suggested array: -vmdk \"" + child2 + " | " + child1 + "\"");
-  check = check_vmdk_set({child2, child1});
-  EXPECT_EQ(check.suggested, (std::vector<std::string>{child2, child1, base}));
+  EXPECT_EQ(check_vmdk_set({child2, child1}).suggested, (std::vector<std::string>{child2, child1, base}));
 
   // Writing to the base after the snapshot gives it a new CID.
   write(base, {{0, 512, 0x44}});
-  check = check_vmdk_set({child1, base});
+  const VmdkSetCheck check = check_vmdk_set({child1, base});
   EXPECT_EQ(check.problem.kind, VmdkProblemKind::cid_error);
   EXPECT_EQ(check.problem.parent_path, base);
-
-  fs::create_directories(dir_ / "alone");
-  fs::copy_file(child1, dir_ / "alone" / "child1.vmdk");
-  check = check_vmdk_set({path("alone/child1.vmdk")});
-  EXPECT_EQ(render_vmdk_problem(check.problem), "Child VMDK points to a parent VMDK that doesn't exist, aborting\n");
 }
 
 // Flat and split layouts, alone and as the base of a sparse snapshot.

@@ -2,8 +2,9 @@
 // tables that point anywhere, chains by content ID and the set check.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "cmdline/partition_listing.h"
-#include "storage/disk_source.h"
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_descriptor.h"
 #include "tests/vmdk_builder.h"
@@ -52,42 +53,29 @@ TEST(VmdkDescriptor, ValuesAndExtentLines) {
   }
 }
 
-struct HeaderCase {
-  const char* name;
-  void (*change)(SparseDisk&, std::vector<uint8_t>&);
-  VmdkOpenError error;
-  const char* detail;
-};
-
 TEST(VmdkSparse, DamagedHeadersAreRefusedByName) {
-  const HeaderCase cases[] = {
-      {"version 4", [](SparseDisk&, std::vector<uint8_t>& b) { b[4] = 4; }, VmdkOpenError::bad_header, "version 4"},
-      {"grain size not a power of two", [](SparseDisk&, std::vector<uint8_t>& b) { b[20] = 12; },
-       VmdkOpenError::bad_header, "grain size 12"},
-      {"grain size too large", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 20, 4096, 8); },
-       VmdkOpenError::bad_header, "grain size 4096"},
-      {"no grain table entries", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 44, 0, 4); },
-       VmdkOpenError::bad_header, "grain table entries 0"},
-      {"text-mode copy", [](SparseDisk&, std::vector<uint8_t>& b) { b[75] = '\n'; }, VmdkOpenError::bad_header,
-       "line ends changed by a text-mode copy"},
-      {"unknown compression",
-       [](SparseDisk&, std::vector<uint8_t>& b) {
-         test::put_le(b, 8, kVmdkFlagCompressed, 4);
-         b[77] = 2;
-       },
-       VmdkOpenError::unsupported_layout, "compression 2"},
-      {"directory beyond the file", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 56, 1u << 20, 8); },
-       VmdkOpenError::bad_header, "grain directory"},
-      {"stream-optimized without its footer", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 56, ~0ull, 8); },
-       VmdkOpenError::incomplete_stream, ""},
-      {"capacity that overflows bytes", [](SparseDisk&, std::vector<uint8_t>& b) { test::put_le(b, 12, ~0ull, 8); },
-       VmdkOpenError::bad_header, "capacity 18446744073709551615"},
+  const struct {
+    const char* name;
+    std::vector<std::tuple<size_t, uint64_t, int>> fields;  // offset, value, width
+    VmdkOpenError error;
+    const char* detail;
+  } cases[] = {
+      {"version 4", {{4, 4, 4}}, VmdkOpenError::bad_header, "version 4"},
+      {"grain size not a power of two", {{20, 12, 8}}, VmdkOpenError::bad_header, "grain size 12"},
+      {"grain size too large", {{20, 4096, 8}}, VmdkOpenError::bad_header, "grain size 4096"},
+      {"no grain table entries", {{44, 0, 4}}, VmdkOpenError::bad_header, "grain table entries 0"},
+      {"text-mode copy", {{75, '\n', 1}}, VmdkOpenError::bad_header, "line ends changed by a text-mode copy"},
+      {"unknown compression", {{8, kVmdkFlagCompressed, 4}, {77, 2, 1}}, VmdkOpenError::unsupported_layout,
+       "compression 2"},
+      {"directory beyond the file", {{56, 1u << 20, 8}}, VmdkOpenError::bad_header, "grain directory"},
+      {"stream-optimized without its footer", {{56, ~0ull, 8}}, VmdkOpenError::incomplete_stream, ""},
+      {"capacity that overflows bytes", {{12, ~0ull, 8}}, VmdkOpenError::bad_header, "capacity 18446744073709551615"},
   };
-  for (const HeaderCase& c : cases) {
+  for (const auto& c : cases) {
     SparseDisk disk;
     disk.descriptor = descriptor_text("00000001", "ffffffff");
     std::vector<uint8_t> bytes = build_sparse(disk);
-    c.change(disk, bytes);
+    for (const auto& [at, value, width] : c.fields) test::put_le(bytes, at, value, width);
     MemoryFiles files;
     files.files["a.vmdk"] = bytes;
     const VmdkSetCheck check = check_vmdk_set({"a.vmdk"}, files.opener());
@@ -148,31 +136,10 @@ TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
         {8192, {Holding::zeros, 12288}}, {12288, {Holding::data, 16384}}, {16384, {Holding::zeros, 131072}}};
     for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
     EXPECT_EQ(bytes_holding_data(chain, 0, chain.size()), 3u * 4096);
+    std::vector<uint8_t> buffer(100);
+    EXPECT_EQ(chain.read_at(chain.size() - 10, buffer), 10);
+    EXPECT_EQ(chain.read_at(chain.size(), buffer), 0);
   }
-}
-
-TEST_F(ChainFixture, ReadsStopAtTheEndOfTheDisk) {
-  VmdkChain chain;
-  VmdkProblem problem;
-  ASSERT_TRUE(chain.open({"dir/child.vmdk", "dir/base.vmdk"}, problem, files.opener()));
-  std::vector<uint8_t> buffer(100);
-  EXPECT_EQ(chain.read_at(chain.size() - 10, buffer), 10);
-  EXPECT_EQ(chain.read_at(chain.size(), buffer), 0);
-
-  DiskSource disk;
-  ASSERT_TRUE(disk.attach_vmdk({"dir/base.vmdk", "dir/child.vmdk"}, problem, files.opener()));
-  EXPECT_EQ(disk.kind(), kSourceVmdkChain);
-  EXPECT_EQ(disk.path(), "dir/base.vmdk");
-  EXPECT_EQ(disk.size(), 256u * 512);
-  disk.set_chain_volume(0x10000, 0);
-  EXPECT_EQ(disk.partition_offset(), 0x10000u);
-  uint64_t count = 3;
-  uint8_t three[3] = {};
-  ASSERT_TRUE(disk.read(three, count, 4096));
-  EXPECT_EQ(three[0], 0xC1);
-  disk.close();
-  EXPECT_EQ(disk.kind(), kSourceNothing);
-  EXPECT_EQ(disk.vmdk_chain(), nullptr);
 }
 
 TEST_F(ChainFixture, SetCheckMessages) {
