@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/destlist_builder.h"
 #include "tests/shell_test_support.h"
 
@@ -26,26 +28,18 @@ TEST(DestList, EntriesOfEachLayoutDecode) {
   fields[0].access_count = 7;
   for (uint32_t version : {1u, 2u, 3u, 4u, 5u, 6u}) {
     const DestList d = decoded(destlist_stream(version, fields));
-    EXPECT_TRUE(d.known_version) << version;
-    EXPECT_TRUE(d.complete) << version;
-    EXPECT_EQ(d.version, version);
-    EXPECT_EQ(d.entry_count, 2u);
-    EXPECT_EQ(d.last_entry_number, 3u);
-    EXPECT_EQ(d.revision, 7u);
+    EXPECT_EQ(std::make_tuple(d.known_version, d.complete, d.version, d.entry_count, d.last_entry_number, d.revision),
+              std::make_tuple(true, true, version, 2u, 3u, 7u));
     ASSERT_EQ(d.entries.size(), 2u) << version;
     const DestListEntry& e = d.entries[0];
-    EXPECT_EQ(e.entry_number, 0x1au);
-    EXPECT_EQ(e.last_access_time, 0x01db1bc7d3d833d8u);
-    EXPECT_EQ(e.netbios_name, "desktop-u6f04qv");
-    EXPECT_EQ(e.path, "C:\\Users\\Zoë\\a.txt");
-    EXPECT_EQ(e.pin_status, 2);
-    EXPECT_EQ(e.has_access_count, version >= 2);
-    EXPECT_EQ(e.access_count, version >= 2 ? 7u : 0u);
-    EXPECT_EQ(e.droid_volume_id[0], 0x11);
-    EXPECT_EQ(e.birth_droid_volume_id[15], 0x22);
-    EXPECT_EQ(d.entries[1].stream_offset, version >= 2 ? 32u + 130 + 2 * 18 + 4 : 32u + 114 + 2 * 18);
-    EXPECT_EQ(d.entries[1].pin_status, -1);
-    EXPECT_EQ(d.entries[1].path, fields[1].path);
+    EXPECT_EQ(std::tie(e.entry_number, e.last_access_time, e.netbios_name, e.path, e.pin_status),
+              std::make_tuple(0x1au, 0x01db1bc7d3d833d8u, "desktop-u6f04qv", "C:\\Users\\Zoë\\a.txt", 2))
+        << version;
+    EXPECT_EQ(std::make_tuple(e.has_access_count, e.access_count, e.droid_volume_id[0], e.birth_droid_volume_id[15]),
+              std::make_tuple(version >= 2, version >= 2 ? 7u : 0u, 0x11, 0x22))
+        << version;
+    EXPECT_EQ(std::tie(d.entries[1].stream_offset, d.entries[1].pin_status, d.entries[1].path),
+              std::make_tuple(version >= 2 ? 32u + 130 + 2 * 18 + 4 : 32u + 114 + 2 * 18, -1, fields[1].path));
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "shell_test_support.h"
 #include "shellitems/item_decode.h"
 #include "shellitems/item_text.h"
@@ -66,10 +68,9 @@ TEST(ExtensionBlocks, FileEntryVersionsReferencesAndNames) {
     Bytes block = file_entry_block(c.version, c.reference, c.long_name, c.localized, c.ansi);
     uint32_t length = 0;
     ShellItem item = walked(block, 0, &length);
-    EXPECT_EQ(length, block.size());
-    EXPECT_EQ(item.name, c.long_name);
-    EXPECT_EQ(item.mft_entry, c.mft_entry) << c.version;
-    EXPECT_EQ(item.mft_seq, c.mft_seq) << c.version;
+    EXPECT_EQ(std::make_tuple(length, item.name, item.mft_entry, item.mft_seq),
+              std::make_tuple(uint32_t(block.size()), c.long_name, c.mft_entry, c.mft_seq))
+        << c.version;
     // Version 3 keeps the localized name apart; later ones list it.
     const std::string localized = c.localized;
     EXPECT_EQ(item.extra_name_a, c.version == 3 ? localized : "") << c.version;
@@ -90,10 +91,9 @@ TEST(ExtensionBlocks, WalkStopsAtOversizedOrForeignBlocks) {
   Bytes two = file_entry_block(9, 0x0001000000000010ull, "first", "");
   two.append(file_entry_block(9, 0x0002000000000020ull, "second", "").data).u16(0);
   ShellItem both = walked(two, 50, &length);
-  EXPECT_EQ(length, two.size() - 2);
-  EXPECT_EQ(both.name, "first");
-  EXPECT_EQ(both.mft_entry, 0x10u);  // the first reference wins the merge
-  EXPECT_EQ(both.names, (std::vector<std::string>{"second"}));
+  // The first reference wins the merge.
+  EXPECT_EQ(std::make_tuple(length, both.name, both.mft_entry, both.names),
+            std::make_tuple(uint32_t(two.size() - 2), "first", 0x10u, std::vector<std::string>{"second"}));
 }
 
 TEST(ExtensionBlocks, RecycleBinBlockYieldsOneChildWithThreeNames) {
@@ -124,8 +124,7 @@ TEST(ExtensionBlocks, NestedIdlistBlockFillsChildren) {
   Bytes b = header(0, 0, 0x000E).u32(0).append(testing::volume_item(25).data).u16(0).sized();
   ShellItem item = walked(b, 1000);
   ASSERT_EQ(item.children.size(), 1u);
-  EXPECT_EQ(item.children[0].name, "C:");
-  EXPECT_EQ(item.children[0].item_position, 1012u);
+  EXPECT_EQ(std::make_tuple(item.children[0].name, item.children[0].item_position), std::make_tuple("C:", 1012u));
 }
 
 TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
@@ -142,12 +141,6 @@ TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
                                       "Accessed [guess]: 01/01/2020 00:00:00.000 [UTC]"}));
 }
 
-}  // namespace
-}  // namespace lnk
-
-namespace lnk {
-namespace {
-
 // Version 1 of 0xBEEF0026, as a Windows 11 jump list holds it: attributes,
 // then creation, last access and last write times.
 TEST(ExtensionBlocks, AttributeDataBlockTimes) {
@@ -157,9 +150,8 @@ TEST(ExtensionBlocks, AttributeDataBlockTimes) {
   Bytes block = header(38, 1, 0x0026).u32(0x11).u64(created).u64(accessed).u64(modified).u16(0x14);
   ShellItem item = walked(block);
   EXPECT_TRUE(item.names.empty()) << "the times are not read as text";
-  EXPECT_EQ(item.create_time, created);
-  EXPECT_EQ(item.access_time, accessed);
-  EXPECT_EQ(item.modify_time, modified);
+  EXPECT_EQ(std::make_tuple(item.create_time, item.access_time, item.modify_time),
+            std::make_tuple(created, accessed, modified));
   std::vector<ShellItem> list{item};
   EXPECT_EQ(testing::render(list).notes,
             (std::vector<std::string>{"Created: 05/19/2025 15:50:00.039 [UTC]",

@@ -114,40 +114,11 @@ TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
   }
 }
 
-TEST_F(ProcessFile, ProgressLineIsShownAndCleared) {
-  progress_ = true;
-  std::string path = file_with_records(40960, {1024});
-  ::testing::internal::CaptureStderr();
-  run_file(path);
-  std::string err = ::testing::internal::GetCapturedStderr();
-  const std::string first = "percent done: 0" + std::string(30, ' ') + "\r";
-  const std::string cleared = std::string(45, ' ') + "\r";
-  ASSERT_GE(err.size(), first.size() + cleared.size());
-  EXPECT_EQ(err.substr(0, first.size()), first);
-  EXPECT_EQ(err.substr(err.size() - cleared.size()), cleared);
-}
-
 // Past eight digits the offset is not cut; a file found on a volume names
 // itself where others say "Shortcut LNK".
 TEST(SourceType, LongOffsetsAndFoundFiles) {
   EXPECT_EQ(shortcut_source_type(0x123456789aULL, ""), "Shortcut LNK (carved - 0x123456789a)");
   EXPECT_EQ(shortcut_source_type(0x400, "[root]\\x.lnk"), "[root]\\x.lnk (carved - 0x00000400)");
-}
-
-TEST(FindSignature, StepsFromTheStartAndStopsBeforeTheLastHeader) {
-  Bytes buffer(2048, 0);
-  Bytes header = test::sample_shortcut();
-  std::copy(header.begin(), header.begin() + 20, buffer.begin() + 1030);
-  auto found_at = [&](uint64_t pos, uint64_t length, uint32_t step) -> int64_t {
-    return find_lnk_signature(pos, buffer.data(), length, step) ? static_cast<int64_t>(pos) : -1;
-  };
-  EXPECT_EQ(found_at(0, buffer.size(), 512), -1);
-  EXPECT_EQ(found_at(6, buffer.size(), 512), 1030);
-  EXPECT_EQ(found_at(0, buffer.size(), 1), 1030);
-  // A hit must leave a whole header after it.
-  EXPECT_EQ(found_at(0, 1030 + 76, 1), -1);
-  EXPECT_EQ(found_at(0, 1030 + 77, 1), 1030);
-  EXPECT_EQ(found_at(0, 75, 1), -1);
 }
 
 TEST(StatusLine, CutsDropsNewlinesAndPads) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -81,25 +82,21 @@ TEST(PropertyStoreFragments, RealStoresSetsAndRecords) {
   auto props = parse(whole, &accepted);
   EXPECT_TRUE(accepted);
   ASSERT_EQ(props.size(), 1u);
-  EXPECT_EQ(guid_text(props[0].fmtid), "46588ae2-4cbc-4338-bbfc-139326986dce");
-  EXPECT_EQ(props[0].pid, 4u);
-  EXPECT_EQ(props[0].vartype, kVtLpwstr);
-  EXPECT_EQ(props[0].text, "S-1-5-21-4060289323-199701022-3924801681-1000");
-  EXPECT_EQ(props[0].name, "unk");
+  EXPECT_EQ(std::make_tuple(guid_text(props[0].fmtid), props[0].pid, props[0].vartype, props[0].text, props[0].name),
+            std::make_tuple("46588ae2-4cbc-4338-bbfc-139326986dce", 4u, kVtLpwstr,
+                            "S-1-5-21-4060289323-199701022-3924801681-1000", "unk"));
   EXPECT_EQ(listing(whole).first, (std::vector<std::string>{"46588ae2-4cbc-4338-bbfc-139326986dce/0x04"}));
 
+  // A set and a record alone decode as in a store.
   auto from_set = parse(set);
   auto from_record = parse(store({storage(kOddSet, {record})}));
-  ASSERT_EQ(from_set.size(), 1u);
-  ASSERT_EQ(from_record.size(), 1u);
-  EXPECT_EQ(from_set[0].text, from_record[0].text);
-  EXPECT_EQ(from_record[0].pid, 4u);
+  ASSERT_EQ(std::make_pair(from_set.size(), from_record.size()), std::make_pair(size_t{1}, size_t{1}));
+  EXPECT_EQ(std::tie(from_set[0].text, from_set[0].pid), std::tie(from_record[0].text, from_record[0].pid));
 
   Raw vector_store = store({storage(kOddSet, {vector_record})});
   props = parse(vector_store);
   ASSERT_EQ(props.size(), 1u);
-  EXPECT_TRUE(props[0].is_vector);
-  EXPECT_EQ(props[0].pid, 0x15u);
+  EXPECT_EQ(std::make_tuple(props[0].is_vector, props[0].pid), std::make_tuple(true, 0x15u));
   EXPECT_EQ(props[0].vector_texts, (std::vector<std::string>{"{F29F85E0-4FF9-1068-AB91-08002B27B3D9},6",
                                                              "{B725F130-47EF-101A-A5F1-02608C9EEBAC},10",
                                                              "{F29F85E0-4FF9-1068-AB91-08002B27B3D9},2"}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "platform/text.h"
 #include "report/idlist_breakout.h"
@@ -35,9 +36,7 @@ TEST(RenderIdlist, RootVolumeAndFolderJoinWithSingleBackslashes) {
   std::vector<ShellItem> items{guid_item("20d04fe0-3aea-1069-a2d8-08002b30309d"), named("C:\\"),
                                named("Users", "Users")};
   Rendered r = render(items);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.path, "{CLSID_My Computer}\\C:\\Users");
-  EXPECT_TRUE(r.notes.empty());
+  EXPECT_EQ(std::make_tuple(r.ok, r.path, r.notes.size()), std::make_tuple(true, "{CLSID_My Computer}\\C:\\Users", 0u));
   EXPECT_TRUE(items[0].name.empty()) << "rendering leaves the decoded items alone";
 }
 
@@ -52,8 +51,7 @@ TEST(RenderIdlist, UnknownGuidShowsItsTextAndEmptyListFails) {
   EXPECT_EQ(render({guid_item("11111111-2222-3333-4444-555555555555")}).path,
             "CLSID_{11111111-2222-3333-4444-555555555555}");
   Rendered r = render({});
-  EXPECT_FALSE(r.ok);
-  EXPECT_TRUE(r.path.empty());
+  EXPECT_EQ(std::make_tuple(r.ok, r.path), std::make_tuple(false, ""));
 }
 
 TEST(RenderIdlist, NotesAreNumberedOnceInOrderOfFirstAppearance) {
@@ -80,10 +78,7 @@ TEST(RenderIdlist, TrailingBackslashesAndTimesOfTheLastItem) {
   last.access_time = 22;
   last.create_time = 33;
   Rendered r = render({named("\\\\server\\"), named("share\\"), last});
-  EXPECT_EQ(r.path, "\\server\\share");
-  EXPECT_EQ(r.modified, 11u);
-  EXPECT_EQ(r.accessed, 22u);
-  EXPECT_EQ(r.created, 33u);
+  EXPECT_EQ(std::make_tuple(r.path, r.modified, r.accessed, r.created), std::make_tuple("\\server\\share", 11u, 22u, 33u));
 }
 
 TEST(RenderIdlist, EmbeddedListShowsItsLastComponentAndPathNote) {
@@ -126,10 +121,9 @@ TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
   ASSERT_TRUE(render_idlist(items, options, rendered));
   auto segments = collect_idlist_segments(items, rendered);
   ASSERT_EQ(segments.size(), 4u);
-  EXPECT_EQ(segments[123].subpath, "{CLSID_My Computer}\\C:\\Users");
-  EXPECT_TRUE(segments[123].is_path_segment);
-  EXPECT_EQ(segments[140].subpath, "{CLSID_My Computer}\\C:\\Users\\inner");
-  EXPECT_FALSE(segments[140].is_path_segment);
+  EXPECT_EQ(std::tie(segments[123].subpath, segments[123].is_path_segment, segments[140].subpath,
+                     segments[140].is_path_segment),
+            std::make_tuple("{CLSID_My Computer}\\C:\\Users", true, "{CLSID_My Computer}\\C:\\Users\\inner", false));
 
   std::ostringstream out;
   write_idlist_breakout(out, items, rendered, options);
