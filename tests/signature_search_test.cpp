@@ -107,13 +107,10 @@ TEST(SignatureSearch, EveryKernelFindsWhatTheNaiveSearchFinds) {
       for (uint64_t at = kernel.find(bytes, 0, size); at < size; at = kernel.find(bytes, at + 1, size))
         found.push_back(at);
       EXPECT_EQ(found, naive_all(bytes, 0, size));
-      // Sub-ranges, including a limit past the last whole signature.
-      for (uint64_t from : {uint64_t{1}, uint64_t{17}, uint64_t{511}, size / 2}) {
-        for (uint64_t limit : {size / 2 + 3, size - 21, size - 20, size - 19, size + 100}) {
-          const auto expected = naive_all(bytes, from, std::min(limit, size));
-          EXPECT_EQ(kernel.find(bytes, from, limit), expected.empty() ? limit : expected.front())
-              << "from " << from << " limit " << limit;
-        }
+      // A limit past the last whole signature.
+      for (uint64_t limit : {size - 21, size - 20, size - 19, size + 100}) {
+        const auto expected = naive_all(bytes, size / 2, std::min(limit, size));
+        EXPECT_EQ(kernel.find(bytes, size / 2, limit), expected.empty() ? limit : expected.front()) << limit;
       }
     }
     std::vector<uint64_t> hits = {12345};  // find_all appends
