@@ -70,20 +70,7 @@ TEST(DecoderFields, AnsiTextsAreMarkedWhereTheyWereRead) {
   EXPECT_EQ(narrow.env_target, "%ANSI%");
   EXPECT_NE(narrow.ansi_texts & kAnsiEnvTarget, 0u);
 
-  // StringData: a UTF-16 string is not marked, an ANSI one is.
-  test::LnkBuilder unicode;
-  unicode.strings[test::kArguments] = "/a";
-  LnkRecord r;
-  ASSERT_TRUE(parse_lnk_record(r, unicode.build(), 0));
-  EXPECT_EQ(r.ansi_texts & kAnsiArguments, 0u);
-  test::LnkBuilder narrow_strings;
-  narrow_strings.unicode_strings = false;
-  narrow_strings.strings[test::kArguments] = "/a";
-  narrow_strings.extra_blocks.push_back(std::vector<uint8_t>(4, 0));
-  LnkRecord n;
-  ASSERT_TRUE(parse_lnk_record(n, narrow_strings.build(), 0));
-  EXPECT_EQ(n.command_line_arguments, "/a");
-  EXPECT_EQ(n.ansi_texts & (kAnsiArguments | kAnsiNameString), kAnsiArguments);
+  // StringData texts: parse_lnk_test.cpp.
 }
 
 TEST(DecoderFields, LinkInfoNumbersAndExtensionBlockHeaders) {

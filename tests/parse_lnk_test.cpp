@@ -219,8 +219,9 @@ TEST(ParseStringData, EncodingIsJudgedFromTheData) {
   b.strings[test::kIconLocation] = "C:\\work";
   b.string_count_override[test::kIconLocation] = 3;  // shorter than the text
   LnkRecord r = parsed(b.build());
-  // The relative path is read as two ANSI bytes.
+  // The relative path is read as two ANSI bytes, and marked so; the name is not.
   EXPECT_EQ(r.name_string + "|" + r.relative_path + "|" + r.icon_location, "Grüße|\x2d\x4e|C:\\");
+  EXPECT_EQ(r.ansi_texts & (kAnsiNameString | kAnsiRelativePath), kAnsiRelativePath);
 
   LnkBuilder empty;
   empty.unicode_strings = false;

@@ -61,14 +61,17 @@ class ProcessFile : public test::ScratchDirTest {
 };
 
 // A tiny file is opened, so its (empty) scan still clears the status line;
-// a file that cannot be opened leaves no trace at all.
-TEST_F(ProcessFile, TinyOrMissingFilesAreNotExamined) {
+// a file that cannot be opened leaves no trace at all. One byte more than a
+// header is searched, and shows its progress.
+TEST_F(ProcessFile, OnlyFilesLongerThanAHeaderAreSearched) {
   progress_ = true;
   const std::string cleared = std::string(45, ' ') + "\r";
   const struct { std::string path; std::string err; } cases[] = {
       {write(Bytes(sample_.begin(), sample_.begin() + 76)), cleared},
       {test::write_file(dir_ / "empty.bin", Bytes{}), cleared},
       {(dir_ / "absent.lnk").string(), ""},
+      {test::write_file(dir_ / "77.bin", Bytes(sample_.begin(), sample_.begin() + 77)),
+       "percent done: 0" + std::string(30, ' ') + "\r" + cleared},
   };
   for (const auto& c : cases) {
     ::testing::internal::CaptureStderr();
