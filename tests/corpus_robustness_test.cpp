@@ -1,5 +1,6 @@
 // Real shortcuts, cut short and damaged, must always decode and print to a
-// normal end.
+// normal end; whole, their notes come from names and times the decoders
+// understood.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,9 +9,12 @@
 #include <sstream>
 #include <vector>
 
+#include "carve/process_file.h"
 #include "core/options.h"
 #include "lnk/parse_lnk.h"
+#include "report/record_values.h"
 #include "report/record_writer.h"
+#include "shellitems/item_text.h"
 #include "tests/shell_test_support.h"
 
 namespace lnk {
@@ -70,6 +74,22 @@ TEST_F(CorpusRobustness, RandomlyDamagedCopies) {
       decode_and_write(damaged);
     }
   }
+}
+
+// Over every corpus shortcut and jump list no note holds a control
+// character or U+FFFD: what only misread bytes produce.
+TEST_F(CorpusRobustness, NoNoteOfTheCorpusIsGarbled) {
+  size_t records = 0;
+  RecordOutlet outlet([&](const LnkRecord& record, const SourceInfo&) {
+    ++records;
+    const RecordValues values = derive_record_values(record, SourceInfo{}, options_);
+    for (const RenderedIdList* list : {&values.idlist, &values.vista_idlist})
+      for (const std::string& note : list->notes) EXPECT_TRUE(is_readable_text(note)) << note;
+  });
+  for (const char* folder : {"lnk", "jumplists"})
+    for (const auto& entry : fs::recursive_directory_iterator(testing::corpus_path(folder)))
+      if (entry.is_regular_file()) process_shortcut_file(entry.path().string(), SourceInfo{}, options_, outlet);
+  EXPECT_GT(records, 1000u);
 }
 
 }  // namespace
