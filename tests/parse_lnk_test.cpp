@@ -324,42 +324,26 @@ TEST(ParseNewlineRule, TextsWithLineFeedsAreBlanked) {
   EXPECT_EQ(r.command_line_arguments, "carriage\rreturn");
 }
 
+// Dumps never replacing a file and holding the record's bytes:
+// evidence_test.cpp.
 using RecordDump = test::ScratchDirTest;
 
-TEST_F(RecordDump, NamesCountAndBytes) {
+TEST_F(RecordDump, NamesAndWhenTheyAreWritten) {
   EXPECT_EQ(record_dump_name(3, 0x1f400, 0x1a4), "carvelnk_0003_0x00001f400_0x01a4.bin");
   EXPECT_EQ(record_dump_name(12345, 0x123456789aULL, 0x12345), "carvelnk_12345_0x123456789a_0x12345.bin");
-
-  LnkBuilder b;
-  b.strings[test::kName] = "dumped";
-  Bytes bytes = b.build();
-  const size_t size = bytes.size();
-  bytes.resize(size + 100, 0x5A);  // unrelated bytes after the record
-  // A file already there under the second dump's name must survive.
-  const auto taken = dir_ / record_dump_name(2, 0, static_cast<uint32_t>(size));
-  test::write_file(taken, std::string("earlier"));
-  RecordOutlet outlet(nullptr, dir_.string());
-  auto parse_and_put = [&](const Bytes& input, uint64_t offset) {
-    LnkRecord record;
-    if (!parse_lnk_record(record, input, offset)) return false;
-    outlet.put(record, SourceInfo{}, ParsedBytes{std::span<const uint8_t>(input).first(record.parsed_size), offset});
-    return true;
-  };
-  ASSERT_TRUE(parse_and_put(bytes, 0x1f400));
-  EXPECT_FALSE(parse_and_put(Bytes(100, 0), 0));
-  ASSERT_TRUE(parse_and_put(bytes, 0));
-  EXPECT_EQ(outlet.records_put(), 2u);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))))
-      << "a dump took its name before the run ended";
-  outlet.commit_dumps();
-  EXPECT_EQ(read_bytes((dir_ / record_dump_name(1, 0x1f400, static_cast<uint32_t>(size))).string()),
-            Bytes(bytes.begin(), bytes.begin() + size));
-  EXPECT_EQ(test::slurp(taken), "earlier");
-
-  RecordOutlet nowhere(nullptr, (dir_ / "missing").string());
+  const Bytes bytes = test::sample_shortcut();
   LnkRecord record;
   ASSERT_TRUE(parse_lnk_record(record, bytes, 0));
-  nowhere.put(record, SourceInfo{}, ParsedBytes{std::span<const uint8_t>(bytes).first(record.parsed_size), 0});
+  const ParsedBytes parsed_bytes{std::span<const uint8_t>(bytes).first(record.parsed_size), 0x1f400};
+  RecordOutlet outlet(nullptr, dir_.string());
+  outlet.put(record, SourceInfo{}, parsed_bytes);
+  const auto dump = dir_ / record_dump_name(1, 0x1f400, record.parsed_size);
+  EXPECT_FALSE(std::filesystem::exists(dump)) << "a dump took its name before the run ended";
+  outlet.commit_dumps();
+  EXPECT_TRUE(std::filesystem::exists(dump));
+  // A folder that is not there loses the dumps, not the records.
+  RecordOutlet nowhere(nullptr, (dir_ / "missing").string());
+  nowhere.put(record, SourceInfo{}, parsed_bytes);
   EXPECT_EQ(nowhere.records_put(), 1u);
 }
 
