@@ -1,6 +1,5 @@
 // Fields the decoders keep for the JSON layout: console settings, folder
-// offsets, which texts are ANSI bytes, LinkInfo numbers and the headers of
-// shell-item extension blocks.
+// offsets, LinkInfo numbers and the headers of shell-item extension blocks.
 #include <gtest/gtest.h>
 
 #include "lnk/extra_blocks.h"
@@ -53,24 +52,6 @@ TEST(DecoderFields, ConsoleBlockFieldsByPosition) {
   LnkRecord short_record;
   decode(short_record, b);
   EXPECT_EQ(short_record.block_offsets[kBlockConsole], 0u);
-}
-
-TEST(DecoderFields, AnsiTextsAreMarkedWhereTheyWereRead) {
-  // Environment block: the Unicode field wins; an empty one leaves the ANSI field.
-  Bytes env = Bytes().u32(788).u32(0xA0000001).ansi("%ANSI%").zeros(260 - 7).utf16("%WIDE%");
-  env.zeros(788 - env.size());
-  LnkRecord wide;
-  ASSERT_TRUE(decode(wide, env));
-  EXPECT_EQ(wide.env_target, "%WIDE%");
-  EXPECT_EQ(wide.ansi_texts & kAnsiEnvTarget, 0u);
-  Bytes ansi_only = Bytes().u32(788).u32(0xA0000001).ansi("%ANSI%");
-  ansi_only.zeros(788 - ansi_only.size());
-  LnkRecord narrow;
-  ASSERT_TRUE(decode(narrow, ansi_only));
-  EXPECT_EQ(narrow.env_target, "%ANSI%");
-  EXPECT_NE(narrow.ansi_texts & kAnsiEnvTarget, 0u);
-
-  // StringData texts: parse_lnk_test.cpp.
 }
 
 TEST(DecoderFields, LinkInfoNumbersAndExtensionBlockHeaders) {

@@ -118,13 +118,17 @@ TEST(ExtraBlocks, RecognitionNeedsExactSizesAndTheShellLinkSignature) {
   EXPECT_TRUE(record.vista_shell_items.empty());
 }
 
+// An empty Unicode field falls back to the ANSI one, and the text is marked
+// as ANSI bytes where it was read from them.
 TEST(ExtraBlocks, EnvironmentAndIconTargets) {
   LnkRecord record;
   Bytes env = block(788, 0xA0000001).put(8, ansi("%TEMP%\\ansi"));
   EXPECT_TRUE(decode(record, env));
-  EXPECT_EQ(record.env_target, "%TEMP%\\ansi");  // empty Unicode field falls back
-  EXPECT_TRUE(decode(record, env.put(268, utf16("%TEMP%\\wide"))));
-  EXPECT_EQ(record.env_target, "%TEMP%\\wide");
+  EXPECT_EQ(std::make_tuple(record.env_target, record.ansi_texts & kAnsiEnvTarget),
+            std::make_tuple("%TEMP%\\ansi", uint32_t{kAnsiEnvTarget}));
+  LnkRecord wide;
+  EXPECT_TRUE(decode(wide, env.put(268, utf16("%TEMP%\\wide"))));
+  EXPECT_EQ(std::make_tuple(wide.env_target, wide.ansi_texts & kAnsiEnvTarget), std::make_tuple("%TEMP%\\wide", 0u));
 
   Bytes icon = block(788, 0xA0000007).put(8, ansi("ansi.ico"));
   EXPECT_TRUE(decode(record, icon));
