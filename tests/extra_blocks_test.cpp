@@ -223,5 +223,46 @@ TEST(ExtraBlocks, ShimBarePropertyStorageAndKnownFolder) {
   EXPECT_EQ(record.known_folder_id, "00112233-4455-6677-8899-aabbccddeeff");
 }
 
+// Console settings, kept for the JSON layout.
+// Settings of the real console shortcut, as another parser reads them.
+TEST(DecoderFields, ConsoleBlockOfARealShortcut) {
+  const std::vector<uint8_t> file = testing::read_corpus("lnk/lnkparse3/console_properties_block.lnk");
+  if (file.empty()) GTEST_SKIP() << "corpus absent";
+  LnkRecord r;
+  ASSERT_TRUE(parse_lnk_record(r, file, 0));
+  // Fields by position are checked on a built block below.
+  const ConsoleSettings& c = r.console;
+  EXPECT_EQ(c.face_name, "Lucida Console");
+  EXPECT_EQ(std::vector<int64_t>({c.screen_buffer_size_y, c.number_of_history_buffers, c.color_table[1],
+                                  c.color_table[15], r.special_folder_id, r.special_folder_offset,
+                                  r.known_folder_offset}),
+            std::vector<int64_t>({3000, 4, 0x800000, 0xFFFFFF, 41, 213, 213}));
+}
+
+TEST(DecoderFields, ConsoleBlockFieldsByPosition) {
+  // Every field holds its own offset, so a field read from the wrong place shows.
+  Bytes b = Bytes().u32(204).u32(0xA0000002);
+  for (uint16_t off = 8; off < 24; off += 2) b.u16(off == 20 ? 0xFFF6 : off);  // origin x = -10
+  b.zeros(8).u32(32).u32(36).u32(40).utf16("Consolas").zeros(64 - 18);
+  for (uint32_t off = 108; off < 140; off += 4) b.u32(off);
+  for (uint32_t i = 0; i < 16; ++i) b.u32(0x10000 + i);
+  ASSERT_EQ(b.size(), 204u);
+  LnkRecord r;
+  ASSERT_TRUE(decode(r, b));
+  const ConsoleSettings& c = r.console;
+  EXPECT_EQ(r.block_offsets[kBlockConsole], 0x100u);
+  EXPECT_EQ(std::vector<int64_t>({c.fill_attributes, c.popup_fill_attributes, c.screen_buffer_size_x, c.window_size_y,
+                                  c.window_origin_x, c.window_origin_y, c.font_size, c.font_weight, c.cursor_size,
+                                  c.history_no_dup, c.color_table[0], c.color_table[15]}),
+            std::vector<int64_t>({8, 10, 12, 18, -10, 22, 32, 40, 108, 136, 0x10000, 0x1000F}));
+  EXPECT_EQ(c.face_name, "Consolas");
+  // A block one byte short is not a console block.
+  b.data.pop_back();
+  b.data[0] = 203;
+  LnkRecord short_record;
+  decode(short_record, b);
+  EXPECT_EQ(short_record.block_offsets[kBlockConsole], 0u);
+}
+
 }  // namespace
 }  // namespace lnk

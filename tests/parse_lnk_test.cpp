@@ -357,6 +357,31 @@ TEST(ParseSample, CommittedSampleMatchesTheBuilderAndDecodes) {
             "5c1e-2f3a|C:\\Projects\\Report 2023.docx|%SystemRoot%\\System32\\shell32.dll");
 }
 
+// LinkInfo numbers and extension block headers, kept for the JSON layout.
+TEST(DecoderFields, LinkInfoNumbersAndExtensionBlockHeaders) {
+  LnkRecord r;
+  ASSERT_TRUE(parse_lnk_record(r, test::sample_shortcut(), 0));
+  EXPECT_EQ(r.link_info_flags, 1u);
+  EXPECT_EQ(r.drive_type_code, 3u);
+  EXPECT_EQ(r.drive_serial_number, 0x5C1E2F3Au);
+  EXPECT_EQ(r.ansi_texts & (kAnsiVolumeLabel | kAnsiLocalBasePath | kAnsiMachineId),
+            kAnsiVolumeLabel | kAnsiLocalBasePath | kAnsiMachineId);
+  ASSERT_EQ(r.shell_items.size(), 4u);
+  EXPECT_TRUE(r.shell_items[0].extension_blocks.empty());
+  // Each file entry carries one version 8 block, positioned in the source
+  // like its item: after the item's fixed part and its 8.3 name.
+  const ShellItem& folder = r.shell_items[2];
+  ASSERT_EQ(folder.extension_blocks.size(), 1u);
+  EXPECT_EQ(folder.extension_blocks[0], (ExtensionBlockInfo{folder.item_position + 24, 62, 8, 0xBEEF0004}));
+  const ShellItem& file = r.shell_items[3];
+  ASSERT_EQ(file.extension_blocks.size(), 1u);
+  EXPECT_EQ(file.extension_blocks[0].position, file.item_position + 28);
+  // Counted from where the record sits in its source.
+  LnkRecord moved;
+  ASSERT_TRUE(parse_lnk_record(moved, test::sample_shortcut(), 0x1000));
+  EXPECT_EQ(moved.shell_items[3].extension_blocks[0].position, file.extension_blocks[0].position + 0x1000);
+}
+
 // Every corpus shortcut against liblnk's lnkinfo through the shared
 // cross-check script: times, size, attributes, LinkInfo, strings, blocks and
 // IDList names. Only nine IDLists, named differently on purpose, may differ.
