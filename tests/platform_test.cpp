@@ -1,5 +1,5 @@
-// The operating-system layer: code pages, UTF-8/UTF-16, terminals, file
-// status and files with non-ASCII names.
+// The platform layer: the byte reader, code pages, UTF-8/UTF-16, terminals,
+// file status and files with non-ASCII names.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #endif
 
+#include "platform/byte_reader.h"
 #include "platform/text.h"
+#include "tests/delimited_lines.h"
 #include "tests/run_program.h"
 
 namespace lnk {
@@ -35,6 +37,59 @@ std::string utf8_of(const fs::path& path) {
 }
 
 fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+// The one bounds-checked little-endian reader and its texts.
+TEST(ByteReader, ReadsLittleEndianAndFailsStickyOutOfRange) {
+  std::vector<uint8_t> b = {0x4c, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00};
+  ByteReader r(b);
+  EXPECT_EQ(r.u32(0), 0x4cu);
+  EXPECT_EQ(r.u16(4), 0x1401u);
+  EXPECT_FALSE(r.failed());
+  EXPECT_EQ(r.u64(1), 0u);  // needs 9 bytes
+  EXPECT_TRUE(r.failed());
+  EXPECT_EQ(r.u32(0), 0x4cu);  // later reads in range still work
+  EXPECT_TRUE(r.failed());
+}
+
+TEST(ByteReader, RangesCannotWrapAndSubReadersAreClipped) {
+  EXPECT_FALSE(fits(UINT64_MAX, 2, 10));
+  EXPECT_FALSE(fits(8, UINT64_MAX - 4, 10));
+  EXPECT_TRUE(fits(10, 0, 10));
+  EXPECT_FALSE(fits(11, 0, 10));
+  std::vector<uint8_t> b(10, 0xAA);
+  EXPECT_EQ(ByteReader(b).sub(6, 100).size(), 4u);
+  EXPECT_EQ(ByteReader(b).sub(11, 1).size(), 0u);
+}
+
+TEST(ByteReader, TextsStopAtNulAndAtBudget) {
+  std::vector<uint8_t> b = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
+  ByteReader r(b);
+  EXPECT_EQ(r.utf16z(0, 100), "AB");
+  EXPECT_EQ(r.utf16z(0, 2), "A");
+  EXPECT_EQ(r.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
+  EXPECT_EQ(r.ansiz(8, 100), "xy");
+  EXPECT_EQ(r.ansiz(11, 100), "z");
+  EXPECT_EQ(r.ansiz(12, 100), "");
+}
+
+TEST(Text, Utf16SurrogatesAndLoneSurrogate) {
+  std::vector<uint8_t> pair = {0x3d, 0xd8, 0x00, 0xde};  // U+1F600
+  EXPECT_EQ(utf16le_to_utf8(pair), "\xf0\x9f\x98\x80");
+  std::vector<uint8_t> lone = {0x3d, 0xd8, 'a', 0};
+  EXPECT_EQ(utf16le_to_utf8(lone), "\xef\xbf\xbd" "a");
+}
+
+TEST(Text, GuidTextRoundTrip) {
+  Guid g;
+  ASSERT_TRUE(parse_guid("00021401-0000-0000-C000-000000000046", g));
+  const Guid stored = {0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  EXPECT_EQ(g, stored);
+  EXPECT_EQ(guid_text(g), "00021401-0000-0000-c000-000000000046");
+  static_assert(guid_literal("00021401-0000-0000-C000-000000000046")[0] == 0x01);
+  EXPECT_EQ(guid_literal("00021401-0000-0000-C000-000000000046"), stored);
+  EXPECT_EQ(guid_text(guid_literal("0907616e-f5e6-48d8-9d61-a91c3d28106d")),
+            "0907616e-f5e6-48d8-9d61-a91c3d28106d");
+}
 
 // Expected texts come from Python's own code-page tables, not from iconv or
 // Windows.
@@ -288,6 +343,55 @@ TEST_F(PlatformFiles, NonAsciiNamesOpenReadAndWrite) {
   EXPECT_TRUE(fs::is_directory(path_of(folder)));
   // A folder is no input file.
   EXPECT_EQ(platform::open_input(folder), nullptr);
+}
+
+// Files with non-ASCII names, named on the command line, in a -pipe list and
+// as the results file: opened, and printed as they were given.
+const std::string kSample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+
+class UnicodeNames : public test::ScratchDirTest {
+ protected:
+  // A copy of the sample shortcut under name; returns its path in UTF-8.
+  std::string sample_as(const std::string& name) {
+    const fs::path path = dir_ / fs::path(std::u8string(name.begin(), name.end()));
+    fs::copy_file(kSample, path, fs::copy_options::overwrite_existing);
+    return utf8_of(path);
+  }
+};
+
+const char* const kNames[] = {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"};
+
+TEST_F(UnicodeNames, NamedOnTheCommandLine) {
+  for (const char* name : kNames) {
+    const std::string path = sample_as(name);
+    const test::CommandResult r = run({path});
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_TRUE(test::contains(r.out, "source path/filename:     " + path + "\n")) << r.out;
+    const size_t command = r.out.find("\ncommand:");
+    ASSERT_NE(command, std::string::npos);
+    EXPECT_TRUE(test::contains(r.out.substr(command, r.out.find('\n', command + 1) - command), path)) << r.out;
+    // The record itself was read, not only the name printed.
+    EXPECT_TRUE(test::contains(r.out, "Target file size:")) << r.out;
+    EXPECT_FALSE(test::contains(r.err, "can't read")) << r.err;
+  }
+}
+
+// The list on standard input, the results to a file with a non-ASCII name.
+TEST_F(UnicodeNames, ListedOnStandardInputIntoANonAsciiResultsFile) {
+  std::string list;
+  std::vector<std::string> paths;
+  for (const char* name : kNames) {
+    paths.push_back(sample_as(name));
+    list += paths.back() + "\n";
+  }
+  const std::string results = utf8_of(dir_) + "/результаты 結果.txt";
+  const test::CommandResult r = run({"-pipe", "-csv", "-quiet", "-out", results}, list);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  const std::vector<std::string> lines =
+      test::lines_after_run_header(test::slurp_text(fs::path(std::u8string(results.begin(), results.end()))));
+  ASSERT_EQ(lines.size(), 1 + paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(test::split_fields(lines[1 + i], ",")[0], paths[i]);
 }
 
 }  // namespace
