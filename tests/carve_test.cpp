@@ -40,8 +40,10 @@ Bytes random_bytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-void place(Bytes& blob, size_t at, const Bytes& record) {
-  std::copy(record.begin(), record.end(), blob.begin() + static_cast<std::ptrdiff_t>(at));
+// Writes piece (its first count bytes) over bytes at at, as far as they reach.
+void put(Bytes& bytes, uint64_t at, const Bytes& piece, size_t count = SIZE_MAX) {
+  count = std::min({count, piece.size(), bytes.size() - at});
+  std::copy_n(piece.begin(), count, bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 class Carve : public ::testing::Test {
@@ -70,10 +72,10 @@ class Carve : public ::testing::Test {
 
 TEST_F(Carve, QuickPassFindsAlignedAndNearlyAlignedRecordsOnly) {
   Bytes blob = random_bytes(4 * 65536, 1);
-  place(blob, 1024, sample_);                // aligned: quick hit, no full search
-  place(blob, 65536 + 100, sample_);         // 100 into a sector, chunk without quick hits
-  place(blob, 2 * 65536 + 40, sample_);      // 40 into a sector: full search of its chunk
-  place(blob, 2 * 65536 + 5000, sample_);    // found by that full search
+  put(blob, 1024, sample_);                // aligned: quick hit, no full search
+  put(blob, 65536 + 100, sample_);         // 100 into a sector, chunk without quick hits
+  put(blob, 2 * 65536 + 40, sample_);      // 40 into a sector: full search of its chunk
+  put(blob, 2 * 65536 + 5000, sample_);    // found by that full search
   auto found = carve(blob);
   std::vector<uint64_t> offsets;
   for (const auto& [offset, record] : found) offsets.push_back(offset);
@@ -83,9 +85,9 @@ TEST_F(Carve, QuickPassFindsAlignedAndNearlyAlignedRecordsOnly) {
 
   // An MFT record signature at a sector start also sets off the full search.
   Bytes mft = random_bytes(65536, 2);
-  place(mft, 300, sample_);
+  put(mft, 300, sample_);
   EXPECT_TRUE(carve(mft).empty());
-  place(mft, 4096, {'F', 'I', 'L', 'E'});
+  put(mft, 4096, {'F', 'I', 'L', 'E'});
   EXPECT_EQ(carve(mft).count(300), 1u);
 }
 
@@ -93,9 +95,9 @@ TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
   ASSERT_GT(sample_.size(), 512u);
   Bytes blob = random_bytes(3 * 65536, 3);
   const size_t near_end = 65536 - 200;  // 200 bytes left in the first chunk
-  place(blob, 40, sample_);             // sets off the full search of the chunk
-  place(blob, near_end, sample_);
-  place(blob, 2 * 65536 - 512, sample_);  // aligned, running into the third chunk
+  put(blob, 40, sample_);             // sets off the full search of the chunk
+  put(blob, near_end, sample_);
+  put(blob, 2 * 65536 - 512, sample_);  // aligned, running into the third chunk
   auto found = carve(blob);
   ASSERT_EQ(found.size(), 3u);
   EXPECT_EQ(found[near_end], std::make_pair(carved_type(near_end), static_cast<uint32_t>(sample_.size())));
@@ -104,10 +106,10 @@ TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
 
 TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
   Bytes blob = random_bytes(65536, 7);
-  place(blob, 0, sample_);
-  place(blob, 300, {sample_.begin(), sample_.begin() + 20});
-  place(blob, 1024 + 40, sample_);
-  place(blob, 1024 + 40 + sample_.size(), sample_);  // ends the one before at its last byte
+  put(blob, 0, sample_);
+  put(blob, 300, {sample_.begin(), sample_.begin() + 20});
+  put(blob, 1024 + 40, sample_);
+  put(blob, 1024 + 40 + sample_.size(), sample_);  // ends the one before at its last byte
   auto found = carve(blob);
   // Parsed from 300 bytes only: too short for the sample's IDList, so rejected.
   EXPECT_EQ(found.count(0), 0u);
@@ -124,7 +126,7 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   EXPECT_FALSE(carve_range(context, SourceInfo{}, none));
 
   Bytes blob = random_bytes(4 * 65536, 4);
-  for (size_t chunk = 0; chunk < 4; ++chunk) place(blob, chunk * 65536 + 512, sample_);
+  for (size_t chunk = 0; chunk < 4; ++chunk) put(blob, chunk * 65536 + 512, sample_);
   open(blob);
   ASSERT_TRUE(bind_carve_context(context, source_.get()));
   EXPECT_EQ(context.range_end, 4 * 65536);
@@ -171,8 +173,8 @@ TEST_F(Carve, StretchesWithoutDataAreNotRead) {
   for (const Holding between : {Holding::zeros, Holding::not_stored}) {
     test::PiecedSource pieced(uint64_t{1} << 50, between);
     Bytes head = random_bytes(65536, 1), tail = random_bytes(96 * 1024, 2);
-    place(head, near_record, sample_);
-    for (uint64_t at : far_records) place(tail, at - kFar, sample_);
+    put(head, near_record, sample_);
+    for (uint64_t at : far_records) put(tail, at - kFar, sample_);
     pieced.put(0, head);
     pieced.put(kFar, tail);
     std::vector<uint64_t> offsets;
@@ -365,10 +367,6 @@ bool naive_find_lnk(uint64_t& pos, const Bytes& bytes, uint64_t length, uint32_t
 }
 
 
-void put(Bytes& bytes, uint64_t at, const Bytes& piece, size_t count = SIZE_MAX) {
-  count = std::min({count, piece.size(), bytes.size() - at});
-  std::copy_n(piece.begin(), count, bytes.begin() + static_cast<std::ptrdiff_t>(at));
-}
 
 // A signature with one byte changed: the probes may still all match.
 Bytes near_miss(size_t changed) {

@@ -41,10 +41,6 @@ LnkRecord parsed(const Bytes& bytes) {
   return record;
 }
 
-Bytes read_bytes(const std::string& path) {
-  const std::string text = test::slurp(path);
-  return Bytes(text.begin(), text.end());
-}
 
 TEST(ParseHeader, LengthLimitsAndSignature) {
   Bytes bytes = LnkBuilder{}.build();  // header and terminal block: 80 bytes
@@ -366,7 +362,7 @@ TEST_F(RecordDump, NamesAndWhenTheyAreWritten) {
 }
 
 TEST(ParseSample, CommittedSampleMatchesTheBuilderAndDecodes) {
-  Bytes sample = read_bytes(ROOK_SOURCE_DIR "/tests/data/sample.lnk");
+  Bytes sample = testing::read_bytes(ROOK_SOURCE_DIR "/tests/data/sample.lnk");
   ASSERT_FALSE(sample.empty());
   EXPECT_EQ(sample, test::sample_shortcut());
   LnkRecord r = parsed(sample);
