@@ -642,20 +642,33 @@ Bytes stream(const CompoundFile& file, const std::string& name, const Bytes& byt
   return read_stream(file, file.directory.at(name), bytes.data(), bytes.size());
 }
 
-// FAT at 0, directory at 1 with a root entry whose mini stream is sector 2.
-CfbImage small_image(uint32_t sectors) {
-  CfbImage image(sectors);
+// FAT 0, directory 1, a one-sector mini stream at 2, mini FAT 3; the cutoff
+// is 512 so that small images hold large streams.
+CfbImage layout_image() {
+  CfbImage image(12);
   image.place_fat({0}, {});
   image.header_u32(48, 1);
   image.set_fat(1, kEnd);
-  image.directory_entry(1, 0, "Root Entry", 5, 2, 64);
+  image.header_u32(56, 512);
+  image.header_u32(60, 3);
+  image.header_u32(64, 1);
+  image.set_fat(3, kEnd);
+  for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(3, i, test::kFree);
+  image.directory_entry(1, 0, "Root Entry", 5, 2, 512);
   image.set_fat(2, kEnd);
+  // "a" is large: 700 bytes in sectors 6 then 4. "b" is small: 100 bytes
+  // in mini sectors 3 then 1.
+  image.chain({6, 4});
+  image.directory_entry(1, 1, "a", 2, 6, 700);
+  image.set_mini_fat(3, 3, 1);
+  image.set_mini_fat(3, 1, kEnd);
+  image.directory_entry(1, 2, "b", 2, 3, 100);
   return image;
 }
 
 TEST(CompoundFile, RefusesShortForeignAndOutOfRangeHeaders) {
   CompoundFile file;
-  const Bytes sound = small_image(4).bytes();
+  const Bytes sound = layout_image().bytes();
   EXPECT_TRUE(parse_compound_file(file, sound.data(), sound.size()));
   EXPECT_FALSE(parse_compound_file(file, sound.data(), 511));
   EXPECT_FALSE(parse_compound_file(file, nullptr, 4096));
@@ -667,8 +680,8 @@ TEST(CompoundFile, RefusesShortForeignAndOutOfRangeHeaders) {
   };
   EXPECT_TRUE(refused(20, 1, false));  // CLSID not zero
   EXPECT_TRUE(refused(6, 0, false));   // signature
-  EXPECT_TRUE(refused(48, 4, true));   // directory past the end
-  EXPECT_FALSE(refused(48, 3, true));  // the last sector is fine
+  EXPECT_TRUE(refused(48, 12, true));   // directory past the end
+  EXPECT_FALSE(refused(48, 11, true));  // the last sector is fine
   for (uint16_t shift : {30, 31, 32, 255}) EXPECT_TRUE(refused(30, shift, false)) << shift;
 }
 
@@ -721,7 +734,7 @@ TEST(CompoundFile, FatSectorsBeyondTheHeaderComeFromTheDifat) {
 }
 
 TEST(CompoundFile, LoopingChainsAndDifatEnd) {
-  CfbImage image = small_image(8);
+  CfbImage image = layout_image();
   // A stream chain 4 -> 5 -> 4, and a directory chain that points at itself.
   image.set_fat(4, 5);
   image.set_fat(5, 4);
@@ -732,36 +745,13 @@ TEST(CompoundFile, LoopingChainsAndDifatEnd) {
   EXPECT_EQ(file.directory.at("loop").chain, (std::vector<uint32_t>{4, 5}));
   EXPECT_EQ(stream(file, "loop", image.bytes()).size(), 2u * 512);
 
-  CfbImage difat = small_image(8);
-  difat.header_u32(44, 0xFFFFFFFF);  // far more FAT sectors than exist
-  difat.header_u32(68, 3);
+  // Far more FAT sectors than exist, in a DIFAT sector that lists itself.
+  CfbImage difat = layout_image();
+  difat.header_u32(44, 0xFFFFFFFF);
+  difat.header_u32(68, 7);
   difat.header_u32(72, 1);
-  for (uint32_t i = 0; i < 128; ++i) difat.write_sector(3, {0x03, 0x00, 0x00, 0x00}, i * 4);
+  for (uint32_t i = 0; i < 128; ++i) difat.write_sector(7, {0x07, 0x00, 0x00, 0x00}, i * 4);
   EXPECT_TRUE(parsed(difat.bytes()).has_directory);
-}
-
-// FAT 0, directory 1, a one-sector mini stream at 2, mini FAT 3; the cutoff
-// is 512 so that small images hold large streams.
-CfbImage layout_image() {
-  CfbImage image(12);
-  image.place_fat({0}, {});
-  image.header_u32(48, 1);
-  image.set_fat(1, kEnd);
-  image.header_u32(56, 512);
-  image.header_u32(60, 3);
-  image.header_u32(64, 1);
-  image.set_fat(3, kEnd);
-  for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(3, i, test::kFree);
-  image.directory_entry(1, 0, "Root Entry", 5, 2, 512);
-  image.set_fat(2, kEnd);
-  // "a" is large: 700 bytes in sectors 6 then 4. "b" is small: 100 bytes
-  // in mini sectors 3 then 1.
-  image.chain({6, 4});
-  image.directory_entry(1, 1, "a", 2, 6, 700);
-  image.set_mini_fat(3, 3, 1);
-  image.set_mini_fat(3, 1, kEnd);
-  image.directory_entry(1, 2, "b", 2, 3, 100);
-  return image;
 }
 
 std::vector<std::pair<uint64_t, uint64_t>> pairs(const std::vector<FileRun>& runs) {
