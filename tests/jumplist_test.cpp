@@ -241,22 +241,6 @@ TEST_F(JumpList, RecordIsCutAtTheNextHitAndBareSignaturesGiveNone) {
   EXPECT_FALSE(result);
 }
 
-TEST_F(JumpList, HostileHeadersAndChainsEnd) {
-  Bytes bytes = padded(test::simple_jump_list({sample_, padded(sample_, 4096)}), 8192);
-  Bytes huge_sectors = bytes;
-  test::set_u16(huge_sectors, 30, 30);
-  bool result = true;
-  EXPECT_TRUE(carve(huge_sectors, &result).empty());
-  EXPECT_FALSE(result);
-
-  // The large stream's last sector points back at its first: each sector once.
-  Bytes looping = bytes;
-  const uint32_t first = 5;  // after FAT, directory, mini FAT and the root's two sectors
-  test::set_u32(looping, 512 + (first + 7) * 4, first);
-  EXPECT_EQ(carve(looping).size(), 2u);
-  // Looping DIFATs and hostile mini sector sizes: compound_file_test.cpp.
-}
-
 TEST(JumpListFormat, KindsAreToldApartByTheirOwnHeaders) {
   const Bytes sample = test::sample_shortcut();
   const Bytes automatic = test::simple_jump_list({sample});
