@@ -1,25 +1,31 @@
+// Carving: the signature search and its kernels, the quick pass, chunks and
+// the full search of raw sources, and the file scan of plain files.
 #include "carve/carve_context.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <random>
-#include <sstream>
+#include <set>
+#include <string>
 
-#include "lnk/parse_lnk.h"
+#include "carve/process_file.h"
+#include "carve/quick_pass.h"
+#include "carve/source_type.h"
+#include "carve/status_line.h"
+#include "lnk/signature_search.h"
 #include "storage/disk_source.h"
+#include "storage/memory_source.h"
 #include "tests/lnk_builder.h"
 #include "tests/pieced_source.h"
 #include "tests/run_program.h"
-#include "tests/shell_test_support.h"
 
 namespace lnk {
 namespace {
 
 using test::Bytes;
-namespace fs = std::filesystem;
 
 std::string carved_type(uint64_t offset) {
   char text[64];
@@ -34,26 +40,18 @@ Bytes random_bytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-void place(Bytes& blob, size_t at, const Bytes& record) {
-  std::copy(record.begin(), record.end(), blob.begin() + static_cast<std::ptrdiff_t>(at));
+// Writes piece (its first count bytes) over bytes at at, as far as they reach.
+void put(Bytes& bytes, uint64_t at, const Bytes& piece, size_t count = SIZE_MAX) {
+  count = std::min({count, piece.size(), bytes.size() - at});
+  std::copy_n(piece.begin(), count, bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 class Carve : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = test::make_scratch_dir("carve") / "image.bin";
-  }
-  void TearDown() override {
-    source_.close();
-    fs::remove_all(path_.parent_path());
-  }
-
-  // Writes bytes as an image file and opens it.
+  // Holds bytes as the source to carve.
   void open(const Bytes& bytes) {
-    source_.close();
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(source_.open_image(path_.string()));
+    bytes_ = bytes;
+    source_ = std::make_unique<MemorySource>(bytes_);
   }
 
   // offset -> (source type, parsed size) of every record carved from bytes.
@@ -63,34 +61,33 @@ class Carve : public ::testing::Test {
     RecordOutlet outlet([&](const LnkRecord& record, const SourceInfo&) {
       found[record.lnk_offset] = {record.source_type, record.parsed_size};
     });
-    carve_source(source_, SourceInfo{}, outlet);
+    carve_source(*source_, SourceInfo{}, outlet);
     return found;
   }
 
-  fs::path path_;
-  DiskSource source_;
+  Bytes bytes_;
+  std::unique_ptr<MemorySource> source_;
   Bytes sample_ = test::sample_shortcut();
 };
 
 TEST_F(Carve, QuickPassFindsAlignedAndNearlyAlignedRecordsOnly) {
   Bytes blob = random_bytes(4 * 65536, 1);
-  place(blob, 1024, sample_);                // aligned: quick hit, no full search
-  place(blob, 65536 + 100, sample_);         // 100 into a sector, chunk without quick hits
-  place(blob, 2 * 65536 + 40, sample_);      // 40 into a sector: full search of its chunk
-  place(blob, 2 * 65536 + 5000, sample_);    // found by that full search
+  put(blob, 1024, sample_);                // aligned: quick hit, no full search
+  put(blob, 65536 + 100, sample_);         // 100 into a sector, chunk without quick hits
+  put(blob, 2 * 65536 + 40, sample_);      // 40 into a sector: full search of its chunk
+  put(blob, 2 * 65536 + 5000, sample_);    // found by that full search
   auto found = carve(blob);
-  EXPECT_EQ(found.size(), 3u);
-  EXPECT_EQ(found.count(65536 + 100), 0u);
-  EXPECT_EQ(found.count(2 * 65536 + 40), 1u);
-  EXPECT_EQ(found.count(2 * 65536 + 5000), 1u);
+  std::vector<uint64_t> offsets;
+  for (const auto& [offset, record] : found) offsets.push_back(offset);
+  EXPECT_EQ(offsets, (std::vector<uint64_t>{1024, 2 * 65536 + 40, 2 * 65536 + 5000}));
   EXPECT_EQ(found[1024], std::make_pair(std::string("Shortcut LNK (carved - 0x00000400)"),
                                         static_cast<uint32_t>(sample_.size())));
 
   // An MFT record signature at a sector start also sets off the full search.
   Bytes mft = random_bytes(65536, 2);
-  place(mft, 300, sample_);
+  put(mft, 300, sample_);
   EXPECT_TRUE(carve(mft).empty());
-  place(mft, 4096, {'F', 'I', 'L', 'E'});
+  put(mft, 4096, {'F', 'I', 'L', 'E'});
   EXPECT_EQ(carve(mft).count(300), 1u);
 }
 
@@ -98,38 +95,40 @@ TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
   ASSERT_GT(sample_.size(), 512u);
   Bytes blob = random_bytes(3 * 65536, 3);
   const size_t near_end = 65536 - 200;  // 200 bytes left in the first chunk
-  place(blob, 40, sample_);             // sets off the full search of the chunk
-  place(blob, near_end, sample_);
-  place(blob, 2 * 65536 - 512, sample_);  // aligned, running into the third chunk
+  put(blob, 40, sample_);             // sets off the full search of the chunk
+  put(blob, near_end, sample_);
+  put(blob, 2 * 65536 - 512, sample_);  // aligned, running into the third chunk
   auto found = carve(blob);
   ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[near_end].first, carved_type(near_end));
-  EXPECT_EQ(found[near_end].second, sample_.size());
+  EXPECT_EQ(found[near_end], std::make_pair(carved_type(near_end), static_cast<uint32_t>(sample_.size())));
   EXPECT_EQ(found[2 * 65536 - 512].second, sample_.size());
 }
 
 TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
   Bytes blob = random_bytes(65536, 7);
-  place(blob, 0, sample_);
-  place(blob, 300, {sample_.begin(), sample_.begin() + 20});
-  place(blob, 1024 + 40, sample_);
+  put(blob, 0, sample_);
+  put(blob, 300, {sample_.begin(), sample_.begin() + 20});
+  put(blob, 1024 + 40, sample_);
+  put(blob, 1024 + 40 + sample_.size(), sample_);  // ends the one before at its last byte
   auto found = carve(blob);
   // Parsed from 300 bytes only: too short for the sample's IDList, so rejected.
   EXPECT_EQ(found.count(0), 0u);
   EXPECT_EQ(found[1024 + 40].second, sample_.size());
+  EXPECT_EQ(found[1024 + 40 + sample_.size()].second, sample_.size());
 }
 
 TEST_F(Carve, RangeLabelAndUnopenedSource) {
   CarveContext context;
-  EXPECT_FALSE(bind_carve_context(context, &source_));
+  DiskSource unopened;
+  EXPECT_FALSE(bind_carve_context(context, &unopened));
   EXPECT_FALSE(bind_carve_context(context, nullptr));
   RecordOutlet none(nullptr);
   EXPECT_FALSE(carve_range(context, SourceInfo{}, none));
 
   Bytes blob = random_bytes(4 * 65536, 4);
-  for (size_t chunk = 0; chunk < 4; ++chunk) place(blob, chunk * 65536 + 512, sample_);
+  for (size_t chunk = 0; chunk < 4; ++chunk) put(blob, chunk * 65536 + 512, sample_);
   open(blob);
-  ASSERT_TRUE(bind_carve_context(context, &source_));
+  ASSERT_TRUE(bind_carve_context(context, source_.get()));
   EXPECT_EQ(context.range_end, 4 * 65536);
   context.position = 65536;
   context.range_end = 3 * 65536;
@@ -139,16 +138,13 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   EXPECT_TRUE(carve_range(context, SourceInfo{}, collect));
   EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + carved_type(65536 + 512),
                                              "[Unalloc] " + carved_type(2 * 65536 + 512)}));
-  source_.close();
-  context.position = 0;
-  EXPECT_FALSE(carve_range(context, SourceInfo{}, none));
 }
 
 TEST_F(Carve, ProgressLines) {
   open(random_bytes(6 * 65536, 5));
   CarveContext context;
   auto progress = [&](bool percent) {
-    EXPECT_TRUE(bind_carve_context(context, &source_));
+    EXPECT_TRUE(bind_carve_context(context, source_.get()));
     context.percent_display = percent;
     ::testing::internal::CaptureStderr();
     RecordOutlet none(nullptr);
@@ -177,8 +173,8 @@ TEST_F(Carve, StretchesWithoutDataAreNotRead) {
   for (const Holding between : {Holding::zeros, Holding::not_stored}) {
     test::PiecedSource pieced(uint64_t{1} << 50, between);
     Bytes head = random_bytes(65536, 1), tail = random_bytes(96 * 1024, 2);
-    place(head, near_record, sample_);
-    for (uint64_t at : far_records) place(tail, at - kFar, sample_);
+    put(head, near_record, sample_);
+    for (uint64_t at : far_records) put(tail, at - kFar, sample_);
     pieced.put(0, head);
     pieced.put(kFar, tail);
     std::vector<uint64_t> offsets;
@@ -217,47 +213,359 @@ TEST_F(Carve, NothingButSignatures) {
   carve(headers);  // every hit is cut by the next one; it only has to end
 }
 
-// Hundreds of real shortcuts among random bytes, on sector boundaries and
-// 40 bytes into sectors, some running over a 64 KiB chunk end.
-TEST_F(Carve, CorpusShortcutsAmongRandomBytes) {
-  const fs::path root = testing::corpus_path("lnk/ez");
-  if (!fs::exists(root)) GTEST_SKIP() << "corpus absent";
-  const std::string signature(sample_.begin(), sample_.begin() + 20);
-  std::vector<std::pair<Bytes, uint32_t>> records;  // bytes and parsed size
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!item.is_regular_file() || item.path().generic_string().find("/Bad/") != std::string::npos) continue;
-    Bytes bytes = testing::read_bytes(item.path().string());
-    if (bytes.size() < 76 || bytes.size() > 8192) continue;
-    // A second signature or an MFT marker inside would cut the record short.
-    const std::string text(bytes.begin() + 1, bytes.end());
-    if (text.find(signature) != std::string::npos || text.find("FILE") != std::string::npos) continue;
-    LnkRecord record;
-    if (parse_lnk_record(record, bytes, 0))
-      records.emplace_back(std::move(bytes), record.parsed_size);
-  }
-  ASSERT_GE(records.size(), 300u);
+namespace fs = std::filesystem;
+using Offsets = std::set<uint64_t>;
 
-  Bytes blob = random_bytes(8 << 20, 6);
-  std::map<uint64_t, uint32_t> expected;
-  size_t at = 0, straddling = 0;
-  for (size_t i = 0; i < records.size() && at + 16384 < blob.size(); ++i) {
-    // Every fifth record starts in the last sector of its chunk.
-    size_t start = (i % 5 == 4 ? (at / 65536 + 1) * 65536 - 512 : at) + (i % 2 ? 40 : 0);
-    if (start + records[i].first.size() > blob.size()) break;
-    place(blob, start, records[i].first);
-    expected[start] = records[i].second;
-    straddling += start / 65536 != (start + records[i].second - 1) / 65536;
-    at = (start + records[i].first.size() + 511) / 512 * 512 + 512 * (i % 3);
+class ProcessFile : public test::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    options_.carve_dump_dir = (dir_ / "dumps").string();
+    fs::create_directories(dir_ / "dumps");
   }
-  ASSERT_GE(expected.size(), 300u);
-  EXPECT_GE(straddling, 20u);
 
-  auto found = carve(blob);
-  EXPECT_EQ(found.size(), expected.size());
-  for (const auto& [offset, size] : expected) {
-    auto hit = found.find(offset);
-    ASSERT_NE(hit, found.end()) << offset;
-    EXPECT_EQ(hit->second, std::make_pair(carved_type(offset), size)) << offset;
+  std::string write(const Bytes& bytes) { return test::write_file(dir_ / "input.bin", bytes); }
+
+  // size bytes of zeros with the sample record at each offset.
+  std::string file_with_records(size_t size, std::initializer_list<size_t> offsets) {
+    Bytes bytes(size, 0);
+    for (size_t at : offsets) std::copy(sample_.begin(), sample_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    return write(bytes);
+  }
+
+  bool run_file(const std::string& path) {
+    RecordOutlet outlet(nullptr, options_.carve_dump_dir);
+    outlet.set_progress(progress_);
+    const bool found = process_shortcut_file(path, SourceInfo{}, options_, outlet);
+    records_put_ += outlet.records_put();
+    outlet.commit_dumps();
+    return found;
+  }
+
+  // Offsets of the records parsed, read back from the dump file names; the
+  // dumps are cleared for the next run.
+  Offsets parsed_offsets() {
+    Offsets offsets;
+    for (const auto& entry : fs::directory_iterator(dir_ / "dumps")) {
+      std::string name = entry.path().filename().string();  // carvelnk_NNNN_0xOFFSET_0xSIZE.bin
+      size_t start = name.find("_0x") + 3;
+      offsets.insert(std::stoull(name.substr(start, name.find("_0x", start) - start), nullptr, 16));
+      fs::remove(entry.path());
+    }
+    return offsets;
+  }
+
+  useropts options_;
+  bool progress_ = false;
+  uint32_t records_put_ = 0;
+  Bytes sample_ = test::sample_shortcut();
+};
+
+// A tiny file is opened, so its (empty) scan still clears the status line;
+// a file that cannot be opened leaves no trace at all. One byte more than a
+// header is searched, and shows its progress.
+TEST_F(ProcessFile, OnlyFilesLongerThanAHeaderAreSearched) {
+  progress_ = true;
+  const std::string cleared = std::string(45, ' ') + "\r";
+  const struct { std::string path; std::string err; } cases[] = {
+      {write(Bytes(sample_.begin(), sample_.begin() + 76)), cleared},
+      {test::write_file(dir_ / "empty.bin", Bytes{}), cleared},
+      {(dir_ / "absent.lnk").string(), ""},
+      {test::write_file(dir_ / "77.bin", Bytes(sample_.begin(), sample_.begin() + 77)),
+       "percent done: 0" + std::string(30, ' ') + "\r" + cleared},
+  };
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(run_file(c.path)) << c.path;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.path;
+  }
+  EXPECT_EQ(records_put_, 0u);
+}
+
+// Plain files: only the first 32 KiB without -deepscan, every 512th byte
+// without it and every byte with it, except the last 76 of each chunk.
+TEST_F(ProcessFile, WhereRecordsAreFound) {
+  const struct { size_t size, offset; bool deepscan, found; } cases[] = {
+      {sample_.size(), 0, false, true}, {40960, 1024, false, true}, {40960, 33280, false, false},
+      {40960, 33280, true, true},       {4096, 300, false, false},   {4096, 300, true, true},
+      {40960, 32692, true, false},      {40960, 32691, true, true},
+  };
+  for (const auto& c : cases) {
+    options_.deepscan = c.deepscan;
+    options_.scan_step = c.deepscan ? 1 : 512;
+    EXPECT_EQ(run_file(file_with_records(c.size, {c.offset})), c.found) << c.offset;
+    EXPECT_EQ(parsed_offsets(), c.found ? Offsets{c.offset} : Offsets{}) << c.offset;
+  }
+}
+
+TEST_F(ProcessFile, SeveralRecordsAndARejectedHit) {
+  Bytes bytes(8192, 0);
+  for (size_t at : {0, 1024, 2048}) std::copy(sample_.begin(), sample_.end(), bytes.begin() + at);
+  test::set_u16(bytes, 76, 0x7000);  // IDListSize past the buffer: rejected
+  EXPECT_TRUE(run_file(write(bytes)));
+  EXPECT_EQ(parsed_offsets(), (Offsets{1024, 2048}));
+}
+
+TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
+  for (uint32_t fat_sectors : {1u, 0x100000u}) {  // estimates of 64 KiB and 64 GiB
+    Bytes bytes = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    bytes.resize(4096, 0);
+    test::set_u16(bytes, 30, 9);
+    test::set_u32(bytes, 44, fat_sectors);
+    std::copy(sample_.begin(), sample_.end(), bytes.begin() + 512);
+    EXPECT_TRUE(run_file(write(bytes))) << fat_sectors;
+    EXPECT_EQ(parsed_offsets(), Offsets{512});
+  }
+}
+
+// Past eight digits the offset is not cut; a file found on a volume names
+// itself where others say "Shortcut LNK".
+TEST(SourceType, LongOffsetsAndFoundFiles) {
+  EXPECT_EQ(shortcut_source_type(0x123456789aULL, ""), "Shortcut LNK (carved - 0x123456789a)");
+  EXPECT_EQ(shortcut_source_type(0x400, "[root]\\x.lnk"), "[root]\\x.lnk (carved - 0x00000400)");
+}
+
+TEST(StatusLine, CutsDropsNewlinesAndPads) {
+  auto shown = [](auto&&... args) {
+    ::testing::internal::CaptureStderr();
+    status_line(args...);
+    return ::testing::internal::GetCapturedStderr();
+  };
+  EXPECT_EQ(shown(10, "ab\ncd%d", 5), "abcd5     \r");
+  EXPECT_EQ(shown(4, "percent done: %d", 7), "perc\r");
+  EXPECT_EQ(shown(0, "%s", "x"), "\r");
+  EXPECT_EQ(shown(300, "%s", "y"), "y" + std::string(255, ' ') + "\r");
+  std::string long_text(400, 'z');
+  EXPECT_EQ(shown(256, "%s", long_text.c_str()), std::string(255, 'z') + " \r");
+}
+
+// The signature search, checked against the plain position-by-position test.
+const Bytes kSignature(kLnkHeaderSignature.begin(), kLnkHeaderSignature.end());
+const Bytes kFile = {'F', 'I', 'L', 'E'};
+
+bool signature_at(const Bytes& bytes, uint64_t p, uint64_t length) {
+  return p + kSignature.size() <= length && std::equal(kSignature.begin(), kSignature.end(), bytes.begin() + p);
+}
+
+// The references test every position the plain way.
+std::vector<uint64_t> naive_all(const Bytes& bytes, uint64_t from, uint64_t limit) {
+  std::vector<uint64_t> hits;
+  for (uint64_t p = from; p < limit; ++p)
+    if (signature_at(bytes, p, bytes.size())) hits.push_back(p);
+  return hits;
+}
+
+bool naive_find_lnk(uint64_t& pos, const Bytes& bytes, uint64_t length, uint32_t step) {
+  if (length < 76) return false;
+  for (uint64_t p = pos; p + 76 < length; p += step == 0 ? 1 : step) {
+    if (signature_at(bytes, p, length)) {
+      pos = p;
+      return true;
+    }
+  }
+  return false;
+}
+
+
+
+// A signature with one byte changed: the probes may still all match.
+Bytes near_miss(size_t changed) {
+  Bytes bytes = kSignature;
+  bytes[changed] ^= 0x01;
+  return bytes;
+}
+
+struct Layout {
+  std::string name;
+  Bytes bytes;
+};
+
+std::vector<Layout> layouts() {
+  std::vector<Layout> list;
+  Bytes planted = random_bytes(200000, 1);
+  for (uint64_t at : {0, 512, 1025, 4095, 32768 - 10, 32768 - 76, 32768 - 77, 65536 - 7, 65536 + 200})
+    put(planted, at, kSignature);
+  put(planted, planted.size() - 20, kSignature);  // the last position that holds one
+  list.push_back({"planted in random bytes", planted});
+
+  Bytes partial = random_bytes(4096, 2);
+  put(partial, 100, kSignature, 19);  // a prefix, then the whole one right after it
+  put(partial, 119, kSignature);
+  put(partial, 300, kSignature, 4);
+  put(partial, 304, kSignature);
+  for (size_t changed : {1, 5, 11, 13, 18}) put(partial, 600 + 40 * changed, near_miss(changed));
+  put(partial, partial.size() - 19, kSignature);  // cut by the end
+  list.push_back({"partial and near-miss signatures", partial});
+
+  Bytes repeated;
+  while (repeated.size() < 70000) repeated.insert(repeated.end(), kSignature.begin(), kSignature.end());
+  list.push_back({"nothing but signatures", repeated});
+  list.push_back({"nothing but signatures, off by 7", Bytes(repeated.begin() + 7, repeated.end())});
+  list.push_back({"nothing but 0x4C", Bytes(70000, 0x4C)});
+
+  Bytes probes(5000, 0);
+  for (uint64_t at = 0; at + 20 <= probes.size(); at += 33) {
+    probes[at] = 0x4C;
+    probes[at + 12] = 0xC0;
+    probes[at + 19] = 0x46;
+  }
+  list.push_back({"zeros holding the probe bytes only", probes});
+  return list;
+}
+
+TEST(SignatureSearch, EveryKernelFindsWhatTheNaiveSearchFinds) {
+  ASSERT_FALSE(signature_kernels().empty());
+  EXPECT_STREQ(signature_kernels().back().name, "scalar");
+  for (const Layout& layout : layouts()) {
+    const Bytes& bytes = layout.bytes;
+    const uint64_t size = bytes.size();
+    for (const SignatureKernel& kernel : signature_kernels()) {
+      SCOPED_TRACE(layout.name + " / " + kernel.name);
+      std::vector<uint64_t> found;
+      for (uint64_t at = kernel.find(bytes, 0, size); at < size; at = kernel.find(bytes, at + 1, size))
+        found.push_back(at);
+      EXPECT_EQ(found, naive_all(bytes, 0, size));
+      // A limit past the last whole signature.
+      for (uint64_t limit : {size - 21, size - 20, size - 19, size + 100}) {
+        const auto expected = naive_all(bytes, size / 2, std::min(limit, size));
+        EXPECT_EQ(kernel.find(bytes, size / 2, limit), expected.empty() ? limit : expected.front()) << limit;
+      }
+    }
+    std::vector<uint64_t> hits = {12345};  // find_all appends
+    SignatureSearch().find_all(bytes, hits);
+    auto expected = naive_all(bytes, 0, size);
+    expected.insert(expected.begin(), 12345);
+    EXPECT_EQ(hits, expected) << layout.name;
+  }
+}
+
+// Every buffer length and hit position around the vector widths, in bytes
+// that make a candidate of every position.
+TEST(SignatureSearch, EveryLengthAndPositionNearTheBlockEdges) {
+  for (uint64_t length = 0; length <= 100; ++length) {
+    for (const SignatureKernel& kernel : signature_kernels()) {
+      const Bytes none(length, 0x4C);
+      EXPECT_EQ(kernel.find(none, 0, length), length) << kernel.name << " " << length;
+      for (uint64_t at = 0; at + 20 <= length; ++at) {
+        Bytes bytes = none;
+        put(bytes, at, kSignature);
+        SCOPED_TRACE(std::string(kernel.name) + " length " + std::to_string(length) + " at " + std::to_string(at));
+        EXPECT_EQ(kernel.find(bytes, 0, length), at);
+        EXPECT_EQ(kernel.find(bytes, at, at + 1), at);
+        EXPECT_EQ(kernel.find(bytes, 0, at), at);  // limit is exclusive
+        EXPECT_EQ(kernel.find(bytes, at + 1, length), length);
+      }
+    }
+  }
+  EXPECT_EQ(find_signature({}, 0, 10), 10u);
+}
+
+// Steps 1 (-deepscan), 4 (the MFT scan) and 512 (plain files), from several
+// starts and over lengths that put a hit on either side of the last tested
+// position of a chunk.
+TEST(FindLnkSignature, EveryStepMatchesTheNaiveStepSearch) {
+  for (const Layout& layout : layouts()) {
+    const Bytes& bytes = layout.bytes;
+    std::vector<uint64_t> lengths;
+    for (uint64_t length : {uint64_t{0}, uint64_t{75}, uint64_t{76}, uint64_t{77}, uint64_t{96}, uint64_t{97},
+                            uint64_t{32768}, bytes.size() - 1, bytes.size()})
+      if (length <= bytes.size()) lengths.push_back(length);
+    for (uint64_t hit : naive_all(bytes, 0, std::min<uint64_t>(bytes.size(), 40000)))
+      for (uint64_t extra : {19, 20, 76, 77})
+        if (hit + extra <= bytes.size() && lengths.size() < 200) lengths.push_back(hit + extra);
+    for (uint32_t step : {1u, 4u, 512u}) {
+      for (uint64_t start : {0, 1, 7, 300, 512}) {
+        for (uint64_t length : lengths) {
+          uint64_t expected = start, got = start;
+          const bool want = naive_find_lnk(expected, bytes, length, step);
+          ASSERT_EQ(find_lnk_signature(got, bytes.data(), length, step), want)
+              << layout.name << " step " << step << " start " << start << " length " << length;
+          EXPECT_EQ(got, want ? expected : start);
+        }
+      }
+    }
+  }
+  uint64_t pos = 0;
+  EXPECT_FALSE(find_lnk_signature(pos, nullptr, 1000, 1));
+}
+
+struct QuickCase {
+  std::string name;
+  uint32_t quick_run = 64;
+  uint32_t sector = 512;
+  std::vector<Bytes> patterns = {kSignature, kFile};
+};
+
+// Straight from the rule: the first quick_run positions of every sector, the
+// first pattern that fits and matches.
+std::vector<CarveHit> naive_quick(const QuickCase& c, const Bytes& chunk) {
+  std::vector<CarveHit> hits;
+  const uint64_t sector = c.sector == 0 ? 512 : c.sector;
+  for (uint64_t start = 0; start < chunk.size(); start += sector) {
+    for (uint64_t p = start; p < std::min<uint64_t>(start + c.quick_run, chunk.size()); ++p) {
+      for (uint32_t kind = 0; kind < c.patterns.size(); ++kind) {
+        const Bytes& pattern = c.patterns[kind];
+        if (!pattern.empty() && p + pattern.size() <= chunk.size() &&
+            std::equal(pattern.begin(), pattern.end(), chunk.begin() + static_cast<std::ptrdiff_t>(p))) {
+          hits.push_back({p, kind});
+          break;
+        }
+      }
+    }
+  }
+  return hits;
+}
+
+std::vector<Bytes> quick_chunks() {
+  std::vector<Bytes> chunks;
+  Bytes planted = random_bytes(65536, 3);
+  for (uint64_t at : {0, 40, 63, 64, 512 + 1, 1024 + 62, 4096 + 300}) put(planted, at, kSignature);
+  for (uint64_t at : {2048, 2560 + 10, 3072 + 60, 3584 + 61}) put(planted, at, kFile);
+  put(planted, 65536 - 512 + 10, kSignature);  // runs past the chunk end: not whole, no hit
+  put(planted, 65536 - 512 + 30, kSignature, 12);
+  chunks.push_back(planted);
+  chunks.emplace_back(planted.begin(), planted.begin() + 65536 - 500);  // the last sector is short
+  chunks.emplace_back(planted.begin(), planted.begin() + 75);
+  chunks.emplace_back(planted.begin(), planted.begin() + 64);
+  chunks.emplace_back();
+  Bytes repeated;
+  while (repeated.size() < 9000) repeated.insert(repeated.end(), kSignature.begin(), kSignature.end());
+  chunks.push_back(repeated);
+  chunks.emplace_back(9000, 0x4C);
+  Bytes files;
+  while (files.size() < 9000) files.insert(files.end(), kFile.begin(), kFile.end());
+  chunks.push_back(files);
+  return chunks;
+}
+
+TEST(QuickPass, MatchesTheNaiveRuleForEverySetting) {
+  const Bytes short_header(kSignature.begin(), kSignature.begin() + 4);
+  const std::vector<QuickCase> cases = {
+      {"defaults"},
+      {"no quick run", 0},
+      {"run of 100", 100},
+      {"run longer than a sector", 600},
+      {"sector 0 means 512", 64, 0},
+      {"sector 4096", 64, 4096},
+      {"a pattern that starts like the other", 64, 512, {short_header, kSignature, kFile}},
+      {"one-byte and empty patterns", 64, 512, {Bytes{}, Bytes{0x46}, kSignature}},
+      {"five patterns", 64, 512, {Bytes{1}, Bytes{2}, Bytes{3}, kFile, kSignature}},
+  };
+  for (const QuickCase& c : cases) {
+    CarveContext context;
+    context.quick_run = c.quick_run;
+    context.sector = c.sector;
+    context.quick_patterns = c.patterns;
+    std::vector<CarveHit> hits = {{1, 1}};  // stale hits are dropped
+    for (const Bytes& chunk : quick_chunks()) {
+      quick_pass(context, chunk, hits);
+      const auto expected = naive_quick(c, chunk);
+      ASSERT_EQ(hits.size(), expected.size()) << c.name << ", chunk of " << chunk.size();
+      for (size_t i = 0; i < hits.size(); ++i) {
+        EXPECT_EQ(hits[i].position, expected[i].position) << c.name << " hit " << i;
+        EXPECT_EQ(hits[i].pattern, expected[i].pattern) << c.name << " hit " << i;
+      }
+    }
   }
 }
 

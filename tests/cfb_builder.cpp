@@ -85,13 +85,17 @@ void CfbImage::write(size_t offset, const Bytes& data) {
   std::copy(data.begin(), data.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-CfbImage difat_image() {
-  CfbImage image(kDifatImageSectors);
-  std::vector<uint32_t> fat;
-  for (uint32_t i = 0; i < 110; ++i) fat.push_back(i);
-  image.place_fat(fat, {110});
-  image.header_u32(48, 111);
-  image.set_fat(111, kEnd);
+uint32_t difat_sector_count(uint32_t fat_sectors) { return (fat_sectors - 109 + 126) / 127; }
+
+CfbImage difat_image(uint32_t fat_sectors) {
+  CfbImage image(fat_sectors * 128);
+  std::vector<uint32_t> fat, difat;
+  for (uint32_t i = 0; i < fat_sectors; ++i) fat.push_back(i);
+  for (uint32_t i = 0; i < difat_sector_count(fat_sectors); ++i) difat.push_back(fat_sectors + i);
+  image.place_fat(fat, difat);
+  const uint32_t directory = fat_sectors + static_cast<uint32_t>(difat.size());
+  image.header_u32(48, directory);
+  image.set_fat(directory, kEnd);
   return image;
 }
 

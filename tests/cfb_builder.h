@@ -51,11 +51,13 @@ class CfbImage {
   Bytes bytes_;
 };
 
-// A 7 MiB image whose 110 FAT sectors (0-109) are listed 109 in the header
-// and the last in DIFAT sector 110, so FAT entries of the far sectors are
-// reachable only through the DIFAT; the directory chain is sector 111.
+// An image of fat_sectors * 128 sectors whose FAT sectors (0 on) are listed
+// 109 in the header and the rest in DIFAT sectors right after them, so FAT
+// entries of the far sectors are reachable only through the DIFAT; the
+// directory chain is the sector after the DIFAT sectors (111 for 110).
 constexpr uint32_t kDifatImageSectors = 110 * 128;
-CfbImage difat_image();
+uint32_t difat_sector_count(uint32_t fat_sectors);
+CfbImage difat_image(uint32_t fat_sectors = 110);
 
 // A sound jump list: FAT at sector 0, directory at 1, mini FAT at 2, mini
 // stream from sector 3; each small stream in the mini stream and each large

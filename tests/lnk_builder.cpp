@@ -96,10 +96,7 @@ constexpr uint32_t kHasIdList = 0x01;
 constexpr uint32_t kHasLinkInfo = 0x02;
 constexpr uint32_t kIsUnicode = 0x80;
 
-}  // namespace
-
-Bytes LnkBuilder::build_link_info() const {
-  const LinkInfoFields& fields = *link_info;
+Bytes link_info_bytes(const LinkInfoFields& fields) {
   Bytes out;
   // LinkInfoSize, then the four offsets, are set below.
   for (uint32_t v : {0u, fields.header_size, (fields.volume ? 0x01u : 0u) | (fields.net ? 0x02u : 0u), 0u, 0u, 0u, 0u})
@@ -122,12 +119,13 @@ Bytes LnkBuilder::build_link_info() const {
   return out;
 }
 
+}  // namespace
+
 Bytes LnkBuilder::build(Layout* layout) const {
   Layout where;
   uint32_t flags = link_flags | (idlist_items ? kHasIdList : 0) | (link_info ? kHasLinkInfo : 0) |
                    (unicode_strings ? kIsUnicode : 0);
   for (size_t i = 0; i < strings.size(); ++i) flags |= strings[i] ? 0x04u << i : 0;
-  flags &= ~clear_flags;
 
   Bytes out;
   put_u32(out, header_size);
@@ -140,13 +138,13 @@ Bytes LnkBuilder::build(Layout* layout) const {
 
   if (idlist_items) {
     where.idlist = out.size();
-    put_u16(out, idlist_size_override.value_or(static_cast<uint16_t>(idlist_items->size() + 2)));
+    put_u16(out, static_cast<uint16_t>(idlist_items->size() + 2));
     append(out, *idlist_items);
     put_u16(out, 0);
   }
   if (link_info) {
     where.link_info = out.size();
-    append(out, build_link_info());
+    append(out, link_info_bytes(*link_info));
   }
   for (size_t i = 0; i < strings.size(); ++i) {
     if (!strings[i]) continue;

@@ -64,7 +64,6 @@ struct LnkBuilder {
   std::array<uint8_t, 16> clsid = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                    0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   uint32_t link_flags = 0;
-  uint32_t clear_flags = 0;  // removed after the automatic bits are added
   uint32_t file_attributes = 0;
   uint64_t creation_time = 0;
   uint64_t access_time = 0;
@@ -76,7 +75,6 @@ struct LnkBuilder {
 
   // The ItemIDs (each with its size) without the TerminalID.
   std::optional<Bytes> idlist_items;
-  std::optional<uint16_t> idlist_size_override;
 
   std::optional<LinkInfoFields> link_info;
 
@@ -88,7 +86,6 @@ struct LnkBuilder {
   bool terminal_block = true;
 
   Bytes build(Layout* layout = nullptr) const;
-  Bytes build_link_info() const;
 };
 
 // The record committed as tests/data/sample.lnk: C:\Projects\Report 2023.docx

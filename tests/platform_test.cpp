@@ -1,5 +1,5 @@
-// The operating-system layer: code pages, UTF-8/UTF-16, terminals, file
-// status and files with non-ASCII names.
+// The platform layer: the byte reader, code pages, UTF-8/UTF-16, terminals,
+// file status and files with non-ASCII names.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -9,16 +9,16 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
+#include "platform/byte_reader.h"
 #include "platform/text.h"
+#include "tests/delimited_lines.h"
 #include "tests/run_program.h"
 
 namespace lnk {
@@ -38,6 +38,59 @@ std::string utf8_of(const fs::path& path) {
 
 fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
+// The one bounds-checked little-endian reader and its texts.
+TEST(ByteReader, ReadsLittleEndianAndFailsStickyOutOfRange) {
+  std::vector<uint8_t> b = {0x4c, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00};
+  ByteReader r(b);
+  EXPECT_EQ(r.u32(0), 0x4cu);
+  EXPECT_EQ(r.u16(4), 0x1401u);
+  EXPECT_FALSE(r.failed());
+  EXPECT_EQ(r.u64(1), 0u);  // needs 9 bytes
+  EXPECT_TRUE(r.failed());
+  EXPECT_EQ(r.u32(0), 0x4cu);  // later reads in range still work
+  EXPECT_TRUE(r.failed());
+}
+
+TEST(ByteReader, RangesCannotWrapAndSubReadersAreClipped) {
+  EXPECT_FALSE(fits(UINT64_MAX, 2, 10));
+  EXPECT_FALSE(fits(8, UINT64_MAX - 4, 10));
+  EXPECT_TRUE(fits(10, 0, 10));
+  EXPECT_FALSE(fits(11, 0, 10));
+  std::vector<uint8_t> b(10, 0xAA);
+  EXPECT_EQ(ByteReader(b).sub(6, 100).size(), 4u);
+  EXPECT_EQ(ByteReader(b).sub(11, 1).size(), 0u);
+}
+
+TEST(ByteReader, TextsStopAtNulAndAtBudget) {
+  std::vector<uint8_t> b = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
+  ByteReader r(b);
+  EXPECT_EQ(r.utf16z(0, 100), "AB");
+  EXPECT_EQ(r.utf16z(0, 2), "A");
+  EXPECT_EQ(r.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
+  EXPECT_EQ(r.ansiz(8, 100), "xy");
+  EXPECT_EQ(r.ansiz(11, 100), "z");
+  EXPECT_EQ(r.ansiz(12, 100), "");
+}
+
+TEST(Text, Utf16SurrogatesAndLoneSurrogate) {
+  std::vector<uint8_t> pair = {0x3d, 0xd8, 0x00, 0xde};  // U+1F600
+  EXPECT_EQ(utf16le_to_utf8(pair), "\xf0\x9f\x98\x80");
+  std::vector<uint8_t> lone = {0x3d, 0xd8, 'a', 0};
+  EXPECT_EQ(utf16le_to_utf8(lone), "\xef\xbf\xbd" "a");
+}
+
+TEST(Text, GuidTextRoundTrip) {
+  Guid g;
+  ASSERT_TRUE(parse_guid("00021401-0000-0000-C000-000000000046", g));
+  const Guid stored = {0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  EXPECT_EQ(g, stored);
+  EXPECT_EQ(guid_text(g), "00021401-0000-0000-c000-000000000046");
+  static_assert(guid_literal("00021401-0000-0000-C000-000000000046")[0] == 0x01);
+  EXPECT_EQ(guid_literal("00021401-0000-0000-C000-000000000046"), stored);
+  EXPECT_EQ(guid_text(guid_literal("0907616e-f5e6-48d8-9d61-a91c3d28106d")),
+            "0907616e-f5e6-48d8-9d61-a91c3d28106d");
+}
+
 // Expected texts come from Python's own code-page tables, not from iconv or
 // Windows.
 TEST(CodePage, EachOfferedCodePageDecodesItsLetters) {
@@ -54,21 +107,6 @@ TEST(CodePage, EachOfferedCodePageDecodesItsLetters) {
     EXPECT_TRUE(platform::codepage_supported(c.codepage)) << c.codepage;
     EXPECT_EQ(decode(c.bytes, c.codepage), c.text) << c.codepage;
   }
-}
-
-TEST(CodePage, CyrillicAndShiftJisPaths) {
-  const Bytes cyrillic = {0x43, 0x3A, 0x5C, 0xC4, 0xEE, 0xEA, 0xF3, 0xEC, 0xE5, 0xED, 0xF2, 0xFB, 0x5C, 0xEE, 0xF2, 0xF7,
-                          0xB8, 0xF2, 0x20, 0xE7, 0xE0, 0x20, 0x32, 0x30, 0x32, 0x33, 0x2E, 0x64, 0x6F, 0x63, 0x78};
-  EXPECT_EQ(decode(cyrillic, 1251), "C:\\Документы\\отчёт за 2023.docx");
-  // The same bytes read as 1252 are Latin letters, not Cyrillic.
-  EXPECT_EQ(decode(cyrillic, 1252), "C:\\Äîêóìåíòû\\îò÷¸ò çà 2023.docx");
-  // 0x5C as the second byte of ソ and 表 is not a backslash.
-  const Bytes shift_jis = {0x43, 0x3A, 0x5C, 0x83, 0x5C, 0x83, 0x74, 0x83, 0x67, 0x5C, 0x95, 0x5C, 0x2E, 0x6C, 0x6E, 0x6B};
-  EXPECT_EQ(decode(shift_jis, 932), "C:\\ソフト\\表.lnk");
-  const Bytes yamada = {0x43, 0x3A, 0x5C, 0x83, 0x86, 0x81, 0x5B, 0x83, 0x55, 0x81, 0x5B, 0x5C, 0x8E, 0x52,
-                        0x93, 0x63, 0x5C, 0x83, 0x66, 0x83, 0x58, 0x83, 0x4E, 0x83, 0x67, 0x83, 0x62, 0x83,
-                        0x76, 0x5C, 0x95, 0xF1, 0x8D, 0x90, 0x8F, 0x91, 0x2E, 0x6C, 0x6E, 0x6B};
-  EXPECT_EQ(decode(yamada, 932), "C:\\ユーザー\\山田\\デスクトップ\\報告書.lnk");
 }
 
 // Every byte that is no character becomes one U+FFFD and decoding goes on
@@ -152,10 +190,9 @@ TEST(Utf, WideStringsOfTheWindowsCalls) {
   EXPECT_EQ(platform::utf8_to_wide("日本\xFF"), std::wstring(L"日本\uFFFD"));
   EXPECT_EQ(platform::wide_to_utf8(nullptr), "");
 }
-#endif
 
+// On POSIX the status line tests cover this through a pseudo-terminal.
 TEST(Terminal, StandardErrorToAFileIsNoTerminal) {
-#ifdef _WIN32
   const fs::path dir = test::make_scratch_dir("terminal");
   HANDLE file = CreateFileW((dir / "err.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -176,32 +213,8 @@ TEST(Terminal, StandardErrorToAFileIsNoTerminal) {
   EXPECT_FALSE(to_file);
   if (console == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no console attached to this process";
   EXPECT_TRUE(to_console);
-#else
-  const int saved = ::dup(STDERR_FILENO);
-  ASSERT_GE(saved, 0);
-  const int null_file = ::open("/dev/null", O_WRONLY);
-  ASSERT_GE(null_file, 0);
-  ::dup2(null_file, STDERR_FILENO);
-  const bool to_file = platform::stderr_is_terminal();
-  bool to_terminal = false;
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
-    const int follower = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    if (follower >= 0) {
-      ::dup2(follower, STDERR_FILENO);
-      to_terminal = platform::stderr_is_terminal();
-      ::close(follower);
-    }
-  }
-  ::dup2(saved, STDERR_FILENO);
-  ::close(saved);
-  ::close(null_file);
-  EXPECT_FALSE(to_file);
-  if (master < 0) GTEST_SKIP() << "no pseudo-terminal available";
-  ::close(master);
-  EXPECT_TRUE(to_terminal);
-#endif
 }
+#endif
 
 class PlatformFiles : public test::ScratchDirTest {};
 
@@ -245,12 +258,11 @@ TEST_F(PlatformFiles, PartitionStartFromSysfs) {
       {utf8_of(dir_ / "unlisted"), false, 0, -1},
   };
   for (const Case& c : cases) {
-    platform::DeviceGeometry geometry;
-    platform::read_partition_start(c.path, geometry, utf8_of(sys));
-    EXPECT_EQ(geometry.partition_known, c.known) << c.path;
-    EXPECT_EQ(geometry.partition_offset, c.offset) << c.path;
-    EXPECT_EQ(geometry.partition_number, c.number) << c.path;
-    EXPECT_EQ(geometry.partition_note.empty(), c.known) << c.path;
+    platform::DeviceGeometry g;
+    platform::read_partition_start(c.path, g, utf8_of(sys));
+    EXPECT_EQ(std::make_tuple(g.partition_known, g.partition_offset, g.partition_number, g.partition_note.empty()),
+              std::make_tuple(c.known, c.offset, c.number, c.known))
+        << c.path;
   }
 }
 #endif
@@ -293,30 +305,13 @@ TEST(PlatformFileStatus, NoBirthTimeLeavesCreationUnknown) {
   status.created = 1;
   status.created_known = true;
   ASSERT_TRUE(platform::file_status("/proc/self/stat", status));
-  EXPECT_FALSE(status.created_known);
-  EXPECT_EQ(status.created, 0u);
+  EXPECT_EQ(std::make_tuple(status.created_known, status.created), std::make_tuple(false, 0u));
   EXPECT_NE(status.modified, 0u);
 }
 #endif
 
-TEST_F(PlatformFiles, StatusGivesSizeAndTheTimesSet) {
-  const fs::path path = dir_ / "data.bin";
-  test::write_file(path, std::string(1234, 'x'));
-  // 2001-02-03 04:05:06 UTC.
-  const auto when = std::chrono::sys_seconds(std::chrono::seconds(981173106));
-  fs::last_write_time(path, std::chrono::file_clock::from_sys(when));
-  platform::FileStatus status;
-  ASSERT_TRUE(platform::file_status(utf8_of(path), status));
-  EXPECT_EQ(status.size, 1234u);
-  EXPECT_EQ(status.modified, kUnixEpochAsFiletime + 981173106ULL * 10000000ULL);
-  EXPECT_NE(status.accessed, 0u);
-
-  EXPECT_FALSE(platform::file_status(utf8_of(dir_ / "absent.bin"), status));
-  EXPECT_FALSE(platform::file_status("", status));
-}
-
 // Names in Cyrillic, Japanese and Korean reach the file system intact
-// through every call that takes a path.
+// through every call that takes a path; the status gives size and times.
 TEST_F(PlatformFiles, NonAsciiNamesOpenReadAndWrite) {
   for (const std::string name : {"Отчёт.bin", "日本語のファイル.bin", "한국어 ñ.bin"}) {
     const std::string path = utf8_of(dir_) + "/" + name;
@@ -325,20 +320,78 @@ TEST_F(PlatformFiles, NonAsciiNamesOpenReadAndWrite) {
 
     platform::FileStatus status;
     ASSERT_TRUE(platform::file_status(path, status)) << path;
-    EXPECT_EQ(status.size, 7u);
     auto file = platform::open_input(path);
     ASSERT_NE(file, nullptr) << path;
-    EXPECT_EQ(file->size(), 7u);
     char buffer[8] = {};
-    EXPECT_EQ(file->read_at(3, buffer, sizeof buffer), 4);
+    EXPECT_EQ(std::make_tuple(status.size, file->size(), file->read_at(3, buffer, sizeof buffer)),
+              std::make_tuple(7u, 7u, 4));
     EXPECT_EQ(std::string(buffer), "tent");
   }
+  // 2001-02-03 04:05:06 UTC, as set.
+  const std::string path = utf8_of(dir_) + "/Отчёт.bin";
+  const auto when = std::chrono::sys_seconds(std::chrono::seconds(981173106));
+  fs::last_write_time(path_of(path), std::chrono::file_clock::from_sys(when));
+  platform::FileStatus status;
+  ASSERT_TRUE(platform::file_status(path, status));
+  EXPECT_EQ(status.modified, kUnixEpochAsFiletime + 981173106ULL * 10000000ULL);
+  EXPECT_NE(status.accessed, 0u);
+  EXPECT_FALSE(platform::file_status(utf8_of(dir_ / "absent.bin"), status));
+  EXPECT_FALSE(platform::file_status("", status));
+
   const std::string folder = utf8_of(dir_) + "/Папка";
-  EXPECT_TRUE(platform::make_directory(folder));
-  EXPECT_TRUE(platform::is_directory(folder));
+  EXPECT_TRUE(platform::make_directory(folder) && platform::is_directory(folder));
   EXPECT_TRUE(fs::is_directory(path_of(folder)));
   // A folder is no input file.
   EXPECT_EQ(platform::open_input(folder), nullptr);
+}
+
+// Files with non-ASCII names, named on the command line, in a -pipe list and
+// as the results file: opened, and printed as they were given.
+const std::string kSample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+
+class UnicodeNames : public test::ScratchDirTest {
+ protected:
+  // A copy of the sample shortcut under name; returns its path in UTF-8.
+  std::string sample_as(const std::string& name) {
+    const fs::path path = dir_ / fs::path(std::u8string(name.begin(), name.end()));
+    fs::copy_file(kSample, path, fs::copy_options::overwrite_existing);
+    return utf8_of(path);
+  }
+};
+
+const char* const kNames[] = {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"};
+
+TEST_F(UnicodeNames, NamedOnTheCommandLine) {
+  for (const char* name : kNames) {
+    const std::string path = sample_as(name);
+    const test::CommandResult r = run({path});
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_TRUE(test::contains(r.out, "source path/filename:     " + path + "\n")) << r.out;
+    const size_t command = r.out.find("\ncommand:");
+    ASSERT_NE(command, std::string::npos);
+    EXPECT_TRUE(test::contains(r.out.substr(command, r.out.find('\n', command + 1) - command), path)) << r.out;
+    // The record itself was read, not only the name printed.
+    EXPECT_TRUE(test::contains(r.out, "Target file size:")) << r.out;
+    EXPECT_FALSE(test::contains(r.err, "can't read")) << r.err;
+  }
+}
+
+// The list on standard input, the results to a file with a non-ASCII name.
+TEST_F(UnicodeNames, ListedOnStandardInputIntoANonAsciiResultsFile) {
+  std::string list;
+  std::vector<std::string> paths;
+  for (const char* name : kNames) {
+    paths.push_back(sample_as(name));
+    list += paths.back() + "\n";
+  }
+  const std::string results = utf8_of(dir_) + "/результаты 結果.txt";
+  const test::CommandResult r = run({"-pipe", "-csv", "-quiet", "-out", results}, list);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  const std::vector<std::string> lines =
+      test::lines_after_run_header(test::slurp_text(fs::path(std::u8string(results.begin(), results.end()))));
+  ASSERT_EQ(lines.size(), 1 + paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(test::split_fields(lines[1 + i], ",")[0], paths[i]);
 }
 
 }  // namespace

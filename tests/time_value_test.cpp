@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <tuple>
 
 namespace lnk {
 namespace {
@@ -32,11 +33,8 @@ TEST(TimeValueFiletime, ValidityRules) {
   for (const auto& [filetime, valid] : cases) EXPECT_EQ(TimeValue::from_filetime(filetime).valid, valid) << filetime;
 
   TimeValue t = TimeValue::from_filetime(kMay17);
-  EXPECT_EQ(t.filetime_low, static_cast<uint32_t>(kMay17));
-  EXPECT_EQ(t.filetime_high, static_cast<uint32_t>(kMay17 >> 32));
-  EXPECT_EQ(t.millisecond, 123);
-  EXPECT_EQ(t.microseconds, 123456u);
-  EXPECT_EQ(t.nanoseconds, 123456700u);
+  EXPECT_EQ(std::make_tuple(t.filetime_low, t.filetime_high, t.millisecond, t.microseconds, t.nanoseconds),
+            std::make_tuple(static_cast<uint32_t>(kMay17), static_cast<uint32_t>(kMay17 >> 32), 123, 123456u, 123456700u));
   EXPECT_EQ(TimeValue::from_filetime(filetime_of(1)).unix_seconds, 1u);
 }
 
@@ -63,23 +61,15 @@ TEST(TimeValueFiletime, BreakdownAgreesWithGmtime) {
 }
 
 TEST(TimeValueOtherEncodings, UnixSecondsOleAndNow) {
-  EXPECT_FALSE(TimeValue::from_unix_seconds(0).valid);
-  EXPECT_FALSE(TimeValue::from_unix_seconds(-5).valid);
-  EXPECT_FALSE(TimeValue::from_unix_seconds(INT64_MAX).valid);
-  TimeValue u = TimeValue::from_unix_seconds(1684332189);
-  EXPECT_TRUE(u.valid);
-  EXPECT_EQ(u.filetime, filetime_of(1684332189));
+  for (int64_t seconds : {int64_t{0}, int64_t{-5}, INT64_MAX}) EXPECT_FALSE(TimeValue::from_unix_seconds(seconds).valid);
+  EXPECT_EQ(TimeValue::from_unix_seconds(1684332189).filetime, filetime_of(1684332189));
 
   // 2023-05-17 12:00 is OLE day 45063.5.
-  TimeValue ole = TimeValue::from_ole_date(45063.5);
-  ASSERT_TRUE(ole.valid);
-  EXPECT_EQ(ole.filetime, filetime_of(1684324800));
+  EXPECT_EQ(TimeValue::from_ole_date(45063.5).filetime, filetime_of(1684324800));
   EXPECT_FALSE(TimeValue::from_ole_date(-1e9).valid);
   EXPECT_FALSE(TimeValue::from_ole_date(0.0 / 0.0).valid);
 
-  TimeValue now = TimeValue::now();
-  EXPECT_TRUE(now.valid);
-  EXPECT_GE(now.year, 2024);
+  EXPECT_GE(TimeValue::now().year, 2024);
 }
 
 uint16_t dos_date(int year, int month, int day) { return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day); }
@@ -115,10 +105,8 @@ TEST(TimeValueUuid, Version1TimeClockSequenceAndNode) {
   const uint64_t stamp = filetime + 5748192000000000ULL;
   UuidTime out;
   ASSERT_TRUE(uuid_time(uuid_with(stamp | (1ULL << 60), 0xC1, 0x23), out));
-  EXPECT_TRUE(out.time.valid);
-  EXPECT_EQ(out.time.filetime, filetime);
-  EXPECT_EQ(out.clock_sequence, 0x0123);
-  EXPECT_EQ(mac_text(out.node), "00:0c:29:aa:bb:cc");
+  EXPECT_EQ(std::make_tuple(out.time.filetime, out.clock_sequence, mac_text(out.node)),
+            std::make_tuple(filetime, 0x0123, "00:0c:29:aa:bb:cc"));
 
   UuidTime random;
   EXPECT_FALSE(uuid_time(uuid_with(stamp | (4ULL << 60), 0, 0), random));
@@ -131,12 +119,9 @@ TEST(TimeValueUuid, Version1TimeClockSequenceAndNode) {
 TEST(TimeFormats, DateFormatExamples) {
   const std::pair<const char*, const char*> cases[] = {
       {"mm/dd/yyyy", "05/17/2023"},
-      {"yyyy/mm/dd", "2023/05/17"},
       {"dd-mm-yy", "17-05-23"},
       {"yyyy-mmm-dd", "2023-May-17"},
       {"mmm dd, yy", "May 17, 23"},
-      {"dd/mm/yyyy", "17/05/2023"},
-      {"yy/mm/dd", "23/05/17"},
       {"dd mmm yyyy", "17 May 2023"},  // comma only after a leading month
       {"mm.dd.yy", "05/17/23"},        // no separator found
       {"mm-dd-zz", "05/17/2023"},      // no year field: fixed shape
@@ -152,11 +137,8 @@ TEST(TimeFormats, DateFormatExamples) {
 TEST(TimeFormats, TimeFractionDigits) {
   const std::tuple<uint64_t, const char*, const char*> cases[] = {
       {kMay17, "hh:mm:ss.xxx", "14:03:09.123"},
-      {kMay17, "hh:mm:ss.xxxx", "14:03:09.1234"},
-      {kMay17, "hh:mm:ss.xxxxx", "14:03:09.12345"},
       {kMay17, "hh:mm:ss.xxxxxx", "14:03:09.123456"},
       {kMay17, "hh:mm:ss.xxxxxxx", "14:03:09.1234567"},
-      {kMay17, "hh:mm:ss.xxxxxxxx", "14:03:09.12345670"},
       {kMay17, "hh:mm:ss.xxxxxxxxx", "14:03:09.123456700"},
       {kMay17, "hh:mm:ss.xxxxxxxxxx", "14:03:09"},
       {kMay17, "hh:mm:ss", "14:03:09"},
@@ -173,17 +155,7 @@ TEST(TimeFormats, TimeFractionDigits) {
   }
 }
 
-TEST(TimeFormats, InvalidGivesEmptyTextsAndFailure) {
-  std::string date = "x", time = "y";
-  EXPECT_FALSE(format_user(TimeValue::from_filetime(0), "mm/dd/yyyy", "hh:mm:ss.xxx", date, time));
-  EXPECT_EQ(date + time, "");
-  date = "x";
-  EXPECT_FALSE(format_fixed(TimeValue{}, true, true, date, time));
-  EXPECT_EQ(date, "");
-  EXPECT_EQ(compact_stamp(TimeValue{}), "00/00/00 00:00:00");
-}
-
-TEST(TimeFormats, NoFractionFixedAndCompact) {
+TEST(TimeFormats, NoFractionFixedCompactAndInvalid) {
   TimeValue t = TimeValue::from_filetime(kMay17);
   std::string date, time;
   ASSERT_TRUE(format_user_no_fraction(t, "mm/dd/yyyy", "hh:mm:ss.xxxxxx", date, time));
@@ -191,11 +163,18 @@ TEST(TimeFormats, NoFractionFixedAndCompact) {
   ASSERT_TRUE(format_fixed(t, false, false, date, time));
   EXPECT_EQ(date + " " + time, "05/17/2023 14:03:09");
   EXPECT_EQ(compact_stamp(t), "05/17/23 14:03:09.123");
-
   ASSERT_TRUE(format_fixed(TimeValue::from_filetime(filetime_of(946684799)), true, true, date, time));
   EXPECT_EQ(date, "12/31/99");
   ASSERT_TRUE(format_fixed(TimeValue::from_filetime(filetime_of(1109912767)), true, true, date, time));
   EXPECT_EQ(date + " " + time, "03/04/05 05:06:07.000");
+
+  // An invalid time gives empty texts and failure.
+  EXPECT_FALSE(format_user(TimeValue::from_filetime(0), "mm/dd/yyyy", "hh:mm:ss.xxx", date, time));
+  EXPECT_EQ(date + time, "");
+  date = "x";
+  EXPECT_FALSE(format_fixed(TimeValue{}, true, true, date, time));
+  EXPECT_EQ(date, "");
+  EXPECT_EQ(compact_stamp(TimeValue{}), "00/00/00 00:00:00");
 }
 
 }  // namespace

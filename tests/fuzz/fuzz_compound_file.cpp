@@ -1,5 +1,5 @@
-// Any bytes through the compound-file reader: streams, slack and the
-// sector-order split, every piece inside the bytes.
+// Any bytes through the compound-file reader: streams and slack, every
+// piece inside the bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -10,8 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   lnk::CompoundFile file;
   if (!lnk::parse_compound_file(file, data, size)) return 0;
-  std::vector<uint8_t> allocated, slack;
-  lnk::stream_sectors_and_slack(file, allocated, slack, data, size);
   auto inside = [size](const std::vector<lnk::FileRun>& runs) {
     for (const lnk::FileRun& run : runs)
       if (run.offset > size || run.length > size - run.offset) std::abort();
