@@ -268,58 +268,6 @@ bool parse_compound_file(CompoundFile& file, const uint8_t* bytes_in, uint64_t c
   return true;
 }
 
-// The sectors the large streams and the mini stream take, each once, entry by
-// entry in name order, each in chain order.
-static std::vector<uint32_t> allocated_sectors(const CompoundFile& file) {
-  std::vector<uint32_t> order;
-  std::set<uint32_t> taken;
-  for (const auto& [key, entry] : file.directory) {
-    // Small streams live in the mini stream, which is the root entry's chain.
-    if (key != kRootEntryName && (entry.stream_size == 0 || entry.stream_size < file.mini_stream_cutoff))
-      continue;
-    for (uint32_t sector : entry.chain) {
-      if (!taken.insert(sector).second) break;
-      order.push_back(sector);
-    }
-  }
-  return order;
-}
-
-bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& allocated,
-                              std::vector<uint8_t>& slack, const uint8_t* bytes_in, uint64_t count) {
-  allocated.clear();
-  slack.clear();
-  if (!file.has_directory) return false;
-  const ByteReader bytes(bytes_in, count);
-  const std::span<const uint8_t> all = bytes.span();
-  const uint64_t sector_size = file.sector_size;
-
-  const std::vector<uint32_t> order = allocated_sectors(file);
-  for (uint32_t sector : order) {
-    uint64_t offset = 0;
-    if (sector_span(sector, sector_size, count, offset)) {
-      const auto piece = all.subspan(offset, sector_size);
-      allocated.insert(allocated.end(), piece.begin(), piece.end());
-    }
-  }
-
-  // Gaps between taken sectors; what lies before the first and after the
-  // last taken sector is not slack.
-  const std::set<uint32_t> taken(order.begin(), order.end());
-  for (auto it = taken.begin(); it != taken.end() && std::next(it) != taken.end(); ++it) {
-    const uint64_t a = *it;
-    const uint64_t b = *std::next(it);
-    if (b - a <= 1) continue;
-    uint64_t offset = 0, length = 0, end = 0;
-    if (checked_mul(a + 2, sector_size, offset) && checked_mul(b - a - 1, sector_size, length) &&
-        checked_add(offset, length, end) && end < count) {
-      const auto piece = all.subspan(offset, length);
-      slack.insert(slack.end(), piece.begin(), piece.end());
-    }
-  }
-  return !allocated.empty();
-}
-
 std::vector<FileRun> stream_runs(const CompoundFile& file, const CfbDirectoryEntry& entry, uint64_t count) {
   std::vector<FileRun> runs;
   uint64_t left = entry.stream_size;

@@ -81,11 +81,6 @@ struct CompoundFile {
 // their directory's first sector lies past the end.
 bool parse_compound_file(CompoundFile& file, const uint8_t* bytes, uint64_t count);
 
-// The bytes of the sectors streams take (allocated) and of the gaps between
-// taken sectors (slack). False when there is no directory or nothing is taken.
-bool stream_sectors_and_slack(const CompoundFile& file, std::vector<uint8_t>& allocated,
-                              std::vector<uint8_t>& slack, const uint8_t* bytes, uint64_t count);
-
 // length bytes at a file offset: one piece of a stream, or of slack.
 struct FileRun {
   uint64_t offset = 0;
