@@ -285,8 +285,12 @@ uint32_t VolumeImage::record_size() const {
                                        : layout_.clusters_per_record * cluster_size();
 }
 
+uint64_t VolumeImage::record_position(uint64_t entry) const {
+  return layout_.mft_cluster * cluster_size() + entry * record_size();
+}
+
 void VolumeImage::put_record(uint64_t entry, const Bytes& record) {
-  put_bytes(layout_.mft_cluster * cluster_size() + entry * record_size(), record);
+  put_bytes(record_position(entry), record);
 }
 
 void VolumeImage::put_bytes(uint64_t offset, const Bytes& bytes) { put_bytes_at(bytes_, offset, bytes); }

@@ -66,6 +66,7 @@ class VolumeImage {
   uint32_t record_size() const;
   // Writes record entry (whose size must be record_size()) into the MFT.
   void put_record(uint64_t entry, const Bytes& record);
+  uint64_t record_position(uint64_t entry) const;
   void put_bytes(uint64_t offset, const Bytes& bytes);
   void put_cluster(uint64_t cluster, const Bytes& bytes) { put_bytes(cluster * cluster_size(), bytes); }
   Bytes& bytes() { return bytes_; }
