@@ -1,7 +1,7 @@
 // What a run says on standard error besides its results: status lines only
 // on a terminal, the summary line, hints for sources that give nothing, and
 // warnings for unused command-line words; and the -json stream itself.
-#include <cctype>
+#include <regex>
 
 #include "cmdline/options.h"
 #include "cmdline/usage.h"
@@ -137,12 +137,7 @@ TEST_F(RunReport, VersionGoesToStandardOutput) {
 // Whether text names the option as a word of its own: "-csv" is not named
 // by "-csvl2t", "-csv_separator" or "--csv".
 bool names_option(const std::string& text, const std::string& option) {
-  const auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; };
-  for (size_t at = text.find(option); at != std::string::npos; at = text.find(option, at + 1)) {
-    const size_t end = at + option.size();
-    if ((at == 0 || !word(text[at - 1])) && (end == text.size() || !word(text[end]))) return true;
-  }
-  return false;
+  return std::regex_search(text, std::regex("(^|[^\\w-])" + option + "($|[^\\w-])"));
 }
 
 // The usage and the manual page name every option the parser's table

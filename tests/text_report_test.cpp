@@ -3,7 +3,6 @@
 #include "report/record_values.h"
 #include "tests/delimited_lines.h"
 #include "tests/run_program.h"
-#include "tests/write_records.h"
 
 namespace lnk {
 namespace {
@@ -22,15 +21,13 @@ std::string values_of(const std::string& text, std::initializer_list<std::string
   std::string joined, separator;
   for (const std::string& label : labels) {
     std::string value = "<absent>";
-    for (const std::string& l : test::split_lines(text)) {
+    for (const std::string& l : test::split_lines(text))
       if (l.rfind(padded(label), 0) == 0) value = l.substr(26);
-    }
     joined += separator + value;
     separator = "|";
   }
   return joined;
 }
-
 
 LnkRecord plain_record() {
   LnkRecord r;
@@ -208,7 +205,6 @@ TEST(TextReport, DerivedTargetNameOrder) {
   useropts o;
   const SourceInfo s;
   EXPECT_EQ(derive_record_values(r, s, o).target_name, "");
-  EXPECT_EQ(derive_record_values(r, s, o).app_id_text, "");
   // Each field set wins over every one set before it.
   int n = 0;
   for (std::string LnkRecord::*field : {&LnkRecord::icon_location, &LnkRecord::relative_path, &LnkRecord::env_target}) {
