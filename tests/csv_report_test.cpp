@@ -13,7 +13,6 @@ using test::kJune5;
 using test::options_for;
 using test::split_fields;
 using test::split_lines;
-using test::write_all;
 using Fields = std::vector<std::string>;
 
 SourceInfo csv_source(const useropts& o) {
@@ -57,7 +56,7 @@ struct Table {
 
 Table written(const std::vector<LnkRecord>& records, const useropts& o, const SourceInfo& s,
               const std::string& separator = ",") {
-  std::vector<std::string> lines = split_lines(write_all(records, o, s));
+  std::vector<std::string> lines = split_lines(test::write_records(records, o, s));
   Table t;
   EXPECT_FALSE(lines.empty());
   if (lines.empty()) return t;

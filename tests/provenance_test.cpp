@@ -27,7 +27,7 @@ using test::contains;
 const std::string& kSample = test::kSampleLnk;
 
 // Lines of a run's results, the run header left out.
-std::vector<std::string> result_lines(const std::string& out) { return test::lines_after_run_header(out); }
+const auto& result_lines = test::lines_after_run_header;
 
 test::Bytes bytes_of(const std::string& path) {
   const std::string text = test::slurp(path);

@@ -106,7 +106,7 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   r.droid_time = kJan2;
   r.droid_volume_id = "cb368e46";
   r.droid_object_id = "992d5d8d";
-  auto lines = split_lines(write_all({r}, o, s));
+  auto lines = split_lines(test::write_records({r}, o, s));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2],
             "03/01/2010,12:00:00.000,UTC,..C.,JMPLIST,Shortcut LNK (file),MRU Time,bob,pc,C:\\tools old\\app.exe,"
@@ -150,7 +150,7 @@ TEST(BodyFile, HeaderAndOneLinePerRecord) {
   SourceInfo volume = test::source_for(mft);
   volume.mft_scan = true;
   plain.target_mft_entry = 77;
-  const auto fields = split_fields(split_lines(write_all({plain}, mft, volume)).at(1), "|");
+  const auto fields = split_fields(split_lines(test::write_records({plain}, mft, volume)).at(1), "|");
   EXPECT_EQ(fields[1], "C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b (rawscan)");
   EXPECT_EQ(fields[2], "77");
 }
