@@ -94,7 +94,7 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
   EXPECT_FALSE(fs::exists(dumps));
 }
 
-TEST_F(DriverTest, CommandLineInHeaderNamesAfterOptionsAndResultsFile) {
+TEST_F(DriverTest, CommandLineInHeaderAndNamesAfterOptions) {
   EXPECT_TRUE(contains(run({"-csv"}).out, "\"" + std::string(ROOK_BINARY) + " -csv\"\n\n"));
   // A name that starts with "-": after "--", or with a folder in front.
   fs::copy_file(kSampleLnk, dir_ / "-x.lnk");
@@ -106,12 +106,6 @@ TEST_F(DriverTest, CommandLineInHeaderNamesAfterOptionsAndResultsFile) {
     EXPECT_EQ(without_admin_notice(r.err), "done: 1 source read, 1 record written\n") << args[1];
   }
   fs::current_path(cwd);
-  // A results file takes the output.
-  const std::string results = (dir_ / "results.txt").string();
-  test::CommandResult r = run({file("a.bin"), "-out", results});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(test::slurp_text(results).rfind("rook ver: 0.85\n", 0), 0u);
 }
 
 TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
