@@ -54,10 +54,6 @@ inline useropts options_for(const std::vector<std::string>& extra) {
 // The source the delimited tests write from.
 inline SourceInfo source_for(const useropts& o) { return file_source("E:\\case,1\\a.lnk", o); }
 
-inline std::string write_all(const std::vector<LnkRecord>& records, const useropts& o,
-                             const SourceInfo& s) {
-  return write_records(records, o, s);
-}
 inline std::string write_all(const std::vector<LnkRecord>& records, const useropts& o) {
   return write_records(records, o, source_for(o));
 }

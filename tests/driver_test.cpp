@@ -1,8 +1,10 @@
-// Runs the built program as a child process and checks what a user sees.
+// Runs the built program as a child process and checks what a user sees:
+// usage, run header, exit status and the one message of each ending,
+// including outputs that take no more bytes and readers that go away.
 #ifndef _WIN32
 #include <semaphore.h>
+#include <sys/mount.h>
 #endif
-#include "tests/set_environment.h"
 
 #include "cmdline/run_report.h"
 #include "cmdline/usage.h"
@@ -12,13 +14,11 @@
 namespace lnk {
 namespace {
 
+namespace fs = std::filesystem;
 using test::contains;
-
-std::string without_admin_notice(std::string err) {
-  const std::string notice = "... running w/o admin privileges ...\n";
-  if (err.rfind(notice, 0) == 0) err.erase(0, notice.size());
-  return err;
-}
+using test::kSampleLnk;
+using test::shell_quoted;
+using test::without_admin_notice;
 
 class DriverTest : public test::ScratchDirTest {
  protected:
@@ -39,83 +39,88 @@ TEST_F(DriverTest, HelpAndEmptyLineShowUsageAndSucceed) {
     EXPECT_EQ(r.out, usage_text());
     EXPECT_EQ(r.err, "");
   }
-  // Title and version follow the rule line.
-  const std::string top = std::string(77, '-') + "\n\nrook ver: 0.85\n\nUsage\n";
-  EXPECT_EQ(usage_text().substr(0, top.size()), top);
+  EXPECT_EQ(usage_text().rfind(std::string(77, '-') + "\n\nrook ver: 0.85\n\nUsage\n", 0), 0u);
 }
 
-// What each command line ends with: exit status and standard error.
+// What each command line ends with: exit status, standard error, and
+// whether the run header was written before the end.
 TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
   const std::string input = file("data.bin");
-  const std::string missing = (dir_ / "nope.lnk").string();
   const std::string folder = dir_.string();
   const std::string unwritable = (dir_ / "no" / "r.txt").string();
+  const std::string dumps = (dir_ / "dumps").string();
   ::setenv("ROOK_DRIVER_DIR", folder.c_str(), 1);
   const std::string unread = "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read)\n";
-  const struct { std::vector<std::string> args; int status; std::string err; } cases[] = {
-      {{"-csv"}, 255, usage_text()},
-      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 255, "can't read specified file: " + folder + "/nope.lnk, aborting\n" + unread},
-      {{"-deepscan", "-rawscan", "x"}, 255,
-       "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
-       "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n"
-       "\t[-deepscan] is used for individual files\n"},
-      {{"-sqlite", "db", "x"}, 255, "This option is not offered in this build\n"},
-      {{input, "-rawscan", "-quiet"}, 0, ""},
+  const std::string deepscan =
+      "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
+      "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n\t[-deepscan] is used for individual files\n";
+  const struct { std::vector<std::string> args; int status; std::string err; bool header; } cases[] = {
+      {{"-csv"}, 255, usage_text(), true},
+      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 255, "can't read specified file: " + folder + "/nope.lnk, aborting\n" + unread, true},
+      {{"-deepscan", "-rawscan", "x"}, 255, deepscan, false},
+      {{"-ntfs_scan", "-deepscan", "x"}, 255, deepscan, false},
+      {{"-sqlite", "db", "x"}, 255, "This option is not offered in this build\n", false},
+      {{"-alias", "a|b|c", "x"}, 255, "imbalanced alias to true pathfiles, aborting\n", false},
+      {{input, "-rawscan", "-quiet"}, 0, "", true},
       // A folder has a status but does not open as an image.
       {{"-csv", "-rawscan", folder}, 255,
        "file: " + folder + " [using large file scan]\nproblem reading " + folder + ", aborting\n" +
-           directory_hint(folder) + "done: 0 sources read, 0 records written, 1 skipped (1 directory)\n"},
-            // A file that is no volume and holds no partition table.
-      {{"-ntfs_scan", input}, 255, "couldn't find any partitions on disk\n"},
-      {{input, "-out", unwritable}, 255, "prob opening file " + unwritable + " for output, aborting\n"},
+           directory_hint(folder) + "done: 0 sources read, 0 records written, 1 skipped (1 directory)\n", true},
+      {{folder, "-quiet"}, 255, "", true},
+      // A file that is no volume and holds no partition table.
+      {{"-ntfs_scan", input}, 255, "couldn't find any partitions on disk\n", true},
+      {{input, "-out", unwritable}, 255, "prob opening file " + unwritable + " for output, aborting\n", false},
       // The deepscan test comes before the privilege test.
-      {{"-partition", "c", "-deepscan"}, 255, "can't use option [-deepscan] with partitions\n"},
-      {{"-vmdk", "a.vmdk;b.vmdk"}, 255, "a.vmdk can't be opened\n"},
+      {{"-partition", "c", "-deepscan"}, 255, "can't use option [-deepscan] with partitions\n", true},
+      {{"-vmdk", "a.vmdk;b.vmdk"}, 255, "a.vmdk can't be opened\n", true},
       // A list with no names falls through to the next modes.
-      {{"-vmdk", " | "}, 255, usage_text()},
+      {{"-vmdk", " | "}, 255, usage_text(), true},
+      // Words that are no option stop the run before anything is created.
+      {{"-outdir", dumps, kSampleLnk, "--csv"}, 255, "unknown option: --csv (did you mean -csv?)\n", false},
+      {{"-outdir", dumps, "-QUITE", kSampleLnk}, 255, "unknown option: -QUITE (did you mean -quiet?)\n", false},
+      {{"-outdir", dumps, "-foo", kSampleLnk}, 255, "unknown option: -foo\n", false},
+      {{"-outdir", dumps, kSampleLnk, "-out"}, 255, "option needs a value: -out\n", false},
+      // An option's name is no value: -csv would be taken as the layout.
+      {{"-outdir", dumps, kSampleLnk, "-out", "-csv"}, 255, "option needs a value: -out\n", false},
   };
   for (const auto& c : cases) {
+    const std::string line = c.args[0] + " " + c.args.back();
     test::CommandResult r = run(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args[0];
-    EXPECT_EQ(without_admin_notice(r.err), c.err) << c.args[0];
+    EXPECT_EQ(r.status, c.status) << line;
+    EXPECT_EQ(without_admin_notice(r.err), c.err) << line;
+    EXPECT_EQ(r.out.rfind("rook ver: 0.85\n", 0), c.header ? 0u : std::string::npos) << line;
+    EXPECT_TRUE(c.status == 255 || (r.out.size() >= 2 && r.out.substr(r.out.size() - 2) == "\n\n")) << line;
   }
+  EXPECT_FALSE(fs::exists(dumps));
 }
 
-TEST_F(DriverTest, RunHeaderComesFirstAndEndsWithAnEmptyLine) {
-  test::CommandResult r = run({"-csv"});
-  EXPECT_EQ(r.out.rfind("rook ver: 0.85\n", 0), 0u);
-  EXPECT_TRUE(contains(r.out, "\"" + std::string(ROOK_BINARY) + " -csv\"\n\n"));
-  r = run({file("data.bin"), "-rawscan", "-quiet"});
-  EXPECT_TRUE(r.out.size() > 2 && r.out.substr(r.out.size() - 2) == "\n\n");
-  EXPECT_EQ(run({"-deepscan", "-rawscan", "x"}).out, "");
-  // Options before or after the name give the same result.
-  const std::string input = file("data.bin");
-  test::CommandResult before = run({"-csv", input});
-  test::CommandResult after = run({input, "-csv"});
-  EXPECT_EQ(before.status, 0);
-  EXPECT_EQ(before.err, after.err);
-  // A results file takes the output.
-  const std::string results = (dir_ / "results.txt").string();
-  r = run({input, "-out", results});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(test::slurp_text(results).rfind("rook ver: 0.85\n", 0), 0u);
+TEST_F(DriverTest, CommandLineInHeaderAndNamesAfterOptions) {
+  EXPECT_TRUE(contains(run({"-csv"}).out, "\"" + std::string(ROOK_BINARY) + " -csv\"\n\n"));
+  // A name that starts with "-": after "--", or with a folder in front.
+  fs::copy_file(kSampleLnk, dir_ / "-x.lnk");
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_);
+  for (const auto& args : std::vector<std::vector<std::string>>{{"-csv", "--", "-x.lnk"}, {"-csv", "./-x.lnk"}}) {
+    const test::CommandResult r = run(args);
+    EXPECT_EQ(r.status, 0) << args[1];
+    EXPECT_EQ(without_admin_notice(r.err), "done: 1 source read, 1 record written\n") << args[1];
+  }
+  fs::current_path(cwd);
 }
 
 TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
   const std::string device = "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy2";
   test::CommandResult r = run({"-vss", "2"});
   test::CommandResult raw = run({"-vss", "2", "-rawscan"});
+  EXPECT_EQ(r.status, 255);
   EXPECT_EQ(raw.status, 255);
   if (!platform::is_administrator()) {
-    EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "... running w/o admin privileges ...\nneed to have admin privs for this option, aborting\n");
     return;
   }
-  EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, "defaulting to -ntfs_scan option\nprob validating volume " + device +
-                       " as a NTFS partition, aborting...\n"
-                       "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read)\n");
+                       " as a NTFS partition, aborting...\n" + "done: 0 sources read, 0 records written, 1 skipped "
+                       "(1 cannot be read)\n");
   EXPECT_EQ(raw.err, "problem reading " + device + ", aborting\n");
   r = run({"-partition", "z"});
   EXPECT_EQ(r.status, 255);
@@ -132,23 +137,26 @@ TEST_F(DriverTest, VmdkDeepscanMessageGoesToTheResults) {
 TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
   test::CommandResult r = run({"-pipe"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("rook ver: 0.85\n", 0), 0u);
   EXPECT_TRUE(contains(r.out, "\"<filelist> ... | "));
   EXPECT_EQ(r.out.substr(r.out.size() - 2), "\n\n");
-
-  const std::string present = file("a.lnk");
-  const std::string missing = (dir_ / "b.lnk").string();
-  const std::string skipped = (dir_ / "c.txt").string();
-  r = run({"-pipe", "-quiet", "-filter", "*.lnk"}, present + "\r\n" + skipped + "\n\n" + missing + "\r");
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(without_admin_notice(r.err), "prob accessing file " + missing + "\n");
-
-  const std::string folder = dir_.string();
-  r = run({"-pipe", "-quiet", "-rawscan"}, folder + "\n" + present + "\n" + folder + "\n");
   // -quiet leaves out hints and the summary, never the messages.
+  const std::string folder = dir_.string();
+  r = run({"-pipe", "-quiet", "-rawscan"}, folder + "\n" + file("a.lnk") + "\n" + folder + "\n");
   EXPECT_EQ(without_admin_notice(r.err),
             "problem reading " + folder + ", aborting\nproblem reading " + folder + ", aborting\n");
   EXPECT_TRUE(contains(r.out, "file: " + folder + " [using large file scan]\nlnk offset, "));
+  // A list with a missing member keeps the others' results; with nothing
+  // read, an earlier results file stays as it was.
+  const std::string missing = (dir_ / "nope.lnk").string();
+  const std::string out = (dir_ / "out.txt").string();
+  r = run({"-pipe", "-out", out}, kSampleLnk + "\n" + missing + "\n" + kSampleLnk + "\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(without_admin_notice(r.err), "prob accessing file " + missing +
+                                             "\ndone: 2 sources read, 2 records written, 1 skipped (1 cannot be read)\n");
+  const std::string written = test::slurp_text(out);
+  EXPECT_TRUE(contains(written, "source path/filename:"));
+  EXPECT_EQ(run({"-pipe", "-out", out, "-quiet"}, missing + "\n").status, 255);
+  EXPECT_EQ(test::slurp_text(out), written);
 }
 
 TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
@@ -159,22 +167,20 @@ TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
   HANDLE waiting = CreateEventW(nullptr, TRUE, FALSE, platform::utf8_to_wide(event).c_str());
   ASSERT_NE(waiting, nullptr);
   test::CommandResult r = run({input, "-profile", "-signal", event});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(contains(r.err, " secs \n"));
   EXPECT_EQ(WaitForSingleObject(waiting, 0), WAIT_OBJECT_0);
   CloseHandle(waiting);
 #else
   const std::string event = "/rook_test_" + std::to_string(::getpid());
   ::sem_unlink(event.c_str());
   test::CommandResult r = run({input, "-profile", "-signal", event});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(contains(r.err, " secs \n"));
   sem_t* sem = ::sem_open(event.c_str(), 0);
   ASSERT_NE(sem, SEM_FAILED);
   EXPECT_EQ(::sem_trywait(sem), 0);
   ::sem_close(sem);
   ::sem_unlink(event.c_str());
 #endif
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.err, " secs \n"));
   // A -1 ending leaves before the end-of-run steps.
   r = run({"-ntfs_scan", input, "-profile"});
   EXPECT_EQ(r.status, 255);
@@ -184,6 +190,115 @@ TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
   EXPECT_EQ(run({"-pipe", "-diags", log}, input + "\n").status, 0);
   EXPECT_EQ(test::slurp_text(log), "->" + std::string(ROOK_BINARY) + " -pipe -diags " + log + "\n->" + input + "\n");
 }
+
+#ifndef _WIN32
+// Outputs that take no more bytes, and readers that go away, run through sh.
+class RunFailures : public test::ScratchDirTest {
+ protected:
+  void TearDown() override {
+    if (mounted_) ::umount2(full_.c_str(), MNT_DETACH);
+    ScratchDirTest::TearDown();
+  }
+
+  // The program after the shell commands before (in a subshell of its own),
+  // with the redirections of tail; standard error through a pipe, which a
+  // file-size limit does not stop.
+  test::CommandResult shell(const std::vector<std::string>& args, const std::string& tail,
+                            const std::string& before = "") {
+    std::string command = "(" + before + "exec timeout 60 " + shell_quoted(ROOK_BINARY);
+    for (const std::string& a : args) command += " " + shell_quoted(a);
+    const std::string status = (dir_ / "status").string();
+    command += ") " + tail + "; echo $? >" + shell_quoted(status);
+    std::system(("sh -c " + shell_quoted(command) + " 2>&1 | cat >" + shell_quoted((dir_ / "err").string())).c_str());
+    test::CommandResult r;
+    r.status = std::atoi(test::slurp(status).c_str());
+    r.err = without_admin_notice(test::slurp(dir_ / "err"));
+    return r;
+  }
+
+  // A folder that takes no more bytes once filled: a small tmpfs where
+  // mounting is allowed, else a file-size limit of 0 with SIGXFSZ ignored,
+  // so that every write into a regular file fails with EFBIG.
+  void make_full_folder() {
+    full_ = dir_ / "full";
+    fs::create_directories(full_);
+    if (::mount("tmpfs", full_.c_str(), "tmpfs", 0, "size=16k") == 0) {
+      mounted_ = true;
+      reason_ = "No space left on device";
+      return;
+    }
+    limit_ = "ulimit -f 0; trap '' XFSZ; ";
+    reason_ = "File too large";
+  }
+
+  fs::path full_;
+  bool mounted_ = false;
+  std::string limit_, reason_;
+};
+
+TEST_F(RunFailures, StandardOutputThatTakesNothingEndsTheRun) {
+  for (const auto& [tail, reason] : {std::pair{">/dev/full", "No space left on device"}, {">&-", "Bad file descriptor"}}) {
+    const test::CommandResult r = shell({kSampleLnk}, tail);
+    EXPECT_EQ(r.status, 255) << tail;
+    // Nothing arrived, the record included.
+    EXPECT_EQ(r.err, std::string("prob writing standard output: ") + reason +
+                         ", aborting\ndone: 0 sources read, 0 records written\n") << tail;
+  }
+  const test::CommandResult version = shell({"--version"}, ">/dev/full");
+  EXPECT_EQ(version.status, 255);
+  EXPECT_EQ(version.err, "prob writing standard output: No space left on device, aborting\n");
+  // A closed standard output is not taken over by a file the run opens.
+  const std::string log = (dir_ / "diag.txt").string();
+  EXPECT_EQ(shell({kSampleLnk, "-diags", log}, ">&-").status, 255);
+  EXPECT_FALSE(fs::exists(log));
+}
+
+TEST_F(RunFailures, FullFolderForResultsDumpsAndLogEndsTheRunAndKeepsWhatWasThere) {
+  make_full_folder();
+  const std::string out = (full_ / "out.txt").string();
+  const std::string dumps = (full_ / "dumps").string();
+  const std::string log = (full_ / "diag.txt").string();
+  test::write_file(out, std::string("earlier results"));
+  fs::create_directories(dumps);
+  if (mounted_)
+    std::system(("dd if=/dev/zero of=" + shell_quoted((full_ / "filler").string()) + " bs=4096 count=64 2>/dev/null")
+                    .c_str());
+
+  test::CommandResult r = shell({kSampleLnk, "-out", out}, ">/dev/null", limit_);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "prob writing " + out + ": " + reason_ + ", aborting\ndone: 0 sources read, 0 records written\n");
+  EXPECT_EQ(test::slurp(out), "earlier results");
+
+  // The record goes on to the results only once its dump was written.
+  r = shell({kSampleLnk, "-outdir", dumps}, ">/dev/null", limit_);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err.rfind("prob writing " + dumps + "/carvelnk_0001_0x000000000_0x", 0), 0u) << r.err;
+  EXPECT_TRUE(contains(r.err, ".bin: " + reason_ + ", aborting\ndone: 1 source read, 0 records written\n")) << r.err;
+
+  r = shell({kSampleLnk, "-diags", log}, ">/dev/null", limit_);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "prob writing " + log + ": " + reason_ + ", aborting\n");
+
+  // No half-written file is left behind.
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(full_))
+    EXPECT_TRUE(entry.path() == out || entry.path() == dumps || entry.path().filename() == "filler") << entry.path();
+}
+
+// The reader's end of the pipe closes after one line, with the results far
+// from written: SIGPIPE ends the run, or with SIGPIPE ignored every write
+// fails with EPIPE; neither is a failure to tell the examiner about.
+TEST_F(RunFailures, ReaderThatGoesAwayEndsTheRunQuietly) {
+  std::string names;
+  for (int i = 0; i < 300; ++i) names += kSampleLnk + "\n";
+  test::write_file(dir_ / "names", names);
+  const std::string tail = "<" + shell_quoted((dir_ / "names").string()) + " | head -1 >/dev/null";
+  for (const std::string before : {"", "trap '' PIPE; "}) {
+    const test::CommandResult r = shell({"-pipe"}, tail, before);
+    EXPECT_EQ(r.status, 0) << before;  // head's
+    EXPECT_EQ(r.err, "") << before;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace lnk

@@ -1,8 +1,11 @@
+// The command line: options, values and files they name, and the list of
+// names read from standard input with its filters.
 #include "cmdline/options.h"
 
-#include "cmdline/diag_log.h"
-#include "tests/set_environment.h"
+#include <cstdio>
 
+#include "cmdline/diag_log.h"
+#include "cmdline/pipe_input.h"
 #include "tests/run_program.h"
 
 namespace lnk {
@@ -27,28 +30,23 @@ Parsed parse(ArgList args) {
   return p;
 }
 
-TEST(OptionMatching, WholeWordAnyCase) {
+TEST(OptionMatching, WholeWordAnyCaseValuesTakenAsTheyStand) {
   Parsed p = parse({"-CSV", "x.lnk"});
   EXPECT_EQ(p.options.layout, Layout::csv);
   EXPECT_EQ(p.left, (ArgList{"rook", "x.lnk"}));
-
   p = parse({"-csvx", "x.lnk"});
   EXPECT_EQ(p.options.layout, Layout::text);
   EXPECT_EQ(p.left, (ArgList{"rook", "-csvx", "x.lnk"}));
-
   EXPECT_FALSE(has_argument("-pipe", {"-pipe", "x"}));  // the program path is not looked at
   EXPECT_TRUE(has_argument("-pipe", {"rook", "x", "-PIPE"}));
-}
 
-TEST(OptionMatching, ValueTakenEvenWhenItLooksLikeAnOption) {
   ArgList args = {"rook", "-hostname", "-csv", "x"};
   std::string value;
   EXPECT_TRUE(take_value("-HOSTNAME", value, args));
   EXPECT_EQ(value, "-csv");
   EXPECT_EQ(args, (ArgList{"rook", "x"}));
-
   // An option in last place keeps its place as a positional argument.
-  Parsed p = parse({"x", "-out"});
+  p = parse({"x", "-out"});
   EXPECT_TRUE(p.ok);
   EXPECT_FALSE(p.options.output_path_given);
   EXPECT_EQ(p.left, (ArgList{"rook", "x", "-out"}));
@@ -68,27 +66,6 @@ TEST(OptionProcessing, ResetsEverythingAndFillsFixedFields) {
   // that were never built give it too.
   EXPECT_TRUE(o.layout == Layout::text && o.field_separator.empty() && o.separator_char == 0);
   for (const char* old : {"-xml", "-csvgen", "-multiline"}) EXPECT_EQ(parse({old, "x"}).options.layout, Layout::text);
-}
-
-TEST(OptionProcessing, RefusalsEndTheRun) {
-  const std::string deepscan_message =
-      "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
-      "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n"
-      "\t[-deepscan] is used for individual files\n";
-  const std::pair<ArgList, std::string> cases[] = {
-      {{"-sqlite", "db", "x"}, "This option is not offered in this build\n"},
-      {{"-deepscan", "-rawscan", "x"}, deepscan_message},
-      {{"-ntfs_scan", "-deepscan", "x"}, deepscan_message},
-      {{"-alias", "a|b|c", "x"}, "imbalanced alias to true pathfiles, aborting\n"},
-  };
-  for (const auto& [args, message] : cases) {
-    Parsed p = parse(args);
-    EXPECT_FALSE(p.ok) << args[0];
-    EXPECT_EQ(p.err, message) << args[0];
-  }
-  Parsed p = parse({"-deepscan", "x"});
-  EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.options.scan_step, 1u);
 }
 
 TEST(DateTimeFormats, AcceptedLengthsAndMessages) {
@@ -119,6 +96,8 @@ TEST(Layouts, SeparatorsAndDateTimeSplitting) {
       {{"-csv", "-csv_separator", "TAB"}, "\t", 0, 0, true},
       {{"-csv", "-csv_separator", ";"}, ";", 0, 0, true},
       {{"-csv", "-csv_separator", " | ", "-no_whitespace"}, "|", '|', ';', true},
+      // The later layout option in processing order wins.
+      {{"-bodyfile", "-csv"}, "|", '|', ';', false},
   };
   for (const auto& c : cases) {
     ArgList args = c.args;
@@ -126,24 +105,17 @@ TEST(Layouts, SeparatorsAndDateTimeSplitting) {
     const useropts o = parse(args).options;
     const std::string line = args[args.size() - 2];
     EXPECT_NE(o.layout, Layout::text) << line;
-    EXPECT_EQ(o.field_separator, c.separator) << line;
-    EXPECT_EQ(o.separator_char, c.replaced) << line;
-    EXPECT_EQ(o.separator_substitute, c.substitute) << line;
-    if (o.layout == Layout::csv) {
-      EXPECT_EQ(o.split_date_time, c.split_date_time) << line;
-    }
+    EXPECT_EQ(o.field_separator + o.separator_char + o.separator_substitute,
+              c.separator + c.replaced + c.substitute) << line;
+    EXPECT_TRUE(o.layout != Layout::csv || o.split_date_time == c.split_date_time) << line;
   }
   EXPECT_FALSE(parse({"-csv", "-no_whitespace", "x"}).options.whitespace_allowed);
-  // The later layout option in processing order wins.
-  Parsed p = parse({"-bodyfile", "-csv", "x"});
-  EXPECT_EQ(p.options.layout, Layout::bodyfile);
 }
 
 TEST(ScannerOptions, IncludeOptionsNeedNtfsScan) {
   Parsed p = parse({"-include_vss_clusters", "img"});
   EXPECT_FALSE(p.options.include_vss_clusters);
   EXPECT_EQ(p.left, (ArgList{"rook", "-include_vss_clusters", "img"}));
-
   p = parse({"-include_vss_clusters", "-ntfs_scan", "-include_unalloc_clusters", "img"});
   EXPECT_TRUE(p.options.ntfs_scan && p.options.include_vss_clusters && p.options.include_unalloc_clusters);
   EXPECT_FALSE(p.options.include_pagefile_clusters);
@@ -151,10 +123,13 @@ TEST(ScannerOptions, IncludeOptionsNeedNtfsScan) {
 }
 
 TEST(NumberParser, BasesAndJunk) {
-  for (const char* text : {"0x7E00", "32256", "0o77000", " 0X7e00\r\n", "x7e00"}) {
+  const std::pair<const char*, uint64_t> good[] = {
+      {"0x7E00", 32256}, {"32256", 32256}, {"0o77000", 32256}, {" 0X7e00\r\n", 32256}, {"x7e00", 32256},
+      {"9876543210", 9876543210u}, {"0x9f", 159}, {"0o17", 15}};
+  for (const auto& [text, expected] : good) {
     uint64_t value = 1;
     EXPECT_TRUE(parse_number(text, value)) << text;
-    EXPECT_EQ(value, 32256u) << text;
+    EXPECT_EQ(value, expected) << text;
   }
   for (const char* text : {"", "abc", "0x", "0xzz", "12ab", "-5", "0o78", "0x1ffffffffffffffff"}) {
     uint64_t value = 7;
@@ -172,24 +147,22 @@ TEST(Aliases, MapsFilledAndApplied) {
                     "F:\\mount\\ | \"D:\\orig\\\"", "x"});
   ASSERT_TRUE(p.ok);
   const useropts& o = p.options;
-  EXPECT_EQ(o.alias_pairs.at("c:\\evidence\\a.lnk"), "E:\\case\\a.lnk");
-  EXPECT_EQ(o.path_aliases.at("f:\\mount"), "D:\\orig");
-  EXPECT_EQ(map_alias_path(o, "C:\\EVIDENCE\\a.lnk"), "E:\\case\\a.lnk");
-  EXPECT_EQ(map_alias_path(o, "F:\\Mount\\Users\\b.lnk"), "D:\\orig\\Users\\b.lnk");
-  // The key must be shorter than the path.
-  EXPECT_EQ(map_alias_path(o, "F:\\mount"), "F:\\mount");
-  EXPECT_EQ(map_alias_path(o, "G:\\other.lnk"), "G:\\other.lnk");
+  const std::pair<std::string, std::string> mapped[] = {
+      {"C:\\EVIDENCE\\a.lnk", "E:\\case\\a.lnk"},
+      {"F:\\Mount\\Users\\b.lnk", "D:\\orig\\Users\\b.lnk"},
+      {"F:\\mount", "F:\\mount"},  // the key must be shorter than the path
+      {"G:\\other.lnk", "G:\\other.lnk"},
+  };
+  for (const auto& [path, shown] : mapped) EXPECT_EQ(map_alias_path(o, path), shown) << path;
   EXPECT_EQ(map_alias_path(cmd_params{}, "C:\\Evidence\\A.LNK"), "C:\\Evidence\\A.LNK");
 
   // Empty pieces do not count.
   p = parse({"-aliaspath", "a|| b |", "x"});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(p.options.path_aliases.at("a"), "b");
-
   // A root alias loses its "\" and then matches every non-empty path.
   p = parse({"-aliaspath", "\\|D:\\img", "x"});
   ASSERT_TRUE(p.ok);
-  EXPECT_EQ(p.options.path_aliases.at(""), "D:\\img");
   EXPECT_EQ(map_alias_path(p.options, "\\a.lnk"), "D:\\img\\a.lnk");
   EXPECT_EQ(map_alias_path(p.options, ""), "");
 }
@@ -214,8 +187,8 @@ TEST(PathExpansion, EnvironmentAndShadowCopyForms) {
   for (const auto& [path, vss_form, expanded] : cases) EXPECT_EQ(expand_path(path, vss_form), expanded) << path;
 }
 
-// Output directory, diagnostic log and results file: what is created, what
-// is refused and with which message.
+// Output directory, diagnostic log and results file: what is created while
+// the options are read, and what is not.
 class OptionFiles : public test::ScratchDirTest {};
 
 TEST_F(OptionFiles, OutputDirectoryCreatedLevelByLevel) {
@@ -232,47 +205,37 @@ TEST_F(OptionFiles, OutputDirectoryCreatedLevelByLevel) {
   EXPECT_EQ(p.err, "can't create directory at " + blocked.string() + ": Not a directory, aborting\n");
 }
 
-TEST_F(OptionFiles, DiagnosticLogFirstLineIsCommandLine) {
+TEST_F(OptionFiles, DiagnosticLogReplacedOnlyOnCommit) {
   fs::path log = dir_ / "diag.txt";
-  useropts o;
   test::write_file(log, std::string("an earlier log"));
-  ArgList args = {"rook", "-diags", log.string(), "-csv", "x"};
-  ASSERT_TRUE(parse_useropts(o, args));
-  // Replaced only when the run ends well and the log is none of its inputs.
+  Parsed p = parse({"-diags", log.string(), "-csv", "x"});
+  ASSERT_TRUE(p.ok);
   DiagLog diag;
-  ASSERT_TRUE(diag.open(o.diag_log_path, o.command_line_text));
+  ASSERT_TRUE(diag.open(p.options.diag_log_path, p.options.command_line_text));
   diag.write("info: volume open");
   EXPECT_EQ(test::slurp(log), "an earlier log");
   ASSERT_TRUE(diag.commit());
   EXPECT_EQ(test::slurp_text(log), "->rook -diags " + log.string() + " -csv x\n->info: volume open\n");
 
   // An unopenable log is dropped without a word.
-  Parsed p = parse({"-diags", (dir_ / "no" / "such" / "dir.txt").string(), "x"});
+  p = parse({"-diags", (dir_ / "no" / "such" / "dir.txt").string(), "x"});
   EXPECT_TRUE(p.ok);
+  EXPECT_EQ(p.err, "");
   DiagLog unopened;
   EXPECT_FALSE(unopened.open(p.options.diag_log_path, "x"));
   unopened.write("lost");
-  EXPECT_EQ(p.err, "");
 }
 
-TEST_F(OptionFiles, OutputFileProbedOrRefused) {
+TEST_F(OptionFiles, OutputFileExpandedButNotOpened) {
   ::setenv("ROOK_TEST_OUT", dir_.string().c_str(), 1);
   Parsed p = parse({"-OUTFILE", "%ROOK_TEST_OUT%/results.txt", "x"});
   EXPECT_TRUE(p.ok);
   EXPECT_EQ(fs::path(p.options.output_path), dir_ / "results.txt");
-
-  // Nothing is created or opened while the options are read: the named file
-  // may be the evidence itself, and the folder keeps no probe behind.
+  // The named file may be the evidence itself, and the folder keeps no probe behind.
   test::write_file(dir_ / "evidence.lnk", std::string("evidence bytes"));
-  p = parse({"-csv", "-out", (dir_ / "evidence.lnk").string()});
-  EXPECT_TRUE(p.ok);
+  EXPECT_TRUE(parse({"-csv", "-out", (dir_ / "evidence.lnk").string()}).ok);
   EXPECT_EQ(test::slurp(dir_ / "evidence.lnk"), "evidence bytes");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
-
-  std::string bad = (dir_ / "missing" / "r.txt").string();
-  p = parse({"-out", bad, "x"});
-  EXPECT_FALSE(p.ok);
-  EXPECT_EQ(p.err, "prob opening file " + bad + " for output, aborting\n");
 }
 
 // Every other option is consumed with its value; the two that turn
@@ -285,6 +248,87 @@ TEST(OtherOptions, ConsumedWithTheirValues) {
   EXPECT_FALSE(p.options.sizes_in_hex);
   EXPECT_TRUE(p.options.quiet);
   EXPECT_EQ(p.options.username + p.options.event_name + p.options.zlibex_text, "Aliceevtz");
+}
+
+using Names = std::vector<std::string>;
+
+Names read_names(const std::string& input, const std::string& filter = "") {
+  cmd_params options;
+  if (!filter.empty()) build_filter_list(options.filters, filter);
+  std::FILE* f = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), f);
+  std::rewind(f);
+  LineReader reader(f);
+  Names names;
+  for (std::string name; next_pipe_name(reader, options, name);) names.push_back(name);
+  std::fclose(f);
+  return names;
+}
+
+TEST(PipeNames, LineEndsBlankLinesAndLongLines) {
+  EXPECT_EQ(read_names("a.lnk\r\nb.lnk\nc.lnk\rd.lnk\n\re.lnk"), (Names{"a.lnk", "b.lnk", "c.lnk", "d.lnk", "e.lnk"}));
+  EXPECT_EQ(read_names("\n\r\n\nonly.lnk\n\n"), (Names{"only.lnk"}));
+  EXPECT_EQ(read_names(std::string("a.lnk\0ignored\nb.lnk", 20)), (Names{"a.lnk", "b.lnk"}));
+  EXPECT_TRUE(read_names("").empty());
+  EXPECT_EQ(read_names(std::string(5000, 'n') + "\n"), (Names{std::string(4095, 'n'), std::string(905, 'n')}));
+}
+
+TEST(PipeNames, FilteredThenExpanded) {
+  ::setenv("ROOK_PIPE_HOME", "/home/u", 1);
+  EXPECT_EQ(read_names("%ROOK_PIPE_HOME%/x.lnk\r\n/tmp/y.txt\n%ROOK_PIPE_HOME%/z.LNK\n", "*.lnk"),
+            (Names{"/home/u/x.lnk", "/home/u/z.LNK"}));
+}
+
+// Filters split at commas, else at bars; a lone "*" anywhere, or "*"
+// before a stream name, takes every name.
+TEST(Filter, StarPositionsAndLists) {
+  const struct { const char* filter; const char* path; bool accepted; } cases[] = {
+      {"*.lnk", "C:\\dir\\a.LNK", true},
+      {"*.lnk", "C:\\dir\\a.lnk.bak", false},
+      {"*.lnk", "/x/a.lnk.lnk", false},  // only the first occurrence of the pattern counts
+      {"*recent*", "/x/MyRecentFiles.txt", true},
+      {"*recent*", "/recent/a.txt", false},
+      {"a*|*.lnk", "/x/abc.txt", true},
+      {"a*|*.lnk", "/x/b.lnk", true},
+      {"a*|*.lnk", "/x/b.txt", false},
+      {"a*b", "ab", true},  // a star in the middle is dropped
+      {"a*b", "axb", false},
+      {"Exact.LNK", "d/EXACT.lnk", true},
+      {"exact.lnk", "d/exact.lnk2", false},
+      {"*", "", false},
+      {"*|*.lnk", "anything.doc", true},
+      {"*.txt|*|*.lnk", "anything.doc", true},
+      {"*:$data", "anything.doc", true},
+      {"*.LNK:zone*", "a.lnk", true},
+      {"a*|b*, *.lnk", "/x/q.lnk", true},
+      {"a*|b*, *.lnk", "/x/abc.txt", false},  // with a comma, a bar is no separator
+      {" | ", "a.lnk", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<filter_entry> filters;
+    EXPECT_TRUE(build_filter_list(filters, c.filter));
+    EXPECT_EQ(filter_accepts(c.path, filters), c.accepted) << c.filter << " " << c.path;
+  }
+}
+
+TEST(SplitPath, SeparatorsAndDotDot) {
+  const struct { const char *path, *dir, *file; } cases[] = {
+      {"C:\\Users\\a.lnk", "C:\\Users", "a.lnk"},
+      {"/home/u/a.lnk", "/home/u", "a.lnk"},
+      {"a\\b/c", "a", "b/c"},  // backslash wins over a later slash
+      {"C:\\x\\..", "C:\\x\\..", "."},
+      {"/x/..", "/x//..", "."},
+      {"..", "..", "."},
+      {"/root.lnk", ".", "/root.lnk"},
+  };
+  for (const auto& c : cases) {
+    std::string dir, file;
+    ASSERT_TRUE(split_path(c.path, dir, file)) << c.path;
+    EXPECT_EQ(dir, c.dir) << c.path;
+    EXPECT_EQ(file, c.file) << c.path;
+  }
+  std::string dir, file;
+  EXPECT_FALSE(split_path("", dir, file));
 }
 
 }  // namespace

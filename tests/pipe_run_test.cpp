@@ -10,72 +10,29 @@ namespace lnk {
 namespace {
 
 namespace fs = std::filesystem;
+using test::kSampleLnk;
 using test::lines_after_run_header;
 using test::split_fields;
-
-const std::string kSample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
-const std::string kCsvHeaderStart = "source path/filename,source type,";
 
 class PipeRun : public test::ScratchDirTest {
  protected:
   std::string sample_copy(const std::string& name) {
-    fs::copy_file(kSample, dir_ / name, fs::copy_options::overwrite_existing);
+    fs::copy_file(kSampleLnk, dir_ / name, fs::copy_options::overwrite_existing);
     return (dir_ / name).string();
-  }
-
-  // Rows after the single CSV header line, checked for shape on the way.
-  std::vector<std::vector<std::string>> csv_rows(const test::CommandResult& r) {
-    std::vector<std::string> lines = lines_after_run_header(r.out);
-    std::vector<std::vector<std::string>> rows;
-    if (lines.empty()) {
-      ADD_FAILURE() << "no header line";
-      return rows;
-    }
-    EXPECT_EQ(lines[0].rfind(kCsvHeaderStart, 0), 0u);
-    const size_t columns = split_fields(lines[0], ",").size();
-    for (size_t i = 1; i < lines.size(); ++i) {
-      EXPECT_NE(lines[i].rfind(kCsvHeaderStart, 0), 0u) << "second header line";
-      rows.push_back(split_fields(lines[i], ","));
-      EXPECT_EQ(rows.back().size(), columns) << lines[i];
-    }
-    return rows;
   }
 };
 
-TEST_F(PipeRun, CsvOverTheCorpusListOneRowPerRecord) {
-  const fs::path corpus = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "lnk";
-  if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus not present";
-  std::string list;
-  for (const auto& e : fs::recursive_directory_iterator(corpus))
-    if (e.is_regular_file()) list += e.path().string() + "\n";
-
-  size_t records = 0;
-  for (const std::string& line : test::split_lines(run({"-pipe", "-quiet"}, list).out))
-    if (line.rfind("source path/filename:", 0) == 0) ++records;
-  ASSERT_GT(records, 100u);
-
-  const test::CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("rook ver: ", 0), 0u);
-  EXPECT_EQ(r.out.find('\r'), std::string::npos);
-  EXPECT_EQ(csv_rows(r).size(), records);
-}
-
 TEST_F(PipeRun, TimelineLayoutsWriteOneHeaderPerRun) {
-  const std::string list = kSample + "\n" + sample_copy("two,parts.lnk") + "\n";
-  test::CommandResult r = run({"-pipe", "-csvl2t", "-no_whitespace", "-quiet"}, list);
-  std::vector<std::string> lines = lines_after_run_header(r.out);
+  const std::string list = kSampleLnk + "\n" + sample_copy("two,parts.lnk") + "\n";
+  std::vector<std::string> lines = lines_after_run_header(run({"-pipe", "-csvl2t", "-no_whitespace", "-quiet"}, list).out);
   ASSERT_EQ(lines.size(), 7u);  // three distinct target times per record
-  EXPECT_EQ(lines[0],
-            "date,time,timezone,MACB,source,sourcetype,type,user,host,short,desc,version,filename,"
-            "inode,notes,format,extra");
+  EXPECT_EQ(lines[0].rfind("date,time,timezone,MACB,", 0), 0u);
   EXPECT_EQ(lines[1].rfind("03/14/2023,09:26:53.500,UTC,...B,LNK,Shortcut LNK (file),Created,", 0), 0u);
   const std::string separator = fs::path("/").make_preferred().string();
   EXPECT_NE(lines[6].find(separator + "two parts.lnk,"), std::string::npos);
   for (const std::string& line : lines) EXPECT_EQ(split_fields(line, ",").size(), 17u) << line;
 
-  r = run({"-pipe", "-bodyfile", "-quiet"}, list);
-  lines = lines_after_run_header(r.out);
+  lines = lines_after_run_header(run({"-pipe", "-bodyfile", "-quiet"}, list).out);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].rfind("md5|name|", 0), 0u);
   // The same record from two files: only the source path after "<- " differs.
@@ -102,26 +59,25 @@ TEST_F(PipeRun, NothingInTheListStopsTheRun) {
   const std::string list = std::string(5000, 'n') + "\n" + missing + "\n" + through_file + "\n" + fifo + "\n" +
                            (dir_ / "folder.lnk").string() + "\n/dev/null\n" +
                            test::write_file(dir_ / "empty.lnk", std::string()) + "\n" +
-                           test::write_file(dir_ / "junk.lnk", std::string(70000, '\x4c')) + "\n" + kSample + "\n";
+                           test::write_file(dir_ / "junk.lnk", std::string(70000, '\x4c')) + "\n" + kSampleLnk + "\n";
   const test::CommandResult r = run({"-pipe", "-csv", "-quiet"}, list);
   EXPECT_EQ(r.status, 255);  // names that could not be read
   std::vector<std::string> problems;
   for (const std::string& line : test::split_lines(r.err))
     if (line.rfind("prob accessing file ", 0) == 0) problems.push_back(line.substr(20));
+  // The long line arrives as two names; a FIFO and a device are not files
+  // that can be examined.
+  std::vector<std::string> expected{std::string(4095, 'n'), std::string(905, 'n'), missing, through_file, fifo, "/dev/null"};
 #ifdef _WIN32
   // Whether Windows gives a pipe and a POSIX device name a status depends
   // on the system; either way they yield nothing and the run goes on.
-  std::erase_if(problems, [&](const std::string& name) { return name == fifo || name == "/dev/null"; });
-  EXPECT_EQ(problems, (std::vector<std::string>{std::string(4095, 'n'), std::string(905, 'n'), missing, through_file}));
-#else
-  // The long line arrives as two names; a FIFO and a device are not files
-  // that can be examined.
-  EXPECT_EQ(problems, (std::vector<std::string>{std::string(4095, 'n'), std::string(905, 'n'), missing,
-                                                 through_file, fifo, "/dev/null"}));
+  for (auto* names : {&problems, &expected})
+    std::erase_if(*names, [&](const std::string& name) { return name == fifo || name == "/dev/null"; });
 #endif
-  const auto rows = csv_rows(r);
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0], kSample);
+  EXPECT_EQ(problems, expected);
+  const std::vector<std::string> rows = lines_after_run_header(r.out);
+  ASSERT_EQ(rows.size(), 2u);  // the header and the one record
+  EXPECT_EQ(split_fields(rows[1], ",")[0], kSampleLnk);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Scratch directories, file helpers and a runner for the built program.
+// Scratch directories, file helpers, the environment and a runner for the
+// built program.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +19,15 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+// setenv and unsetenv as on POSIX: Windows' C run-time has only _putenv,
+// which sets the process environment the program reads.
+inline int setenv(const char* name, const char* value, int) {
+  return _putenv((std::string(name) + "=" + value).c_str());
+}
+inline int unsetenv(const char* name) { return _putenv((std::string(name) + "=").c_str()); }
+#endif
 
 namespace lnk::test {
 
@@ -68,6 +78,15 @@ inline std::string slurp_text(const std::filesystem::path& path) {
 
 inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+inline const std::string kSampleLnk = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+
+// Standard error without the notice a run gives when not administrator.
+inline std::string without_admin_notice(std::string err) {
+  const std::string notice = "... running w/o admin privileges ...\n";
+  if (err.rfind(notice, 0) == 0) err.erase(0, notice.size());
+  return err;
 }
 
 inline std::string shell_quoted(const std::string& text) {

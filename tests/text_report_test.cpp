@@ -1,10 +1,8 @@
 #include "report/text_report.h"
 
-#include "platform/byte_reader.h"
 #include "report/record_values.h"
 #include "tests/delimited_lines.h"
 #include "tests/run_program.h"
-#include "tests/write_records.h"
 
 namespace lnk {
 namespace {
@@ -23,16 +21,13 @@ std::string values_of(const std::string& text, std::initializer_list<std::string
   std::string joined, separator;
   for (const std::string& label : labels) {
     std::string value = "<absent>";
-    for (const std::string& l : test::split_lines(text)) {
+    for (const std::string& l : test::split_lines(text))
       if (l.rfind(padded(label), 0) == 0) value = l.substr(26);
-    }
     joined += separator + value;
     separator = "|";
   }
   return joined;
 }
-
-std::string value_of(const std::string& text, const std::string& label) { return values_of(text, {label}); }
 
 LnkRecord plain_record() {
   LnkRecord r;
@@ -103,95 +98,87 @@ TEST(TextReport, OffsetsAndMftNumbersFollowBase) {
   }
 }
 
-TEST(TextReport, TargetTimesFallBackToIdlistItemTimes) {
-  LnkRecord r = plain_record();
-  r.header.write_time = r.header.access_time = r.header.creation_time = 0;
-  r.idlist_modify_time = filetime_of(1000000000);
-  r.idlist_access_time = filetime_of(1100000000);
-  r.idlist_create_time = filetime_of(1200000000);
-  useropts o;
-  EXPECT_EQ(values_of(render(r, o), {"Target modified:", "Target accessed:", "Target created:"}),
-            "09/09/2001 01:46:40.000 [UTC]|11/09/2004 11:33:20.000 [UTC]|01/10/2008 21:20:00.000 [UTC]");
-
-  // An invalid fallback or an invalid header time prints "not available".
-  r.idlist_modify_time = 0x8000000000000001ULL;
-  r.header.access_time = 5;
-  EXPECT_EQ(values_of(render(r, o), {"Target modified:", "Target accessed:"}), "not available|not available");
-  EXPECT_EQ(derive_record_values(r, SourceInfo{}, o).target_modified, 0u);
-  EXPECT_EQ(derive_record_values(r, SourceInfo{}, o).target_accessed, 5u);
-
-  // User formats apply to every date and time.
-  r = plain_record();
-  o.date_format = "yyyy-mmm-dd";
-  o.time_format = "hh:mm:ss";
-  EXPECT_EQ(value_of(render(r, o), "Target created:"), "2009-Jun-05 20:13:20 [UTC]");
-}
-
-TEST(TextReport, AttributesFlagsAndShowCommand) {
-  LnkRecord r = plain_record();
-  r.header.file_attributes = 0;
-  r.header.link_flags = 0;
-  r.header.show_command = 12;
-  useropts o;
-  EXPECT_EQ(values_of(render(r, o), {"Target attributes:", "Target flags:", "Show cmd:"}),
-            "not specified|Default|<absent>");
-  r.header.file_attributes = 0x23;
-  EXPECT_EQ(value_of(render(r, o), "Target attributes:"),
-            "FILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_HIDDEN; FILE_ATTRIBUTE_ARCHIVE");
+// The values under chosen labels, each case changing a plain record, the
+// options or the source.
+TEST(TextReport, LabelledValues) {
+  using Setup = void (*)(LnkRecord&, useropts&, SourceInfo&);
+  const struct { const char* name; Setup setup; std::initializer_list<std::string> labels; std::string shown; } cases[] = {
+      {"target times fall back to the IDList's",
+       [](LnkRecord& r, useropts&, SourceInfo&) {
+         r.header.write_time = r.header.access_time = r.header.creation_time = 0;
+         r.idlist_modify_time = filetime_of(1000000000);
+         r.idlist_access_time = filetime_of(1100000000);
+         r.idlist_create_time = filetime_of(1200000000);
+       },
+       {"Target modified:", "Target accessed:", "Target created:"},
+       "09/09/2001 01:46:40.000 [UTC]|11/09/2004 11:33:20.000 [UTC]|01/10/2008 21:20:00.000 [UTC]"},
+      {"invalid fallback, invalid header time",
+       [](LnkRecord& r, useropts&, SourceInfo&) {
+         r.header.write_time = 0;
+         r.idlist_modify_time = 0x8000000000000001ULL;
+         r.header.access_time = 5;
+       },
+       {"Target modified:", "Target accessed:"}, "not available|not available"},
+      {"user formats",
+       [](LnkRecord&, useropts& o, SourceInfo&) { o.date_format = "yyyy-mmm-dd", o.time_format = "hh:mm:ss"; },
+       {"Target created:"}, "2009-Jun-05 20:13:20 [UTC]"},
+      {"no attributes, flags or known show command",
+       [](LnkRecord& r, useropts&, SourceInfo&) { r.header.file_attributes = r.header.link_flags = 0, r.header.show_command = 12; },
+       {"Target attributes:", "Target flags:", "Show cmd:"}, "not specified|Default|<absent>"},
+      {"three attributes", [](LnkRecord& r, useropts&, SourceInfo&) { r.header.file_attributes = 0x23; },
+       {"Target attributes:"}, "FILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_HIDDEN; FILE_ATTRIBUTE_ARCHIVE"},
+      {"tracker values with a birth value only where it differs",
+       [](LnkRecord& r, useropts&, SourceInfo&) {
+         r.machine_id = "wks01";
+         r.droid_volume_id = r.birth_droid_volume_id = "v1";
+         r.droid_object_id = "o1";
+         r.birth_droid_object_id = "o2";
+         r.droid_mac = "00:0c:29:aa:bb:cc";
+         r.droid_time = kJune5;
+         r.birth_droid_time = filetime_of(1000000000);
+       },
+       {"NETBIOS name:", "Volume ID:", "Object ID:", "MAC address:", "Target ObjID time:", "Target ObjID time [orig]:"},
+       "wks01|v1|o1 [orig: o2]|00:0c:29:aa:bb:cc|06/05/2009 20:13:20.000 [UTC]|09/09/2001 01:46:40.000 [UTC]"},
+      {"tracker times not valid",  // the birth time not 0 and different, but not a time
+       [](LnkRecord& r, useropts&, SourceInfo&) { r.droid_volume_id = "v1", r.birth_droid_time = 7; },
+       {"Target ObjID time:", "Target ObjID time [orig]:"}, "<absent>|"},
+      {"application only for jump lists", [](LnkRecord&, useropts&, SourceInfo& s) { s.app_id = "1b4dd67f29cb1962"; },
+       {"AppID:"}, "<absent>"},
+      {"jump-list entry from slack",
+       [](LnkRecord& r, useropts&, SourceInfo& s) {
+         s.app_id = "1b4dd67f29cb1962", s.app_name = "Windows Explorer";
+         r.jumplist_kind = JumplistKind::with_destlist;
+         r.from_slack = true;
+         r.destlist_netbios = "host7";
+       },
+       {"AppID:", "MRU/MFU/Stream# data:", "MRU/MFU index:", "stream #:", "MRU time:", "NETBIOS name:"},
+       "1b4dd67f29cb1962 [Windows Explorer]|not avail - parsed from slack space|<absent>|<absent>|<absent>|host7"},
+      {"jump-list entry without an index",
+       [](LnkRecord& r, useropts&, SourceInfo&) {
+         r.jumplist_kind = JumplistKind::with_destlist;
+         r.mru_index = 99999, r.stream_number = 12, r.mru_time = kJune5;
+       },
+       {"MRU/MFU index:", "stream #:", "MRU time:"}, "not available for this record|12|06/05/2009 20:13:20.000 [UTC]"},
+      {"jump-list entry with index 1",
+       [](LnkRecord& r, useropts&, SourceInfo&) { r.jumplist_kind = JumplistKind::with_destlist, r.mru_index = 1; },
+       {"MRU/MFU index:"}, "1"},
+  };
+  for (const auto& c : cases) {
+    LnkRecord r = plain_record();
+    useropts o;
+    SourceInfo s;
+    c.setup(r, o, s);
+    EXPECT_EQ(values_of(render(r, o, s), c.labels), c.shown) << c.name;
+  }
 }
 
 TEST(TextReport, EmbeddedInfoListsOneInlineSeveralNumbered) {
   LnkRecord r = plain_record();
   r.shell_items = test::items_named("x", {"only one"});
   r.vista_shell_items = test::items_named("y", {"a", "b", "c"});
-  useropts o;
-  std::string text = render(r, o);
+  const std::string text = render(r, useropts{});
   EXPECT_TRUE(test::contains(text, padded("Embedded ID List info:") + "only one\n"));
   EXPECT_TRUE(test::contains(text, padded("VistaAndAboveIDList-info:") + "\n [1] a\n [2] b\n [3] c\n"));
-}
-
-TEST(TextReport, TrackerValuesShowTheBirthValueOnlyWhenItDiffers) {
-  LnkRecord r = plain_record();
-  r.machine_id = "wks01";
-  r.droid_volume_id = r.birth_droid_volume_id = "v1";
-  r.droid_object_id = "o1";
-  r.birth_droid_object_id = "o2";
-  r.droid_mac = "00:0c:29:aa:bb:cc";
-  r.droid_time = kJune5;
-  r.birth_droid_time = filetime_of(1000000000);
-  useropts o;
-  EXPECT_EQ(values_of(render(r, o), {"NETBIOS name:", "Volume ID:", "Object ID:", "MAC address:",
-                                     "Target ObjID time:", "Target ObjID time [orig]:"}),
-            "wks01|v1|o1 [orig: o2]|00:0c:29:aa:bb:cc|06/05/2009 20:13:20.000 [UTC]|09/09/2001 01:46:40.000 [UTC]");
-
-  r.droid_time = 0;
-  r.birth_droid_time = 7;  // not 0 and different, but not a valid time
-  EXPECT_EQ(values_of(render(r, o), {"Target ObjID time:", "Target ObjID time [orig]:"}), "<absent>|");
-}
-
-TEST(TextReport, JumpListRows) {
-  LnkRecord r = plain_record();
-  useropts o;
-  SourceInfo s;
-  s.app_id = "1b4dd67f29cb1962";
-  s.app_name = "Windows Explorer";
-  EXPECT_EQ(value_of(render(r, o, s), "AppID:"), "<absent>");
-  r.jumplist_kind = JumplistKind::with_destlist;
-  r.from_slack = true;
-  r.destlist_netbios = "host7";
-  std::string text = render(r, o, s);
-  EXPECT_TRUE(test::contains(text, "MRU/MFU/Stream# data:     not avail - parsed from slack space\n"));
-  EXPECT_EQ(values_of(text, {"AppID:", "MRU/MFU index:", "stream #:", "MRU time:", "NETBIOS name:"}),
-            "1b4dd67f29cb1962 [Windows Explorer]|<absent>|<absent>|<absent>|host7");
-
-  r.from_slack = false;
-  r.mru_index = 99999;
-  r.stream_number = 12;
-  r.mru_time = kJune5;
-  EXPECT_EQ(values_of(render(r, o), {"MRU/MFU index:", "stream #:", "MRU time:"}),
-            "not available for this record|12|06/05/2009 20:13:20.000 [UTC]");
-  r.mru_index = 4;
-  EXPECT_EQ(value_of(render(r, o), "MRU/MFU index:"), "4");
 }
 
 TEST(TextReport, PropertyStoreWithUserAndHostLines) {
@@ -218,7 +205,6 @@ TEST(TextReport, DerivedTargetNameOrder) {
   useropts o;
   const SourceInfo s;
   EXPECT_EQ(derive_record_values(r, s, o).target_name, "");
-  EXPECT_EQ(derive_record_values(r, s, o).app_id_text, "");
   // Each field set wins over every one set before it.
   int n = 0;
   for (std::string LnkRecord::*field : {&LnkRecord::icon_location, &LnkRecord::relative_path, &LnkRecord::env_target}) {
@@ -232,35 +218,6 @@ TEST(TextReport, DerivedTargetNameOrder) {
   // A path broken by a line feed is shown as corrupted, and still wins.
   r.shell_items = test::items_named("bad\npath");
   EXPECT_EQ(derive_record_values(r, s, o).target_name, "<corrupted>");
-}
-
-// Header values of a real shortcut, cross-checked with lnkinfo.
-TEST(TextReport, RealHeaderTimesAndSize) {
-  std::string file = test::slurp(ROOK_SOURCE_DIR "/../shared/corpus/lnk/plaso/NeroInfoTool.lnk");
-  if (file.empty()) GTEST_SKIP() << "corpus not available";
-  std::vector<uint8_t> bytes(file.begin(), file.end());
-  ByteReader reader(bytes);
-  LnkRecord r;
-  r.header.file_attributes = reader.u32(24);
-  r.header.creation_time = reader.u64(28);
-  r.header.access_time = reader.u64(36);
-  r.header.write_time = reader.u64(44);
-  r.header.file_size = reader.u32(52);
-  ASSERT_FALSE(reader.failed());
-  useropts o;
-  o.time_format = "hh:mm:ss.xxxxxxxxx";
-  EXPECT_EQ(values_of(render(r, o), {"Target file size:", "Target created:", "Target modified:", "Target accessed:",
-                                     "Target attributes:"}),
-            "0x0046ba18 [4635160 bytes]|06/05/2009 20:13:20.000000000 [UTC]|06/05/2009 20:13:20.000000000 [UTC]|"
-            "01/29/2010 21:30:11.332156900 [UTC]|FILE_ATTRIBUTE_ARCHIVE");
-}
-
-TEST(TextReport, SourcePathThroughTheAliasMap) {
-  useropts o;
-  o.path_aliases["e:\\case"] = "C:\\Users\\bob";
-  LnkRecord r = plain_record();
-  EXPECT_EQ(value_of(render(r, o, test::file_source("E:\\Case\\Sub\\B.lnk", o)), "source path/filename:"),
-            "C:\\Users\\bob\\Sub\\B.lnk");
 }
 
 }  // namespace

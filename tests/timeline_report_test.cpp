@@ -1,5 +1,14 @@
+// The timeline layouts: log2timeline CSV, body file, the Timesketch events a
+// record gives, and the HTML report's guard against what the evidence says.
+// tools/check_timesketch.py and tools/check_html.py check the last two over
+// the corpus in every input mode, and in a browser.
 #include "report/timeline_report.h"
 
+#include <sstream>
+
+#include "report/html_report.h"
+#include "report/record_values.h"
+#include "report/timesketch_report.h"
 #include "tests/delimited_lines.h"
 #include "tests/run_program.h"
 
@@ -97,22 +106,14 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   r.droid_time = kJan2;
   r.droid_volume_id = "cb368e46";
   r.droid_object_id = "992d5d8d";
-  auto lines = split_lines(write_all({r}, o, s));
+  auto lines = split_lines(test::write_records({r}, o, s));
   ASSERT_EQ(lines.size(), 3u);
-  const auto header = split_fields(lines[0], ",");
-  const auto line = split_fields(lines[2], ",");
-  ASSERT_EQ(line.size(), header.size());
-  EXPECT_EQ(std::vector<std::string>(line.begin() + 3, line.begin() + 9),
-            (std::vector<std::string>{"..C.", "JMPLIST", "Shortcut LNK (file)", "MRU Time", "bob", "pc"}));
-  EXPECT_EQ(line[10],
-            "C:\\tools old\\app.exe <- E:\\case 1\\a.lnk; vol label-OS; local path-C:\\tools "
-            "old\\app.exe; nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x[CRLF]-y");
-  EXPECT_EQ(line[13], "4660");
-  EXPECT_EQ(line[14],
+  EXPECT_EQ(lines[2],
+            "03/01/2010,12:00:00.000,UTC,..C.,JMPLIST,Shortcut LNK (file),MRU Time,bob,pc,C:\\tools old\\app.exe,"
+            "C:\\tools old\\app.exe <- E:\\case 1\\a.lnk; vol label-OS; local path-C:\\tools old\\app.exe; "
+            "nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x[CRLF]-y,2,E:\\case 1\\a.lnk,4660,"
             "VSN: d29a-b834; target size: 4635160; VolID: cb368e46; ObjID: 992d5d8d; ObjID time: "
-            "01/02/2010 12:00:00.000 [UTC]");
-  EXPECT_EQ(line[15], "rook (marlow)");
-  EXPECT_EQ(line[16], "1b4dd67f29cb1962");
+            "01/02/2010 12:00:00.000 [UTC],rook (marlow),1b4dd67f29cb1962");
 
   // Rawscan notes; a shortcut with no usable time writes no line at all.
   useropts raw = test::options_for({"-csvl2t", "-rawscan"});
@@ -149,7 +150,7 @@ TEST(BodyFile, HeaderAndOneLinePerRecord) {
   SourceInfo volume = test::source_for(mft);
   volume.mft_scan = true;
   plain.target_mft_entry = 77;
-  const auto fields = split_fields(split_lines(write_all({plain}, mft, volume)).at(1), "|");
+  const auto fields = split_fields(split_lines(test::write_records({plain}, mft, volume)).at(1), "|");
   EXPECT_EQ(fields[1], "C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b (rawscan)");
   EXPECT_EQ(fields[2], "77");
 }
@@ -162,28 +163,129 @@ TEST(BodyFile, SecondsFromFiletime) {
   EXPECT_EQ(bodyfile_seconds(kJune5), 1244232800u);
 }
 
-// sleuthkit's mactime reads what -bodyfile writes, run header and all.
-class Mactime : public test::ScratchDirTest {};
+// A FILETIME of 1969: not a valid instant.
+constexpr uint64_t kBefore1970 = test::kUnixEpoch - 864000000000ULL;
 
-TEST_F(Mactime, ReadsTheBodyFileOutput) {
-#ifdef _WIN32
-  GTEST_SKIP() << "mactime is a POSIX program";
-#else
-  if (::access("/usr/bin/mactime", X_OK) != 0) GTEST_SKIP() << "mactime not installed";
-#endif
-  const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
-  const std::string body = (dir_ / "out.body").string();
-  ASSERT_EQ(run({sample, "-bodyfile", "-out", body}).status, 0);
-  const test::CommandResult r = test::run_program(dir_, "/usr/bin/mactime", {"-b", body, "-d", "-y"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  // A record with an IDList names its source after the target.
-  const std::string name = "\"{CLSID_My Computer}\\C:\\Projects\\Report 2023.docx (LNK TARGET) <- " + sample +
-                           "; cmdargs-/safe\"";
-  for (const char* event : {"2023-03-14T09:26:53Z,48213,...b,", "2023-11-30T23:59:58Z,48213,m...,",
-                            "2024-01-02T18:05:07Z,48213,.a..,"}) {
-    EXPECT_TRUE(test::contains(r.out, event + std::string(",0,0,0,") + name)) << event << "\n" << r.out;
+std::vector<std::string> event_texts(const LnkRecord& record, const SourceInfo& source, const useropts& options) {
+  std::vector<std::string> texts;
+  const RecordValues values = derive_record_values(record, source, options);
+  for (const RecordEvent& e : record_events(record, source, options, values)) {
+    const char* times = e.times == EventTimes::target ? "target" : e.times == EventTimes::source_file ? "file" : "id";
+    texts.push_back(std::string(times) + " " + e.event.marks + " " + e.event.type_text);
   }
+  return texts;
+}
+
+TEST(TimesketchEvents, EachGroupOfTimesMergedOnItsOwn) {
+  LnkRecord shortcut;
+  shortcut.header.write_time = shortcut.header.creation_time = kJune5;
+  shortcut.header.access_time = kJan2;
+  shortcut.droid_time = kMar1;
+  shortcut.birth_droid_time = kMar1;
+  LnkRecord entry = shortcut;
+  entry.jumplist_kind = JumplistKind::with_destlist;
+  entry.mru_time = kJan2;
+  entry.birth_droid_time = kJune5;
+  LnkRecord slack = entry;
+  slack.from_slack = true;
+  slack.mru_time = 0;
+  slack.droid_time = kBefore1970;
+
+  SourceInfo file;
+  file.source_modified = file.source_accessed = kMar1;
+  file.source_created = kJan2;
+  SourceInfo volume_file = file;  // found through the MFT
+  volume_file.mft_scan = true;
+  volume_file.src_inode = 64;
+  volume_file.source_mft_changed = kMar1;
+  SourceInfo volume_clusters = volume_file;  // carved from free clusters
+  volume_clusters.src_inode = 0;
+
+  const useropts plain = test::options_for({"-timesketch"});
+  const useropts rawscan = test::options_for({"-timesketch", "-rawscan"});
+  const std::vector<std::string> target = {"target M..B Last Modified; Created", "target .A.. Last Access"};
+  // The MRU time merges into the access time's event.
+  const std::string access_mru = "target .AC. Last Access; MRU Time";
+  const std::vector<std::string> own = {"file ...B Source File Created",
+                                        "file MA.. Source File Modified; Source File Accessed"};
+  const std::string object = "id  ObjectID Time", birth = "id  Birth ObjectID Time";
+  const struct {
+    const char* name;
+    const LnkRecord& record;
+    const SourceInfo& source;
+    const useropts& options;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"shortcut file", shortcut, file, plain, {target[0], target[1], own[0], own[1], object}},
+      {"jump-list entry", entry, file, plain, {target[0], access_mru, own[0], own[1], object, birth}},
+      {"entry from slack", slack, file, plain, {target[0], target[1], own[0], own[1], birth}},
+      {"carved from an image", shortcut, file, rawscan, {target[0], target[1], object}},
+      {"jump list carved", entry, file, rawscan, {target[0], access_mru, own[0], own[1], object, birth}},
+      {"file on a volume", shortcut, volume_file, plain,
+       {target[0], target[1], own[0], "file MAC. Source File Modified; Source File Accessed; Source File MFT Changed",
+        object}},
+      {"volume clusters", shortcut, volume_clusters, plain, {target[0], target[1], object}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(event_texts(c.record, c.source, c.options), c.expected) << c.name;
+}
+
+// Whatever a record holds, the page's own four scripts are the only markup
+// the data can end in, and every text of the run header reads as text.
+TEST(HtmlReport, EvidenceTextsCannotBecomeMarkup) {
+  const std::string hostile = "</script><script>alert(1)</script><!--<b a=\"'\">&amp;\xff";
+  LnkRecord record;
+  record.relative_path = hostile;
+  record.name_string = "</SCRIPT ><!-- -->";
+  record.header.write_time = kJune5;
+  SourceInfo source;
+  source.opened_path = source.source_path = "E:\\" + hostile + ".lnk";
+  const useropts o = test::options_for({});
+  std::ostringstream out;
+  HtmlReport report(out, o);
+  report.begin_run("command: \"rook " + hostile + "\"\n");
+  const std::string incomplete = out.str();
+  for (int i = 0; i < 2; ++i) report.add(record, source, derive_record_values(record, source, o));
+  report.end_run();
+  const std::string page = out.str();
+
+  EXPECT_EQ(incomplete.find("rook-records"), std::string::npos);
+  EXPECT_NE(incomplete.find("the report file is incomplete"), std::string::npos);
+  EXPECT_NE(page.find("command: &quot;rook &lt;/script&gt;&lt;script&gt;alert(1)&lt;/script&gt;&lt;!--&lt;b a="
+                      "&quot;&#39;&quot;&gt;&amp;amp;\xef\xbf\xbd&quot;"),
+            std::string::npos);
+  size_t scripts = 0, closes = 0;
+  std::string lowered = page;
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (size_t at = 0; (at = lowered.find("<script", at)) != std::string::npos; ++at) ++scripts;
+  for (size_t at = 0; (at = lowered.find("</script", at)) != std::string::npos; ++at) ++closes;
+  EXPECT_EQ(scripts, 4u);
+  EXPECT_EQ(closes, 4u);
+  EXPECT_EQ(lowered.find("<!--"), std::string::npos);
+  EXPECT_EQ(page.find('\xff'), std::string::npos);
+  EXPECT_NE(page.find("\"records\":2,"), std::string::npos);
+}
+
+class HtmlRun : public test::ScratchDirTest {};
+
+// The page is finished however the run ends, and never shares a file with
+// the results.
+TEST_F(HtmlRun, EndsWholeAndHasAFileOfItsOwn) {
+  const std::string& sample = test::kSampleLnk;
+  const std::string page = (dir_ / "report.html").string();
+  test::CommandResult r = run({sample, "-html", page});
+  EXPECT_EQ(r.status, 0);
+  std::string written = test::slurp_text(page);
+  EXPECT_NE(written.find("\"records\":1,"), std::string::npos);
+  EXPECT_EQ(written.substr(written.size() - 8), "</html>\n");
+  // No NTFS volume in a shortcut file: the run ends with status -1 and the
+  // page of the run before stays as it was.
+  r = run({sample, "-ntfs_scan", "-html", page});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(test::slurp_text(page), written);
+
+  r = run({sample, "-csv", "-out", page, "-html", (dir_ / "." / "report.html").string()});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_TRUE(test::contains(r.err, "-out names it too, aborting")) << r.err;
 }
 
 }  // namespace
