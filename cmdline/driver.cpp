@@ -147,7 +147,7 @@ void examine_file(Run& run, const std::string& path, const SourceInfo& source) {
   }
   std::unique_ptr<FileSource> file = FileSource::open(path);
   if (!file) {
-    ++run.tally.unreadable;
+    run.tally.count_unreadable(path);
     if (o.pipe)
       std::fprintf(stderr, "prob accessing file %s\n", path.c_str());
     else
@@ -186,7 +186,7 @@ void carve_file(Run& run, const std::string& path, const SourceInfo& source) {
       std::fprintf(stderr, "problem reading %s, aborting\n", path.c_str());
     else
       std::fputs(render_image_open_error(image, path).c_str(), stderr);
-    ++run.tally.unreadable;
+    run.tally.count_unreadable(path);
     return;
   }
   ++run.tally.sources_read;
@@ -213,7 +213,7 @@ bool file_source_info(const useropts& o, const std::string& path, SourceInfo& so
 bool named_input_info(Run& run, const std::string& path, SourceInfo& source) {
   if (file_source_info(run.options, path, source)) return true;
   std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
-  ++run.tally.unreadable;
+  run.tally.count_unreadable(path);
   return false;
 }
 
@@ -265,7 +265,7 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
   if (!status.ok() || shadows.stores().empty()) {
     if (status.ok()) std::fprintf(stderr, "%s holds no shadow copies\n", path.c_str());
     else std::fprintf(stderr, "%s\n", shadow_error_text(status).c_str());
-    ++run.tally.unreadable;
+    run.tally.count_unreadable(path);
     return finish_with(0);
   }
   std::vector<uint32_t> numbers;
@@ -277,7 +277,7 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
     if (!parse_number(index, number) || number == 0 || number > count) {
       std::fprintf(stderr, "shadow copy %s does not exist: %s holds %u (1 is the oldest)\n", index.c_str(),
                    path.c_str(), count);
-      ++run.tally.unreadable;
+      run.tally.count_unreadable("shadow copy " + index + " of " + path);
       return finish_with(0);
     }
     numbers.push_back(static_cast<uint32_t>(number));
@@ -287,7 +287,7 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
     std::unique_ptr<ShadowStoreSource> store = shadows.open_store(number, status);
     if (!store) {
       std::fprintf(stderr, "%s\n", shadow_error_text(status).c_str());
-      ++run.tally.unreadable;
+      run.tally.count_unreadable("shadow copy " + std::to_string(number) + " of " + path);
       continue;
     }
     SourceInfo copy = source;
@@ -306,7 +306,7 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
     route_diagnostics(volume, run);
     if (!volume.attach(std::move(store), 0, search.volume_offset) || !volume.validate()) {
       std::fprintf(stderr, "prob validating shadow copy %u of %s as a NTFS partition\n", number, path.c_str());
-      ++run.tally.unreadable;
+      run.tally.count_unreadable("shadow copy " + std::to_string(number) + " of " + path);
       continue;
     }
     scan_volume_counted(run, volume, copy);
@@ -330,7 +330,7 @@ Ending run_shadow_copy(Run& run, const std::string& index, const std::string& im
     if (!volume.open_path(source.volume_name, kOpenDevicePath) || !volume.validate()) {
       std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n",
                    source.volume_name.c_str());
-      ++run.tally.unreadable;
+      run.tally.count_unreadable(source.volume_name);
       return finish_with(0);
     }
     scan_volume_counted(run, volume, source);
@@ -489,13 +489,13 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
   std::string directory, file_name;
   if (!split_path(name, directory, file_name)) {
     std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
-    ++run.tally.unreadable;
+    run.tally.count_unreadable(name);
     return;
   }
   SourceInfo source;
   if (!file_source_info(o, name, source)) {
     std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
-    ++run.tally.unreadable;
+    run.tally.count_unreadable(name);
     return;
   }
   if (first_file) {

@@ -36,7 +36,9 @@ std::string summary_line(const RunTally& t) {
   const uint64_t skipped = t.unreadable + t.directories + t.exceptions;
   if (skipped != 0) {
     std::vector<std::string> reasons;
-    if (t.unreadable != 0) reasons.push_back(std::to_string(t.unreadable) + " cannot be read");
+    if (t.unreadable != 0)
+      reasons.push_back(std::to_string(t.unreadable) + (t.unreadable == 1 ? " cannot be read: " : " cannot be read, the first ") +
+                        t.first_unreadable);
     if (t.directories != 0) reasons.push_back(counted(t.directories, "directory", "directories"));
     if (t.exceptions != 0) reasons.push_back(counted(t.exceptions, "exception", "exceptions"));
     line += ", " + std::to_string(skipped) + " skipped (";

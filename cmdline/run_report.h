@@ -17,12 +17,18 @@ struct RunTally {
   uint64_t without_records = 0;   // of those read, the ones that gave no record
   uint64_t records_written = 0;
   uint64_t unreadable = 0;        // skipped: could not be opened or read
+  std::string first_unreadable;   // named in the summary
   uint64_t directories = 0;       // skipped: a directory
   uint64_t exceptions = 0;        // skipped: failed while being examined
+
+  void count_unreadable(const std::string& name) {
+    if (unreadable++ == 0) first_unreadable = name;
+  }
 };
 
 // "done: 3 sources read, 41 records written, 1 without records, 2 skipped
-// (1 cannot be read, 1 directory)"; parts with nothing to count are left out.
+// (1 cannot be read: x.lnk, 1 directory)"; parts with nothing to count are
+// left out. Of several unread inputs the first is named.
 std::string summary_line(const RunTally& tally);
 
 // For a directory given as an input.

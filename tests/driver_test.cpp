@@ -50,13 +50,15 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
   const std::string unwritable = (dir_ / "no" / "r.txt").string();
   const std::string dumps = (dir_ / "dumps").string();
   ::setenv("ROOK_DRIVER_DIR", folder.c_str(), 1);
-  const std::string unread = "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read)\n";
+  const auto unread = [](const std::string& name) {
+    return "done: 0 sources read, 0 records written, 1 skipped (1 cannot be read: " + name + ")\n";
+  };
   const std::string deepscan =
       "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
       "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n\t[-deepscan] is used for individual files\n";
   const struct { std::vector<std::string> args; int status; std::string err; bool header; } cases[] = {
       {{"-csv"}, 255, usage_text(), true},
-      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 255, "can't read specified file: " + folder + "/nope.lnk, aborting\n" + unread, true},
+      {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 255, "can't read specified file: " + folder + "/nope.lnk, aborting\n" + unread(folder + "/nope.lnk"), true},
       {{"-deepscan", "-rawscan", "x"}, 255, deepscan, false},
       {{"-ntfs_scan", "-deepscan", "x"}, 255, deepscan, false},
       {{"-sqlite", "db", "x"}, 255, "This option is not offered in this build\n", false},
@@ -120,7 +122,7 @@ TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
   }
   EXPECT_EQ(r.err, "defaulting to -ntfs_scan option\nprob validating volume " + device +
                        " as a NTFS partition, aborting...\n" + "done: 0 sources read, 0 records written, 1 skipped "
-                       "(1 cannot be read)\n");
+                       "(1 cannot be read: " + device + ")\n");
   EXPECT_EQ(raw.err, "problem reading " + device + ", aborting\n");
   r = run({"-partition", "z"});
   EXPECT_EQ(r.status, 255);
@@ -152,7 +154,8 @@ TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
   r = run({"-pipe", "-out", out}, kSampleLnk + "\n" + missing + "\n" + kSampleLnk + "\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(without_admin_notice(r.err), "prob accessing file " + missing +
-                                             "\ndone: 2 sources read, 2 records written, 1 skipped (1 cannot be read)\n");
+                                             "\ndone: 2 sources read, 2 records written, 1 skipped (1 cannot be read: " +
+                                             missing + ")\n");
   const std::string written = test::slurp_text(out);
   EXPECT_TRUE(contains(written, "source path/filename:"));
   EXPECT_EQ(run({"-pipe", "-out", out, "-quiet"}, missing + "\n").status, 255);

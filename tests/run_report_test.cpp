@@ -46,7 +46,8 @@ TEST_F(RunReport, SummaryCountsSourcesRecordsAndSkipsWithTheirReasons) {
   const std::vector<std::string> lines = test::split_lines(r.err);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),
-            "done: 3 sources read, 2 records written, 1 without records, 3 skipped (1 cannot be read, 2 directories)");
+            "done: 3 sources read, 2 records written, 1 without records, 3 skipped (1 cannot be read: " +
+                (dir_ / "gone.lnk").string() + ", 2 directories)");
   // Neither a message nor a summary ever reaches the results.
   EXPECT_FALSE(contains(r.out, "done:"));
   EXPECT_FALSE(contains(r.out, "directory"));
