@@ -35,13 +35,11 @@ TEST(DeviceProperties, PortableDeviceItemKeepsItsNamedEntries) {
 
   auto props = in_order(item.property_map_first);
   ASSERT_EQ(props.size(), 2u);
-  EXPECT_EQ(props[0].name, "WPD_DEVICE_FRIENDLY_NAME");
   EXPECT_EQ(props[0].pid, 12u);
-  EXPECT_EQ(props[0].vartype, kVtLpwstr);
-  EXPECT_EQ(props[0].text, "Schamanamakizhamanu");
-  EXPECT_EQ(props[1].name, "WPD_FUNCTIONAL_OBJECT_CATEGORY");
-  EXPECT_EQ(props[1].vartype, kVtClsid);
-  EXPECT_EQ(props[1].text, "08ea466b-e3a4-4336-a1f3-a44d2b5c438c");
+  EXPECT_EQ(std::tie(props[0].name, props[0].vartype, props[0].text),
+            std::make_tuple("WPD_DEVICE_FRIENDLY_NAME", kVtLpwstr, "Schamanamakizhamanu"));
+  EXPECT_EQ(std::tie(props[1].name, props[1].vartype, props[1].text),
+            std::make_tuple("WPD_FUNCTIONAL_OBJECT_CATEGORY", kVtClsid, "08ea466b-e3a4-4336-a1f3-a44d2b5c438c"));
 }
 
 TEST(DeviceProperties, FileEntryEntriesDecodeInOrderAndReachTheNotes) {

@@ -1,5 +1,5 @@
-// Disk image tests: shell tools (sfdisk, qemu-img, mmls, ...), corpus images
-// unpacked into a scratch directory, and whole-source reads.
+// Disk image tests: shell tools (sfdisk, qemu-img, ...), scratch
+// directories, corpus images and whole-source reads.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -67,35 +67,6 @@ inline std::string q(const std::filesystem::path& p) { return shell_quoted(p.str
 
 inline std::filesystem::path corpus_images() {
   return std::filesystem::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "images";
-}
-
-// A corpus disk image as a raw file in dir. A sparse tar is unpacked whole
-// (it stays sparse); a gzip image only for its first head_bytes, then
-// extended to its full size with a hole, since only its first sectors matter
-// to a partition table. Empty when the corpus file is absent.
-inline std::filesystem::path unpack_corpus_image(const std::string& relative, const std::filesystem::path& dir,
-                                                 uint64_t head_bytes = 1u << 20) {
-  namespace fs = std::filesystem;
-  const fs::path source = corpus_images() / relative;
-  if (!fs::exists(source)) return {};
-  const std::string name = source.filename().string();
-  auto ends = [&](const std::string& suffix) {
-    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-  };
-  if (ends(".raw")) return source;
-  if (ends(".tar.gz") || ends(".tgz")) {
-    const std::string listed = shell("tar -tf " + q(source)).out;
-    const std::string member = listed.substr(0, listed.find('\n'));
-    if (shell("tar -xf " + q(source) + " -C " + q(dir)).status != 0) return {};
-    return dir / member;
-  }
-  const fs::path out = dir / name.substr(0, name.size() - 3);
-  // gzip keeps the size modulo 4 GiB in its last four bytes; these disks are smaller.
-  const std::string size = shell("tail -c 4 " + q(source) + " | od -An -tu4 | tr -d ' '").out;
-  const std::string command = "zcat " + q(source) + " | head -c " + std::to_string(head_bytes) + " > " + q(out) +
-                              " && truncate -s " + size.substr(0, size.find('\n')) + " " + q(out);
-  if (shell(command).status != 0) return {};
-  return out;
 }
 
 inline std::vector<uint8_t> read_whole(ByteSource& source) {

@@ -27,6 +27,7 @@ if ! (cd "$scratch/out" && cpack --config "$config" -B "$scratch/out") >"$scratc
   fail "cpack failed"
 fi
 
+check_version() { [ "$(head -1 "$scratch/version.txt")" = "rook ver: $version" ] || fail "version: $(cat "$scratch/version.txt")"; }
 # The libraries `rook --version` names as present, one name a line.
 present_libraries() { sed -n 's/^  \([a-z0-9]*\) [^:]* (.*)$/\1/p'; }
 
@@ -39,19 +40,17 @@ DEB)
   dpkg-deb -x "$deb" "$root"
   rook=$root/usr/bin/rook
   "$rook" --version >"$scratch/version.txt"
-  [ "$(head -1 "$scratch/version.txt")" = "rook ver: $version" ] || fail "version: $(cat "$scratch/version.txt")"
+  check_version
   # Into a file first: grep -q leaving early would cut rook off mid-write.
   "$rook" "$source_dir/tests/data/sample.lnk" -quiet >"$scratch/sample.txt"
   grep -q '^Local base path: *C:\\Projects\\Report 2023.docx$' "$scratch/sample.txt" ||
     fail "the installed rook gave no record for the sample"
   if command -v man >/dev/null; then
     MANWIDTH=80 man -l "$root/usr/share/man/man1/rook.1" 2>"$scratch/man.err" >"$scratch/man.txt"
-    grep -q '^NAME' "$scratch/man.txt" && grep -q 'rook' "$scratch/man.txt" || fail "manual page: $(head -5 "$scratch/man.txt")"
-    [ ! -s "$scratch/man.err" ] || fail "man: $(cat "$scratch/man.err")"
+    grep -q '^NAME' "$scratch/man.txt" && [ ! -s "$scratch/man.err" ] ||
+      fail "manual page: $(head -5 "$scratch/man.txt") $(cat "$scratch/man.err")"
   fi
-  for doc in README.md json.md; do
-    [ -f "$root/usr/share/doc/rook/$doc" ] || fail "no /usr/share/doc/rook/$doc"
-  done
+  for doc in README.md json.md; do [ -f "$root/usr/share/doc/rook/$doc" ] || fail "no /usr/share/doc/rook/$doc"; done
   # Debian names zlib's package zlib1g, the others libNAME plus a number.
   depends=$(dpkg-deb -f "$deb" Depends)
   for library in $(present_libraries <"$scratch/version.txt"); do
@@ -70,7 +69,7 @@ ZIP)
   if [ -n "$runner" ]; then
     python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$scratch/unzipped"
     (cd "$scratch/unzipped" && $runner rook.exe --version) | tr -d '\r' >"$scratch/version.txt"
-    [ "$(head -1 "$scratch/version.txt")" = "rook ver: $version" ] || fail "version: $(cat "$scratch/version.txt")"
+    check_version
     for library in $(present_libraries <"$scratch/version.txt"); do
       grep -qx "licenses/$library.copyright" "$scratch/list.txt" || fail "zip lacks the licence of $library"
     done

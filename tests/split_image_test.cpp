@@ -24,11 +24,7 @@ struct SplitCase {
 
 TEST(SplitNames, SetsAreToldByNameAndSiblings) {
   const SplitCase cases[] = {
-      {"d/img.001",
-       {"d/img.001", "d/img.002", "d/img.003"},
-       SplitSetKind::set,
-       {"d/img.001", "d/img.002", "d/img.003"},
-       ""},
+      {"d/img.001", {"d/img.001", "d/img.002", "d/img.003"}, SplitSetKind::set, {"d/img.001", "d/img.002", "d/img.003"}, ""},
       {"img.000", {"img.000", "img.001"}, SplitSetKind::set, {"img.000", "img.001"}, ""},
       {"img.001", {"img.000", "img.001"}, SplitSetKind::later_segment, {}, "img.000"},
       {"img.003", {"img.001", "img.002", "img.003"}, SplitSetKind::later_segment, {}, "img.001"},

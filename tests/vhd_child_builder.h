@@ -19,22 +19,17 @@ namespace vhd_detail {
 
 using Bytes = std::vector<uint8_t>;
 
-inline uint64_t get_be(const Bytes& b, size_t at, int width) {
+// Big-endian (VHD) or little-endian (VHDX) fields of width bytes.
+inline uint64_t get(const Bytes& b, size_t at, int width, bool big = false) {
   uint64_t v = 0;
-  for (int i = 0; i < width; ++i) v = v << 8 | b.at(at + i);
+  for (int i = 0; i < width; ++i) v = v << 8 | b.at(at + (big ? i : width - 1 - i));
   return v;
 }
-inline void put_be(Bytes& b, size_t at, uint64_t v, int width) {
-  for (int i = width - 1; i >= 0; --i, v >>= 8) b.at(at + i) = static_cast<uint8_t>(v);
+inline void put(Bytes& b, size_t at, uint64_t v, int width, bool big = false) {
+  for (int i = 0; i < width; ++i, v >>= 8) b.at(at + (big ? width - 1 - i : i)) = static_cast<uint8_t>(v);
 }
-inline uint64_t get_le(const Bytes& b, size_t at, int width) {
-  uint64_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = v << 8 | b.at(at + i);
-  return v;
-}
-inline void put_le(Bytes& b, size_t at, uint64_t v, int width) {
-  for (int i = 0; i < width; ++i, v >>= 8) b.at(at + i) = static_cast<uint8_t>(v);
-}
+inline uint64_t get_be(const Bytes& b, size_t at, int width) { return get(b, at, width, true); }
+inline void put_be(Bytes& b, size_t at, uint64_t v, int width) { put(b, at, v, width, true); }
 inline Bytes utf16(const std::string& ascii, bool big_endian = false) {
   Bytes out;
   for (char c : ascii) {
@@ -121,18 +116,18 @@ inline void make_vhdx_child(const std::filesystem::path& child, const std::files
   Bytes b = read(child);
   const Bytes p = read(parent);
   // The parent's current header: the one with the higher sequence number.
-  const size_t current = get_le(p, 0x20000 + 8, 8) > get_le(p, 0x10000 + 8, 8) ? 0x20000 : 0x10000;
+  const size_t current = get(p, 0x20000 + 8, 8) > get(p, 0x10000 + 8, 8) ? 0x20000 : 0x10000;
   size_t region = 0;
-  for (size_t i = 0; i < get_le(b, 0x30000 + 8, 4); ++i) {
+  for (size_t i = 0; i < get(b, 0x30000 + 8, 4); ++i) {
     const size_t entry = 0x30000 + 16 + 32 * i;
-    if (guid_at(b, entry) == "8b7ca206-4790-4b9a-b8fe-575f050f886e") region = get_le(b, entry + 16, 8);
+    if (guid_at(b, entry) == "8b7ca206-4790-4b9a-b8fe-575f050f886e") region = get(b, entry + 16, 8);
   }
-  const size_t count = get_le(b, region + 10, 2);
+  const size_t count = get(b, region + 10, 2);
   size_t free = 0;
   for (size_t i = 0; i < count; ++i) {
     const size_t entry = region + 32 + 32 * i;
-    const size_t offset = get_le(b, entry + 16, 4);
-    free = std::max<size_t>(free, offset + get_le(b, entry + 20, 4));
+    const size_t offset = get(b, entry + 16, 4);
+    free = std::max<size_t>(free, offset + get(b, entry + 20, 4));
     if (guid_at(b, entry) == "caa16737-fa36-4d43-b3b6-33f0aa44e76b") b.at(region + offset + 4) |= 2;  // has a parent
   }
   free = (free + 4095) / 4096 * 4096;
@@ -143,24 +138,24 @@ inline void make_vhdx_child(const std::filesystem::path& child, const std::files
   Bytes locator(20 + 12 * std::size(pairs), 0);
   const Guid type = guid_literal("b04aefb7-d19e-4a81-b789-25b8e9445913");
   std::copy(type.begin(), type.end(), locator.begin());
-  put_le(locator, 18, std::size(pairs), 2);
+  put(locator, 18, std::size(pairs), 2);
   for (size_t i = 0; i < std::size(pairs); ++i) {
     const Bytes key = utf16(pairs[i].first), value = utf16(pairs[i].second);
-    put_le(locator, 20 + 12 * i, locator.size(), 4);
-    put_le(locator, 28 + 12 * i, key.size(), 2);
+    put(locator, 20 + 12 * i, locator.size(), 4);
+    put(locator, 28 + 12 * i, key.size(), 2);
     locator.insert(locator.end(), key.begin(), key.end());
-    put_le(locator, 24 + 12 * i, locator.size(), 4);
-    put_le(locator, 30 + 12 * i, value.size(), 2);
+    put(locator, 24 + 12 * i, locator.size(), 4);
+    put(locator, 30 + 12 * i, value.size(), 2);
     locator.insert(locator.end(), value.begin(), value.end());
   }
   std::copy(locator.begin(), locator.end(), b.begin() + region + free);
   const size_t entry = region + 32 + 32 * count;
   const Guid item = guid_literal("a8d35f2d-b30b-454d-abf7-d3d84834ab0c");
   std::copy(item.begin(), item.end(), b.begin() + entry);
-  put_le(b, entry + 16, free, 4);
-  put_le(b, entry + 20, locator.size(), 4);
-  put_le(b, entry + 24, 4, 4);  // required
-  put_le(b, region + 10, count + 1, 2);
+  put(b, entry + 16, free, 4);
+  put(b, entry + 20, locator.size(), 4);
+  put(b, entry + 24, 4, 4);  // required
+  put(b, region + 10, count + 1, 2);
   write_file(child, b);
 }
 

@@ -1,5 +1,5 @@
 // Small VMware sparse extents built in memory, and an opener that serves
-// files from memory, for the VMware reader's tests and fuzz targets.
+// files from memory, for the VMware reader's tests.
 #pragma once
 
 #include <cstdint>
