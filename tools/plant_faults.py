@@ -162,7 +162,7 @@ FIRST_TESTS = {
     "core": "TimeValue*:TimeFormats.*",
     "storage": "*Source*:*Vmdk*:*Split*:AlignedSpan.*:Ewf*:*Shadow*:ChainFixture.*:ReadAhead.*:QemuTest.*",
     "ntfs": "Ntfs*:Mft*:Lznt1.*:Fixups.*:DataRuns.*:AttributeWalker.*:AttributeList.*:RecordValues.*:IndexNode.*",
-    "images": "MbrReader.*:GptReader.*:PartitionTypeName.*:BuiltDisks*:CorpusDisks*:*SlotOrderDisk.*:ImageScan.*",
+    "images": "MbrReader.*:GptReader.*:PartitionTypeName.*:BuiltDisks*:CorpusDisks*:BlockDevice.*:ImageScan.*",
     "lnk": "Parse*:DecoderFields.*:ExtraBlocks*:CorpusRobustness.*:*Signature*:Names.*:RecordDump*",
     "shellitems": "Idlist*:PropertyStore*:PropertyDescription.*:ExtensionBlocks.*:RenderIdlist.*:DecoderFields.*",
     "jumplist": "JumpList*:DestList.*:CompoundFile.*:CustomDestinations.*:AppIds.*",
