@@ -54,12 +54,6 @@ const AnsiTexts kJapaneseBytes = {"\xC3\xBD\xC4", "C:\\\x83\x5C\x83t\x83g\\\x95\
                                   "\x95\x5C\x8E\xA6", "\x83\x5C\x83t\x83g"};
 const AnsiTexts kJapanese = {"ﾃｽﾄ", "C:\\ソフト\\表示.txt", "表示", "ソフト"};
 
-std::string json_escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
-  return out;
-}
-
 class CodePageRun : public test::ScratchDirTest {
  protected:
   // Every layout decodes the texts; no undecoded byte is left.
@@ -72,7 +66,7 @@ class CodePageRun : public test::ScratchDirTest {
         {"-csv", {"," + text.label + ",", "," + text.path + ",", "[Description]: " + text.description,
                   ",C:\\" + text.short_name + ","}},
         {"-json",
-         {"\"label\":\"" + text.label + "\"", "\"local_base_path\":\"" + json_escaped(text.path) + "\"",
+         {"\"label\":\"" + text.label + "\"", "\"local_base_path\":\"" + test::json_escaped(text.path) + "\"",
           "\"description\":\"" + text.description + "\"", "\"short_name\":\"" + text.short_name + "\"",
           "\"ansi_code_page\":" + cp + ",",
           "\"ansi_texts\":[\"link_info.volume.label\",\"link_info.local_base_path\",\"string_data.description\"]"}},

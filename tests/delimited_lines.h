@@ -41,6 +41,13 @@ inline std::vector<std::string> lines_after_run_header(const std::string& text) 
   return {};
 }
 
+// A path as a JSON string holds it: only its backslashes doubled.
+inline std::string json_escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+
 // Options as the command line would set them, for a source with a comma in its path.
 inline useropts options_for(const std::vector<std::string>& extra) {
   useropts o;

@@ -19,23 +19,19 @@ std::string json_string(const std::string& text) {
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
-TEST(JsonText, EscapesWhatJsonRequiresAndKeepsTheRest) {
-  EXPECT_EQ(json_string(""), "\"\"");
-  EXPECT_EQ(json_string("C:\\Users\\\"x\""), "\"C:\\\\Users\\\\\\\"x\\\"\"");
-  EXPECT_EQ(json_string("a\nb\r\tc"), "\"a\\nb\\r\\tc\"");
-  EXPECT_EQ(json_string(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\x7f\"");
-  EXPECT_EQ(json_string(std::string("a\0b", 3)), "\"a\\u0000b\"");
-  // Two-, three- and four-byte characters pass through unchanged.
-  EXPECT_EQ(json_string("é€😀Привет表"), "\"é€😀Привет表\"");
-  // The highest code point and the last before the surrogates.
-  EXPECT_EQ(json_string("\xF4\x8F\xBF\xBF\xED\x9F\xBF"), "\"\xF4\x8F\xBF\xBF\xED\x9F\xBF\"");
-}
-
-TEST(JsonText, BytesThatAreNotUtf8BecomeReplacementCharacters) {
-  const struct {
-    std::string in;
-    std::string out;
-  } cases[] = {
+// What JSON requires is escaped and the rest kept; bytes that are not UTF-8
+// become replacement characters.
+TEST(JsonText, StringsEscapedAndAlwaysUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"C:\\Users\\\"x\"", "C:\\\\Users\\\\\\\"x\\\""},
+      {"a\nb\r\tc", "a\\nb\\r\\tc"},
+      {std::string("\x01\x1f\x7f", 3), "\\u0001\\u001f\x7f"},
+      {std::string("a\0b", 3), "a\\u0000b"},
+      // Two-, three- and four-byte characters pass through unchanged, up to
+      // the highest code point and the last before the surrogates.
+      {"é€😀Привет表", "é€😀Привет表"},
+      {"\xF4\x8F\xBF\xBF\xED\x9F\xBF", "\xF4\x8F\xBF\xBF\xED\x9F\xBF"},
       {"\x80", kFffd},                                   // a lone continuation byte
       {"a\xFF" "b", "a" + kFffd + "b"},                    // never a UTF-8 byte
       {"\xC0\xAF", kFffd + kFffd},                       // overlong "/"
@@ -46,7 +42,7 @@ TEST(JsonText, BytesThatAreNotUtf8BecomeReplacementCharacters) {
       {"x\xF0\x9F\x98", "x" + kFffd + kFffd + kFffd},     // cut short by the end
       {"\xC8\xE5\xF0", kFffd + kFffd + kFffd},           // Cyrillic in code page 1251, undecoded
   };
-  for (const auto& c : cases) EXPECT_EQ(json_string(c.in), "\"" + c.out + "\"") << c.in;
+  for (const auto& [in, out] : cases) EXPECT_EQ(json_string(in), "\"" + out + "\"") << in;
 }
 
 TEST(JsonText, InstantsAreIsoUtcWithHundredNanosecondDigits) {

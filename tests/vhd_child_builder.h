@@ -31,11 +31,8 @@ inline void put(Bytes& b, size_t at, uint64_t v, int width, bool big = false) {
 inline uint64_t get_be(const Bytes& b, size_t at, int width) { return get(b, at, width, true); }
 inline void put_be(Bytes& b, size_t at, uint64_t v, int width) { put(b, at, v, width, true); }
 inline Bytes utf16(const std::string& ascii, bool big_endian = false) {
-  Bytes out;
-  for (char c : ascii) {
-    const Bytes unit = big_endian ? Bytes{0, uint8_t(c)} : Bytes{uint8_t(c), 0};
-    out.insert(out.end(), unit.begin(), unit.end());
-  }
+  Bytes out(2 * ascii.size(), 0);
+  for (size_t i = 0; i < ascii.size(); ++i) out[2 * i + big_endian] = static_cast<uint8_t>(ascii[i]);
   return out;
 }
 // VHD checksum: the complement of the byte sum, the checksum field left out.
