@@ -58,14 +58,11 @@ TEST_F(RawScan, DeepscanAndJumpLists) {
 TEST_F(RawScan, DeviceSources) {
   const std::string path = with_records("volume.bin", 2 * 65536, {512, 65536 + 40});
   // As administrator a path to a device (here a file) is read sector by sector.
-  test::CommandResult r = run({"-partition", path, "-rawscan", "-quiet"});
+  const test::CommandResult r = run({"-partition", path, "-rawscan", "-quiet"});
   if (contains(r.err, "need to have admin privs")) GTEST_SKIP() << "not administrator";
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(contains(r.err, "partition: " + path + " [using large file scan]\n"));
   EXPECT_EQ(records(r.out), 2u);
-  r = run({"-partition", "/nonexistent/volume", "-rawscan", "-quiet"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_TRUE(contains(r.err, "problem reading /nonexistent/volume, aborting\n"));
 }
 
 uint32_t adler32(const uint8_t* bytes, size_t size) {
