@@ -96,6 +96,7 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
     EXPECT_TRUE(c.status == 255 || (r.out.size() >= 2 && r.out.substr(r.out.size() - 2) == "\n\n")) << line;
   }
   EXPECT_FALSE(fs::exists(dumps));
+  EXPECT_TRUE(contains(run({"-vmdk", "a.vmdk", "-deepscan"}).out, "can't use option [-deepscan] with VMWare disks\n"));
 }
 
 TEST_F(DriverTest, CommandLineInHeaderAndNamesAfterOptions) {
