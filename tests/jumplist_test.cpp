@@ -700,20 +700,20 @@ TEST(CompoundFile, FatSectorsBeyondTheHeaderComeFromTheDifat) {
     CfbImage image = test::difat_image(fat_sectors);
     const uint32_t directory = fat_sectors + test::difat_sector_count(fat_sectors);
     image.directory_entry(directory, 0, "Root Entry", 5, kEnd, 0);
-    const uint32_t far = fat_sectors * 128 - 20;
-    image.directory_entry(directory, 1, "far", 2, far, 4096);
+    const uint32_t distant = fat_sectors * 128 - 20;
+    image.directory_entry(directory, 1, "distant", 2, distant, 4096);
     std::vector<uint32_t> chain;
-    for (uint32_t i = 0; i < 8; ++i) chain.push_back(far + i);
+    for (uint32_t i = 0; i < 8; ++i) chain.push_back(distant + i);
     image.chain(chain);
-    image.write_sector(far, Bytes(4096, 0xDD));
+    image.write_sector(distant, Bytes(4096, 0xDD));
 
     CompoundFile file = parsed(image.bytes());
     EXPECT_EQ(file.fat.entry_count(), fat_sectors * 128);
-    EXPECT_EQ(file.directory.at("far").chain, chain) << fat_sectors;
-    EXPECT_EQ(stream(file, "far", image.bytes()), Bytes(4096, 0xDD));
+    EXPECT_EQ(file.directory.at("distant").chain, chain) << fat_sectors;
+    EXPECT_EQ(stream(file, "distant", image.bytes()), Bytes(4096, 0xDD));
 
-    image.header_u32(72, 0);  // without the DIFAT sectors the far stream has no chain
-    EXPECT_TRUE(parsed(image.bytes()).directory.at("far").chain.empty());
+    image.header_u32(72, 0);  // without the DIFAT sectors the distant stream has no chain
+    EXPECT_TRUE(parsed(image.bytes()).directory.at("distant").chain.empty());
   }
 }
 
