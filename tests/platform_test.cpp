@@ -359,11 +359,13 @@ class UnicodeNames : public test::ScratchDirTest {
   }
 };
 
-const char* const kNames[] = {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"};
-
-TEST_F(UnicodeNames, NamedOnTheCommandLine) {
-  for (const char* name : kNames) {
+TEST_F(UnicodeNames, NamedOnTheCommandLineAndListedOnStandardInput) {
+  std::string list;
+  std::vector<std::string> paths;
+  for (const char* name : {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"}) {
     const std::string path = sample_as(name);
+    paths.push_back(path);
+    list += path + "\n";
     const test::CommandResult r = run({path});
     EXPECT_EQ(r.status, 0) << name;
     EXPECT_TRUE(test::contains(r.out, "source path/filename:     " + path + "\n")) << r.out;
@@ -374,16 +376,7 @@ TEST_F(UnicodeNames, NamedOnTheCommandLine) {
     EXPECT_TRUE(test::contains(r.out, "Target file size:")) << r.out;
     EXPECT_FALSE(test::contains(r.err, "can't read")) << r.err;
   }
-}
-
-// The list on standard input, the results to a file with a non-ASCII name.
-TEST_F(UnicodeNames, ListedOnStandardInputIntoANonAsciiResultsFile) {
-  std::string list;
-  std::vector<std::string> paths;
-  for (const char* name : kNames) {
-    paths.push_back(sample_as(name));
-    list += paths.back() + "\n";
-  }
+  // The list on standard input, the results to a file with a non-ASCII name.
   const std::string results = utf8_of(dir_) + "/результаты 結果.txt";
   const test::CommandResult r = run({"-pipe", "-csv", "-quiet", "-out", results}, list);
   EXPECT_EQ(r.status, 0);
