@@ -366,8 +366,6 @@ bool naive_find_lnk(uint64_t& pos, const Bytes& bytes, uint64_t length, uint32_t
   return false;
 }
 
-
-
 // A signature with one byte changed: the probes may still all match.
 Bytes near_miss(size_t changed) {
   Bytes bytes = kSignature;

@@ -378,13 +378,12 @@ TEST(DestList, EntriesOfEachLayoutDecode) {
   }
 }
 
-TEST(DestList, LoneSurrogateInAPathBecomesAReplacementCharacter) {
-  Bytes bytes = destlist_stream(4, {test::destlist_entry(1, "ab")});
-  test::set_u16(bytes, 32 + 130, 0xD800);
-  EXPECT_EQ(decoded(bytes).entries.at(0).path, "\xEF\xBF\xBD" "b");
-}
-
 TEST(DestList, HostileStreamsEndWithWhatCouldBeRead) {
+  // A lone surrogate in a path becomes a replacement character.
+  Bytes surrogate = destlist_stream(4, {test::destlist_entry(1, "ab")});
+  test::set_u16(surrogate, 32 + 130, 0xD800);
+  EXPECT_EQ(decoded(surrogate).entries.at(0).path, "\xEF\xBF\xBD" "b");
+
   const std::vector<DestListFields> two = {test::destlist_entry(1, "C:\\one"), test::destlist_entry(2, "C:\\two")};
 
   // The header counts far more entries than the bytes hold.
@@ -716,7 +715,7 @@ TEST(CompoundFile, FatSectorsBeyondTheHeaderComeFromTheDifat) {
   }
 }
 
-TEST(CompoundFile, LoopingChainsAndDifatEnd) {
+TEST(CompoundFile, LoopingChainsDifatEndAndHostileMiniSectors) {
   CfbImage image = layout_image();
   // A stream chain 4 -> 5 -> 4, and a directory chain that points at itself.
   image.set_fat(4, 5);
@@ -735,6 +734,17 @@ TEST(CompoundFile, LoopingChainsAndDifatEnd) {
   difat.header_u32(72, 1);
   for (uint32_t i = 0; i < 128; ++i) difat.write_sector(7, {0x07, 0x00, 0x00, 0x00}, i * 4);
   EXPECT_TRUE(parsed(difat.bytes()).has_directory);
+
+  // Hostile mini sector sizes: slack and reads stay inside the bytes.
+  for (uint16_t shift : {0, 1, 12, 31, 40}) {
+    CfbImage hostile = layout_image();
+    hostile.header_u16(32, shift);
+    const Bytes& bytes = hostile.bytes();
+    const CompoundFile odd = parsed(bytes);
+    for (const FileRun& run : find_slack(odd, bytes.size()).mini_sectors)
+      EXPECT_LE(run.offset + run.length, bytes.size()) << shift;
+    for (const CfbDirectoryEntry& e : odd.entries) read_stream(odd, e, bytes.data(), bytes.size());
+  }
 }
 
 std::vector<std::pair<uint64_t, uint64_t>> pairs(const std::vector<FileRun>& runs) {
@@ -794,19 +804,6 @@ TEST(CompoundFile, SlackIsWhatNoLiveStreamUses) {
   ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
   EXPECT_EQ(pairs(find_slack(file, bytes.size()).sectors),
             (std::vector<std::pair<uint64_t, uint64_t>>{{5 * 512, 8 * 512 + 100}}));
-}
-
-TEST(CompoundFile, HostileMiniSectorSizesEnd) {
-  for (uint16_t shift : {0, 1, 12, 31, 40}) {
-    CfbImage image = layout_image();
-    image.header_u16(32, shift);
-    const Bytes& bytes = image.bytes();
-    CompoundFile file;
-    ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
-    const CfbSlack slack = find_slack(file, bytes.size());
-    for (const FileRun& run : slack.mini_sectors) EXPECT_LE(run.offset + run.length, bytes.size()) << shift;
-    for (const CfbDirectoryEntry& e : file.entries) read_stream(file, e, bytes.data(), bytes.size());
-  }
 }
 
 }  // namespace
