@@ -418,7 +418,7 @@ TEST_F(LnkinfoSweep, EveryCorpusShortcutAgreesFieldByField) {
   EXPECT_GT(compared, 1000u);
 }
 
-// Each table's ends and gaps, where an off-by-one would show.
+// Each name table's ends and gaps, where an off-by-one would show.
 TEST(Names, TablesAtTheirEdges) {
   const std::pair<std::string, std::string> cases[] = {
       {link_flags_text(0), "Default"},
@@ -441,19 +441,16 @@ TEST(Names, TablesAtTheirEdges) {
       {csidl_text(0xFF00), "CSIDL_FLAG_MASK"},
       {sfgao_text(0xA0000004), "can_link; folder; has_subdirs"},
       {sfgao_text(0x8), ""},  // unnamed bit
+      {file_attributes_text(0x21, "|"), "FILE_ATTRIBUTE_READONLY|FILE_ATTRIBUTE_ARCHIVE"},
+      {file_attributes_text(0x8, "; "), "Reserved1"},
+      {file_attributes_text(0x18040, ", "), "Reserved2, Reserved3, FILE_ATTRIBUTE_VIRTUAL"},
+      {file_attributes_text(0x20000, "; "), "unk"},  // only unnamed bits
+      {short_attributes_text(0), "none set"},
+      {short_attributes_text(0x8), "unk"},
+      {short_attributes_text(0x23), "READ_ONLY, HIDDEN, ARCHIVE"},
+      {short_attributes_text(0x10000010), "DIRECTORY, DIRECTORY"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);
-}
-
-TEST(Names, Attributes) {
-  EXPECT_EQ(file_attributes_text(0x21, "|"), "FILE_ATTRIBUTE_READONLY|FILE_ATTRIBUTE_ARCHIVE");
-  EXPECT_EQ(file_attributes_text(0x8, "; "), "Reserved1");
-  EXPECT_EQ(file_attributes_text(0x18040, ", "), "Reserved2, Reserved3, FILE_ATTRIBUTE_VIRTUAL");
-  EXPECT_EQ(file_attributes_text(0x20000, "; "), "unk");  // only unnamed bits
-  EXPECT_EQ(short_attributes_text(0), "none set");
-  EXPECT_EQ(short_attributes_text(0x8), "unk");
-  EXPECT_EQ(short_attributes_text(0x23), "READ_ONLY, HIDDEN, ARCHIVE");
-  EXPECT_EQ(short_attributes_text(0x10000010), "DIRECTORY, DIRECTORY");
 }
 
 // Real shortcuts, cut short and damaged, must always decode and print to a
