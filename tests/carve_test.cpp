@@ -373,10 +373,7 @@ Bytes near_miss(size_t changed) {
   return bytes;
 }
 
-struct Layout {
-  std::string name;
-  Bytes bytes;
-};
+struct Layout { std::string name; Bytes bytes; };
 
 std::vector<Layout> layouts() {
   std::vector<Layout> list;

@@ -26,10 +26,7 @@ TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
   ExtentSource file(parent, extents, 320, 260);
   EXPECT_TRUE(file.well_formed());
   EXPECT_EQ(file.size(), 320u);
-  struct Case {
-    uint64_t offset, length;
-    int64_t result;
-  };
+  struct Case { uint64_t offset, length; int64_t result; };
   for (const Case& c : {Case{0, 100, 100}, Case{90, 40, 40}, Case{140, 10, 10}, Case{140, 20, -1},
                         Case{200, 50, 50}, Case{250, 70, 70}, Case{300, 100, 20}, Case{320, 5, 0}}) {
     std::vector<uint8_t> out(c.length, 0xEE);

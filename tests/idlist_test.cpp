@@ -81,12 +81,7 @@ TEST(IdlistItems, VolumeItemOfFortyOneBytesCarriesAGuid) {
 }
 
 TEST(IdlistItems, RealItemsFromFixtures) {
-  struct Case {
-    const char* fixture;
-    size_t size;
-    const char* name;
-    uint64_t mft_entry;
-  };
+  struct Case { const char* fixture; size_t size; const char* name; uint64_t mft_entry; };
   for (const Case& c : {Case{"delegate_cfsf_item.hex", 0x82, "AppData", 0x149e3},
                         Case{"file_entry_v9_item.hex", 0x50, "Local", 84469}}) {
     auto bytes = testing::load_hex_fixture(c.fixture);

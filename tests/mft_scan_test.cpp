@@ -33,10 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Found {
-  LnkRecord record;
-  SourceInfo source;
-};
+struct Found { LnkRecord record; SourceInfo source; };
 
 // Every record a scan of the image at byte offset start puts out.
 std::vector<Found> scan(const std::string& image, uint64_t start, useropts options) {

@@ -126,11 +126,7 @@ TEST(IndexNode, EntriesUpToTheLastOrTheFirstDamagedOne) {
     test::set_u16(entry, field, value);
     return entry;
   };
-  struct Case {
-    const char* what;
-    Bytes node;
-    std::set<uint64_t> children;
-  };
+  struct Case { const char* what; Bytes node; std::set<uint64_t> children; };
   Bytes too_big = test::index_node({a, b});
   test::set_u32(too_big, 4, 4097);
   Bytes none_in_use = test::index_node({a, b});

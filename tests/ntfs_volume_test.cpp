@@ -85,11 +85,7 @@ TEST(NtfsVolume, GeometryFromTheBootSector) {
 }
 
 TEST(NtfsVolume, RefusesBootSectorsNoVolumeHas) {
-  struct Case {
-    const char* what;
-    size_t field;
-    Bytes bytes;
-  };
+  struct Case { const char* what; size_t field; Bytes bytes; };
   const Case cases[] = {
       {"OEM id NTFS and zeros", 3, {'N', 'T', 'F', 'S', 0, 0, 0, 0}},
       {"OEM id NTFSX", 3, {'N', 'T', 'F', 'S', 'X', ' ', ' ', ' '}},

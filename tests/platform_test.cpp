@@ -244,12 +244,7 @@ TEST_F(PlatformFiles, PartitionStartFromSysfs) {
     test::write_file(dir_ / name, std::string("device"));  // stands in for /dev/NAME
     return utf8_of(dir_ / name);
   };
-  struct Case {
-    std::string path;
-    bool known;
-    uint64_t offset;
-    int32_t number;
-  };
+  struct Case { std::string path; bool known; uint64_t offset; int32_t number; };
   const Case cases[] = {
       {entry("sdb2", {{"partition", "2"}, {"start", "14336"}}), true, 14336 * 512, 2},
       {entry("sdb", {}), true, 0, -1},
