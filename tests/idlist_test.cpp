@@ -138,7 +138,7 @@ TEST(IdlistItems, SelfNestingItemIsCutOffAndTheListStillDecodes) {
   EXPECT_EQ(std::make_tuple(items[0].unknown, items[1].name), std::make_tuple(true, "C:"));
 }
 
-TEST(IdlistItems, NestedRootListsStopAtTheDepthBound) {
+TEST(IdlistItems, NestingAndWorkStopAtTheirBounds) {
   // Each 0x1E item holds an IDList whose only item is the next 0x1E item.
   const int levels = 100;
   Bytes inner = volume_item(25);
@@ -153,13 +153,12 @@ TEST(IdlistItems, NestedRootListsStopAtTheDepthBound) {
   for (const ShellItem* at = &items[0]; !at->children.empty(); at = &at->children[0]) ++depth;
   EXPECT_GT(depth, 2u);
   EXPECT_LT(depth, static_cast<size_t>(levels));
-}
 
-TEST(IdlistItems, ReusedContextGetsAFreshWorkBudget) {
+  // A context reused from an earlier record gets a fresh work budget.
   Bytes b = volume_item(25).u16(0);
   DecodeContext context;
-  context.work = kMaxDecodeWork + 1;  // spent on an earlier record
-  std::vector<ShellItem> items;
+  context.work = kMaxDecodeWork + 1;
+  items.clear();
   ASSERT_TRUE(walk_idlist(items, ByteReader(b.data), context));
   EXPECT_EQ(items[0].name, "C:");
 }

@@ -116,7 +116,7 @@ TEST(TimeValueUuid, Version1TimeClockSequenceAndNode) {
   EXPECT_FALSE(uuid_time(uuid_with((1ULL << 60) | 5748191999999999ULL, 0, 0), random));
 }
 
-TEST(TimeFormats, DateFormatExamples) {
+TEST(TimeFormats, DateAndTimeFormatExamples) {
   const std::pair<const char*, const char*> cases[] = {
       {"mm/dd/yyyy", "05/17/2023"},
       {"dd-mm-yy", "17-05-23"},
@@ -132,10 +132,8 @@ TEST(TimeFormats, DateFormatExamples) {
     format_user(TimeValue::from_filetime(kMay17), format, "hh:mm:ss.xxx", date, time);
     EXPECT_EQ(date, expected) << format;
   }
-}
-
-TEST(TimeFormats, TimeFractionDigits) {
-  const std::tuple<uint64_t, const char*, const char*> cases[] = {
+  // Fraction digits.
+  const std::tuple<uint64_t, const char*, const char*> times[] = {
       {kMay17, "hh:mm:ss.xxx", "14:03:09.123"},
       {kMay17, "hh:mm:ss.xxxxxx", "14:03:09.123456"},
       {kMay17, "hh:mm:ss.xxxxxxx", "14:03:09.1234567"},
@@ -148,7 +146,7 @@ TEST(TimeFormats, TimeFractionDigits) {
       {filetime_of(1684332189, 1200), "hh:mm:ss.xxx", "14:03:09.000"},
       {filetime_of(1684332189, 1200), "hh:mm:ss.xxxxxx", "14:03:09.000120"},
   };
-  for (const auto& [filetime, format, expected] : cases) {
+  for (const auto& [filetime, format, expected] : times) {
     std::string date, time;
     format_user(TimeValue::from_filetime(filetime), "mm/dd/yyyy", format, date, time);
     EXPECT_EQ(time, expected) << format;
