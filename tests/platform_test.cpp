@@ -39,37 +39,32 @@ std::string utf8_of(const fs::path& path) {
 fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 // The one bounds-checked little-endian reader and its texts.
-TEST(ByteReader, ReadsLittleEndianAndFailsStickyOutOfRange) {
-  std::vector<uint8_t> b = {0x4c, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00};
+TEST(ByteReader, NumbersRangesAndTexts) {
+  const std::vector<uint8_t> b = {0x4c, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00};
   ByteReader r(b);
-  EXPECT_EQ(r.u32(0), 0x4cu);
-  EXPECT_EQ(r.u16(4), 0x1401u);
-  EXPECT_FALSE(r.failed());
+  EXPECT_EQ(std::make_tuple(r.u32(0), r.u16(4), r.failed()), std::make_tuple(0x4cu, 0x1401u, false));
   EXPECT_EQ(r.u64(1), 0u);  // needs 9 bytes
   EXPECT_TRUE(r.failed());
-  EXPECT_EQ(r.u32(0), 0x4cu);  // later reads in range still work
+  EXPECT_EQ(r.u32(0), 0x4cu);  // later reads in range still work, the failure sticks
   EXPECT_TRUE(r.failed());
-}
 
-TEST(ByteReader, RangesCannotWrapAndSubReadersAreClipped) {
+  // Ranges cannot wrap; sub-readers are clipped.
   EXPECT_FALSE(fits(UINT64_MAX, 2, 10));
   EXPECT_FALSE(fits(8, UINT64_MAX - 4, 10));
   EXPECT_TRUE(fits(10, 0, 10));
   EXPECT_FALSE(fits(11, 0, 10));
-  std::vector<uint8_t> b(10, 0xAA);
-  EXPECT_EQ(ByteReader(b).sub(6, 100).size(), 4u);
-  EXPECT_EQ(ByteReader(b).sub(11, 1).size(), 0u);
-}
+  const std::vector<uint8_t> ten(10, 0xAA);
+  EXPECT_EQ(std::make_tuple(ByteReader(ten).sub(6, 100).size(), ByteReader(ten).sub(11, 1).size()),
+            std::make_tuple(4u, 0u));
 
-TEST(ByteReader, TextsStopAtNulAndAtBudget) {
-  std::vector<uint8_t> b = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
-  ByteReader r(b);
-  EXPECT_EQ(r.utf16z(0, 100), "AB");
-  EXPECT_EQ(r.utf16z(0, 2), "A");
-  EXPECT_EQ(r.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
-  EXPECT_EQ(r.ansiz(8, 100), "xy");
-  EXPECT_EQ(r.ansiz(11, 100), "z");
-  EXPECT_EQ(r.ansiz(12, 100), "");
+  // Texts stop at a NUL, at their budget or at the end of the bytes.
+  const std::vector<uint8_t> t = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
+  const ByteReader texts(t);
+  EXPECT_EQ(texts.utf16z(0, 100), "AB");
+  EXPECT_EQ(texts.utf16z(0, 2), "A");
+  EXPECT_EQ(texts.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
+  EXPECT_EQ(std::make_tuple(texts.ansiz(8, 100), texts.ansiz(11, 100), texts.ansiz(12, 100)),
+            std::make_tuple("xy", "z", ""));
 }
 
 TEST(Text, Utf16SurrogatesAndLoneSurrogate) {
