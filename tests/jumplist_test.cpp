@@ -670,10 +670,10 @@ TEST(CompoundFile, RefusesShortForeignAndOutOfRangeHeaders) {
 TEST(CompoundFile, ReadsDirectoryChainsAndTheMiniStreamCutoff) {
   Bytes bytes = test::simple_jump_list({Bytes(100, 0xAA), Bytes(5000, 0xBB)});
   CompoundFile file = parsed(bytes);
-  EXPECT_EQ(file.root_start, 3u);
-  EXPECT_EQ(file.directory.at("root entry").name, "Root Entry");  // keys are lower case
-  EXPECT_EQ(file.directory_sectors, std::vector<uint32_t>{1});
-  EXPECT_EQ(file.mini_fat_sectors, std::vector<uint32_t>{2});
+  // Directory keys are lower case.
+  EXPECT_EQ(std::make_tuple(file.root_start, file.directory.at("root entry").name, file.directory_sectors,
+                            file.mini_fat_sectors),
+            std::make_tuple(3u, "Root Entry", std::vector<uint32_t>{1}, std::vector<uint32_t>{2}));
   const CfbDirectoryEntry &mini = file.directory.at("1"), &big = file.directory.at("2");
   EXPECT_EQ(std::make_tuple(mini.in_mini_stream, mini.chain, big.in_mini_stream, big.chain.size(), big.index),
             std::make_tuple(true, std::vector<uint32_t>{0, 1}, false, size_t{10}, 2u));
@@ -685,8 +685,8 @@ TEST(CompoundFile, ReadsDirectoryChainsAndTheMiniStreamCutoff) {
   for (size_t size : {4095u, 4096u}) {
     bytes = test::simple_jump_list({Bytes(size, 0xCC)});
     file = parsed(bytes);
-    EXPECT_EQ(file.directory.at("1").in_mini_stream, size == 4095);
-    EXPECT_EQ(file.directory.at("root entry").chain.size(), size == 4095 ? 8u : 0u);
+    EXPECT_EQ(std::make_tuple(file.directory.at("1").in_mini_stream, file.directory.at("root entry").chain.size()),
+              std::make_tuple(size == 4095, size == 4095 ? 8u : 0u));
     EXPECT_EQ(stream(file, "1", bytes), Bytes(size, 0xCC));
   }
 }
