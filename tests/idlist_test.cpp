@@ -419,7 +419,7 @@ TEST(ExtensionBlocks, GuidTextAndNestedListBlocks) {
   EXPECT_EQ(std::make_tuple(nested.children[0].name, nested.children[0].item_position), std::make_tuple("C:", 1012u));
 }
 
-TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
+TEST(ExtensionBlocks, GuessedAndAttributeDataTimes) {
   // Created and accessed 2020-01-01, modified absent.
   const uint64_t new_year = 132223104000000000ull;  // 2020-01-01
   ShellItem item = walked(header(36, 1, 0x0025).u32(0).u64(new_year).u64(0).u64(new_year));
@@ -431,20 +431,18 @@ TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
   EXPECT_EQ(testing::render(list).notes,
             (std::vector<std::string>{"Created [guess]: 01/01/2020 00:00:00.000 [UTC]",
                                       "Accessed [guess]: 01/01/2020 00:00:00.000 [UTC]"}));
-}
 
-// Version 1 of 0xBEEF0026, as a Windows 11 jump list holds it: attributes,
-// then creation, last access and last write times.
-TEST(ExtensionBlocks, AttributeDataBlockTimes) {
+  // Version 1 of 0xBEEF0026, as a Windows 11 jump list holds it: attributes,
+  // then creation, last access and last write times.
   const uint64_t created = 0x01dbc8d5ad679118ull;   // 2025-05-19 15:50:00.0396560
   const uint64_t accessed = 0x01dbf06726b16fe4ull;  // 2025-07-09 00:19:35.9022052
   const uint64_t modified = 0x01dbf06726b630dcull;  // 2025-07-09 00:19:35.9333596
   Bytes block = header(38, 1, 0x0026).u32(0x11).u64(created).u64(accessed).u64(modified).u16(0x14);
-  ShellItem item = walked(block);
+  item = walked(block);
   EXPECT_TRUE(item.names.empty()) << "the times are not read as text";
   EXPECT_EQ(std::make_tuple(item.create_time, item.access_time, item.modify_time),
             std::make_tuple(created, accessed, modified));
-  std::vector<ShellItem> list{item};
+  list = {item};
   EXPECT_EQ(testing::render(list).notes,
             (std::vector<std::string>{"Created: 05/19/2025 15:50:00.039 [UTC]",
                                       "Modified: 07/09/2025 00:19:35.933 [UTC]",

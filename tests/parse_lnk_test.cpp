@@ -172,7 +172,7 @@ TEST(ParseLinkInfo, NetworkLinkNames) {
   EXPECT_EQ(r.net_name + "|" + r.device_name, "|Z:");
 }
 
-TEST(ParseLinkInfo, OversizedOrFlaggedHeaderIsSkippedInPlace) {
+TEST(ParseLinkInfo, OversizedFlaggedOrUnterminated) {
   auto build = [](uint32_t size, uint32_t header_size, test::Layout& layout) {
     LnkBuilder b;
     test::LinkInfoFields info;
@@ -193,16 +193,14 @@ TEST(ParseLinkInfo, OversizedOrFlaggedHeaderIsSkippedInPlace) {
     EXPECT_EQ(r.volume_serial, "") << size;
     EXPECT_EQ(r.string_offsets[0], layout.link_info) << size;
   }
-}
 
-TEST(ParseLinkInfo, TextsWithoutTerminatorEndAtTheBuffer) {
+  // A text without its terminator ends at the end of the bytes.
   LnkBuilder b;
   b.link_info = test::LinkInfoFields{};
   b.terminal_block = false;
   Bytes bytes = b.build();
   bytes.back() = 'p';  // the suffix terminator, last byte of the LinkInfo
-  bytes.push_back('q');
-  bytes.push_back('r');
+  bytes.insert(bytes.end(), {'q', 'r'});
   EXPECT_EQ(parsed(bytes).common_path_suffix, "pqr");
 }
 
