@@ -298,15 +298,13 @@ TEST_F(ProcessFile, WhereRecordsAreFound) {
   }
 }
 
-TEST_F(ProcessFile, SeveralRecordsAndARejectedHit) {
+TEST_F(ProcessFile, SeveralRecordsARejectedHitAndAForeignCompoundFile) {
   Bytes bytes(8192, 0);
   for (size_t at : {0, 1024, 2048}) std::copy(sample_.begin(), sample_.end(), bytes.begin() + at);
   test::set_u16(bytes, 76, 0x7000);  // IDListSize past the buffer: rejected
   EXPECT_TRUE(run_file(write(bytes)));
   EXPECT_EQ(parsed_offsets(), (Offsets{1024, 2048}));
-}
-
-TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
+  // A compound file not taken as a jump list falls back to the hit.
   for (uint32_t fat_sectors : {1u, 0x100000u}) {  // estimates of 64 KiB and 64 GiB
     Bytes bytes = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     bytes.resize(4096, 0);
@@ -318,14 +316,12 @@ TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
   }
 }
 
-// Past eight digits the offset is not cut; a file found on a volume names
-// itself where others say "Shortcut LNK".
-TEST(SourceType, LongOffsetsAndFoundFiles) {
+// Past eight digits a carved offset is not cut; a file found on a volume
+// names itself where others say "Shortcut LNK". The status line is cut,
+// loses its newlines and is padded.
+TEST(SourceTypeAndStatusLine, LongOffsetsFoundFilesCutsAndPads) {
   EXPECT_EQ(shortcut_source_type(0x123456789aULL, ""), "Shortcut LNK (carved - 0x123456789a)");
   EXPECT_EQ(shortcut_source_type(0x400, "[root]\\x.lnk"), "[root]\\x.lnk (carved - 0x00000400)");
-}
-
-TEST(StatusLine, CutsDropsNewlinesAndPads) {
   auto shown = [](auto&&... args) {
     ::testing::internal::CaptureStderr();
     status_line(args...);

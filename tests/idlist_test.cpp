@@ -74,12 +74,6 @@ TEST(IdlistWalk, ShortRootFolderIsRepairedOnlyForAKnownGuid) {
   EXPECT_EQ(items[0].repaired_size, 0u);
 }
 
-TEST(IdlistItems, VolumeItemOfFortyOneBytesCarriesAGuid) {
-  ShellItem with_guid = decode_one(volume_item(41, kMyComputer).data);
-  ASSERT_EQ(with_guid.guids.size(), 1u);
-  EXPECT_EQ(with_guid.name + " " + guid_text(with_guid.guids[0]), std::string("C: ") + kMyComputer);
-}
-
 TEST(IdlistItems, RealItemsFromFixtures) {
   struct Case { const char* fixture; size_t size; const char* name; uint64_t mft_entry; };
   for (const Case& c : {Case{"delegate_cfsf_item.hex", 0x82, "AppData", 0x149e3},
@@ -100,7 +94,14 @@ TEST(IdlistItems, RealItemsFromFixtures) {
   }
 }
 
-TEST(IdlistItems, ClassesWithoutDecoderGoToTheFallbacks) {
+// A 41-byte volume item carries a GUID; a network item yields its last part,
+// then the whole text; classes without a decoder go to the fallbacks.
+TEST(IdlistItems, VolumeNetworkAndFallbackClasses) {
+  ShellItem with_guid = decode_one(volume_item(41, kMyComputer).data);
+  ASSERT_EQ(with_guid.guids.size(), 1u);
+  EXPECT_EQ(with_guid.name + " " + guid_text(with_guid.guids[0]), std::string("C: ") + kMyComputer);
+  Bytes share = Bytes().u16(0).u8(0x42).u8(0).u8(0).ansi("\\\\server\\share").ansi("Comment").sized();
+  EXPECT_EQ(decode_one(share.data).names, (std::vector<std::string>{"share", "\\\\server\\share", "Comment"}));
   bool kept = false;
   ShellItem item = decode_one(Bytes().u16(24).u8(0x43).zeros(21).data, &kept);
   EXPECT_EQ(std::make_tuple(kept, item.unknown, item.class_type), std::make_tuple(true, true, 0x43));
@@ -119,11 +120,6 @@ TEST(IdlistItems, FileEntryWithoutAttributesOrNameUsesTheLongLayoutOrFails) {
 
   ShellItem failed = decode_one(Bytes().u16(20).u8(0x32).zeros(17).data);
   EXPECT_TRUE(failed.unknown && failed.names.empty());
-}
-
-TEST(IdlistItems, NetworkShareYieldsLastPartThenWholeText) {
-  Bytes b = Bytes().u16(0).u8(0x42).u8(0).u8(0).ansi("\\\\server\\share").ansi("Comment").sized();
-  EXPECT_EQ(decode_one(b.data).names, (std::vector<std::string>{"share", "\\\\server\\share", "Comment"}));
 }
 
 // An unknown item whose extension block points back at the item's own start:

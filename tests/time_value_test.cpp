@@ -60,7 +60,7 @@ TEST(TimeValueFiletime, BreakdownAgreesWithGmtime) {
   }
 }
 
-TEST(TimeValueOtherEncodings, UnixSecondsOleAndNow) {
+TEST(TimeValueOtherEncodings, UnixSecondsOleNowAndDos) {
   for (int64_t seconds : {int64_t{0}, int64_t{-5}, INT64_MAX}) EXPECT_FALSE(TimeValue::from_unix_seconds(seconds).valid);
   EXPECT_EQ(TimeValue::from_unix_seconds(1684332189).filetime, filetime_of(1684332189));
 
@@ -70,14 +70,14 @@ TEST(TimeValueOtherEncodings, UnixSecondsOleAndNow) {
   EXPECT_FALSE(TimeValue::from_ole_date(0.0 / 0.0).valid);
 
   EXPECT_GE(TimeValue::now().year, 2024);
-}
 
-uint16_t dos_date(int year, int month, int day) { return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day); }
-uint16_t dos_time(int hour, int minute, int two_seconds) {
-  return static_cast<uint16_t>((hour << 11) | (minute << 5) | two_seconds);
-}
-
-TEST(TimeValueDos, WordsAreUtcAndRejectedOutOfRange) {
+  // DOS words are UTC and rejected out of range.
+  const auto dos_date = [](int year, int month, int day) {
+    return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  };
+  const auto dos_time = [](int hour, int minute, int two_seconds) {
+    return static_cast<uint16_t>((hour << 11) | (minute << 5) | two_seconds);
+  };
   const uint16_t date = dos_date(2023, 5, 17);
   const uint16_t time = dos_time(14, 3, 4);
   EXPECT_EQ(TimeValue::from_dos(date, time).filetime, filetime_of(1684332188));  // 2023-05-17 14:03:08
