@@ -172,9 +172,7 @@ TEST(ShadowGuard, CutsEveryDamagedChainAndHidesUnusableStores) {
     EXPECT_EQ(plan.catalog_cut, c.catalog == CatalogEnd::cut);
     EXPECT_EQ(plan.catalog_refused, c.catalog == CatalogEnd::refused);
   }
-}
-
-TEST(ShadowGuard, VolumesWithoutTheHeaderNeedNoGuard) {
+  // Volumes without the header, or shorter than it, need no guard.
   Builder b;
   b.bytes[kShadowVolumeHeaderOffset] ^= 1;
   MemorySource volume(b.bytes);
