@@ -215,16 +215,15 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
     EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
     EXPECT_EQ(r.mru_index, 99999u);
   }
-}
 
-TEST_F(JumpList, EntryWhoseStreamHoldsNoShortcutIsStillReported) {
-  const Bytes destlist = test::destlist_stream(1, {test::destlist_entry(1, "C:\\x", 55)});
-  CfbImage image = mini_stream_list({{"1", Bytes(200, 0x33), minis_from(0, 4)},
-                                     {"DestList", destlist, minis_from(4, 4)}},
+  // An entry whose stream holds no shortcut is still reported.
+  const Bytes one_entry = test::destlist_stream(1, {test::destlist_entry(1, "C:\\x", 55)});
+  CfbImage no_shortcut = mini_stream_list({{"1", Bytes(200, 0x33), minis_from(0, 4)},
+                                     {"DestList", one_entry, minis_from(4, 4)}},
                                     1);
-  const std::vector<LnkRecord> found = carve(image.bytes());
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(std::make_tuple(found[0].destlist_only, found[0].mru_time, found[0].stream_number),
+  const std::vector<LnkRecord> lone = carve(no_shortcut.bytes());
+  ASSERT_EQ(lone.size(), 1u);
+  EXPECT_EQ(std::make_tuple(lone[0].destlist_only, lone[0].mru_time, lone[0].stream_number),
             std::make_tuple(true, 55u, 1u));
 }
 
