@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 uint8_t expected(uint64_t i) { return static_cast<uint8_t>(i * 7 + i / 256); }
 
-TEST(AlignedSpanAndDevicePath, WholeSectorsAndDriveLetters) {
+TEST(AlignedSpan, WholeSectorsAndDriveLettersAsDevicePaths) {
   struct Case { uint64_t offset, count; uint32_t sector; uint64_t start, length, skip; };
   for (const Case& c : {Case{700, 100, 512, 512, 512, 188}, Case{700, 400, 512, 512, 1024, 188},
                         Case{1024, 4096, 4096, 0, 8192, 1024}, Case{512, 512, 512, 512, 512, 0}}) {

@@ -266,7 +266,7 @@ TEST(ParseStringData, StringReachingTheEndStopsEverythingAfterIt) {
   EXPECT_EQ(std::make_tuple(r.parsed_size, r.icon_location), std::make_tuple(layout.strings[1], ""));
 }
 
-TEST(ParseExtraData, WalkStepsOverBlocksAndStopsOnBadSizes) {
+TEST(ParseExtraData, WalkStepsOverBlocksAndStopsOnBadSizesOrLineBreaks) {
   LnkBuilder b;
   b.strings[test::kName] = "n";
   b.extra_blocks.push_back(test::extra_block(0xA0000099, Bytes(12, 0)));
@@ -288,18 +288,16 @@ TEST(ParseExtraData, WalkStepsOverBlocksAndStopsOnBadSizes) {
   // ends the bytes.
   EXPECT_EQ(parsed(Bytes(bytes.begin(), bytes.begin() + layout.terminal + 2)).parsed_size, layout.terminal);
   EXPECT_EQ(parsed(Bytes(bytes.begin(), bytes.begin() + layout.terminal)).parsed_size, second);
-}
 
-TEST(ParseExtraData, EnvironmentPathWithCarriageReturnEndsTheWalk) {
+  // An environment path with a carriage return ends the walk before its block.
   Bytes payload(260 + 520, 0);
   const std::string target = "%windir%\r\\x";
   std::copy(target.begin(), target.end(), payload.begin());
   Bytes wide = test::utf16le(target);
   std::copy(wide.begin(), wide.end(), payload.begin() + 260);
-  LnkBuilder b;
-  b.extra_blocks.push_back(test::extra_block(0xA0000001, payload));
-  test::Layout layout;
-  LnkRecord r = parsed(b.build(&layout));
+  LnkBuilder env;
+  env.extra_blocks.push_back(test::extra_block(0xA0000001, payload));
+  LnkRecord r = parsed(env.build(&layout));
   ASSERT_NE(r.block_offsets[kBlockEnvironment], 0u);
   EXPECT_EQ(std::make_tuple(r.env_target, r.parsed_size), std::make_tuple("", layout.extra_data));
 }
