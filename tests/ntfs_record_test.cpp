@@ -16,7 +16,7 @@ namespace {
 
 using test::Bytes;
 
-TEST(Fixups, SectorEndsComeBackFromTheArrayOnlyForAcceptedRecords) {
+TEST(Fixups, SectorEndsComeBackOnlyForAcceptedAndCarvedRecords) {
   struct Case {
     const char* signature;
     uint16_t offset;
@@ -75,11 +75,9 @@ TEST(Fixups, SectorEndsComeBackFromTheArrayOnlyForAcceptedRecords) {
   ASSERT_TRUE(apply_fixups(block, 512));
   EXPECT_EQ(block[510] | block[511] << 8, 0x3333);
   EXPECT_EQ(block[1022] | block[1023] << 8, 0x4444);
-}
 
-// What the carver does with a record it finds in raw clusters: take as
-// many bytes as the update sequence covers and fix them.
-TEST(Fixups, CarvedRecordsAreCutToTheirSequenceAndFixed) {
+  // What the carver does with a record it finds in raw clusters: take as
+  // many bytes as the update sequence covers and fix them.
   for (uint32_t size : {1024u, 4096u}) {
     test::RecordLayout layout;
     layout.size = size;
