@@ -104,7 +104,7 @@ TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
   EXPECT_EQ(found[2 * 65536 - 512].second, sample_.size());
 }
 
-TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
+TEST_F(Carve, RecordIsCutAtTheNextHitAndBareSignaturesEnd) {
   Bytes blob = random_bytes(65536, 7);
   put(blob, 0, sample_);
   put(blob, 300, {sample_.begin(), sample_.begin() + 20});
@@ -115,6 +115,16 @@ TEST_F(Carve, RecordIsCutAtTheNextHitOfItsChunk) {
   EXPECT_EQ(found.count(0), 0u);
   EXPECT_EQ(found[1024 + 40].second, sample_.size());
   EXPECT_EQ(found[1024 + 40 + sample_.size()].second, sample_.size());
+
+  // Nothing but signatures: only a chunk's last hit, re-read whole, has 76
+  // bytes to parse; nothing but headers: each is cut by the next and the
+  // carve only has to end.
+  blob.clear();
+  while (blob.size() < 2 * 65536 + 77) blob.insert(blob.end(), sample_.begin(), sample_.begin() + 20);
+  EXPECT_LE(carve(blob).size(), 3u);
+  blob.clear();
+  while (blob.size() < 65536) blob.insert(blob.end(), sample_.begin(), sample_.begin() + 76);
+  carve(blob);
 }
 
 TEST_F(Carve, RangeLabelAndUnopenedSource) {
@@ -203,16 +213,6 @@ TEST_F(Carve, StretchesWithoutDataAreNotRead) {
   }
 }
 
-TEST_F(Carve, NothingButSignatures) {
-  Bytes blob;
-  while (blob.size() < 2 * 65536 + 77) blob.insert(blob.end(), sample_.begin(), sample_.begin() + 20);
-  // Only a chunk's last hit, re-read whole, has 76 bytes to parse.
-  EXPECT_LE(carve(blob).size(), 3u);
-  Bytes headers;
-  while (headers.size() < 65536) headers.insert(headers.end(), sample_.begin(), sample_.begin() + 76);
-  carve(headers);  // every hit is cut by the next one; it only has to end
-}
-
 namespace fs = std::filesystem;
 using Offsets = std::set<uint64_t>;
 
@@ -298,15 +298,13 @@ TEST_F(ProcessFile, WhereRecordsAreFound) {
   }
 }
 
-TEST_F(ProcessFile, SeveralRecordsAndARejectedHit) {
+TEST_F(ProcessFile, SeveralRecordsARejectedHitAndAForeignCompoundFile) {
   Bytes bytes(8192, 0);
   for (size_t at : {0, 1024, 2048}) std::copy(sample_.begin(), sample_.end(), bytes.begin() + at);
   test::set_u16(bytes, 76, 0x7000);  // IDListSize past the buffer: rejected
   EXPECT_TRUE(run_file(write(bytes)));
   EXPECT_EQ(parsed_offsets(), (Offsets{1024, 2048}));
-}
-
-TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
+  // A compound file not taken as a jump list falls back to the hit.
   for (uint32_t fat_sectors : {1u, 0x100000u}) {  // estimates of 64 KiB and 64 GiB
     Bytes bytes = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     bytes.resize(4096, 0);
@@ -318,14 +316,12 @@ TEST_F(ProcessFile, CompoundFileNotTakenAsJumpListFallsBackToTheHit) {
   }
 }
 
-// Past eight digits the offset is not cut; a file found on a volume names
-// itself where others say "Shortcut LNK".
-TEST(SourceType, LongOffsetsAndFoundFiles) {
+// Past eight digits a carved offset is not cut; a file found on a volume
+// names itself where others say "Shortcut LNK". The status line is cut,
+// loses its newlines and is padded.
+TEST(SourceTypeAndStatusLine, LongOffsetsFoundFilesCutsAndPads) {
   EXPECT_EQ(shortcut_source_type(0x123456789aULL, ""), "Shortcut LNK (carved - 0x123456789a)");
   EXPECT_EQ(shortcut_source_type(0x400, "[root]\\x.lnk"), "[root]\\x.lnk (carved - 0x00000400)");
-}
-
-TEST(StatusLine, CutsDropsNewlinesAndPads) {
   auto shown = [](auto&&... args) {
     ::testing::internal::CaptureStderr();
     status_line(args...);
@@ -366,8 +362,6 @@ bool naive_find_lnk(uint64_t& pos, const Bytes& bytes, uint64_t length, uint32_t
   return false;
 }
 
-
-
 // A signature with one byte changed: the probes may still all match.
 Bytes near_miss(size_t changed) {
   Bytes bytes = kSignature;
@@ -375,10 +369,7 @@ Bytes near_miss(size_t changed) {
   return bytes;
 }
 
-struct Layout {
-  std::string name;
-  Bytes bytes;
-};
+struct Layout { std::string name; Bytes bytes; };
 
 std::vector<Layout> layouts() {
   std::vector<Layout> list;

@@ -16,15 +16,11 @@ CfbImage::CfbImage(uint32_t sector_count, uint8_t sector_shift)
   if (bytes_.size() < 512) bytes_.resize(512, 0);
   const Bytes signature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   std::copy(signature.begin(), signature.end(), bytes_.begin());
-  set_u16(bytes_, 24, 0x3E);
-  set_u16(bytes_, 26, 3);
-  set_u16(bytes_, 28, 0xFFFE);
-  set_u16(bytes_, 30, sector_shift);
-  set_u16(bytes_, 32, 6);
-  set_u32(bytes_, 48, kEnd);
-  set_u32(bytes_, 56, kCutoff);
-  set_u32(bytes_, 60, kEnd);
-  set_u32(bytes_, 68, kEnd);
+  // Minor and major version, byte order, sector and mini sector shifts.
+  for (auto [at, value] : {std::pair<size_t, uint16_t>{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, sector_shift}, {32, 6}})
+    set_u16(bytes_, at, value);
+  for (auto [at, value] : {std::pair<size_t, uint32_t>{48, kEnd}, {56, kCutoff}, {60, kEnd}, {68, kEnd}})
+    set_u32(bytes_, at, value);
   for (size_t i = 0; i < 109; ++i) set_u32(bytes_, kHeaderDifat + i * 4, kFree);
 }
 
@@ -74,9 +70,7 @@ void CfbImage::directory_entry(uint32_t sector, uint32_t slot, const std::string
   write(at, name16);
   set_u16(bytes_, at + 64, static_cast<uint16_t>(name16.size() + 2));
   bytes_.at(at + 66) = type;
-  set_u32(bytes_, at + 68, kFree);
-  set_u32(bytes_, at + 72, kFree);
-  set_u32(bytes_, at + 76, kFree);
+  for (size_t sibling_or_child : {68, 72, 76}) set_u32(bytes_, at + sibling_or_child, kFree);
   set_u32(bytes_, at + 116, start);
   set_u32(bytes_, at + 120, size);
 }

@@ -55,7 +55,6 @@ class CfbImage {
 // 109 in the header and the rest in DIFAT sectors right after them, so FAT
 // entries of the far sectors are reachable only through the DIFAT; the
 // directory chain is the sector after the DIFAT sectors (111 for 110).
-constexpr uint32_t kDifatImageSectors = 110 * 128;
 uint32_t difat_sector_count(uint32_t fat_sectors);
 CfbImage difat_image(uint32_t fat_sectors = 110);
 

@@ -14,26 +14,20 @@ namespace fs = std::filesystem;
 
 uint8_t expected(uint64_t i) { return static_cast<uint8_t>(i * 7 + i / 256); }
 
-TEST(AlignedSpan, CoversWholeSectors) {
-  struct Case {
-    uint64_t offset, count;
-    uint32_t sector;
-    uint64_t start, length, skip;
-  };
+TEST(AlignedSpan, WholeSectorsAndDriveLettersAsDevicePaths) {
+  struct Case { uint64_t offset, count; uint32_t sector; uint64_t start, length, skip; };
   for (const Case& c : {Case{700, 100, 512, 512, 512, 188}, Case{700, 400, 512, 512, 1024, 188},
                         Case{1024, 4096, 4096, 0, 8192, 1024}, Case{512, 512, 512, 512, 512, 0}}) {
     AlignedSpan span;
     ASSERT_TRUE(aligned_span(c.offset, c.count, c.sector, span)) << c.offset;
-    EXPECT_EQ(span.start, c.start) << c.offset << "+" << c.count;
-    EXPECT_EQ(span.length, c.length) << c.offset << "+" << c.count;
-    EXPECT_EQ(span.skip, c.skip) << c.offset << "+" << c.count;
+    EXPECT_EQ(std::make_tuple(span.start, span.length, span.skip), std::make_tuple(c.start, c.length, c.skip))
+        << c.offset << "+" << c.count;
   }
   AlignedSpan span;
   EXPECT_FALSE(aligned_span(0, 10, 0, span));
   EXPECT_FALSE(aligned_span(511, UINT64_MAX, 512, span));
-}
 
-TEST(DevicePath, DriveLettersBecomeDevicePaths) {
+  // Drive letters become device paths.
   const std::tuple<const char*, uint32_t, const char*> cases[] = {
       {"C:", kSourceVolumeLetter, "\\\\.\\C:"},    {"d", kSourceDevicePath, "\\\\.\\d:"},
       {"e:\\", kSourceVolumeLetter, "\\\\.\\e:"},  {"1:", kSourceVolumeLetter, "1:"},
@@ -61,9 +55,7 @@ TEST(DiskSource, ImageAndDeviceReadsCutAtTheEnd) {
   for (const uint32_t kind : std::initializer_list<uint32_t>{kSourceImageFile, device_kind}) {
     ASSERT_TRUE(kind == kSourceImageFile ? source.open_image(path_.string())
                                          : source.open_path(path_.string(), kind, true));
-    EXPECT_EQ(source.kind(), kind);
-    EXPECT_EQ(source.size(), 3000u);
-    EXPECT_EQ(source.sector_size(), 512u);
+    EXPECT_EQ(std::make_tuple(source.kind(), source.size(), source.sector_size()), std::make_tuple(kind, 3000u, 512u));
     for (auto [offset, length] : {std::pair<uint64_t, uint64_t>{700, 100}, {700, 400}, {0, 1024}, {2999, 1},
                                   {2500, 600}, {511, 2}}) {
       std::vector<uint8_t> buffer(length, 0);
@@ -78,8 +70,7 @@ TEST(DiskSource, ImageAndDeviceReadsCutAtTheEnd) {
     count = 0;
     EXPECT_FALSE(source.read(buffer, count, 0));
     source.close();
-    EXPECT_EQ(source.kind(), kSourceNothing);
-    EXPECT_EQ(source.size(), 0u);
+    EXPECT_EQ(std::make_tuple(source.kind(), source.size()), std::make_tuple(kSourceNothing, 0u));
     count = 10;
     EXPECT_FALSE(source.read(buffer, count, 0));
   }

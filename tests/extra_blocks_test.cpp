@@ -167,12 +167,7 @@ TEST(ExtraBlocks, DarwinDescriptorRules) {
   const std::string product = "w_1^VX!!!!!!!!!MKKSk";
   const std::string forty = product + "FeatureNameOf19Char>";
   ASSERT_EQ(forty.size(), 40u);
-  struct Case {
-    std::string descriptor;
-    bool unicode;
-    const char* feature;
-    const char* component;
-  };
+  struct Case { std::string descriptor; bool unicode; const char* feature; const char* component; };
   const Case cases[] = {
       {forty, false, "FeatureNameOf19Char", ""},  // exactly 40: no component
       // Without ">" the feature ends at "<"; the Unicode field wins when long enough.

@@ -74,21 +74,8 @@ TEST(IdlistWalk, ShortRootFolderIsRepairedOnlyForAKnownGuid) {
   EXPECT_EQ(items[0].repaired_size, 0u);
 }
 
-TEST(IdlistItems, VolumeItemsOfTwentyFiveAndFortyOneBytes) {
-  ShellItem plain = decode_one(volume_item(25).data);
-  EXPECT_EQ(std::make_tuple(plain.name, plain.guids.size(), plain.unknown), std::make_tuple("C:", 0u, false));
-  ShellItem with_guid = decode_one(volume_item(41, kMyComputer).data);
-  ASSERT_EQ(with_guid.guids.size(), 1u);
-  EXPECT_EQ(with_guid.name + " " + guid_text(with_guid.guids[0]), std::string("C: ") + kMyComputer);
-}
-
 TEST(IdlistItems, RealItemsFromFixtures) {
-  struct Case {
-    const char* fixture;
-    size_t size;
-    const char* name;
-    uint64_t mft_entry;
-  };
+  struct Case { const char* fixture; size_t size; const char* name; uint64_t mft_entry; };
   for (const Case& c : {Case{"delegate_cfsf_item.hex", 0x82, "AppData", 0x149e3},
                         Case{"file_entry_v9_item.hex", 0x50, "Local", 84469}}) {
     auto bytes = testing::load_hex_fixture(c.fixture);
@@ -102,14 +89,19 @@ TEST(IdlistItems, RealItemsFromFixtures) {
         << c.fixture;
     for (size_t len = 0; len <= bytes.size(); ++len)
       EXPECT_LE(walk({bytes.begin(), bytes.begin() + static_cast<long>(len)}).size(), 1u);
+    // A class 0x74 item carrying CFSF at +6 ends up decoded as a CFSF record.
+    EXPECT_EQ(item.class_type == 0x74 && (item.flags & kFlagCfsf) != 0, c.fixture[0] == 'd') << c.fixture;
   }
-  // A class 0x74 item carrying CFSF at +6 ends up decoded as a CFSF record.
-  ShellItem delegate = decode_one(testing::load_hex_fixture("delegate_cfsf_item.hex"));
-  EXPECT_EQ(delegate.class_type, 0x74);
-  EXPECT_TRUE(delegate.flags & kFlagCfsf);
 }
 
-TEST(IdlistItems, ClassesWithoutDecoderGoToTheFallbacks) {
+// A 41-byte volume item carries a GUID; a network item yields its last part,
+// then the whole text; classes without a decoder go to the fallbacks.
+TEST(IdlistItems, VolumeNetworkAndFallbackClasses) {
+  ShellItem with_guid = decode_one(volume_item(41, kMyComputer).data);
+  ASSERT_EQ(with_guid.guids.size(), 1u);
+  EXPECT_EQ(with_guid.name + " " + guid_text(with_guid.guids[0]), std::string("C: ") + kMyComputer);
+  Bytes share = Bytes().u16(0).u8(0x42).u8(0).u8(0).ansi("\\\\server\\share").ansi("Comment").sized();
+  EXPECT_EQ(decode_one(share.data).names, (std::vector<std::string>{"share", "\\\\server\\share", "Comment"}));
   bool kept = false;
   ShellItem item = decode_one(Bytes().u16(24).u8(0x43).zeros(21).data, &kept);
   EXPECT_EQ(std::make_tuple(kept, item.unknown, item.class_type), std::make_tuple(true, true, 0x43));
@@ -130,24 +122,7 @@ TEST(IdlistItems, FileEntryWithoutAttributesOrNameUsesTheLongLayoutOrFails) {
   EXPECT_TRUE(failed.unknown && failed.names.empty());
 }
 
-TEST(IdlistItems, NetworkShareYieldsLastPartThenWholeText) {
-  Bytes b = Bytes().u16(0).u8(0x42).u8(0).u8(0).ansi("\\\\server\\share").ansi("Comment").sized();
-  EXPECT_EQ(decode_one(b.data).names, (std::vector<std::string>{"share", "\\\\server\\share", "Comment"}));
-}
-
-// An unknown item whose extension block points back at the item's own start:
-// the embedded-item search would decode the item inside itself for ever.
-TEST(IdlistItems, SelfNestingItemIsCutOffAndTheListStillDecodes) {
-  Bytes self;
-  self.u16(40).u8(0x43).zeros(13);  // 16 bytes, no other structure
-  self.u16(24).u16(0).u16(0x0004).u16(0xBEEF).zeros(14).u16(16);
-  ASSERT_EQ(self.size(), 40u);
-  auto items = walk(self.append(volume_item(25).data).u16(0).data);
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(std::make_tuple(items[0].unknown, items[1].name), std::make_tuple(true, "C:"));
-}
-
-TEST(IdlistItems, NestedRootListsStopAtTheDepthBound) {
+TEST(IdlistItems, NestingAndWorkStopAtTheirBounds) {
   // Each 0x1E item holds an IDList whose only item is the next 0x1E item.
   const int levels = 100;
   Bytes inner = volume_item(25);
@@ -162,15 +137,24 @@ TEST(IdlistItems, NestedRootListsStopAtTheDepthBound) {
   for (const ShellItem* at = &items[0]; !at->children.empty(); at = &at->children[0]) ++depth;
   EXPECT_GT(depth, 2u);
   EXPECT_LT(depth, static_cast<size_t>(levels));
-}
 
-TEST(IdlistItems, ReusedContextGetsAFreshWorkBudget) {
+  // A context reused from an earlier record gets a fresh work budget.
   Bytes b = volume_item(25).u16(0);
   DecodeContext context;
-  context.work = kMaxDecodeWork + 1;  // spent on an earlier record
-  std::vector<ShellItem> items;
+  context.work = kMaxDecodeWork + 1;
+  items.clear();
   ASSERT_TRUE(walk_idlist(items, ByteReader(b.data), context));
   EXPECT_EQ(items[0].name, "C:");
+
+  // An unknown item whose extension block points back at the item's own
+  // start: the embedded-item search would decode it inside itself for ever.
+  Bytes self;
+  self.u16(40).u8(0x43).zeros(13);  // 16 bytes, no other structure
+  self.u16(24).u16(0).u16(0x0004).u16(0xBEEF).zeros(14).u16(16);
+  ASSERT_EQ(self.size(), 40u);
+  items = walk(self.append(volume_item(25).data).u16(0).data);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(std::make_tuple(items[0].unknown, items[1].name), std::make_tuple(true, "C:"));
 }
 
 // Office and Visio GUIDs are named by their pattern, not row by row.
@@ -220,25 +204,17 @@ ShellItem named(const std::string& name, const std::string& short_name = {}) {
   return item;
 }
 
-TEST(RenderIdlist, RootVolumeAndFolderJoinWithSingleBackslashes) {
-  std::vector<ShellItem> items{guid_item("20d04fe0-3aea-1069-a2d8-08002b30309d"), named("C:\\"),
-                               named("Users", "Users")};
+// Root, volume and folder join with single backslashes; a short name inside
+// the long one is no note; an unknown GUID shows its text; an empty list fails.
+TEST(RenderIdlist, PathsShortNamesAndGuids) {
+  std::vector<ShellItem> items{guid_item(kMyComputer), named("C:\\"), named("Users", "Users")};
   Rendered r = render(items);
   EXPECT_EQ(std::make_tuple(r.ok, r.path, r.notes.size()), std::make_tuple(true, "{CLSID_My Computer}\\C:\\Users", 0u));
   EXPECT_TRUE(items[0].name.empty()) << "rendering leaves the decoded items alone";
-}
-
-TEST(RenderIdlist, ShortNameBecomesANoteUnlessInsideTheLongName) {
-  Rendered r = render({named("Program Files (x86)", "PROGRA~2"), named("Nero", "Nero")});
-  EXPECT_EQ(r.path, "Program Files (x86)\\Nero");
-  EXPECT_EQ(r.notes, (std::vector<std::string>{"PROGRA~2"}));
-  EXPECT_EQ(r.notes_text, "[1] PROGRA~2");
-}
-
-TEST(RenderIdlist, UnknownGuidShowsItsTextAndEmptyListFails) {
-  EXPECT_EQ(render({guid_item("11111111-2222-3333-4444-555555555555")}).path,
-            "CLSID_{11111111-2222-3333-4444-555555555555}");
-  Rendered r = render({});
+  r = render({named("Program Files (x86)", "PROGRA~2"), named("Nero", "Nero")});
+  EXPECT_EQ(std::make_tuple(r.path, r.notes_text), std::make_tuple("Program Files (x86)\\Nero", "[1] PROGRA~2"));
+  EXPECT_EQ(render({guid_item(kUnknownGuid)}).path, std::string("CLSID_{") + kUnknownGuid + "}");
+  r = render({});
   EXPECT_EQ(std::make_tuple(r.ok, r.path), std::make_tuple(false, ""));
 }
 
@@ -260,36 +236,31 @@ TEST(RenderIdlist, NotesAreNumberedOnceInOrderOfFirstAppearance) {
   EXPECT_EQ(render(list, iso).notes.front(), "Created [guess]: 2020-01-01 00:00:00 [UTC]");
 }
 
-TEST(RenderIdlist, TrailingBackslashesAndTimesOfTheLastItem) {
+TEST(RenderIdlist, TrailingBackslashesEmbeddedListsAndUsedUpNames) {
   ShellItem last;
   last.modify_time = 11;
   last.access_time = 22;
   last.create_time = 33;
   Rendered r = render({named("\\\\server\\"), named("share\\"), last});
   EXPECT_EQ(std::make_tuple(r.path, r.modified, r.accessed, r.created), std::make_tuple("\\server\\share", 11u, 22u, 33u));
-}
 
-TEST(RenderIdlist, EmbeddedListShowsItsLastComponentAndPathNote) {
+  // An embedded list shows its last component and its path as a note.
   ShellItem holder;
   holder.embedded_idlists.push_back({named("C:\\"), named("Temp"), named("x.txt")});
-  Rendered r = render({holder});
+  r = render({holder});
   EXPECT_EQ(r.path, "x.txt");
   ASSERT_FALSE(r.notes.empty());
   EXPECT_EQ(r.notes[0], "Embedded Path : C:\\Temp\\x.txt");
-}
 
-TEST(RenderIdlist, GuidNamesAndNamesAreUsedUpByTheDisplayText) {
-  ShellItem item = guid_item("20d04fe0-3aea-1069-a2d8-08002b30309d");
+  // The display text uses up GUID names and names; the rest are notes.
+  ShellItem item = guid_item(kMyComputer);
   item.guid_names.push_back("{CLSID_Other}");
-  Rendered r = render({item});
-  EXPECT_EQ(r.path, "{CLSID_My Computer}");
-  EXPECT_EQ(r.notes, (std::vector<std::string>{"{CLSID_Other}"}));
-
+  r = render({item});
+  EXPECT_EQ(std::make_tuple(r.path, r.notes), std::make_tuple("{CLSID_My Computer}", std::vector<std::string>{"{CLSID_Other}"}));
   ShellItem texts;
   texts.names = {"first", "second", "first"};
-  Rendered t = render({texts});
-  EXPECT_EQ(t.path, "first");
-  EXPECT_EQ(t.notes, (std::vector<std::string>{"second"}));
+  r = render({texts});
+  EXPECT_EQ(std::make_tuple(r.path, r.notes), std::make_tuple("first", std::vector<std::string>{"second"}));
 }
 
 TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
@@ -302,7 +273,7 @@ TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
   folder.mft_seq = 3;
   folder.children.push_back(at(named("inner"), 140));
   // The root is named by its GUID, as the rendering names it.
-  std::vector<ShellItem> items{at(guid_item("20d04fe0-3aea-1069-a2d8-08002b30309d"), 78), at(named("C:"), 98),
+  std::vector<ShellItem> items{at(guid_item(kMyComputer), 78), at(named("C:"), 98),
                                folder};
   useropts options;
   RenderedIdList rendered;
@@ -427,24 +398,22 @@ TEST(ExtensionBlocks, RecycleBinBlockYieldsOneChildWithThreeNames) {
                                       "report.docx [orig file]", "$RABC123.docx [recycle path/file]"}));
 }
 
-TEST(ExtensionBlocks, GuidBlocksAndGenericTexts) {
-  ShellItem item = walked(header(40, 0, 0).guid("20d04fe0-3aea-1069-a2d8-08002b30309d").zeros(16));
+TEST(ExtensionBlocks, GuidTextAndNestedListBlocks) {
+  ShellItem item = walked(header(40, 0, 0).guid(kMyComputer).zeros(16));
   ASSERT_EQ(item.guids.size(), 1u);  // the zero GUID is not kept
   EXPECT_EQ(item.guid_names, (std::vector<std::string>{"{CLSID_My Computer}"}));
 
   ShellItem texts =
       walked(header(0, 2, 0x0026).u16(1).u16(2).utf16("short").utf16("a longer text").zeros(16).sized());
   EXPECT_EQ(texts.names, (std::vector<std::string>{"a longer text"}));
+
+  // A nested IDList block's items are the item's children.
+  ShellItem nested = walked(header(0, 0, 0x000E).u32(0).append(volume_item(25).data).u16(0).sized(), 1000);
+  ASSERT_EQ(nested.children.size(), 1u);
+  EXPECT_EQ(std::make_tuple(nested.children[0].name, nested.children[0].item_position), std::make_tuple("C:", 1012u));
 }
 
-TEST(ExtensionBlocks, NestedIdlistBlockFillsChildren) {
-  Bytes b = header(0, 0, 0x000E).u32(0).append(testing::volume_item(25).data).u16(0).sized();
-  ShellItem item = walked(b, 1000);
-  ASSERT_EQ(item.children.size(), 1u);
-  EXPECT_EQ(std::make_tuple(item.children[0].name, item.children[0].item_position), std::make_tuple("C:", 1012u));
-}
-
-TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
+TEST(ExtensionBlocks, GuessedAndAttributeDataTimes) {
   // Created and accessed 2020-01-01, modified absent.
   const uint64_t new_year = 132223104000000000ull;  // 2020-01-01
   ShellItem item = walked(header(36, 1, 0x0025).u32(0).u64(new_year).u64(0).u64(new_year));
@@ -456,20 +425,18 @@ TEST(ExtensionBlocks, GuessedTimesBecomeNotes) {
   EXPECT_EQ(testing::render(list).notes,
             (std::vector<std::string>{"Created [guess]: 01/01/2020 00:00:00.000 [UTC]",
                                       "Accessed [guess]: 01/01/2020 00:00:00.000 [UTC]"}));
-}
 
-// Version 1 of 0xBEEF0026, as a Windows 11 jump list holds it: attributes,
-// then creation, last access and last write times.
-TEST(ExtensionBlocks, AttributeDataBlockTimes) {
+  // Version 1 of 0xBEEF0026, as a Windows 11 jump list holds it: attributes,
+  // then creation, last access and last write times.
   const uint64_t created = 0x01dbc8d5ad679118ull;   // 2025-05-19 15:50:00.0396560
   const uint64_t accessed = 0x01dbf06726b16fe4ull;  // 2025-07-09 00:19:35.9022052
   const uint64_t modified = 0x01dbf06726b630dcull;  // 2025-07-09 00:19:35.9333596
   Bytes block = header(38, 1, 0x0026).u32(0x11).u64(created).u64(accessed).u64(modified).u16(0x14);
-  ShellItem item = walked(block);
+  item = walked(block);
   EXPECT_TRUE(item.names.empty()) << "the times are not read as text";
   EXPECT_EQ(std::make_tuple(item.create_time, item.access_time, item.modify_time),
             std::make_tuple(created, accessed, modified));
-  std::vector<ShellItem> list{item};
+  list = {item};
   EXPECT_EQ(testing::render(list).notes,
             (std::vector<std::string>{"Created: 05/19/2025 15:50:00.039 [UTC]",
                                       "Modified: 07/09/2025 00:19:35.933 [UTC]",

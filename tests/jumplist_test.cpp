@@ -107,19 +107,29 @@ class JumpList : public ::testing::Test {
   uint32_t sample_minis_ = static_cast<uint32_t>((test::sample_shortcut().size() + kMini - 1) / kMini);
 };
 
-TEST_F(JumpList, SmallListsOnlyPaddedAndOtherBytesNever) {
+TEST_F(JumpList, SmallListsPaddedCutRecordsAndNoListNoRecord) {
   // Windows writes lists of two sectors past the header; under 4,096 bytes
   // they are not read, and the file scan hands them over padded.
   CfbImage small = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)}}, 2);
   ASSERT_LT(small.bytes().size(), 4096u);
   EXPECT_EQ(carve(small.bytes()).size(), 1u);
+  // Bytes that are no list, and a list whose stream is nothing but
+  // signatures, give no record.
   Bytes plain(8192, 0);
   std::copy(sample_.begin(), sample_.end(), plain.begin() + 512);
-  for (const auto& [bytes, pad] : {std::pair{small.bytes(), false}, {Bytes(511, 0), true}, {plain, true}}) {
+  Bytes bare;
+  while (bare.size() < 8192) bare.insert(bare.end(), sample_.begin(), sample_.begin() + 20);
+  bare.resize(8192);
+  for (const auto& [bytes, pad] : {std::pair{small.bytes(), false}, {Bytes(511, 0), true}, {plain, true},
+                                   {test::simple_jump_list({bare}), true}}) {
     bool result = true;
     EXPECT_TRUE(carve(bytes, &result, pad).empty());
     EXPECT_FALSE(result);
   }
+  // A record is cut at the next signature.
+  Bytes stream = padded(sample_, 4096);
+  std::copy(sample_.begin(), sample_.begin() + 20, stream.begin() + 100);
+  for (const LnkRecord& r : carve(test::simple_jump_list({stream}))) EXPECT_LE(r.parsed_size, 100u);
 }
 
 TEST_F(JumpList, FragmentedStreamsAreReadThroughTheirOwnChains) {
@@ -215,30 +225,16 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
     EXPECT_EQ(r.jumplist_kind, JumplistKind::without_destlist);
     EXPECT_EQ(r.mru_index, 99999u);
   }
-}
 
-TEST_F(JumpList, EntryWhoseStreamHoldsNoShortcutIsStillReported) {
-  const Bytes destlist = test::destlist_stream(1, {test::destlist_entry(1, "C:\\x", 55)});
-  CfbImage image = mini_stream_list({{"1", Bytes(200, 0x33), minis_from(0, 4)},
-                                     {"DestList", destlist, minis_from(4, 4)}},
+  // An entry whose stream holds no shortcut is still reported.
+  const Bytes one_entry = test::destlist_stream(1, {test::destlist_entry(1, "C:\\x", 55)});
+  CfbImage no_shortcut = mini_stream_list({{"1", Bytes(200, 0x33), minis_from(0, 4)},
+                                     {"DestList", one_entry, minis_from(4, 4)}},
                                     1);
-  const std::vector<LnkRecord> found = carve(image.bytes());
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(std::make_tuple(found[0].destlist_only, found[0].mru_time, found[0].stream_number),
+  const std::vector<LnkRecord> lone = carve(no_shortcut.bytes());
+  ASSERT_EQ(lone.size(), 1u);
+  EXPECT_EQ(std::make_tuple(lone[0].destlist_only, lone[0].mru_time, lone[0].stream_number),
             std::make_tuple(true, 55u, 1u));
-}
-
-TEST_F(JumpList, RecordIsCutAtTheNextHitAndBareSignaturesGiveNone) {
-  Bytes stream = padded(sample_, 4096);
-  std::copy(sample_.begin(), sample_.begin() + 20, stream.begin() + 100);  // a bare signature inside
-  for (const LnkRecord& r : carve(test::simple_jump_list({stream}))) EXPECT_LE(r.parsed_size, 100u);
-
-  stream.clear();
-  while (stream.size() < 8192) stream.insert(stream.end(), sample_.begin(), sample_.begin() + 20);
-  stream.resize(8192);
-  bool result = true;
-  EXPECT_TRUE(carve(test::simple_jump_list({stream}), &result).empty());
-  EXPECT_FALSE(result);
 }
 
 TEST(JumpListFormat, KindsAreToldApartByTheirOwnHeaders) {
@@ -378,13 +374,12 @@ TEST(DestList, EntriesOfEachLayoutDecode) {
   }
 }
 
-TEST(DestList, LoneSurrogateInAPathBecomesAReplacementCharacter) {
-  Bytes bytes = destlist_stream(4, {test::destlist_entry(1, "ab")});
-  test::set_u16(bytes, 32 + 130, 0xD800);
-  EXPECT_EQ(decoded(bytes).entries.at(0).path, "\xEF\xBF\xBD" "b");
-}
-
 TEST(DestList, HostileStreamsEndWithWhatCouldBeRead) {
+  // A lone surrogate in a path becomes a replacement character.
+  Bytes surrogate = destlist_stream(4, {test::destlist_entry(1, "ab")});
+  test::set_u16(surrogate, 32 + 130, 0xD800);
+  EXPECT_EQ(decoded(surrogate).entries.at(0).path, "\xEF\xBF\xBD" "b");
+
   const std::vector<DestListFields> two = {test::destlist_entry(1, "C:\\one"), test::destlist_entry(2, "C:\\two")};
 
   // The header counts far more entries than the bytes hold.
@@ -398,10 +393,9 @@ TEST(DestList, HostileStreamsEndWithWhatCouldBeRead) {
   test::set_u16(long_path, second + 128, 0xFFFF);
   d = decoded(long_path);
   ASSERT_EQ(d.entries.size(), 2u);
-  EXPECT_FALSE(d.complete);
-  EXPECT_TRUE(d.entries[1].path_cut);
-  EXPECT_EQ(d.entries[1].path, "C:\\two");  // what was there, up to the padding's zeros
-  EXPECT_FALSE(d.entries[0].path_cut);
+  // The second path keeps what was there, up to the padding's zeros.
+  EXPECT_EQ(std::make_tuple(d.complete, d.entries[0].path_cut, d.entries[1].path_cut, d.entries[1].path),
+            std::make_tuple(false, false, true, "C:\\two"));
 
   // Unknown versions give the header alone; too short a stream gives nothing.
   for (uint32_t version : {0u, 7u, 0xFFFFFFFFu}) {
@@ -672,10 +666,10 @@ TEST(CompoundFile, RefusesShortForeignAndOutOfRangeHeaders) {
 TEST(CompoundFile, ReadsDirectoryChainsAndTheMiniStreamCutoff) {
   Bytes bytes = test::simple_jump_list({Bytes(100, 0xAA), Bytes(5000, 0xBB)});
   CompoundFile file = parsed(bytes);
-  EXPECT_EQ(file.root_start, 3u);
-  EXPECT_EQ(file.directory.at("root entry").name, "Root Entry");  // keys are lower case
-  EXPECT_EQ(file.directory_sectors, std::vector<uint32_t>{1});
-  EXPECT_EQ(file.mini_fat_sectors, std::vector<uint32_t>{2});
+  // Directory keys are lower case.
+  EXPECT_EQ(std::make_tuple(file.root_start, file.directory.at("root entry").name, file.directory_sectors,
+                            file.mini_fat_sectors),
+            std::make_tuple(3u, "Root Entry", std::vector<uint32_t>{1}, std::vector<uint32_t>{2}));
   const CfbDirectoryEntry &mini = file.directory.at("1"), &big = file.directory.at("2");
   EXPECT_EQ(std::make_tuple(mini.in_mini_stream, mini.chain, big.in_mini_stream, big.chain.size(), big.index),
             std::make_tuple(true, std::vector<uint32_t>{0, 1}, false, size_t{10}, 2u));
@@ -687,8 +681,8 @@ TEST(CompoundFile, ReadsDirectoryChainsAndTheMiniStreamCutoff) {
   for (size_t size : {4095u, 4096u}) {
     bytes = test::simple_jump_list({Bytes(size, 0xCC)});
     file = parsed(bytes);
-    EXPECT_EQ(file.directory.at("1").in_mini_stream, size == 4095);
-    EXPECT_EQ(file.directory.at("root entry").chain.size(), size == 4095 ? 8u : 0u);
+    EXPECT_EQ(std::make_tuple(file.directory.at("1").in_mini_stream, file.directory.at("root entry").chain.size()),
+              std::make_tuple(size == 4095, size == 4095 ? 8u : 0u));
     EXPECT_EQ(stream(file, "1", bytes), Bytes(size, 0xCC));
   }
 }
@@ -717,7 +711,7 @@ TEST(CompoundFile, FatSectorsBeyondTheHeaderComeFromTheDifat) {
   }
 }
 
-TEST(CompoundFile, LoopingChainsAndDifatEnd) {
+TEST(CompoundFile, LoopingChainsDifatEndAndHostileMiniSectors) {
   CfbImage image = layout_image();
   // A stream chain 4 -> 5 -> 4, and a directory chain that points at itself.
   image.set_fat(4, 5);
@@ -736,6 +730,17 @@ TEST(CompoundFile, LoopingChainsAndDifatEnd) {
   difat.header_u32(72, 1);
   for (uint32_t i = 0; i < 128; ++i) difat.write_sector(7, {0x07, 0x00, 0x00, 0x00}, i * 4);
   EXPECT_TRUE(parsed(difat.bytes()).has_directory);
+
+  // Hostile mini sector sizes: slack and reads stay inside the bytes.
+  for (uint16_t shift : {0, 1, 12, 31, 40}) {
+    CfbImage hostile = layout_image();
+    hostile.header_u16(32, shift);
+    const Bytes& bytes = hostile.bytes();
+    const CompoundFile odd = parsed(bytes);
+    for (const FileRun& run : find_slack(odd, bytes.size()).mini_sectors)
+      EXPECT_LE(run.offset + run.length, bytes.size()) << shift;
+    for (const CfbDirectoryEntry& e : odd.entries) read_stream(odd, e, bytes.data(), bytes.size());
+  }
 }
 
 std::vector<std::pair<uint64_t, uint64_t>> pairs(const std::vector<FileRun>& runs) {
@@ -795,19 +800,6 @@ TEST(CompoundFile, SlackIsWhatNoLiveStreamUses) {
   ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
   EXPECT_EQ(pairs(find_slack(file, bytes.size()).sectors),
             (std::vector<std::pair<uint64_t, uint64_t>>{{5 * 512, 8 * 512 + 100}}));
-}
-
-TEST(CompoundFile, HostileMiniSectorSizesEnd) {
-  for (uint16_t shift : {0, 1, 12, 31, 40}) {
-    CfbImage image = layout_image();
-    image.header_u16(32, shift);
-    const Bytes& bytes = image.bytes();
-    CompoundFile file;
-    ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
-    const CfbSlack slack = find_slack(file, bytes.size());
-    for (const FileRun& run : slack.mini_sectors) EXPECT_LE(run.offset + run.length, bytes.size()) << shift;
-    for (const CfbDirectoryEntry& e : file.entries) read_stream(file, e, bytes.data(), bytes.size());
-  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "carve/carve_context.h"
 #include "jumplist/appid_names.h"
@@ -32,10 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Found {
-  LnkRecord record;
-  SourceInfo source;
-};
+struct Found { LnkRecord record; SourceInfo source; };
 
 // Every record a scan of the image at byte offset start puts out.
 std::vector<Found> scan(const std::string& image, uint64_t start, useropts options) {
@@ -186,13 +184,12 @@ TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
       EXPECT_TRUE(std::any_of(selected.names.begin(), selected.names.end(),
                               [&](const std::string& s) { return type.rfind(s, 0) == 0; }))
           << type << " is none of the names of entry " << entry;
-      EXPECT_EQ(f->source.src_seq, facts.sequence) << type;
-      EXPECT_EQ(f->source.source_created, facts.created) << type;
-      EXPECT_EQ(f->source.source_modified, facts.modified) << type;
-      EXPECT_EQ(f->source.source_mft_changed, facts.mft_changed) << type;
-      EXPECT_EQ(f->source.source_accessed, facts.accessed) << type;
-      EXPECT_EQ(f->source.source_file_size, facts.data_size) << type;
-      EXPECT_TRUE(f->source.mft_scan);
+      const SourceInfo& s = f->source;
+      EXPECT_EQ(std::make_tuple(s.src_seq, s.source_created, s.source_modified, s.source_mft_changed,
+                                s.source_accessed, s.source_file_size, s.mft_scan),
+                std::make_tuple(facts.sequence, facts.created, facts.modified, facts.mft_changed, facts.accessed,
+                                facts.data_size, true))
+          << type;
     }
     if (!jump_list) {
       ASSERT_EQ(hit->second.size(), 1u) << name;
@@ -341,9 +338,8 @@ TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
   for (const LnkRecord& r : carved) {
     if (r.working_dir != "C:\\Users\\Administrator" && r.name_string.size() != 150) continue;
     ++matched;
-    EXPECT_EQ(r.name_string, expected.name_string);
-    EXPECT_EQ(r.working_dir, expected.working_dir);
-    EXPECT_EQ(r.parsed_size, expected.parsed_size);
+    EXPECT_EQ(std::tie(r.name_string, r.working_dir, r.parsed_size),
+              std::tie(expected.name_string, expected.working_dir, expected.parsed_size));
   }
   EXPECT_EQ(matched, 1u);
 }

@@ -72,10 +72,7 @@ void protect_sectors(Bytes& record, uint16_t sequence_offset, int count, uint32_
 Bytes index_end_entry() {
   Bytes e;
   put_u64(e, 0);
-  put_u16(e, 16);
-  put_u16(e, 0);
-  put_u16(e, 2);
-  put_u16(e, 0);
+  for (uint16_t v : {16, 0, 2, 0}) put_u16(e, v);  // length, key length, flags, padding
   return e;
 }
 
@@ -115,14 +112,11 @@ Bytes nonresident_attribute(uint32_t type, const Bytes& runs, uint64_t real_size
   size_t runs_offset = 0;
   Bytes a = attribute_header(type, true, name, id, 64, runs_offset);
   Bytes sizes;
-  put_u64(sizes, lowest_vcn);
-  put_u64(sizes, 0);  // highest VCN, unused here
+  for (uint64_t v : {lowest_vcn, uint64_t{0}}) put_u64(sizes, v);  // the highest VCN is unused here
   std::copy(sizes.begin(), sizes.end(), a.begin() + 16);
   set_u16(a, 32, static_cast<uint16_t>(runs_offset));
   Bytes tail;
-  put_u64(tail, allocated_size);
-  put_u64(tail, real_size);
-  put_u64(tail, real_size);
+  for (uint64_t v : {allocated_size, real_size, real_size}) put_u64(tail, v);  // allocated, real, initialized
   std::copy(tail.begin(), tail.end(), a.begin() + 40);
   a.insert(a.end(), runs.begin(), runs.end());
   align8(a);
@@ -157,10 +151,7 @@ Bytes file_name(uint64_t parent_reference, const std::string& name, uint8_t name
 Bytes index_entry(uint64_t reference, const Bytes& key, uint16_t flags) {
   Bytes e;
   put_u64(e, reference);
-  put_u16(e, 0);
-  put_u16(e, static_cast<uint16_t>(key.size()));
-  put_u16(e, flags);
-  put_u16(e, 0);
+  for (uint16_t v : {uint16_t{0}, static_cast<uint16_t>(key.size()), flags, uint16_t{0}}) put_u16(e, v);
   e.insert(e.end(), key.begin(), key.end());
   align8(e);
   set_u16(e, 8, static_cast<uint16_t>(e.size()));
@@ -169,10 +160,7 @@ Bytes index_entry(uint64_t reference, const Bytes& key, uint16_t flags) {
 
 Bytes index_node(const std::vector<Bytes>& entries) {
   Bytes n;
-  put_u32(n, 16);
-  put_u32(n, 0);
-  put_u32(n, 0);
-  put_u32(n, 0);
+  for (uint32_t v : {16, 0, 0, 0}) put_u32(n, v);  // first entry, sizes patched below, flags
   for (const Bytes& e : entries) n.insert(n.end(), e.begin(), e.end());
   const Bytes end = index_end_entry();
   n.insert(n.end(), end.begin(), end.end());
@@ -183,10 +171,7 @@ Bytes index_node(const std::vector<Bytes>& entries) {
 
 Bytes index_root(const std::vector<Bytes>& entries, uint32_t block_size) {
   Bytes v;
-  put_u32(v, 0x30);
-  put_u32(v, 1);  // collation: file name
-  put_u32(v, block_size);
-  put_u32(v, 1);
+  for (uint32_t field : {0x30u, 1u, block_size, 1u}) put_u32(v, field);  // $FILE_NAME keys, file name collation
   const Bytes node = index_node(entries);
   v.insert(v.end(), node.begin(), node.end());
   return v;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ntfs/file_data.h"
@@ -125,11 +126,7 @@ TEST(IndexNode, EntriesUpToTheLastOrTheFirstDamagedOne) {
     test::set_u16(entry, field, value);
     return entry;
   };
-  struct Case {
-    const char* what;
-    Bytes node;
-    std::set<uint64_t> children;
-  };
+  struct Case { const char* what; Bytes node; std::set<uint64_t> children; };
   Bytes too_big = test::index_node({a, b});
   test::set_u32(too_big, 4, 4097);
   Bytes none_in_use = test::index_node({a, b});
@@ -282,9 +279,9 @@ TEST_F(NtfsPaths, ParentPathsNameEveryBreakInTheChain) {
     EXPECT_EQ(path, expected);
   }
   // The walk cached the directories it read, with their sequence numbers.
-  ASSERT_NE(volume_.path_cache().find(kUsers), nullptr);
-  EXPECT_EQ(volume_.path_cache().find(kUsers)->name, "Users");
-  EXPECT_TRUE(volume_.path_cache().find(kUsers)->sequence_known);
+  const PathCacheEntry* users = volume_.path_cache().find(kUsers);
+  ASSERT_NE(users, nullptr);
+  EXPECT_EQ(std::make_tuple(users->name, users->sequence_known), std::make_tuple("Users", true));
   std::string path = "stale";
   EXPECT_FALSE(build_parent_path(volume_, make_reference(60, 1), path));  // unreadable parent
   EXPECT_TRUE(path.empty());
@@ -323,13 +320,10 @@ TEST_F(NtfsPaths, AttributeListsBringInNamesAndDataPieces) {
   ASSERT_TRUE(parse_entry(context, kSplit));
   const MftEntry& entry = context.entry;
   ASSERT_EQ(entry.names.size(), 1u);
-  EXPECT_EQ(entry.names[0].name, "ext.lnk");
-  EXPECT_TRUE(entry.has_attribute_list);
+  EXPECT_EQ(std::make_tuple(entry.names[0].name, entry.has_attribute_list), std::make_tuple("ext.lnk", true));
   const ParsedAttribute* data = entry.find(kAttrData);
-  ASSERT_NE(data, nullptr);
-  ASSERT_EQ(data->runs.size(), 2u);
-  EXPECT_EQ(data->runs[1].start_cluster, 90);
-  EXPECT_EQ(data->real_size, 4 * 4096u);
+  ASSERT_TRUE(data != nullptr && data->runs.size() == 2);
+  EXPECT_EQ(std::make_tuple(data->runs[1].start_cluster, data->real_size), std::make_tuple(90, 4 * 4096u));
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(read_entry_data(volume_, kSplit, bytes));
   ASSERT_EQ(bytes.size(), 4 * 4096u);
@@ -346,9 +340,8 @@ TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
   FileRequest request;
   request.path = "PAGEFILE.SYS";
   ASSERT_TRUE(read_file(volume_, request));
-  EXPECT_EQ(request.entry, kPagefile);
-  EXPECT_EQ(request.data_size, 3 * 4096 - 100u);
-  EXPECT_EQ(request.first_cluster_offset, 80 * 4096u);
+  EXPECT_EQ(std::make_tuple(request.entry, request.data_size, request.first_cluster_offset),
+            std::make_tuple(kPagefile, 3 * 4096 - 100u, 80 * 4096u));
   Bytes expected = pattern(4096, 80);
   expected.resize(8192, 0);
   const Bytes third = pattern(4096, 82);
@@ -360,8 +353,7 @@ TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
   EXPECT_EQ(data, pattern(300, 1));
   DataStream stream;
   ASSERT_TRUE(open_entry_data(volume_, kALnk, stream));
-  EXPECT_TRUE(stream.resident);
-  EXPECT_EQ(stream.first_cluster_offset, 0u);
+  EXPECT_EQ(std::make_tuple(stream.resident, stream.first_cluster_offset), std::make_tuple(true, 0u));
   diag_.clear();
   EXPECT_FALSE(read_entry_data(volume_, kX, data));  // a directory: no unnamed data
   EXPECT_EQ(diag_.back(), "err: no data");
@@ -398,8 +390,7 @@ TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
   request.entry = 58;
   request.max_bytes = 3 << 20;
   ASSERT_TRUE(read_file(volume_, request));
-  EXPECT_EQ(request.data.size(), 3u << 20);
-  EXPECT_EQ(request.data_size, uint64_t{1} << 50);
+  EXPECT_EQ(std::make_tuple(request.data.size(), request.data_size), std::make_tuple(3u << 20, uint64_t{1} << 50));
   EXPECT_TRUE(std::equal(request.data.begin(), request.data.begin() + 4096, pattern(4096, 80).begin()));
   EXPECT_EQ(FileRequest{}.max_bytes, kDefaultDataLimit);
 }
@@ -542,8 +533,7 @@ TEST_F(NtfsPaths, CompressedDataUnitByUnit) {
   FileRequest request;
   request.entry = 60;
   ASSERT_TRUE(read_file(volume_, request));
-  EXPECT_EQ(request.data_size, real);
-  EXPECT_EQ(request.first_cluster_offset, 100 * 4096u);
+  EXPECT_EQ(std::make_tuple(request.data_size, request.first_cluster_offset), std::make_tuple(real, 100 * 4096u));
   EXPECT_TRUE(request.data == expected);
 
   // A damaged chunk ends the data where its good bytes end.
@@ -582,16 +572,12 @@ TEST(ShadowCatalog, EntriesOfOneStoreMeetUnderItsKey) {
   ASSERT_TRUE(decode_shadow_catalog(catalog_bytes(), header, stores));
   EXPECT_EQ(header[127], 0xC0);
   ASSERT_EQ(stores.size(), 2u);  // the type 1 entry is skipped
-  EXPECT_EQ(stores[0].key, "bbaa765b-8204-11eb-90f4-080027768df7");
-  EXPECT_TRUE(stores[0].has_information);
-  EXPECT_FALSE(stores[0].has_location);
-  EXPECT_EQ(stores[0].creation_time, 1234u);
-  EXPECT_EQ(stores[1].key, "bbaa7663-8204-11eb-90f4-080027768df7");
-  EXPECT_TRUE(stores[1].has_information && stores[1].has_location);
-  EXPECT_EQ(stores[1].creation_time, 5678u);
-  EXPECT_EQ(stores[1].volume_size, 5u << 30);
-  EXPECT_EQ(stores[1].header_offset, 70 * 4096u);
-  EXPECT_EQ(reference_entry(stores[1].store_file_reference), 0x77u);
+  EXPECT_EQ(std::tie(stores[0].key, stores[0].has_information, stores[0].has_location, stores[0].creation_time),
+            std::make_tuple("bbaa765b-8204-11eb-90f4-080027768df7", true, false, 1234u));
+  EXPECT_EQ(std::make_tuple(stores[1].key, stores[1].has_information, stores[1].has_location, stores[1].creation_time,
+                            stores[1].volume_size, stores[1].header_offset,
+                            reference_entry(stores[1].store_file_reference)),
+            std::make_tuple("bbaa7663-8204-11eb-90f4-080027768df7", true, true, 5678u, 5u << 30, 70 * 4096u, 0x77u));
 }
 
 }  // namespace

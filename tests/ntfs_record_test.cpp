@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ntfs/mft_record.h"
@@ -15,7 +16,7 @@ namespace {
 
 using test::Bytes;
 
-TEST(Fixups, SectorEndsComeBackFromTheArrayOnlyForAcceptedRecords) {
+TEST(Fixups, SectorEndsComeBackOnlyForAcceptedAndCarvedRecords) {
   struct Case {
     const char* signature;
     uint16_t offset;
@@ -74,11 +75,9 @@ TEST(Fixups, SectorEndsComeBackFromTheArrayOnlyForAcceptedRecords) {
   ASSERT_TRUE(apply_fixups(block, 512));
   EXPECT_EQ(block[510] | block[511] << 8, 0x3333);
   EXPECT_EQ(block[1022] | block[1023] << 8, 0x4444);
-}
 
-// What the carver does with a record it finds in raw clusters: take as
-// many bytes as the update sequence covers and fix them.
-TEST(Fixups, CarvedRecordsAreCutToTheirSequenceAndFixed) {
+  // What the carver does with a record it finds in raw clusters: take as
+  // many bytes as the update sequence covers and fix them.
   for (uint32_t size : {1024u, 4096u}) {
     test::RecordLayout layout;
     layout.size = size;
@@ -169,8 +168,7 @@ TEST(AttributeWalker, WalksValuesNamesAndRunsInOrder) {
       EXPECT_EQ(Bytes(a.value.begin(), a.value.end()), Bytes(10, 0x77));
     }
     if (a.non_resident) {
-      EXPECT_EQ(a.real_size, 718u);
-      EXPECT_EQ(a.allocated_size, 4096u);
+      EXPECT_EQ(std::make_tuple(a.real_size, a.allocated_size), std::make_tuple(718u, 4096u));
       std::vector<DataRun> runs;
       EXPECT_TRUE(decode_data_runs(a.run_bytes, runs));
       EXPECT_EQ(runs.at(0).start_cluster, 50);
@@ -179,15 +177,12 @@ TEST(AttributeWalker, WalksValuesNamesAndRunsInOrder) {
   EXPECT_EQ(types, (std::vector<uint32_t>{0x10, 0x30, 0x30, 0x80, 0x80}));
   RecordSummary summary;
   ASSERT_TRUE(summarize_record(record, summary));
-  EXPECT_TRUE(summary.has_name);
-  EXPECT_EQ(summary.name.name, "report.lnk");  // the DOS name before it is passed over
-  EXPECT_EQ(reference_entry(summary.name.parent_reference), 40u);
-  EXPECT_EQ(reference_sequence(summary.name.parent_reference), 2u);
-  EXPECT_EQ(summary.standard_information.accessed, 44u);
-  EXPECT_TRUE(summary.has_data);
-  EXPECT_FALSE(summary.data_resident);  // the named stream is not the data
-  EXPECT_EQ(summary.data_size, 718u);
-  EXPECT_FALSE(summary.is_extension());
+  // The DOS name before it is passed over; the named stream is not the data.
+  EXPECT_EQ(std::make_tuple(summary.has_name, summary.name.name, reference_entry(summary.name.parent_reference),
+                            reference_sequence(summary.name.parent_reference), summary.standard_information.accessed),
+            std::make_tuple(true, "report.lnk", 40u, 2u, 44u));
+  EXPECT_EQ(std::make_tuple(summary.has_data, summary.data_resident, summary.data_size, summary.is_extension()),
+            std::make_tuple(true, false, 718u, false));
 }
 
 TEST(AttributeWalker, StopsAtDamageWithoutReadingPastTheRecord) {
@@ -237,9 +232,7 @@ TEST(AttributeWalker, StopsAtDamageWithoutReadingPastTheRecord) {
 TEST(RecordValues, NamesTimesAndSummaryEdges) {
   FileName name;
   EXPECT_TRUE(decode_file_name(test::file_name(7, "a.lnk", 3, 5), name));
-  EXPECT_EQ(name.name, "a.lnk");
-  EXPECT_EQ(name.name_space, 3);
-  EXPECT_EQ(name.real_size, 5u);
+  EXPECT_EQ(std::make_tuple(name.name, name.name_space, name.real_size), std::make_tuple("a.lnk", 3, 5u));
   Bytes empty_name = test::file_name(7, "x", 1);
   empty_name[64] = 0;
   EXPECT_FALSE(decode_file_name(empty_name, name));
@@ -260,12 +253,9 @@ TEST(RecordValues, NamesTimesAndSummaryEdges) {
   ASSERT_TRUE(apply_fixups(record, 512));
   RecordSummary summary;
   ASSERT_TRUE(summarize_record(record, summary));
-  EXPECT_FALSE(summary.has_name);
-  EXPECT_TRUE(summary.has_dos_name_only);
-  EXPECT_TRUE(summary.has_attribute_list);
-  EXPECT_TRUE(summary.is_extension());
-  EXPECT_TRUE(summary.data_resident);
-  EXPECT_EQ(summary.data_size, 3u);
+  EXPECT_EQ(std::make_tuple(summary.has_name, summary.has_dos_name_only, summary.has_attribute_list,
+                            summary.is_extension(), summary.data_resident, summary.data_size),
+            std::make_tuple(false, true, true, true, true, 3u));
   EXPECT_FALSE(summarize_record(std::span<const uint8_t>(record).first(41), summary));
 }
 
@@ -287,10 +277,8 @@ TEST(AttributeList, EntriesEndAtAShortOrOverlongLength) {
   AttributeListWalker walker(list);
   AttributeListEntry e;
   ASSERT_TRUE(walker.next(e) && walker.next(e));
-  EXPECT_EQ(e.type, 0x80u);
-  EXPECT_EQ(reference_entry(e.reference), 42u);
-  EXPECT_EQ(e.id, 4u);
-  EXPECT_EQ(e.starting_vcn, 16u);
+  EXPECT_EQ(std::make_tuple(e.type, reference_entry(e.reference), e.id, e.starting_vcn),
+            std::make_tuple(0x80u, 42u, 4u, 16u));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "ntfs/path_lookup.h"
 #include "ntfs/record_summary.h"
 #include "platform/text.h"
+#include "tests/image_test_support.h"
 #include "tests/run_program.h"
 #include "tests/text_lines.h"
 
@@ -30,19 +31,8 @@ namespace lnk::test {
 
 namespace fs = std::filesystem;
 
-inline std::string command_output(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  ::pclose(pipe);
-  return out;
-}
-
-inline bool have_tool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
+inline std::string command_output(const std::string& command) { return shell(command).out; }
+inline bool have_tool(const std::string& name) { return have_tools({name}); }
 
 inline std::string quoted(const std::string& text) { return shell_quoted(text); }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ntfs/mft_entry.h"
@@ -84,11 +85,7 @@ TEST(NtfsVolume, GeometryFromTheBootSector) {
 }
 
 TEST(NtfsVolume, RefusesBootSectorsNoVolumeHas) {
-  struct Case {
-    const char* what;
-    size_t field;
-    Bytes bytes;
-  };
+  struct Case { const char* what; size_t field; Bytes bytes; };
   const Case cases[] = {
       {"OEM id NTFS and zeros", 3, {'N', 'T', 'F', 'S', 0, 0, 0, 0}},
       {"OEM id NTFSX", 3, {'N', 'T', 'F', 'S', 'X', ' ', ' ', ' '}},
@@ -126,10 +123,8 @@ TEST(NtfsVolume, RecordsBeyondTheRunsAndClusterReads) {
   NtfsVolume volume;
   ASSERT_TRUE(open_volume(volume, image.bytes()));
   EXPECT_TRUE(volume.validate());  // the answer is kept
-  EXPECT_EQ(volume.record_count(), 32u);
-  EXPECT_EQ(volume.mode(), kOpenAttached);
-  EXPECT_EQ(volume.record_offset(31), 4 * 4096 + 31 * 1024u);
-  EXPECT_EQ(volume.record_offset(32), 0u);
+  EXPECT_EQ(std::make_tuple(volume.record_count(), volume.mode(), volume.record_offset(31), volume.record_offset(32)),
+            std::make_tuple(32u, kOpenAttached, 4 * 4096 + 31 * 1024u, 0u));
   std::vector<uint8_t> record;
   EXPECT_EQ(volume.read_record(32, record), RecordRead::absent);
   EXPECT_EQ(volume.read_record(20, record), RecordRead::absent);  // zeros: no signature
@@ -183,10 +178,10 @@ TEST(MftWalk, FollowsFragmentedRunsInBlocksAndMatchesSingleReads) {
   std::vector<std::string> diag;
   ASSERT_TRUE(open_volume(volume, image.bytes(), &diag));
   EXPECT_EQ(volume.record_count(), 20u);
-  EXPECT_EQ(volume.record_offset(2), 8 * 512 + 2 * 1024u);
-  EXPECT_EQ(volume.record_offset(3), 200 * 512 + 512u);  // second half of record 2 is the run's start
-  EXPECT_EQ(volume.record_offset(6), 0u);                // sparse
-  EXPECT_EQ(volume.record_offset(8), 900 * 512u);
+  // Record 3 starts half-way into the second run; record 6 is sparse.
+  EXPECT_EQ((std::vector<uint64_t>{volume.record_offset(2), volume.record_offset(3), volume.record_offset(6),
+                                   volume.record_offset(8)}),
+            (std::vector<uint64_t>{8 * 512 + 2 * 1024, 200 * 512 + 512, 0, 900 * 512}));
 
   std::vector<uint8_t> record;
   ASSERT_EQ(volume.read_record(2, record), RecordRead::fixed);  // straddles two runs

@@ -184,10 +184,9 @@ TEST(GptReader, EntriesNtfsDetectionAndGaps) {
     const std::vector<Found> expected = {{34, 66, 0xEE},   {100, 100, 0xFFFF},   {200, 800, 0x07},
                                          {1000, 1000, 0xEE}, {2000, 2063, 0xFFFF}};
     EXPECT_EQ(found_of(list), expected) << sector;
-    EXPECT_EQ(guid_text(list[2].type_guid), kBasicData);
-    EXPECT_EQ(list[2].name, "d");
-    EXPECT_EQ(list[2].byte_offset(), 200ull * sector);
-    EXPECT_EQ(partition_display_name(list[1]), "unalloc");
+    EXPECT_EQ(std::make_tuple(guid_text(list[2].type_guid), list[2].name, list[2].byte_offset(),
+                              partition_display_name(list[1])),
+              std::make_tuple(kBasicData, "d", 200ull * sector, "unalloc"));
   }
 }
 

@@ -39,44 +39,32 @@ std::string utf8_of(const fs::path& path) {
 fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 // The one bounds-checked little-endian reader and its texts.
-TEST(ByteReader, ReadsLittleEndianAndFailsStickyOutOfRange) {
-  std::vector<uint8_t> b = {0x4c, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00};
+TEST(ByteReader, NumbersRangesAndTexts) {
+  const std::vector<uint8_t> b = {0x4c, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02, 0x00};
   ByteReader r(b);
-  EXPECT_EQ(r.u32(0), 0x4cu);
-  EXPECT_EQ(r.u16(4), 0x1401u);
-  EXPECT_FALSE(r.failed());
+  EXPECT_EQ(std::make_tuple(r.u32(0), r.u16(4), r.failed()), std::make_tuple(0x4cu, 0x1401u, false));
   EXPECT_EQ(r.u64(1), 0u);  // needs 9 bytes
   EXPECT_TRUE(r.failed());
-  EXPECT_EQ(r.u32(0), 0x4cu);  // later reads in range still work
+  EXPECT_EQ(r.u32(0), 0x4cu);  // later reads in range still work, the failure sticks
   EXPECT_TRUE(r.failed());
-}
 
-TEST(ByteReader, RangesCannotWrapAndSubReadersAreClipped) {
+  // Ranges cannot wrap; sub-readers are clipped.
   EXPECT_FALSE(fits(UINT64_MAX, 2, 10));
   EXPECT_FALSE(fits(8, UINT64_MAX - 4, 10));
   EXPECT_TRUE(fits(10, 0, 10));
   EXPECT_FALSE(fits(11, 0, 10));
-  std::vector<uint8_t> b(10, 0xAA);
-  EXPECT_EQ(ByteReader(b).sub(6, 100).size(), 4u);
-  EXPECT_EQ(ByteReader(b).sub(11, 1).size(), 0u);
-}
+  const std::vector<uint8_t> ten(10, 0xAA);
+  EXPECT_EQ(std::make_tuple(ByteReader(ten).sub(6, 100).size(), ByteReader(ten).sub(11, 1).size()),
+            std::make_tuple(4u, 0u));
 
-TEST(ByteReader, TextsStopAtNulAndAtBudget) {
-  std::vector<uint8_t> b = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
-  ByteReader r(b);
-  EXPECT_EQ(r.utf16z(0, 100), "AB");
-  EXPECT_EQ(r.utf16z(0, 2), "A");
-  EXPECT_EQ(r.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
-  EXPECT_EQ(r.ansiz(8, 100), "xy");
-  EXPECT_EQ(r.ansiz(11, 100), "z");
-  EXPECT_EQ(r.ansiz(12, 100), "");
-}
-
-TEST(Text, Utf16SurrogatesAndLoneSurrogate) {
-  std::vector<uint8_t> pair = {0x3d, 0xd8, 0x00, 0xde};  // U+1F600
-  EXPECT_EQ(utf16le_to_utf8(pair), "\xf0\x9f\x98\x80");
-  std::vector<uint8_t> lone = {0x3d, 0xd8, 'a', 0};
-  EXPECT_EQ(utf16le_to_utf8(lone), "\xef\xbf\xbd" "a");
+  // Texts stop at a NUL, at their budget or at the end of the bytes.
+  const std::vector<uint8_t> t = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
+  const ByteReader texts(t);
+  EXPECT_EQ(texts.utf16z(0, 100), "AB");
+  EXPECT_EQ(texts.utf16z(0, 2), "A");
+  EXPECT_EQ(texts.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
+  EXPECT_EQ(std::make_tuple(texts.ansiz(8, 100), texts.ansiz(11, 100), texts.ansiz(12, 100)),
+            std::make_tuple("xy", "z", ""));
 }
 
 TEST(Text, GuidTextRoundTrip) {
@@ -178,7 +166,9 @@ TEST(Utf, Utf8AndUtf16RoundTripAndRepair) {
     EXPECT_EQ(valid_utf8(c.bytes), c.repaired);
     EXPECT_EQ(utf16_to_utf8(utf8_to_utf16(c.bytes)), c.repaired);
   }
-  // Lone surrogates in UTF-16 likewise.
+  // Lone surrogates in UTF-16 likewise; a pair is one character.
+  EXPECT_EQ(utf16le_to_utf8(std::vector<uint8_t>{0x3d, 0xd8, 0x00, 0xde}), "\xf0\x9f\x98\x80");
+  EXPECT_EQ(utf16le_to_utf8(std::vector<uint8_t>{0x3d, 0xd8, 'a', 0}), "\xef\xbf\xbd" "a");
   EXPECT_EQ(utf16_to_utf8(std::u16string{0xD800, u'A'}), kFffd + "A");
   EXPECT_EQ(utf16_to_utf8(std::u16string{0xDC00}), kFffd);
   EXPECT_EQ(utf16_to_utf8(std::u16string{u'A', 0xD83D}), "A" + kFffd);
@@ -244,12 +234,7 @@ TEST_F(PlatformFiles, PartitionStartFromSysfs) {
     test::write_file(dir_ / name, std::string("device"));  // stands in for /dev/NAME
     return utf8_of(dir_ / name);
   };
-  struct Case {
-    std::string path;
-    bool known;
-    uint64_t offset;
-    int32_t number;
-  };
+  struct Case { std::string path; bool known; uint64_t offset; int32_t number; };
   const Case cases[] = {
       {entry("sdb2", {{"partition", "2"}, {"start", "14336"}}), true, 14336 * 512, 2},
       {entry("sdb", {}), true, 0, -1},
@@ -359,11 +344,13 @@ class UnicodeNames : public test::ScratchDirTest {
   }
 };
 
-const char* const kNames[] = {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"};
-
-TEST_F(UnicodeNames, NamedOnTheCommandLine) {
-  for (const char* name : kNames) {
+TEST_F(UnicodeNames, NamedOnTheCommandLineAndListedOnStandardInput) {
+  std::string list;
+  std::vector<std::string> paths;
+  for (const char* name : {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"}) {
     const std::string path = sample_as(name);
+    paths.push_back(path);
+    list += path + "\n";
     const test::CommandResult r = run({path});
     EXPECT_EQ(r.status, 0) << name;
     EXPECT_TRUE(test::contains(r.out, "source path/filename:     " + path + "\n")) << r.out;
@@ -374,16 +361,7 @@ TEST_F(UnicodeNames, NamedOnTheCommandLine) {
     EXPECT_TRUE(test::contains(r.out, "Target file size:")) << r.out;
     EXPECT_FALSE(test::contains(r.err, "can't read")) << r.err;
   }
-}
-
-// The list on standard input, the results to a file with a non-ASCII name.
-TEST_F(UnicodeNames, ListedOnStandardInputIntoANonAsciiResultsFile) {
-  std::string list;
-  std::vector<std::string> paths;
-  for (const char* name : kNames) {
-    paths.push_back(sample_as(name));
-    list += paths.back() + "\n";
-  }
+  // The list on standard input, the results to a file with a non-ASCII name.
   const std::string results = utf8_of(dir_) + "/результаты 結果.txt";
   const test::CommandResult r = run({"-pipe", "-csv", "-quiet", "-out", results}, list);
   EXPECT_EQ(r.status, 0);

@@ -60,7 +60,7 @@ TEST(TimeValueFiletime, BreakdownAgreesWithGmtime) {
   }
 }
 
-TEST(TimeValueOtherEncodings, UnixSecondsOleAndNow) {
+TEST(TimeValueOtherEncodings, UnixSecondsOleNowAndDos) {
   for (int64_t seconds : {int64_t{0}, int64_t{-5}, INT64_MAX}) EXPECT_FALSE(TimeValue::from_unix_seconds(seconds).valid);
   EXPECT_EQ(TimeValue::from_unix_seconds(1684332189).filetime, filetime_of(1684332189));
 
@@ -70,14 +70,14 @@ TEST(TimeValueOtherEncodings, UnixSecondsOleAndNow) {
   EXPECT_FALSE(TimeValue::from_ole_date(0.0 / 0.0).valid);
 
   EXPECT_GE(TimeValue::now().year, 2024);
-}
 
-uint16_t dos_date(int year, int month, int day) { return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day); }
-uint16_t dos_time(int hour, int minute, int two_seconds) {
-  return static_cast<uint16_t>((hour << 11) | (minute << 5) | two_seconds);
-}
-
-TEST(TimeValueDos, WordsAreUtcAndRejectedOutOfRange) {
+  // DOS words are UTC and rejected out of range.
+  const auto dos_date = [](int year, int month, int day) {
+    return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  };
+  const auto dos_time = [](int hour, int minute, int two_seconds) {
+    return static_cast<uint16_t>((hour << 11) | (minute << 5) | two_seconds);
+  };
   const uint16_t date = dos_date(2023, 5, 17);
   const uint16_t time = dos_time(14, 3, 4);
   EXPECT_EQ(TimeValue::from_dos(date, time).filetime, filetime_of(1684332188));  // 2023-05-17 14:03:08
@@ -116,7 +116,7 @@ TEST(TimeValueUuid, Version1TimeClockSequenceAndNode) {
   EXPECT_FALSE(uuid_time(uuid_with((1ULL << 60) | 5748191999999999ULL, 0, 0), random));
 }
 
-TEST(TimeFormats, DateFormatExamples) {
+TEST(TimeFormats, DateAndTimeFormatExamples) {
   const std::pair<const char*, const char*> cases[] = {
       {"mm/dd/yyyy", "05/17/2023"},
       {"dd-mm-yy", "17-05-23"},
@@ -132,10 +132,8 @@ TEST(TimeFormats, DateFormatExamples) {
     format_user(TimeValue::from_filetime(kMay17), format, "hh:mm:ss.xxx", date, time);
     EXPECT_EQ(date, expected) << format;
   }
-}
-
-TEST(TimeFormats, TimeFractionDigits) {
-  const std::tuple<uint64_t, const char*, const char*> cases[] = {
+  // Fraction digits.
+  const std::tuple<uint64_t, const char*, const char*> times[] = {
       {kMay17, "hh:mm:ss.xxx", "14:03:09.123"},
       {kMay17, "hh:mm:ss.xxxxxx", "14:03:09.123456"},
       {kMay17, "hh:mm:ss.xxxxxxx", "14:03:09.1234567"},
@@ -148,7 +146,7 @@ TEST(TimeFormats, TimeFractionDigits) {
       {filetime_of(1684332189, 1200), "hh:mm:ss.xxx", "14:03:09.000"},
       {filetime_of(1684332189, 1200), "hh:mm:ss.xxxxxx", "14:03:09.000120"},
   };
-  for (const auto& [filetime, format, expected] : cases) {
+  for (const auto& [filetime, format, expected] : times) {
     std::string date, time;
     format_user(TimeValue::from_filetime(filetime), "mm/dd/yyyy", format, date, time);
     EXPECT_EQ(time, expected) << format;

@@ -31,21 +31,14 @@ TEST(VmdkDescriptor, ValuesAndExtentLines) {
   std::string padded = text + std::string(40, '\0') + "CID=00000000\n";
   VmdkDescriptor d;
   parse_vmdk_descriptor(bytes_of(padded), d);
-  EXPECT_EQ(d.cid, "abcdef01");
-  EXPECT_EQ(d.parent_cid, "ffffffff");
-  EXPECT_EQ(d.encoding, "\"windows-1252\"");
-  EXPECT_EQ(d.parent_hint, "\"C:\\VMs\\Base Disk.vmdk\"");
-  EXPECT_EQ(d.create_type, "twogbmaxextentsparse");
+  EXPECT_EQ(std::tie(d.cid, d.parent_cid, d.encoding, d.parent_hint, d.create_type),
+            std::make_tuple("abcdef01", "ffffffff", "\"windows-1252\"", "\"C:\\VMs\\Base Disk.vmdk\"",
+                            "twogbmaxextentsparse"));
   ASSERT_EQ(d.extents.size(), 3u);
-  EXPECT_EQ(d.extents[0].file, "disk name-s001.vmdk");
-  EXPECT_EQ(d.extents[0].sectors, 4192256u);
-  EXPECT_EQ(d.extents[1].type, "FLAT");
-  EXPECT_EQ(d.extents[1].access, "RDONLY");
-  EXPECT_EQ(d.extents[1].offset_sectors, 50u);
-  EXPECT_EQ(d.extents[2].type, "ZERO");
-  EXPECT_TRUE(d.extents[2].file.empty());
-  EXPECT_FALSE(d.extents_unreadable);
-  EXPECT_EQ(d.lines.size(), 11u);
+  EXPECT_EQ(std::tie(d.extents[0].file, d.extents[0].sectors, d.extents[1].type, d.extents[1].access,
+                     d.extents[1].offset_sectors, d.extents[2].type, d.extents[2].file),
+            std::make_tuple("disk name-s001.vmdk", 4192256u, "FLAT", "RDONLY", 50u, "ZERO", ""));
+  EXPECT_EQ(std::make_tuple(d.extents_unreadable, d.lines.size()), std::make_tuple(false, 11u));
 
   for (const char* bad : {"RW 12 SPARSE \"unterminated", "RW twelve SPARSE \"a\"", "RW 12 FLAT \"a\" x"}) {
     parse_vmdk_descriptor(bytes_of(std::string("# Disk DescriptorFile\n") + bad + "\n"), d);
@@ -242,10 +235,9 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   EXPECT_EQ(got, -1);
   const std::vector<uint8_t> straddling = read_range(chain, 2 * 4096, 4096, got);
   EXPECT_EQ(got, 4096);
-  EXPECT_EQ(straddling[0], 0x55);  // the last two sectors of the file: grain 5's tail
-  EXPECT_EQ(straddling[1023], 0x55);
-  EXPECT_EQ(straddling[1024], 0x00);
-  EXPECT_EQ(straddling[4095], 0x00);
+  // The last two sectors of the file: grain 5's tail, then zeros.
+  EXPECT_EQ(std::make_tuple(straddling[0], straddling[1023], straddling[1024], straddling[4095]),
+            std::make_tuple(0x55, 0x55, 0x00, 0x00));
   read_range(chain, 3 * 16384, 10, got);
   EXPECT_EQ(got, -1);
   EXPECT_EQ(read_range(chain, 4 * 4096, 4096, got)[4095], 0x11);  // a repeat reads as before

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "images/image_open.h"
 #include "platform/text.h"
@@ -158,12 +159,10 @@ TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
   for (size_t i = 0; i < listed.size(); ++i) {
     const ShadowStoreInfo& store = shadows.stores()[i];
     SCOPED_TRACE("store " + std::to_string(i + 1));
-    EXPECT_EQ(store.number, i + 1);
-    EXPECT_EQ(guid_text(store.identifier), listed[i].identifier);
-    EXPECT_EQ(vshadowinfo_time(store.creation_time), listed[i].creation_time);
-    EXPECT_EQ(store.volume_size, listed[i].volume_size);
-    EXPECT_EQ(store.data_in_volume, !listed[i].outside);
-    EXPECT_FALSE(store.damaged);
+    EXPECT_EQ(std::make_tuple(store.number, guid_text(store.identifier), vshadowinfo_time(store.creation_time),
+                              store.volume_size, store.data_in_volume, store.damaged),
+              std::make_tuple(i + 1, listed[i].identifier, listed[i].creation_time, listed[i].volume_size,
+                              !listed[i].outside, false));
     if (i > 0) {
       EXPECT_LT(shadows.stores()[i - 1].creation_time, store.creation_time);
     }

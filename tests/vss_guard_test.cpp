@@ -52,9 +52,7 @@ std::vector<GuardCase> chain_cases() {
          b.block_header(Builder::block(7), 3, Builder::block(6));
          b.put(next_field(6), Builder::block(7), 8);
        },
-       {next_field(7)},
-       {2},
-       {}},
+       {next_field(7)}, {2}, {}},
       {"next block past the end of the volume", [=](Builder& b) { b.put(list1, b.bytes.size(), 8); }, {list1}, {1}, {}},
       {"next block offset that wraps", [=](Builder& b) { b.put(list1, ~uint64_t{0} - 0x3fff, 8); }, {list1}, {1}, {}},
       {"next block without the identifier", [=](Builder& b) { b.put(list1, Builder::block(7), 8); }, {list1}, {1}, {}},
@@ -63,18 +61,14 @@ std::vector<GuardCase> chain_cases() {
          b.block_header(Builder::block(7), 6, 0);
          b.put(list1, Builder::block(7), 8);
        },
-       {list1},
-       {1},
-       {}},
+       {list1}, {1}, {}},
       {"next block of a version libvshadow refuses",
        [=](Builder& b) {
          b.block_header(Builder::block(7), 3, 0);
          b.put(Builder::block(7) + 16, 2, 4);
          b.put(list1, Builder::block(7), 8);
        },
-       {list1},
-       {1},
-       {}},
+       {list1}, {1}, {}},
       // Hidden rather than cut: without its first block the store would
       // seem to have saved nothing.
       {"first block past the end of the volume",
@@ -92,9 +86,7 @@ std::vector<GuardCase> chain_cases() {
          b.block_header(Builder::block(8), 6, Builder::block(9));
          b.block_header(Builder::block(9), 6, 0);
        },
-       {next_field(8)},
-       {1},
-       {}},
+       {next_field(8)}, {1}, {}},
       // 64 list blocks are allowed in all: store 1 walks 3, 16..63 (49),
       // store 2 then 6, 16..29 (15), and the field leading to block 30 is cut.
       {"block lists longer than the volume could fill",
@@ -104,9 +96,7 @@ std::vector<GuardCase> chain_cases() {
          for (uint64_t index = 16; index < 64; ++index)
            b.block_header(Builder::block(index), 3, index + 1 < 64 ? Builder::block(index + 1) : 0);
        },
-       {next_field(29)},
-       {2},
-       {}},
+       {next_field(29)}, {2}, {}},
   };
 }
 
@@ -153,9 +143,7 @@ GuardCase bitmap_runs_case() {
                           b.bytes.begin() + Builder::block(8), 0x55);
                 for (int k = 0; k < 40; ++k) add_bitmap_entry(b, 4 + k, static_cast<uint8_t>(0x40 + k), 7);
               },
-              {},
-              {},
-              {}};
+              {}, {}, {}};
   for (int k = 32; k < 40; ++k) {
     c.cut_fields.push_back(entry_offset(4 + k));
     c.refused_store_tags.push_back(static_cast<uint8_t>(0x40 + k));
@@ -184,9 +172,7 @@ TEST(ShadowGuard, CutsEveryDamagedChainAndHidesUnusableStores) {
     EXPECT_EQ(plan.catalog_cut, c.catalog == CatalogEnd::cut);
     EXPECT_EQ(plan.catalog_refused, c.catalog == CatalogEnd::refused);
   }
-}
-
-TEST(ShadowGuard, VolumesWithoutTheHeaderNeedNoGuard) {
+  // Volumes without the header, or shorter than it, need no guard.
   Builder b;
   b.bytes[kShadowVolumeHeaderOffset] ^= 1;
   MemorySource volume(b.bytes);

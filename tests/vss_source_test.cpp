@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "platform/text.h"
 #include "storage/memory_source.h"
@@ -46,23 +47,20 @@ TEST_F(BuiltShadowVolume, StoresListOldestFirstWithTheirCatalogValues) {
   ASSERT_EQ(shadows.stores().size(), 2u);
   for (int store = 0; store < 2; ++store) {
     const ShadowStoreInfo& info = shadows.stores()[store];
-    EXPECT_EQ(info.number, static_cast<uint32_t>(store + 1));
-    EXPECT_EQ(info.identifier, Builder::guid(static_cast<uint8_t>(store + 1)));
-    EXPECT_EQ(info.copy_identifier, Builder::guid(static_cast<uint8_t>(0x21 + store)));
-    EXPECT_EQ(info.copy_set_identifier, Builder::guid(static_cast<uint8_t>(0x31 + store)));
-    EXPECT_EQ(info.creation_time, Builder::kCreationTime[store]);
-    EXPECT_EQ(info.volume_size, builder.bytes.size());
-    EXPECT_EQ(info.attribute_flags, 0x00420009u);
-    EXPECT_TRUE(info.data_in_volume);
-    EXPECT_FALSE(info.damaged);
+    const auto id = [&](int base) { return Builder::guid(static_cast<uint8_t>(base + store)); };
+    EXPECT_EQ(std::tie(info.identifier, info.copy_identifier, info.copy_set_identifier),
+              std::make_tuple(id(1), id(0x21), id(0x31)));
+    EXPECT_EQ(std::make_tuple(info.number, info.creation_time, info.volume_size, info.attribute_flags,
+                              info.data_in_volume, info.damaged),
+              std::make_tuple(static_cast<uint32_t>(store + 1), Builder::kCreationTime[store], builder.bytes.size(),
+                              0x00420009u, true, false));
   }
   EXPECT_FALSE(shadows.catalog_damaged());
   for (uint32_t number : {0u, 3u, 0xffffffffu}) {
     ShadowStatus status;
     EXPECT_FALSE(shadows.open_store(number, status));
-    EXPECT_EQ(status.error, ShadowError::no_such_store);
-    EXPECT_EQ(status.store_number, number);
-    EXPECT_EQ(status.store_count, 2u);
+    EXPECT_EQ(std::make_tuple(status.error, status.store_number, status.store_count),
+              std::make_tuple(ShadowError::no_such_store, number, 2u));
   }
   ShadowStatus status;
   shadows.open_store(3, status);
@@ -95,8 +93,7 @@ TEST_F(BuiltShadowVolume, EachViewTakesSavedBlocksFromItsStoreAndLaterOnes) {
     std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
     ASSERT_TRUE(view) << shadow_error_text(status);
     expect_view(*view, static_cast<int>(number - 1));
-    EXPECT_EQ(view->info().number, number);
-    EXPECT_EQ(view->sector_size(), volume.sector_size());
+    EXPECT_EQ(std::make_tuple(view->info().number, view->sector_size()), std::make_tuple(number, volume.sector_size()));
     // Reads across a saved block's edges, and at the end.
     std::vector<uint8_t> piece(100);
     ASSERT_EQ(view->read_at(Builder::block(25) - 50, piece), 100);

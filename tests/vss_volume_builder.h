@@ -22,11 +22,7 @@ struct ShadowVolumeBuilder {
   static constexpr uint64_t kStoreHeaderBlock[2] = {2, 5};
   static constexpr uint64_t kBlockListBlock[2] = {3, 6};
   // The saved copies: store 1 saved block 24, store 2 saved 24 and 25.
-  struct Saved {
-    int store;
-    uint64_t original_block;
-    uint64_t data_block;
-  };
+  struct Saved { int store; uint64_t original_block, data_block; };
   static constexpr Saved kSaved[3] = {{0, 24, 10}, {1, 24, 11}, {1, 25, 12}};
   static constexpr uint64_t kCreationTime[2] = {130305261097363787ull, 130305262689190583ull};
 
@@ -131,17 +127,10 @@ struct ShadowVolumeBuilder {
 
   // The view the store with this index (0 = older) should give of a block.
   static uint8_t expected_fill(int store, uint64_t index) {
-    uint8_t fill = live_fill(index);
-    bool found = false;
-    for (int later = store; later < 2 && !found; ++later) {
-      for (const Saved& saved : kSaved) {
-        if (saved.store == later && saved.original_block == index) {
-          fill = saved_fill(later, index);
-          found = true;
-        }
-      }
-    }
-    return fill;
+    for (int later = store; later < 2; ++later)
+      for (const Saved& saved : kSaved)
+        if (saved.store == later && saved.original_block == index) return saved_fill(later, index);
+    return live_fill(index);
   }
 };
 
