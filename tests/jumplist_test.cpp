@@ -270,33 +270,27 @@ Bytes custom_list(uint32_t type, const Bytes& body, uint32_t categories = 1) {
 }
 
 TEST(CustomDestinations, HeaderChecks) {
-  auto looks = [](const Bytes& b) { return looks_like_custom_destinations(ByteReader(b)); };
-  Bytes known;
-  test::put_u32(known, 2);  // recent
-  EXPECT_TRUE(looks(custom_list(1, known)));
-  known[0] = 3;
-  EXPECT_FALSE(looks(custom_list(1, known)));
-  Bytes tasks;
-  test::put_u32(tasks, 0);
-  EXPECT_TRUE(looks(custom_list(2, tasks)));
-  EXPECT_EQ(classify_jump_list(custom_list(2, tasks)), JumpListFormat::custom);
-  EXPECT_FALSE(looks(custom_list(5, tasks)));
-  EXPECT_FALSE(looks(custom_list(2, tasks, 1000)));  // more categories than bytes
-  Bytes named;
-  test::put_u16(named, 3);
-  const Bytes name = test::utf16le("Top");
-  named.insert(named.end(), name.begin(), name.end());
-  test::put_u32(named, 0);
-  EXPECT_TRUE(looks(custom_list(0, named)));
-  named[0] = 200;  // the name runs past the end
-  EXPECT_FALSE(looks(custom_list(0, named)));
+  const Bytes recent = {2, 0, 0, 0}, unknown_kind = {3, 0, 0, 0}, tasks = {0, 0, 0, 0};
+  Bytes named = {3, 0};  // a name of three characters, then no entries
+  for (const uint8_t c : test::utf16le("Top")) named.push_back(c);
+  named.insert(named.end(), 4, 0);
+  Bytes overlong_name = named;
+  overlong_name[0] = 200;
   Bytes wrong_version = custom_list(2, tasks);
   wrong_version[0] = 1;
-  EXPECT_FALSE(looks(wrong_version));
-  // A header without categories is a whole file only when nothing follows.
-  Bytes bare = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_TRUE(looks(bare));
-  EXPECT_FALSE(looks(padded(bare, 100)));
+  const Bytes bare = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::pair<Bytes, bool> cases[] = {
+      {custom_list(1, recent), true},          {custom_list(1, unknown_kind), false},
+      {custom_list(2, tasks), true},           {custom_list(5, tasks), false},
+      {custom_list(2, tasks, 1000), false},    // more categories than bytes
+      {custom_list(0, named), true},           {custom_list(0, overlong_name), false},
+      {wrong_version, false},
+      {bare, true},                            // no categories: a whole file only when nothing follows
+      {padded(bare, 100), false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(looks_like_custom_destinations(ByteReader(cases[i].first)), cases[i].second) << i;
+  EXPECT_EQ(classify_jump_list(custom_list(2, tasks)), JumpListFormat::custom);
 }
 
 TEST(CustomDestinations, EveryShortcutIsCarvedAndAFalseSignatureIsNot) {
@@ -663,24 +657,12 @@ TEST(CompoundFile, RefusesShortForeignAndOutOfRangeHeaders) {
   for (uint16_t shift : {30, 31, 32, 255}) EXPECT_TRUE(refused(30, shift, false)) << shift;
 }
 
-TEST(CompoundFile, ReadsDirectoryChainsAndTheMiniStreamCutoff) {
-  Bytes bytes = test::simple_jump_list({Bytes(100, 0xAA), Bytes(5000, 0xBB)});
-  CompoundFile file = parsed(bytes);
-  // Directory keys are lower case.
-  EXPECT_EQ(std::make_tuple(file.root_start, file.directory.at("root entry").name, file.directory_sectors,
-                            file.mini_fat_sectors),
-            std::make_tuple(3u, "Root Entry", std::vector<uint32_t>{1}, std::vector<uint32_t>{2}));
-  const CfbDirectoryEntry &mini = file.directory.at("1"), &big = file.directory.at("2");
-  EXPECT_EQ(std::make_tuple(mini.in_mini_stream, mini.chain, big.in_mini_stream, big.chain.size(), big.index),
-            std::make_tuple(true, std::vector<uint32_t>{0, 1}, false, size_t{10}, 2u));
-  EXPECT_EQ(stream(file, "1", bytes), Bytes(100, 0xAA));
-  EXPECT_EQ(stream(file, "2", bytes), Bytes(5000, 0xBB));
-
-  // Just below the cutoff a stream lives in the root entry's 8 sectors (64
-  // mini sectors); at the cutoff in its own sectors, and the root has none.
+// Just below the cutoff a stream lives in the root entry's 8 sectors (64
+// mini sectors); at the cutoff in its own sectors, and the root has none.
+TEST(CompoundFile, TheMiniStreamCutoff) {
   for (size_t size : {4095u, 4096u}) {
-    bytes = test::simple_jump_list({Bytes(size, 0xCC)});
-    file = parsed(bytes);
+    const Bytes bytes = test::simple_jump_list({Bytes(size, 0xCC)});
+    const CompoundFile file = parsed(bytes);
     EXPECT_EQ(std::make_tuple(file.directory.at("1").in_mini_stream, file.directory.at("root entry").chain.size()),
               std::make_tuple(size == 4095, size == 4095 ? 8u : 0u));
     EXPECT_EQ(stream(file, "1", bytes), Bytes(size, 0xCC));
