@@ -330,15 +330,8 @@ ShellItem walked(const Bytes& bytes, uint64_t position = 0, uint32_t* length = n
 }
 
 TEST(ExtensionBlocks, FileEntryVersionsReferencesAndNames) {
-  struct Case {
-    uint16_t version;
-    uint64_t reference;
-    const char* long_name;
-    const char* localized;
-    bool ansi;
-    uint64_t mft_entry;
-    uint16_t mft_seq;
-  };
+  struct Case { uint16_t version; uint64_t reference; const char *long_name, *localized; bool ansi;
+                uint64_t mft_entry; uint16_t mft_seq; };
   const Case cases[] = {
       {9, 0x0003000000001234ull, "Program Files", "@shell32.dll,-21781", false, 0x1234, 3},
       {7, 0x0001000000000112ull, "Users", "", false, 0x112, 1},

