@@ -495,8 +495,10 @@ using JumpListCorpus = test::ScratchDirTest;
 TEST_F(JumpListCorpus, EveryListAgreesWithTheIndependentReaders) {
   const fs::path root = testing::corpus_path("jumplists");
   if (!fs::exists(root)) GTEST_SKIP() << "corpus absent";
-  const std::string python = "python3";
-  if (test::run_program(dir_, python, {"-c", "import olefile"}).status != 0) GTEST_SKIP() << "python3 with olefile absent";
+  std::string python;
+  for (const char* candidate : {"python3", "/usr/bin/python3"})
+    if (python.empty() && test::run_program(dir_, candidate, {"-c", "import olefile"}).status == 0) python = candidate;
+  if (python.empty()) GTEST_SKIP() << "python3 with olefile absent";
   std::vector<std::string> automatic, custom;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
     const std::string name = item.path().string();
