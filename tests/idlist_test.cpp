@@ -194,18 +194,41 @@ ShellItem named(const std::string& name, const std::string& short_name = {}) {
   return item;
 }
 
-// Root, volume and folder join with single backslashes; a short name inside
-// the long one is no note; an unknown GUID shows its text; an empty list fails.
-TEST(RenderIdlist, PathsShortNamesAndGuids) {
-  std::vector<ShellItem> items{guid_item(kMyComputer), named("C:\\"), named("Users", "Users")};
-  Rendered r = render(items);
-  EXPECT_EQ(std::make_tuple(r.ok, r.path, r.notes.size()), std::make_tuple(true, "{CLSID_My Computer}\\C:\\Users", 0u));
-  EXPECT_TRUE(items[0].name.empty()) << "rendering leaves the decoded items alone";
-  r = render({named("Program Files (x86)", "PROGRA~2"), named("Nero", "Nero")});
-  EXPECT_EQ(std::make_tuple(r.path, r.notes_text), std::make_tuple("Program Files (x86)\\Nero", "[1] PROGRA~2"));
-  EXPECT_EQ(render({guid_item(kUnknownGuid)}).path, std::string("CLSID_{") + kUnknownGuid + "}");
-  r = render({});
-  EXPECT_EQ(std::make_tuple(r.ok, r.path), std::make_tuple(false, ""));
+// Root, volume and folder join with single backslashes, trailing ones
+// dropped; a short name inside the long one is no note; an unknown GUID shows
+// its text; an embedded list gives its last component and its path as a
+// note; the display text uses up GUID names and names, the rest are notes.
+TEST(RenderIdlist, PathsAndNotes) {
+  ShellItem holder;
+  holder.embedded_idlists.push_back({named("C:\\"), named("Temp"), named("x.txt")});
+  ShellItem other_guid = guid_item(kMyComputer);
+  other_guid.guid_names.push_back("{CLSID_Other}");
+  ShellItem texts;
+  texts.names = {"first", "second", "first"};
+  const std::tuple<std::vector<ShellItem>, std::string, std::string> cases[] = {
+      {{guid_item(kMyComputer), named("C:\\"), named("Users", "Users")}, "{CLSID_My Computer}\\C:\\Users", ""},
+      {{named("Program Files (x86)", "PROGRA~2"), named("Nero", "Nero")}, "Program Files (x86)\\Nero", "[1] PROGRA~2"},
+      {{guid_item(kUnknownGuid)}, std::string("CLSID_{") + kUnknownGuid + "}", ""},
+      {{named("\\\\server\\"), named("share\\")}, "\\server\\share", ""},
+      {{holder}, "x.txt", "[1] Embedded Path : C:\\Temp\\x.txt"},
+      {{other_guid}, "{CLSID_My Computer}", "[1] {CLSID_Other}"},
+      {{texts}, "first", "[1] second"},
+  };
+  for (auto [items, path, notes] : cases) {
+    const Rendered r = render(items);
+    EXPECT_EQ(std::make_tuple(r.ok, r.path, r.notes_text), std::make_tuple(true, path, notes)) << path;
+  }
+  const Rendered empty = render({});
+  EXPECT_EQ(std::make_tuple(empty.ok, empty.path), std::make_tuple(false, ""));
+  // The times are the last item's; the decoded items are left alone.
+  ShellItem last;
+  last.modify_time = 11;
+  last.access_time = 22;
+  last.create_time = 33;
+  std::vector<ShellItem> items{guid_item(kMyComputer), last};
+  const Rendered r = render(items);
+  EXPECT_EQ(std::make_tuple(r.modified, r.accessed, r.created), std::make_tuple(11u, 22u, 33u));
+  EXPECT_TRUE(items[0].name.empty());
 }
 
 TEST(RenderIdlist, NotesAreNumberedOnceInOrderOfFirstAppearance) {
@@ -224,33 +247,6 @@ TEST(RenderIdlist, NotesAreNumberedOnceInOrderOfFirstAppearance) {
   iso.time_format = "hh:mm:ss";
   std::vector<ShellItem> list{a};
   EXPECT_EQ(render(list, iso).notes.front(), "Created [guess]: 2020-01-01 00:00:00 [UTC]");
-}
-
-TEST(RenderIdlist, TrailingBackslashesEmbeddedListsAndUsedUpNames) {
-  ShellItem last;
-  last.modify_time = 11;
-  last.access_time = 22;
-  last.create_time = 33;
-  Rendered r = render({named("\\\\server\\"), named("share\\"), last});
-  EXPECT_EQ(std::make_tuple(r.path, r.modified, r.accessed, r.created), std::make_tuple("\\server\\share", 11u, 22u, 33u));
-
-  // An embedded list shows its last component and its path as a note.
-  ShellItem holder;
-  holder.embedded_idlists.push_back({named("C:\\"), named("Temp"), named("x.txt")});
-  r = render({holder});
-  EXPECT_EQ(r.path, "x.txt");
-  ASSERT_FALSE(r.notes.empty());
-  EXPECT_EQ(r.notes[0], "Embedded Path : C:\\Temp\\x.txt");
-
-  // The display text uses up GUID names and names; the rest are notes.
-  ShellItem item = guid_item(kMyComputer);
-  item.guid_names.push_back("{CLSID_Other}");
-  r = render({item});
-  EXPECT_EQ(std::make_tuple(r.path, r.notes), std::make_tuple("{CLSID_My Computer}", std::vector<std::string>{"{CLSID_Other}"}));
-  ShellItem texts;
-  texts.names = {"first", "second", "first"};
-  r = render({texts});
-  EXPECT_EQ(std::make_tuple(r.path, r.notes), std::make_tuple("first", std::vector<std::string>{"second"}));
 }
 
 TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
