@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "carve/process_file.h"
 #include "carve/quick_pass.h"
@@ -27,12 +28,6 @@ namespace {
 
 using test::Bytes;
 
-std::string carved_type(uint64_t offset) {
-  char text[64];
-  std::snprintf(text, sizeof text, "Shortcut LNK (carved - 0x%08llx)", static_cast<unsigned long long>(offset));
-  return text;
-}
-
 Bytes random_bytes(size_t size, uint32_t seed) {
   std::mt19937 generator(seed);
   Bytes bytes(size);
@@ -48,7 +43,6 @@ void put(Bytes& bytes, uint64_t at, const Bytes& piece, size_t count = SIZE_MAX)
 
 class Carve : public ::testing::Test {
  protected:
-  // Holds bytes as the source to carve.
   void open(const Bytes& bytes) {
     bytes_ = bytes;
     source_ = std::make_unique<MemorySource>(bytes_);
@@ -70,7 +64,7 @@ class Carve : public ::testing::Test {
   Bytes sample_ = test::sample_shortcut();
 };
 
-TEST_F(Carve, QuickPassFindsAlignedAndNearlyAlignedRecordsOnly) {
+TEST_F(Carve, QuickPassAlignedRecordsAndTheLastHitOfAChunk) {
   Bytes blob = random_bytes(4 * 65536, 1);
   put(blob, 1024, sample_);                // aligned: quick hit, no full search
   put(blob, 65536 + 100, sample_);         // 100 into a sector, chunk without quick hits
@@ -89,18 +83,17 @@ TEST_F(Carve, QuickPassFindsAlignedAndNearlyAlignedRecordsOnly) {
   EXPECT_TRUE(carve(mft).empty());
   put(mft, 4096, {'F', 'I', 'L', 'E'});
   EXPECT_EQ(carve(mft).count(300), 1u);
-}
 
-TEST_F(Carve, LastHitNearTheChunkEndIsReReadFromItsSector) {
+  // The last hit near a chunk's end is re-read from its sector.
   ASSERT_GT(sample_.size(), 512u);
-  Bytes blob = random_bytes(3 * 65536, 3);
+  blob = random_bytes(3 * 65536, 3);
   const size_t near_end = 65536 - 200;  // 200 bytes left in the first chunk
   put(blob, 40, sample_);             // sets off the full search of the chunk
   put(blob, near_end, sample_);
   put(blob, 2 * 65536 - 512, sample_);  // aligned, running into the third chunk
-  auto found = carve(blob);
+  found = carve(blob);
   ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[near_end], std::make_pair(carved_type(near_end), static_cast<uint32_t>(sample_.size())));
+  EXPECT_EQ(found[near_end], std::make_pair(shortcut_source_type(near_end, ""), static_cast<uint32_t>(sample_.size())));
   EXPECT_EQ(found[2 * 65536 - 512].second, sample_.size());
 }
 
@@ -146,8 +139,8 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   std::vector<std::string> types;
   RecordOutlet collect([&](const LnkRecord& r, const SourceInfo&) { types.push_back(r.source_type); });
   EXPECT_TRUE(carve_range(context, SourceInfo{}, collect));
-  EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + carved_type(65536 + 512),
-                                             "[Unalloc] " + carved_type(2 * 65536 + 512)}));
+  EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + shortcut_source_type(65536 + 512, ""),
+                                             "[Unalloc] " + shortcut_source_type(2 * 65536 + 512, "")}));
 }
 
 TEST_F(Carve, ProgressLines) {
@@ -174,9 +167,8 @@ TEST_F(Carve, ProgressLines) {
 }
 
 // A container that claims a petabyte and holds 64 KiB at its start and
-// 96 KiB at 1 TiB: nothing else is read, and the progress counts 160 KiB.
-// Where nothing is stored up to the claimed end, the carve says where the
-// data stops and reads only to there, so a record just before it is whole.
+// 96 KiB at 1 TiB: nothing else is read; where nothing is stored up to the
+// claimed end, the carve says where the data stops and reads to there.
 TEST_F(Carve, StretchesWithoutDataAreNotRead) {
   constexpr uint64_t kFar = uint64_t{1} << 40;
   const uint64_t near_record = 512, far_records[] = {kFar + 65536 + 1024, kFar + 96 * 1024 - 2048};
@@ -226,7 +218,6 @@ class ProcessFile : public test::ScratchDirTest {
 
   std::string write(const Bytes& bytes) { return test::write_file(dir_ / "input.bin", bytes); }
 
-  // size bytes of zeros with the sample record at each offset.
   std::string file_with_records(size_t size, std::initializer_list<size_t> offsets) {
     Bytes bytes(size, 0);
     for (size_t at : offsets) std::copy(sample_.begin(), sample_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
@@ -242,8 +233,7 @@ class ProcessFile : public test::ScratchDirTest {
     return found;
   }
 
-  // Offsets of the records parsed, read back from the dump file names; the
-  // dumps are cleared for the next run.
+  // Offsets of the records parsed, from the dump names; clears the dumps.
   Offsets parsed_offsets() {
     Offsets offsets;
     for (const auto& entry : fs::directory_iterator(dir_ / "dumps")) {
@@ -264,7 +254,7 @@ class ProcessFile : public test::ScratchDirTest {
 // A tiny file is opened, so its (empty) scan still clears the status line;
 // a file that cannot be opened leaves no trace at all. One byte more than a
 // header is searched, and shows its progress.
-TEST_F(ProcessFile, OnlyFilesLongerThanAHeaderAreSearched) {
+TEST_F(ProcessFile, OnlyFilesLongerThanAHeaderAndWhereRecordsAreFound) {
   progress_ = true;
   const std::string cleared = std::string(45, ' ') + "\r";
   const struct { std::string path; std::string err; } cases[] = {
@@ -280,17 +270,16 @@ TEST_F(ProcessFile, OnlyFilesLongerThanAHeaderAreSearched) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.path;
   }
   EXPECT_EQ(records_put_, 0u);
-}
 
-// Plain files: only the first 32 KiB without -deepscan, every 512th byte
-// without it and every byte with it, except the last 76 of each chunk.
-TEST_F(ProcessFile, WhereRecordsAreFound) {
-  const struct { size_t size, offset; bool deepscan, found; } cases[] = {
+  // Only the first 32 KiB without -deepscan, every 512th byte without it and
+  // every byte with it, except the last 76 of each chunk.
+  progress_ = false;
+  const struct { size_t size, offset; bool deepscan, found; } placed[] = {
       {sample_.size(), 0, false, true}, {40960, 1024, false, true}, {40960, 33280, false, false},
       {40960, 33280, true, true},       {4096, 300, false, false},   {4096, 300, true, true},
       {40960, 32692, true, false},      {40960, 32691, true, true},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : placed) {
     options_.deepscan = c.deepscan;
     options_.scan_step = c.deepscan ? 1 : 512;
     EXPECT_EQ(run_file(file_with_records(c.size, {c.offset})), c.found) << c.offset;
@@ -316,9 +305,7 @@ TEST_F(ProcessFile, SeveralRecordsARejectedHitAndAForeignCompoundFile) {
   }
 }
 
-// Past eight digits a carved offset is not cut; a file found on a volume
-// names itself where others say "Shortcut LNK". The status line is cut,
-// loses its newlines and is padded.
+// Past eight digits a carved offset is not cut.
 TEST(SourceTypeAndStatusLine, LongOffsetsFoundFilesCutsAndPads) {
   EXPECT_EQ(shortcut_source_type(0x123456789aULL, ""), "Shortcut LNK (carved - 0x123456789a)");
   EXPECT_EQ(shortcut_source_type(0x400, "[root]\\x.lnk"), "[root]\\x.lnk (carved - 0x00000400)");
@@ -343,7 +330,6 @@ bool signature_at(const Bytes& bytes, uint64_t p, uint64_t length) {
   return p + kSignature.size() <= length && std::equal(kSignature.begin(), kSignature.end(), bytes.begin() + p);
 }
 
-// The references test every position the plain way.
 std::vector<uint64_t> naive_all(const Bytes& bytes, uint64_t from, uint64_t limit) {
   std::vector<uint64_t> hits;
   for (uint64_t p = from; p < limit; ++p)
@@ -404,7 +390,7 @@ std::vector<Layout> layouts() {
   return list;
 }
 
-TEST(SignatureSearch, EveryKernelFindsWhatTheNaiveSearchFinds) {
+TEST(SignatureSearch, EveryKernelFindsWhatTheNaiveSearchFindsAtEveryEdge) {
   ASSERT_FALSE(signature_kernels().empty());
   EXPECT_STREQ(signature_kernels().back().name, "scalar");
   for (const Layout& layout : layouts()) {
@@ -428,11 +414,9 @@ TEST(SignatureSearch, EveryKernelFindsWhatTheNaiveSearchFinds) {
     expected.insert(expected.begin(), 12345);
     EXPECT_EQ(hits, expected) << layout.name;
   }
-}
 
-// Every buffer length and hit position around the vector widths, in bytes
-// that make a candidate of every position.
-TEST(SignatureSearch, EveryLengthAndPositionNearTheBlockEdges) {
+  // Every buffer length and hit position around the vector widths, in bytes
+  // that make a candidate of every position.
   for (uint64_t length = 0; length <= 100; ++length) {
     for (const SignatureKernel& kernel : signature_kernels()) {
       const Bytes none(length, 0x4C);
@@ -552,10 +536,9 @@ TEST(QuickPass, MatchesTheNaiveRuleForEverySetting) {
       quick_pass(context, chunk, hits);
       const auto expected = naive_quick(c, chunk);
       ASSERT_EQ(hits.size(), expected.size()) << c.name << ", chunk of " << chunk.size();
-      for (size_t i = 0; i < hits.size(); ++i) {
-        EXPECT_EQ(hits[i].position, expected[i].position) << c.name << " hit " << i;
-        EXPECT_EQ(hits[i].pattern, expected[i].pattern) << c.name << " hit " << i;
-      }
+      for (size_t i = 0; i < hits.size(); ++i)
+        EXPECT_EQ(std::tie(hits[i].position, hits[i].pattern), std::tie(expected[i].position, expected[i].pattern))
+            << c.name << " hit " << i;
     }
   }
 }

@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "carve/carve_context.h"
+#include "carve/source_type.h"
 #include "jumplist/appid_names.h"
 #include "lnk/parse_lnk.h"
 #include "ntfs/file_data.h"
@@ -35,7 +36,6 @@ namespace fs = std::filesystem;
 
 struct Found { LnkRecord record; SourceInfo source; };
 
-// Every record a scan of the image at byte offset start puts out.
 std::vector<Found> scan(const std::string& image, uint64_t start, useropts options) {
   std::vector<Found> found;
   RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo& s) { found.push_back({r, s}); });
@@ -60,21 +60,15 @@ TEST(ScanFileKind, ByTheExtensionAfterTheLastDot) {
       {"5f7b5f1e01b83767.automaticDestinations-ms", ScanFileKind::automatic_jump_list},
       {"28c8b86deab549a1.customDestinations-ms", ScanFileKind::custom_jump_list},
       {"x.CUSTOMDESTINATIONS-MS", ScanFileKind::custom_jump_list},
-      {"foo-ms", ScanFileKind::none},
       {"a.foo-ms", ScanFileKind::none},
       {"a.destinations-ms", ScanFileKind::none},
   };
   for (const auto& [name, kind] : cases) EXPECT_EQ(scan_file_kind(name), kind) << name;
 }
 
-// Every volume of the sweep, committed fixtures and corpus images, read by
-// the NTFS layer and scanned, against sleuthkit: names and paths both ways,
-// istat's facts and icat's bytes (compressed data decoded) for every
-// shortcut and jump list and a sample of other files; the shadow-copy
-// catalog against vshadowinfo. Each shortcut and jump list fls names
-// (allocated, or deleted with an intact record) is reported under its path
-// with its MFT reference, its $STANDARD_INFORMATION times and its data
-// size; nothing else is.
+// Each fixture and corpus volume against sleuthkit and vshadowinfo: every
+// shortcut and jump list fls names, allocated or deleted, is reported under
+// its path with istat's facts and nothing else is.
 struct SweepVolume {
   const char* name;
   const char* archive;     // below the corpus folder; null: a committed fixture
@@ -216,8 +210,8 @@ class ScanFixture : public ::testing::Test {
 
 // The image opened as a device (whole-sector reads) and as a volume path
 // reads the same as the image file.
-TEST_F(ScanFixture, DeviceAndVolumeModesReadLikeTheImage) {
-  std::vector<uint8_t> expected;
+TEST_F(ScanFixture, OpenModesDeletedResidentAndTheClusterPasses) {
+  std::vector<uint8_t> first;
   for (uint32_t mode : {kOpenImageFile, kOpenDevicePath, kOpenVolumeLetter}) {
     NtfsVolume volume;
     ASSERT_TRUE(volume.open_path(image("ntfs_small.img"), mode)) << mode;
@@ -231,15 +225,11 @@ TEST_F(ScanFixture, DeviceAndVolumeModesReadLikeTheImage) {
     std::vector<uint8_t> data;
     ASSERT_TRUE(lookup_path(volume, "Users\\alice\\Desktop\\fragmented.lnk", entry));
     ASSERT_TRUE(read_entry_data(volume, entry, data));
-    if (expected.empty()) expected = data;
-    EXPECT_TRUE(data == expected) << mode;
+    if (first.empty()) first = data;
+    EXPECT_TRUE(data == first) << mode;
     EXPECT_EQ(data.size(), 33486u);
   }
-}
 
-// The record pass's own rules: the deleted mark, the resident offset, the
-// passes that carve clusters with their labels.
-TEST_F(ScanFixture, DeletedResidentAndTheClusterPasses) {
   NtfsVolume volume;
   ASSERT_TRUE(volume.open_image(image("ntfs_small.img"), 0));
   ASSERT_TRUE(volume.validate());
@@ -257,8 +247,7 @@ TEST_F(ScanFixture, DeletedResidentAndTheClusterPasses) {
   EXPECT_FALSE(by_type.count("[root]\\x.lnk"));
   EXPECT_TRUE(by_type.count("[root]\\x.lnk\\inside.lnk"));
 
-  // The passes carve what the fixture planted in the page file and in the
-  // shadow-copy store file, each with its label.
+  // What the fixture planted in the page file and the shadow-copy store file.
   useropts passes;
   passes.include_pagefile_clusters = true;
   passes.include_vss_clusters = true;
@@ -267,15 +256,9 @@ TEST_F(ScanFixture, DeletedResidentAndTheClusterPasses) {
   ASSERT_EQ(labels.size(), 2u);
   EXPECT_EQ(labels[0].rfind("[VSS 0] Shortcut LNK (carved - 0x", 0), 0u) << labels[0];
   EXPECT_EQ(labels[1].rfind("[Pagefile] Shortcut LNK (carved - 0x", 0), 0u) << labels[1];
-}
 
-// A shortcut written into free clusters is found by the unallocated pass
-// and by nothing else.
-TEST_F(ScanFixture, ShortcutInFreeClustersOnlyForTheUnallocatedPass) {
+  // A shortcut written into free clusters is found by the unallocated pass only.
   const std::string copy = image("ntfs_small.img");
-  NtfsVolume volume;
-  ASSERT_TRUE(volume.open_image(copy, 0));
-  ASSERT_TRUE(volume.validate());
   std::vector<uint8_t> bitmap;
   ASSERT_TRUE(read_entry_data(volume, 6, bitmap, UINT64_MAX));
   // The last free cluster whose bit mirrored in its byte is an allocated
@@ -300,9 +283,7 @@ TEST_F(ScanFixture, ShortcutInFreeClustersOnlyForTheUnallocatedPass) {
   useropts unalloc;
   unalloc.include_unalloc_clusters = true;
   // The deleted shortcut's clusters are free too.
-  char expected[96];
-  std::snprintf(expected, sizeof expected, "[Unalloc] Shortcut LNK (carved - 0x%08llx)",
-                static_cast<unsigned long long>(at));
+  const std::string expected = "[Unalloc] " + shortcut_source_type(at, "");
   size_t planted = 0;
   for (const Found& f : scan(copy, 0, unalloc)) {
     EXPECT_EQ(f.record.source_type.rfind("[Unalloc] ", 0), 0u) << f.record.source_type;
@@ -344,10 +325,8 @@ TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
   EXPECT_EQ(matched, 1u);
 }
 
-// Every corpus jump list, automatic and custom, copied into a volume that
-// mkntfs made, gives through the MFT the records `rook FILE` gives, AppID
-// and slack records included, all but where they came from and where they
-// lie (the JSON records without their source and offset keys). And each
+// Every corpus jump list copied into a volume gives through the MFT the
+// records `rook FILE` gives, but for where they came from and lie; each
 // record of a list held in clusters is reported where its bytes lie.
 TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
   for (const char* tool : {"mkntfs", "ntfscp", "jq"})
@@ -383,7 +362,6 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
         << name;
   }
   const std::string rook = test::quoted(ROOK_BINARY);
-  // Type, offset and the record without where it came from and lies.
   const std::string fields =
       " | jq -r '\"\\(.source.type)\\t\\(.source.offset)\\t\\(del(.source) | del(.. | .offset?) | tojson)\"'";
   std::vector<std::string> types, offsets, records;

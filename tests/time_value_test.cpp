@@ -20,7 +20,7 @@ uint64_t filetime_of(uint64_t unix_seconds, uint64_t fraction_ticks = 0) {
 // 2023-05-17 14:03:09.1234567 UTC
 const uint64_t kMay17 = filetime_of(1684332189, 1234567);
 
-TEST(TimeValueFiletime, ValidityRules) {
+TEST(TimeValueFiletime, ValidityFieldsAndCalendarAgainstGmtime) {
   const std::pair<uint64_t, bool> cases[] = {
       {0, false},
       {0x8000000000000000ULL | kMay17, false},
@@ -36,11 +36,9 @@ TEST(TimeValueFiletime, ValidityRules) {
   EXPECT_EQ(std::make_tuple(t.filetime_low, t.filetime_high, t.millisecond, t.microseconds, t.nanoseconds),
             std::make_tuple(static_cast<uint32_t>(kMay17), static_cast<uint32_t>(kMay17 >> 32), 123, 123456u, 123456700u));
   EXPECT_EQ(TimeValue::from_filetime(filetime_of(1)).unix_seconds, 1u);
-}
 
-// The calendar arithmetic is checked against the C library over leap years,
-// century boundaries and month ends.
-TEST(TimeValueFiletime, BreakdownAgreesWithGmtime) {
+  // The calendar against the C library over leap years, century boundaries
+  // and month ends.
   for (uint64_t s = 1; s < 32535244800ULL; s += 7776013ULL) {
     for (uint64_t around : {s, s - s % 86400 + 86399, uint64_t{951782400} /* 2000-02-29 */}) {
       TimeValue t = TimeValue::from_filetime(filetime_of(around));
@@ -60,24 +58,28 @@ TEST(TimeValueFiletime, BreakdownAgreesWithGmtime) {
   }
 }
 
-TEST(TimeValueOtherEncodings, UnixSecondsOleNowAndDos) {
+Guid uuid_with(uint64_t stamp_with_version, uint8_t b8, uint8_t b9) {
+  Guid g{};
+  for (int i = 0; i < 8; ++i) g[i] = static_cast<uint8_t>(stamp_with_version >> (8 * i));
+  g[8] = b8;
+  g[9] = b9;
+  for (int i = 0; i < 6; ++i) g[10 + i] = static_cast<uint8_t>("\x00\x0c\x29\xaa\xbb\xcc"[i]);
+  return g;
+}
+
+TEST(TimeValueOtherEncodings, UnixSecondsOleNowDosAndUuid) {
   for (int64_t seconds : {int64_t{0}, int64_t{-5}, INT64_MAX}) EXPECT_FALSE(TimeValue::from_unix_seconds(seconds).valid);
   EXPECT_EQ(TimeValue::from_unix_seconds(1684332189).filetime, filetime_of(1684332189));
 
   // 2023-05-17 12:00 is OLE day 45063.5.
   EXPECT_EQ(TimeValue::from_ole_date(45063.5).filetime, filetime_of(1684324800));
-  EXPECT_FALSE(TimeValue::from_ole_date(-1e9).valid);
-  EXPECT_FALSE(TimeValue::from_ole_date(0.0 / 0.0).valid);
+  EXPECT_FALSE(TimeValue::from_ole_date(-1e9).valid || TimeValue::from_ole_date(0.0 / 0.0).valid);
 
   EXPECT_GE(TimeValue::now().year, 2024);
 
   // DOS words are UTC and rejected out of range.
-  const auto dos_date = [](int year, int month, int day) {
-    return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
-  };
-  const auto dos_time = [](int hour, int minute, int two_seconds) {
-    return static_cast<uint16_t>((hour << 11) | (minute << 5) | two_seconds);
-  };
+  const auto dos_date = [](int y, int m, int d) { return static_cast<uint16_t>(((y - 1980) << 9) | (m << 5) | d); };
+  const auto dos_time = [](int h, int m, int s2) { return static_cast<uint16_t>((h << 11) | (m << 5) | s2); };
   const uint16_t date = dos_date(2023, 5, 17);
   const uint16_t time = dos_time(14, 3, 4);
   EXPECT_EQ(TimeValue::from_dos(date, time).filetime, filetime_of(1684332188));  // 2023-05-17 14:03:08
@@ -88,19 +90,8 @@ TEST(TimeValueOtherEncodings, UnixSecondsOleNowAndDos) {
       {date, dos_time(14, 60, 0)}, {date, dos_time(24, 0, 0)},
   };
   for (const auto& [d, t] : invalid) EXPECT_FALSE(TimeValue::from_dos(d, t).valid) << d << " " << t;
-}
 
-Guid uuid_with(uint64_t stamp_with_version, uint8_t b8, uint8_t b9) {
-  Guid g{};
-  for (int i = 0; i < 8; ++i) g[i] = static_cast<uint8_t>(stamp_with_version >> (8 * i));
-  g[8] = b8;
-  g[9] = b9;
-  const uint8_t node[6] = {0x00, 0x0c, 0x29, 0xaa, 0xbb, 0xcc};
-  for (int i = 0; i < 6; ++i) g[10 + i] = node[i];
-  return g;
-}
-
-TEST(TimeValueUuid, Version1TimeClockSequenceAndNode) {
+  // Version 1 UUIDs: time, clock sequence and node.
   const uint64_t filetime = filetime_of(1244232800);  // 2009-06-05 20:13:20
   const uint64_t stamp = filetime + 5748192000000000ULL;
   UuidTime out;
@@ -110,13 +101,12 @@ TEST(TimeValueUuid, Version1TimeClockSequenceAndNode) {
 
   UuidTime random;
   EXPECT_FALSE(uuid_time(uuid_with(stamp | (4ULL << 60), 0, 0), random));
-  EXPECT_FALSE(random.time.valid);
-  EXPECT_EQ(mac_text(random.node), "00:00:00:00:00:00");
+  EXPECT_EQ(std::make_tuple(random.time.valid, mac_text(random.node)), std::make_tuple(false, "00:00:00:00:00:00"));
   // Before 1601 there is no FILETIME for it.
   EXPECT_FALSE(uuid_time(uuid_with((1ULL << 60) | 5748191999999999ULL, 0, 0), random));
 }
 
-TEST(TimeFormats, DateAndTimeFormatExamples) {
+TEST(TimeFormats, UserFixedCompactAndInvalid) {
   const std::pair<const char*, const char*> cases[] = {
       {"mm/dd/yyyy", "05/17/2023"},
       {"dd-mm-yy", "17-05-23"},
@@ -132,7 +122,6 @@ TEST(TimeFormats, DateAndTimeFormatExamples) {
     format_user(TimeValue::from_filetime(kMay17), format, "hh:mm:ss.xxx", date, time);
     EXPECT_EQ(date, expected) << format;
   }
-  // Fraction digits.
   const std::tuple<uint64_t, const char*, const char*> times[] = {
       {kMay17, "hh:mm:ss.xxx", "14:03:09.123"},
       {kMay17, "hh:mm:ss.xxxxxx", "14:03:09.123456"},
@@ -151,16 +140,13 @@ TEST(TimeFormats, DateAndTimeFormatExamples) {
     format_user(TimeValue::from_filetime(filetime), "mm/dd/yyyy", format, date, time);
     EXPECT_EQ(time, expected) << format;
   }
-}
 
-TEST(TimeFormats, NoFractionFixedCompactAndInvalid) {
   TimeValue t = TimeValue::from_filetime(kMay17);
   std::string date, time;
   ASSERT_TRUE(format_user_no_fraction(t, "mm/dd/yyyy", "hh:mm:ss.xxxxxx", date, time));
   EXPECT_EQ(time, "14:03:09");
   ASSERT_TRUE(format_fixed(t, false, false, date, time));
-  EXPECT_EQ(date + " " + time, "05/17/2023 14:03:09");
-  EXPECT_EQ(compact_stamp(t), "05/17/23 14:03:09.123");
+  EXPECT_EQ(date + " " + time + "|" + compact_stamp(t), "05/17/2023 14:03:09|05/17/23 14:03:09.123");
   ASSERT_TRUE(format_fixed(TimeValue::from_filetime(filetime_of(946684799)), true, true, date, time));
   EXPECT_EQ(date, "12/31/99");
   ASSERT_TRUE(format_fixed(TimeValue::from_filetime(filetime_of(1109912767)), true, true, date, time));
@@ -171,7 +157,7 @@ TEST(TimeFormats, NoFractionFixedCompactAndInvalid) {
   EXPECT_EQ(date + time, "");
   date = "x";
   EXPECT_FALSE(format_fixed(TimeValue{}, true, true, date, time));
-  EXPECT_EQ(date, "");
+  EXPECT_EQ(date + time, "");
   EXPECT_EQ(compact_stamp(TimeValue{}), "00/00/00 00:00:00");
 }
 
