@@ -120,7 +120,7 @@ TEST_F(Carve, RecordIsCutAtTheNextHitAndBareSignaturesEnd) {
   carve(blob);
 }
 
-TEST_F(Carve, RangeLabelAndUnopenedSource) {
+TEST_F(Carve, RangeLabelUnopenedSourceAndProgressLines) {
   CarveContext context;
   DiskSource unopened;
   EXPECT_FALSE(bind_carve_context(context, &unopened));
@@ -141,11 +141,9 @@ TEST_F(Carve, RangeLabelAndUnopenedSource) {
   EXPECT_TRUE(carve_range(context, SourceInfo{}, collect));
   EXPECT_EQ(types, (std::vector<std::string>{"[Unalloc] " + shortcut_source_type(65536 + 512, ""),
                                              "[Unalloc] " + shortcut_source_type(2 * 65536 + 512, "")}));
-}
 
-TEST_F(Carve, ProgressLines) {
   open(random_bytes(6 * 65536, 5));
-  CarveContext context;
+  context = CarveContext{};
   auto progress = [&](bool percent) {
     EXPECT_TRUE(bind_carve_context(context, source_.get()));
     context.percent_display = percent;

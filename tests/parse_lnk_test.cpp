@@ -124,7 +124,7 @@ TEST(ParseIdList, WhereParsingResumesAndOverruns) {
   EXPECT_TRUE(parse(short_bytes, record));
 }
 
-TEST(ParseLinkInfo, VolumeLocalPathNetworkNamesAndSuffix) {
+TEST(ParseLinkInfo, VolumeNetworkSuffixOversizedAndUnterminated) {
   LnkBuilder b;
   test::LinkInfoFields info;
   info.volume = test::VolumeIdFields{3, 0x1A2B3C4D, "DATA", false};
@@ -161,9 +161,8 @@ TEST(ParseLinkInfo, VolumeLocalPathNetworkNamesAndSuffix) {
   test::set_u32(bytes, link + 8, bytes[link]);
   r = parsed(bytes);
   EXPECT_EQ(r.net_name + "|" + r.device_name, "|Z:");
-}
 
-TEST(ParseLinkInfo, OversizedFlaggedOrUnterminated) {
+  // Oversized, flagged or too small: the LinkInfo is skipped.
   auto build = [](uint32_t size, uint32_t header_size, test::Layout& layout) {
     LnkBuilder b;
     test::LinkInfoFields info;
@@ -175,21 +174,19 @@ TEST(ParseLinkInfo, OversizedFlaggedOrUnterminated) {
     b.link_flags = 0x04;                          // a name string read wherever pos is left
     return b.build(&layout);
   };
-  test::Layout layout;
-  LnkRecord r = parsed(build(0x4FF, 0x1C, layout));
-  EXPECT_EQ(r.volume_serial, "1122-3344");
-  EXPECT_EQ(r.string_offsets[0], layout.link_info + 0x4FF);
+  r = parsed(build(0x4FF, 0x1C, layout));
+  EXPECT_EQ(std::make_tuple(r.volume_serial, r.string_offsets[0]),
+            std::make_tuple("1122-3344", layout.link_info + 0x4FF));
   for (auto [size, header_size] : {std::pair{0x500u, 0x1Cu}, {0x1Bu, 0x1Cu}, {0x60u, 0x8000001Cu}}) {
     r = parsed(build(size, header_size, layout));
-    EXPECT_EQ(r.volume_serial, "") << size;
-    EXPECT_EQ(r.string_offsets[0], layout.link_info) << size;
+    EXPECT_EQ(std::make_tuple(r.volume_serial, r.string_offsets[0]), std::make_tuple("", layout.link_info)) << size;
   }
 
   // A text without its terminator ends at the end of the bytes.
-  LnkBuilder b;
+  b = LnkBuilder{};
   b.link_info = test::LinkInfoFields{};
   b.terminal_block = false;
-  Bytes bytes = b.build();
+  bytes = b.build();
   bytes.back() = 'p';  // the suffix terminator, last byte of the LinkInfo
   bytes.insert(bytes.end(), {'q', 'r'});
   EXPECT_EQ(parsed(bytes).common_path_suffix, "pqr");
