@@ -99,10 +99,9 @@ TEST(ExtraBlocks, RecognitionNeedsExactSizesAndTheShellLinkSignature) {
     EXPECT_FALSE(decode(record, b)) << std::hex << signature;
   }
 
-  EXPECT_TRUE(decode(record, block(12, 0xA0000004).patch16(8, 65001), 0x200));
-  EXPECT_TRUE(decode(record, block(204, 0xA0000002), 0x300));
-  EXPECT_TRUE(decode(record, block(16, 0xA0000005).patch16(8, 0x24)));
-  EXPECT_TRUE(decode(record, block(12, 0xA000000C), 0x77));
+  EXPECT_TRUE(decode(record, block(12, 0xA0000004).patch16(8, 65001), 0x200) &&
+              decode(record, block(204, 0xA0000002), 0x300) && decode(record, block(16, 0xA0000005).patch16(8, 0x24)) &&
+              decode(record, block(12, 0xA000000C), 0x77));
   EXPECT_EQ(std::make_tuple(record.code_page, record.block_offsets[kBlockConsoleFe], record.block_offsets[kBlockConsole],
                             record.special_folder_id, record.block_offsets[kBlockVistaIdList]),
             std::make_tuple(65001u, 0x200u, 0x300u, 0x24u, 0x77u));
