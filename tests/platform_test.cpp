@@ -307,18 +307,12 @@ TEST_F(PlatformFiles, NonAsciiNamesOpenReadAndWrite) {
 
 // Files with non-ASCII names, named on the command line, in a -pipe list and
 // as the results file: opened, and printed as they were given.
-const std::string kSample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
-
-class UnicodeNames : public test::ScratchDirTest {
- protected:
-  std::string sample_as(const std::string& name) {
-    const fs::path path = dir_ / fs::path(std::u8string(name.begin(), name.end()));
-    fs::copy_file(kSample, path, fs::copy_options::overwrite_existing);
+TEST_F(PlatformFiles, UnicodeNamesOnTheCommandLineAndListedOnStandardInput) {
+  const auto sample_as = [&](const std::string& name) {
+    const fs::path path = dir_ / path_of(name);
+    fs::copy_file(std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk", path);
     return utf8_of(path);
-  }
-};
-
-TEST_F(UnicodeNames, NamedOnTheCommandLineAndListedOnStandardInput) {
+  };
   std::string list;
   std::vector<std::string> paths;
   for (const char* name : {"Привет мир.lnk", "日本語のファイル.lnk", "한국어_Ñandú.lnk"}) {
