@@ -314,8 +314,7 @@ TEST(SourceTypeAndStatusLine, LongOffsetsFoundFilesCutsAndPads) {
   EXPECT_EQ(shown(4, "percent done: %d", 7), "perc\r");
   EXPECT_EQ(shown(0, "%s", "x"), "\r");
   EXPECT_EQ(shown(300, "%s", "y"), "y" + std::string(255, ' ') + "\r");
-  std::string long_text(400, 'z');
-  EXPECT_EQ(shown(256, "%s", long_text.c_str()), std::string(255, 'z') + " \r");
+  EXPECT_EQ(shown(256, "%s", std::string(400, 'z').c_str()), std::string(255, 'z') + " \r");
 }
 
 // The signature search, checked against the plain position-by-position test.

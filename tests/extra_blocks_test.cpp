@@ -147,10 +147,8 @@ TEST(ExtraBlocks, EnvironmentIconShimBareStorageAndKnownFolder) {
 }
 
 TEST(ExtraBlocks, TrackerGuidsMacsAndTimes) {
-  Bytes tracker = block(96, 0xA0000003);
-  tracker.put(16, ansi("0123456789abcdefOVERRUN"));
-  tracker.put(32, guid("f12d3570-03c2-43e3-86fc-c75d680751b6"));
-  tracker.put(48, guid("0b0a7ed3-6b3c-4b5e-9f5c-00155d01020a"));  // version 4
+  Bytes tracker = block(96, 0xA0000003).put(16, ansi("0123456789abcdefOVERRUN"));
+  tracker.put(32, guid("f12d3570-03c2-43e3-86fc-c75d680751b6")).put(48, guid("0b0a7ed3-6b3c-4b5e-9f5c-00155d01020a"));
   LnkRecord record;
   EXPECT_TRUE(decode(record, tracker));
   // The machine name takes at most 16 bytes; a version 4 GUID has no time.

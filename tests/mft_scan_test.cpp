@@ -1,7 +1,5 @@
 // The NTFS layer and the MFT scan against sleuthkit on every fixture and
-// corpus volume: every shortcut and jump list a volume names, as sleuthkit
-// sees them; and the passes that carve unallocated clusters, the page file
-// and shadow-copy store files.
+// corpus volume, and the passes that carve clusters.
 #include "scan/mft_scan.h"
 
 #include <gtest/gtest.h>

@@ -52,8 +52,7 @@ TEST(ByteReader, NumbersRangesAndTexts) {
   // Texts stop at a NUL, at their budget or at the end of the bytes.
   const std::vector<uint8_t> t = {'A', 0, 'B', 0, 0, 0, 'C', 0, 'x', 'y', 0, 'z'};
   const ByteReader texts(t);
-  EXPECT_EQ(texts.utf16z(0, 100), "AB");
-  EXPECT_EQ(texts.utf16z(0, 2), "A");
+  EXPECT_EQ(std::make_tuple(texts.utf16z(0, 100), texts.utf16z(0, 2)), std::make_tuple("AB", "A"));
   EXPECT_EQ(texts.utf16z(6, 100), "C\xe7\xa5\xb8\xe7\xa8\x80");  // no terminator: ends at the buffer end
   EXPECT_EQ(std::make_tuple(texts.ansiz(8, 100), texts.ansiz(11, 100), texts.ansiz(12, 100)),
             std::make_tuple("xy", "z", ""));
