@@ -120,8 +120,7 @@ TEST_F(DriverTest, ShadowCopyAndPartitionNeedAdministrator) {
                        "(1 cannot be read: " + device + ")\n");
   EXPECT_EQ(raw.err, "problem reading " + device + ", aborting\n");
   r = run({"-partition", "z"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "defaulting to -ntfs_scan option\nproblem reading z, aborting\n");
+  EXPECT_EQ(std::to_string(r.status) + " " + r.err, "255 defaulting to -ntfs_scan option\nproblem reading z, aborting\n");
 }
 
 TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
@@ -161,12 +160,10 @@ TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
   ::sem_close(sem);
   ::sem_unlink(event.c_str());
 #endif
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(contains(r.err, " secs \n"));
+  EXPECT_TRUE(r.status == 0 && contains(r.err, " secs \n")) << r.err;
   // A -1 ending leaves before the end-of-run steps.
   r = run({"-ntfs_scan", input, "-profile"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_FALSE(contains(r.err, " secs "));
+  EXPECT_TRUE(r.status == 255 && !contains(r.err, " secs ")) << r.err;
 
   const std::string log = (dir_ / "diag.txt").string();
   EXPECT_EQ(run({"-pipe", "-diags", log}, input + "\n").status, 0);
@@ -247,8 +244,8 @@ TEST_F(RunFailures, FullFolderForResultsDumpsAndLogEndsTheRunAndKeepsWhatWasTher
                     .c_str());
 
   test::CommandResult r = shell({kSampleLnk, "-out", out}, ">/dev/null", limit_);
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "prob writing " + out + ": " + reason_ + ", aborting\ndone: 0 sources read, 0 records written\n");
+  EXPECT_EQ(std::to_string(r.status) + " " + r.err,
+            "255 prob writing " + out + ": " + reason_ + ", aborting\ndone: 0 sources read, 0 records written\n");
   EXPECT_EQ(test::slurp(out), "earlier results");
 
   // The record goes on to the results only once its dump was written.

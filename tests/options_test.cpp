@@ -47,8 +47,7 @@ TEST(OptionMatching, WholeWordAnyCaseValuesTakenAsTheyStandAndFieldsReset) {
   EXPECT_EQ(args, (ArgList{"rook", "x"}));
   // An option in last place keeps its place as a positional argument.
   p = parse({"x", "-out"});
-  EXPECT_TRUE(p.ok);
-  EXPECT_FALSE(p.options.output_path_given);
+  EXPECT_TRUE(p.ok && !p.options.output_path_given);
   EXPECT_EQ(p.left, (ArgList{"rook", "x", "-out"}));
 
   // Processing resets every field and fills the fixed ones.
@@ -144,8 +143,7 @@ TEST(Aliases, MapsFilledAndApplied) {
 
   // Empty pieces do not count.
   p = parse({"-aliaspath", "a|| b |", "x"});
-  EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.options.path_aliases.at("a"), "b");
+  EXPECT_EQ(p.options.path_aliases, (std::map<std::string, std::string>{{"a", "b"}}));
   // A root alias loses its "\" and then matches every non-empty path.
   p = parse({"-aliaspath", "\\|D:\\img", "x"});
   EXPECT_EQ(map_alias_path(p.options, "\\a.lnk"), "D:\\img\\a.lnk");
@@ -211,8 +209,7 @@ TEST_F(OptionFiles, DiagnosticLogReplacedOnlyOnCommit) {
 
   // An unopenable log is dropped without a word.
   p = parse({"-diags", (dir_ / "no" / "such" / "dir.txt").string(), "x"});
-  EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.err, "");
+  EXPECT_TRUE(p.ok && p.err.empty()) << p.err;
   DiagLog unopened;
   EXPECT_FALSE(unopened.open(p.options.diag_log_path, "x"));
   unopened.write("lost");
