@@ -241,9 +241,8 @@ TEST(RecordValues, NamesTimesSummaryAndAttributeListEdges) {
   test::set_u16(over, 36, 64);  // second entry past the value
   for (const auto& [bytes, expected] : {std::pair{list, 2}, {cut, 1}, {over, 1}}) {
     AttributeListWalker walker(bytes);
-    AttributeListEntry e;
     int n = 0;
-    while (walker.next(e)) ++n;
+    for (AttributeListEntry e; walker.next(e);) ++n;
     EXPECT_EQ(n, expected);
   }
   AttributeListWalker walker(list);

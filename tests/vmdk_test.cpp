@@ -117,9 +117,7 @@ TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
     const std::vector<uint8_t> bytes = read_range(chain, 4096 - 8, 4 * 4096 + 8, got);
     ASSERT_EQ(got, 4 * 4096 + 8);
     const uint8_t expected[] = {0xB0, 0xC1, 0x00, 0xB3, 0x00};
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      ASSERT_EQ(bytes[i], expected[(i + 4096 - 8) / 4096]) << "byte " << i;
-    }
+    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], expected[(i + 4096 - 8) / 4096]) << "byte " << i;
     // The same as runs: a run ends where any layer's answer changes, and
     // grains no layer holds hold zeros.
     const std::pair<uint64_t, HoldingRun> runs[] = {
@@ -250,7 +248,7 @@ TEST(VmdkLayouts, DescriptorExtentsRefusalsAndManyExtentsThroughFewOpenFiles) {
   extent.grains = {{1, 0xA1}};
   files.files["d/a-s001.vmdk"] = build_sparse(extent);
   files.files["d/flat.raw"] = std::vector<uint8_t>(8192, 0xF0);
-  for (size_t i = 0; i < 512; ++i) files.files["d/flat.raw"][i] = 0x0F;
+  std::fill_n(files.files["d/flat.raw"].begin(), 512, 0x0F);
   const std::string head = "# Disk DescriptorFile\nCID=00000001\nparentCID=ffffffff\ncreateType=\"custom\"\n";
   auto descriptor = [&](const std::string& name, const std::string& text) {
     files.files[name] = std::vector<uint8_t>(text.begin(), text.end());
@@ -265,10 +263,8 @@ TEST(VmdkLayouts, DescriptorExtentsRefusalsAndManyExtentsThroughFewOpenFiles) {
   int64_t got = 0;
   const std::vector<uint8_t> all = read_range(chain, 0, 36 * 512, got);
   ASSERT_EQ(got, 36 * 512);
-  for (size_t i = 0; i < all.size(); ++i) {
-    const uint8_t want = i >= 4096 && i < 8192 ? 0xA1 : i >= 20 * 512 && i < 30 * 512 ? 0xF0 : 0x00;
-    ASSERT_EQ(all[i], want) << i;
-  }
+  for (size_t i = 0; i < all.size(); ++i)
+    ASSERT_EQ(all[i], i >= 4096 && i < 8192 ? 0xA1 : i >= 20 * 512 && i < 30 * 512 ? 0xF0 : 0x00) << i;
   const std::pair<uint64_t, HoldingRun> runs[] = {
       {0, {Holding::zeros, 4096}},        {4096, {Holding::data, 8192}},  {8192, {Holding::zeros, 10240}},
       {10240, {Holding::data, 14336}},    {14336, {Holding::data, 15360}}, {15360, {Holding::not_stored, 18432}}};
