@@ -208,7 +208,7 @@ TEST(CsvReport, ComposedTextCells) {
   EXPECT_EQ(t.fields(2, {"network/device info", "IDList extra info"}), "|");
 }
 
-TEST(CsvReport, IdlistExtraInfoPartsEachBringTheirSeparator) {
+TEST(CsvReport, IdlistExtraInfoPartsEachBringTheirSeparatorAndSegmentsCell) {
   const std::string set = std::string(test::kStringNamedSetText) + "/";
   using Properties = std::vector<std::pair<std::string, std::string>>;
   const struct { Names items, vista; Properties properties; std::string cell; } cases[] = {
@@ -225,10 +225,8 @@ TEST(CsvReport, IdlistExtraInfoPartsEachBringTheirSeparator) {
     r.property_store = test::text_properties(c.properties);
     EXPECT_EQ(written({r}, o).fields(0, {"IDList extra info"}), c.cell) << c.cell;
   }
-}
 
-TEST(IdlistSegmentsCell, LegendThenOneEntryPerSubpath) {
-  useropts o = options_for({"-csv"});
+  // The segments cell: a legend, then one entry per subpath.
   std::map<uint64_t, IdlistSegment> segments;
   EXPECT_EQ(idlist_segments_text(segments, o), "");
   segments[1].subpath = "C:\\";
@@ -244,8 +242,9 @@ TEST(IdlistSegmentsCell, LegendThenOneEntryPerSubpath) {
             "!*<[name;modify [UTC];access [UTC];create [UTC];mft;mftseq]>"
             "*<C:\\;0;0;0;0;0>"
             "*<C:\\Users;06/05/2009 20:13:20; ;01/02/2010 12:00:00;0x00001234;0x0003>");
-  o.sizes_in_hex = false;
-  EXPECT_TRUE(test::contains(idlist_segments_text(segments, o), ";4660;3>"));
+  useropts decimal = o;
+  decimal.sizes_in_hex = false;
+  EXPECT_TRUE(test::contains(idlist_segments_text(segments, decimal), ";4660;3>"));
 }
 
 }  // namespace

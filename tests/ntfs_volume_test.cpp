@@ -106,7 +106,7 @@ TEST(NtfsVolume, RefusesBootSectorsNoVolumeHas) {
   EXPECT_EQ(nothing.mode(), kOpenRefused);
 }
 
-TEST(NtfsVolume, RecordsBeyondTheRunsAndClusterReads) {
+TEST(NtfsVolume, RecordsBeyondTheRunsClusterReadsAndRunsInAnExtensionRecord) {
   test::VolumeImage image = test::basic_volume({}, {});
   image.put_cluster(100, Bytes(4096, 0x42));
   NtfsVolume volume;
@@ -124,6 +124,28 @@ TEST(NtfsVolume, RecordsBeyondTheRunsAndClusterReads) {
   EXPECT_FALSE(volume.read_clusters(100, odd) || volume.read_clusters(255, clusters));  // 255: runs off the end
   volume.close();
   EXPECT_FALSE(volume.is_open() || volume.read_clusters(100, clusters));
+
+  // A fragmented $MFT keeps the rest of its runs in an extension record that
+  // its attribute list names; a list entry naming record 0 is not followed.
+  Bytes list = test::attribute_list_entry(0x80, make_reference(0, 1), 2);
+  for (const Bytes& e : {test::attribute_list_entry(0x80, make_reference(0, 1), 2, 8),
+                         test::attribute_list_entry(0x80, make_reference(3, 1), 7, 8)})
+    list.insert(list.end(), e.begin(), e.end());
+  test::RecordLayout mft;
+  mft.attributes = {test::resident_attribute(0x20, list),
+                    test::nonresident_attribute(0x80, test::encode_runs({{8, 4}}), 16 * 4096, 16 * 4096, "", 2)};
+  image.put_record(0, test::mft_record(mft));
+  test::RecordLayout extension;
+  extension.base_reference = make_reference(0, 1);
+  extension.attributes = {test::nonresident_attribute(0x80, test::encode_runs({{8, 40}}), 0, 0, "", 7, 8)};
+  image.put_record(3, test::mft_record(extension));
+  image.put_bytes(40 * 4096 + 5 * 1024, test::file_record(make_reference(5, 5), "far"));
+  NtfsVolume extended;
+  ASSERT_TRUE(open_volume(extended, image.bytes()));
+  EXPECT_EQ(std::make_tuple(extended.mft_data_runs().size(), extended.record_count(), extended.record_offset(37)),
+            std::make_tuple(size_t{2}, uint64_t{64}, uint64_t{40 * 4096 + 5 * 1024}));
+  ASSERT_EQ(extended.read_record(37, record), RecordRead::fixed);
+  EXPECT_EQ(name_of(record), "far");
 }
 
 // An MFT in three pieces, the middle one with 512-byte clusters cut so that
@@ -229,33 +251,6 @@ TEST(MftWalk, HostileRunsStayWithinTheVolume) {
     for (MftRecordView view; walk.next(view);) ++walked;
     EXPECT_EQ(walked, c.walked) << c.what;
   }
-}
-
-// A fragmented $MFT keeps the rest of its runs in an extension record that
-// its attribute list names; a list entry naming record 0 is not followed.
-TEST(NtfsVolume, MftRunsContinueInAnExtensionRecord) {
-  test::VolumeImage image = test::basic_volume({}, {});
-  Bytes list = test::attribute_list_entry(0x80, make_reference(0, 1), 2);
-  for (const Bytes& e : {test::attribute_list_entry(0x80, make_reference(0, 1), 2, 8),
-                         test::attribute_list_entry(0x80, make_reference(3, 1), 7, 8)})
-    list.insert(list.end(), e.begin(), e.end());
-  test::RecordLayout mft;
-  mft.attributes = {test::resident_attribute(0x20, list),
-                    test::nonresident_attribute(0x80, test::encode_runs({{8, 4}}), 16 * 4096, 16 * 4096, "", 2)};
-  image.put_record(0, test::mft_record(mft));
-  test::RecordLayout extension;
-  extension.base_reference = make_reference(0, 1);
-  extension.attributes = {
-      test::nonresident_attribute(0x80, test::encode_runs({{8, 40}}), 0, 0, "", 7, 8)};
-  image.put_record(3, test::mft_record(extension));
-  image.put_bytes(40 * 4096 + 5 * 1024, test::file_record(make_reference(5, 5), "far"));
-  NtfsVolume volume;
-  ASSERT_TRUE(open_volume(volume, image.bytes()));
-  EXPECT_EQ(std::make_tuple(volume.mft_data_runs().size(), volume.record_count(), volume.record_offset(37)),
-            std::make_tuple(size_t{2}, uint64_t{64}, uint64_t{40 * 4096 + 5 * 1024}));
-  std::vector<uint8_t> record;
-  ASSERT_EQ(volume.read_record(37, record), RecordRead::fixed);
-  EXPECT_EQ(name_of(record), "far");
 }
 
 }  // namespace
