@@ -75,7 +75,6 @@ TEST(VmdkSparse, DamagedHeadersAreRefusedByName) {
     EXPECT_TRUE(!check.ok && check.problem.kind == VmdkProblemKind::cannot_open) << c.name;
     EXPECT_EQ(std::tie(check.problem.open.error, check.problem.open.detail), std::make_tuple(c.error, c.detail))
         << c.name;
-    EXPECT_EQ(render_vmdk_problem(check.problem).substr(0, 23), "a.vmdk can't be opened\n") << c.name;
   }
 }
 
