@@ -207,17 +207,14 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   // of grain 5's, which grain 2 partly covers already.
   test::put_le(bytes, layout.tables[1] * 512 + 0 * 4, layout.grains[0], 4);
   test::put_le(bytes, layout.tables[1] * 512 + 2 * 4, layout.grains[0] + 4, 4);
-  // Tables 4 and 5 never written.
-  test::put_le(bytes, layout.directory * 512 + 4 * 4, 0, 4);
-  test::put_le(bytes, layout.directory * 512 + 5 * 4, 0, 4);
+  for (size_t never_written : {4, 5}) test::put_le(bytes, layout.directory * 512 + never_written * 4, 0, 4);
   MemoryFiles files;
   files.files["a"] = bytes;
   VmdkChain chain;
   VmdkProblem problem;
   ASSERT_TRUE(chain.open({"a"}, problem, files.opener()));
   int64_t got = 0;
-  EXPECT_EQ(read_range(chain, 0, 4096, got)[100], 0x11);
-  EXPECT_EQ(got, 4096);
+  EXPECT_TRUE(read_range(chain, 0, 4096, got)[100] == 0x11 && got == 4096);
   // Reads that reach the bad grain fail whole.
   for (uint64_t length : {10, 8192}) EXPECT_EQ((read_range(chain, 8192 - length, length, got), got), -1) << length;
   const std::vector<uint8_t> straddling = read_range(chain, 2 * 4096, 4096, got);
