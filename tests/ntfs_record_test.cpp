@@ -151,8 +151,7 @@ TEST(AttributeWalker, WalksValuesNamesAndRunsInOrder) {
     if (a.non_resident) {
       EXPECT_EQ(std::make_tuple(a.real_size, a.allocated_size), std::make_tuple(718u, 4096u));
       std::vector<DataRun> runs;
-      EXPECT_TRUE(decode_data_runs(a.run_bytes, runs));
-      EXPECT_EQ(runs.at(0).start_cluster, 50);
+      EXPECT_TRUE(decode_data_runs(a.run_bytes, runs) && runs.at(0).start_cluster == 50);
     }
   }
   EXPECT_EQ(types, (std::vector<uint32_t>{0x10, 0x30, 0x30, 0x80, 0x80}));
@@ -214,8 +213,7 @@ TEST(RecordValues, NamesTimesSummaryAndAttributeListEdges) {
   }
   StandardInformation si;
   EXPECT_FALSE(decode_standard_information(Bytes(35, 0), si));
-  EXPECT_TRUE(decode_standard_information(test::standard_information(1, 2, 3, 4), si));
-  EXPECT_EQ(si.mft_changed, 3u);
+  EXPECT_TRUE(decode_standard_information(test::standard_information(1, 2, 3, 4), si) && si.mft_changed == 3);
 
   test::RecordLayout layout;
   layout.base_reference = make_reference(77, 3);
