@@ -41,14 +41,9 @@ std::string name_of(std::span<const uint8_t> record) {
 }
 
 TEST(NtfsVolume, GeometryFromTheBootSector) {
-  struct Case {
-    const char* what;
-    uint16_t sector;
-    uint8_t per_cluster;
-    int8_t per_record;
-    uint32_t cluster, record, clusters_per_record;
-    int8_t stored_per_record = 0;  // what the boot sector says, when not per_record
-  };
+  // stored_per_record: what the boot sector says, when not per_record
+  struct Case { const char* what; uint16_t sector; uint8_t per_cluster; int8_t per_record;
+                uint32_t cluster, record, clusters_per_record; int8_t stored_per_record = 0; };
   const Case cases[] = {
       {"1,024-byte records (0xF6)", 512, 8, -10, 4096, 1024, 0},
       {"one cluster per record", 512, 8, 1, 4096, 4096, 1},
@@ -72,12 +67,11 @@ TEST(NtfsVolume, GeometryFromTheBootSector) {
     if (c.stored_per_record != 0) image.put_bytes(64, {static_cast<uint8_t>(c.stored_per_record)});
     NtfsVolume volume;
     ASSERT_TRUE(open_volume(volume, image.bytes())) << c.what;
-    EXPECT_EQ(volume.cluster_size(), c.cluster) << c.what;
-    EXPECT_EQ(volume.record_size(), c.record) << c.what;
-    EXPECT_EQ(volume.clusters_per_record(), c.clusters_per_record) << c.what;
-    EXPECT_EQ(volume.mft_start(), layout.mft_cluster * c.cluster) << c.what;
-    EXPECT_EQ(volume.total_clusters(), layout.clusters) << c.what;
-    EXPECT_EQ(volume.record_offset(7), volume.mft_start() + 7 * c.record) << c.what;
+    EXPECT_EQ(std::make_tuple(volume.cluster_size(), volume.record_size(), volume.clusters_per_record(),
+                              volume.mft_start(), volume.total_clusters(), volume.record_offset(7)),
+              std::make_tuple(c.cluster, c.record, c.clusters_per_record, uint64_t{layout.mft_cluster} * c.cluster,
+                              uint64_t{layout.clusters}, uint64_t{layout.mft_cluster} * c.cluster + 7 * c.record))
+        << c.what;
     std::vector<uint8_t> record;
     ASSERT_EQ(volume.read_record(7, record), RecordRead::fixed) << c.what;
     EXPECT_EQ(name_of(record), "f7") << c.what;
@@ -89,12 +83,9 @@ TEST(NtfsVolume, RefusesBootSectorsNoVolumeHas) {
   const Case cases[] = {
       {"OEM id NTFS and zeros", 3, {'N', 'T', 'F', 'S', 0, 0, 0, 0}},
       {"OEM id NTFSX", 3, {'N', 'T', 'F', 'S', 'X', ' ', ' ', ' '}},
-      {"record size 0", 64, {0}},
-      {"record size 2^31", 64, {0xE1}},
-      {"record size 2^40", 64, {0xD8}},
-      {"record size 128 x 4 KiB", 64, {0x7F}},
-      {"sector size 0", 11, {0, 0}},
-      {"sector size 300", 11, {0x2C, 0x01}},
+      {"record size 0", 64, {0}},       {"record size 2^31", 64, {0xE1}},
+      {"record size 2^40", 64, {0xD8}}, {"record size 128 x 4 KiB", 64, {0x7F}},
+      {"sector size 0", 11, {0, 0}},    {"sector size 300", 11, {0x2C, 0x01}},
       {"sectors per cluster 0", 13, {0}},
       {"MFT cluster past 2^64 bytes", 48, {0, 0, 0, 0, 0, 0, 0, 0x80}},
       {"MFT beyond the image", 48, {0, 0, 0, 1, 0, 0, 0, 0}},
@@ -104,20 +95,18 @@ TEST(NtfsVolume, RefusesBootSectorsNoVolumeHas) {
     image.put_bytes(c.field, c.bytes);
     NtfsVolume volume;
     EXPECT_FALSE(open_volume(volume, image.bytes())) << c.what;
-    EXPECT_FALSE(volume.is_open()) << c.what;
     std::vector<uint8_t> record;
-    EXPECT_EQ(volume.read_record(0, record), RecordRead::absent) << c.what;
-    EXPECT_EQ(volume.record_offset(0), 0u) << c.what;
+    EXPECT_TRUE(!volume.is_open() && volume.read_record(0, record) == RecordRead::absent &&
+                volume.record_offset(0) == 0) << c.what;
   }
   NtfsVolume nothing;
   EXPECT_FALSE(nothing.validate());
-  EXPECT_FALSE(nothing.open_path("/nonexistent", kOpenVolumeLetter));
-  EXPECT_FALSE(nothing.open_path("/nonexistent", 40));
+  EXPECT_FALSE(nothing.open_path("/nonexistent", kOpenVolumeLetter) || nothing.open_path("/nonexistent", 40) ||
+               nothing.open_physical_drive(25, 0));
   EXPECT_EQ(nothing.mode(), kOpenRefused);
-  EXPECT_FALSE(nothing.open_physical_drive(25, 0));
 }
 
-TEST(NtfsVolume, RecordsBeyondTheRunsAndClusterReads) {
+TEST(NtfsVolume, RecordsBeyondTheRunsClusterReadsAndRunsInAnExtensionRecord) {
   test::VolumeImage image = test::basic_volume({}, {});
   image.put_cluster(100, Bytes(4096, 0x42));
   NtfsVolume volume;
@@ -130,14 +119,33 @@ TEST(NtfsVolume, RecordsBeyondTheRunsAndClusterReads) {
   EXPECT_EQ(volume.read_record(20, record), RecordRead::absent);  // zeros: no signature
   Bytes clusters(8192);
   EXPECT_TRUE(volume.read_clusters(100, clusters));
-  EXPECT_EQ(clusters[0], 0x42);
-  EXPECT_EQ(clusters[4096], 0);
+  EXPECT_TRUE(clusters[0] == 0x42 && clusters[4096] == 0);
   Bytes odd(5000);
-  EXPECT_FALSE(volume.read_clusters(100, odd));
-  EXPECT_FALSE(volume.read_clusters(255, clusters));  // runs off the end
+  EXPECT_FALSE(volume.read_clusters(100, odd) || volume.read_clusters(255, clusters));  // 255: runs off the end
   volume.close();
-  EXPECT_FALSE(volume.is_open());
-  EXPECT_FALSE(volume.read_clusters(100, clusters));
+  EXPECT_FALSE(volume.is_open() || volume.read_clusters(100, clusters));
+
+  // A fragmented $MFT keeps the rest of its runs in an extension record that
+  // its attribute list names; a list entry naming record 0 is not followed.
+  Bytes list = test::attribute_list_entry(0x80, make_reference(0, 1), 2);
+  for (const Bytes& e : {test::attribute_list_entry(0x80, make_reference(0, 1), 2, 8),
+                         test::attribute_list_entry(0x80, make_reference(3, 1), 7, 8)})
+    list.insert(list.end(), e.begin(), e.end());
+  test::RecordLayout mft;
+  mft.attributes = {test::resident_attribute(0x20, list),
+                    test::nonresident_attribute(0x80, test::encode_runs({{8, 4}}), 16 * 4096, 16 * 4096, "", 2)};
+  image.put_record(0, test::mft_record(mft));
+  test::RecordLayout extension;
+  extension.base_reference = make_reference(0, 1);
+  extension.attributes = {test::nonresident_attribute(0x80, test::encode_runs({{8, 40}}), 0, 0, "", 7, 8)};
+  image.put_record(3, test::mft_record(extension));
+  image.put_bytes(40 * 4096 + 5 * 1024, test::file_record(make_reference(5, 5), "far"));
+  NtfsVolume extended;
+  ASSERT_TRUE(open_volume(extended, image.bytes()));
+  EXPECT_EQ(std::make_tuple(extended.mft_data_runs().size(), extended.record_count(), extended.record_offset(37)),
+            std::make_tuple(size_t{2}, uint64_t{64}, uint64_t{40 * 4096 + 5 * 1024}));
+  ASSERT_EQ(extended.read_record(37, record), RecordRead::fixed);
+  EXPECT_EQ(name_of(record), "far");
 }
 
 // An MFT in three pieces, the middle one with 512-byte clusters cut so that
@@ -177,11 +185,10 @@ TEST(MftWalk, FollowsFragmentedRunsInBlocksAndMatchesSingleReads) {
   NtfsVolume volume;
   std::vector<std::string> diag;
   ASSERT_TRUE(open_volume(volume, image.bytes(), &diag));
-  EXPECT_EQ(volume.record_count(), 20u);
   // Record 3 starts half-way into the second run; record 6 is sparse.
-  EXPECT_EQ((std::vector<uint64_t>{volume.record_offset(2), volume.record_offset(3), volume.record_offset(6),
-                                   volume.record_offset(8)}),
-            (std::vector<uint64_t>{8 * 512 + 2 * 1024, 200 * 512 + 512, 0, 900 * 512}));
+  EXPECT_EQ((std::vector<uint64_t>{volume.record_count(), volume.record_offset(2), volume.record_offset(3),
+                                   volume.record_offset(6), volume.record_offset(8)}),
+            (std::vector<uint64_t>{20, 8 * 512 + 2 * 1024, 200 * 512 + 512, 0, 900 * 512}));
 
   std::vector<uint8_t> record;
   ASSERT_EQ(volume.read_record(2, record), RecordRead::fixed);  // straddles two runs
@@ -202,9 +209,8 @@ TEST(MftWalk, FollowsFragmentedRunsInBlocksAndMatchesSingleReads) {
   }
   EXPECT_EQ(std::count(diag.begin(), diag.end(), "err: fixup_mft type: BAAD"), 3);
   MftWalk part(volume, 10, 3);
-  MftRecordView view;
   std::vector<uint64_t> entries;
-  while (part.next(view)) entries.push_back(view.entry);
+  for (MftRecordView view; part.next(view);) entries.push_back(view.entry);
   EXPECT_EQ(entries, (std::vector<uint64_t>{10, 11, 12}));
   mft_entries_ctx context(volume);
   diag.clear();
@@ -218,13 +224,8 @@ TEST(MftWalk, FollowsFragmentedRunsInBlocksAndMatchesSingleReads) {
 // MFTs no volume has: runs that repeat the same clusters, that point past
 // the volume or claim 2^40 clusters, and a run list that does not decode.
 TEST(MftWalk, HostileRunsStayWithinTheVolume) {
-  struct Case {
-    const char* what;
-    Bytes runs;
-    bool opens;
-    uint64_t max_records;  // record_count is at most this
-    size_t walked;         // records the walk returns
-  };
+  // max_records: record_count is at most this; walked: records the walk returns
+  struct Case { const char* what; Bytes runs; bool opens; uint64_t max_records; size_t walked; };
   Bytes loop;
   for (int i = 0; i < 250; ++i) loop.insert(loop.end(), {0x11, 0x08, static_cast<uint8_t>(i == 0 ? 4 : 0)});
   loop.push_back(0);
@@ -245,39 +246,10 @@ TEST(MftWalk, HostileRunsStayWithinTheVolume) {
     if (!c.opens) continue;
     EXPECT_LE(volume.record_count(), c.max_records) << c.what;
     MftWalk walk(volume);
-    MftRecordView view;
     size_t walked = 0;
-    while (walk.next(view)) ++walked;
+    for (MftRecordView view; walk.next(view);) ++walked;
     EXPECT_EQ(walked, c.walked) << c.what;
   }
-}
-
-// A fragmented $MFT keeps the rest of its runs in an extension record that
-// its attribute list names; a list entry naming record 0 is not followed.
-TEST(NtfsVolume, MftRunsContinueInAnExtensionRecord) {
-  test::VolumeImage image = test::basic_volume({}, {});
-  Bytes list = test::attribute_list_entry(0x80, make_reference(0, 1), 2);
-  for (const Bytes& e : {test::attribute_list_entry(0x80, make_reference(0, 1), 2, 8),
-                         test::attribute_list_entry(0x80, make_reference(3, 1), 7, 8)})
-    list.insert(list.end(), e.begin(), e.end());
-  test::RecordLayout mft;
-  mft.attributes = {test::resident_attribute(0x20, list),
-                    test::nonresident_attribute(0x80, test::encode_runs({{8, 4}}), 16 * 4096, 16 * 4096, "", 2)};
-  image.put_record(0, test::mft_record(mft));
-  test::RecordLayout extension;
-  extension.base_reference = make_reference(0, 1);
-  extension.attributes = {
-      test::nonresident_attribute(0x80, test::encode_runs({{8, 40}}), 0, 0, "", 7, 8)};
-  image.put_record(3, test::mft_record(extension));
-  image.put_bytes(40 * 4096 + 5 * 1024, test::file_record(make_reference(5, 5), "far"));
-  NtfsVolume volume;
-  ASSERT_TRUE(open_volume(volume, image.bytes()));
-  EXPECT_EQ(volume.mft_data_runs().size(), 2u);
-  EXPECT_EQ(volume.record_count(), 64u);
-  EXPECT_EQ(volume.record_offset(37), 40 * 4096 + 5 * 1024u);
-  std::vector<uint8_t> record;
-  ASSERT_EQ(volume.read_record(37, record), RecordRead::fixed);
-  EXPECT_EQ(name_of(record), "far");
 }
 
 }  // namespace
