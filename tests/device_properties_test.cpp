@@ -26,10 +26,7 @@ ShellItem decode_fixture(const std::string& name, size_t expected_size) {
 
 TEST(DeviceProperties, PortableDeviceItemKeepsItsNamedEntries) {
   ShellItem item = decode_fixture("portable_device_root_item.hex", 0x1a8);
-  EXPECT_FALSE(item.unknown);
-  EXPECT_TRUE(item.flags & kFlagText0831);
-  EXPECT_TRUE(contains(item.names, "Schamanamakizhamanu"));
-  // The property set of the sub-record is added with the other GUIDs.
+  EXPECT_TRUE(!item.unknown && (item.flags & kFlagText0831) && contains(item.names, "Schamanamakizhamanu"));
   const Guid set = guid_literal("0c15d503-d017-47ce-9016-7b3f978721cc");
   EXPECT_NE(std::find(item.guids.begin(), item.guids.end(), set), item.guids.end());
 
@@ -58,19 +55,13 @@ TEST(DeviceProperties, FileEntryEntriesDecodeInOrderAndReachTheNotes) {
       {8, "WPD_OBJECT_CAN_DELETE", kVtBool, nullptr},
       {9, "unk", kVtLpwstr, "20190918T134005"},
       {10, "WPD_OBJECT_ORIGINAL_FILE_NAME", kVtLpwstr, ".uxx"}};
-  for (const auto& [index, name, vartype, text] : expected) {
-    EXPECT_EQ(props[index].name, name) << index;
-    EXPECT_EQ(props[index].vartype, vartype) << index;
-    if (text != nullptr) {
-      EXPECT_EQ(props[index].text, text) << index;
-    }
-  }
-  EXPECT_EQ(props[3].vartype, kVtClsid);
-  EXPECT_EQ(props[8].number, 0xFFFFu);
-  EXPECT_EQ(props[9].pid, 0xdc4eu);
+  for (const auto& [index, name, vartype, text] : expected)
+    EXPECT_EQ(std::tie(props[index].name, props[index].vartype, props[index].text),
+              std::make_tuple(name, vartype, text ? text : props[index].text)) << index;
+  EXPECT_EQ(std::make_tuple(props[3].vartype, props[8].number, props[9].pid),
+            std::make_tuple(kVtClsid, uint64_t{0xFFFF}, 0xdc4eu));
 
-  std::vector<ShellItem> list{item};
-  testing::Rendered r = testing::render(list);
+  testing::Rendered r = testing::render({item});
   EXPECT_EQ(r.path, ".uxx");
   EXPECT_TRUE(contains(r.notes, "WPD_OBJECT_NAME : .uxx"));
   EXPECT_TRUE(contains(r.notes, "WPD_OBJECT_ID : o15"));
@@ -95,8 +86,7 @@ TEST(DeviceProperties, EntryWalkStepsOverNarrowTypesAndStopsAtZeroIdUnknownWidth
   b.append(entry(9, kVtUi4).u32(7).data);
   auto props = decode_entries(b, 2);
   ASSERT_EQ(props.size(), 2u);
-  EXPECT_EQ(props[0].text, "abc");
-  EXPECT_EQ(props[1].number, 0x1234u);
+  EXPECT_EQ(std::tie(props[0].text, props[1].number), std::make_tuple("abc", uint64_t{0x1234}));
 
   // VT_UI2: not decoded, 2 bytes wide.
   props = decode_entries(entry(4, 18).u16(5).append(entry(9, kVtUi4).u32(7).data), 1);

@@ -24,8 +24,7 @@ TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
   MemorySource parent(parent_bytes);
   const std::vector<Extent> extents = {{0, 100, 500, false}, {100, 50, 0, true}, {200, 100, 0, false}};
   ExtentSource file(parent, extents, 320, 260);
-  EXPECT_TRUE(file.well_formed());
-  EXPECT_EQ(file.size(), 320u);
+  EXPECT_EQ(std::make_pair(file.well_formed(), file.size()), std::make_pair(true, uint64_t{320}));
   struct Case { uint64_t offset, length; int64_t result; };
   for (const Case& c : {Case{0, 100, 100}, Case{90, 40, 40}, Case{140, 10, 10}, Case{140, 20, -1},
                         Case{200, 50, 50}, Case{250, 70, 70}, Case{300, 100, 20}, Case{320, 5, 0}}) {
@@ -39,7 +38,6 @@ TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
       ASSERT_EQ(out[static_cast<size_t>(i)], expected) << at;
     }
   }
-  // Sparse, hole and end map nowhere.
   const auto mapped = [&](uint64_t at) {
     uint64_t to = 0;
     return file.map(at, to) ? static_cast<int64_t>(to) : -1;
@@ -54,10 +52,9 @@ TEST(ExtentSource, ReadsAcrossPiecesZerosAndHoles) {
       {230, {Holding::data, 260}},       {260, {Holding::zeros, 320}}};
   for (const auto& [offset, run] : runs) EXPECT_EQ(file.holding_at(offset), run) << offset;
   WindowSource part(file, 90, 100);
-  EXPECT_EQ(part.holding_at(0), (HoldingRun{Holding::data, 10}));
-  EXPECT_EQ(part.holding_at(65), (HoldingRun{Holding::not_stored, 100}));
+  EXPECT_EQ(std::make_pair(part.holding_at(0), part.holding_at(65)),
+            std::make_pair(HoldingRun{Holding::data, 10}, HoldingRun{Holding::not_stored, 100}));
   EXPECT_EQ(bytes_holding_data(file, 0, 320), 160u);
-  // A read stops at the window's end.
   WindowSource window(parent, 10, 20);
   std::vector<uint8_t> tail(10);
   EXPECT_EQ(window.read_at(15, tail), 5);
@@ -71,15 +68,14 @@ TEST(ExtentSource, ParentFailuresAndMalformedExtents) {
   std::vector<uint8_t> out(50);
   EXPECT_EQ(beyond.read_at(0, out), -1);
   EXPECT_EQ(beyond.read_at(0, std::span(out).first(20)), 20);
-  EXPECT_EQ(beyond.holding_at(0), (HoldingRun{Holding::data, 20}));
-  EXPECT_EQ(beyond.holding_at(20), (HoldingRun{Holding::not_stored, 50}));
+  EXPECT_EQ(std::make_pair(beyond.holding_at(0), beyond.holding_at(20)),
+            std::make_pair(HoldingRun{Holding::data, 20}, HoldingRun{Holding::not_stored, 50}));
 
   ExtentSource overlapping(parent, {{0, 10, 0, false}, {5, 10, 20, false}, {30, 5, 0, false}}, 40, 40);
-  EXPECT_FALSE(overlapping.well_formed());
-  EXPECT_EQ(overlapping.extents().size(), 1u);
   ExtentSource wrapping(parent, {{UINT64_MAX - 5, 10, 0, false}}, UINT64_MAX, UINT64_MAX);
-  EXPECT_FALSE(wrapping.well_formed());
-  EXPECT_TRUE(wrapping.extents().empty());
+  EXPECT_EQ(std::make_tuple(overlapping.well_formed(), overlapping.extents().size(), wrapping.well_formed(),
+                            wrapping.extents().size()),
+            std::make_tuple(false, size_t{1}, false, size_t{0}));
   EXPECT_EQ(wrapping.read_at(UINT64_MAX - 5, std::span(out).first(3)), -1);
 }
 
@@ -89,16 +85,15 @@ TEST(ExtentSource, ParentFailuresAndMalformedExtents) {
 TEST(ReadInPasses, StalledPassFailsOrEndsTheRead) {
   std::vector<uint8_t> out(10);
   int calls = 0;
-  // Four bytes, then nothing; a loop without its guard stops at the cap.
   auto stalls = [&calls](uint64_t, std::span<uint8_t> rest) -> int64_t {
     if (++calls > 100) return -1;
     return calls == 1 ? static_cast<int64_t>(std::min<size_t>(4, rest.size())) : 0;
   };
-  EXPECT_EQ(read_in_passes(0, out, 10, stalls, StalledPass::fails_read), -1);
-  EXPECT_EQ(calls, 2);
+  const int64_t failed = read_in_passes(0, out, 10, stalls, StalledPass::fails_read);
+  EXPECT_EQ(std::make_pair(failed, calls), std::make_pair(int64_t{-1}, 2));
   calls = 0;
-  EXPECT_EQ(read_in_passes(0, out, 10, stalls, StalledPass::ends_read), 4);
-  EXPECT_EQ(calls, 2);
+  const int64_t ended = read_in_passes(0, out, 10, stalls, StalledPass::ends_read);
+  EXPECT_EQ(std::make_pair(ended, calls), std::make_pair(int64_t{4}, 2));
 }
 
 }  // namespace

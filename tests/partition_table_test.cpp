@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <tuple>
 
@@ -20,10 +21,7 @@ struct DiskBytes {
   void put32(size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
   }
-  void put64(size_t at, uint64_t v) {
-    put32(at, static_cast<uint32_t>(v));
-    put32(at + 4, static_cast<uint32_t>(v >> 32));
-  }
+  void put64(size_t at, uint64_t v) { put32(at, static_cast<uint32_t>(v)), put32(at + 4, static_cast<uint32_t>(v >> 32)); }
   // Entry i of the table in the record at byte offset record.
   DiskBytes& entry(size_t record, int i, uint8_t type, uint32_t start, uint32_t sectors) {
     const size_t at = record + 446 + 16 * static_cast<size_t>(i);
@@ -136,8 +134,7 @@ TEST(MbrReader, GuessStaysInTheFirstMiBs) {
     const bool near = record_at < (16u << 20);
     std::vector<Partition> list;
     EXPECT_EQ(read_partition_table(disk, true, list), near);
-    const std::vector<Found> expected = {{record_at / 512 + 63, 100, 0x07}};
-    EXPECT_EQ(found_of(list), near ? expected : std::vector<Found>{});
+    EXPECT_EQ(found_of(list), (near ? std::vector<Found>{{record_at / 512 + 63, 100, 0x07}} : std::vector<Found>{}));
     EXPECT_EQ(disk.read_outside(), 0u);
   }
 }
@@ -214,9 +211,7 @@ TEST(GptReader, HostileHeadersEndWithoutReadingPastTheDisk) {
     MemorySource source(disk.bytes);
     std::vector<Partition> list;
     EXPECT_EQ(read_partition_table(source, false, list), c.ok) << c.name;
-    size_t real = 0;
-    for (const Partition& p : list) real += p.unallocated ? 0 : 1;
-    EXPECT_EQ(real, c.partitions) << c.name;
+    EXPECT_EQ(std::ranges::count(list, false, &Partition::unallocated), c.partitions) << c.name;
   }
 }
 

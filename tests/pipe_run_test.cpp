@@ -63,12 +63,10 @@ TEST_F(PipeRun, NothingInTheListStopsTheRun) {
   std::vector<std::string> problems;
   for (const std::string& line : test::split_lines(r.err))
     if (line.rfind("prob accessing file ", 0) == 0) problems.push_back(line.substr(20));
-  // The long line arrives as two names; a FIFO and a device are not files
-  // that can be examined.
+  // The long line arrives as two names.
   std::vector<std::string> expected{std::string(4095, 'n'), std::string(905, 'n'), missing, through_file, fifo, "/dev/null"};
 #ifdef _WIN32
-  // Whether Windows gives a pipe and a POSIX device name a status depends
-  // on the system; either way they yield nothing and the run goes on.
+  // Whether Windows reports a pipe and a POSIX device name varies.
   for (auto* names : {&problems, &expected})
     std::erase_if(*names, [&](const std::string& name) { return name == fifo || name == "/dev/null"; });
 #endif

@@ -1,7 +1,5 @@
-// Decoding ahead on worker threads: the pool itself, and whole scans of
-// compressed containers that must report the same with 1, 2 or 8 threads,
-// damaged ones included, and the E01 set they scan read back byte for byte.
-// The suite also runs under ThreadSanitizer.
+// Decoding ahead on worker threads: the pool itself, and scans of
+// compressed containers that must report the same whatever the threads.
 #include "storage/read_ahead.h"
 
 #include <gtest/gtest.h>
@@ -37,11 +35,8 @@ ReadAhead::Job fill_job(uint64_t block, std::atomic<int>& runs, const std::atomi
   };
 }
 
-// Blocks come back as their job made them, whichever thread ran it and in
-// whatever order they are taken; a block that failed or was never queued
-// comes back null, so the reader decodes it itself. The memory bound
-// refuses blocks while those held are queued or being decoded; decoded
-// ones make room, those taken first.
+// A block that failed or was never queued comes back null; the memory
+// bound refuses blocks while those held are undecoded, taken ones first go.
 TEST(ReadAhead, BlocksFailuresAndRoom) {
   std::atomic<int> runs{0};
   std::atomic<bool> release{false};
@@ -53,13 +48,9 @@ TEST(ReadAhead, BlocksFailuresAndRoom) {
   std::set<uint8_t> threads;
   for (uint64_t n = 10; n-- > 1;) {
     const ReadAhead::Bytes bytes = ahead.take({nullptr, n});
-    if (n % 7 == 3) {
-      EXPECT_EQ(bytes, nullptr) << n;
-      continue;
-    }
-    ASSERT_NE(bytes, nullptr) << n;
-    EXPECT_EQ(bytes->size(), 1000u);
-    EXPECT_EQ((*bytes)[0], n);
+    ASSERT_EQ(bytes != nullptr, n % 7 != 3) << n;
+    if (!bytes) continue;
+    EXPECT_EQ(std::make_pair(bytes->size(), (*bytes)[0]), std::make_pair(size_t{1000}, static_cast<uint8_t>(n)));
     threads.insert((*bytes)[1]);
   }
   while (runs < 10) std::this_thread::yield();  // block 0, not taken, by a worker
@@ -67,15 +58,13 @@ TEST(ReadAhead, BlocksFailuresAndRoom) {
   for (uint8_t thread : threads) EXPECT_LE(thread, 3);
   // Block 0, decoded but never taken, outlives the taken ones.
   for (uint64_t n = 20; n < 28; ++n) EXPECT_TRUE(ahead.queue({nullptr, n}, 1000, fill_job(n, runs, release)));
-  EXPECT_TRUE(ahead.knows({nullptr, 0}));
-  EXPECT_FALSE(ahead.knows({nullptr, 9}));
+  EXPECT_TRUE(ahead.knows({nullptr, 0}) && !ahead.knows({nullptr, 9}));
   // Without workers nothing is queued: the reader decodes alone.
   EXPECT_FALSE(ReadAhead(0, 1 << 20).queue({nullptr, 0}, 1, fill_job(0, runs, release)));
 }
 
-// 3000 blocks through 8 workers, queued 32 ahead of a reader that takes
-// them in order while they are decoded; then a pool dropped with work
-// queued waits for the jobs running and starts no more.
+// A reader taking blocks in order 32 behind the queue; then a pool dropped
+// with work queued waits for the running jobs and starts no more.
 TEST(ReadAhead, ManyBlocksAndAnEarlyEnd) {
   std::atomic<int> runs{0};
   std::atomic<bool> release{true};
@@ -85,10 +74,7 @@ TEST(ReadAhead, ManyBlocksAndAnEarlyEnd) {
       for (uint64_t ahead_of = n; ahead_of < std::min<uint64_t>(n + 32, 3000); ++ahead_of)
         ahead.queue({&runs, ahead_of}, 1000, fill_job(ahead_of, runs, release));
       const ReadAhead::Bytes bytes = ahead.take({&runs, n});
-      ASSERT_EQ(bytes == nullptr, n % 7 == 3) << n;
-      if (bytes) {
-        ASSERT_EQ(bytes->front(), static_cast<uint8_t>(n));
-      }
+      ASSERT_EQ(bytes ? int{bytes->front()} : -1, n % 7 == 3 ? -1 : int{static_cast<uint8_t>(n)}) << n;
     }
   }
   EXPECT_EQ(runs, 3000);
@@ -109,11 +95,8 @@ TEST(ReadAhead, ManyBlocksAndAnEarlyEnd) {
   EXPECT_LT(runs, 100);
 }
 
-// One 8 MiB disk of random bytes, zeros and planted shortcuts (some across
-// grain and chunk ends) as a stream-optimized VMDK and an E01 set written
-// with deflate: -rawscan gives the raw disk's records whatever the thread
-// count. A grain whose deflate stream is damaged, and a segment cut short,
-// end as they do on one thread.
+// An 8 MiB disk with shortcuts across grain and chunk ends, as a
+// stream-optimized VMDK and a deflated E01 set.
 class ContainerThreads : public test::ScratchDirTest {
  protected:
   void SetUp() override {
@@ -134,8 +117,7 @@ class ContainerThreads : public test::ScratchDirTest {
               0);
   }
 
-  // Records and messages of one scan, the run header (with its time and
-  // command line) left out; they must not depend on the threads.
+  // Records and messages of one scan, without the run header.
   std::string scan(const fs::path& input, const char* mode, const char* threads) {
     const test::CommandResult r = run({input.string(), mode, "-csv", "-quiet", "-threads", threads});
     const size_t rows = r.out.find("source path/filename,");
@@ -172,8 +154,6 @@ class ContainerThreads : public test::ScratchDirTest {
 };
 
 TEST_F(ContainerThreads, SameReportsWithAnyNumberOfThreads) {
-  // The deflate stream of the grain holding the record at 3 MiB - 472 is
-  // damaged, and a copy of the E01 set has its last segment cut short.
   std::string stream = test::slurp(dir_ / "stream.vmdk");
   ASSERT_TRUE(damage_grain(stream, ((3u << 20) - 472) / 65536 * 128));
   test::write_file(dir_ / "damaged.vmdk", stream);
@@ -187,23 +167,17 @@ TEST_F(ContainerThreads, SameReportsWithAnyNumberOfThreads) {
     const std::string one = scan(input, "-rawscan", "1");
     for (const char* threads : {"2", "8"}) EXPECT_EQ(scan(input, "-rawscan", threads), one) << input << " " << threads;
     const bool damaged = input.filename() == "damaged.vmdk" || input.parent_path().filename() == "cut";
-    // The raw disk's records name their own file; their number is the same.
     const auto records = [](const std::string& text) {
       size_t n = 0;
       for (size_t at = text.find("(carved - "); at != std::string::npos; at = text.find("(carved - ", at + 1)) ++n;
       return n;
     };
-    if (damaged) {
-      EXPECT_LT(records(one), records(raw_rows)) << input << one;
-    } else {
-      EXPECT_EQ(records(one), records(raw_rows)) << input << one;
-    }
+    EXPECT_TRUE(damaged ? records(one) < records(raw_rows) : records(one) == records(raw_rows)) << input << one;
   }
 }
 
-// The E01 set read back through its first segment: inside one chunk and
-// across segments, to its end. A set missing a segment, or with one cut
-// short, is refused rather than read with zeros in the gap.
+// A set missing a segment, or with one cut short, is refused rather than
+// read with zeros in the gap.
 TEST_F(ContainerThreads, EwfSetReadsBackByteForByteOrIsRefused) {
   ASSERT_TRUE(fs::exists(dir_ / "disk.E03")) << "expected several segments";
   const ImageOpenResult opened = open_image_by_content((dir_ / "disk.E01").string());
@@ -222,8 +196,8 @@ TEST_F(ContainerThreads, EwfSetReadsBackByteForByteOrIsRefused) {
   std::vector<uint8_t> piece(1500000);
   ASSERT_EQ(ewf.read_at(777777, piece), static_cast<int64_t>(piece.size()));
   EXPECT_TRUE(std::equal(piece.begin(), piece.end(), expected.begin() + 777777));
-  EXPECT_EQ(ewf.read_at(expected.size() - 10, piece), 10);
-  EXPECT_EQ(ewf.read_at(expected.size(), piece), 0);
+  EXPECT_EQ(std::make_pair(ewf.read_at(expected.size() - 10, piece), ewf.read_at(expected.size(), piece)),
+            std::make_pair(int64_t{10}, int64_t{0}));
 
   const std::string whole_e02 = test::slurp(dir_ / "disk.E02");
   for (const std::string& e02 : {std::string(), whole_e02.substr(0, whole_e02.size() / 2)}) {
@@ -237,9 +211,8 @@ TEST_F(ContainerThreads, EwfSetReadsBackByteForByteOrIsRefused) {
   }
   const uint8_t ex01[] = {'E', 'V', 'F', '2', 0x0D, 0x0A, 0x81, 0x00};
   const uint8_t l01[] = {'L', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
-  EXPECT_TRUE(has_ewf_signature(ex01));
-  EXPECT_FALSE(has_ewf_signature(l01));
-  EXPECT_FALSE(has_ewf_signature(std::span<const uint8_t>(ex01, 7)));
+  EXPECT_TRUE(has_ewf_signature(ex01) && !has_ewf_signature(l01) &&
+              !has_ewf_signature(std::span<const uint8_t>(ex01, 7)));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // segments of any size, and what the command line says of a broken set.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <set>
 
 #include "storage/memory_source.h"
@@ -31,14 +32,12 @@ TEST(SplitNames, SetsAreToldByNameAndSiblings) {
       {"x.aa", {"x.aa", "x.ab", "x.ac"}, SplitSetKind::set, {"x.aa", "x.ab", "x.ac"}, ""},
       {"X.AAA", {"X.AAA", "X.AAB"}, SplitSetKind::set, {"X.AAA", "X.AAB"}, ""},
       {"x.ab", {"x.aa", "x.ab"}, SplitSetKind::later_segment, {}, "x.aa"},
-      // A gap, whether the segments after it are one or many names away.
       {"img.001", {"img.001", "img.003"}, SplitSetKind::missing, {}, "img.002"},
       {"img.01", {"img.01", "img.02", "img.40"}, SplitSetKind::missing, {}, "img.03"},
       {"x.aa", {"x.aa", "x.ac"}, SplitSetKind::missing, {}, "x.ab"},
-      // One file, however it is named.
       {"img.001", {"img.001"}, SplitSetKind::none, {}, ""},
       {"photo.ab", {"photo.ab"}, SplitSetKind::none, {}, ""},
-      // A later name only where the first of its set is there too.
+      // One file, or a later name without the first of its set.
       {"disk.raw", {"disk.raw", "disk.rax"}, SplitSetKind::none, {}, ""},
       {"log.2023", {"log.2022", "log.2023", "log.2024"}, SplitSetKind::none, {}, ""},
       {"disk.E01", {"disk.E01", "disk.E02"}, SplitSetKind::none, {}, ""},
@@ -49,9 +48,7 @@ TEST(SplitNames, SetsAreToldByNameAndSiblings) {
   };
   for (const SplitCase& c : cases) {
     const SplitSet set = resolve_split_set(c.given, [&](const std::string& name) { return c.present.count(name) > 0; });
-    EXPECT_EQ(set.kind, c.kind) << c.given;
-    EXPECT_EQ(set.segments, c.segments) << c.given;
-    EXPECT_EQ(set.named, c.named) << c.given;
+    EXPECT_EQ(std::tie(set.kind, set.segments, set.named), std::tie(c.kind, c.segments, c.named)) << c.given;
   }
 
   // Numbers outgrow their width; the first of such a set is found from a later name.
@@ -68,9 +65,7 @@ TEST(SplitNames, SetsAreToldByNameAndSiblings) {
   const auto up_to_faa = [](const std::string& name) { return name <= "d/ev.FAA"; };
   const std::vector<std::string> ewf = ewf_segment_names("d/ev.E01", up_to_faa);
   ASSERT_EQ(ewf.size(), 99u + 26 * 26 + 1);
-  EXPECT_EQ(ewf[98], "d/ev.E99");
-  EXPECT_EQ(ewf[99], "d/ev.EAA");
-  EXPECT_EQ(ewf.back(), "d/ev.FAA");
+  EXPECT_EQ(std::tie(ewf[98], ewf[99], ewf.back()), std::make_tuple("d/ev.E99", "d/ev.EAA", "d/ev.FAA"));
   EXPECT_EQ(ewf_segment_names("d/ev.s01", [](const std::string& n) { return n <= "d/ev.s03"; }).size(), 3u);
   EXPECT_EQ(ewf_segment_names("d/ev.raw", up_to_faa).size(), 1u);
 }
@@ -92,9 +87,11 @@ TEST(SplitRawSource, ReadsAcrossSegmentsOfAnySize) {
   SplitRawSource source;
   ASSERT_TRUE(source.open(names, opener).ok());
   EXPECT_EQ(source.size(), 35u);
-  std::vector<uint8_t> all(40);
+  std::vector<uint8_t> all(40), want(35);
+  std::iota(want.begin(), want.end(), 1);
   ASSERT_EQ(source.read_at(0, all), 35);
-  for (size_t i = 0; i < 35; ++i) EXPECT_EQ(all[i], i + 1) << i;
+  all.resize(35);
+  EXPECT_EQ(all, want);
   // A segment that cannot be opened again fails the read: never zeros.
   fail_reopen = true;
   opens = static_cast<int>(parts.size());
@@ -108,8 +105,7 @@ TEST(SplitRawSource, ReadsAcrossSegmentsOfAnySize) {
   SplitRawSource broken;
   const ContainerProblem problem =
       broken.open(names, [&](const std::string& name) { return name == "seg2" ? nullptr : opener(name); });
-  EXPECT_EQ(problem.kind, ContainerProblemKind::unreadable);
-  EXPECT_EQ(problem.file, "seg2");
+  EXPECT_EQ(std::tie(problem.kind, problem.file), std::make_tuple(ContainerProblemKind::unreadable, "seg2"));
 }
 
 class SplitImageRun : public test::ScratchDirTest {};
@@ -126,7 +122,6 @@ TEST_F(SplitImageRun, BrokenSetsEndWithTheSegmentNamed) {
                        first + "\n");
 
 #ifndef _WIN32  // Wine makes ten thousand files slow to write
-  // Ten thousand empty segments: an empty disk, quickly.
   fs::create_directories(dir_ / "empty");
   for (int i = 1; i <= 10000; ++i) {
     const std::string number = std::to_string(i);

@@ -1,7 +1,5 @@
-// Shadow copies through libvshadow over our byte sources: a small built
-// volume whose every block says where it came from, then damaged copies of
-// it. The corpus volumes are checked against vshadowinfo and vshadowmount
-// in vss_corpus_test.cpp.
+// Shadow copies through libvshadow over a small built volume whose every
+// block says where it came from, then damaged copies of it.
 #include "storage/vss_source.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +63,6 @@ TEST_F(BuiltShadowVolume, StoresListOldestFirstWithTheirCatalogValues) {
   ShadowStatus status;
   shadows.open_store(3, status);
   EXPECT_EQ(shadow_error_text(status), "no shadow copy 3: this volume holds 2 (numbers 1 to 2)");
-  // Views outlive the volume object that opened them.
   std::unique_ptr<ShadowStoreSource> view = open_shadow_store(volume, 1, status);
   ASSERT_TRUE(view) << shadow_error_text(status);
   expect_view(*view, 0);
@@ -80,8 +77,8 @@ TEST_F(BuiltShadowVolume, StoresListOldestFirstWithTheirCatalogValues) {
   ShadowVolume swapped;
   ASSERT_TRUE(swapped.open(volume).ok());
   ASSERT_EQ(swapped.stores().size(), 2u);
-  EXPECT_EQ(swapped.stores()[0].identifier, Builder::guid(1));
-  EXPECT_EQ(swapped.stores()[1].creation_time, Builder::kCreationTime[1]);
+  EXPECT_EQ(std::tie(swapped.stores()[0].identifier, swapped.stores()[1].creation_time),
+            std::make_tuple(Builder::guid(1), Builder::kCreationTime[1]));
 }
 
 TEST_F(BuiltShadowVolume, EachViewTakesSavedBlocksFromItsStoreAndLaterOnes) {
@@ -97,10 +94,11 @@ TEST_F(BuiltShadowVolume, EachViewTakesSavedBlocksFromItsStoreAndLaterOnes) {
     // Reads across a saved block's edges, and at the end.
     std::vector<uint8_t> piece(100);
     ASSERT_EQ(view->read_at(Builder::block(25) - 50, piece), 100);
-    EXPECT_EQ(piece[49], Builder::expected_fill(static_cast<int>(number - 1), 24));
-    EXPECT_EQ(piece[50], Builder::expected_fill(static_cast<int>(number - 1), 25));
-    EXPECT_EQ(view->read_at(view->size() - 10, piece), 10);
-    EXPECT_EQ(view->read_at(view->size(), piece), 0);
+    const int store = static_cast<int>(number - 1);
+    EXPECT_EQ(std::make_pair(piece[49], piece[50]),
+              std::make_pair(Builder::expected_fill(store, 24), Builder::expected_fill(store, 25)));
+    EXPECT_EQ(std::make_pair(view->read_at(view->size() - 10, piece), view->read_at(view->size(), piece)),
+              std::make_pair(int64_t{10}, int64_t{0}));
   }
   ShadowStatus status;
   std::unique_ptr<ShadowStoreSource> older = shadows.open_store(1, status);
@@ -123,14 +121,12 @@ TEST_F(BuiltShadowVolume, VolumesWithoutCopiesHaveNoStoresAndNoError) {
     EXPECT_TRUE(list_shadow_stores(volume, status).empty()) << bytes.size();
     EXPECT_TRUE(status.ok()) << shadow_error_text(status);
     EXPECT_FALSE(open_shadow_store(volume, 1, status));
-    EXPECT_EQ(status.error, ShadowError::no_such_store);
     EXPECT_EQ(shadow_error_text(status), "this volume holds no shadow copies");
   }
 }
 
-// One change to the intact volume per case. Store 1 reads through store 2,
-// so damage in store 2 marks both; a cut restores a chain's end, so the
-// views it leaves are whole.
+// Store 1 reads through store 2, so damage in store 2 marks both; a cut
+// restores a chain's end, so the views it leaves are whole.
 TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
   const uint64_t catalog = Builder::block(Builder::kCatalogBlock);
   const auto list = [](int store) { return Builder::block(Builder::kBlockListBlock[store]); };
@@ -149,8 +145,7 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
        {false, true}},
       {"the catalog names itself as next",
        [&](Builder& b) { b.put(catalog + kShadowNextOffsetField, catalog, 8); }, true, {false, false}, {true, true}},
-      // libvshadow would mishandle the header: listed, but neither it nor the
-      // older store that reads through it opens.
+      // Listed, but neither it nor the older store reading through it opens.
       {"store 2's header of another record type",
        [](Builder& b) { b.put(Builder::block(Builder::kStoreHeaderBlock[1]) + 20, 3, 4); }, false, {true, true},
        {false, false}},
@@ -170,13 +165,10 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
       ShadowStatus status;
       std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
       ASSERT_EQ(view != nullptr, c.opens[number - 1]) << number << " " << shadow_error_text(status);
-      if (view) {
-        expect_view(*view, static_cast<int>(number - 1));
-      } else {
-        EXPECT_EQ(status.error, ShadowError::unreadable) << number;
-        EXPECT_NE(shadow_error_text(status).find("shadow copy " + std::to_string(number) + " cannot be read"),
-                  std::string::npos);
-      }
+      if (view) expect_view(*view, static_cast<int>(number - 1));
+      const std::string text = shadow_error_text(status);
+      const std::string cannot = "shadow copy " + std::to_string(number) + " cannot be read";
+      EXPECT_TRUE(view || (status.error == ShadowError::unreadable && text.find(cannot) != text.npos)) << text;
     }
   }
   Builder zeroed;
@@ -184,21 +176,17 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
   MemorySource zeroed_volume(zeroed.bytes);
   ShadowVolume refused;
   const ShadowStatus opened = refused.open(zeroed_volume);
-  EXPECT_EQ(opened.error, ShadowError::unreadable);
-  EXPECT_TRUE(refused.stores().empty());
+  EXPECT_EQ(std::make_tuple(opened.error, refused.stores().size()), std::make_tuple(ShadowError::unreadable, size_t{0}));
   EXPECT_NE(shadow_error_text(opened).find("cannot be read: "), std::string::npos);
 }
 
-// Cut anywhere, the volume opens or is refused with a reason; every view
-// that opens reads to its end or fails cleanly.
+// Cut anywhere, the volume opens or is refused with a reason.
 TEST_F(BuiltShadowVolume, EveryTruncationEndsNormally) {
   for (uint64_t length = 0; length <= Builder::kBlocks * kShadowBlockSize; length += 0x1000) {
     MemorySource volume(std::span<const uint8_t>(builder.bytes).first(length));
     ShadowVolume shadows;
     const ShadowStatus opened = shadows.open(volume);
-    if (!opened.ok()) {
-      EXPECT_FALSE(shadow_error_text(opened).empty());
-    }
+    EXPECT_TRUE(opened.ok() || !shadow_error_text(opened).empty());
     for (uint32_t number = 1; number <= shadows.stores().size(); ++number) {
       ShadowStatus status;
       std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);

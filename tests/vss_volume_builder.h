@@ -1,11 +1,10 @@
-// A small NTFS-looking volume with two shadow copies, laid out as Windows
-// lays them out: the volume header at 0x1e00, a catalog block, and per
-// store a store header and a block list whose descriptors point at saved
-// copies of volume blocks. Every 16 KiB block of the live volume is filled
-// with its own number, every saved copy with its store and block number,
-// so a view's bytes say where they came from.
+// A small NTFS-looking volume with two shadow copies laid out as Windows
+// writes them. Every 16 KiB block of the live volume holds its own number,
+// every saved copy its store and block number, so a view's bytes say where
+// they came from.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -32,14 +31,8 @@ struct ShadowVolumeBuilder {
     for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
   }
   // A GUID whose first byte is the tag and whose others count up.
-  void put_guid(uint64_t at, uint8_t tag) {
-    for (int i = 0; i < 16; ++i) bytes[at + i] = static_cast<uint8_t>(i == 0 ? tag : i);
-  }
-  static Guid guid(uint8_t tag) {
-    Guid g{};
-    for (int i = 0; i < 16; ++i) g[i] = static_cast<uint8_t>(i == 0 ? tag : i);
-    return g;
-  }
+  static Guid guid(uint8_t tag) { return {tag, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}; }
+  void put_guid(uint64_t at, uint8_t tag) { std::ranges::copy(guid(tag), bytes.begin() + at); }
   // The 128-byte header every shadow-copy block starts with.
   void block_header(uint64_t at, uint32_t record_type, uint64_t next) {
     static constexpr std::array<uint8_t, 16> kIdentifier = {0x6b, 0x87, 0x08, 0x38, 0x76, 0xc1, 0x48, 0x4e,
@@ -51,12 +44,8 @@ struct ShadowVolumeBuilder {
     put(at + kShadowNextOffsetField, next, 8);
   }
   static uint64_t block(uint64_t index) { return index * kShadowBlockSize; }
-  // The byte every position of a block holds: live blocks their number,
-  // saved copies 0x80 + store * 0x20 + block number.
   static uint8_t live_fill(uint64_t index) { return static_cast<uint8_t>(index); }
-  static uint8_t saved_fill(int store, uint64_t original) {
-    return static_cast<uint8_t>(0x80 + store * 0x20 + original);
-  }
+  static uint8_t saved_fill(int store, uint64_t original) { return static_cast<uint8_t>(0x80 + store * 0x20 + original); }
 
   ShadowVolumeBuilder() {
     for (uint64_t index = 16; index < kBlocks; ++index)
