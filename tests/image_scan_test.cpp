@@ -93,12 +93,8 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   // Each told by its content, whatever its name (a VMware disk as ".001").
   // Raw carving sees the media, not the container; so does fls, which
   // reads neither VMware nor QCOW here.
-  const struct {
-    const char* image;
-    const char* make;  // in the scratch folder, from disk.raw
-    bool (*supported)();
-    bool fls;
-  } containers[] = {
+  // make: run in the scratch folder, from disk.raw.
+  const struct { const char *image, *make; bool (*supported)(); bool fls; } containers[] = {
       {"stream.001", "qemu-img convert -O vmdk -o subformat=streamOptimized disk.raw stream.001", nullptr, false},
       {"split.vmdk", "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.raw split.vmdk", nullptr, false},
       {"disk.E01", "ewfacquirestream -q -S 2097152 -t disk < disk.raw && test -f disk.E02", ewf_support_available,
@@ -123,7 +119,9 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
     const test::CommandResult found = run({image, "-ntfs_scan", "-csv", "-quiet"});
     EXPECT_EQ(std::pair(rows_without_source(found.out), found.err), std::pair(records_, listing.err)) << c.image;
     EXPECT_EQ(scan({image, "-rawscan"}), carved_) << c.image;
-    if (test::contains(c.make, "-O vmdk")) EXPECT_EQ(scan({"-vmdk", image}), records_) << c.image;
+    if (test::contains(c.make, "-O vmdk")) {
+      EXPECT_EQ(scan({"-vmdk", image}), records_) << c.image;
+    }
     if (c.fls) {
       std::set<std::string> listed;
       for (const test::FlsName& name : test::fls_names(image, kVolumeOffset / 512)) listed.insert(name.path);
@@ -150,9 +148,7 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
     EXPECT_EQ(std::pair(r.status, r.err), std::pair(255, "invalid image: " + path(image) + "\n  " + why + "\n"));
   };
   fs::create_directories(dir_ / "children");
-  struct Chain {
-    std::string child, recorded;  // recorded: the parent's name in the message
-  };
+  struct Chain { std::string child, recorded; };  // recorded: the parent's name in the message
   std::vector<Chain> chains;
   if (vhdi_support_available()) {
     // VHD: the child beside its parent. VHDX: the child one folder down.

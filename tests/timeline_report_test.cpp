@@ -195,10 +195,7 @@ TEST(TimesketchEvents, EachGroupOfTimesMergedOnItsOwn) {
                                         "file MA.. Source File Modified; Source File Accessed"};
   const std::string object = "id  ObjectID Time", birth = "id  Birth ObjectID Time";
   const struct {
-    const char* name;
-    const LnkRecord& record;
-    const SourceInfo& source;
-    const useropts& options;
+    const char* name; const LnkRecord& record; const SourceInfo& source; const useropts& options;
     std::vector<std::string> expected;
   } cases[] = {
       {"shortcut file", shortcut, file, plain, {target[0], target[1], own[0], own[1], object}},
