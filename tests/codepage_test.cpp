@@ -20,6 +20,7 @@ using test::contains;
 // of a file entry item.
 struct AnsiTexts {
   std::string label, path, description, short_name;
+  bool operator==(const AnsiTexts&) const = default;
 };
 
 Bytes ansi_shortcut(const AnsiTexts& t) {
@@ -128,15 +129,11 @@ TEST(AnsiTexts, DecodesFlaggedFieldsAndItemNamesOnly) {
   record.working_dir = "\xC4";  // bytes, but not flagged as ANSI
 
   decode_ansi_texts(record, 1251);
-  EXPECT_EQ(record.volume_label, kCyrillic.label);
-  EXPECT_EQ(record.local_base_path, kCyrillic.path);
-  EXPECT_EQ(record.name_string, kCyrillic.description);
-  EXPECT_EQ(record.working_dir, "\xC4");
-  EXPECT_EQ(file.short_name, kCyrillic.short_name);
+  EXPECT_EQ((AnsiTexts{record.volume_label, record.local_base_path, record.name_string, file.short_name}), kCyrillic);
+  EXPECT_EQ(record.working_dir + "|" + file.name, "\xC4|Ä");
   EXPECT_EQ(file.names, std::vector<std::string>{kCyrillic.short_name});
-  EXPECT_EQ(file.name, "Ä");
-  EXPECT_EQ(file.children[0].short_name, kCyrillic.short_name);
-  EXPECT_EQ(file.embedded_idlists[0][0].short_name, kCyrillic.short_name);
+  EXPECT_EQ(file.children[0].short_name + "|" + file.embedded_idlists[0][0].short_name,
+            kCyrillic.short_name + "|" + kCyrillic.short_name);
   EXPECT_TRUE(file.ansi_texts.empty());
 
   LnkRecord ascii;

@@ -84,10 +84,8 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   ASSERT_EQ(carved_.size(), 2u);
   // Without -offset the disk's only NTFS partition is scanned, after the listing.
   const test::CommandResult listing = run({disk_, "-ntfs_scan", "-csv", "-quiet"});
-  EXPECT_EQ(listing.status, 0);
-  EXPECT_EQ(rows_without_source(listing.out), records_);
-  EXPECT_EQ(listing.err,
-            "\nvolume offset [ " + offset_ + " ] : ntfs\n\nscanning the only NTFS partition, at " + offset_ + "\n");
+  EXPECT_EQ(std::tuple(listing.status, rows_without_source(listing.out), listing.err),
+            std::tuple(0, records_, "\nvolume offset [ " + offset_ + " ] : ntfs\n\nscanning the only NTFS partition, at " + offset_ + "\n"));
   std::set<std::string> paths;
   for (const test::FlsName& name : test::fls_names(disk_, kVolumeOffset / 512)) paths.insert(name.path);
   ASSERT_TRUE(paths.count("[root]\\planted.lnk"));
@@ -95,12 +93,8 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   // Each told by its content, whatever its name (a VMware disk as ".001").
   // Raw carving sees the media, not the container; so does fls, which
   // reads neither VMware nor QCOW here.
-  const struct {
-    const char* image;
-    const char* make;  // in the scratch folder, from disk.raw
-    bool (*supported)();
-    bool fls;
-  } containers[] = {
+  // make: run in the scratch folder, from disk.raw.
+  const struct { const char *image, *make; bool (*supported)(); bool fls; } containers[] = {
       {"stream.001", "qemu-img convert -O vmdk -o subformat=streamOptimized disk.raw stream.001", nullptr, false},
       {"split.vmdk", "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.raw split.vmdk", nullptr, false},
       {"disk.E01", "ewfacquirestream -q -S 2097152 -t disk < disk.raw && test -f disk.E02", ewf_support_available,
@@ -123,8 +117,7 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
       continue;
     }
     const test::CommandResult found = run({image, "-ntfs_scan", "-csv", "-quiet"});
-    EXPECT_EQ(rows_without_source(found.out), records_) << c.image;
-    EXPECT_EQ(found.err, listing.err) << c.image;
+    EXPECT_EQ(std::pair(rows_without_source(found.out), found.err), std::pair(records_, listing.err)) << c.image;
     EXPECT_EQ(scan({image, "-rawscan"}), carved_) << c.image;
     if (test::contains(c.make, "-O vmdk")) {
       EXPECT_EQ(scan({"-vmdk", image}), records_) << c.image;
@@ -152,14 +145,10 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
   };
   const auto refused = [&](const std::string& image, const std::string& why) {
     const test::CommandResult r = run({path(image), "-rawscan", "-quiet"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "invalid image: " + path(image) + "\n  " + why + "\n");
+    EXPECT_EQ(std::pair(r.status, r.err), std::pair(255, "invalid image: " + path(image) + "\n  " + why + "\n"));
   };
   fs::create_directories(dir_ / "children");
-  struct Chain {
-    std::string child;
-    std::string recorded;  // the parent's name in the message
-  };
+  struct Chain { std::string child, recorded; };  // recorded: the parent's name in the message
   std::vector<Chain> chains;
   if (vhdi_support_available()) {
     // VHD: the child beside its parent. VHDX: the child one folder down.
@@ -272,9 +261,7 @@ TEST_F(BlockDevice, ReadsAsTheImage) {
   if (whole.rfind("/dev/", 0) != 0) return;
   std::system("udevadm settle >/dev/null 2>&1");
   if (fs::exists(whole + "p1")) {
-    const auto partition = rows({"-partition", whole + "p1"});
-    EXPECT_EQ(partition.first, rows({disk, "-ntfs_scan"}).first);
-    EXPECT_EQ(partition.second, "");
+    EXPECT_EQ(rows({"-partition", whole + "p1"}), std::pair(rows({disk, "-ntfs_scan"}).first, std::string()));
   } else {
     std::cout << "the kernel lists no partitions of " << whole << "; -partition on one not tried\n";
   }

@@ -43,14 +43,10 @@ TEST_F(RunReport, SummaryCountsSourcesRecordsAndSkipsWithTheirReasons) {
                            "\n" + folder + "\n" + folder + "\n";
   const test::CommandResult r = run({"-pipe", "-csv"}, list);
   EXPECT_EQ(r.status, 255);
-  const std::vector<std::string> lines = test::split_lines(r.err);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(),
-            "done: 3 sources read, 2 records written, 1 without records, 3 skipped (1 cannot be read: " +
-                (dir_ / "gone.lnk").string() + ", 2 directories)");
+  EXPECT_TRUE(r.err.ends_with("\ndone: 3 sources read, 2 records written, 1 without records, 3 skipped (1 cannot be read: " +
+                              (dir_ / "gone.lnk").string() + ", 2 directories)\n")) << r.err;
   // Neither a message nor a summary ever reaches the results.
-  EXPECT_FALSE(contains(r.out, "done:"));
-  EXPECT_FALSE(contains(r.out, "directory"));
+  EXPECT_FALSE(contains(r.out, "done:") || contains(r.out, "directory"));
 
   // -rawscan counts a carved source once, whatever it holds.
   EXPECT_EQ(run({junk("blob.bin", 5000), "-rawscan"}).err, "done: 1 source read, 0 records written, 1 without records\n");
@@ -125,8 +121,7 @@ TEST_F(RunReport, EveryUnusedWordIsNamedAndTheRunGoesOn) {
 // container library with the version it reports, or "not in this build".
 TEST_F(RunReport, VersionGoesToStandardOutput) {
   const test::CommandResult r = run({kSample, "--version", "-csv"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::pair(r.status, r.err), std::pair(0, std::string())) << r.err;
   EXPECT_EQ(r.out.rfind("rook ver: 0.85\nsource revision: ", 0), 0u) << r.out;
   EXPECT_FALSE(contains(r.out, "source revision: \n"));
   for (const char* name : {"\n  libewf", "\n  libvshadow", "\n  libbfio"}) EXPECT_TRUE(contains(r.out, name)) << name;
@@ -187,10 +182,7 @@ TEST_F(RunReport, JsonStreamHoldsRecordsOnly) {
     const test::CommandResult r = run(args, list);
     const std::vector<std::string> lines = test::split_lines(r.out);
     ASSERT_EQ(lines.size(), 2u) << args.back();
-    for (const std::string& line : lines) {
-      EXPECT_EQ(line.front(), '{');
-      EXPECT_EQ(line.back(), '}');
-    }
+    for (const std::string& line : lines) EXPECT_TRUE(line.front() == '{' && line.back() == '}') << line;
     EXPECT_EQ(r.out.back(), '\n');
   }
   // A single input ends without the empty line of the other layouts, and a

@@ -74,8 +74,7 @@ TEST(TextReport, WholeRecordOfAPlainShortcut) {
 // in an MFT scan, both in hex or decimal as asked.
 TEST(TextReport, OffsetsAndMftNumbersFollowBase) {
   LnkRecord r = plain_record();
-  r.target_mft_entry = 0x1234;
-  r.target_mft_seq = 3;
+  r.target_mft_entry = 0x1234, r.target_mft_seq = 3;
   const struct { bool rawscan, mft_scan, hex; uint64_t offset; std::string shown; } cases[] = {
       {true, false, true, 1536, "/c.lnk|0x00000600|0x00000600 [1536]|<absent>|<absent>"},
       {true, false, false, 1536, "/c.lnk|1536|0x00000600 [1536]|<absent>|<absent>"},
@@ -184,8 +183,7 @@ TEST(TextReport, EmbeddedInfoListsOneInlineSeveralNumbered) {
 TEST(TextReport, PropertyStoreWithUserAndHostLines) {
   LnkRecord r = plain_record();
   useropts o;
-  o.username = "examiner";
-  o.hostname = "lab-pc";
+  o.username = "examiner", o.hostname = "lab-pc";
   o.hostname_given = o.username_given = true;
   EXPECT_EQ(values_of(render(r, o), {"username:", "hostname:"}), "<absent>|<absent>");
 
@@ -193,8 +191,7 @@ TEST(TextReport, PropertyStoreWithUserAndHostLines) {
   const std::string long_name(60, 'n');
   const std::string set = std::string(test::kStringNamedSetText) + "/";
   r.property_store = test::text_properties({{"Title", "hello"}, {long_name, "v2"}});
-  std::string text = render(r, o);
-  const std::string block = "PropertyStoreDataBlk:    format guid/id [value] \n [1] " + set + "Title" +
+  const std::string text = render(r, o), block = "PropertyStoreDataBlk:    format guid/id [value] \n [1] " + set + "Title" +
                             std::string(49 - 42, ' ') + " [hello]\n [2] " + set + long_name + " [v2]\n" +
                             padded("username:") + "examiner\n" + padded("hostname:") + "lab-pc\n";
   EXPECT_TRUE(test::contains(text, block)) << text;
