@@ -277,7 +277,6 @@ TEST(IdlistBreakout, SubpathsWithMftReferencesAndNestedEntries) {
   EXPECT_EQ(empty.str(), "");
 }
 
-// Extension blocks: their headers, then the block of each number.
 Bytes header(uint16_t size, uint16_t version, uint16_t number) {
   return Bytes().u16(size).u16(version).u16(number).u16(0xBEEF);
 }
@@ -442,7 +441,6 @@ TEST(ReadableText, WhatCountsAsAName) {
   for (const auto& [text, readable] : cases) EXPECT_EQ(is_readable_text(text), readable) << text;
 }
 
-// Serialized property stores.
 using Raw = std::vector<uint8_t>;
 
 const char* kStringSet = "d5cdd505-2e9c-101b-9397-08002b2cf9ae";

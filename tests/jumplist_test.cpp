@@ -233,8 +233,7 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
 
 TEST(JumpListFormat, KindsAreToldApartByTheirOwnHeaders) {
   const Bytes sample = test::sample_shortcut();
-  const Bytes automatic = test::simple_jump_list({sample});
-  EXPECT_EQ(classify_jump_list(automatic), JumpListFormat::automatic);
+  EXPECT_EQ(classify_jump_list(test::simple_jump_list({sample})), JumpListFormat::automatic);
 
   // A feed store is a compound file too, with streams of other names.
   CfbImage feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample, minis_from(0, 12)}}, 2);
@@ -570,7 +569,6 @@ TEST_F(JumpListCorpus, EveryListAgreesWithTheIndependentReaders) {
   EXPECT_GE(custom_records, 40u);
 }
 
-// The compound-file reader.
 CompoundFile parsed(const Bytes& bytes) {
   CompoundFile file;
   EXPECT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
@@ -731,7 +729,7 @@ TEST(CompoundFile, SlackIsWhatNoLiveStreamUses) {
   EXPECT_EQ(pairs(slack.mini_sectors), (std::vector<std::pair<uint64_t, uint64_t>>{
                                            {container, 64}, {container + 64 + 36, 28 + 64}, {container + 256, 256}}));
 
-  // A stream that is deleted leaves its sectors to the slack.
+  // A deleted stream leaves its sectors to the slack.
   bytes[image.sector_offset(1) + 128 + 66] = 0;
   ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
   EXPECT_EQ(pairs(find_slack(file, bytes.size()).sectors),
