@@ -1,6 +1,7 @@
 #include "tests/cfb_builder.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace lnk::test {
 
@@ -10,14 +11,11 @@ constexpr uint32_t kMiniSector = 64;
 constexpr uint32_t kCutoff = 4096;
 }  // namespace
 
-CfbImage::CfbImage(uint32_t sector_count, uint8_t sector_shift)
-    : sector_size_(uint32_t{1} << sector_shift),
-      bytes_((size_t{sector_count} + 1) * sector_size_, 0) {
-  if (bytes_.size() < 512) bytes_.resize(512, 0);
+CfbImage::CfbImage(uint32_t sector_count) : bytes_((size_t{sector_count} + 1) * 512, 0) {
   const Bytes signature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   std::copy(signature.begin(), signature.end(), bytes_.begin());
   // Minor and major version, byte order, sector and mini sector shifts.
-  for (auto [at, value] : {std::pair<size_t, uint16_t>{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, sector_shift}, {32, 6}})
+  for (auto [at, value] : {std::pair<size_t, uint16_t>{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, 9}, {32, 6}})
     set_u16(bytes_, at, value);
   for (auto [at, value] : {std::pair<size_t, uint32_t>{48, kEnd}, {56, kCutoff}, {60, kEnd}, {68, kEnd}})
     set_u32(bytes_, at, value);
@@ -83,9 +81,9 @@ uint32_t difat_sector_count(uint32_t fat_sectors) { return (fat_sectors - 109 + 
 
 CfbImage difat_image(uint32_t fat_sectors) {
   CfbImage image(fat_sectors * 128);
-  std::vector<uint32_t> fat, difat;
-  for (uint32_t i = 0; i < fat_sectors; ++i) fat.push_back(i);
-  for (uint32_t i = 0; i < difat_sector_count(fat_sectors); ++i) difat.push_back(fat_sectors + i);
+  std::vector<uint32_t> fat(fat_sectors), difat(difat_sector_count(fat_sectors));
+  std::iota(fat.begin(), fat.end(), 0u);
+  std::iota(difat.begin(), difat.end(), fat_sectors);
   image.place_fat(fat, difat);
   const uint32_t directory = fat_sectors + static_cast<uint32_t>(difat.size());
   image.header_u32(48, directory);
@@ -111,8 +109,8 @@ Bytes simple_jump_list(const std::vector<Bytes>& streams) {
   image.set_fat(2, kEnd);
   for (uint32_t i = 0; i < 128; ++i) image.set_mini_fat(2, i, kFree);
 
-  std::vector<uint32_t> root;
-  for (uint32_t i = 0; i < root_sectors; ++i) root.push_back(3 + i);
+  std::vector<uint32_t> root(root_sectors);
+  std::iota(root.begin(), root.end(), 3u);
   image.chain(root);
   image.directory_entry(1, 0, "Root Entry", 5, 3, mini_sectors * kMiniSector);
 
@@ -128,8 +126,8 @@ Bytes simple_jump_list(const std::vector<Bytes>& streams) {
       next_mini += n;
     } else {
       const uint32_t n = sectors_for(s.size(), 512);
-      std::vector<uint32_t> chain;
-      for (uint32_t k = 0; k < n; ++k) chain.push_back(next_large + k);
+      std::vector<uint32_t> chain(n);
+      std::iota(chain.begin(), chain.end(), next_large);
       image.chain(chain);
       image.write_sector(next_large, s);
       image.directory_entry(1, static_cast<uint32_t>(i + 1), name, 2, next_large, static_cast<uint32_t>(s.size()));

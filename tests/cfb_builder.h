@@ -19,9 +19,8 @@ class CfbImage {
  public:
   // A header and sector_count zeroed sectors; every header chain field is
   // end-of-chain and every DIFAT entry free.
-  explicit CfbImage(uint32_t sector_count, uint8_t sector_shift = 9);
+  explicit CfbImage(uint32_t sector_count);
 
-  uint32_t sector_size() const { return sector_size_; }
   size_t sector_offset(uint32_t sector) const { return (size_t{sector} + 1) * sector_size_; }
   void header_u32(size_t field, uint32_t value) { set_u32(bytes_, field, value); }
   void header_u16(size_t field, uint16_t value) { set_u16(bytes_, field, value); }
@@ -46,7 +45,7 @@ class CfbImage {
   Bytes& bytes() { return bytes_; }
 
  private:
-  uint32_t sector_size_;
+  uint32_t sector_size_ = 512;
   std::vector<uint32_t> fat_sectors_;
   Bytes bytes_;
 };
@@ -56,7 +55,7 @@ class CfbImage {
 // entries of the far sectors are reachable only through the DIFAT; the
 // directory chain is the sector after the DIFAT sectors (111 for 110).
 uint32_t difat_sector_count(uint32_t fat_sectors);
-CfbImage difat_image(uint32_t fat_sectors = 110);
+CfbImage difat_image(uint32_t fat_sectors);
 
 // A sound jump list: FAT at sector 0, directory at 1, mini FAT at 2, mini
 // stream from sector 3; each small stream in the mini stream and each large

@@ -137,7 +137,6 @@ Bytes LnkBuilder::build(Layout* layout) const {
   put_u64(out, 0);        // Reserved2 and Reserved3
 
   if (idlist_items) {
-    where.idlist = out.size();
     put_u16(out, static_cast<uint16_t>(idlist_items->size() + 2));
     append(out, *idlist_items);
     put_u16(out, 0);

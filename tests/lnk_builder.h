@@ -48,7 +48,6 @@ struct LinkInfoFields {
 
 // Where each part landed in the last build.
 struct Layout {
-  size_t idlist = 0;  // IDListSize field
   size_t link_info = 0;
   std::array<size_t, 5> strings{};
   size_t extra_data = 0;

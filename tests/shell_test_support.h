@@ -132,10 +132,7 @@ inline bool contains(const std::vector<std::string>& list, const std::string& te
   return std::find(list.begin(), list.end(), text) != list.end();
 }
 
-struct Rendered {
-  std::string path, notes_text;
-  std::vector<std::string> notes;
-  uint64_t modified = 0, accessed = 0, created = 0;
+struct Rendered : RenderedIdList {
   bool ok = false;
 };
 
@@ -144,16 +141,7 @@ struct Rendered {
 inline Rendered render(std::vector<ShellItem>& items, const cmd_params& options = useropts{}) {
   Rendered r;
   settle_items(items);
-  RenderedIdList rendered;
-  r.ok = render_idlist(items, options, rendered);
-  r.path = rendered.path;
-  r.notes_text = rendered.notes_text;
-  r.notes = rendered.notes;
-  if (!items.empty()) {
-    r.modified = items.back().modify_time;
-    r.accessed = items.back().access_time;
-    r.created = items.back().create_time;
-  }
+  r.ok = render_idlist(items, options, r);
   return r;
 }
 
