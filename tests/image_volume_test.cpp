@@ -58,15 +58,22 @@ std::string test_name(std::string name) {
   return name;
 }
 
-class CorpusDisks : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+// The corpus disk below the images folder; unpacked, it keeps its name up to
+// the first dot, with ".raw".
+class CorpusDisks : public ::testing::TestWithParam<const char*> {};
+
+std::string raw_name(const std::string& archive) {
+  const std::string name = fs::path(archive).filename().string();
+  return name.substr(0, name.find('.')) + ".raw";
+}
 
 // The table as fdisk reads it, and the NTFS volume taken.
 TEST_P(CorpusDisks, ListingMatchesFdisk) {
   if (!have_tools({"fdisk"})) GTEST_SKIP() << "fdisk missing";
-  const auto [archive, raw] = GetParam();
+  const std::string archive = GetParam(), raw = raw_name(archive);
   const test::ScratchDir scratch("corpus_disk");
-  fs::path image = std::string(archive).ends_with(".raw") ? test::corpus_images() / archive
-                                                           : test::corpus_raw_image("images/" + std::string(archive), raw);
+  fs::path image = archive.ends_with(".raw") ? test::corpus_images() / archive
+                                             : test::corpus_raw_image("images/" + archive, raw);
   // An uncompressed tar, which the shared unpacking does not take.
   if (image.empty() && shell("tar -xf " + q(test::corpus_images() / archive) + " -C " + q(scratch.path)).status == 0)
     image = scratch.path / raw;
@@ -92,22 +99,15 @@ TEST_P(CorpusDisks, ListingMatchesFdisk) {
   EXPECT_EQ(std::tuple(chosen.success, chosen.volume_offset, render_volume_search(chosen)), std::tuple(true, ntfs.back(), ""));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Images, CorpusDisks,
-    ::testing::Values(std::pair("dfir_ntfs/gpt-512-3p.raw.gz", "gpt-512-3p.raw"),
-                      std::pair("dfir_ntfs/mbr-win-512.raw.tgz", "mbr-win-512.raw"),
-                      std::pair("dfir_ntfs/vss_1_vol.tar.gz", "vss_1_vol.raw"),
-                      std::pair("dfir_ntfs/vss_2_stor.tar.gz", "vss_2_stor.raw"),
-                      std::pair("dfir_ntfs/vss_3_volstor.tar.gz", "vss_3_volstor.raw"),
-                      std::pair("dfir_ntfs/vss_2003.tgz", "vss_2003.raw"),
-                      std::pair("dfir_ntfs/ntfs_index.raw.gz", "ntfs_index.raw"),
-                      std::pair("ntfs-samples/ntfs-2m.raw.gz", "ntfs-2m.raw"),
-                      std::pair("ntfs-samples/ntfs-lastaccess.raw.gz", "ntfs-lastaccess.raw"),
-                      std::pair("ntfs-samples/ntfs-ramslack.raw.gz", "ntfs-ramslack.raw"),
-                      std::pair("ntfs-samples/ntfs-si-vs-fn.raw.gz", "ntfs-si-vs-fn.raw"),
-                      std::pair("ntfs-samples/ntfs.tgz", "ntfs.raw"),
-                      std::pair("tsk_volume_system.raw", "tsk_volume_system.raw")),
-    [](const auto& info) { return test_name(info.param.second); });
+INSTANTIATE_TEST_SUITE_P(Images, CorpusDisks,
+                         ::testing::Values("dfir_ntfs/gpt-512-3p.raw.gz", "dfir_ntfs/mbr-win-512.raw.tgz",
+                                           "dfir_ntfs/vss_1_vol.tar.gz", "dfir_ntfs/vss_2_stor.tar.gz",
+                                           "dfir_ntfs/vss_3_volstor.tar.gz", "dfir_ntfs/vss_2003.tgz",
+                                           "dfir_ntfs/ntfs_index.raw.gz", "ntfs-samples/ntfs-2m.raw.gz",
+                                           "ntfs-samples/ntfs-lastaccess.raw.gz", "ntfs-samples/ntfs-ramslack.raw.gz",
+                                           "ntfs-samples/ntfs-si-vs-fn.raw.gz", "ntfs-samples/ntfs.tgz",
+                                           "tsk_volume_system.raw"),
+                         [](const auto& info) { return test_name(raw_name(info.param)); });
 
 // Disks laid out by sfdisk or sgdisk on a sparse file, with the OEM id of
 // NTFS written where a volume would start.

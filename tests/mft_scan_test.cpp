@@ -105,8 +105,7 @@ class NtfsSweep : public ::testing::TestWithParam<SweepVolume> {};
 
 TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
   const SweepVolume& v = GetParam();
-  if (!test::have_tool("fls") || !test::have_tool("istat") || !test::have_tool("icat"))
-    GTEST_SKIP() << "sleuthkit (fls, istat, icat) is not installed";
+  if (!test::have_tools({"fls", "istat", "icat"})) GTEST_SKIP() << "sleuthkit (fls, istat, icat) is not installed";
   const test::ScratchDir scratch("sweep");
   const fs::path image = v.archive ? test::corpus_raw_image(v.archive, v.raw)
                                    : test::unpack_ntfs_fixtures(scratch.path) ? scratch.path / v.raw : fs::path();
@@ -131,9 +130,9 @@ TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
     EXPECT_NE(reference_entry(s.store_file_reference), 0u) << s.key;
     EXPECT_EQ(s.header.size(), kStoreHeaderSize) << s.key;
   }
-  if (v.archive && v.stores != 0 && test::have_tool("vshadowinfo")) {
-    const std::string text = test::command_output("vshadowinfo -o " + std::to_string(v.sector_offset * 512) + " " +
-                                                  test::quoted(image.string()) + " 2>/dev/null");
+  if (v.archive && v.stores != 0 && test::have_tools({"vshadowinfo"})) {
+    const std::string text =
+        test::shell("vshadowinfo -o " + std::to_string(v.sector_offset * 512) + " " + test::q(image)).out;
     const std::regex identifier(R"(Identifier\s*: ([0-9a-f-]{36}))");
     for (auto it = std::sregex_iterator(text.begin(), text.end(), identifier); it != std::sregex_iterator(); ++it)
       listed.insert((*it)[1]);
@@ -295,7 +294,7 @@ TEST_F(ScanFixture, OpenModesDeletedResidentAndTheClusterPasses) {
 // first sector end, where the disk holds the update sequence value instead
 // of the shortcut's bytes: carved raw, it must read as the file reads.
 TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
-  if (!test::have_tool("ntfscp")) GTEST_SKIP() << "ntfscp (ntfs-3g) is needed";
+  if (!test::have_tools({"ntfscp"})) GTEST_SKIP() << "ntfscp (ntfs-3g) is needed";
   test::LnkBuilder builder;
   builder.strings[test::kName] = std::string(150, 'd');           // crosses byte 510 of the record
   builder.strings[test::kWorkingDir] = "C:\\Users\\Administrator";
@@ -304,7 +303,7 @@ TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
   ASSERT_LT(shortcut.size(), 600u);
   const std::string file = test::write_file(dir_ / "small.lnk", shortcut);
   const std::string copy = image("ntfs_small.img");
-  ASSERT_EQ(std::system(("ntfscp " + test::quoted(copy) + " " + test::quoted(file) + " /planted.lnk >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(test::shell("ntfscp " + test::q(copy) + " " + test::q(file) + " /planted.lnk").status, 0);
 
   LnkRecord expected;
   ASSERT_TRUE(parse_lnk_record(expected, shortcut, 0));
@@ -327,8 +326,7 @@ TEST_F(ScanFixture, CarvedFromInsideAnMftRecordWithItsFixups) {
 // records `rook FILE` gives, but for where they came from and lie; each
 // record of a list held in clusters is reported where its bytes lie.
 TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
-  for (const char* tool : {"mkntfs", "ntfscp", "jq"})
-    if (!test::have_tool(tool)) GTEST_SKIP() << tool << " is needed";
+  if (!test::have_tools({"mkntfs", "ntfscp", "jq"})) GTEST_SKIP() << "mkntfs, ntfscp and jq are needed";
   const fs::path corpus = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus" / "jumplists";
   if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus absent";
   std::vector<fs::path> lists;
@@ -342,29 +340,25 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
     return test::contains(p.filename().string(), "automaticDestinations") && fs::file_size(p) % 512 == 0;
   });
   ASSERT_NE(automatic, lists.end());
-  const std::string with_slack = test::slurp(*automatic) + test::slurp(fs::path(ROOK_SOURCE_DIR) / "tests" / "data" / "sample.lnk");
+  const std::string with_slack = test::slurp(*automatic) + test::slurp(test::kSampleLnk);
   lists.push_back(dir / ("slack_" + automatic->filename().string()));
   test::write_file(lists.back(), with_slack);
   const std::string volume = (dir / "volume.img").string();
-  ASSERT_EQ(std::system(("truncate -s 32M " + test::quoted(volume) + " && mkntfs -F -q -f -c 4096 " +
-                         test::quoted(volume) + " >/dev/null 2>&1").c_str()),
+  ASSERT_EQ(test::shell("truncate -s 32M " + test::q(volume) + " && mkntfs -F -q -f -c 4096 " + test::q(volume)).status,
             0);
   // Names in the volume keep the AppID at their end.
   std::map<std::string, fs::path> planted;
   for (size_t i = 0; i < lists.size(); ++i) {
     const std::string name = "j" + std::to_string(100 + i) + "_" + lists[i].filename().string();
     planted[name] = lists[i];
-    ASSERT_EQ(std::system(("ntfscp " + test::quoted(volume) + " " + test::quoted(lists[i].string()) + " /" + name +
-                           " >/dev/null 2>&1").c_str()),
-              0)
-        << name;
+    ASSERT_EQ(test::shell("ntfscp " + test::q(volume) + " " + test::q(lists[i]) + " /" + name).status, 0) << name;
   }
-  const std::string rook = test::quoted(ROOK_BINARY);
+  const std::string rook = test::q(ROOK_BINARY);
   const std::string fields =
       " | jq -r '\"\\(.source.type)\\t\\(.source.offset)\\t\\(del(.source) | del(.. | .offset?) | tojson)\"'";
   std::vector<std::string> types, offsets, records;
   for (const std::string& line : test::split_lines(
-           test::command_output(rook + " " + test::quoted(volume) + " -ntfs_scan -json -quiet" + fields))) {
+           test::shell(rook + " " + test::q(volume) + " -ntfs_scan -json -quiet" + fields).out)) {
     const size_t first = line.find('\t'), second = line.find('\t', first + 1);
     ASSERT_NE(second, std::string::npos) << line;
     types.push_back(line.substr(0, first));
@@ -389,7 +383,7 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
   for (const auto& [name, list] : planted) {
     std::vector<std::string> expected;
     for (const std::string& line :
-         test::split_lines(test::command_output(rook + " " + test::quoted(list.string()) + " -json -quiet" + fields)))
+         test::split_lines(test::shell(rook + " " + test::q(list) + " -json -quiet" + fields).out))
       expected.push_back(line.substr(line.find('\t', line.find('\t') + 1) + 1));
     EXPECT_EQ(through_mft[name], expected) << list;
     for (const std::string& record : expected) {

@@ -31,17 +31,11 @@ namespace lnk::test {
 
 namespace fs = std::filesystem;
 
-inline std::string command_output(const std::string& command) { return shell(command).out; }
-inline bool have_tool(const std::string& name) { return have_tools({name}); }
-
-inline std::string quoted(const std::string& text) { return shell_quoted(text); }
-
 // The committed fixture volumes (made by tests/data/make_ntfs_fixtures.sh).
 inline bool unpack_ntfs_fixtures(const fs::path& dir) {
   for (const char* archive : {"ntfs_fixtures.tar.xz", "ntfs_compressed.tar.xz"}) {
     const std::string path = std::string(ROOK_SOURCE_DIR) + "/tests/data/" + archive;
-    if (std::system(("tar -xJf " + quoted(path) + " -C " + quoted(dir.string()) + " 2>/dev/null").c_str()) != 0)
-      return false;
+    if (shell("tar -xJf " + q(path) + " -C " + q(dir)).status != 0) return false;
   }
   return fs::exists(dir / "ntfs_small.img") && fs::exists(dir / "ntfs_compressed.img");
 }
@@ -60,17 +54,16 @@ inline fs::path corpus_raw_image(const std::string& relative, const std::string&
   const std::string name = source.filename().string();
   std::string command;
   if (name.ends_with(".qcow2")) {
-    command = "qemu-img convert -O raw " + quoted(source.string()) + " " + quoted(part.string());
+    command = "qemu-img convert -O raw " + q(source) + " " + q(part);
   } else if (name.ends_with(".raw.gz")) {
-    command = "gzip -dc " + quoted(source.string()) + " | dd of=" + quoted(part.string()) +
-              " bs=1M conv=sparse iflag=fullblock status=none";
+    command = "gzip -dc " + q(source) + " | dd of=" + q(part) + " bs=1M conv=sparse iflag=fullblock status=none";
   } else {
     fs::create_directories(part);
-    command = "tar -xzf " + quoted(source.string()) + " -C " + quoted(part.string()) + " && mv " +
-              quoted((part / inner).string()) + " " + quoted(part.string() + ".file") + " && rmdir " +
-              quoted(part.string()) + " && mv " + quoted(part.string() + ".file") + " " + quoted(part.string());
+    const std::string file = q(part.string() + ".file");
+    command = "tar -xzf " + q(source) + " -C " + q(part) + " && mv " + q(part / inner) + " " + file + " && rmdir " +
+              q(part) + " && mv " + file + " " + q(part);
   }
-  if (std::system((command + " 2>/dev/null").c_str()) != 0) {
+  if (shell(command).status != 0) {
     fs::remove_all(part);
     return {};
   }
@@ -81,6 +74,7 @@ inline fs::path corpus_raw_image(const std::string& relative, const std::string&
 // One name as fls -r -p lists it.
 struct FlsName {
   uint64_t entry = 0;
+  std::string id;    // ENTRY-TYPE-ID
   std::string path;  // "[root]\dir\name"
   bool deleted = false;
   bool reallocated = false;
@@ -89,8 +83,7 @@ struct FlsName {
 
 inline std::vector<FlsName> fls_names(const std::string& image, uint64_t sector_offset) {
   std::vector<FlsName> names;
-  const std::string text = command_output("fls -r -p -o " + std::to_string(sector_offset) + " " + quoted(image) +
-                                          " 2>/dev/null");
+  const std::string text = shell("fls -r -p -o " + std::to_string(sector_offset) + " " + q(image)).out;
   static const std::regex line(R"(^(\S)/(\S) (\* )?(\d+)(-\d+-\d+)?(\(realloc\))?:\t(.*)$)");
   for (const std::string& row : split_lines(text)) {
     std::smatch m;
@@ -106,6 +99,7 @@ inline std::vector<FlsName> fls_names(const std::string& image, uint64_t sector_
     if (path.starts_with(orphans)) path = "<path corrupted>/" + path.substr(orphans.size());
     FlsName n;
     n.entry = std::stoull(m[4]);
+    n.id = m[4].str() + m[5].str();
     for (char& c : path)
       if (c == '/') c = '\\';
     n.path = "[root]\\" + path;
@@ -135,8 +129,8 @@ struct IstatFacts {
 };
 
 inline bool istat_facts(const std::string& image, uint64_t sector_offset, uint64_t entry, IstatFacts& out) {
-  const std::string text = command_output("istat -z UTC -o " + std::to_string(sector_offset) + " " + quoted(image) +
-                                          " " + std::to_string(entry) + " 2>/dev/null");
+  const std::string text =
+      shell("istat -z UTC -o " + std::to_string(sector_offset) + " " + q(image) + " " + std::to_string(entry)).out;
   std::smatch m;
   if (!std::regex_search(text, m, std::regex(R"(Sequence: (\d+))"))) return false;
   out.sequence = static_cast<uint16_t>(std::stoul(m[1]));
@@ -160,8 +154,8 @@ inline bool istat_facts(const std::string& image, uint64_t sector_offset, uint64
 }
 
 inline std::vector<uint8_t> icat_bytes(const std::string& image, uint64_t sector_offset, uint64_t entry) {
-  const std::string text = command_output("icat -o " + std::to_string(sector_offset) + " " + quoted(image) + " " +
-                                          std::to_string(entry) + " 2>/dev/null");
+  const std::string text = shell("icat -o " + std::to_string(sector_offset) + " " + q(image) + " " +
+                                 std::to_string(entry)).out;
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,14 +33,8 @@ test::Bytes bytes_of(const std::string& path) {
 // ENTRY-TYPE-ID, for the files of the volume's unnamed data streams.
 std::map<std::string, std::string> fls_identities(const std::string& image) {
   std::map<std::string, std::string> ids;
-  static const std::regex row(R"(^\S/r (\* )?(\d+-128-\d+):\t([^:]*)$)");
-  for (const std::string& line : test::split_lines(test::command_output("fls -r -p " + test::quoted(image)))) {
-    std::smatch m;
-    if (!std::regex_match(line, m, row)) continue;
-    std::string path = "[root]\\" + m[3].str();
-    for (char& c : path) c = c == '/' ? '\\' : c;
-    ids[path + (m[1].matched ? " (deleted)" : "")] = m[2];
-  }
+  for (const test::FlsName& n : test::fls_names(image, 0))
+    if (!n.reallocated && n.id.find("-128-") != std::string::npos) ids[n.path + (n.deleted ? " (deleted)" : "")] = n.id;
   return ids;
 }
 
@@ -60,7 +53,7 @@ class VolumeProvenance : public test::ScratchDirTest {
 // the path fls gives it and identified by fls's ENTRY-128-ID; mactime lists
 // those paths; the text report and JSON carry the same path and entry.
 TEST_F(VolumeProvenance, BodyFileTextAndJsonNameThePathInTheVolume) {
-  if (!test::have_tool("fls") || !test::have_tool("mactime")) GTEST_SKIP() << "sleuthkit is needed";
+  if (!test::have_tools({"fls", "mactime"})) GTEST_SKIP() << "sleuthkit is needed";
   const std::map<std::string, std::string> fls = fls_identities(image_);
   ASSERT_FALSE(fls.empty());
 
@@ -91,7 +84,7 @@ TEST_F(VolumeProvenance, BodyFileTextAndJsonNameThePathInTheVolume) {
   EXPECT_GE(deleted, 3u);
 
   const std::string body_file = test::write_file(dir_ / "body.txt", body.out);
-  const std::string timeline = test::command_output("mactime -b " + test::quoted(body_file) + " -d 2>/dev/null");
+  const std::string timeline = test::shell("mactime -b " + test::q(body_file) + " -d").out;
   for (const std::string& path : paths) EXPECT_TRUE(contains(timeline, path)) << path;
 
   // One location line per record, after the lines naming the source: the

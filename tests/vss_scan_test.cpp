@@ -39,23 +39,21 @@ class VssScan : public test::ScratchDirTest {
     const fs::path original = test::corpus_raw_image("images/vsstest.qcow2", "vsstest.raw");
     if (original.empty()) GTEST_SKIP() << "corpus or qemu-img absent";
     image_ = (dir_ / "vsstest.raw").string();
-    ASSERT_EQ(std::system(("cp --sparse=always " + test::quoted(original.string()) + " " + test::quoted(image_)).c_str()),
-              0);
+    ASSERT_EQ(test::shell("cp --sparse=always " + test::q(original) + " " + test::q(image_)).status, 0);
   }
   std::string image_;
 };
 
 TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
-  const std::string sample = std::string(ROOK_SOURCE_DIR) + "/tests/data/sample.lnk";
+  const std::string& sample = test::kSampleLnk;
   const struct { std::vector<std::string> args; std::string message; } cases[] = {
       {{image_, "-vss", "3"}, "shadow copy 3 does not exist: " + image_ + " holds 2 (1 is the oldest)"},
       {{image_, "-vss", "0"}, "shadow copy 0 does not exist"},
       // A volume without shadow copies, and bytes that are no volume.
       {{(dir_ / "plain.raw").string(), "-vss", "1"}, "holds no shadow copies"},
   };
-  ASSERT_EQ(std::system(("truncate -s 16M " + test::quoted((dir_ / "plain.raw").string()) + " && mkntfs -F -f -q " +
-                         test::quoted((dir_ / "plain.raw").string()) + " >/dev/null 2>&1").c_str()),
-            0);
+  const std::string plain = test::q(dir_ / "plain.raw");
+  ASSERT_EQ(test::shell("truncate -s 16M " + plain + " && mkntfs -F -f -q " + plain).status, 0);
   for (const auto& c : cases) {
     const test::CommandResult r = run(c.args);
     EXPECT_EQ(r.status, 255) << c.args[2];
@@ -64,18 +62,15 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
   const test::CommandResult not_a_volume = run({sample, "-vss", "1"});
   EXPECT_TRUE(not_a_volume.status == 255 && !not_a_volume.err.empty());
 
-  if (!test::have_tool("ntfscp") || !test::have_tool("vshadowmount") || !test::have_tool("fls") ||
-      !fs::exists("/dev/fuse"))
+  if (!test::have_tools({"ntfscp", "vshadowmount", "fls"}) || !fs::exists("/dev/fuse"))
     GTEST_SKIP() << "ntfscp, vshadowmount (with FUSE) and fls are needed";
   // Written after the copies were taken, so every view shows their MFT
   // records as the live volume does; the small one is resident.
   test::LnkBuilder small;
   small.strings[test::kRelativePath] = "..\\after.txt";
   const std::string small_file = test::write_file(dir_ / "small.lnk", small.build());
-  for (const auto& [from, to] : {std::pair<std::string, std::string>{small_file, "/resident.lnk"}, {sample, "/after.lnk"}})
-    ASSERT_EQ(std::system(("ntfscp " + test::quoted(image_) + " " + test::quoted(from) + " " + to + " >/dev/null 2>&1")
-                              .c_str()),
-              0);
+  for (const auto& [from, to] : {std::pair{small_file, "/resident.lnk"}, {sample, "/after.lnk"}})
+    ASSERT_EQ(test::shell("ntfscp " + test::q(image_) + " " + test::q(from) + " " + to).status, 0);
   const test::CommandResult r = run({image_, "-vss", "all", "-csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(test::contains(r.err, "shadow copy 1 of 2, created ")) << r.err;
@@ -84,9 +79,7 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
 
   const fs::path mount = dir_ / "mnt";
   fs::create_directories(mount);
-  ASSERT_EQ(std::system(("vshadowmount " + test::quoted(image_) + " " + test::quoted(mount.string()) + " >/dev/null 2>&1")
-                            .c_str()),
-            0);
+  ASSERT_EQ(test::shell("vshadowmount " + test::q(image_) + " " + test::q(mount)).status, 0);
   size_t compared = 0;
   for (int copy = 1; copy <= 2; ++copy) {
     std::set<std::string> listed;
@@ -102,7 +95,7 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
     compared += listed.size();
     std::printf("shadow copy %d: %zu shortcuts as fls lists them\n", copy, listed.size());
   }
-  std::system(("fusermount -u " + test::quoted(mount.string())).c_str());
+  test::shell("fusermount -u " + test::q(mount));
   EXPECT_GE(compared, 2u);  // the resident shortcut in each view
 
   // One copy alone, and the text report names it with its creation time.
