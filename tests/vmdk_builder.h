@@ -81,6 +81,13 @@ inline std::string descriptor_text(const std::string& cid, const std::string& pa
          "\ncreateType=\"monolithicSparse\"\n" + extra;
 }
 
+// A disk whose embedded descriptor names its content ID and its parent's.
+inline SparseDisk described(const std::string& cid, const std::string& parent_cid, const std::string& extra = "") {
+  SparseDisk disk;
+  disk.descriptor = descriptor_text(cid, parent_cid, extra);
+  return disk;
+}
+
 // Files held in memory, opened by name.
 struct MemoryFiles {
   std::map<std::string, std::vector<uint8_t>> files;

@@ -13,7 +13,7 @@ namespace lnk {
 namespace {
 
 using test::build_sparse;
-using test::descriptor_text;
+using test::described;
 using test::MemoryFiles;
 using test::SparseDisk;
 
@@ -65,9 +65,7 @@ TEST(VmdkSparse, DamagedHeadersAreRefusedByName) {
       {"capacity that overflows bytes", {{12, ~0ull, 8}}, VmdkOpenError::bad_header, "capacity 18446744073709551615"},
   };
   for (const auto& c : cases) {
-    SparseDisk disk;
-    disk.descriptor = descriptor_text("00000001", "ffffffff");
-    std::vector<uint8_t> bytes = build_sparse(disk);
+    std::vector<uint8_t> bytes = build_sparse(described("00000001", "ffffffff"));
     for (const auto& [at, value, width] : c.fields) test::put_le(bytes, at, value, width);
     MemoryFiles files;
     files.files["a.vmdk"] = bytes;
@@ -88,13 +86,11 @@ std::vector<uint8_t> read_range(ByteSource& source, uint64_t offset, uint64_t le
 struct ChainFixture : ::testing::Test {
   MemoryFiles files;
   void SetUp() override {
-    SparseDisk base;
-    base.descriptor = descriptor_text("0000000b", "ffffffff");
+    SparseDisk base = described("0000000b", "ffffffff");
     base.grains = {{0, 0xB0}, {1, 0xB1}, {2, 0xB2}, {3, 0xB3}};
     files.files["dir/base.vmdk"] = build_sparse(base);
-    SparseDisk child;
+    SparseDisk child = described("0000000c", "0000000b", "parentFileNameHint=\"base.vmdk\"\n");
     child.flags |= kVmdkFlagZeroedGrains;
-    child.descriptor = descriptor_text("0000000c", "0000000b", "parentFileNameHint=\"base.vmdk\"\n");
     child.grains = {{1, 0xC1}, {2, 0xC2}};
     test::SparseLayout layout;
     std::vector<uint8_t> bytes = build_sparse(child, &layout);
@@ -144,22 +140,18 @@ TEST_F(ChainFixture, SetCheckMessages) {
             "Child VMDK points to a parent VMDK that doesn't exist, aborting\n");
 
   // A disk that is its own parent.
-  SparseDisk self;
-  self.descriptor = descriptor_text("0000000d", "0000000d");
-  files.files["dir/self.vmdk"] = build_sparse(self);
+  files.files["dir/self.vmdk"] = build_sparse(described("0000000d", "0000000d"));
   check = check_vmdk_set({"dir/base.vmdk", "dir/self.vmdk"}, files.opener());
   EXPECT_EQ(render_vmdk_problem(check.problem), "Child VMDK CID errors, aborting\n");
 
   // A descriptor naming itself as its parent file.
-  self.descriptor = descriptor_text("0000000e", "0000000f", "parentFileNameHint=\"self2.vmdk\"\n");
-  files.files["dir/self2.vmdk"] = build_sparse(self);
+  files.files["dir/self2.vmdk"] =
+      build_sparse(described("0000000e", "0000000f", "parentFileNameHint=\"self2.vmdk\"\n"));
   check = check_vmdk_set({"dir/self2.vmdk"}, files.opener());
   EXPECT_TRUE(check.problem.kind == VmdkProblemKind::cid_error && check.suggested.empty());
 
   // The base was written after the snapshot, so its CID moved on.
-  SparseDisk moved;
-  moved.descriptor = descriptor_text("00000099", "ffffffff");
-  files.files["dir/base.vmdk"] = build_sparse(moved);
+  files.files["dir/base.vmdk"] = build_sparse(described("00000099", "ffffffff"));
   check = check_vmdk_set({"dir/child.vmdk", "dir/base.vmdk"}, files.opener());
   EXPECT_EQ(render_vmdk_problem(check.problem),
             "=> vmdk file: dir/child.vmdk names parent dir/base.vmdk, whose CID does not match\n"
@@ -174,11 +166,8 @@ TEST(VmdkChain, SetsThatDoNotFormOneChain) {
   for (const auto& [name, cid, parent] : std::initializer_list<std::tuple<const char*, const char*, const char*>>{
            {"a", "0000000a", "ffffffff"}, {"b", "0000000b", "ffffffff"}, {"c", "0000000c", "0000000a"},
            {"d", "0000000d", "0000000a"}, {"e", "0000000e", "0000000f"}, {"f", "0000000f", "0000000e"},
-           {"a2", "0000000a", "ffffffff"}}) {
-    SparseDisk s;
-    s.descriptor = descriptor_text(cid, parent);
-    files.files[name] = build_sparse(s);
-  }
+           {"a2", "0000000a", "ffffffff"}})
+    files.files[name] = build_sparse(described(cid, parent));
   const std::pair<std::vector<std::string>, VmdkProblemKind> cases[] = {
       {{"a", "b"}, VmdkProblemKind::several_bases}, {{"a", "c", "d"}, VmdkProblemKind::branched},
       {{"e", "f"}, VmdkProblemKind::no_base},         {{"a", "e", "f"}, VmdkProblemKind::cid_error},
@@ -194,8 +183,7 @@ TEST(VmdkChain, SetsThatDoNotFormOneChain) {
 }
 
 TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
-  SparseDisk disk;
-  disk.descriptor = descriptor_text("00000001", "ffffffff");
+  SparseDisk disk = described("00000001", "ffffffff");
   disk.grains = {{0, 0x11}, {5, 0x55}};
   test::SparseLayout layout;
   std::vector<uint8_t> bytes = build_sparse(disk, &layout);
@@ -227,13 +215,10 @@ TEST(VmdkSparse, GrainEntriesPointingAnywhere) {
   EXPECT_EQ(read_range(chain, 4 * 4096, 4096, got)[4095], 0x11);  // a repeat reads as before
   // Grains a scan cannot read are not stored, repeats are told apart, and
   // unwritten tables hold zeros.
-  const std::pair<uint64_t, HoldingRun> runs[] = {{4096, {Holding::not_stored, 8192}},
-                                                  {8192, {Holding::data, 12288}},
-                                                  {4 * 4096, {Holding::repeated, 5 * 4096}},
-                                                  {5 * 4096, {Holding::data, 6 * 4096}},
-                                                  {6 * 4096, {Holding::repeated, 7 * 4096}},
-                                                  {3 * 16384 + 5, {Holding::not_stored, 4 * 16384}},
-                                                  {4 * 16384, {Holding::zeros, 8 * 16384}}};
+  const std::pair<uint64_t, HoldingRun> runs[] = {
+      {4096, {Holding::not_stored, 8192}}, {8192, {Holding::data, 12288}}, {4 * 4096, {Holding::repeated, 5 * 4096}},
+      {5 * 4096, {Holding::data, 6 * 4096}}, {6 * 4096, {Holding::repeated, 7 * 4096}},
+      {3 * 16384 + 5, {Holding::not_stored, 4 * 16384}}, {4 * 16384, {Holding::zeros, 8 * 16384}}};
   for (const auto& [offset, run] : runs) EXPECT_EQ(chain.holding_at(offset), run) << offset;
 }
 
