@@ -228,18 +228,12 @@ TEST_P(BuiltDisks, SearchTellsWhichOffsetToUse) {
 INSTANTIATE_TEST_SUITE_P(Edges, BuiltDisks, ::testing::ValuesIn(kBuiltDisks),
                          [](const auto& info) { return test_name(info.param.name); });
 
-// Each container told by its first bytes; a fixed VHD, a raw disk with a
-// footer, only by a footer whose checksum holds.
-TEST(ImageOpen, ContainersAreRecognisedByContent) {
-  const auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
-  const std::vector<uint8_t> mbr = bytes("\xEBR\x90NTFS    ");
-  EXPECT_EQ(detect_image_container(bytes(std::string("KDMV\1\0\0\0", 8))), ImageContainer::vmware);
-  EXPECT_EQ(detect_image_container(bytes("# Disk DescriptorFile\nversion=1\n")), ImageContainer::vmware);
-  EXPECT_EQ(detect_image_container(bytes(std::string("EVF\x09\x0D\x0A\xFF\0", 8))), ImageContainer::ewf);
-  EXPECT_EQ(detect_image_container(bytes("vhdxfile")), ImageContainer::vhd);
-  EXPECT_EQ(detect_image_container(bytes(std::string("QFI\xFB\0\0\0\3", 8))), ImageContainer::qcow);
+// A fixed VHD, a raw disk with a footer, is told only by a footer whose
+// checksum holds (the containers told by their first bytes are made below).
+TEST(ImageOpen, FixedVhdToldByAFooterWhoseChecksumHolds) {
+  const std::vector<uint8_t> mbr = {0xEB, 'R', 0x90, 'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '};
   EXPECT_EQ(detect_image_container(mbr), ImageContainer::raw);
-  std::vector<uint8_t> footer = bytes("conectix");
+  std::vector<uint8_t> footer = {'c', 'o', 'n', 'e', 'c', 't', 'i', 'x'};
   footer.resize(512);
   footer[63] = 2;  // fixed
   footer[64] = 0xFF, footer[65] = 0xFF, footer[66] = 0xFC, footer[67] = 0xA0;  // ~(sum of the other bytes)

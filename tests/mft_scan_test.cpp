@@ -59,15 +59,11 @@ useropts record_pass() {
 
 TEST(ScanFileKind, ByTheExtensionAfterTheLastDot) {
   const std::pair<const char*, ScanFileKind> cases[] = {
-      {"report.LNK", ScanFileKind::shortcut},
-      {"a.b.lnk", ScanFileKind::shortcut},
-      {"lnk", ScanFileKind::none},
-      {"x.lnk.txt", ScanFileKind::none},
+      {"report.LNK", ScanFileKind::shortcut}, {"a.b.lnk", ScanFileKind::shortcut}, {"lnk", ScanFileKind::none},
+      {"x.lnk.txt", ScanFileKind::none}, {"a.foo-ms", ScanFileKind::none}, {"a.destinations-ms", ScanFileKind::none},
       {"5f7b5f1e01b83767.automaticDestinations-ms", ScanFileKind::automatic_jump_list},
       {"28c8b86deab549a1.customDestinations-ms", ScanFileKind::custom_jump_list},
       {"x.CUSTOMDESTINATIONS-MS", ScanFileKind::custom_jump_list},
-      {"a.foo-ms", ScanFileKind::none},
-      {"a.destinations-ms", ScanFileKind::none},
   };
   for (const auto& [name, kind] : cases) EXPECT_EQ(scan_file_kind(name), kind) << name;
 }
@@ -410,11 +406,6 @@ TEST(ScanCorpus, EveryJumpListGivesTheFileRecordsThroughTheMft) {
 const std::string& kSample = test::kSampleLnk;
 const auto& result_lines = test::lines_after_run_header;
 
-test::Bytes bytes_of(const std::string& path) {
-  const std::string text = test::slurp(path);
-  return test::Bytes(text.begin(), text.end());
-}
-
 // fls's view of a volume: "[root]\dir\name" (" (deleted)" added) -> its
 // ENTRY-TYPE-ID, for the files of the volume's unnamed data streams.
 std::map<std::string, std::string> fls_identities(const std::string& image) {
@@ -508,7 +499,7 @@ class ColumnsAndText : public test::ScratchDirTest {};
 // A jump list whose one shortcut stream is the sample, large enough to be
 // read as one.
 test::Bytes built_jump_list() {
-  test::Bytes stream = bytes_of(kSample);
+  test::Bytes stream = test::sample_shortcut();
   stream.resize(5000, 0);
   return test::simple_jump_list({stream});
 }
@@ -533,7 +524,7 @@ TEST_F(ColumnsAndText, CsvColumnsFromEveryFileOfThePipeList) {
     EXPECT_EQ(r.err, "");
   }
 
-  test::Bytes blob = bytes_of(kSample);
+  test::Bytes blob = test::sample_shortcut();
   const test::Bytes list = built_jump_list();
   blob.insert(blob.end(), list.begin(), list.end());
   const std::string inside = test::write_file(dir_ / "blob.bin", blob);
@@ -550,7 +541,7 @@ test::Bytes volume_shortcut_then_jump_list() {
   test::VolumeImage image = test::basic_volume(layout, {});
   const uint32_t cluster = image.cluster_size();
   const std::pair<const char*, test::Bytes> files[] = {
-      {"a.lnk", bytes_of(kSample)}, {"5f7b5f1e01b83767.automaticDestinations-ms", built_jump_list()}};
+      {"a.lnk", test::sample_shortcut()}, {"5f7b5f1e01b83767.automaticDestinations-ms", built_jump_list()}};
   uint64_t entry = 16, next_cluster = 32;
   for (const auto& [name, data] : files) {
     const uint64_t clusters = (data.size() + cluster - 1) / cluster;

@@ -121,25 +121,24 @@ TEST(IndexNode, EntriesUpToTheLastOrTheFirstDamagedOne) {
     test::set_u16(entry, field, value);
     return entry;
   };
+  auto in_use = [](Bytes node, size_t size) {  // the node's in-use size
+    test::set_u32(node, 4, static_cast<uint32_t>(size));
+    return node;
+  };
   struct Case { const char* what; Bytes node; std::set<uint64_t> children; };
-  Bytes too_big = test::index_node({a, b});
-  test::set_u32(too_big, 4, 4097);
-  Bytes none_in_use = test::index_node({a, b});
-  test::set_u32(none_in_use, 4, 0);
-  Bytes cut = test::index_node({a, b, c});
-  test::set_u32(cut, 4, 16 + static_cast<uint32_t>(a.size() + b.size()) + 8);  // c no longer fits
   const Case cases[] = {
       {"three entries", test::index_node({a, b, c}), {20, 21, 22}},
       {"a last entry with flags 3 first", test::index_node({with(a, 12, 3), b}), {}},
       {"flags 2 in the middle", test::index_node({a, with(b, 12, 2), c}), {20}},
       {"sub-node flag alone is kept", test::index_node({with(a, 12, 1), b}), {20, 21}},
-      {"in-use size over 4,096", too_big, {}},
-      {"in-use size 0", none_in_use, {}},
+      {"in-use size over 4,096", in_use(test::index_node({a, b}), 4097), {}},
+      {"in-use size 0", in_use(test::index_node({a, b}), 0), {}},
       {"reference 0 ends it", test::index_node({a, with(with(b, 0, 0), 6, 0), c}), {20}},
       {"key longer than the entry", test::index_node({a, with(b, 10, 200), c}), {20}},
       {"next length over 768", test::index_node({a, with(b, 8, 800), c}), {20}},
       {"length 0", test::index_node({with(a, 8, 0), b}), {}},
-      {"entries past the in-use size", cut, {20, 21}},
+      // c no longer fits
+      {"entries past the in-use size", in_use(test::index_node({a, b, c}), 16 + a.size() + b.size() + 8), {20, 21}},
       {"shorter than a node header", Bytes(7, 0), {}},
   };
   for (const Case& k : cases) {
@@ -422,12 +421,13 @@ Bytes unit_with(size_t size, std::initializer_list<std::pair<size_t, std::string
   return out;
 }
 
+std::string abab(size_t size) {
+  std::string t;
+  while (t.size() < size) t += "ab";
+  return t.substr(0, size);
+}
+
 TEST(Lznt1, ChunksFillTheirPlacesAndDamageEndsTheUnit) {
-  const std::string abab = [] {
-    std::string t;
-    while (t.size() < 4096) t += "ab";
-    return t;
-  }();
   struct Case {
     const char* what;
     Bytes input;
@@ -440,10 +440,10 @@ TEST(Lznt1, ChunksFillTheirPlacesAndDamageEndsTheUnit) {
       {"a short chunk: the next one starts 4,096 bytes on",
        joined({lznt1_chunk(literals("abc")), lznt1_chunk(literals("xyz"))}),
        unit_with(8192, {{0, "abc"}, {4096, "xyz"}}), 8192, true},
-      {"a stored chunk inside a compressed unit", lznt1_chunk(Bytes(abab.begin(), abab.end()), false),
-       unit_with(4096, {{0, abab}}), 4096, true},
-      {"a match overlapping its own output", lznt1_chunk(with_match("ab", 2, 4094)), unit_with(4096, {{0, abab}}), 4096,
-       true},
+      {"a stored chunk inside a compressed unit", lznt1_chunk(Bytes(4096, 'z'), false),
+       unit_with(4096, {{0, std::string(4096, 'z')}}), 4096, true},
+      {"a match overlapping its own output", lznt1_chunk(with_match("ab", 2, 4094)), unit_with(4096, {{0, abab(4096)}}),
+       4096, true},
       {"a zero header ends the unit", joined({lznt1_chunk(literals("abc")), Bytes{0, 0}, lznt1_chunk(literals("xyz"))}),
        unit_with(8192, {{0, "abc"}}), 8192, true},
       {"chunks after a full unit are not read", joined({lznt1_chunk(literals("abc")), lznt1_chunk(literals("xyz"))}),
@@ -503,9 +503,7 @@ TEST_F(NtfsPaths, CompressedDataUnitByUnit) {
   const Bytes second = unit_with(kUnit, {{0, kXcaText}, {4096, "tail"}});
   expected.insert(expected.end(), second.begin(), second.end());
   expected.resize(3 * kUnit, 0);
-  std::string abab;
-  while (abab.size() < 5000) abab += "ab";
-  const Bytes fourth = unit_with(kUnit - 100, {{0, abab.substr(0, 5000)}});
+  const Bytes fourth = unit_with(kUnit - 100, {{0, abab(5000)}});
   expected.insert(expected.end(), fourth.begin(), fourth.end());
   FileRequest request;
   request.entry = 60;

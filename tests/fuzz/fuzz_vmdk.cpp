@@ -6,35 +6,27 @@
 #include <vector>
 
 #include "cmdline/partition_listing.h"
-#include "storage/memory_source.h"
 #include "storage/vmdk_chain.h"
+#include "tests/vmdk_builder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   const std::string all(reinterpret_cast<const char*>(data), size);
   const std::string separator = "\n--next--\n";
-  const char* names[] = {"d/a.vmdk", "d/b.vmdk", "d/c.vmdk"};
-  std::vector<std::vector<uint8_t>> files;
-  size_t start = 0;
-  while (files.size() < 3) {
-    const size_t stop = all.find(separator, start);
-    const std::string part = all.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
-    files.emplace_back(part.begin(), part.end());
-    if (stop == std::string::npos) break;
-    start = stop + separator.size();
+  const std::string names[] = {"d/a.vmdk", "d/b.vmdk", "d/c.vmdk"};
+  lnk::test::MemoryFiles files;
+  std::vector<std::string> paths;
+  for (size_t start = 0, stop = 0; paths.size() < 3 && stop != std::string::npos; start = stop + separator.size()) {
+    stop = all.find(separator, start);
+    const std::string part = all.substr(start, stop - start);  // the rest when there is no separator
+    paths.push_back(names[paths.size()]);
+    files.files[paths.back()].assign(part.begin(), part.end());
   }
-  const lnk::VmdkOpener opener = [&](const std::string& path) -> std::unique_ptr<lnk::ByteSource> {
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (path == names[i]) return std::make_unique<lnk::MemorySource>(files[i]);
-    }
-    return nullptr;
-  };
-  const lnk::VmdkSetCheck check = lnk::check_vmdk_set({names[0]}, opener);
+  const lnk::VmdkSetCheck check = lnk::check_vmdk_set({names[0]}, files.opener());
   lnk::render_vmdk_problem(check.problem);
-  std::vector<std::string> paths(names, names + files.size());
   lnk::VmdkChain chain;
   lnk::VmdkProblem problem;
-  if (!chain.open(paths, problem, opener)) {
+  if (!chain.open(paths, problem, files.opener())) {
     lnk::render_vmdk_problem(problem);
     return 0;
   }
