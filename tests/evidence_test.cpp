@@ -170,19 +170,19 @@ class EvidenceSet : public Evidence {
       GTEST_SKIP() << "corpus VMware disks, qemu-img or ewf-tools missing";
     for (const char* name : {"twoGbMaxExtentSparse.vmdk", "twoGbMaxExtentSparse-s001.vmdk"})
       fs::copy_file(vmdk / name, ev_ / name);
-    ASSERT_EQ(std::system(("(cd " + test::q(ev_) + " && qemu-img convert -O vmdk " +
-                           test::q(vmdk / "monolithicSparse.vmdk") + " base.vmdk" +
-                           " && qemu-img create -q -f vmdk -b base.vmdk -F vmdk child.vmdk" +
-                           " && qemu-img convert -O raw base.vmdk ../disk.raw" +
-                           " && ewfacquirestream -q -c none -S 1048576 -t set < ../disk.raw && test -f set.E03" +
-                           " && split -b 4M -d -a 3 --numeric-suffixes=1 ../disk.raw image." +
-                           " && qemu-img convert -O vpc ../disk.raw parent.vhd" +
-                           " && qemu-img create -q -f vpc child.vhd 10M" +
-                           " && qemu-img convert -O vhdx ../disk.raw parent.vhdx" +
-                           " && qemu-img create -q -f vhdx -o block_size=1M child.vhdx 10M" +
-                           " && qemu-img convert -O qcow2 ../disk.raw parent.qcow2" +
-                           " && qemu-img create -q -f qcow2 -b parent.qcow2 -F qcow2 child.qcow2) >/dev/null 2>&1")
-                              .c_str()),
+    ASSERT_EQ(test::shell("cd " + test::q(ev_) + " && qemu-img convert -O vmdk " +
+                          test::q(vmdk / "monolithicSparse.vmdk") + " base.vmdk" +
+                          " && qemu-img create -q -f vmdk -b base.vmdk -F vmdk child.vmdk" +
+                          " && qemu-img convert -O raw base.vmdk ../disk.raw" +
+                          " && ewfacquirestream -q -c none -S 1048576 -t set < ../disk.raw && test -f set.E03" +
+                          " && split -b 4M -d -a 3 --numeric-suffixes=1 ../disk.raw image." +
+                          " && qemu-img convert -O vpc ../disk.raw parent.vhd" +
+                          " && qemu-img create -q -f vpc child.vhd 10M" +
+                          " && qemu-img convert -O vhdx ../disk.raw parent.vhdx" +
+                          " && qemu-img create -q -f vhdx -o block_size=1M child.vhdx 10M" +
+                          " && qemu-img convert -O qcow2 ../disk.raw parent.qcow2" +
+                          " && qemu-img create -q -f qcow2 -b parent.qcow2 -F qcow2 child.qcow2")
+                  .status,
               0);
     test::make_vhd_child(ev_ / "child.vhd", ev_ / "parent.vhd", ".\\parent.vhd", {});
     test::make_vhdx_child(ev_ / "child.vhdx", ev_ / "parent.vhdx", ".\\parent.vhdx");

@@ -19,8 +19,6 @@ class QemuTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!test::have_tools({"qemu-img", "qemu-io"})) GTEST_SKIP() << "qemu-utils missing";
-    scratch_ = std::make_unique<test::ScratchDir>("vmdk");
-    dir_ = scratch_->path;
   }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   void run(const std::string& command) { ASSERT_EQ(shell(command).status, 0) << command; }
@@ -47,8 +45,8 @@ class QemuTest : public ::testing::Test {
     }
     return test::read_whole(chain);
   }
-  std::unique_ptr<test::ScratchDir> scratch_;
-  fs::path dir_;
+  const test::ScratchDir scratch_{"vmdk"};
+  const fs::path& dir_ = scratch_.path;
 };
 
 TEST_F(QemuTest, CorpusDisksReadAsQemuConvertsThem) {
