@@ -44,9 +44,13 @@ struct GuardCase {
   CatalogEnd catalog = CatalogEnd::whole;
 };
 
-std::vector<GuardCase> chain_cases() {
+std::vector<GuardCase> guard_cases() {
   const uint64_t list1 = next_field(Builder::kBlockListBlock[0]);
   const uint64_t list2_entry = entry_offset(3) + kCatalogBlockListField;
+  const uint64_t header = Builder::block(Builder::kStoreHeaderBlock[1]);
+  const uint64_t first_name = header + kShadowBlockHeaderSize + 64;
+  const uint64_t room = kShadowBlockSize - kShadowBlockHeaderSize - 64 - 2;  // for the first name alone
+  const std::vector<uint64_t> hide_store2 = {entry_offset(3)};
   return {
       {"intact", [](Builder&) {}, {}, {}, {}},
       {"block list names itself as next", [=](Builder& b) { b.put(list1, Builder::block(3), 8); }, {list1}, {1}, {}},
@@ -100,15 +104,6 @@ std::vector<GuardCase> chain_cases() {
            b.block_header(Builder::block(index), 3, index + 1 < 64 ? Builder::block(index + 1) : 0);
        },
        {next_field(29)}, {2}, {}},
-  };
-}
-
-std::vector<GuardCase> catalog_and_header_cases() {
-  const uint64_t header = Builder::block(Builder::kStoreHeaderBlock[1]);
-  const uint64_t first_name = header + kShadowBlockHeaderSize + 64;
-  const uint64_t room = kShadowBlockSize - kShadowBlockHeaderSize - 64 - 2;  // for the first name alone
-  const std::vector<uint64_t> hide_store2 = {entry_offset(3)};
-  return {
       {"catalog names itself as next", [](Builder& b) { b.put(next_field(1), Builder::block(1), 8); },
        {next_field(1)}, {}, {}, CatalogEnd::cut},
       {"catalog past the end of the volume", [](Builder& b) { b.put(next_field(1), b.bytes.size(), 8); },
@@ -155,8 +150,7 @@ GuardCase bitmap_runs_case() {
 }
 
 TEST(ShadowGuard, CutsEveryDamagedChainAndHidesUnusableStores) {
-  std::vector<GuardCase> cases = chain_cases();
-  for (GuardCase& c : catalog_and_header_cases()) cases.push_back(c);
+  std::vector<GuardCase> cases = guard_cases();
   cases.push_back(bitmap_runs_case());
   auto guids = [](const std::vector<uint8_t>& tags) {
     std::vector<Guid> out;
