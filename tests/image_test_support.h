@@ -17,14 +17,9 @@
 
 namespace lnk::test {
 
-struct ShellResult {
-  int status = -1;
-  std::string out;
-};
-
 // Runs a /bin/sh command line; stderr is dropped.
-inline ShellResult shell(const std::string& command) {
-  ShellResult r;
+inline CommandResult shell(const std::string& command) {
+  CommandResult r;
   FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
   if (pipe == nullptr) return r;
   char buffer[4096];

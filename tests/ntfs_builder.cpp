@@ -13,10 +13,6 @@ void put_bytes_at(Bytes& out, size_t at, const Bytes& bytes) {
   std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-void put_signed(Bytes& out, int64_t value, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
-}
-
 int unsigned_width(uint64_t v) {
   int w = 1;
   while (w < 8 && (v >> (8 * w)) != 0) ++w;
@@ -33,6 +29,11 @@ int signed_width(int64_t v) {
 
 void align8(Bytes& b) {
   while (b.size() % 8) b.push_back(0);
+}
+
+void set_u64(Bytes& out, size_t at, uint64_t v) {
+  set_u32(out, at, static_cast<uint32_t>(v));
+  set_u32(out, at + 4, static_cast<uint32_t>(v >> 32));
 }
 
 // Common attribute header: type, length (patched later), flag, name.
@@ -68,14 +69,6 @@ void protect_sectors(Bytes& record, uint16_t sequence_offset, int count, uint32_
   }
 }
 
-// The end entry has no key.
-Bytes index_end_entry() {
-  Bytes e;
-  put_u64(e, 0);
-  for (uint16_t v : {16, 0, 2, 0}) put_u16(e, v);  // length, key length, flags, padding
-  return e;
-}
-
 }  // namespace
 
 Bytes encode_runs(const std::vector<std::pair<uint64_t, int64_t>>& runs) {
@@ -85,7 +78,8 @@ Bytes encode_runs(const std::vector<std::pair<uint64_t, int64_t>>& runs) {
     const int length_width = unsigned_width(length);
     Bytes offset;
     if (start >= 0) {
-      put_signed(offset, start - previous, signed_width(start - previous));
+      const uint64_t delta = static_cast<uint64_t>(start - previous);
+      for (int i = 0; i < signed_width(start - previous); ++i) offset.push_back(static_cast<uint8_t>(delta >> (8 * i)));
       previous = start;
     }
     out.push_back(static_cast<uint8_t>(length_width | (offset.size() << 4)));
@@ -111,13 +105,11 @@ Bytes nonresident_attribute(uint32_t type, const Bytes& runs, uint64_t real_size
                             const std::string& name, uint16_t id, uint64_t lowest_vcn) {
   size_t runs_offset = 0;
   Bytes a = attribute_header(type, true, name, id, 64, runs_offset);
-  Bytes sizes;
-  for (uint64_t v : {lowest_vcn, uint64_t{0}}) put_u64(sizes, v);  // the highest VCN is unused here
-  std::copy(sizes.begin(), sizes.end(), a.begin() + 16);
+  set_u64(a, 16, lowest_vcn);  // the highest VCN is left 0, unused here
   set_u16(a, 32, static_cast<uint16_t>(runs_offset));
-  Bytes tail;
-  for (uint64_t v : {allocated_size, real_size, real_size}) put_u64(tail, v);  // allocated, real, initialized
-  std::copy(tail.begin(), tail.end(), a.begin() + 40);
+  set_u64(a, 40, allocated_size);
+  set_u64(a, 48, real_size);
+  set_u64(a, 56, real_size);  // initialized
   a.insert(a.end(), runs.begin(), runs.end());
   align8(a);
   set_u32(a, 4, static_cast<uint32_t>(a.size()));
@@ -162,8 +154,8 @@ Bytes index_node(const std::vector<Bytes>& entries) {
   Bytes n;
   for (uint32_t v : {16, 0, 0, 0}) put_u32(n, v);  // first entry, sizes patched below, flags
   for (const Bytes& e : entries) n.insert(n.end(), e.begin(), e.end());
-  const Bytes end = index_end_entry();
-  n.insert(n.end(), end.begin(), end.end());
+  put_u64(n, 0);  // the end entry, without a key
+  for (uint16_t v : {16, 0, 2, 0}) put_u16(n, v);  // length, key length, flags, padding
   set_u32(n, 4, static_cast<uint32_t>(n.size()));
   set_u32(n, 8, static_cast<uint32_t>(n.size()));
   return n;
@@ -226,9 +218,7 @@ Bytes mft_record(const RecordLayout& layout) {
   set_u16(r, 20, static_cast<uint16_t>(first));
   set_u16(r, 22, layout.flags);
   set_u32(r, 28, layout.size);
-  Bytes base;
-  put_u64(base, layout.base_reference);
-  put_bytes_at(r, 32, base);
+  set_u64(r, 32, layout.base_reference);
   size_t at = first;
   for (const Bytes& a : layout.attributes) {
     put_bytes_at(r, at, a);
@@ -251,10 +241,8 @@ VolumeImage::VolumeImage(const VolumeLayout& layout) : layout_(layout) {
   std::memcpy(boot.data() + 3, "NTFS    ", 8);
   set_u16(boot, 11, layout.sector_size);
   boot[13] = layout.sectors_per_cluster;
-  Bytes wide;
-  put_u64(wide, layout.clusters * (cluster_size() / layout.sector_size));
-  put_u64(wide, layout.mft_cluster);
-  put_bytes_at(boot, 40, wide);
+  set_u64(boot, 40, layout.clusters * (cluster_size() / layout.sector_size));
+  set_u64(boot, 48, layout.mft_cluster);
   boot[64] = static_cast<uint8_t>(layout.clusters_per_record);
   set_u16(boot, 510, 0xAA55);
   put_bytes_at(bytes_, 0, boot);

@@ -582,11 +582,7 @@ class NtfsPaths : public ::testing::Test {
     image_ = paths_volume();
     rebuild();
   }
-  void rebuild() {
-    volume_.attach(std::make_unique<MemorySource>(image_.bytes()), 0);
-    volume_.set_diag_sink([this](const std::string& line) { diag_.push_back(line); });
-    ASSERT_TRUE(volume_.validate());
-  }
+  void rebuild() { ASSERT_TRUE(open_volume(volume_, image_.bytes(), &diag_)); }
   test::VolumeImage image_;
   NtfsVolume volume_;
   std::vector<std::string> diag_;
