@@ -22,7 +22,6 @@
 namespace lnk {
 namespace {
 
-namespace fs = std::filesystem;
 using test::build_sparse;
 using test::described;
 using test::MemoryFiles;
@@ -134,22 +133,20 @@ TEST(AlignedSpan, WholeSectorsAndDriveLettersAsDevicePaths) {
 // A regular file opened as a device goes through the whole-sector reads.
 TEST(DiskSource, ImageAndDeviceReadsCutAtTheEnd) {
   const test::ScratchDir scratch("source");
-  const fs::path path_ = scratch.path / "image.bin";
   const std::vector<uint8_t> bytes = numbered(3000);
-  test::write_file(path_, bytes);
+  const std::string path = test::write_file(scratch.path / "image.bin", bytes);
   DiskSource source;
   EXPECT_EQ(source.kind(), kSourceNothing);
 #ifdef _WIN32
   // Windows asks the disk driver for the geometry, which a plain file does
   // not have: that refuses a device path, not a volume.
-  EXPECT_FALSE(source.open_path(path_.string(), kSourceDevicePath, true));
+  EXPECT_FALSE(source.open_path(path, kSourceDevicePath, true));
   const uint32_t device_kind = kSourceVolumeLetter;
 #else
   const uint32_t device_kind = kSourceDevicePath;
 #endif
   for (const uint32_t kind : std::initializer_list<uint32_t>{kSourceImageFile, device_kind}) {
-    ASSERT_TRUE(kind == kSourceImageFile ? source.open_image(path_.string())
-                                         : source.open_path(path_.string(), kind, true));
+    ASSERT_TRUE(kind == kSourceImageFile ? source.open_image(path) : source.open_path(path, kind, true));
     EXPECT_EQ(std::make_tuple(source.kind(), source.size(), source.sector_size()), std::make_tuple(kind, 3000u, 512u));
     for (auto [offset, length] : {std::pair<uint64_t, uint64_t>{700, 100}, {700, 400}, {0, 1024}, {2999, 1},
                                   {2500, 600}, {511, 2}}) {
@@ -167,7 +164,7 @@ TEST(DiskSource, ImageAndDeviceReadsCutAtTheEnd) {
     count = 10;
     EXPECT_FALSE(source.read(buffer, count, 0));
   }
-  EXPECT_FALSE(source.open_image(path_.string() + ".absent") || source.open_path(path_.string(), kSourceImageFile, true) ||
+  EXPECT_FALSE(source.open_image(path + ".absent") || source.open_path(path, kSourceImageFile, true) ||
                source.open_path("/nonexistent/device", kSourceVolumeLetter, true) || source.is_open());
 }
 
@@ -284,7 +281,8 @@ TEST_F(ChainFixture, SetCheckMessages) {
   // The child alone: its hint names the base beside it.
   VmdkSetCheck check = check_vmdk_set({"dir/child.vmdk"}, files.opener());
   EXPECT_FALSE(check.ok);
-  EXPECT_EQ(render_vmdk_problem(check.problem), "=> vmdk file: dir/child.vmdk\n depends on parent vmdk dir/base.vmdk\n");
+  EXPECT_EQ(render_vmdk_problem(check.problem),
+            "=> vmdk file: dir/child.vmdk\n depends on parent vmdk dir/base.vmdk\n");
   EXPECT_EQ(render_vmdk_suggestion(check), "suggested array: -vmdk \"dir/child.vmdk | dir/base.vmdk\"");
 
   // Nothing beside it either.
@@ -407,7 +405,8 @@ TEST(VmdkLayouts, DescriptorExtentsRefusalsAndManyExtentsThroughFewOpenFiles) {
 
   const std::pair<std::string, std::string> refused[] = {
       {head + "RW 16 VMFSSPARSE \"a-s001.vmdk\"\n", "  VMware layout not supported: VMFSSPARSE extent\n"},
-      {head + "RW 16 SPARSE \"flat.raw\"\n", "  not a VMware disk: no sparse extent header and no descriptor text (extent d/flat.raw)\n"},
+      {head + "RW 16 SPARSE \"flat.raw\"\n",
+       "  not a VMware disk: no sparse extent header and no descriptor text (extent d/flat.raw)\n"},
       {head + "RW 16 SPARSE \"gone.vmdk\"\n", "  extent file missing: d/gone.vmdk\n"},
       {head + "NOACCESS 16 SPARSE \"a-s001.vmdk\"\n", "  VMware layout not supported: NOACCESS extent\n"},
       {"# Disk DescriptorFile\ncreateType=\"fullDevice\"\nRW 16 FLAT \"/dev/sda\" 0\n",
@@ -424,7 +423,8 @@ TEST(VmdkLayouts, DescriptorExtentsRefusalsAndManyExtentsThroughFewOpenFiles) {
   EXPECT_EQ(render_vmdk_problem(check_vmdk_set({"d/cowd.vmdk"}, files.opener()).problem),
             "d/cowd.vmdk can't be opened\n  VMware layout not supported: vmfsSparse\n");
   EXPECT_EQ(render_vmdk_problem(check_vmdk_set({"d/a-s001.vmdk"}, files.opener()).problem),
-            "d/a-s001.vmdk can't be opened\n  one extent of a split VMware disk; give the disk's descriptor file instead\n");
+            "d/a-s001.vmdk can't be opened\n"
+            "  one extent of a split VMware disk; give the disk's descriptor file instead\n");
 
   // More extents than files kept open: each is opened again when read.
   std::string text = head;

@@ -44,13 +44,15 @@ struct Row {
 
 std::vector<Row> fdisk_rows(const fs::path& image) {
   const bool gpt = shell("fdisk -l " + q(image) + " | grep -q 'Disklabel type: gpt'").status == 0;
-  std::istringstream lines(shell("fdisk -l -o Start,Sectors," + std::string(gpt ? "Type-UUID " : "Id ") + q(image)).out);
+  const std::string columns = gpt ? "Start,Sectors,Type-UUID " : "Start,Sectors,Id ";
+  std::istringstream lines(shell("fdisk -l -o " + columns + q(image)).out);
   std::vector<Row> rows;
   bool table = false;
   for (std::string line; std::getline(lines, line);) {
     Row row;
     std::istringstream fields(line);
-    if (table && fields >> row.start >> row.sectors >> row.type) rows.push_back({row.start, row.sectors, to_lower_ascii(row.type)});
+    if (table && fields >> row.start >> row.sectors >> row.type)
+      rows.push_back({row.start, row.sectors, to_lower_ascii(row.type)});
     table = table || trim_blanks(line).rfind("Start", 0) == 0;
   }
   std::sort(rows.begin(), rows.end());
@@ -61,7 +63,8 @@ std::vector<Row> search_rows(const ImageVolumeSearch& search) {
   std::vector<Row> rows;
   for (const Partition& p : search.partitions)
     if (!p.unallocated && !(p.type & kPartitionTypeGuessed))
-      rows.push_back({p.start_sector, p.sector_count, p.type_guid != Guid{} ? guid_text(p.type_guid) : hex_lower(p.type & 0xFF, 1)});
+      rows.push_back({p.start_sector, p.sector_count,
+                      p.type_guid != Guid{} ? guid_text(p.type_guid) : hex_lower(p.type & 0xFF, 1)});
   std::sort(rows.begin(), rows.end());
   return rows;
 }
@@ -109,7 +112,8 @@ TEST_P(CorpusDisks, ListingMatchesFdisk) {
   if (ntfs.empty()) return;
   EXPECT_TRUE(!search.success || search.volume_offset == ntfs[0]) << search.volume_offset;
   const ImageVolumeSearch chosen = find_image_volume(disk, ntfs.back());
-  EXPECT_EQ(std::tuple(chosen.success, chosen.volume_offset, render_volume_search(chosen)), std::tuple(true, ntfs.back(), ""));
+  EXPECT_EQ(std::tuple(chosen.success, chosen.volume_offset, render_volume_search(chosen)),
+            std::tuple(true, ntfs.back(), ""));
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, CorpusDisks,
@@ -175,12 +179,12 @@ const BuiltDisk kBuiltDisks[] = {
      "volume offset [ 0x300000 ] : linux swap\nvolume offset [ 0x500000 ] : linux Logical Volume Mgr\n\n"
      "prob detecting ntfs partition\n"},
     // Told by its boot sector, not by the type its table gives.
-    {"NTFS at sector 63 whose entry was lost", "label: dos\nstart=2048, size=4096, type=5\nstart=4096, size=1024, type=83\n",
-     8, {63}, 0, 0, true,
+    {"NTFS at sector 63 whose entry was lost",
+     "label: dos\nstart=2048, size=4096, type=5\nstart=4096, size=1024, type=83\n", 8, {63}, 0, 0, true,
      "\nvolume offset [ 0x100000 ] : extended\nvolume offset [ 0x200000 ] : linux native\n"
      "volume offset [ 0x7e00 ] : empty [guess]\n\nscanning the only NTFS partition, at 0x7e00\n"},
-    {"NTFS type over another file system", "label: dos\nstart=2048, size=4096, type=7\nstart=8192, size=4096, type=83\n",
-     8, {8192}, 0, 0, true,
+    {"NTFS type over another file system",
+     "label: dos\nstart=2048, size=4096, type=7\nstart=8192, size=4096, type=83\n", 8, {8192}, 0, 0, true,
      "\nvolume offset [ 0x100000 ] : ntfs\nvolume offset [ 0x400000 ] : linux native\n\n"
      "scanning the only NTFS partition, at 0x400000\n"},
     {"table without partitions", "label: dos\n", 8, {}, 0, 0, false, "couldn't find any partitions on disk.\n"},
@@ -192,8 +196,9 @@ const BuiltDisk kBuiltDisks[] = {
     {"neither a table nor a volume", "", 8, {}, 0, 0, false, "couldn't find any partitions on disk\n"},
     {"GPT with reserved and NTFS partitions",
      "sgdisk:-n 1:2048:+4M -t 1:0C01 -n 2:20480:+8M -t 2:0700", 32, {20480}, 0, 0, true,
-     "\nvolume offset [ 0x4400 ] : unalloc\nvolume offset [ 0x100000 ] : unk\nvolume offset [ 0x500000 ] : unalloc\nvolume offset [ 0xa00000 ] : ntfs\n"
-     "volume offset [ 0x1200000 ] : unalloc\n\nscanning the only NTFS partition, at 0xa00000\n"},
+     "\nvolume offset [ 0x4400 ] : unalloc\nvolume offset [ 0x100000 ] : unk\nvolume offset [ 0x500000 ] : unalloc\n"
+     "volume offset [ 0xa00000 ] : ntfs\nvolume offset [ 0x1200000 ] : unalloc\n\n"
+     "scanning the only NTFS partition, at 0xa00000\n"},
 };
 
 class BuiltDisks : public ::testing::TestWithParam<BuiltDisk> {};

@@ -484,9 +484,8 @@ TEST_F(ScanFixture, BodyFileTextAndJsonNameThePathInTheVolume) {
   EXPECT_EQ(test::split_lines(json).size(), lines.size());
   for (const std::string& shown : paths) {
     const bool gone = contains(shown, " (deleted)");
-    const std::string keys = "\"volume_path\":\"" + test::json_escaped(shown.substr(0, shown.size() - (gone ? 10 : 0))) +
-                             "\",\"deleted\":" + (gone ? "true" : "false");
-    EXPECT_TRUE(contains(json, keys)) << shown;
+    const std::string path = test::json_escaped(shown.substr(0, shown.size() - (gone ? 10 : 0)));
+    EXPECT_TRUE(contains(json, "\"volume_path\":\"" + path + "\",\"deleted\":" + (gone ? "true" : "false"))) << shown;
   }
 }
 
@@ -513,7 +512,8 @@ TEST_F(ColumnsAndText, CsvColumnsFromEveryFileOfThePipeList) {
     const std::vector<std::string> rows = result_lines(r.out);
     ASSERT_GE(rows.size(), 3u) << r.out;
     EXPECT_TRUE(contains(rows[0], ",appid,MRU/MFU,stream#,")) << list;
-    const std::vector<std::string> shortcut = test::split_fields(rows[1], ","), entry = test::split_fields(rows[2], ",");
+    const std::vector<std::string> shortcut = test::split_fields(rows[1], ",");
+    const std::vector<std::string> entry = test::split_fields(rows[2], ",");
     ASSERT_EQ(shortcut.size(), entry.size());
     EXPECT_EQ(shortcut[2] + "|" + entry[2] + "|" + entry[3],
               (list == named ? "|5f7b5f1e01b83767 [Quick Access]|na" : "||na")) << rows[2];

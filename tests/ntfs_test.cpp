@@ -732,7 +732,8 @@ TEST_F(NtfsPaths, ParentPathsNameEveryBreakInTheChain) {
   };
   for (const auto& [reference, expected] : cases) {
     std::string path;
-    EXPECT_EQ(std::make_pair(build_parent_path(volume_, reference, path), path), std::make_pair(true, std::string(expected)));
+    EXPECT_EQ(std::make_pair(build_parent_path(volume_, reference, path), path),
+              std::make_pair(true, std::string(expected)));
   }
   // The walk cached the directories it read, with their sequence numbers.
   const PathCacheEntry* users = volume_.path_cache().find(kUsers);
@@ -945,7 +946,8 @@ TEST(Lznt1, ChunksFillTheirPlacesAndDamageEndsTheUnit) {
   for (size_t cut = 0; cut < kXcaExample.size(); ++cut) {
     Bytes out(4096);
     const Lznt1Result result = decode_lznt1(std::span(kXcaExample).first(cut), out);
-    EXPECT_EQ(std::make_pair(result.complete, result.decoded), std::make_pair(cut < 2, uint64_t{cut < 2 ? 4096u : 0u})) << cut;
+    EXPECT_EQ(std::make_pair(result.complete, result.decoded), std::make_pair(cut < 2, uint64_t{cut < 2 ? 4096u : 0u}))
+        << cut;
   }
 }
 

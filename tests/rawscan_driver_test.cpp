@@ -31,7 +31,8 @@ struct SplitCase {
 
 TEST(SplitNames, SetsAreToldByNameAndSiblings) {
   const SplitCase cases[] = {
-      {"d/img.001", {"d/img.001", "d/img.002", "d/img.003"}, SplitSetKind::set, {"d/img.001", "d/img.002", "d/img.003"}, ""},
+      {"d/img.001", {"d/img.001", "d/img.002", "d/img.003"}, SplitSetKind::set,
+       {"d/img.001", "d/img.002", "d/img.003"}, ""},
       {"img.000", {"img.000", "img.001"}, SplitSetKind::set, {"img.000", "img.001"}, ""},
       {"img.001", {"img.000", "img.001"}, SplitSetKind::later_segment, {}, "img.000"},
       {"img.003", {"img.001", "img.002", "img.003"}, SplitSetKind::later_segment, {}, "img.001"},
@@ -127,7 +128,7 @@ class RawScan : public test::ScratchDirTest {
     std::mt19937 generator(9);
     Bytes bytes(size);
     for (auto& b : bytes) b = static_cast<uint8_t>(generator());
-    for (size_t at : offsets) std::copy(sample_.begin(), sample_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    for (size_t at : offsets) std::copy(sample_.begin(), sample_.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
     return test::write_file(dir_ / name, bytes);
   }
   Bytes sample_ = test::sample_shortcut();

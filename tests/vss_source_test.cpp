@@ -359,7 +359,8 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
   MemorySource zeroed_volume(zeroed.bytes);
   ShadowVolume refused;
   const ShadowStatus opened = refused.open(zeroed_volume);
-  EXPECT_EQ(std::make_tuple(opened.error, refused.stores().size()), std::make_tuple(ShadowError::unreadable, size_t{0}));
+  EXPECT_EQ(std::make_tuple(opened.error, refused.stores().size()),
+            std::make_tuple(ShadowError::unreadable, size_t{0}));
   EXPECT_NE(shadow_error_text(opened).find("cannot be read: "), std::string::npos);
 }
 
