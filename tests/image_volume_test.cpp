@@ -269,17 +269,17 @@ class ImageScan : public test::ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    if (!test::have_tools({"qemu-img", "qemu-io", "ntfscp"})) GTEST_SKIP() << "qemu-utils and ntfs-3g are needed";
+    if (!have_tools({"qemu-img", "qemu-io", "ntfscp"})) GTEST_SKIP() << "qemu-utils and ntfs-3g are needed";
     const fs::path corpus = fs::path(ROOK_SOURCE_DIR) / ".." / "shared" / "corpus";
     const fs::path vmdk = corpus / "images" / "vmdk-rs" / "monolithicSparse.vmdk";
     if (!fs::exists(vmdk)) GTEST_SKIP() << "corpus absent";
     disk_ = path("disk.raw");
-    const std::string volume = test::q(path("volume.raw")), disk = test::q(disk_);
+    const std::string volume = q(path("volume.raw")), disk = q(disk_);
     const std::string list = "9d1f905ce5044aee.automaticDestinations-ms";
     // Out of the disk, into the volume, and back.
-    shell("qemu-img convert -O raw " + test::q(vmdk) + " " + disk + " && dd if=" + disk + " of=" + volume +
-          " bs=512 skip=128 count=18304 status=none && ntfscp " + volume + " " + test::q(sample_) + " /planted.lnk" +
-          " && ntfscp " + volume + " " + test::q(corpus / "jumplists" / ("plaso_" + list)) + " /" + list +
+    shell("qemu-img convert -O raw " + q(vmdk) + " " + disk + " && dd if=" + disk + " of=" + volume +
+          " bs=512 skip=128 count=18304 status=none && ntfscp " + volume + " " + q(sample_) + " /planted.lnk" +
+          " && ntfscp " + volume + " " + q(corpus / "jumplists" / ("plaso_" + list)) + " /" + list +
           " && dd if=" + volume + " of=" + disk + " bs=512 seek=128 conv=notrunc status=none");
     if (HasFatalFailure()) return;
     records_ = scan({disk_, "-ntfs_scan", "-offset", offset_});
@@ -332,8 +332,8 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   };
   for (const auto& c : containers) {
     const std::string maker = std::string(c.make).substr(0, std::string(c.make).find(' '));
-    if (!test::have_tools({maker})) continue;
-    shell("cd " + test::q(dir_) + " && " + c.make);
+    if (!have_tools({maker})) continue;
+    shell("cd " + q(dir_) + " && " + c.make);
     const std::string image = path(c.image);
     if (c.supported != nullptr && !c.supported()) {
       EXPECT_TRUE(test::contains(run({image, "-ntfs_scan"}).err, "which this build lacks")) << c.image;
@@ -361,10 +361,10 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
   const uint64_t sample_size = fs::file_size(sample_);
   const auto write_sample = [&](const std::string& format, const std::string& disk) {
     shell("qemu-io -f " + format + " -c 'write -s " + sample_ + " " + std::to_string(kFreeOffset) + " " +
-          std::to_string(sample_size) + "' " + test::q(path(disk)));
+          std::to_string(sample_size) + "' " + q(path(disk)));
   };
   const auto convert = [&](const std::string& options, const std::string& to) {
-    shell("qemu-img convert " + options + " " + test::q(disk_) + " " + test::q(path(to)));
+    shell("qemu-img convert " + options + " " + q(disk_) + " " + q(path(to)));
   };
   const auto refused = [&](const std::string& image, const std::string& why) {
     const test::CommandResult r = run({path(image), "-rawscan", "-quiet"});
@@ -376,26 +376,26 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
   if (vhdi_support_available()) {
     // VHD: the child beside its parent. VHDX: the child one folder down.
     convert("-O vpc", "parent.vhd");
-    shell("qemu-img create -f vpc " + test::q(path("child.vhd")) + " $(qemu-img info --output=json " +
-          test::q(path("parent.vhd")) + " | jq '.\"virtual-size\"')");
+    shell("qemu-img create -f vpc " + q(path("child.vhd")) + " $(qemu-img info --output=json " +
+          q(path("parent.vhd")) + " | jq '.\"virtual-size\"')");
     write_sample("vpc", "child.vhd");
     test::make_vhd_child(path("child.vhd"), path("parent.vhd"), ".\\parent.vhd", {{kFreeOffset, sample_size}});
     chains.push_back({path("child.vhd"), ".\\parent.vhd"});
     convert("-O vhdx", "parent.vhdx");
-    shell("qemu-img create -f vhdx -o block_size=1M " + test::q(path("children/child.vhdx")) + " 10M");
+    shell("qemu-img create -f vhdx -o block_size=1M " + q(path("children/child.vhdx")) + " 10M");
     write_sample("vhdx", "children/child.vhdx");
     test::make_vhdx_child(path("children/child.vhdx"), path("parent.vhdx"), "..\\parent.vhdx");
     chains.push_back({path("children/child.vhdx"), "..\\parent.vhdx"});
 
-    shell("qemu-img create -f vhdx " + test::q(path("self.vhdx")) + " 10M");
+    shell("qemu-img create -f vhdx " + q(path("self.vhdx")) + " 10M");
     test::make_vhdx_child(path("self.vhdx"), path("self.vhdx"), ".\\self.vhdx");
     refused("self.vhdx", path("self.vhdx") + " names itself as its parent disk");
   }
   if (qcow_support_available()) {
     // The backing file recorded by its absolute path, found beside the child.
     convert("-O qcow2", "children/base.qcow2");
-    shell("qemu-img create -f qcow2 -F qcow2 -b " + test::q(path("children/base.qcow2")) + " " +
-          test::q(path("children/child.qcow2")));
+    shell("qemu-img create -f qcow2 -F qcow2 -b " + q(path("children/base.qcow2")) + " " +
+          q(path("children/child.qcow2")));
     write_sample("qcow2", "children/child.qcow2");
     fs::create_directories(dir_ / "moved");
     for (const char* name : {"base.qcow2", "child.qcow2"})
@@ -403,7 +403,7 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
     chains.push_back({path("moved/child.qcow2"), path("children/base.qcow2")});
 
     // a and b each the backing file of the other.
-    shell("cd " + test::q(dir_) + " && qemu-img create -f qcow2 -F qcow2 -b moved/base.qcow2 a.qcow2" +
+    shell("cd " + q(dir_) + " && qemu-img create -f qcow2 -F qcow2 -b moved/base.qcow2 a.qcow2" +
           " && qemu-img create -f qcow2 -F qcow2 -b a.qcow2 b.qcow2 && qemu-img rebase -u -F qcow2 -b b.qcow2 a.qcow2");
     refused("b.qcow2",
             "the chain loops: " + path("a.qcow2") + " names " + path("b.qcow2") + ", which is already in it");
@@ -429,7 +429,7 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
         << missing.err;
   }
   if (vhdi_support_available()) {
-    shell("qemu-img create -f vpc " + test::q(path("alone/0/parent.vhd")) + " 10M");
+    shell("qemu-img create -f vpc " + q(path("alone/0/parent.vhd")) + " 10M");
     const std::string child = path("alone/0/child.vhd");
     refused("alone/0/child.vhd", path("alone/0/parent.vhd") + " is not the parent disk of " + child +
                                      ": its identifier differs from the one " + child + " keeps");
@@ -444,12 +444,12 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
 class BlockDevice : public test::ScratchDirTest {};
 
 TEST_F(BlockDevice, ReadsAsTheImage) {
-  if (::geteuid() != 0 || !test::have_tools({"losetup", "sfdisk"}))
+  if (::geteuid() != 0 || !have_tools({"losetup", "sfdisk"}))
     GTEST_SKIP() << "a loop device needs root, losetup and sfdisk";
   ASSERT_TRUE(test::unpack_ntfs_fixtures(dir_));
   const std::string volume = (dir_ / "ntfs_small.img").string(), disk = (dir_ / "disk.img").string();
-  ASSERT_EQ(test::shell("truncate -s 16M " + test::q(disk) + " && echo 'start=2048, type=7' | sfdisk -q " +
-                        test::q(disk) + " && dd if=" + test::q(volume) + " of=" + test::q(disk) +
+  ASSERT_EQ(test::shell("truncate -s 16M " + q(disk) + " && echo 'start=2048, type=7' | sfdisk -q " +
+                        q(disk) + " && dd if=" + q(volume) + " of=" + q(disk) +
                         " bs=512 seek=2048 conv=notrunc status=none").status, 0);
   const auto rows = [&](std::vector<std::string> args) {
     args.insert(args.end(), {"-csv", "-quiet"});
@@ -457,7 +457,7 @@ TEST_F(BlockDevice, ReadsAsTheImage) {
     return std::make_pair(rows_without_source(r.out), r.err);
   };
   const auto loop = [](const std::string& options, const std::string& file) {
-    const std::string device = test::shell("losetup -f --show -r " + options + test::q(file)).out;
+    const std::string device = test::shell("losetup -f --show -r " + options + q(file)).out;
     return device.substr(0, device.find('\n'));
   };
   const std::vector<std::string> from_image = rows({volume, "-ntfs_scan"}).first;
@@ -466,7 +466,7 @@ TEST_F(BlockDevice, ReadsAsTheImage) {
   if (device.rfind("/dev/", 0) != 0) GTEST_SKIP() << "no loop device available";
   const auto from_device = rows({"-partition", device});
   const std::string alias = (dir_ / "volume_node").string();
-  const bool aliased = test::shell("mknod " + test::q(alias) + " b $(stat -c '0x%t 0x%T' " + device + ")").status == 0;
+  const bool aliased = test::shell("mknod " + q(alias) + " b $(stat -c '0x%t 0x%T' " + device + ")").status == 0;
   const auto unknown = rows({"-partition", alias});
   test::shell("losetup -d " + device);
   EXPECT_EQ(from_device.first, from_image);

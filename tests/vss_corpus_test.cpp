@@ -81,9 +81,9 @@ struct VshadowMount {
   VshadowMount(const fs::path& image, uint64_t offset, const fs::path& where) : dir(where) {
     if (!fs::exists("/dev/fuse") || !test::have_tools({"vshadowmount", "fusermount"})) return;
     fs::create_directories(dir);
-    mounted = shell("vshadowmount -o " + std::to_string(offset) + " " + q(image) + " " + q(dir) + " >/dev/null")
-                      .status == 0 &&
-              fs::exists(dir / "vss1");
+    // Its daemon keeps no hold on the output read here.
+    const std::string command = "vshadowmount -o " + std::to_string(offset) + " " + q(image) + " " + q(dir);
+    mounted = shell(command + " >/dev/null").status == 0 && fs::exists(dir / "vss1");
   }
   ~VshadowMount() {
     if (mounted) shell("fusermount -u " + q(dir));
