@@ -9,7 +9,6 @@
 
 #include "lnk/darwin_block.h"
 #include "lnk/parse_lnk.h"
-#include "lnk/tracker_block.h"
 #include "platform/text.h"
 #include "report/property_text.h"
 #include "shell_test_support.h"
@@ -146,7 +145,7 @@ TEST(ExtraBlocks, EnvironmentIconShimBareStorageAndKnownFolder) {
   EXPECT_EQ(record.known_folder_id, "00112233-4455-6677-8899-aabbccddeeff");
 }
 
-TEST(ExtraBlocks, TrackerGuidsMacsAndTimes) {
+TEST(ExtraBlocks, TrackerMachineGuidsAndMac) {
   Bytes tracker = block(96, 0xA0000003).put(16, ansi("0123456789abcdefOVERRUN"));
   tracker.put(32, guid("f12d3570-03c2-43e3-86fc-c75d680751b6")).put(48, guid("0b0a7ed3-6b3c-4b5e-9f5c-00155d01020a"));
   LnkRecord record;
@@ -157,16 +156,6 @@ TEST(ExtraBlocks, TrackerGuidsMacsAndTimes) {
   // An all-zero birth object GUID leaves its fields empty, the Droid ones stay.
   EXPECT_EQ(record.birth_droid_object_id + record.birth_droid_mac + record.birth_droid_volume_id +
                 std::to_string(record.birth_droid_time), "0");
-
-  // Version 1 times around the distance from 1582 to 1601 (FILETIME 0).
-  const std::pair<const char*, uint64_t> times[] = {{"3e42bfff-6bf3-1014-8000-000000000001", 0},
-                                                    {"3e42c000-6bf3-1014-8000-000000000001", 0},
-                                                    {"3e42c001-6bf3-1014-8000-000000000001", 1}};
-  for (const auto& [text, filetime] : times) {
-    Guid g{};
-    ASSERT_TRUE(parse_guid(text, g));
-    EXPECT_EQ(uuid_filetime(g), filetime) << text;
-  }
 }
 
 TEST(ExtraBlocks, DarwinDescriptorRules) {

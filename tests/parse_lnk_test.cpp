@@ -125,7 +125,7 @@ TEST(ParseIdList, WhereParsingResumesAndOverruns) {
 TEST(ParseLinkInfo, VolumeNetworkSuffixOversizedAndUnterminated) {
   LnkBuilder b;
   test::LinkInfoFields info;
-  info.volume = test::VolumeIdFields{3, 0x1A2B3C4D, "DATA", false};
+  info.volume = test::VolumeIdFields{3, 0x0A2B3C4D, "DATA"};
   info.local_base_path = "D:\\dir\\file.txt";
   info.common_path_suffix = "sfx";
   b.link_info = info;
@@ -137,16 +137,10 @@ TEST(ParseLinkInfo, VolumeNetworkSuffixOversizedAndUnterminated) {
                                    r.net_link_offset, r.string_offsets[0]}),
             std::vector<uint64_t>({volume, volume + 21, volume + 21 + 16, 0, layout.strings[0]}));
   EXPECT_EQ(r.volume_label + "|" + r.volume_serial + "|" + r.local_base_path + "|" + r.common_path_suffix,
-            "DATA|1a2b-3c4d|D:\\dir\\file.txt|sfx");
-
-  // A label at offset 0x14 (the Unicode form) is left empty.
-  info.volume = test::VolumeIdFields{2, 0x00C0FFEE, "USB", true};
-  b.link_info = info;
-  r = parsed(b.build());
-  EXPECT_EQ(r.volume_label + "|" + r.volume_serial, "|00c0-ffee");
+            "DATA|0a2b-3c4d|D:\\dir\\file.txt|sfx");
 
   info = test::LinkInfoFields{};
-  info.net = test::NetLinkFields{"\\\\server\\share", "Z:", 0x20000};
+  info.net = test::NetLinkFields{"\\\\server\\share", "Z:"};
   info.common_path_suffix = "docs\\a.txt";
   b.link_info = info;
   Bytes bytes = b.build(&layout);
@@ -164,7 +158,7 @@ TEST(ParseLinkInfo, VolumeNetworkSuffixOversizedAndUnterminated) {
   auto build = [](uint32_t size, uint32_t header_size, test::Layout& layout) {
     LnkBuilder b;
     test::LinkInfoFields info;
-    info.volume = test::VolumeIdFields{3, 0x11223344, "V", false};
+    info.volume = test::VolumeIdFields{3, 0x11223344, "V"};
     info.size_override = size;
     info.header_size = header_size;
     b.link_info = info;
@@ -252,7 +246,7 @@ TEST(ParseStringData, StringReachingTheEndStopsTheRestAndLineFeedsBlank) {
   // Texts with line feeds are blanked.
   b = LnkBuilder{};
   test::LinkInfoFields info;
-  info.volume = test::VolumeIdFields{3, 1, "A\nB", false};
+  info.volume = test::VolumeIdFields{3, 1, "A\nB"};
   info.local_base_path = "C:\\a\nb";
   b.link_info = info;
   b.strings[test::kName] = "line\nbreak";

@@ -171,22 +171,21 @@ TEST(TextReport, LabelledValues) {
   }
 }
 
-TEST(TextReport, EmbeddedInfoListsOneInlineSeveralNumbered) {
+// Lists of one entry stay on their label's line, longer ones are numbered
+// below it.
+TEST(TextReport, EmbeddedInfoPropertyStoreAndUserAndHostLines) {
   LnkRecord r = plain_record();
   r.shell_items = test::items_named("x", {"only one"});
   r.vista_shell_items = test::items_named("y", {"a", "b", "c"});
-  const std::string text = render(r, useropts{});
-  EXPECT_TRUE(test::contains(text, padded("Embedded ID List info:") + "only one\n"));
-  EXPECT_TRUE(test::contains(text, padded("VistaAndAboveIDList-info:") + "\n [1] a\n [2] b\n [3] c\n"));
-}
+  const std::string lists = render(r, useropts{});
+  EXPECT_TRUE(test::contains(lists, padded("Embedded ID List info:") + "only one\n"));
+  EXPECT_TRUE(test::contains(lists, padded("VistaAndAboveIDList-info:") + "\n [1] a\n [2] b\n [3] c\n"));
 
-TEST(TextReport, PropertyStoreWithUserAndHostLines) {
-  LnkRecord r = plain_record();
+  r = plain_record();
   useropts o;
   o.username = "examiner", o.hostname = "lab-pc";
   o.hostname_given = o.username_given = true;
   EXPECT_EQ(values_of(render(r, o), {"username:", "hostname:"}), "<absent>|<absent>");
-
   // Two string-named text properties: names are "<set id>/<name>".
   const std::string long_name(60, 'n');
   const std::string set = std::string(test::kStringNamedSetText) + "/";
