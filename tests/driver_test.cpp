@@ -318,7 +318,16 @@ TEST(SplitPath, SeparatorsAndDotDot) {
 
 class DriverTest : public test::ScratchDirTest {
  protected:
-  std::string file(const std::string& name) { return test::write_file(dir_ / name, std::string("not a shortcut")); }
+  std::string junk(const std::string& name, size_t size) {
+    return test::write_file(dir_ / name, std::string(size, 'x'));
+  }
+  // Results without the lines that name the run itself.
+  static std::string results(const std::string& out) {
+    std::string kept;
+    for (const std::string& line : test::split_lines(out))
+      if (line.rfind("run time:", 0) != 0 && line.rfind("command:", 0) != 0) kept += line + "\n";
+    return kept;
+  }
   std::string sample_copy(const std::string& name) {
     fs::copy_file(kSampleLnk, dir_ / name, fs::copy_options::overwrite_existing);
     return (dir_ / name).string();
@@ -338,7 +347,7 @@ TEST_F(DriverTest, HelpAndEmptyLineShowUsageAndSucceed) {
 }
 
 TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
-  const std::string input = file("data.bin");
+  const std::string input = junk("data.bin", 14);
   const std::string folder = dir_.string();
   const std::string unwritable = (dir_ / "no" / "r.txt").string();
   const std::string dumps = (dir_ / "dumps").string();
@@ -430,7 +439,7 @@ TEST_F(DriverTest, PipeReadsNamesFromStandardInput) {
   EXPECT_EQ(r.out.substr(r.out.size() - 2), "\n\n");
   // -quiet leaves out hints and the summary, never the messages.
   const std::string folder = dir_.string();
-  r = run({"-pipe", "-quiet", "-rawscan"}, folder + "\n" + file("a.lnk") + "\n" + folder + "\n");
+  r = run({"-pipe", "-quiet", "-rawscan"}, folder + "\n" + junk("a.lnk", 14) + "\n" + folder + "\n");
   EXPECT_EQ(without_admin_notice(r.err),
             "problem reading " + folder + ", aborting\nproblem reading " + folder + ", aborting\n");
   EXPECT_TRUE(contains(r.out, "file: " + folder + " [using large file scan]\nlnk offset, "));
@@ -498,7 +507,7 @@ TEST_F(DriverTest, PipeNothingInTheListStopsTheRun) {
 }
 
 TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
-  const std::string input = file("a.lnk");
+  const std::string input = junk("a.lnk", 14);
 #ifdef _WIN32
   // The waiting side creates the event, as a script waiting for rook would.
   const std::string event = "rook_test_" + std::to_string(::_getpid());
@@ -529,19 +538,7 @@ TEST_F(DriverTest, EndOfRunProfileSignalAndDiagnosticLog) {
 
 const std::string& kSample = test::kSampleLnk;
 
-class RunReport : public test::ScratchDirTest {
- protected:
-  std::string junk(const std::string& name, size_t size) {
-    return test::write_file(dir_ / name, std::string(size, 'x'));
-  }
-  // Results without the lines that name the run itself.
-  static std::string results(const std::string& out) {
-    std::string kept;
-    for (const std::string& line : test::split_lines(out))
-      if (line.rfind("run time:", 0) != 0 && line.rfind("command:", 0) != 0) kept += line + "\n";
-    return kept;
-  }
-};
+using RunReport = DriverTest;
 
 TEST_F(RunReport, SummaryCountsSourcesRecordsAndSkipsWithTheirReasons) {
   const std::string empty = junk("empty.lnk", 0);

@@ -233,15 +233,14 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
             std::make_tuple(true, 55u, 1u));
 }
 
-TEST(JumpListFormat, KindsAreToldApartByTheirOwnHeaders) {
-  const Bytes sample = test::sample_shortcut();
-  EXPECT_EQ(classify_jump_list(test::simple_jump_list({sample})), JumpListFormat::automatic);
+TEST_F(JumpList, KindsAreToldApartByTheirOwnHeaders) {
+  EXPECT_EQ(classify_jump_list(test::simple_jump_list({sample_})), JumpListFormat::automatic);
 
   // A feed store, and a list whose stream is a storage object.
-  CfbImage feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample, minis_from(0, 12)}}, 2);
-  CfbImage storage = mini_stream_list({{"1", sample, minis_from(0, 12)}}, 2);
+  CfbImage feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample_, minis_from(0, sample_minis_)}}, 2);
+  CfbImage storage = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)}}, 2);
   storage.bytes()[storage.sector_offset(1) + 128 + 66] = 1;  // a storage, not a stream
-  for (const Bytes& other : {feed.bytes(), storage.bytes(), sample, Bytes{}})
+  for (const Bytes& other : {feed.bytes(), storage.bytes(), sample_, Bytes{}})
     EXPECT_EQ(classify_jump_list(other), JumpListFormat::none) << other.size();
 }
 
