@@ -679,7 +679,9 @@ TEST_F(RunReport, StatusLinesOnlyOnATerminal) {
 
 // tools/check_json.py reads every line of -json runs in each mode as JSON;
 // a run that finds nothing writes nothing, not even the run header.
-TEST_F(RunReport, JsonRunWithoutRecordsWritesNothing) { EXPECT_EQ(run({junk("none.lnk", 500), "-json"}).out, ""); }
+TEST_F(RunReport, JsonRunWithoutRecordsWritesNothing) {
+  EXPECT_EQ(run({junk("none.lnk", 500), "-json"}).out, "");
+}
 
 #ifndef _WIN32
 // Outputs that take no more bytes, and readers that go away, run through sh.

@@ -683,12 +683,17 @@ TEST(CompoundFile, TheMiniStreamCutoff) {
   }
 }
 
-// One DIFAT sector, and two: the first one's last word leads to the second
-// and is no FAT sector.
+// FAT sectors 0 on, 109 listed in the header and the rest in DIFAT sectors
+// right after them, so the FAT entries of far sectors are reachable only
+// through the DIFAT: one DIFAT sector, and two, where the first one's last
+// word leads to the second and is no FAT sector.
 TEST(CompoundFile, FatSectorsBeyondTheHeaderComeFromTheDifat) {
   for (uint32_t fat_sectors : {110u, 237u}) {
-    CfbImage image = test::difat_image(fat_sectors);
-    const uint32_t directory = fat_sectors + test::difat_sector_count(fat_sectors);
+    CfbImage image(fat_sectors * 128);
+    const uint32_t directory = fat_sectors + (fat_sectors - 109 + 126) / 127;  // after the DIFAT sectors
+    image.place_fat(minis_from(0, fat_sectors), minis_from(fat_sectors, directory - fat_sectors));
+    image.header_u32(48, directory);
+    image.set_fat(directory, kEnd);
     image.directory_entry(directory, 0, "Root Entry", 5, kEnd, 0);
     const uint32_t distant = fat_sectors * 128 - 20;
     image.directory_entry(directory, 1, "distant", 2, distant, 4096);
