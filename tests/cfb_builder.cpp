@@ -77,20 +77,6 @@ void CfbImage::write(size_t offset, const Bytes& data) {
   std::copy(data.begin(), data.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-uint32_t difat_sector_count(uint32_t fat_sectors) { return (fat_sectors - 109 + 126) / 127; }
-
-CfbImage difat_image(uint32_t fat_sectors) {
-  CfbImage image(fat_sectors * 128);
-  std::vector<uint32_t> fat(fat_sectors), difat(difat_sector_count(fat_sectors));
-  std::iota(fat.begin(), fat.end(), 0u);
-  std::iota(difat.begin(), difat.end(), fat_sectors);
-  image.place_fat(fat, difat);
-  const uint32_t directory = fat_sectors + static_cast<uint32_t>(difat.size());
-  image.header_u32(48, directory);
-  image.set_fat(directory, kEnd);
-  return image;
-}
-
 Bytes simple_jump_list(const std::vector<Bytes>& streams) {
   auto sectors_for = [](size_t size, size_t unit) { return static_cast<uint32_t>((size + unit - 1) / unit); };
   uint32_t mini_sectors = 0, large_sectors = 0;

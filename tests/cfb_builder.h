@@ -50,13 +50,6 @@ class CfbImage {
   Bytes bytes_;
 };
 
-// An image of fat_sectors * 128 sectors whose FAT sectors (0 on) are listed
-// 109 in the header and the rest in DIFAT sectors right after them, so FAT
-// entries of the far sectors are reachable only through the DIFAT; the
-// directory chain is the sector after the DIFAT sectors (111 for 110).
-uint32_t difat_sector_count(uint32_t fat_sectors);
-CfbImage difat_image(uint32_t fat_sectors);
-
 // A sound jump list: FAT at sector 0, directory at 1, mini FAT at 2, mini
 // stream from sector 3; each small stream in the mini stream and each large
 // one in sectors after it. Names are "1", "2", ...

@@ -17,10 +17,78 @@
 #include "jumplist/destlist.h"
 #include "jumplist/jumplist_records.h"
 #include "lnk/signature_search.h"
+#include "platform/text.h"
 #include "tests/cfb_builder.h"
-#include "tests/destlist_builder.h"
 #include "tests/run_program.h"
 #include "tests/shell_test_support.h"
+
+// DestList streams written entry by entry, in the layout of a given version.
+namespace lnk::test {
+namespace {
+
+struct DestListFields {
+  uint32_t number = 1;
+  uint64_t time = 0;
+  std::string host = "pc";
+  std::string path = "C:\\a.txt";
+  int32_t pin = -1;
+  uint32_t access_count = 1;
+  std::string file_droid;  // GUID text, empty for zeros
+};
+
+DestListFields destlist_entry(uint32_t number, const std::string& path, uint64_t time = 0,
+                              const std::string& host = "pc") {
+  DestListFields e;
+  e.number = number;
+  e.path = path;
+  e.time = time;
+  e.host = host;
+  return e;
+}
+
+// count_override replaces the header's entry count when not negative.
+Bytes destlist_stream(uint32_t version, const std::vector<DestListFields>& entries, int64_t count_override = -1) {
+  Bytes out;
+  put_u32(out, version);
+  put_u32(out, static_cast<uint32_t>(count_override >= 0 ? count_override : static_cast<int64_t>(entries.size())));
+  put_u32(out, 0);           // pinned
+  put_u32(out, 0x3F800000);  // a float
+  put_u32(out, entries.empty() ? 0 : entries.back().number);
+  put_u32(out, 0);
+  put_u32(out, 7);  // revision
+  put_u32(out, 0);
+  for (const DestListFields& e : entries) {
+    Bytes entry(8, 0xC5);  // checksum-like
+    Guid droid{};
+    if (!e.file_droid.empty()) parse_guid(e.file_droid, droid);
+    entry.resize(24, 0x11);                          // volume
+    entry.insert(entry.end(), droid.begin(), droid.end());
+    entry.resize(56, 0x22);                          // birth volume
+    entry.insert(entry.end(), droid.begin(), droid.end());
+    Bytes host(e.host.begin(), e.host.end());
+    host.resize(16, 0);
+    entry.insert(entry.end(), host.begin(), host.end());
+    put_u32(entry, e.number);
+    put_u32(entry, 0);
+    put_u32(entry, 0x3F800000);
+    put_u64(entry, e.time);
+    put_u32(entry, static_cast<uint32_t>(e.pin));
+    const Bytes path = utf16le(e.path);
+    if (version >= 2) {
+      put_u32(entry, 0xFFFFFFFF);
+      put_u32(entry, e.access_count);
+      put_u64(entry, 0);
+    }
+    put_u16(entry, static_cast<uint16_t>(path.size() / 2));
+    entry.insert(entry.end(), path.begin(), path.end());
+    if (version >= 2) put_u32(entry, 0);
+    out.insert(out.end(), entry.begin(), entry.end());
+  }
+  return out;
+}
+
+}  // namespace
+}  // namespace lnk::test
 
 namespace lnk {
 namespace {
@@ -110,15 +178,17 @@ TEST_F(JumpList, SmallListsPaddedCutRecordsAndNoListNoRecord) {
   CfbImage small = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)}}, 2);
   ASSERT_LT(small.bytes().size(), 4096u);
   EXPECT_EQ(carve(small.bytes()).size(), 1u);
-  // Bytes that are no list, and a list whose stream is nothing but
-  // signatures, give no record.
+  // Bytes that are no list, a feed store (a compound file too, with streams
+  // of other names) and a list whose stream is nothing but signatures give
+  // no record.
   Bytes plain(8192, 0);
   std::copy(sample_.begin(), sample_.end(), plain.begin() + 512);
   Bytes bare;
   while (bare.size() < 8192) bare.insert(bare.end(), sample_.begin(), sample_.begin() + 20);
   bare.resize(8192);
+  const Bytes feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample_, minis_from(0, sample_minis_)}}, 2).bytes();
   for (const auto& [bytes, pad] : {std::pair{small.bytes(), false}, {Bytes(511, 0), true}, {plain, true},
-                                   {test::simple_jump_list({bare}), true}}) {
+                                   {feed, true}, {test::simple_jump_list({bare}), true}}) {
     bool result = true;
     EXPECT_TRUE(carve(bytes, &result, pad).empty());
     EXPECT_FALSE(result);
@@ -231,17 +301,14 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
             std::make_tuple(true, 55u, 1u));
 }
 
-TEST(JumpListFormat, KindsAreToldApartByTheirOwnHeaders) {
-  const Bytes sample = test::sample_shortcut();
-  EXPECT_EQ(classify_jump_list(test::simple_jump_list({sample})), JumpListFormat::automatic);
+TEST_F(JumpList, KindsAreToldApartByTheirOwnHeaders) {
+  EXPECT_EQ(classify_jump_list(test::simple_jump_list({sample_})), JumpListFormat::automatic);
 
-  // A feed store is a compound file too, with streams of other names.
-  CfbImage feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample, minis_from(0, 12)}}, 2);
-  EXPECT_FALSE(carve_jump_list_records(padded(feed.bytes(), 4096), JumpListPlacement{},
-                                       [](const LnkRecord&, const ParsedBytes&) { ADD_FAILURE(); }));
-  CfbImage storage = mini_stream_list({{"1", sample, minis_from(0, 12)}}, 2);
+  // A feed store, and a list whose stream is a storage object.
+  CfbImage feed = mini_stream_list({{"@HdLETbARQWABGBPNHPH", sample_, minis_from(0, sample_minis_)}}, 2);
+  CfbImage storage = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)}}, 2);
   storage.bytes()[storage.sector_offset(1) + 128 + 66] = 1;  // a storage, not a stream
-  for (const Bytes& other : {feed.bytes(), storage.bytes(), sample, Bytes{}})
+  for (const Bytes& other : {feed.bytes(), storage.bytes(), sample_, Bytes{}})
     EXPECT_EQ(classify_jump_list(other), JumpListFormat::none) << other.size();
 }
 
@@ -423,13 +490,6 @@ std::string hex_of(const std::string& text) {
   return out;
 }
 
-Bytes from_hex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
 // The lines tools/destlist.py --tsv prints, from the C++ readers: the
 // DestList through the compound file's own chain, or a bare stream as it is.
 std::string cpp_destlist_lines(const Bytes& bytes, const std::string& path, DestList& d) {
@@ -471,11 +531,11 @@ TEST_F(JumpListCorpus, EveryListAgreesWithTheIndependentReaders) {
   args.insert(args.end(), automatic.begin(), automatic.end());
   const test::CommandResult olefile = test::run_program(dir_, python, args);
   ASSERT_EQ(olefile.status, 0) << olefile.err;
-  std::map<std::string, std::map<std::string, Bytes>> streams;
+  std::map<std::string, std::map<std::string, std::string>> streams;  // hex
   std::istringstream lines(olefile.out);
   for (std::string file, name, hex; std::getline(lines, file, '\t') && std::getline(lines, name, '\t') &&
                                     std::getline(lines, hex);)
-    streams[file][name] = from_hex(hex);
+    streams[file][name] = hex;
 
   size_t shortcut_streams = 0, slack = 0, entry_only = 0, destlist_entries = 0;
   std::map<uint32_t, size_t> versions;
@@ -491,11 +551,11 @@ TEST_F(JumpListCorpus, EveryListAgreesWithTheIndependentReaders) {
     // Small lists reach the reader padded, as the file scan pads them.
     if (bytes.size() < 4096) bytes.resize(4096, 0);
     std::map<uint64_t, std::vector<LnkRecord>> allocated;
-    std::map<uint64_t, Bytes> record_bytes;  // each record's own, as parsed
+    std::map<uint64_t, std::string> record_bytes;  // each record's own, as parsed, in hex
     carve_jump_list_records(bytes, JumpListPlacement{}, [&](const LnkRecord& r, const ParsedBytes& b) {
       if (r.source_type == "JMPLIST (carved allocated)") {
         allocated[r.stream_number].push_back(r);
-        record_bytes[r.stream_number].assign(b.bytes.begin(), b.bytes.end());
+        record_bytes[r.stream_number] = hex_of(std::string(b.bytes.begin(), b.bytes.end()));
       } else if (r.source_type == "JMPLIST (carved slack)") {
         ++slack;
       } else if (r.destlist_only) {
@@ -520,17 +580,6 @@ TEST_F(JumpListCorpus, EveryListAgreesWithTheIndependentReaders) {
     for (const auto& [number, list] : allocated) records += list.size();
     EXPECT_EQ(records, numbered) << path;
     shortcut_streams += numbered;
-    // Each stream's record carries its entry's time, host and place.
-    for (size_t i = 0; i < destlist.entries.size(); ++i) {
-      const DestListEntry& e = destlist.entries[i];
-      const auto hit = allocated.find(e.entry_number);
-      if (hit == allocated.end()) continue;
-      const LnkRecord& r = hit->second.front();
-      EXPECT_EQ(std::make_tuple(r.mru_index, r.mru_time, r.destlist_netbios),
-                std::make_tuple(uint32_t(i + 1), e.last_access_time, e.netbios_name))
-          << path;
-      EXPECT_EQ(r.jumplist_kind, JumplistKind::with_destlist) << path;
-    }
   }
   // The DestLists, compared line by line so that a difference names its file.
   args = {ROOK_SOURCE_DIR "/tools/destlist.py", "--tsv"};
@@ -634,12 +683,17 @@ TEST(CompoundFile, TheMiniStreamCutoff) {
   }
 }
 
-// One DIFAT sector, and two: the first one's last word leads to the second
-// and is no FAT sector.
+// FAT sectors 0 on, 109 listed in the header and the rest in DIFAT sectors
+// right after them, so the FAT entries of far sectors are reachable only
+// through the DIFAT: one DIFAT sector, and two, where the first one's last
+// word leads to the second and is no FAT sector.
 TEST(CompoundFile, FatSectorsBeyondTheHeaderComeFromTheDifat) {
   for (uint32_t fat_sectors : {110u, 237u}) {
-    CfbImage image = test::difat_image(fat_sectors);
-    const uint32_t directory = fat_sectors + test::difat_sector_count(fat_sectors);
+    CfbImage image(fat_sectors * 128);
+    const uint32_t directory = fat_sectors + (fat_sectors - 109 + 126) / 127;  // after the DIFAT sectors
+    image.place_fat(minis_from(0, fat_sectors), minis_from(fat_sectors, directory - fat_sectors));
+    image.header_u32(48, directory);
+    image.set_fat(directory, kEnd);
     image.directory_entry(directory, 0, "Root Entry", 5, kEnd, 0);
     const uint32_t distant = fat_sectors * 128 - 20;
     image.directory_entry(directory, 1, "distant", 2, distant, 4096);
@@ -689,51 +743,45 @@ TEST(CompoundFile, LoopingChainsDifatEndAndHostileMiniSectors) {
   }
 }
 
-std::vector<std::pair<uint64_t, uint64_t>> pairs(const std::vector<FileRun>& runs) {
-  std::vector<std::pair<uint64_t, uint64_t>> out;
+using Runs = std::vector<std::pair<uint64_t, uint64_t>>;
+
+Runs pairs(const std::vector<FileRun>& runs) {
+  Runs out;
   for (const FileRun& r : runs) out.emplace_back(r.offset, r.length);
   return out;
 }
 
 // Reading through the chains is compared with olefile on the corpus; here
-// where each piece lies, which places the records found in it.
-TEST(CompoundFile, StreamsAreReadThroughTheirOwnChains) {
+// where each piece lies, which places the records found in it, and the
+// slack: what no live stream uses.
+TEST(CompoundFile, StreamsAreReadThroughTheirOwnChainsAndSlackIsTheRest) {
   CfbImage image = layout_image();
-  const Bytes& bytes = image.bytes();
+  Bytes bytes = image.bytes();
+  bytes.resize(bytes.size() + 100, 0);  // a cut sector at the end
   CompoundFile file = parsed(bytes);
   ASSERT_EQ(std::make_tuple(file.entries.size(), file.root_index), std::make_tuple(4u, 0));
-  EXPECT_EQ(pairs(stream_runs(file, file.entries[1], bytes.size())),
-            (std::vector<std::pair<uint64_t, uint64_t>>{{7 * 512, 512}, {5 * 512, 188}}));
+  EXPECT_EQ(pairs(stream_runs(file, file.entries[1], bytes.size())), (Runs{{7 * 512, 512}, {5 * 512, 188}}));
   EXPECT_EQ(pairs(stream_runs(file, file.entries[2], bytes.size())),
-            (std::vector<std::pair<uint64_t, uint64_t>>{{3 * 512 + 3 * 64, 64}, {3 * 512 + 64, 36}}));
+            (Runs{{3 * 512 + 3 * 64, 64}, {3 * 512 + 64, 36}}));
+  const CfbSlack slack = find_slack(file, bytes.size());
+  // The end of sector 4 past "a" runs on into free sector 5; sectors 7 to 11
+  // and the cut end are free. FAT, directory, mini stream and mini FAT are not slack.
+  EXPECT_EQ(pairs(slack.sectors), (Runs{{5 * 512 + 188, 324 + 512}, {8 * 512, 5 * 512 + 100}}));
+  // Mini sector 0, the end of 1 past "b" and all of 2, then 4 to 7.
+  const uint64_t container = 3 * 512;
+  EXPECT_EQ(pairs(slack.mini_sectors),
+            (Runs{{container, 64}, {container + 64 + 36, 28 + 64}, {container + 256, 256}}));
+
+  // A deleted stream leaves its sectors to the slack.
+  bytes[image.sector_offset(1) + 128 + 66] = 0;
+  ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
+  EXPECT_EQ(pairs(find_slack(file, bytes.size()).sectors), (Runs{{5 * 512, 8 * 512 + 100}}));
 
   // A chain that leaves the bytes ends the stream there.
   image.chain({4, 6});
   image.directory_entry(1, 1, "a", 2, 4, 700);
   ASSERT_TRUE(parse_compound_file(file, image.bytes().data(), image.bytes().size()));
   EXPECT_EQ(read_stream(file, file.entries[1], image.bytes().data(), 7 * 512 + 100).size(), 512u);
-}
-
-TEST(CompoundFile, SlackIsWhatNoLiveStreamUses) {
-  CfbImage image = layout_image();
-  Bytes bytes = image.bytes();
-  bytes.resize(bytes.size() + 100, 0);  // a cut sector at the end
-  CompoundFile file = parsed(bytes);
-  const CfbSlack slack = find_slack(file, bytes.size());
-  // The end of sector 4 past "a" runs on into free sector 5; sectors 7 to 11
-  // and the cut end are free. FAT, directory, mini stream and mini FAT are not slack.
-  EXPECT_EQ(pairs(slack.sectors),
-            (std::vector<std::pair<uint64_t, uint64_t>>{{5 * 512 + 188, 324 + 512}, {8 * 512, 5 * 512 + 100}}));
-  // Mini sector 0, the end of 1 past "b" and all of 2, then 4 to 7.
-  const uint64_t container = 3 * 512;
-  EXPECT_EQ(pairs(slack.mini_sectors), (std::vector<std::pair<uint64_t, uint64_t>>{
-                                           {container, 64}, {container + 64 + 36, 28 + 64}, {container + 256, 256}}));
-
-  // A deleted stream leaves its sectors to the slack.
-  bytes[image.sector_offset(1) + 128 + 66] = 0;
-  ASSERT_TRUE(parse_compound_file(file, bytes.data(), bytes.size()));
-  EXPECT_EQ(pairs(find_slack(file, bytes.size()).sectors),
-            (std::vector<std::pair<uint64_t, uint64_t>>{{5 * 512, 8 * 512 + 100}}));
 }
 
 }  // namespace

@@ -67,22 +67,16 @@ namespace {
 Bytes volume_id(const VolumeIdFields& fields) {
   Bytes out;
   // VolumeIDSize (set below), DriveType, DriveSerialNumber, VolumeLabelOffset
-  for (uint32_t v : {0u, fields.drive_type, fields.serial, fields.unicode_label ? 0x14u : 0x10u}) put_u32(out, v);
-  if (fields.unicode_label) {
-    put_u32(out, 0x14);
-    append(out, utf16le(fields.label));
-    put_u16(out, 0);
-  } else {
-    put_ansiz(out, fields.label);
-  }
+  for (uint32_t v : {0u, fields.drive_type, fields.serial, 0x10u}) put_u32(out, v);
+  put_ansiz(out, fields.label);
   set_u32(out, 0, static_cast<uint32_t>(out.size()));
   return out;
 }
 
 Bytes net_link(const NetLinkFields& fields) {
   Bytes out;
-  // Size and DeviceNameOffset are set below.
-  for (uint32_t v : {0u, fields.device_name.empty() ? 0x02u : 0x03u, 0x14u, 0u, fields.provider_type}) put_u32(out, v);
+  // Size and DeviceNameOffset are set below; the provider type is WNNC_NET_LANMAN.
+  for (uint32_t v : {0u, fields.device_name.empty() ? 0x02u : 0x03u, 0x14u, 0u, 0x00020000u}) put_u32(out, v);
   put_ansiz(out, fields.net_name);
   if (!fields.device_name.empty()) {
     set_u32(out, 12, static_cast<uint32_t>(out.size()));
@@ -241,7 +235,7 @@ Bytes sample_shortcut() {
   }
 
   LinkInfoFields info;
-  info.volume = VolumeIdFields{3, 0x5C1E2F3A, "SYSTEM", false};
+  info.volume = VolumeIdFields{3, 0x5C1E2F3A, "SYSTEM"};
   info.local_base_path = "C:\\Projects\\Report 2023.docx";
   b.link_info = info;
 

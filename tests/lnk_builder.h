@@ -28,13 +28,11 @@ struct VolumeIdFields {
   uint32_t drive_type = 3;
   uint32_t serial = 0;
   std::string label;
-  bool unicode_label = false;  // VolumeLabelOffset 0x14, label as UTF-16LE
 };
 
 struct NetLinkFields {
   std::string net_name;
   std::string device_name;
-  uint32_t provider_type = 0x00020000;
 };
 
 struct LinkInfoFields {
