@@ -16,9 +16,11 @@
 #include <string>
 #include <tuple>
 
+#include "images/image_open.h"
 #include "lnk/parse_lnk.h"
 #include "platform/text.h"
 #include "storage/file_source.h"
+#include "storage/qcow_source.h"
 #include "storage/vss_guard.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
@@ -212,6 +214,46 @@ const CorpusVolume kShadowVolumes[] = {
 INSTANTIATE_TEST_SUITE_P(
     Volumes, ShadowCorpus, ::testing::ValuesIn(kShadowVolumes),
     [](const ::testing::TestParamInfo<CorpusVolume>& info) { return std::string(info.param.name); });
+
+// The same volume in a VMware disk, an E01 file and the corpus QCOW2 gives
+// the raw one's stores and views.
+TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
+  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  const test::ScratchDir scratch("vss");
+  const fs::path raw = test::corpus_raw_image("images/vsstest.qcow2", "vsstest.raw");
+  if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
+  std::vector<fs::path> containers;
+  const fs::path vmdk = scratch.path / "vsstest.vmdk";
+  if (shell("qemu-img convert -O vmdk " + q(test::corpus_images() / "vsstest.qcow2") + " " + q(vmdk)).status == 0)
+    containers.push_back(vmdk);
+  if (ewf_support_available() && test::have_tools({"ewfacquirestream"}) &&
+      shell("ewfacquirestream -q -c deflate:fast -t " + q(scratch.path / "vsstest") + " < " + q(raw) + " >/dev/null")
+              .status == 0)
+    containers.push_back(scratch.path / "vsstest.E01");
+  if (qcow_support_available()) containers.push_back(test::corpus_images() / "vsstest.qcow2");
+  if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
+
+  std::unique_ptr<FileSource> file = FileSource::open(raw.string());
+  ShadowVolume reference;
+  ASSERT_TRUE(file && reference.open(*file).ok());
+  for (const fs::path& container : containers) {
+    SCOPED_TRACE(container.filename().string());
+    const ImageOpenResult image = open_image_by_content(container.string());
+    ShadowVolume shadows;
+    ASSERT_TRUE(image.ok() && shadows.open(*image.source).ok());
+    ASSERT_EQ(shadows.stores().size(), 2u);
+    for (uint32_t number : {1u, 2u}) {
+      EXPECT_EQ(shadows.stores()[number - 1].creation_time, reference.stores()[number - 1].creation_time);
+      ShadowStatus status;
+      std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
+      std::unique_ptr<ShadowStoreSource> expected = reference.open_store(number, status);
+      ASSERT_TRUE(view && expected);
+      ASSERT_EQ(view->size(), expected->size());
+      for (const auto& [at, length] : sample_ranges(reference, number, expected->size()))
+        ASSERT_TRUE(same_range(*view, *expected, at, length));
+    }
+  }
+}
 
 // The CSV rows' source types ("[shadow copy N] [root]\..."), by copy.
 std::map<int, std::set<std::string>> scanned_paths(const std::string& out) {
