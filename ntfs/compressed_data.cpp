@@ -58,6 +58,16 @@ void CompressedDataSource::load_unit(uint64_t index) {
   if (good < unit_bytes_ && start + good < initialized_) end_ = std::min(end_, start + good);
 }
 
+bool CompressedDataSource::map(uint64_t offset, uint64_t& source_offset) const {
+  if (offset >= size_) return false;
+  const uint64_t start = offset - offset % unit_bytes_;
+  const uint64_t stop = std::min(start + unit_bytes_, stored_->size());
+  // A compressed unit ends in a sparse stretch.
+  uint64_t last = 0;
+  if (stop > start && stored_->map(stop - 1, last)) return stored_->map(offset, source_offset);
+  return stored_->map(start, source_offset);
+}
+
 int64_t CompressedDataSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
   uint64_t done = 0;
   // Each pass copies at least one byte or ends the loop.

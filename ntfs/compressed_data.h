@@ -30,6 +30,10 @@ class CompressedDataSource : public ByteSource {
   // where its good bytes end: reads stop short there and give 0 after it.
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   uint64_t size() const override { return size_; }
+  // Where the byte at offset lies in the runs' parent: itself for a unit
+  // stored as it is; for a compressed unit, where its chunks begin, as no
+  // cluster holds the byte as it reads. False for a wholly sparse unit.
+  bool map(uint64_t offset, uint64_t& source_offset) const;
 
  private:
   void load_unit(uint64_t index);

@@ -36,6 +36,11 @@ bool wof_compressed(const MftEntry& entry) {
 
 }  // namespace
 
+bool DataStream::map(uint64_t offset, uint64_t& in_volume) const {
+  if (mapped != nullptr) return mapped->map(offset, in_volume);
+  return packed != nullptr && packed->map(offset, in_volume);
+}
+
 bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out) {
   out = DataStream{};
   out.flags = attribute.flags;
@@ -60,7 +65,9 @@ bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, D
     if (!stored) return false;
     out.size = std::min(wanted, stored->size());
     out.compressed = true;
-    out.source = std::make_unique<CompressedDataSource>(std::move(stored), unit, out.size, attribute.initialized_size);
+    auto packed = std::make_unique<CompressedDataSource>(std::move(stored), unit, out.size, attribute.initialized_size);
+    out.packed = packed.get();
+    out.source = std::move(packed);
     return true;
   }
   auto source = volume.runs_source(attribute.runs, wanted, UINT64_MAX);

@@ -20,17 +20,25 @@ namespace lnk {
 // claim. Shortcuts and jump lists are far smaller.
 constexpr uint64_t kDefaultDataLimit = 64u << 20;
 
+class CompressedDataSource;
+
 struct DataStream {
   std::unique_ptr<ByteSource> source;
   // The source as runs (null for resident and compressed data): its extents
   // tell which stretches hold clusters and which are sparse.
   const ExtentSource* mapped = nullptr;
+  const CompressedDataSource* packed = nullptr;  // the source, for compressed data
   uint64_t size = 0;
   bool resident = false;
   bool compressed = false;  // decoded unit by unit; see compressed_data.h
   uint16_t flags = 0;       // the attribute's flags
   // First run's cluster x cluster size; 0 for resident data or no runs.
   uint64_t first_cluster_offset = 0;
+
+  // Where the byte at offset lies in the volume's source (see
+  // CompressedDataSource::map for compressed data); false for resident data
+  // and sparse stretches.
+  bool map(uint64_t offset, uint64_t& in_volume) const;
 };
 
 // The data of one attribute. Non-resident data is as long as the larger of

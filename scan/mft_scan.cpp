@@ -68,7 +68,7 @@ SourceInfo file_source(const Scan& scan, const RecordSummary& summary, uint64_t 
 uint64_t place_in_source(const NtfsVolume& volume, const DataStream& data, uint64_t record_position,
                          uint64_t offset) {
   uint64_t in_volume = 0;
-  if (data.mapped != nullptr && data.mapped->map(offset, in_volume)) return disk_position(volume, in_volume);
+  if (data.map(offset, in_volume)) return disk_position(volume, in_volume);
   return disk_position(volume, record_position) + offset;
 }
 
