@@ -190,6 +190,12 @@ TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
       ASSERT_EQ(hit->second.size(), 1u) << name;
       ASSERT_TRUE(parses) << name;
       EXPECT_EQ(hit->second[0]->record.parsed_size, alone.parsed_size) << name;
+      // Placed through the runs; a compressed unit where its chunks begin.
+      if (facts.first_cluster != 0) {
+        EXPECT_EQ(hit->second[0]->record.lnk_offset,
+                  v.sector_offset * 512 + facts.first_cluster * volume.cluster_size())
+            << name;
+      }
     }
   }
   for (const auto& [entry, list] : by_entry) EXPECT_TRUE(c.selected.count(entry)) << list[0]->record.source_type;

@@ -126,6 +126,7 @@ struct IstatFacts {
   uint64_t created = 0, modified = 0, mft_changed = 0, accessed = 0;
   bool has_data = false;
   uint64_t data_size = 0;
+  uint64_t first_cluster = 0;  // of non-resident data; 0 when resident or sparse there
 };
 
 inline bool istat_facts(const std::string& image, uint64_t sector_offset, uint64_t entry, IstatFacts& out) {
@@ -150,6 +151,8 @@ inline bool istat_facts(const std::string& image, uint64_t sector_offset, uint64
     out.has_data = true;
     out.data_size = std::stoull(m[1]);
   }
+  if (std::regex_search(text, m, std::regex(R"(Type: \$DATA \(128-\d+\)   Name: N/A   Non-Resident[^\n]*\n(\d+))")))
+    out.first_cluster = std::stoull(m[1]);
   return true;
 }
 

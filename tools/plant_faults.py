@@ -77,6 +77,8 @@ FAULTS = [
      "boot sector: MFT mirror taken for the MFT"),
     ("N9", "ntfs/mft_record.cpp", "out.starting_vcn = e.u64(kListStartingVcnField);", "out.starting_vcn = 0;",
      "attribute list starting VCN ignored"),
+    ("N10", "ntfs/file_data.cpp", "return packed != nullptr && packed->map(offset, in_volume);", "return false;",
+     "records in compressed files placed at their MFT record"),
     # images: partition tables
     ("I1", "images/partition_table.cpp", "if (is_extended(e.type)) return e.start + base;",
      "if (is_extended(e.type)) return e.start + record_lba;", "EBR link taken relative to the record"),
