@@ -323,6 +323,8 @@ bool VmdkSparseExtent::queue_grain(const std::shared_ptr<ByteSource>& file, cons
 }
 
 void VmdkSparseExtent::read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead) {
+  // More of the grain read last: queued as it was.
+  if (grain + 1 == next_grain_) return;
   const bool onward = grain == next_grain_;
   next_grain_ = grain + 1;
   if (!onward) {
