@@ -86,11 +86,12 @@ HoldingRun ExtentSource::holding_at(uint64_t offset) {
 
 void ExtentSource::will_read(uint64_t offset, uint64_t length) {
   const uint64_t end = std::min({size_, valid_size_, offset + std::min(length, UINT64_MAX - offset)});
+  // From the extent holding offset, else the first one after it.
   size_t index = find(offset);
   if (index == extents_.size()) {
-    index = static_cast<size_t>(std::upper_bound(extents_.begin(), extents_.end(), offset,
-                                                 [](uint64_t value, const Extent& e) { return value < e.file_offset; }) -
-                                extents_.begin());
+    const auto after = std::upper_bound(extents_.begin(), extents_.end(), offset,
+                                        [](uint64_t value, const Extent& e) { return value < e.file_offset; });
+    index = static_cast<size_t>(after - extents_.begin());
   }
   for (; index < extents_.size() && extents_[index].file_offset < end; ++index) {
     const Extent& e = extents_[index];
