@@ -145,6 +145,23 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
   return true;
 }
 
+uint64_t announce_file_data(NtfsVolume& volume, std::span<const uint8_t> record, uint64_t max_bytes) {
+  AttributeWalker walker(record);
+  AttributeView a;
+  while (walker.next(a) && a.well_formed) {
+    if (a.type != kAttrData || a.named()) continue;
+    if (!a.non_resident || a.lowest_vcn != 0) return 0;
+    std::vector<DataRun> runs;
+    decode_data_runs(a.run_bytes, runs);
+    const uint64_t wanted = std::min(std::max(a.real_size, a.initialized_size), max_bytes);
+    const std::unique_ptr<ExtentSource> data = volume.runs_source(runs, wanted, UINT64_MAX);
+    if (!data) return 0;
+    data->will_read(0, data->size());
+    return data->size();
+  }
+  return 0;
+}
+
 bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out, uint64_t max_bytes) {
   FileRequest request;
   request.entry = entry;

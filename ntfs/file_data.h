@@ -79,6 +79,11 @@ struct FileRequest {
 // file that Windows compressed into a WofCompressedData stream is named in
 // the diagnostic log: its unnamed data holds none of its bytes.
 bool read_file(NtfsVolume& volume, FileRequest& request);
+// Tells the volume's source which clusters read_file will read of the
+// unnamed $DATA a fixed record holds itself (at most max_bytes), so that a
+// container decodes them ahead; reads nothing and logs nothing. Returns the
+// bytes announced.
+uint64_t announce_file_data(NtfsVolume& volume, std::span<const uint8_t> record, uint64_t max_bytes);
 bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out,
                      uint64_t max_bytes = kDefaultDataLimit);
 

@@ -20,14 +20,36 @@ bool MftWalk::load_block() {
   if (block_count_ == 0) return false;
   ByteSource& mft = *volume_.mft_bytes();
   buffer_.resize(block_count_ * record_size_);
-  readable_.assign(block_count_, true);
-  if (read_exact(mft, block_first_ * record_size_, buffer_)) return true;
-  // One bad sector must not cost the whole block: read it record by record.
+  std::vector<bool> readable(block_count_, true);
+  if (!read_exact(mft, block_first_ * record_size_, buffer_)) {
+    // One bad sector must not cost the whole block: read it record by record.
+    for (uint64_t i = 0; i < block_count_; ++i) {
+      auto record = std::span(buffer_).subspan(i * record_size_, record_size_);
+      readable[i] = read_exact(mft, (block_first_ + i) * record_size_, record);
+    }
+  }
+  ++blocks_read_;
+  // The next block's bytes are decoded while this one's records are handled.
+  const uint64_t next_count = std::min(records_per_block_, end_ - (block_first_ + block_count_));
+  if (next_count != 0) mft.will_read((block_first_ + block_count_) * record_size_, next_count * record_size_);
+  slots_.assign(block_count_, Slot::skipped);
   for (uint64_t i = 0; i < block_count_; ++i) {
+    if (!readable[i]) continue;
     auto record = std::span(buffer_).subspan(i * record_size_, record_size_);
-    readable_[i] = read_exact(mft, (block_first_ + i) * record_size_, record);
+    const RecordKind kind = record_kind(record);
+    if (kind == RecordKind::bad) slots_[i] = Slot::bad;
+    else if (kind != RecordKind::other && apply_fixups(record, volume_.sector_size())) slots_[i] = Slot::record;
   }
   return true;
+}
+
+MftRecordView MftWalk::view(uint64_t slot) const {
+  MftRecordView out;
+  out.entry = block_first_ + slot;
+  out.volume_offset = volume_.record_offset(out.entry);
+  out.bytes = std::span(buffer_).subspan(slot * record_size_, record_size_);
+  out.bad = slots_[slot] == Slot::bad;
+  return out;
 }
 
 bool MftWalk::next(MftRecordView& out) {
@@ -35,20 +57,16 @@ bool MftWalk::next(MftRecordView& out) {
   while (true) {
     if (slot_ >= block_count_ && !load_block()) return false;
     const uint64_t i = slot_++;
-    if (!readable_[i]) continue;
-    auto record = std::span(buffer_).subspan(i * record_size_, record_size_);
-    const RecordKind kind = record_kind(record);
-    if (kind == RecordKind::bad) {
-      volume_.diag("err: fixup_mft type: BAAD");
-    } else if (kind == RecordKind::other || !apply_fixups(record, volume_.sector_size())) {
-      continue;
-    }
-    out.entry = block_first_ + i;
-    out.volume_offset = volume_.record_offset(out.entry);
-    out.bytes = record;
-    out.bad = kind == RecordKind::bad;
+    if (slots_[i] == Slot::skipped) continue;
+    if (slots_[i] == Slot::bad) volume_.diag("err: fixup_mft type: BAAD");
+    out = view(i);
     return true;
   }
+}
+
+void MftWalk::visit_block(const std::function<void(const MftRecordView&)>& visit) const {
+  for (uint64_t i = slot_ == 0 ? 0 : slot_ - 1; i < block_count_; ++i)
+    if (slots_[i] != Slot::skipped) visit(view(i));
 }
 
 }  // namespace lnk

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -32,9 +33,16 @@ class MftWalk {
   // The entry the walk will look at next, and the end; for progress.
   uint64_t position() const { return block_first_ + slot_; }
   uint64_t end() const { return end_; }
+  // Counts the blocks read: it changes when next() moved into a new block.
+  uint64_t blocks_read() const { return blocks_read_; }
+  // The records next() gives from the current block, the one it gave last
+  // included; for looking ahead of the walk. No diagnostics.
+  void visit_block(const std::function<void(const MftRecordView&)>& visit) const;
 
  private:
+  enum class Slot : uint8_t { skipped, record, bad };
   bool load_block();
+  MftRecordView view(uint64_t slot) const;
 
   NtfsVolume& volume_;
   uint32_t record_size_ = 0;
@@ -44,7 +52,8 @@ class MftWalk {
   uint64_t block_count_ = 0;
   uint64_t slot_ = 0;
   std::vector<uint8_t> buffer_;
-  std::vector<bool> readable_;
+  std::vector<Slot> slots_;  // fixups are applied as the block is read
+  uint64_t blocks_read_ = 0;
 };
 
 }  // namespace lnk

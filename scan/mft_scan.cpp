@@ -17,6 +17,7 @@
 #include "ntfs/shadow_catalog.h"
 #include "platform/text.h"
 #include "storage/memory_source.h"
+#include "storage/read_ahead.h"
 
 namespace lnk {
 namespace {
@@ -136,11 +137,34 @@ void handle_record(const Scan& scan, const MftRecordView& view) {
   if (scan_file_kind(name.name) != ScanFileKind::none) handle_selected(scan, view, summary, name);
 }
 
+// The data of the files the scan will read from the walk's block of
+// records, announced in entry order, so that a container decodes it on
+// worker threads while the scan handles the records before them.
+void announce_chosen_files(const Scan& scan, const MftWalk& walk) {
+  uint64_t budget = kReadAheadWindow;
+  walk.visit_block([&scan, &budget](const MftRecordView& view) {
+    RecordSummary summary;
+    if (budget == 0 || view.bad || view.bytes.size() < kSmallestScannedRecord ||
+        !summarize_record(view.bytes, summary))
+      return;
+    if (summary.is_extension() || summary.is_directory() || !summary.has_name || !summary.has_data ||
+        summary.data_resident || scan_file_kind(summary.name.name) == ScanFileKind::none)
+      return;
+    budget -= std::min(budget, announce_file_data(scan.volume, view.bytes, std::min(budget, kDefaultDataLimit)));
+  });
+}
+
 void record_pass(const Scan& scan) {
   MftWalk walk(scan.volume);
   MftRecordView view;
   uint64_t next_progress = 0;
+  const bool announce = scan.volume.volume_bytes().reads_ahead();
+  uint64_t blocks_announced = 0;
   while (walk.next(view)) {
+    if (announce && walk.blocks_read() != blocks_announced) {
+      blocks_announced = walk.blocks_read();
+      announce_chosen_files(scan, walk);
+    }
     if (scan.outlet.progress() && view.entry >= next_progress) {
       const uint64_t shown = view.entry - view.entry % kEntryProgressEvery;
       status_line(kProgressWidth, "analyzing entry %lld of %lld", static_cast<long long>(shown),

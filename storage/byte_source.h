@@ -40,6 +40,17 @@ class ByteSource {
   // What the bytes from offset on hold; for an offset below the size, end
   // lies beyond it. A source that knows nothing more holds data to its end.
   virtual HoldingRun holding_at(uint64_t offset) { return {Holding::data, std::max(size(), offset)}; }
+  // Whether will_read can make later reads faster: a container that decodes
+  // its blocks on worker threads, or a window of one.
+  virtual bool reads_ahead() { return false; }
+  // [offset, offset + length) will be read soon, in the order of these
+  // calls: its blocks may be decoded ahead, as far as the source's memory
+  // bound lets them. Reads give the same bytes, and fail the same way,
+  // whether they were announced or not.
+  virtual void will_read(uint64_t offset, uint64_t length) {
+    (void)offset;
+    (void)length;
+  }
 };
 
 // The bytes of [start, end) that may hold data: what a scan of it reads.

@@ -61,6 +61,11 @@ class DiskSource : public ByteSource {
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   // What a VMware chain knows; other kinds hold data throughout.
   HoldingRun holding_at(uint64_t offset) override;
+  // A VMware chain's; other kinds decode nothing.
+  bool reads_ahead() override { return open_ && kind_ == kSourceVmdkChain && vmdk_->reads_ahead(); }
+  void will_read(uint64_t offset, uint64_t length) override {
+    if (open_ && kind_ == kSourceVmdkChain) vmdk_->will_read(offset, length);
+  }
   void close();
 
   bool is_open() const { return open_; }

@@ -48,6 +48,9 @@ class EwfSource : public ByteSource {
   // Chunks past the last one the segment files store are not stored: the
   // media size is only what the header claims.
   HoldingRun holding_at(uint64_t offset) override;
+  // With worker threads: the chunks of announced reads are decoded ahead.
+  bool reads_ahead() override;
+  void will_read(uint64_t offset, uint64_t length) override;
   int segment_count() const { return segment_count_; }
   uint64_t stored_size() const { return stored_size_; }
 
@@ -56,6 +59,8 @@ class EwfSource : public ByteSource {
   void close();
   int64_t read_direct(uint64_t offset, std::span<uint8_t> buffer);
   int64_t read_chunks_ahead(uint64_t offset, std::span<uint8_t> buffer, ReadAhead& ahead);
+  // False when the chunk is neither queued now nor known already.
+  bool queue_chunk(uint64_t chunk, ReadAhead& ahead);
   void queue_chunks(uint64_t first, uint64_t last, ReadAhead& ahead);
   ReadAhead* read_ahead();
 

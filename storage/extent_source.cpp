@@ -84,4 +84,22 @@ HoldingRun ExtentSource::holding_at(uint64_t offset) {
   return run;
 }
 
+void ExtentSource::will_read(uint64_t offset, uint64_t length) {
+  const uint64_t end = std::min({size_, valid_size_, offset + std::min(length, UINT64_MAX - offset)});
+  // From the extent holding offset, else the first one after it.
+  size_t index = find(offset);
+  if (index == extents_.size()) {
+    const auto after = std::upper_bound(extents_.begin(), extents_.end(), offset,
+                                        [](uint64_t value, const Extent& e) { return value < e.file_offset; });
+    index = static_cast<size_t>(after - extents_.begin());
+  }
+  for (; index < extents_.size() && extents_[index].file_offset < end; ++index) {
+    const Extent& e = extents_[index];
+    if (e.sparse) continue;
+    const uint64_t from = std::max(offset, e.file_offset);
+    const uint64_t to = std::min(end, e.file_offset + e.length);
+    if (from < to) parent_.will_read(e.source_offset + (from - e.file_offset), to - from);
+  }
+}
+
 }  // namespace lnk

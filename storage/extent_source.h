@@ -30,6 +30,9 @@ class ExtentSource : public ByteSource {
   // Sparse extents and bytes past the valid size hold zeros; a stretch no
   // extent covers is not stored.
   HoldingRun holding_at(uint64_t offset) override;
+  bool reads_ahead() override { return parent_.reads_ahead(); }
+  // Passes on the stretches of the parent the range maps to, in file order.
+  void will_read(uint64_t offset, uint64_t length) override;
 
   // Where file offset lands in the parent; false for sparse stretches,
   // holes and offsets at or past the size.

@@ -217,4 +217,26 @@ int64_t VmdkChain::read_at(uint64_t offset, std::span<uint8_t> buffer) {
   return static_cast<int64_t>(done);
 }
 
+bool VmdkChain::reads_ahead() {
+  if (top_ == nullptr || files_->read_ahead() == nullptr) return false;
+  return std::any_of(layers_.begin(), layers_.end(), [](const auto& layer) { return layer->compressed(); });
+}
+
+void VmdkChain::will_read(uint64_t offset, uint64_t length) {
+  if (!reads_ahead()) return;
+  const uint64_t end = std::min(size(), offset + std::min(length, UINT64_MAX - offset));
+  // Grain by grain, as read_at finds them; every lookup ends past its offset.
+  for (uint64_t at = offset; at < end;) {
+    uint64_t next = end;
+    for (VmdkLayer* layer = top_; layer != nullptr; layer = layer->parent) {
+      const LayerLookup found = layer->lookup(at, *files_);
+      next = std::min(next, found.end);
+      if (!found.held) continue;
+      if (!layer->will_read(found, *files_)) return;
+      break;
+    }
+    at = next;
+  }
+}
+
 }  // namespace lnk

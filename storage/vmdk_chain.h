@@ -60,6 +60,9 @@ class VmdkChain : public ByteSource {
   HoldingRun holding_at(uint64_t offset) override;
   // The newest layer's capacity.
   uint64_t size() const override { return top_ == nullptr ? 0 : top_->capacity(); }
+  // With worker threads, when some layer holds compressed grains.
+  bool reads_ahead() override;
+  void will_read(uint64_t offset, uint64_t length) override;
 
   bool ready() const { return top_ != nullptr; }
   const VmdkLayer* base() const { return base_; }

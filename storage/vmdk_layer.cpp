@@ -196,4 +196,18 @@ bool VmdkLayer::read(const LayerLookup& lookup, uint64_t offset, std::span<uint8
   return true;
 }
 
+bool VmdkLayer::will_read(const LayerLookup& lookup, VmdkFiles& files) {
+  const VmdkExtent* extent = lookup.extent;
+  if (extent == nullptr || extent->kind != VmdkExtent::Kind::sparse || lookup.where.state != GrainState::compressed)
+    return true;
+  ByteSource* file = files.get(extent->path);
+  return file == nullptr || extent->sparse->will_read(*file, lookup.where, files);
+}
+
+bool VmdkLayer::compressed() const {
+  return std::any_of(extents_.begin(), extents_.end(), [](const VmdkExtent& e) {
+    return e.sparse != nullptr && (e.sparse->header().flags & kVmdkFlagCompressed);
+  });
+}
+
 }  // namespace lnk

@@ -57,6 +57,10 @@ class VmdkLayer {
   bool read(const LayerLookup& lookup, uint64_t offset, std::span<uint8_t> buffer, VmdkFiles& files);
 
   LayerHolding holding(uint64_t offset, VmdkFiles& files);
+  // Queues what lookup found for decoding ahead; false when there was no room.
+  bool will_read(const LayerLookup& lookup, VmdkFiles& files);
+  // Some extent holds compressed grains.
+  bool compressed() const;
 
   // Chain links, set by the chain.
   VmdkLayer* parent = nullptr;

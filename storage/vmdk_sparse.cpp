@@ -310,7 +310,21 @@ bool inflate_grain(ByteSource& file, const CompressedGrain& g, std::vector<uint8
 
 }  // namespace
 
+bool VmdkSparseExtent::queue_grain(const std::shared_ptr<ByteSource>& file, const GrainLocation& where,
+                                   ReadAhead& ahead) {
+  const CompressedGrain job{where.file_offset, where.grain, header_.grain_size, file_size_};
+  const uint64_t bytes = grain_bytes();
+  const bool queued = ahead.queue({this, where.grain}, bytes, [file, job, bytes](unsigned, std::vector<uint8_t>& out) {
+    thread_local std::vector<uint8_t> packed;
+    out.resize(bytes);
+    return inflate_grain(*file, job, packed, out, true);
+  });
+  return queued || ahead.knows({this, where.grain});
+}
+
 void VmdkSparseExtent::read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead) {
+  // More of the grain read last: queued as it was.
+  if (grain + 1 == next_grain_) return;
   const bool onward = grain == next_grain_;
   next_grain_ = grain + 1;
   if (!onward) {
@@ -326,19 +340,19 @@ void VmdkSparseExtent::read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& f
     const GrainLocation where = locate(file, g * grain_bytes());
     queued_until_ = g + 1;
     if (where.state != GrainState::compressed) continue;
-    const CompressedGrain job{where.file_offset, g, header_.grain_size, file_size_};
-    const uint64_t bytes = grain_bytes();
-    const bool queued = ahead.queue({this, g}, bytes, [shared, job, bytes](unsigned, std::vector<uint8_t>& out) {
-      thread_local std::vector<uint8_t> packed;
-      out.resize(bytes);
-      return inflate_grain(*shared, job, packed, out, true);
-    });
-    if (!queued && !ahead.knows({this, g})) {
+    if (!queue_grain(shared, where, ahead)) {
       // No room: the rest waits for the next grain read.
       queued_until_ = g;
       break;
     }
   }
+}
+
+bool VmdkSparseExtent::will_read(ByteSource& file, const GrainLocation& where, VmdkFiles& files) {
+  if (where.state != GrainState::compressed) return true;
+  ReadAhead* ahead = files.read_ahead();
+  const std::shared_ptr<ByteSource> shared = files.shared(&file);
+  return ahead != nullptr && shared && queue_grain(shared, where, *ahead);
 }
 
 bool VmdkSparseExtent::read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset,
@@ -359,7 +373,6 @@ bool VmdkSparseExtent::read_compressed(ByteSource& file, const GrainLocation& wh
     if (const ReadAhead::Bytes grain = ahead->take({this, where.grain})) {
       const auto piece = std::span<const uint8_t>(*grain).subspan(in_grain, buffer.size());
       std::copy(piece.begin(), piece.end(), buffer.begin());
-      if (!whole_grain) files.keep_grain(this, where.grain, *grain);
       return true;
     }
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -82,6 +83,9 @@ class VmdkSparseExtent {
   // the file is padded with zeros.
   bool read(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
             VmdkFiles& files);
+  // Queues a compressed grain (already located) for decoding ahead; false
+  // when there is no room, or nothing decodes ahead.
+  bool will_read(ByteSource& file, const GrainLocation& where, VmdkFiles& files);
 
  private:
   enum class TableState : uint8_t { unread, loaded, absent, unreadable };
@@ -96,6 +100,8 @@ class VmdkSparseExtent {
   bool claim_sectors(uint64_t start, uint64_t end);
   // Queues the compressed grains ahead of grain when reads move on grain by grain.
   void read_ahead(ByteSource& file, uint64_t grain, VmdkFiles& files, ReadAhead& ahead);
+  // False when the grain is neither queued now nor known already.
+  bool queue_grain(const std::shared_ptr<ByteSource>& file, const GrainLocation& where, ReadAhead& ahead);
   bool read_compressed(ByteSource& file, const GrainLocation& where, uint64_t offset, std::span<uint8_t> buffer,
                        VmdkFiles& files);
 

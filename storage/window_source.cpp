@@ -23,4 +23,9 @@ HoldingRun WindowSource::holding_at(uint64_t offset) {
   return run;
 }
 
+void WindowSource::will_read(uint64_t offset, uint64_t length) {
+  if (offset >= length_) return;
+  parent_.will_read(offset_ + offset, std::min(length, length_ - offset));
+}
+
 }  // namespace lnk

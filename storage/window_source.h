@@ -15,6 +15,8 @@ class WindowSource : public ByteSource {
   uint64_t size() const override { return length_; }
   uint32_t sector_size() const override { return parent_.sector_size(); }
   HoldingRun holding_at(uint64_t offset) override;
+  bool reads_ahead() override { return parent_.reads_ahead(); }
+  void will_read(uint64_t offset, uint64_t length) override;
   uint64_t window_offset() const { return offset_; }
 
  private:

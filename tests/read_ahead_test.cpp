@@ -176,6 +176,49 @@ TEST_F(ContainerThreads, SameReportsWithAnyNumberOfThreads) {
   }
 }
 
+// The MFT scan announces each chosen file's clusters before reading them: a
+// grain or chunk under one that does not inflate or check loses those
+// records alone, however many threads decode.
+TEST_F(ContainerThreads, MftScanOfAnnouncedFilesWithADamagedGrain) {
+  if (!test::have_tools({"mkntfs", "ntfscp"})) GTEST_SKIP() << "ntfs-3g missing";
+  const std::string volume = (dir_ / "volume.raw").string();
+  const std::string lnk = test::write_file(dir_ / "s.lnk", test::sample_shortcut());
+  std::string make = "truncate -s 8M " + q(volume) + " && mkntfs -F -f -q " + q(volume);
+  for (int n = 0; n < 40; ++n) make += " && ntfscp " + q(volume) + " " + q(lnk) + " /s" + std::to_string(n) + ".lnk";
+  ASSERT_EQ(test::shell(make + " && cd " + q(dir_) + " && qemu-img convert -O vmdk -o subformat=streamOptimized " +
+                        "volume.raw volume.vmdk && ewfacquirestream -q -c deflate:fast -t volume < volume.raw")
+                .status, 0);
+  const std::string raw = test::slurp(volume), head(reinterpret_cast<const char*>(test::sample_shortcut().data()), 76);
+  size_t last = raw.rfind(head);  // the last shortcut's cluster, far from the MFT
+  std::string stream = test::slurp(dir_ / "volume.vmdk");
+  ASSERT_TRUE(last != std::string::npos && damage_grain(stream, last / 65536 * 128));
+  test::write_file(dir_ / "damaged.vmdk", stream);
+  // The E01 chunk under it with the last byte of its zlib stream's Adler-32 changed.
+  std::string e01 = test::slurp(dir_ / "volume.E01");
+  const auto u32 = [&e01](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(e01[at + i]);
+    return v;
+  };
+  size_t table = 13;  // sections from the file header on, each naming the next
+  while (table + 104 < e01.size() && e01.compare(table, 5, "table") != 0)
+    table = std::max<size_t>(table + 1, u32(table + 16));
+  const size_t next_chunk = table + 100 + 4 * (last / 32768 + 1);  // that chunk's entry: it starts where this one ends
+  ASSERT_LT(next_chunk + 4, e01.size());
+  e01[u32(table + 84) + (u32(next_chunk) & 0x7FFFFFFF) - 1] ^= 0x5A;
+  test::write_file(dir_ / "damaged.E01", e01);
+  std::vector<size_t> rows;
+  for (const char* input : {"volume.vmdk", "volume.E01", "damaged.vmdk", "damaged.E01"}) {
+    const std::string one = scan(dir_ / input, "-ntfs_scan", "1");
+    for (const char* threads : {"2", "8"})
+      EXPECT_EQ(scan(dir_ / input, "-ntfs_scan", threads), one) << input << threads;
+    rows.push_back(static_cast<size_t>(std::count(one.begin(), one.end(), '\n')));
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+  EXPECT_TRUE(rows[2] < rows[0] && rows[3] < rows[0]);
+  EXPECT_GT(rows[0], 40u);
+}
+
 // A set missing a segment, or with one cut short, is refused rather than
 // read with zeros in the gap.
 TEST_F(ContainerThreads, EwfSetReadsBackByteForByteOrIsRefused) {
