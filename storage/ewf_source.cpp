@@ -20,9 +20,6 @@
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>
 #endif
-#ifdef ROOK_HAVE_LIBDEFLATE
-#include <libdeflate.h>
-#endif
 #include "platform/platform.h"
 
 namespace lnk {
@@ -108,30 +105,6 @@ bool raw_chunk_readable(libewf_handle_t* ewf, uint64_t chunk, uint32_t chunk_siz
   if (libewf_handle_seek_offset(ewf, static_cast<off64_t>(chunk * chunk_size), SEEK_SET, nullptr) < 0) return false;
   return libewf_handle_read_chunk(ewf, raw.data(), raw.size(), &compressed, checksum_bytes.data(), &checksum,
                                   &read_checksum, nullptr) > 0;
-}
-
-// A deflated chunk inflated by libdeflate, about twice as fast as the zlib
-// in libewf, its Adler-32 checked as zlib checks it. False unless the
-// stream is all of packed and gives exactly expected bytes: anything else
-// (another method, damage) is left to libewf.
-bool inflate_chunk(std::span<const uint8_t> packed, std::vector<uint8_t>& out, uint64_t expected) {
-#ifdef ROOK_HAVE_LIBDEFLATE
-  struct Free {
-    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-  };
-  thread_local std::unique_ptr<libdeflate_decompressor, Free> decompressor(libdeflate_alloc_decompressor());
-  if (!decompressor) return false;
-  out.resize(expected);
-  size_t used = 0, produced = 0;
-  return libdeflate_zlib_decompress_ex(decompressor.get(), packed.data(), packed.size(), out.data(), out.size(), &used,
-                                       &produced) == LIBDEFLATE_SUCCESS &&
-         used == packed.size() && produced == expected;
-#else
-  (void)packed;
-  (void)out;
-  (void)expected;
-  return false;
-#endif
 }
 
 // The chunks the segment files hold: libewf knows only those its tables
@@ -292,9 +265,8 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
 #ifdef ROOK_HAVE_LIBEWF
   Handle* handle = handle_.get();
   const uint32_t chunk_size = chunk_size_;
-  const uint64_t expected = std::min<uint64_t>(chunk_size, size_ - chunk * chunk_size);
-  const bool queued = ahead.queue({this, chunk}, chunk_size, [handle, chunk, chunk_size, expected](
-                                                                 unsigned thread, std::vector<uint8_t>& out) {
+  const bool queued = ahead.queue({this, chunk}, chunk_size, [handle, chunk, chunk_size](unsigned thread,
+                                                                                        std::vector<uint8_t>& out) {
     // The chunk is read raw into out; a compressed one is decompressed
     // into the thread's other buffer, and the two swap.
     std::vector<uint8_t>& other = handle->other[thread];
@@ -311,10 +283,6 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
                                           &checksum, &read_checksum, nullptr);
     }
     if (raw_size <= 0) return false;
-    if (compressed && inflate_chunk(std::span(out).first(static_cast<size_t>(raw_size)), other, expected)) {
-      out.swap(other);
-      return true;
-    }
     other.resize(chunk_size + kRawChunkSlack);
     size_t other_size = other.size();
     const ssize_t data_size =
