@@ -34,6 +34,8 @@ FAULTS = [
      "while (end + 1 < n && bytes_[off + end] != 0) ++end;", "ansiz drops the last byte of an unterminated string"),
     ("P4", "platform/byte_reader.cpp", "len < avail ? len : avail));", "len < avail ? len : avail - 1));",
      "sub() cut one byte short at the end"),
+    ("P5", "platform/platform_posix.cpp", 'read_sys_number(dir + "/start", start)', 'read_sys_number(dir + "/size", start)',
+     "partition start read from its size"),
     # core: time
     ("C1", "core/time_value.cpp", "((days + 1) % 7)", "((days + 2) % 7)", "day of week shifted"),
     ("C2", "core/time_value.cpp", "if (years == 4) years = 3;", "if (years == 5) years = 3;",
@@ -53,6 +55,8 @@ FAULTS = [
      "newest sparse extent version refused"),
     ("S6", "storage/split_names.cpp", "if (number <= 99) {", "if (number < 99) {",
      "E99 segment named wrong"),
+    ("S7", "storage/extent_source.cpp", "StalledPass::fails_read);", "StalledPass::ends_read);",
+     "an extent lookup that makes no progress ends the read short instead of failing it"),
     # storage: shadow copies
     ("V1", "storage/vss_source.cpp", "for (auto store = stores.rbegin(); store != stores.rend(); ++store) {",
      "for (auto store = stores.begin(); store != stores.end(); ++store) {", "damage marked on the later stores"),
@@ -60,6 +64,9 @@ FAULTS = [
      "a cut catalog not marked"),
     ("V3", "storage/vss_guard.cpp", "if (pointing_field == kShadowVolumeHeaderOffset + kShadowCatalogOffsetField) {",
      "if (false) {", "an unreadable first catalog block cut instead of refused"),
+    ("V4", "storage/vss_guard.cpp",
+     "return block.u32(kShadowBlockVersionField) == kBlockVersion && block.u32(kShadowRecordTypeField) == record_type;",
+     "return block.u32(kShadowRecordTypeField) == record_type;", "store block version not checked"),
     # ntfs
     ("N1", "ntfs/mft_record.cpp", "const uint64_t at = i * stride - 2;", "const uint64_t at = i * stride - 1;",
      "fixup written one byte off"),
@@ -79,6 +86,8 @@ FAULTS = [
      "attribute list starting VCN ignored"),
     ("N10", "ntfs/file_data.cpp", "return packed != nullptr && packed->map(offset, in_volume);", "return false;",
      "records in compressed files placed at their MFT record"),
+    ("N11", "ntfs/path_lookup.cpp", "sequence == 0xFFFF ? 1 : sequence + 1;", "sequence == 0xFFFF ? 1 : sequence + 2;",
+     "a freed folder not told by its sequence one ahead"),
     # images: partition tables
     ("I1", "images/partition_table.cpp", "if (is_extended(e.type)) return e.start + base;",
      "if (is_extended(e.type)) return e.start + record_lba;", "EBR link taken relative to the record"),
@@ -90,6 +99,8 @@ FAULTS = [
      "GPT entry first LBA offset"),
     ("I5", "images/partition_table.cpp", "kGptEntryNameOffset = 56;", "kGptEntryNameOffset = 58;",
      "GPT entry name offset"),
+    ("I6", "images/partition_table.cpp", "extended(e.start);", "extended(e.start); return true;",
+     "MBR slots after the extended entry ignored"),
     # lnk
     ("L1", "lnk/parse_lnk.cpp", "idlist_size >= 2 ? idlist_size - 2 : 0;", "idlist_size >= 2 ? idlist_size - 1 : 0;",
      "ID list item bytes one too many"),
@@ -107,6 +118,8 @@ FAULTS = [
      "special folder block offset field"),
     ("L8", "lnk/parse_lnk.cpp", "pos + block_size >= length || bytes.u8(pos + 2) != 0) {",
      "pos + block_size > length || bytes.u8(pos + 2) != 0) {", "extra block walk bound"),
+    ("L9", "lnk/string_data.cpp", "uint64_t{count} * (unicode ? 2 : 1);", "uint64_t{count} * 2;",
+     "ANSI StringData advanced as UTF-16"),
     # shellitems
     ("H1", "shellitems/idlist.cpp", "if (size <= 4 || size > remaining) break;",
      "if (size <= 4 || size >= remaining) break;", "last shell item that fills the list dropped"),
