@@ -55,8 +55,6 @@ FAULTS = [
      "newest sparse extent version refused"),
     ("S6", "storage/split_names.cpp", "if (number <= 99) {", "if (number < 99) {",
      "E99 segment named wrong"),
-    ("S7", "storage/extent_source.cpp", "StalledPass::fails_read);", "StalledPass::ends_read);",
-     "an extent lookup that makes no progress ends the read short instead of failing it"),
     # storage: shadow copies
     ("V1", "storage/vss_source.cpp", "for (auto store = stores.rbegin(); store != stores.rend(); ++store) {",
      "for (auto store = stores.begin(); store != stores.end(); ++store) {", "damage marked on the later stores"),
