@@ -55,7 +55,7 @@ struct EwfSource::Handle {
   libewf_handle_t* ewf = nullptr;
   std::mutex reading;
   std::vector<libewf_handle_t*> decoders;
-  std::vector<std::vector<uint8_t>> other;  // per decode thread: what a compressed chunk decompresses into
+  std::vector<std::vector<uint8_t>> raw;  // per decode thread: a chunk as stored
 
 #ifdef ROOK_EWF_OWN_FILES
   libbfio_pool_t* pool = nullptr;
@@ -250,7 +250,7 @@ ReadAhead* EwfSource::read_ahead() {
     return read_ahead_.get();
   read_ahead_tried_ = true;
   const unsigned threads = read_ahead_workers() + 1;
-  handle_->other.assign(threads, {});
+  handle_->raw.assign(threads, {});
   for (unsigned i = 0; i < threads; ++i) {
     libewf_handle_t* decoder = nullptr;
     if (libewf_handle_initialize(&decoder, nullptr) != 1) return nullptr;
@@ -267,10 +267,11 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
   const uint32_t chunk_size = chunk_size_;
   const bool queued = ahead.queue({this, chunk}, chunk_size, [handle, chunk, chunk_size](unsigned thread,
                                                                                         std::vector<uint8_t>& out) {
-    // The chunk is read raw into out; a compressed one is decompressed
-    // into the thread's other buffer, and the two swap.
-    std::vector<uint8_t>& other = handle->other[thread];
-    out.resize(chunk_size + kRawChunkSlack);
+    // Read raw into the thread's own buffer, which stays in its cache, and
+    // written once into out: a compressed chunk as libewf decompresses it,
+    // a plain one (checked where it lies) copied.
+    std::vector<uint8_t>& raw = handle->raw[thread];
+    raw.resize(chunk_size + kRawChunkSlack);
     int8_t compressed = 0, read_checksum = 0;
     uint32_t checksum = 0;
     std::array<uint8_t, 4> checksum_bytes{};
@@ -279,18 +280,17 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
       std::lock_guard<std::mutex> lock(handle->reading);
       if (libewf_handle_seek_offset(handle->ewf, static_cast<off64_t>(chunk * chunk_size), SEEK_SET, nullptr) < 0)
         return false;
-      raw_size = libewf_handle_read_chunk(handle->ewf, out.data(), out.size(), &compressed, checksum_bytes.data(),
+      raw_size = libewf_handle_read_chunk(handle->ewf, raw.data(), raw.size(), &compressed, checksum_bytes.data(),
                                           &checksum, &read_checksum, nullptr);
     }
     if (raw_size <= 0) return false;
-    other.resize(chunk_size + kRawChunkSlack);
-    size_t other_size = other.size();
+    out.resize(chunk_size + kRawChunkSlack);
+    size_t out_size = out.size();
     const ssize_t data_size =
-        libewf_handle_prepare_read_chunk(handle->decoders[thread], out.data(), static_cast<size_t>(raw_size),
-                                         other.data(), &other_size, compressed, checksum, read_checksum, nullptr);
+        libewf_handle_prepare_read_chunk(handle->decoders[thread], raw.data(), static_cast<size_t>(raw_size),
+                                         out.data(), &out_size, compressed, checksum, read_checksum, nullptr);
     if (data_size <= 0 || static_cast<uint64_t>(data_size) > chunk_size) return false;
-    // A chunk stored plain is checked where it lies.
-    if (compressed) out.swap(other);
+    if (!compressed) std::copy_n(raw.begin(), data_size, out.begin());
     out.resize(static_cast<size_t>(data_size));
     return true;
   });

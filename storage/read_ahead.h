@@ -27,8 +27,8 @@ unsigned decode_threads();
 
 // Decoded bytes kept ahead of a scan at most, whatever the container, and
 // how far ahead of a reader that moves on block by block blocks are queued.
-constexpr uint64_t kReadAheadMemory = 32u << 20;
-constexpr uint64_t kReadAheadWindow = 8u << 20;
+constexpr uint64_t kReadAheadMemory = 6u << 20;
+constexpr uint64_t kReadAheadWindow = 2u << 20;
 
 // Workers a source may start: the decode threads but the scan's own.
 unsigned read_ahead_workers();
