@@ -289,7 +289,8 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
     const ssize_t data_size =
         libewf_handle_prepare_read_chunk(handle->decoders[thread], raw.data(), static_cast<size_t>(raw_size),
                                          out.data(), &out_size, compressed, checksum, read_checksum, nullptr);
-    if (data_size <= 0 || static_cast<uint64_t>(data_size) > chunk_size) return false;
+    if (data_size <= 0 || static_cast<uint64_t>(data_size) > chunk_size || (!compressed && data_size > raw_size))
+      return false;
     if (!compressed) std::copy_n(raw.begin(), data_size, out.begin());
     out.resize(static_cast<size_t>(data_size));
     return true;
