@@ -267,9 +267,9 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
   const uint32_t chunk_size = chunk_size_;
   const bool queued = ahead.queue({this, chunk}, chunk_size, [handle, chunk, chunk_size](unsigned thread,
                                                                                         std::vector<uint8_t>& out) {
-    // Read raw into the thread's own buffer, which stays in its cache, and
-    // written once into out: a compressed chunk as libewf decompresses it,
-    // a plain one (checked where it lies) copied.
+    // The chunk is read raw into the thread's own buffer, which stays in
+    // its cache, and written into out once: decompressed by libewf, or,
+    // stored plain, checked where it lies and copied.
     std::vector<uint8_t>& raw = handle->raw[thread];
     raw.resize(chunk_size + kRawChunkSlack);
     int8_t compressed = 0, read_checksum = 0;
