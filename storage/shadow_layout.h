@@ -41,4 +41,12 @@ constexpr uint64_t kCatalogStoreFileField = 56;
 constexpr uint64_t kCatalogAllocatedSizeField = 64;
 constexpr uint64_t kCatalogPreviousBitmapField = 72;
 
+// Block-list entries, after the block header: original offset, relative
+// offset, store offset, flags, allocation bitmap.
+constexpr uint64_t kShadowDescriptorSize = 32;
+constexpr uint64_t kShadowDescriptorFlagsField = 24;
+constexpr uint32_t kShadowDescriptorForwarder = 0x1;
+constexpr uint32_t kShadowDescriptorOverlay = 0x2;
+constexpr uint32_t kShadowDescriptorNotUsed = 0x4;
+
 }  // namespace lnk

@@ -31,6 +31,7 @@ struct Walk {
   uint64_t list_budget = 0;        // block list and range list blocks, all stores
   uint64_t bitmap_chain_cap = 0;   // blocks in one bitmap chain
   uint64_t bitmap_runs_left = kBitmapRunBudget;
+  bool entries_hidden = false;  // in the store being walked
 };
 
 bool block_fits(const ByteSource& volume, uint64_t offset) {
@@ -78,12 +79,27 @@ bool take_block(Walk& walk, uint64_t block, uint32_t record_type, ChainKind kind
   return true;
 }
 
+// libvshadow files a block-list entry that is both a forwarder and an
+// overlay in two places that each free it; Windows writes none. It reads
+// as an empty entry, which libvshadow skips.
+void hide_forwarding_overlays(Walk& walk, uint64_t block, const std::vector<uint8_t>& bytes) {
+  const ByteReader list(bytes);
+  for (uint64_t at = kShadowBlockHeaderSize; at + kShadowDescriptorSize <= list.size(); at += kShadowDescriptorSize) {
+    const uint32_t flags = list.u32(at + kShadowDescriptorFlagsField);
+    const uint32_t both = kShadowDescriptorForwarder | kShadowDescriptorOverlay;
+    if ((flags & kShadowDescriptorNotUsed) != 0 || (flags & both) != both) continue;
+    for (uint64_t field = 0; field < kShadowDescriptorSize; field += 8) walk.plan.cut_fields.push_back(block + at + field);
+    walk.entries_hidden = true;
+  }
+}
+
 // Follows one chain from the field that names its first block. A chain
 // that goes wrong after its first block is cut there; one whose first
 // block is wrong cannot be read at all.
 ChainEnd walk_chain(Walk& walk, uint64_t start_field, uint64_t start, uint32_t record_type, ChainKind kind) {
   std::set<uint64_t> visited;
-  std::vector<uint8_t> bytes(kind == ChainKind::bitmap ? kShadowBlockSize : kShadowBlockHeaderSize);
+  const bool whole_blocks = kind == ChainKind::bitmap || record_type == kBlockListRecord;
+  std::vector<uint8_t> bytes(whole_blocks ? kShadowBlockSize : kShadowBlockHeaderSize);
   uint64_t pointing_field = start_field;
   uint64_t length = 0;
   for (uint64_t block = start; block != 0; block = ByteReader(bytes).u64(kShadowNextOffsetField)) {
@@ -92,6 +108,7 @@ ChainEnd walk_chain(Walk& walk, uint64_t start_field, uint64_t start, uint32_t r
       walk.plan.cut_fields.push_back(pointing_field);
       return ChainEnd::cut;
     }
+    if (record_type == kBlockListRecord) hide_forwarding_overlays(walk, block, bytes);
     ++length;
     pointing_field = block + kShadowNextOffsetField;
   }
@@ -128,6 +145,7 @@ void walk_store_entry(Walk& walk, const ByteReader& entry, uint64_t entry_offset
                 {kCatalogBlockRangeListField, kBlockRangeRecord, ChainKind::list}};
   bool refused = !safe_store_header(walk.volume, entry.u64(kCatalogStoreHeaderField));
   bool cut = false;
+  walk.entries_hidden = false;
   for (const auto& chain : chains) {
     if (refused) break;
     const ChainEnd end =
@@ -138,7 +156,7 @@ void walk_store_entry(Walk& walk, const ByteReader& entry, uint64_t entry_offset
   if (refused) {
     walk.plan.cut_fields.push_back(entry_offset + kCatalogEntryTypeField);
     walk.plan.refused_stores.push_back(store);
-  } else if (cut) {
+  } else if (cut || walk.entries_hidden) {
     walk.plan.cut_stores.push_back(store);
   }
 }

@@ -5,8 +5,9 @@
 // its error paths leak or read past a block. The guard walks every chain
 // first and presents the volume with the next-offset field read as zero
 // where a chain loops, runs too long or reaches a block libvshadow would
-// refuse; what comes before the cut is still read. A store whose header or
-// first block is unusable is hidden from libvshadow altogether.
+// refuse; what comes before the cut is still read. Block-list entries it
+// would free twice read as empty. A store whose header or first block is
+// unusable is hidden from libvshadow altogether.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +30,10 @@ bool is_shadow_block(std::span<const uint8_t> bytes);
 
 struct ShadowGuardPlan {
   // Volume offsets of the 8-byte fields to read as zero: next offsets where
-  // chains are cut, the entry types of stores hidden from libvshadow.
+  // chains are cut, the entry types of stores hidden from libvshadow, the
+  // fields of block-list entries hidden from it.
   std::vector<uint64_t> cut_fields;
-  // Stores (catalog GUID) one of whose chains was cut.
+  // Stores (catalog GUID) one of whose chains was cut or entries hidden.
   std::vector<Guid> cut_stores;
   // Stores whose header or a chain's first block is unusable: their views
   // cannot be rebuilt, and libvshadow is not shown them.

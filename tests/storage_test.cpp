@@ -482,6 +482,18 @@ struct GuardCase {
   CatalogEnd catalog = CatalogEnd::whole;
 };
 
+// An entry both forwarder and overlay, then one for the same block.
+uint64_t forwarding_overlay_entry() {
+  return Builder::block(Builder::kBlockListBlock[0]) + kShadowBlockHeaderSize + 10 * kShadowDescriptorSize;
+}
+
+void forwarding_overlay(Builder& b) {
+  const uint64_t entry = forwarding_overlay_entry();
+  b.put(entry + 8, 0x20200000, 8);
+  b.put(entry + kShadowDescriptorFlagsField, kShadowDescriptorForwarder | kShadowDescriptorOverlay, 4);
+  b.put(entry + kShadowDescriptorSize + 8, 0xaa, 8);
+}
+
 std::vector<GuardCase> guard_cases() {
   const uint64_t list1 = next_field(Builder::kBlockListBlock[0]);
   const uint64_t list2_entry = entry_offset(3) + kCatalogBlockListField;
@@ -538,6 +550,8 @@ std::vector<GuardCase> guard_cases() {
        [](Builder& b) {
          b.put(next_field(3), Builder::block(16), 8);
          b.put(next_field(6), Builder::block(16), 8);
+         // Empty lists: their fill would read as entries.
+         std::fill(b.bytes.begin() + Builder::block(16), b.bytes.end(), 0);
          for (uint64_t index = 16; index < 64; ++index)
            b.block_header(Builder::block(index), 3, index + 1 < 64 ? Builder::block(index + 1) : 0);
        },
@@ -561,6 +575,10 @@ std::vector<GuardCase> guard_cases() {
       {"store header of another record type", [=](Builder& b) { b.put(header + 20, 3, 4); }, hide_store2, {}, {2}},
       {"store header of version 2", [=](Builder& b) { b.put(header + 16, 2, 4); }, hide_store2, {}, {2}},
       {"store header without the identifier", [=](Builder& b) { b.bytes[header] ^= 1; }, hide_store2, {}, {2}},
+      {"block-list entry both forwarder and overlay", forwarding_overlay,
+       {forwarding_overlay_entry(), forwarding_overlay_entry() + 8, forwarding_overlay_entry() + 16,
+        forwarding_overlay_entry() + 24},
+       {1}, {}},
       {"first machine name to the block's end", [=](Builder& b) { b.put(first_name, room - 2, 2); }, {}, {}, {}},
       {"first machine name past the block's end", [=](Builder& b) { b.put(first_name, room - 1, 2); }, hide_store2,
        {}, {2}},
@@ -766,6 +784,11 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
        {false, true}},
       {"the catalog names itself as next",
        [&](Builder& b) { b.put(catalog + kShadowNextOffsetField, catalog, 8); }, true, {false, false}, {true, true}},
+      // libvshadow would free the first entry twice once the second takes
+      // its offset; hidden, the views stay whole (the second maps block 0
+      // onto itself).
+      {"store 1's block list holds an entry both forwarder and overlay", forwarding_overlay, false, {true, false},
+       {true, true}},
       // Listed, but neither it nor the older store reading through it opens.
       {"store 2's header of another record type",
        [](Builder& b) { b.put(Builder::block(Builder::kStoreHeaderBlock[1]) + 20, 3, 4); }, false, {true, true},
