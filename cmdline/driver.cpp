@@ -268,6 +268,9 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
     run.tally.count_unreadable(path);
     return finish_with(0);
   }
+  if (shadows.catalog_damaged())
+    std::fprintf(stderr, "the shadow-copy catalog of %s is damaged: copies listed past the damage are missing\n",
+                 path.c_str());
   std::vector<uint32_t> numbers;
   const uint32_t count = static_cast<uint32_t>(shadows.stores().size());
   if (to_lower_ascii(index) == "all") {
@@ -297,6 +300,11 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
       const std::string created = report_date_time(copy.shadow_copy_created, o, false);
       std::fprintf(stderr, "shadow copy %u of %u, created %s\n", number, count, created.c_str());
     }
+    // Blocks named only past a cut read as a later copy or the live volume
+    // holds them: the copy is not what Windows saved.
+    if (store->info().damaged)
+      std::fprintf(stderr, "shadow copy %u of %s is damaged: where its block lists break off, blocks read as a "
+                   "later copy or the live volume holds them\n", number, path.c_str());
     if (o.rawscan) {
       ++run.tally.sources_read;
       if (!carve_source(*store, copy, *run.outlet)) ++run.tally.without_records;

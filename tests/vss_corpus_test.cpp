@@ -29,6 +29,7 @@
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
 #include "tests/text_lines.h"
+#include "tests/vss_volume_builder.h"
 
 namespace lnk {
 namespace {
@@ -333,6 +334,27 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
     std::printf("shadow copy %d: %zu shortcuts as fls lists them\n", copy, listed.size());
   }
   EXPECT_GE(compared, 2u);  // the resident shortcut in each view
+}
+
+// Damage is told whatever -quiet says: of the catalog, and of the copy that
+// reads through a cut list, not of the newer copy it reads through.
+using VssDamage = test::ScratchDirTest;
+TEST_F(VssDamage, DamagedCatalogAndCopiesAreNamed) {
+  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+  using Builder = test::ShadowVolumeBuilder;
+  Builder b;
+  const uint64_t list = Builder::block(Builder::kBlockListBlock[0]);
+  const uint64_t catalog = Builder::block(Builder::kCatalogBlock);
+  b.put(list + kShadowNextOffsetField, list, 8);
+  b.put(catalog + kShadowNextOffsetField, catalog, 8);
+  const std::string image = test::write_file(dir_ / "damaged.raw", b.bytes);
+  const test::CommandResult r = run({image, "-vss", "all", "-rawscan", "-quiet"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(test::contains(r.err, "the shadow-copy catalog of " + image + " is damaged: copies listed past the "
+                                    "damage are missing\n")) << r.err;
+  EXPECT_TRUE(test::contains(r.err, "shadow copy 1 of " + image + " is damaged: where its block lists break off, "
+                                    "blocks read as a later copy or the live volume holds them\n")) << r.err;
+  EXPECT_FALSE(test::contains(r.err, "shadow copy 2 of " + image + " is damaged")) << r.err;
 }
 
 }  // namespace
