@@ -300,11 +300,11 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
       const std::string created = report_date_time(copy.shadow_copy_created, o, false);
       std::fprintf(stderr, "shadow copy %u of %u, created %s\n", number, count, created.c_str());
     }
-    // Blocks named only past a cut read as a later copy or the live volume
-    // holds them: the copy is not what Windows saved.
+    // Its view, or a later one it reads through, lost entries to the guard:
+    // the blocks they named read as the live volume holds them.
     if (store->info().damaged)
-      std::fprintf(stderr, "shadow copy %u of %s is damaged: where its block lists break off, blocks read as a "
-                   "later copy or the live volume holds them\n", number, path.c_str());
+      std::fprintf(stderr, "shadow copy %u of %s is damaged: blocks that damaged store lists no longer name read "
+                   "as a later copy or the live volume holds them\n", number, path.c_str());
     if (o.rawscan) {
       ++run.tally.sources_read;
       if (!carve_source(*store, copy, *run.outlet)) ++run.tally.without_records;

@@ -352,8 +352,8 @@ TEST_F(VssDamage, DamagedCatalogAndCopiesAreNamed) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(test::contains(r.err, "the shadow-copy catalog of " + image + " is damaged: copies listed past the "
                                     "damage are missing\n")) << r.err;
-  EXPECT_TRUE(test::contains(r.err, "shadow copy 1 of " + image + " is damaged: where its block lists break off, "
-                                    "blocks read as a later copy or the live volume holds them\n")) << r.err;
+  EXPECT_TRUE(test::contains(r.err, "shadow copy 1 of " + image + " is damaged: blocks that damaged store lists no "
+                                    "longer name read as a later copy or the live volume holds them\n")) << r.err;
   EXPECT_FALSE(test::contains(r.err, "shadow copy 2 of " + image + " is damaged")) << r.err;
 }
 
