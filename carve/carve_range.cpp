@@ -100,7 +100,7 @@ bool carve_hit(CarveContext& context, std::span<uint8_t> chunk, size_t i, const 
   record.lnk_offset = hit_position;
   if (!parse_lnk_record(record, bytes, hit_position)) return false;
   record.lnk_offset = hit_position;
-  outlet.put(record, source, ParsedBytes{bytes.first(record.parsed_size), hit_position});
+  outlet.put(record, source, ParsedBytes{bytes.first(record.parsed_size), hit_position, {}});
   return true;
 }
 

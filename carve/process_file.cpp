@@ -7,7 +7,9 @@
 
 #include "carve/source_type.h"
 #include "carve/status_line.h"
+#include "core/sha256.h"
 #include "jumplist/appid_names.h"
+#include "lnk/appended_data.h"
 #include "jumplist/jumplist_records.h"
 #include "lnk/lnk_record.h"
 #include "lnk/parse_lnk.h"
@@ -28,6 +30,8 @@ constexpr uint64_t kCustomHeaderBytes = 12;
 constexpr uint32_t kCustomFormatVersion = 2;
 constexpr int kStatusWidth = 45;
 constexpr uint64_t kStatusEverySize = 16385;
+constexpr uint64_t kAppendedPiece = 1 << 20;
+constexpr uint64_t kAppendedKindBytes = 512;
 
 constexpr std::array<uint8_t, 8> kCompoundSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                        0xA1, 0xB1, 0x1A, 0xE1};
@@ -141,6 +145,34 @@ bool starts_with_jump_list(const std::string& path) {
   return read_exact(*file, 0, whole) && classify_jump_list(whole) != JumpListFormat::none;
 }
 
+// The bytes of file from start to its end, a piece at a time.
+ByteFeed file_feed(ByteSource& file, uint64_t start) {
+  return [&file, start](const std::function<bool(std::span<const uint8_t>)>& put) {
+    std::vector<uint8_t> piece;
+    for (uint64_t at = start; at < file.size();) {
+      piece.resize(std::min(kAppendedPiece, file.size() - at));
+      if (!read_exact(file, at, piece) || !put(piece)) return false;
+      at += piece.size();
+    }
+    return true;
+  };
+}
+
+// A shortcut file holding more than its record: what follows the
+// TerminalBlock is named, measured and hashed, never left unseen.
+void describe_appended(ByteSource& file, uint64_t start, AppendedData& appended) {
+  appended.offset = start;
+  appended.size = file.size() - start;
+  Sha256 hash;
+  const bool whole = file_feed(file, start)([&](std::span<const uint8_t> piece) {
+    if (appended.kind.empty()) appended.kind = appended_data_kind(piece.first(std::min(piece.size(), kAppendedKindBytes)));
+    hash.update(piece);
+    return true;
+  });
+  appended.sha256 = whole ? hash.hex_digest() : std::string();
+  if (!whole) appended.kind = "unreadable";
+}
+
 bool named_as_shortcut(const std::string& path) {
   return path.size() >= 4 && to_lower_ascii(path.substr(path.size() - 4)) == ".lnk";
 }
@@ -225,7 +257,14 @@ bool process_file_bytes(ByteSource& file, const FileProvenance& provenance, cons
     record.lnk_offset = placed;
     uint64_t advance = step;
     if (parse_lnk_record(record, candidate, placed)) {
-      outlet.put(record, provenance.source, ParsedBytes{candidate.first(record.parsed_size), placed});
+      ParsedBytes parsed{candidate.first(record.parsed_size), placed, {}};
+      // Only a shortcut that is the file itself can carry data after it;
+      // a record carved from a disk is followed by whatever the disk holds.
+      if (hit == 0 && !options.rawscan && record.terminal_block && record.parsed_size < size) {
+        describe_appended(file, record.parsed_size, record.appended);
+        parsed.appended = file_feed(file, record.parsed_size);
+      }
+      outlet.put(record, provenance.source, parsed);
       found = true;
       advance = std::max<uint64_t>(record.parsed_size, 1);
     }

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "lnk/record_sink.h"
 #include "platform/pending_file.h"
 
 namespace lnk {
@@ -18,5 +19,11 @@ std::string record_dump_name(uint32_t count, uint64_t record_offset, uint32_t pa
 // result is inactive and error holds the system's errno value.
 platform::PendingFile dump_record(const std::string& dir, uint32_t& count, uint64_t record_offset,
                                   std::span<const uint8_t> record_bytes, std::string& path, int& error);
+
+// Writes the bytes a shortcut file carries after its record beside the
+// record's dump (record_path): "..._0x01a4.bin" gets "..._0x01a4_appended.bin".
+// path and error as above.
+platform::PendingFile dump_appended(const std::string& record_path, const ByteFeed& appended, std::string& path,
+                                   int& error);
 
 }  // namespace lnk

@@ -12,6 +12,12 @@ void RecordOutlet::put(const LnkRecord& record, const SourceInfo& source, const 
     platform::PendingFile dump = dump_record(dump_dir_, dump_count_, bytes.offset, bytes.bytes, path, error);
     if (!dump.active()) throw OutputFailure{path, error};
     dumps_.push_back(std::move(dump));
+    if (bytes.appended) {
+      std::string appended_path;
+      platform::PendingFile appended = dump_appended(path, bytes.appended, appended_path, error);
+      if (!appended.active()) throw OutputFailure{appended_path, error};
+      dumps_.push_back(std::move(appended));
+    }
   }
   ++records_put_;
   if (consumer_) consumer_(record, source);

@@ -699,6 +699,7 @@ int end_run(Run& run, const Plan& plan, int status) {
     std::fprintf(stderr, "%f secs \n", platform::monotonic_seconds() - run.start_seconds);
   if (plan.mode != Mode::usage && !run.options.quiet) {
     run.tally.records_written = run.records_arrived;
+    run.tally.with_anomalies = run.writer ? run.writer->records_with_anomalies() : 0;
     std::fputs(summary_line(run.tally).c_str(), stderr);
   }
   if (!run.options.event_name.empty()) platform::signal_named_event(run.options.event_name);
@@ -777,9 +778,10 @@ int run_rook(std::vector<std::string> args) {
     run.writer->expect_jump_list_records();
   run.outlet = std::make_unique<RecordOutlet>(
       [&run](const LnkRecord& record, const SourceInfo& source) {
-        run.writer->write(record, source);
+        const bool written = run.writer->write(record, source);
         run.check_output();
-        ++run.records_arrived;
+        if (written) ++run.records_arrived;
+        else ++run.tally.left_out;
       },
       run.options.carve_dump_dir);
   run.outlet->set_progress(run.progress);

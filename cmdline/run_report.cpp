@@ -32,6 +32,8 @@ std::string counted(uint64_t n, const char* one, const char* many) {
 std::string summary_line(const RunTally& t) {
   std::string line = "done: " + counted(t.sources_read, "source read", "sources read") + ", " +
                      counted(t.records_written, "record written", "records written");
+  if (t.with_anomalies != 0) line += ", " + std::to_string(t.with_anomalies) + " with anomalies";
+  if (t.left_out != 0) line += ", " + std::to_string(t.left_out) + " without anomalies left out";
   if (t.without_records != 0) line += ", " + std::to_string(t.without_records) + " without records";
   const uint64_t skipped = t.unreadable + t.directories + t.exceptions;
   if (skipped != 0) {

@@ -16,6 +16,8 @@ struct RunTally {
   uint64_t sources_read = 0;      // opened and examined
   uint64_t without_records = 0;   // of those read, the ones that gave no record
   uint64_t records_written = 0;
+  uint64_t with_anomalies = 0;    // records seen that carry an anomaly
+  uint64_t left_out = 0;          // records without anomalies that -flagged kept out
   uint64_t unreadable = 0;        // skipped: could not be opened or read
   std::string first_unreadable;   // named in the summary
   uint64_t directories = 0;       // skipped: a directory
@@ -26,7 +28,7 @@ struct RunTally {
   }
 };
 
-// "done: 3 sources read, 41 records written, 1 without records, 2 skipped
+// "done: 3 sources read, 41 records written, 5 with anomalies, 1 without records, 2 skipped
 // (1 cannot be read: x.lnk, 1 directory)"; parts with nothing to count are
 // left out. Of several unread inputs the first is named.
 std::string summary_line(const RunTally& tally);

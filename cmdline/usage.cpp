@@ -54,6 +54,7 @@ constexpr const char* kUsageLines[] = {
     "  -aliaspath \"<dir>|<path>\" = show source paths under dir under another name",
     "  -codepage <number>        = code page of ANSI text, e.g. 1251",
     "  -quiet                    = no progress and no summary line",
+    "  -flagged                  = write only records that carry an anomaly",
     "  -profile                  = elapsed seconds on stderr at the end",
     "  -signal <name>            = signal this named event (semaphore) at the end",
     "  -threads <n>              = threads decoding E01/VMDK [default: cores]",

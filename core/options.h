@@ -67,6 +67,8 @@ class cmd_params {
   // Windows code page of the ANSI texts (-codepage); 0 when not given.
   uint32_t codepage = 0;
   bool verbose = true;
+  // -flagged: only records that carry an anomaly are written.
+  bool flagged = false;
   // -quiet: no status lines, no hints and no summary.
   bool quiet = false;
   bool pair_datetime = false;

@@ -72,7 +72,7 @@ bool carve_custom_destinations(std::span<const uint8_t> all, const JumpListPlace
     record.jumplist_kind = JumplistKind::without_destlist;
     record.lnk_offset = offset;
     if (parse_lnk_record(record, piece, offset)) {
-      sink(record, ParsedBytes{piece.first(record.parsed_size), offset});
+      sink(record, ParsedBytes{piece.first(record.parsed_size), offset, {}});
       found = true;
     }
     if (placement.progress) placement.progress(i, hits.size());

@@ -122,7 +122,7 @@ void report_entry_only(Carve& carve, const Item& item) {
   record.droid_mac = guid_is_zero(entry.droid_file_id) ? std::string() : uuid_node_text(entry.droid_file_id);
   record.birth_droid_mac =
       guid_is_zero(entry.birth_droid_file_id) ? std::string() : uuid_node_text(entry.birth_droid_file_id);
-  carve.sink(record, ParsedBytes{{}, record.lnk_offset});
+  carve.sink(record, ParsedBytes{{}, record.lnk_offset, {}});
   carve.found = true;
 }
 
@@ -147,7 +147,7 @@ size_t parse_hits(Carve& carve, const Gathered& gathered, const LnkRecord& base,
     if (!from_slack || carve.placement.place) record.lnk_offset = offset;
     if (!parse_lnk_record(record, piece, offset)) continue;
     carve.reported.insert(file_offset);
-    carve.sink(record, ParsedBytes{piece.first(record.parsed_size), offset});
+    carve.sink(record, ParsedBytes{piece.first(record.parsed_size), offset, {}});
     carve.found = true;
     ++parsed;
   }

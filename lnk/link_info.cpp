@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "lnk/names.h"
-#include "lnk/newline_rule.h"
 
 namespace lnk {
 namespace {
@@ -41,7 +40,7 @@ constexpr uint32_t kNetTextOffsetLimit = 2048;
 // Zero-terminated ANSI text at off, ending at the end of the bytes when the
 // terminator is missing.
 std::string ansi_text(const ByteReader& bytes, uint64_t off) {
-  return one_line_text(bytes.ansiz(off, bytes.size()));
+  return bytes.ansiz(off, bytes.size());
 }
 
 void read_volume_id(LnkRecord& record, const ByteReader& bytes, uint64_t volume) {
@@ -52,7 +51,7 @@ void read_volume_id(LnkRecord& record, const ByteReader& bytes, uint64_t volume)
     record.ansi_texts |= kAnsiVolumeLabel;
   }
   record.drive_type_code = bytes.u32(volume + kDriveTypeField);
-  record.drive_type = one_line_text(drive_type_text(record.drive_type_code));
+  record.drive_type = drive_type_text(record.drive_type_code);
   uint32_t serial = bytes.u32(volume + kDriveSerialField);
   record.drive_serial_number = serial;
   char text[16];

@@ -73,6 +73,35 @@ struct ConsoleSettings {
   std::array<uint32_t, 16> color_table{};
 };
 
+// A StringData count beyond what Windows reads: Windows stops at the limit
+// and reads the next string from there, so the text the count claims is
+// kept here, where it cannot hide the strings after it.
+struct StringOverrun {
+  uint8_t slot = 0;  // 0 description .. 4 icon location
+  uint16_t claimed = 0;
+  std::string claimed_text;
+  // The claimed count runs past the bytes there are.
+  bool past_end = false;
+};
+
+// An extra data block Windows would not have written, or the place where
+// the walk over the blocks stopped short of its TerminalBlock.
+struct ExtraDataDamage {
+  enum Kind { size_past_data, unknown_signature, undecodable, no_terminal_block };
+  Kind kind = size_past_data;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  uint32_t signature = 0;
+};
+
+// Bytes of a shortcut file after its TerminalBlock.
+struct AppendedData {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  std::string sha256;
+  std::string kind;
+};
+
 // The 76 bytes of the ShellLinkHeader, as stored.
 struct LinkHeader {
   uint32_t header_size = 0;
@@ -177,6 +206,13 @@ struct LnkRecord {
 
   // Which of the texts above hold ANSI bytes (AnsiText bits).
   uint32_t ansi_texts = 0;
+
+  // What the bytes hold beyond what Windows reads.
+  std::vector<StringOverrun> string_overruns;
+  std::vector<ExtraDataDamage> extra_data_damage;
+  bool terminal_block = false;
+  // Set by the file producer for a shortcut that is a whole file.
+  AppendedData appended;
 };
 
 }  // namespace lnk

@@ -91,28 +91,56 @@ bool read_idlist(LnkRecord& record, const ByteReader& bytes, uint64_t record_off
   return true;
 }
 
-void walk_extra_data(LnkRecord& record, const ByteReader& bytes, uint64_t record_offset,
+// The blocks Windows writes, by signature; any other is named as damage.
+bool known_block_signature(uint32_t signature) {
+  return signature >= 0xA0000001 && signature <= 0xA000000C;
+}
+
+// A block the decoders left whose size is still one Windows writes for its
+// signature (an empty property store, say) is no damage.
+bool size_windows_writes(uint32_t signature, uint64_t size) {
+  switch (signature) {
+    case 0xA0000001: case 0xA0000006: case 0xA0000007: return size == 0x314;
+    case 0xA0000002: return size == 0xCC;
+    case 0xA0000003: return size == 0x60;
+    case 0xA0000004: return size == 0x0C;
+    case 0xA0000005: return size == 0x10;
+    case 0xA0000008: return size >= 0x88;
+    case 0xA000000B: return size == 0x1C;
+    default: return size >= kExtraBlockHeader + 4;  // property stores and IDLists
+  }
+}
+
+void note_damage(LnkRecord& record, ExtraDataDamage::Kind kind, uint64_t pos, uint32_t size,
+                 uint32_t signature) {
+  record.extra_data_damage.push_back({kind, static_cast<uint32_t>(pos), size, signature});
+}
+
+// False when a block's size stopped the walk (that damage is noted).
+bool walk_extra_data(LnkRecord& record, const ByteReader& bytes, uint64_t record_offset,
                      uint64_t& pos) {
   const uint64_t length = bytes.size();
   // Every step moves at least kExtraBlockHeader bytes, which bounds the walk.
   while (pos + kExtraBlockHeader < length) {
     uint64_t rest = length - pos;
     uint64_t block_size = bytes.u16(pos);
-    if (rest < kExtraBlockHeader || block_size < kExtraBlockHeader || block_size > rest ||
-        pos + block_size >= length || bytes.u8(pos + 2) != 0) {
-      return;
+    const uint32_t signature = bytes.u32(pos + 4);
+    if (block_size < 4) return true;  // a TerminalBlock, or what Windows takes for one
+    if (block_size < kExtraBlockHeader || block_size > rest || pos + block_size >= length ||
+        bytes.u8(pos + 2) != 0) {
+      note_damage(record, ExtraDataDamage::size_past_data, pos, bytes.u32(pos), signature);
+      return false;
     }
     uint32_t block_position = static_cast<uint32_t>(pos);
-    bool taken = decode_extra_block(record, bytes.tail(pos), block_position, record_offset);
-    // A carriage return in an environment path marks a block overwritten by
-    // other data; nothing after it can be trusted.
-    if (taken && record.block_offsets[kBlockEnvironment] == block_position &&
-        record.env_target.find('\r') != std::string::npos) {
-      record.env_target.clear();
-      return;
+    if (!decode_extra_block(record, bytes.tail(pos), block_position, record_offset)) {
+      if (!known_block_signature(signature))
+        note_damage(record, ExtraDataDamage::unknown_signature, pos, static_cast<uint32_t>(block_size), signature);
+      else if (!size_windows_writes(signature, block_size))
+        note_damage(record, ExtraDataDamage::undecodable, pos, static_cast<uint32_t>(block_size), signature);
     }
     pos += block_size;
   }
+  return true;
 }
 
 }  // namespace
@@ -134,9 +162,14 @@ bool parse_lnk_record(LnkRecord& record, std::span<const uint8_t> bytes, uint64_
     return false;
   }
   if ((record.header.link_flags & kHasLinkInfo) != 0) read_link_info(record, reader, pos);
-  if (read_string_data(record, reader, pos)) walk_extra_data(record, reader, record_offset, pos);
+  const bool walked = read_string_data(record, reader, pos) && walk_extra_data(record, reader, record_offset, pos);
 
-  if (reader.has(pos, 4) && reader.u32(pos) == 0) pos += 4;
+  if (reader.has(pos, 4) && reader.u32(pos) == 0) {
+    pos += 4;
+    record.terminal_block = true;
+  } else if (walked) {
+    note_damage(record, ExtraDataDamage::no_terminal_block, pos, 0, 0);
+  }
   record.parsed_size = static_cast<uint32_t>(pos);
   return true;
 }

@@ -10,8 +10,8 @@
 namespace lnk {
 
 // Reads the strings the link flags announce, starting at pos. False when a
-// string runs to the end of the bytes: pos is then left at that string and
-// nothing after it may be read.
+// string runs past the end of the bytes: pos is then left at that string
+// and nothing after it may be read.
 bool read_string_data(LnkRecord& record, const ByteReader& bytes, uint64_t& pos);
 
 }  // namespace lnk

@@ -192,6 +192,7 @@ TableCell cell_for(const TableColumn& column, const LnkRecord& record, const Sou
     case CsvField::mac_address: return text_cell(r.droid_mac);
     case CsvField::user_account: return text_cell(options.username);
     case CsvField::host_name: return text_cell(options.hostname);
+    case CsvField::anomalies: return text_cell(anomaly_codes(values.anomalies));
     case CsvField::idlist_segments:
       return text_cell(idlist_segments_text(collect_idlist_segments(r.shell_items, values.idlist), options));
   }
@@ -262,6 +263,8 @@ std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const 
   if (options.username_given) b.add(CsvField::user_account, "user acct", 9);
   if (options.hostname_given) b.add(CsvField::host_name, "host name", 9);
   if (options.idltimes) b.add(CsvField::idlist_segments, "IDList segments", 20);
+  // Last, so that readers that take columns by position read what they did.
+  b.add(CsvField::anomalies, "anomalies", 9);
   return columns;
 }
 

@@ -56,6 +56,7 @@ enum class CsvField : uint16_t {
   user_account,
   host_name,
   idlist_segments,
+  anomalies,
 };
 
 // The columns a run gets; conditional ones follow the options and the kind

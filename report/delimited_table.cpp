@@ -1,6 +1,9 @@
 #include "report/delimited_table.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
+#include "report/escape_text.h"
 #include "report/time_format.h"
 
 namespace lnk {
@@ -94,25 +97,8 @@ TableStyle table_style(const cmd_params& options) {
 }
 
 std::string clean_cell_text(const std::string& text, const TableStyle& style) {
-  const char specials[] = {'\r', '\n', style.replaced, 0};
-  if (text.find_first_of(specials) == std::string::npos) return text;  // the usual case
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const char next = i + 1 < text.size() ? text[i + 1] : 0;
-    if (c == '\r') {
-      if (next == '\n') ++i;
-      out += next == '\n' ? "[CRLF]" : "[CR]";
-    } else if (c == '\n') {
-      if (next == '\r') ++i;
-      out += next == '\r' ? "[LFCR]" : "[LF]";
-    } else if (style.replaced != 0 && c == style.replaced) {
-      out += style.replacement;
-    } else {
-      out += c;
-    }
-  }
+  std::string out = escape_controls(text);
+  if (style.replaced != 0) std::replace(out.begin(), out.end(), style.replaced, style.replacement);
   return out;
 }
 

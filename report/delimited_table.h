@@ -73,8 +73,8 @@ struct TableStyle {
 
 TableStyle table_style(const cmd_params& options);
 
-// The separator character replaced, and line breaks spelled out so that a
-// value never ends a line: "[CRLF]", "[LFCR]", "[LF]", "[CR]".
+// Control characters escaped (escape_text.h), so that a value never ends a
+// line, and the separator character replaced.
 std::string clean_cell_text(const std::string& text, const TableStyle& style);
 
 // Column names joined by the separator, ending in a newline.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "report/escape_text.h"
 #include "report/time_format.h"
 
 namespace lnk {
@@ -63,7 +64,7 @@ void write_idlist_breakout(std::ostream& out, const std::vector<ShellItem>& item
   if (segments.empty()) return;
   out << "IDList subpath breakout\n";
   for (const auto& [position, segment] : segments) {
-    out << " segment: " << segment.subpath << "\n";
+    out << " segment: " << escape_controls(segment.subpath) << "\n";
     if (!segment.is_path_segment) continue;
     write_time(out, "  modify [UTC]: ", segment.modify_time, options);
     write_time(out, "  access [UTC]: ", segment.access_time, options);

@@ -106,6 +106,8 @@ class RecordJson {
   void source_object();
   void jumplist_object();
   void target_object();
+  void command_object();
+  void anomaly_list();
   void header_object();
   void idlist_object(std::string_view key, const std::vector<ShellItem>& items,
                      const RenderedIdList& rendered, uint32_t block_offset);
@@ -139,6 +141,8 @@ void RecordJson::write(uint32_t codepage) {
   source_object();
   if (record_.jumplist_kind != JumplistKind::none) jumplist_object();
   target_object();
+  command_object();
+  anomaly_list();
   header_object();
   w_.field("parsed_size", record_.parsed_size);
   if (!record_.shell_items.empty())
@@ -212,6 +216,32 @@ void RecordJson::target_object() {
     w_.field("mft_sequence", record_.target_mft_seq);
   }
   w_.end_object();
+}
+
+void RecordJson::command_object() {
+  const LaunchCommand& c = values_.command;
+  if (c.line.empty()) return;
+  w_.key("command");
+  w_.begin_object();
+  w_.text_field("target", c.target);
+  w_.text_field("target_from", c.target_from);
+  w_.text_field("arguments", c.arguments);
+  w_.text_field("working_directory", c.working_directory);
+  w_.field("show_command", c.show_command);
+  w_.end_object();
+}
+
+void RecordJson::anomaly_list() {
+  if (values_.anomalies.empty()) return;
+  w_.key("anomalies");
+  w_.begin_array();
+  for (const Anomaly& a : values_.anomalies) {
+    w_.begin_object();
+    w_.field("code", a.code);
+    w_.field("detail", a.detail);
+    w_.end_object();
+  }
+  w_.end_array();
 }
 
 void RecordJson::header_object() {

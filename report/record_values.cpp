@@ -1,7 +1,6 @@
 #include "report/record_values.h"
 
 #include "core/time_value.h"
-#include "lnk/newline_rule.h"
 #include "report/property_text.h"
 
 namespace lnk {
@@ -25,9 +24,7 @@ std::string volume_location(const SourceInfo& source) {
 RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& source,
                                   const cmd_params& options) {
   RecordValues values;
-  if (render_idlist(record.shell_items, options, values.idlist))
-    values.idlist.path = one_line_text(std::move(values.idlist.path), "<corrupted>");
-  values.idlist.notes_text = one_line_text(std::move(values.idlist.notes_text));
+  render_idlist(record.shell_items, options, values.idlist);
   render_idlist(record.vista_shell_items, options, values.vista_idlist);
   list_properties(record.property_store, values.property_names, values.property_values, options);
 
@@ -44,6 +41,8 @@ RecordValues derive_record_values(const LnkRecord& record, const SourceInfo& sou
   values.target_modified = time_with_fallback(record.header.write_time, record.idlist_modify_time);
   values.target_accessed = time_with_fallback(record.header.access_time, record.idlist_access_time);
   values.target_created = time_with_fallback(record.header.creation_time, record.idlist_create_time);
+  values.command = launch_command(record, values.idlist);
+  values.anomalies = find_anomalies(record, values.idlist, values.vista_idlist, values.property_values, values.command);
   values.app_id_text = source.app_id;
   if (!source.app_name.empty()) values.app_id_text += " [" + source.app_name + "]";
   return values;

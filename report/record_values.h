@@ -8,13 +8,15 @@
 #include "core/options.h"
 #include "core/source_info.h"
 #include "lnk/lnk_record.h"
+#include "report/anomalies.h"
+#include "report/launch_command.h"
 #include "report/render_idlist.h"
 
 namespace lnk {
 
 struct RecordValues {
   // The LinkTargetIDList and the VistaAndAboveIDList as the reports show
-  // them. A path broken by a line feed shows as "<corrupted>".
+  // them.
   RenderedIdList idlist;
   RenderedIdList vista_idlist;
   // The PropertyStoreDataBlock listing.
@@ -28,6 +30,10 @@ struct RecordValues {
   uint64_t target_accessed = 0;
   uint64_t target_created = 0;
   std::string app_id_text;
+  // What Windows would start, and how the record departs from what Windows
+  // writes.
+  LaunchCommand command;
+  std::vector<Anomaly> anomalies;
 };
 
 // Where a record lies within the volume scanned: a found file's path there,

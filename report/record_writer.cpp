@@ -27,21 +27,40 @@ void RecordWriter::announce_list_carve(const std::string& first_name) {
   out_.stream() << "file: " << first_name << " [using large file scan]\n" << "lnk offset, ";
 }
 
-void RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
+bool RecordWriter::write(const LnkRecord& record, const SourceInfo& source) {
   const uint32_t codepage = layout_code_page(options_);
+  bool written = false;
   if (has_ansi_beyond_ascii(record)) {
     LnkRecord decoded = record;
     decode_ansi_texts(decoded, codepage);
-    write_layout(decoded, source, codepage);
-    ++records_written_;
-    if (html_) write_html(decoded, source);
+    written = write_record(decoded, source, codepage);
   } else {
-    write_layout(record, source, codepage);
-    ++records_written_;
-    if (html_) write_html(record, source);
+    written = write_record(record, source, codepage);
   }
   // Each record reaches the stream whole before the next is decoded.
   out_.flush();
+  return written;
+}
+
+bool RecordWriter::write_record(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {
+  const RecordValues values = derive_record_values(record, source, layout_options());
+  if (!values.anomalies.empty()) ++records_with_anomalies_;
+  if (options_.flagged && values.anomalies.empty()) return false;
+  write_layout(record, source, values, codepage);
+  ++records_written_;
+  if (html_) write_html(record, source);
+  return true;
+}
+
+const cmd_params& RecordWriter::layout_options() {
+  if (options_.layout != Layout::json) return options_;
+  if (!json_render_options_) {
+    json_render_options_ = std::make_unique<cmd_params>(options_);
+    json_render_options_->date_format = kJsonNoteDateFormat;
+    json_render_options_->time_format = kJsonNoteTimeFormat;
+    json_render_options_->sizes_in_hex = true;
+  }
+  return *json_render_options_;
 }
 
 void RecordWriter::end_input() {
@@ -65,38 +84,22 @@ void RecordWriter::write_html(const LnkRecord& record, const SourceInfo& source)
   html_->add(record, source, derive_record_values(record, source, options_));
 }
 
-void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage) {
+void RecordWriter::write_layout(const LnkRecord& record, const SourceInfo& source, const RecordValues& values,
+                                uint32_t codepage) {
   std::ostream& out = out_.stream();
   switch (options_.layout) {
-    case Layout::json: {
-      if (!json_render_options_) {
-        json_render_options_ = std::make_unique<cmd_params>(options_);
-        json_render_options_->date_format = kJsonNoteDateFormat;
-        json_render_options_->time_format = kJsonNoteTimeFormat;
-        json_render_options_->sizes_in_hex = true;
-      }
-      const RecordValues values = derive_record_values(record, source, *json_render_options_);
+    case Layout::json:
       json_line_.clear();
       append_json_record(json_line_, record, source, options_, values, codepage);
       out << json_line_;
       return;
-    }
-    case Layout::bodyfile:
-      write_bodyfile_record(out, record, source, options_, derive_record_values(record, source, options_), state_);
-      return;
-    case Layout::log2timeline:
-      write_l2t_record(out, record, source, options_, derive_record_values(record, source, options_), state_);
-      return;
-    case Layout::csv:
-      write_csv_record(out, record, source, options_, derive_record_values(record, source, options_), state_);
-      return;
-    case Layout::text:
-      write_text_report(out, record, source, options_, derive_record_values(record, source, options_));
-      return;
+    case Layout::bodyfile: write_bodyfile_record(out, record, source, options_, values, state_); return;
+    case Layout::log2timeline: write_l2t_record(out, record, source, options_, values, state_); return;
+    case Layout::csv: write_csv_record(out, record, source, options_, values, state_); return;
+    case Layout::text: write_text_report(out, record, source, options_, values); return;
     case Layout::timesketch:
       json_line_.clear();
-      append_timesketch_events(json_line_, record, source, options_, derive_record_values(record, source, options_),
-                               records_written_ + 1);
+      append_timesketch_events(json_line_, record, source, options_, values, records_written_ + 1);
       out << json_line_;
       return;
   }

@@ -13,6 +13,7 @@
 #include "report/delimited_table.h"
 #include "report/output_sink.h"
 #include "report/html_report.h"
+#include "report/record_values.h"
 
 namespace lnk {
 
@@ -33,8 +34,11 @@ class RecordWriter {
   void announce_list_carve(const std::string& first_name);
   // Writes one record in the run's layout; a delimited layout writes its
   // header line before the run's first record. ANSI texts are decoded first
-  // when the layout asks for a code page.
-  void write(const LnkRecord& record, const SourceInfo& source);
+  // when the layout asks for a code page. Under -flagged a record without
+  // anomalies is not written: false.
+  bool write(const LnkRecord& record, const SourceInfo& source);
+  // Records seen that carry an anomaly, written or not.
+  uint64_t records_with_anomalies() const { return records_with_anomalies_; }
   // The one input of a run named on the command line has been examined:
   // its report ends with an empty line (not in JSON Lines).
   void end_input();
@@ -54,7 +58,10 @@ class RecordWriter {
   void also_write_html(HtmlReport& html) { html_ = &html; }
 
  private:
-  void write_layout(const LnkRecord& record, const SourceInfo& source, uint32_t codepage);
+  bool write_record(const LnkRecord& record, const SourceInfo& source, uint32_t codepage);
+  void write_layout(const LnkRecord& record, const SourceInfo& source, const RecordValues& values,
+                    uint32_t codepage);
+  const cmd_params& layout_options();
   void write_html(const LnkRecord& record, const SourceInfo& source);
 
   OutputSink& out_;
@@ -65,6 +72,7 @@ class RecordWriter {
   std::unique_ptr<cmd_params> json_render_options_;
   std::string json_line_;
   uint64_t records_written_ = 0;
+  uint64_t records_with_anomalies_ = 0;
   HtmlReport* html_ = nullptr;
 };
 

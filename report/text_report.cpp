@@ -5,6 +5,7 @@
 
 #include "lnk/names.h"
 #include "platform/text.h"
+#include "report/escape_text.h"
 #include "report/idlist_breakout.h"
 #include "report/time_format.h"
 
@@ -18,7 +19,7 @@ const char kPropertyStoreLabel[] = "PropertyStoreDataBlk:    format guid/id [val
 
 // Flushed per line so a crash mid-record still leaves everything before it.
 void line(std::ostream& out, const std::string& label, const std::string& value) {
-  out << std::left << std::setfill(' ') << std::setw(kLabelWidth) << label << value << '\n';
+  out << std::left << std::setfill(' ') << std::setw(kLabelWidth) << label << escape_controls(value) << '\n';
   out.flush();
 }
 
@@ -47,7 +48,7 @@ void extra_list_lines(std::ostream& out, const std::string& label,
   }
   line(out, label, "");
   for (size_t i = 0; i < texts.size(); ++i) {
-    out << " [" << (i + 1) << "] " << texts[i] << '\n';
+    out << " [" << (i + 1) << "] " << escape_controls(texts[i]) << '\n';
     out.flush();
   }
 }
@@ -165,6 +166,14 @@ void field_lines(std::ostream& out, const LnkRecord& record, const RecordValues&
   }
 }
 
+// What Windows would start, and each way the record departs from what
+// Windows writes, one line each.
+void command_and_anomaly_lines(std::ostream& out, const RecordValues& values) {
+  if (!values.command.line.empty())
+    line(out, "Command run:", values.command.line + " [target from " + values.command.target_from + "]");
+  for (const Anomaly& anomaly : values.anomalies) line(out, "Anomaly:", anomaly.code + ": " + anomaly.detail);
+}
+
 void property_store_lines(std::ostream& out, const RecordValues& listing, const useropts& options) {
   const auto& names = listing.property_names;
   const auto& values = listing.property_values;
@@ -173,7 +182,7 @@ void property_store_lines(std::ostream& out, const RecordValues& listing, const 
   out.flush();
   for (size_t i = 0; i < names.size(); ++i) {
     out << " [" << (i + 1) << "] " << std::left << std::setfill(' ')
-        << std::setw(kPropertyNameWidth) << names[i] << " [" << values[i] << "]\n";
+        << std::setw(kPropertyNameWidth) << escape_controls(names[i]) << " [" << escape_controls(values[i]) << "]\n";
     out.flush();
   }
   if (options.hostname_given || !options.hostname.empty()) {
@@ -202,6 +211,7 @@ void write_text_report(std::ostream& out, const LnkRecord& record, const SourceI
   header_lines(out, record, source, options, values);
   field_lines(out, record, values);
   property_store_lines(out, values, options);
+  command_and_anomaly_lines(out, values);
   if (options.idltimes) write_idlist_breakout(out, record.shell_items, values.idlist, options);
   out << '\n';
   out.flush();

@@ -1,5 +1,7 @@
 #include "report/timesketch_report.h"
 
+#include <algorithm>
+
 #include "core/time_value.h"
 #include "report/json_text.h"
 
@@ -102,6 +104,20 @@ void append_timesketch_events(std::string& out, const LnkRecord& record, const S
     w.field("target_mft_sequence", record.target_mft_seq);
   }
   w.field("record_offset", record.lnk_offset);
+  if (!values.command.line.empty()) w.text_field("command", values.command.line);
+  if (!values.anomalies.empty()) {
+    // Timesketch filters on tags; each code is one.
+    w.key("tag");
+    w.begin_array();
+    std::vector<std::string> tags;
+    for (const Anomaly& a : values.anomalies)
+      if (std::find(tags.begin(), tags.end(), a.code) == tags.end()) tags.push_back(a.code);
+    for (const std::string& tag : tags) w.string(tag);
+    w.end_array();
+    std::string details;
+    for (const Anomaly& a : values.anomalies) details += (details.empty() ? "" : "\n") + a.code + ": " + a.detail;
+    w.text_field("anomalies", details);
+  }
   if (options.username_given) w.field("username", options.username);
   if (options.hostname_given) w.field("hostname", options.hostname);
   w.end_object();

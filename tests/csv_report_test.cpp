@@ -190,18 +190,20 @@ TEST(CsvReport, JumpListColumnsSlackEntriesAndColumnsFixedByTheFirstRecord) {
   jump.jumplist_kind = JumplistKind::without_destlist;
   const Table later =
       written({plain_record(), jump}, options_for({"-csv", "-username", "bob", "-hostname", "pc,1", "-idltimes"}));
-  EXPECT_EQ(Fields(later.header.end() - 3, later.header.end()), (Fields{"user acct", "host name", "IDList segments"}));
+  EXPECT_EQ(Fields(later.header.end() - 4, later.header.end()),
+            (Fields{"user acct", "host name", "IDList segments", "anomalies"}));
   EXPECT_EQ(later.fields(1, {"appid", "host name"}), "<absent>|pc 1");
 }
 
 // Labelled lists: each part brings its separator, and an empty list is an
-// empty cell. Line breaks are spelled out.
+// empty cell. Control and bidirectional characters are escaped, and a
+// backslash only where it would read as an escape.
 TEST(CsvReport, ComposedTextCells) {
   useropts o = options_for({"-csv"});
   LnkRecord r = plain_record();
   r.net_name = "\\\\srv\\share";
   r.device_name = "Z:";
-  r.name_string = "one\r\ntwo\n\rthree\nfour\rfive\r\r\n";
+  r.name_string = "one\r\ntwo\n\rthree\nfour\rfive\r\r\n\x1b" "[2J\u202Efdp.exe C:\\x41\\u";
   r.working_dir = "C:\\w";
   r.command_line_arguments = "/a,/b";
   LnkRecord device = plain_record();
@@ -210,7 +212,8 @@ TEST(CsvReport, ComposedTextCells) {
   ASSERT_EQ(t.rows.size(), 3u);  // the header goes out once, with the first record
   EXPECT_EQ(t.fields(0, {"network/device info", "extra info"}),
             "[NetworkName]: \\\\srv\\share; [DeviceName]: Z:|"
-            "[Description]: one[CRLF]two[LFCR]three[LF]four[CR]five[CR][CRLF]; [WorkDir]: C:\\w; [CmdArgs]: /a /b");
+            "[Description]: one\\x0d\\x0atwo\\x0a\\x0dthree\\x0afour\\x0dfive\\x0d\\x0d\\x0a\\x1b[2J\\u202efdp.exe "
+            "C:\\x5cx41\\u; [WorkDir]: C:\\w; [CmdArgs]: /a /b");
   EXPECT_EQ(t.fields(1, {"network/device info", "extra info"}), "[DeviceName]: Z:|");
   EXPECT_EQ(t.fields(2, {"network/device info", "IDList extra info"}), "|");
 }
@@ -314,7 +317,7 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   EXPECT_EQ(lines[2],
             "03/01/2010,12:00:00.000,UTC,..C.,JMPLIST,Shortcut LNK (file),MRU Time,bob,pc,C:\\tools old\\app.exe,"
             "C:\\tools old\\app.exe <- E:\\case 1\\a.lnk; vol label-OS; local path-C:\\tools old\\app.exe; "
-            "nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x[CRLF]-y,2,E:\\case 1\\a.lnk,4660,"
+            "nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x\\x0d\\x0a-y,2,E:\\case 1\\a.lnk,4660,"
             "VSN: d29a-b834; target size: 4635160; VolID: cb368e46; ObjID: 992d5d8d; ObjID time: "
             "01/02/2010 12:00:00.000 [UTC],rook (marlow),1b4dd67f29cb1962");
 

@@ -78,6 +78,7 @@ TEST(TextReport, WholeRecordOfAPlainShortcut) {
       "Show cmd:                 [SW_SHOWNORMAL]\n"
       "ID List:                  C:\\tools\\app.exe\n"
       "Local base path:          C:\\tools\\app.exe\n"
+      "Command run:              C:\\tools\\app.exe [target from IDList]\n"
       "\n";
   EXPECT_EQ(render(r, o, s), expected);
   // With -idltimes the one named item is a segment without times.
@@ -227,9 +228,9 @@ TEST(TextReport, DerivedTargetNameOrder) {
   EXPECT_EQ(derive_record_values(r, s, o).target_name, "vista path");
   r.shell_items = test::items_named("idlist path");
   EXPECT_EQ(derive_record_values(r, s, o).target_name, "idlist path");
-  // A path broken by a line feed is shown as corrupted, and still wins.
+  // A path holding a line feed is kept as it is, and still wins.
   r.shell_items = test::items_named("bad\npath");
-  EXPECT_EQ(derive_record_values(r, s, o).target_name, "<corrupted>");
+  EXPECT_EQ(derive_record_values(r, s, o).target_name, "bad\npath");
 }
 
 // Whatever a record holds, the page's own four scripts are the only markup

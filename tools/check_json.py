@@ -111,8 +111,36 @@ def collect_keys(value, kind, prefix, found):
 
 # ---- the text report, rendered from JSON -----------------------------------
 
+BIDI = set(range(0x202A, 0x202F)) | set(range(0x2066, 0x206A)) | {0x200E, 0x200F, 0x061C}
+
+
+def escaped(text):
+    """The text report's escaping: controls as \\xHH, bidirectional controls as
+    \\uHHHH, a backslash that would read as either as \\x5c."""
+    out = []
+    for i, ch in enumerate(text):
+        c = ord(ch)
+        if c < 0x20 or c == 0x7F or 0x80 <= c <= 0x9F:
+            out.append(f"\\x{c:02x}")
+        elif c in BIDI:
+            out.append(f"\\u{c:04x}")
+        elif ch == "\\" and re.match(r"x[0-9A-Fa-f]{2}|u[0-9A-Fa-f]{4}", text[i + 1:i + 6]):
+            out.append("\\x5c")
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
 def line(label, value):
-    return label.ljust(LABEL_WIDTH) + value
+    return label.ljust(LABEL_WIDTH) + escaped(value)
+
+
+def command_text(command):
+    target = command.get("target", "")
+    text = f'"{target}"' if " " in target else target
+    if command.get("arguments"):
+        text += (" " if text else "") + command["arguments"]
+    return f"{text} [target from {command.get('target_from', '')}]"
 
 
 def date_time(iso, fraction=True):
@@ -144,7 +172,7 @@ def numbered(label, texts):
         return []
     if len(texts) == 1:
         return [line(label, texts[0])]
-    return [line(label, "")] + [f" [{i}] {t}" for i, t in enumerate(texts, 1)]
+    return [line(label, "")] + [f" [{i}] {escaped(t)}" for i, t in enumerate(texts, 1)]
 
 
 def listing_name(p):
@@ -260,10 +288,13 @@ def expected_text(r, mode):
     if listed:
         out.append(PROPERTY_LABEL)
         for i, p in enumerate(listed, 1):
-            out.append(f" [{i}] {listing_name(p).ljust(PROPERTY_NAME_WIDTH)} [{listing_value(p, True)}]")
+            out.append(f" [{i}] {escaped(listing_name(p)).ljust(PROPERTY_NAME_WIDTH)} [{escaped(listing_value(p, True))}]")
         if "hostname" in r:
             out.append(line("username:", r.get("username", "")))
             out.append(line("hostname:", r["hostname"]))
+    if "command" in r:
+        out.append(line("Command run:", command_text(r["command"])))
+    out += [line("Anomaly:", f"{a['code']}: {a['detail']}") for a in r.get("anomalies", [])]
     return out
 
 

@@ -28,7 +28,7 @@ SCHEMA = os.path.join(timeline_inputs.ROOT, "docs", "timesketch.md")
 L2T_OPTIONS = ["-csvl2t", "-dateformat", "yyyy-mm-dd", "-timeformat", "hh:mm:ss.xxxxxxx"]
 TARGET_NAMES = ("Last Modified", "Last Access", "MRU Time", "Created")
 SOURCE_NAMES = ("Source File Modified", "Source File Accessed", "Source File MFT Changed", "Source File Created")
-TYPES = {"text": str, "number": int, "time": str, "boolean": bool}
+TYPES = {"text": str, "number": int, "time": str, "boolean": bool, "list": list}
 
 
 def documented_keys():
