@@ -15,6 +15,12 @@ bool hex_run(std::string_view text, size_t from, size_t count) {
   return true;
 }
 
+// "x{HH}" or "u{HHHH}" at from: what an escape spells after its backslash.
+bool escape_form(std::string_view text, size_t from, char letter, size_t digits) {
+  return from + digits + 3 <= text.size() && text[from] == letter && text[from + 1] == '{' &&
+         hex_run(text, from + 2, digits) && text[from + 2 + digits] == '}';
+}
+
 bool bidi_control(uint32_t c) {
   return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F;
 }
@@ -26,9 +32,7 @@ uint32_t escaped_at(std::string_view text, size_t i, size_t& length) {
   const uint8_t c = byte(i);
   length = 1;
   if (c < 0x20 || c == 0x7F) return c == 0 ? 0x100 : c;  // NUL is told apart from "no escape"
-  if (c == '\\' && i + 1 < text.size() &&
-      ((text[i + 1] == 'x' && hex_run(text, i + 2, 2)) || (text[i + 1] == 'u' && hex_run(text, i + 2, 4))))
-    return '\\';
+  if (c == '\\' && (escape_form(text, i + 1, 'x', 2) || escape_form(text, i + 1, 'u', 4))) return '\\';
   if (c == 0xC2 && i + 1 < text.size() && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
     length = 2;
     return byte(i + 1);
@@ -66,8 +70,9 @@ std::string escape_controls(std::string_view text) {
     }
     if (code == 0x100) code = 0;
     out.append(text.substr(copied, i - copied));
-    out += code >= 0x100 ? "\\u" : "\\x";
+    out += code >= 0x100 ? "\\u{" : "\\x{";
     append_hex(out, code, code >= 0x100 ? 4 : 2);
+    out += '}';
     i += length;
     copied = i;
   }

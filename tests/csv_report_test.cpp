@@ -203,7 +203,7 @@ TEST(CsvReport, ComposedTextCells) {
   LnkRecord r = plain_record();
   r.net_name = "\\\\srv\\share";
   r.device_name = "Z:";
-  r.name_string = "one\r\ntwo\n\rthree\nfour\rfive\r\r\n\x1b" "[2J\u202Efdp.exe C:\\x41\\u";
+  r.name_string = "one\r\ntwo\n\rthree\nfour\rfive\r\r\n\x1b" "[2J\u202Efdp.exe C:\\x{41}\\x64";
   r.working_dir = "C:\\w";
   r.command_line_arguments = "/a,/b";
   LnkRecord device = plain_record();
@@ -212,8 +212,8 @@ TEST(CsvReport, ComposedTextCells) {
   ASSERT_EQ(t.rows.size(), 3u);  // the header goes out once, with the first record
   EXPECT_EQ(t.fields(0, {"network/device info", "extra info"}),
             "[NetworkName]: \\\\srv\\share; [DeviceName]: Z:|"
-            "[Description]: one\\x0d\\x0atwo\\x0a\\x0dthree\\x0afour\\x0dfive\\x0d\\x0d\\x0a\\x1b[2J\\u202efdp.exe "
-            "C:\\x5cx41\\u; [WorkDir]: C:\\w; [CmdArgs]: /a /b");
+            "[Description]: one\\x{0d}\\x{0a}two\\x{0a}\\x{0d}three\\x{0a}four\\x{0d}five\\x{0d}\\x{0d}\\x{0a}"
+            "\\x{1b}[2J\\u{202e}fdp.exe C:\\x{5c}x{41}\\x64; [WorkDir]: C:\\w; [CmdArgs]: /a /b");
   EXPECT_EQ(t.fields(1, {"network/device info", "extra info"}), "[DeviceName]: Z:|");
   EXPECT_EQ(t.fields(2, {"network/device info", "IDList extra info"}), "|");
 }
@@ -317,7 +317,7 @@ TEST(Log2Timeline, DescNotesAndJumpListFields) {
   EXPECT_EQ(lines[2],
             "03/01/2010,12:00:00.000,UTC,..C.,JMPLIST,Shortcut LNK (file),MRU Time,bob,pc,C:\\tools old\\app.exe,"
             "C:\\tools old\\app.exe <- E:\\case 1\\a.lnk; vol label-OS; local path-C:\\tools old\\app.exe; "
-            "nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x\\x0d\\x0a-y,2,E:\\case 1\\a.lnk,4660,"
+            "nebios-hydra; mac-94:db:c9:48:d3:3c; cmdargs--x\\x{0d}\\x{0a}-y,2,E:\\case 1\\a.lnk,4660,"
             "VSN: d29a-b834; target size: 4635160; VolID: cb368e46; ObjID: 992d5d8d; ObjID time: "
             "01/02/2010 12:00:00.000 [UTC],rook (marlow),1b4dd67f29cb1962");
 

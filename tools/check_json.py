@@ -115,17 +115,17 @@ BIDI = set(range(0x202A, 0x202F)) | set(range(0x2066, 0x206A)) | {0x200E, 0x200F
 
 
 def escaped(text):
-    """The text report's escaping: controls as \\xHH, bidirectional controls as
-    \\uHHHH, a backslash that would read as either as \\x5c."""
+    """The text report's escaping: controls as \\x{HH}, bidirectional controls as
+    \\u{HHHH}, a backslash that would read as either as \\x{5c}."""
     out = []
     for i, ch in enumerate(text):
         c = ord(ch)
         if c < 0x20 or c == 0x7F or 0x80 <= c <= 0x9F:
-            out.append(f"\\x{c:02x}")
+            out.append(f"\\x{{{c:02x}}}")
         elif c in BIDI:
-            out.append(f"\\u{c:04x}")
-        elif ch == "\\" and re.match(r"x[0-9A-Fa-f]{2}|u[0-9A-Fa-f]{4}", text[i + 1:i + 6]):
-            out.append("\\x5c")
+            out.append(f"\\u{{{c:04x}}}")
+        elif ch == "\\" and re.match(r"x\{[0-9A-Fa-f]{2}\}|u\{[0-9A-Fa-f]{4}\}", text[i + 1:i + 8]):
+            out.append("\\x{5c}")
         else:
             out.append(ch)
     return "".join(out)
