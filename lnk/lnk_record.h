@@ -80,7 +80,8 @@ struct StringOverrun {
   uint8_t slot = 0;  // 0 description .. 4 icon location
   uint16_t claimed = 0;
   std::string claimed_text;
-  // The claimed count runs past the bytes there are.
+  // The string ran past the bytes there are, and the strings and blocks
+  // after it were not read.
   bool past_end = false;
 };
 

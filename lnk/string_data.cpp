@@ -77,7 +77,7 @@ bool read_string_data(LnkRecord& record, const ByteReader& bytes, uint64_t& pos)
     bool ansi = false;
     record.*kStrings[i].text = decode_string(bytes, pos, text_count, unicode, ansi);
     if (ansi) record.ansi_texts |= kStrings[i].ansi_bit;
-    if (count > read) note_overrun(record, bytes, pos, i, count, unicode, pos + 2 + count * unit > length);
+    if (count > read) note_overrun(record, bytes, pos, i, count, unicode, false);
     pos = next;
   }
   return true;

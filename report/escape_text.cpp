@@ -51,9 +51,8 @@ uint32_t escaped_at(std::string_view text, size_t i, size_t& length) {
   return 0;
 }
 
-void append_hex(std::string& out, uint32_t value, int digits) {
-  static const char kHex[] = "0123456789abcdef";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(kHex[(value >> shift) & 0xF]);
+void append_hex(std::string& out, uint32_t value, int digits, const char* alphabet = "0123456789abcdef") {
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(alphabet[(value >> shift) & 0xF]);
 }
 
 }  // namespace
@@ -96,7 +95,7 @@ std::string control_characters_in(std::string_view text) {
     seen.push_back(code);
     if (!out.empty()) out += ", ";
     out += "U+";
-    append_hex(out, code, 4);
+    append_hex(out, code, 4, "0123456789ABCDEF");
   }
   return out;
 }
