@@ -156,6 +156,7 @@ void HtmlReport::append_row(std::string& out, const LnkRecord& record, const Sou
     w.number(uint64_t{kinds});
   }
   w.end_array();
+  w.string(anomaly_codes(values.anomalies));
   w.end_array();
 }
 

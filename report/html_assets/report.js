@@ -5,7 +5,7 @@
 // textContent, never as markup.
 (function () {
   const F = { source: 0, type: 1, target: 2, modified: 3, accessed: 4, created: 5, mru: 6, mruPosition: 7,
-    appId: 8, label: 9, serial: 10, machine: 11, mac: 12, mftEntry: 13, offset: 14, events: 15 };
+    appId: 8, label: 9, serial: 10, machine: 11, mac: 12, mftEntry: 13, offset: 14, events: 15, anomalies: 16 };
   const TARGET = 1, MRU = 2;
   const DAY_MS = 86400000;
   const ROW_HEIGHT = 22;
@@ -58,13 +58,22 @@
     { title: 'MAC address', width: 130, field: F.mac },
     { title: 'MFT entry', width: 100, field: F.mftEntry, kind: 'number' },
     { title: 'Offset', width: 110, field: F.offset, kind: 'number' },
+    { title: 'Anomalies', width: 260, field: F.anomalies },
   ];
+  // Controls and bidirectional marks from the evidence are shown as escapes
+  // (as the text report writes them): "invoice\u{202e}fdp.exe" cannot pass
+  // for a PDF.
+  const HIDDEN = /[\u0000-\u001f\u007f-\u009f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g;
+  const visible = (text) => text.replace(HIDDEN, (c) => {
+    const code = c.charCodeAt(0);
+    return code < 0x100 ? '\\x{' + code.toString(16).padStart(2, '0') + '}' : '\\u{' + code.toString(16) + '}';
+  });
   function cellText(column, record) {
     if (column.kind === 'index') return String(record + 1);
     const value = rows[record][column.field];
     if (column.kind === 'time') return timeText(value);
     if (column.kind === 'number') return numberText(value);
-    return String(value);
+    return visible(String(value));
   }
 
   // ---- event days for the chart ------------------------------------------
