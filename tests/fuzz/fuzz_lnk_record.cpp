@@ -20,6 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ostringstream out;
     lnk::OutputSink text_sink(out);
     lnk::RecordWriter(text_sink, options).write(record, lnk::SourceInfo{});
+    // Line-based layouts: nothing from the record reaches them raw but line ends.
+    lnk::useropts csv_options;
+    csv_options.layout = lnk::Layout::csv;
+    std::ostringstream csv;
+    lnk::OutputSink csv_sink(csv);
+    lnk::RecordWriter(csv_sink, csv_options).write(record, lnk::SourceInfo{});
+    for (const std::string& written : {out.str(), csv.str()})
+      for (char c : written)
+        if (c != '\n' && static_cast<unsigned char>(c) < 0x20) __builtin_trap();
+    if (csv.str().find('\n') == std::string::npos || csv.str().find('\n', csv.str().find('\n') + 1) + 1 != csv.str().size())
+      __builtin_trap();
 
     lnk::useropts json_options;
     json_options.layout = lnk::Layout::json;
