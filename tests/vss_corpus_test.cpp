@@ -21,7 +21,6 @@
 #include "platform/text.h"
 #include "storage/file_source.h"
 #include "storage/qcow_source.h"
-#include "storage/vss_guard.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 #include "tests/image_test_support.h"
@@ -140,7 +139,6 @@ class ShadowCorpus : public ::testing::TestWithParam<CorpusVolume> {};
 
 TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
   const CorpusVolume& volume = GetParam();
-  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   if (!test::have_tools({"vshadowinfo"})) GTEST_SKIP() << "libvshadow-utils missing";
   const test::ScratchDir scratch("vss");
   const fs::path image = test::corpus_raw_image(std::string("images/") + volume.image, volume.raw);
@@ -219,7 +217,6 @@ INSTANTIATE_TEST_SUITE_P(
 // The same volume in a VMware disk, an E01 file and the corpus QCOW2 gives
 // the raw one's stores and views.
 TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
-  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   const test::ScratchDir scratch("vss");
   const fs::path raw = test::corpus_raw_image("images/vsstest.qcow2", "vsstest.raw");
   if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
@@ -340,7 +337,6 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
 // reads through a cut list, not of the newer copy it reads through.
 using VssDamage = test::ScratchDirTest;
 TEST_F(VssDamage, DamagedCatalogAndCopiesAreNamed) {
-  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   using Builder = test::ShadowVolumeBuilder;
   Builder b;
   const uint64_t list = Builder::block(Builder::kBlockListBlock[0]);

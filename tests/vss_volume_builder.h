@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/vss_guard.h"
+#include "storage/shadow_layout.h"
 
 namespace lnk::test {
 
