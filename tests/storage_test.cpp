@@ -17,6 +17,7 @@
 #include "storage/disk_source.h"
 #include "storage/extent_source.h"
 #include "storage/memory_source.h"
+#include "storage/read_ahead.h"
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_descriptor.h"
 #include "storage/vss_source.h"
@@ -546,6 +547,35 @@ TEST_F(BuiltShadowVolume, EachViewTakesSavedBlocksFromItsStoreAndLaterOnes) {
     EXPECT_EQ(std::make_pair(view->saved_block_offsets(10), view->saved_block_offsets(1).size()),
               std::make_pair(own_saved[store], size_t{1}));
   }
+}
+
+// A view announces the volume pieces a range reads from to a container
+// that reads ahead, blocks that follow one another on the volume as one,
+// and never more than read ahead can hold.
+TEST_F(BuiltShadowVolume, ViewsAnnounceTheVolumePiecesTheyWillRead) {
+  struct Announced : MemorySource {
+    using MemorySource::MemorySource;
+    bool reads_ahead() override { return true; }
+    void will_read(uint64_t offset, uint64_t length) override { calls.push_back({offset, length}); }
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+  };
+  std::vector<uint8_t> bytes(kReadAheadMemory + (2 << 20));
+  builder.put(entry_offset(2) + kCatalogVolumeSizeField, bytes.size(), 8);
+  std::ranges::copy(builder.bytes, bytes.begin());
+  Announced volume(bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  ShadowStatus status;
+  std::unique_ptr<ShadowStoreSource> view = shadows.open_store(2, status);
+  ASSERT_TRUE(view && view->reads_ahead());
+  view->will_read(Builder::block(23), 3 * kShadowBlockSize);
+  using Calls = std::vector<std::pair<uint64_t, uint64_t>>;
+  EXPECT_EQ(volume.calls, (Calls{{Builder::block(23), kShadowBlockSize}, {Builder::block(11), 2 * kShadowBlockSize}}));
+  volume.calls.clear();
+  view->will_read(kShadowBlockSize, UINT64_MAX);
+  uint64_t announced = 0;
+  for (const auto& call : volume.calls) announced += call.second;
+  EXPECT_EQ(announced, kReadAheadMemory);
 }
 
 TEST_F(BuiltShadowVolume, VolumesWithoutCopiesHaveNoStoresAndNoError) {

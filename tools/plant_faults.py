@@ -76,6 +76,8 @@ FAULTS = [
      "a forwarder to the block it replaces kept"),
     ("V10", "storage/vss_store_map.cpp", "  return {volume_blocks / 256 + 64, volume_blocks / kBitsPerBitmapBlock + 2};",
      "  return {UINT64_MAX, UINT64_MAX};", "chains walked without a budget"),
+    ("V11", "storage/vss_source.cpp", "size_ - std::min(offset, size_), kReadAheadMemory});",
+     "size_ - std::min(offset, size_)});", "a view announces more than read ahead holds"),
     # ntfs
     ("N1", "ntfs/mft_record.cpp", "const uint64_t at = i * stride - 2;", "const uint64_t at = i * stride - 1;",
      "fixup written one byte off"),
