@@ -22,6 +22,7 @@
 #include "storage/file_source.h"
 #include "storage/memory_source.h"
 #include "storage/qcow_source.h"
+#include "storage/vhdi_source.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 #include "tests/image_test_support.h"
@@ -263,9 +264,9 @@ TEST(ShadowBuilt, ListRulesAndBitmapsGiveVshadowmountsViews) {
   }
 }
 
-// The same volume in a VMware disk, an E01 file and the corpus QCOW2 gives
-// the raw one's stores and views.
-TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
+// The same volume in a VMware disk, an E01 file, a VHDX disk, split raw
+// files and the corpus QCOW2 gives the raw one's stores and views.
+TEST(ShadowCorpusPlain, EveryContainerGivesTheRawViews) {
   const test::ScratchDir scratch("vss");
   const fs::path raw = test::corpus_raw_image("images/vsstest.qcow2", "vsstest.raw");
   if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
@@ -278,6 +279,11 @@ TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
               .status == 0)
     containers.push_back(scratch.path / "vsstest.E01");
   if (qcow_support_available()) containers.push_back(test::corpus_images() / "vsstest.qcow2");
+  const fs::path vhdx = scratch.path / "vsstest.vhdx";
+  if (vhdi_support_available() && shell("qemu-img convert -O vhdx " + q(raw) + " " + q(vhdx)).status == 0)
+    containers.push_back(vhdx);
+  if (shell("split -b 300M --numeric-suffixes=1 -a 3 " + q(raw) + " " + q(scratch.path / "vsstest.")).status == 0)
+    containers.push_back(scratch.path / "vsstest.001");
   if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
 
   std::unique_ptr<FileSource> file = FileSource::open(raw.string());
