@@ -1,8 +1,8 @@
 # Container libraries that rook can do without: zlib (compressed grains of
 # stream-optimized VMware disks), libdeflate (the same grains, inflated in
 # about half zlib's time), libewf (E01 evidence files), libvhdi (VHD and
-# VHDX disks), libqcow (QCOW disks) and libvshadow (shadow copies inside
-# images), the last three with libbfio. Each is looked for only when
+# VHDX disks) and libqcow (QCOW disks), the last two with libbfio. Each is
+# looked for only when
 # its option is on; a missing one only turns its feature off. Everything
 # found travels on one interface target.
 option(ROOK_WITH_ZLIB "Read stream-optimized VMware disks (needs zlib)" ON)
@@ -10,7 +10,6 @@ option(ROOK_WITH_LIBDEFLATE "Inflate compressed VMware grains with libdeflate" O
 option(ROOK_WITH_LIBEWF "Read E01 evidence files (needs libewf)" ON)
 option(ROOK_WITH_LIBVHDI "Read VHD and VHDX disks (needs libvhdi and libbfio)" ON)
 option(ROOK_WITH_LIBQCOW "Read QCOW disks (needs libqcow and libbfio)" ON)
-option(ROOK_WITH_LIBVSHADOW "Read shadow copies inside images (needs libvshadow and libbfio)" ON)
 
 add_library(rook_optional_deps INTERFACE)
 # The build machine's pkg-config describes the build machine's libraries,
@@ -148,17 +147,6 @@ if(ROOK_WITH_LIBQCOW)
     message(STATUS "rook: libqcow and libbfio found, QCOW disks are read")
   else()
     message(STATUS "rook: libqcow or libbfio not found, QCOW disks are refused")
-  endif()
-endif()
-
-if(ROOK_WITH_LIBVSHADOW)
-  rook_find_optional(ROOK_LIBVSHADOW MODULES libvshadow libbfio HEADERS libvshadow.h libbfio.h
-                     LIBRARIES vshadow bfio)
-  if(ROOK_LIBVSHADOW_AVAILABLE)
-    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBVSHADOW=1 ROOK_HAVE_LIBBFIO=1)
-    message(STATUS "rook: libvshadow and libbfio found, shadow copies inside images are read")
-  else()
-    message(STATUS "rook: libvshadow or libbfio not found, shadow copies inside images are refused")
   endif()
 endif()
 

@@ -300,8 +300,8 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
       const std::string created = report_date_time(copy.shadow_copy_created, o, false);
       std::fprintf(stderr, "shadow copy %u of %u, created %s\n", number, count, created.c_str());
     }
-    // Its view, or a later one it reads through, lost entries to the guard:
-    // the blocks they named read as the live volume holds them.
+    // Its view, or a later one it reads through, lost entries to damage:
+    // the blocks they named read as a later copy or the live volume holds them.
     if (store->info().damaged)
       std::fprintf(stderr, "shadow copy %u of %s is damaged: blocks that damaged store lists no longer name read "
                    "as a later copy or the live volume holds them\n", number, path.c_str());

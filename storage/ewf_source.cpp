@@ -11,7 +11,7 @@
 // reads the segments through files rook opened, as every input is opened:
 // read-only, noted, access time kept. The Windows build's libewf carries its
 // own libbfio, so there libewf opens the segments by name.
-#if defined(ROOK_HAVE_LIBEWF) && defined(ROOK_HAVE_LIBVSHADOW) && !defined(_WIN32)
+#if defined(ROOK_HAVE_LIBEWF) && defined(ROOK_HAVE_LIBBFIO) && !defined(_WIN32)
 #define ROOK_EWF_OWN_FILES 1
 // libewf.h declares its pool calls only when told that libbfio is there.
 #define HAVE_LIBBFIO 1

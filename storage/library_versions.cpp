@@ -9,9 +9,8 @@
 #ifdef ROOK_HAVE_LIBEWF
 #include <libewf.h>
 #endif
-#ifdef ROOK_HAVE_LIBVSHADOW
+#ifdef ROOK_HAVE_LIBBFIO
 #include <libbfio.h>
-#include <libvshadow.h>
 #endif
 #ifdef ROOK_HAVE_LIBVHDI
 #include <libvhdi.h>
@@ -25,7 +24,7 @@ namespace lnk {
 std::vector<OptionalLibrary> optional_libraries() {
   // Asked of each library itself, so a shared library swapped under the
   // program reports what really runs.
-  std::string zlib, deflate, ewf, vshadow, bfio, vhdi, qcow;
+  std::string zlib, deflate, ewf, bfio, vhdi, qcow;
 #ifdef ROOK_HAVE_ZLIB
   zlib = zlibVersion();
 #endif
@@ -36,8 +35,7 @@ std::vector<OptionalLibrary> optional_libraries() {
 #ifdef ROOK_HAVE_LIBEWF
   ewf = libewf_get_version();
 #endif
-#ifdef ROOK_HAVE_LIBVSHADOW
-  vshadow = libvshadow_get_version();
+#ifdef ROOK_HAVE_LIBBFIO
   bfio = libbfio_get_version();
 #endif
 #ifdef ROOK_HAVE_LIBVHDI
@@ -50,8 +48,7 @@ std::vector<OptionalLibrary> optional_libraries() {
       {"zlib", zlib, "stream-optimized VMware disks"},
       {"libdeflate", deflate, "faster inflation of VMware grains"},
       {"libewf", ewf, "E01 evidence files"},
-      {"libvshadow", vshadow, "shadow copies inside images"},
-      {"libbfio", bfio, "file access for libvshadow"},
+      {"libbfio", bfio, "file access for libvhdi, libqcow and libewf"},
       {"libvhdi", vhdi, "VHD and VHDX disks"},
       {"libqcow", qcow, "QCOW2 disks"},
   };

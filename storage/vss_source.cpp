@@ -2,63 +2,82 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <limits>
-#include <new>
+#include <cstring>
 
-#include "storage/bfio_bridge.h"
-#include "storage/vss_guard.h"
-
-#ifdef ROOK_HAVE_LIBVSHADOW
-#include <libvshadow.h>
-#endif
+#include "storage/read_ahead.h"
+#include "storage/shadow_layout.h"
+#include "storage/vss_store_map.h"
 
 namespace lnk {
+
+// What every view of a volume reads through: the stores' maps, oldest
+// first, and the newest store's bitmaps.
+struct ShadowStoreSource::Shared {
+  ByteSource* volume = nullptr;
+  uint64_t volume_size = 0;
+  std::vector<ShadowStoreMap> maps;
+  // The store's header or a chain's first block is unusable: its view, and
+  // those that read through it, cannot be rebuilt.
+  std::vector<bool> unusable;
+  ShadowBitmap current, previous;
+  bool has_previous = false;
+};
+
 namespace {
 
-#ifdef ROOK_HAVE_LIBVSHADOW
-std::string error_text(libvshadow_error_t* error) {
-  std::string text;
-  if (error != nullptr) {
-    std::array<char, 512> buffer{};
-    if (libvshadow_error_sprint(error, buffer.data(), buffer.size()) > 0) text = buffer.data();
-    libvshadow_error_free(&error);
+// A catalog's type 2 and type 3 entries for one store.
+struct CatalogStore {
+  ByteReader information;
+  ByteReader location;
+  bool located = false;
+};
+
+// Whether the block at offset is a usable store header; fills info from it.
+bool read_store_header(ByteSource& volume, uint64_t offset, ShadowStoreInfo& info) {
+  std::array<uint8_t, kShadowBlockHeaderSize + 64> bytes{};
+  if (!fits(offset, kShadowBlockSize, volume.size()) || !read_exact(volume, offset, bytes) || !is_shadow_block(bytes))
+    return false;
+  const ByteReader header(bytes);
+  if (header.u32(kShadowBlockVersionField) != kShadowBlockVersion ||
+      header.u32(kShadowRecordTypeField) != kShadowStoreHeaderRecord)
+    return false;
+  info.copy_identifier = header.guid(kShadowBlockHeaderSize + kStoreCopyIdentifierField);
+  info.copy_set_identifier = header.guid(kShadowBlockHeaderSize + kStoreCopySetIdentifierField);
+  info.attribute_flags = header.u32(kShadowBlockHeaderSize + kStoreAttributeFlagsField);
+  return true;
+}
+
+// Walks the chains a store-location entry names into map (and bitmaps,
+// when given); false when the store cannot be read, damaged set when a
+// chain was cut.
+bool read_store_chains(ByteSource& volume, const ByteReader& location, ShadowBudget& budget, ShadowStoreMap& map,
+                       ShadowBitmap* current, ShadowBitmap* previous, bool& damaged) {
+  const uint64_t volume_size = volume.size();
+  const auto list = [&](const ByteReader& block) { map.add_list_block(block, volume_size); };
+  const auto skip = [](const ByteReader&) {};
+  const auto bits = [](ShadowBitmap* bitmap) {
+    return [bitmap](const ByteReader& block) {
+      if (bitmap != nullptr) bitmap->add_block(block);
+    };
+  };
+  uint64_t current_budget = budget.bitmap_blocks, previous_budget = budget.bitmap_blocks;
+  const ChainEnd ends[] = {
+      walk_shadow_chain(volume, location.u64(kCatalogBitmapField), kShadowBitmapRecord, current_budget,
+                        kShadowBlockSize, bits(current)),
+      walk_shadow_chain(volume, location.u64(kCatalogPreviousBitmapField), kShadowBitmapRecord, previous_budget,
+                        kShadowBlockSize, bits(previous)),
+      walk_shadow_chain(volume, location.u64(kCatalogBlockListField), kShadowBlockListRecord, budget.list_blocks,
+                        kShadowBlockSize, list),
+      walk_shadow_chain(volume, location.u64(kCatalogBlockRangeListField), kShadowRangeListRecord, budget.list_blocks,
+                        kShadowBlockHeaderSize, skip),
+  };
+  damaged = map.damaged();
+  for (ChainEnd end : ends) {
+    if (end == ChainEnd::refused) return false;
+    damaged = damaged || end == ChainEnd::cut;
   }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '.')) text.pop_back();
-  return text;
+  return true;
 }
-
-Guid store_guid(libvshadow_store_t* store,
-                int (*get)(libvshadow_store_t*, uint8_t*, size_t, libvshadow_error_t**)) {
-  Guid guid{};
-  if (get(store, guid.data(), guid.size(), nullptr) != 1) guid.fill(0);
-  return guid;
-}
-
-ShadowStoreInfo store_info(libvshadow_store_t* store, uint32_t number) {
-  ShadowStoreInfo info;
-  info.number = number;
-  info.identifier = store_guid(store, libvshadow_store_get_identifier);
-  info.copy_identifier = store_guid(store, libvshadow_store_get_copy_identifier);
-  info.copy_set_identifier = store_guid(store, libvshadow_store_get_copy_set_identifier);
-  size64_t volume_size = 0;
-  if (libvshadow_store_get_volume_size(store, &volume_size, nullptr) == 1) info.volume_size = volume_size;
-  libvshadow_store_get_creation_time(store, &info.creation_time, nullptr);
-  if (libvshadow_store_get_attribute_flags(store, &info.attribute_flags, nullptr) != 1) info.attribute_flags = 0;
-  info.data_in_volume = libvshadow_store_has_in_volume_data(store, nullptr) == 1;
-  return info;
-}
-
-// A store's view reads through every later store, so a cut in one reaches
-// all the stores before it.
-void mark_damaged(std::vector<ShadowStoreInfo>& stores, const std::vector<Guid>& cut_stores) {
-  bool later_cut = false;
-  for (auto store = stores.rbegin(); store != stores.rend(); ++store) {
-    later_cut = later_cut || std::find(cut_stores.begin(), cut_stores.end(), store->identifier) != cut_stores.end();
-    store->damaged = later_cut;
-  }
-}
-#endif
 
 }  // namespace
 
@@ -66,8 +85,6 @@ std::string shadow_error_text(const ShadowStatus& status) {
   switch (status.error) {
     case ShadowError::none:
       return {};
-    case ShadowError::no_library:
-      return "shadow copies in images need libvshadow and libbfio, which this build lacks";
     case ShadowError::unreadable: {
       const std::string what = status.store_number == 0 ? "the shadow copies of this volume"
                                                         : "shadow copy " + std::to_string(status.store_number);
@@ -85,79 +102,97 @@ std::string shadow_error_text(const ShadowStatus& status) {
   return {};
 }
 
-bool shadow_support_available() {
-#ifdef ROOK_HAVE_LIBVSHADOW
-  return true;
-#else
-  return false;
-#endif
-}
-
-#ifdef ROOK_HAVE_LIBVSHADOW
-struct ShadowVolume::Shared {
-  std::unique_ptr<GuardedShadowVolume> guarded;  // read through bfio, so freed after it
-  libbfio_handle_t* bfio = nullptr;
-  libvshadow_volume_t* volume = nullptr;
-  bool volume_open = false;
-  ~Shared() {
-    if (volume != nullptr) {
-      if (volume_open) libvshadow_volume_close(volume, nullptr);
-      libvshadow_volume_free(&volume, nullptr);
-    }
-    if (bfio != nullptr) libbfio_handle_free(&bfio, nullptr);
-  }
-};
-
-// The store keeps pointers into the volume's state, so it holds the volume.
-struct ShadowStoreSource::Handle {
-  std::shared_ptr<ShadowVolume::Shared> shared;
-  libvshadow_store_t* store = nullptr;
-  ~Handle() {
-    if (store != nullptr) libvshadow_store_free(&store, nullptr);
-  }
-};
-#else
-struct ShadowVolume::Shared {};
-struct ShadowStoreSource::Handle {};
-#endif
-
-ShadowStoreSource::ShadowStoreSource(std::unique_ptr<Handle> handle, const ShadowStoreInfo& info, uint64_t size,
-                                     uint32_t sector_size)
-    : handle_(std::move(handle)), info_(info), size_(size), sector_size_(sector_size) {}
+ShadowStoreSource::ShadowStoreSource(std::shared_ptr<const Shared> shared, size_t index, const ShadowStoreInfo& info,
+                                     uint64_t size, uint32_t sector_size)
+    : shared_(std::move(shared)), index_(index), info_(info), size_(size), sector_size_(sector_size) {}
 
 ShadowStoreSource::~ShadowStoreSource() = default;
 
+// The format's rule for reading a copy: the store's own saved block (an
+// overlay's sectors only in the store read), a forwarder's block as the
+// next store shows it, else the next store's view; past the newest store,
+// the live volume, but zeros for a block the newest store marks unused
+// (in its previous bitmap too, when it has one) unless a forwarder moved it.
+ShadowStoreSource::Piece ShadowStoreSource::locate(uint64_t offset) const {
+  const Shared& shared = *shared_;
+  const size_t newest = shared.maps.size() - 1;
+  uint64_t at = offset;
+  uint64_t length = UINT64_MAX;
+  for (size_t store = index_;; ++store) {
+    const uint64_t block = at & ~(kShadowBlockSize - 1);
+    const uint64_t within = at - block;
+    length = std::min(length, kShadowBlockSize - within);
+    if (const ShadowBlockEntry* entry = shared.maps[store].find(block)) {
+      if (store == index_ && entry->overlay_sectors != 0) {
+        const uint64_t sector = within / kShadowOverlaySector;
+        const bool held = ((entry->overlay_sectors >> sector) & 1) != 0;
+        uint64_t end = sector + 1;
+        while (end < kShadowBlockSize / kShadowOverlaySector && (((entry->overlay_sectors >> end) & 1) != 0) == held)
+          ++end;
+        length = std::min(length, end * kShadowOverlaySector - within);
+        if (held) return {false, entry->overlay_offset + within, length};
+      }
+      if (entry->has_target && !entry->forwarder) return {false, entry->target + within, length};
+      if (entry->has_target) {
+        if (store == newest) return {false, entry->target + within, length};
+        at = entry->target + within;
+        continue;
+      }
+    }
+    if (store < newest) continue;
+    const uint64_t index = block / kShadowBlockSize;
+    const bool unused = shared.current.test(index) && (!shared.has_previous || shared.previous.test(index));
+    if (index_ == newest && unused && !shared.maps[store].forwarded_from(block)) return {true, 0, length};
+    return {false, at, length};
+  }
+}
+
 int64_t ShadowStoreSource::read_at(uint64_t offset, std::span<uint8_t> buffer) {
-#ifdef ROOK_HAVE_LIBVSHADOW
-  return read_in_passes(offset, buffer, size_, [this](uint64_t at, std::span<uint8_t> part) -> int64_t {
-    return libvshadow_store_read_buffer_at_offset(handle_->store, part.data(), part.size(), static_cast<off64_t>(at),
-                                                  nullptr);
-  });
-#else
-  (void)offset;
-  (void)buffer;
-  return -1;
-#endif
+  if (offset >= size_ || buffer.empty()) return 0;
+  const uint64_t wanted = std::min<uint64_t>(buffer.size(), size_ - offset);
+  uint64_t done = 0;
+  while (done < wanted) {
+    const Piece piece = locate(offset + done);
+    uint64_t run = std::min(piece.length, wanted - done);
+    if (piece.zeros) {
+      std::memset(buffer.data() + done, 0, run);
+      done += run;
+      continue;
+    }
+    // Blocks that lie one after another on the volume are read at once.
+    while (done + run < wanted) {
+      const Piece next = locate(offset + done + run);
+      if (next.zeros || next.volume_offset != piece.volume_offset + run) break;
+      run += std::min(next.length, wanted - done - run);
+    }
+    if (!read_exact(*shared_->volume, piece.volume_offset, buffer.subspan(done, run))) return -1;
+    done += run;
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool ShadowStoreSource::reads_ahead() { return shared_->volume->reads_ahead(); }
+
+// The volume's pieces of the range are announced in turn, as far as read
+// ahead can hold.
+void ShadowStoreSource::will_read(uint64_t offset, uint64_t length) {
+  const uint64_t end = offset + std::min({length, size_ - std::min(offset, size_), kReadAheadMemory});
+  for (uint64_t at = offset; at < end;) {
+    const Piece piece = locate(at);
+    uint64_t run = std::min(piece.length, end - at);
+    while (!piece.zeros && at + run < end) {
+      const Piece next = locate(at + run);
+      if (next.zeros || next.volume_offset != piece.volume_offset + run) break;
+      run += std::min(next.length, end - at - run);
+    }
+    if (!piece.zeros) shared_->volume->will_read(piece.volume_offset, run);
+    at += run;
+  }
 }
 
 std::vector<uint64_t> ShadowStoreSource::saved_block_offsets(size_t limit) const {
-  std::vector<uint64_t> offsets;
-#ifdef ROOK_HAVE_LIBVSHADOW
-  int count = 0;
-  if (libvshadow_store_get_number_of_blocks(handle_->store, &count, nullptr) != 1 || count <= 0) return offsets;
-  offsets.reserve(std::min<size_t>(limit, static_cast<size_t>(count)));
-  for (int index = 0; index < count && offsets.size() < limit; ++index) {
-    libvshadow_block_t* block = nullptr;
-    if (libvshadow_store_get_block_by_index(handle_->store, index, &block, nullptr) != 1) break;
-    off64_t original = 0;
-    if (libvshadow_block_get_original_offset(block, &original, nullptr) == 1 && original >= 0)
-      offsets.push_back(static_cast<uint64_t>(original));
-    libvshadow_block_free(&block, nullptr);
-  }
-#else
-  (void)limit;
-#endif
-  return offsets;
+  const std::vector<uint64_t>& saved = shared_->maps[index_].saved_offsets();
+  return {saved.begin(), saved.begin() + static_cast<ptrdiff_t>(std::min(limit, saved.size()))};
 }
 
 ShadowVolume::ShadowVolume() = default;
@@ -166,104 +201,111 @@ ShadowVolume::~ShadowVolume() = default;
 ShadowStatus ShadowVolume::open(ByteSource& volume) {
   shared_.reset();
   stores_.clear();
-  refused_.clear();
   catalog_damaged_ = false;
   sector_size_ = volume.sector_size();
-  volume_size_ = volume.size();
-#ifdef ROOK_HAVE_LIBVSHADOW
   // No shadow-copy header: a volume that never had copies, one too short
   // to hold the header, or not NTFS at all.
   std::array<uint8_t, kShadowBlockHeaderSize> header{};
   if (!read_exact(volume, kShadowVolumeHeaderOffset, header) || !is_shadow_block(header)) return {};
-  auto shared = std::make_shared<Shared>();
-  const ShadowGuardPlan plan = plan_shadow_guard(volume);
-  if (plan.catalog_refused) return {ShadowError::unreadable, 0, 0, "its catalog is damaged"};
-  refused_ = plan.refused_stores;
-  if (!plan.cut_fields.empty()) shared->guarded = std::make_unique<GuardedShadowVolume>(volume, plan.cut_fields);
-  catalog_damaged_ = plan.catalog_cut;
-  shared->bfio = make_bfio_handle(shared->guarded ? *shared->guarded : volume);
-  if (shared->bfio == nullptr) return {ShadowError::unreadable, 0, 0, "the volume cannot be read"};
-  libvshadow_error_t* error = nullptr;
-  if (libvshadow_volume_initialize(&shared->volume, &error) != 1 ||
-      libvshadow_volume_open_file_io_handle(shared->volume, shared->bfio, LIBVSHADOW_OPEN_READ, &error) != 1)
-    return {ShadowError::unreadable, 0, 0, error_text(error)};
-  shared->volume_open = true;
-  int count = 0;
-  if (libvshadow_volume_get_number_of_stores(shared->volume, &count, &error) != 1)
-    return {ShadowError::unreadable, 0, 0, error_text(error)};
-  ShadowStatus status;
-  for (int index = 0; index < count; ++index) {
-    libvshadow_store_t* store = nullptr;
-    if (libvshadow_volume_get_store(shared->volume, index, &store, &error) != 1) {
-      // The stores before it stay usable.
-      status = {ShadowError::unreadable, static_cast<uint32_t>(index + 1), static_cast<uint32_t>(index),
-                error_text(error)};
-      break;
+  const uint64_t catalog_offset = ByteReader(header).u64(kShadowCatalogOffsetField);
+  if (catalog_offset == 0) return {};
+
+  // The catalog's blocks are kept whole: its entries are read from them.
+  std::vector<std::vector<uint8_t>> catalog;
+  uint64_t catalog_budget = kShadowCatalogBlockLimit;
+  const ChainEnd catalog_end =
+      walk_shadow_chain(volume, catalog_offset, kShadowCatalogRecord, catalog_budget, kShadowBlockSize,
+                        [&](const ByteReader& block) { catalog.emplace_back(block.span().begin(), block.span().end()); });
+  if (catalog_end == ChainEnd::refused) return {ShadowError::unreadable, 0, 0, "its catalog is damaged"};
+  catalog_damaged_ = catalog_end == ChainEnd::cut;
+
+  std::vector<CatalogStore> listed;
+  for (const std::vector<uint8_t>& block : catalog) {
+    const ByteReader reader(block);
+    for (uint64_t at = kShadowBlockHeaderSize; reader.has(at, kShadowCatalogEntrySize); at += kShadowCatalogEntrySize) {
+      const ByteReader entry = reader.sub(at, kShadowCatalogEntrySize);
+      const uint64_t type = entry.u64(kCatalogEntryTypeField);
+      if (type != kCatalogStoreInformation && type != kCatalogStoreLocation) continue;
+      const Guid guid = entry.guid(kCatalogStoreGuidField);
+      auto same = std::find_if(listed.begin(), listed.end(),
+                               [&](const CatalogStore& s) { return s.information.guid(kCatalogStoreGuidField) == guid; });
+      if (type == kCatalogStoreInformation && same == listed.end()) listed.push_back({entry, {}, false});
+      // libvshadow gives a location entry to the information entry before it,
+      // whatever GUID it names.
+      if (type == kCatalogStoreLocation && !listed.empty()) {
+        listed.back().location = entry;
+        listed.back().located = true;
+      }
     }
-    stores_.push_back(store_info(store, static_cast<uint32_t>(index + 1)));
-    libvshadow_store_free(&store, nullptr);
   }
-  std::vector<Guid> damaged = plan.cut_stores;
-  damaged.insert(damaged.end(), refused_.begin(), refused_.end());
-  mark_damaged(stores_, damaged);
-  // libvshadow was not shown their location entries, so it takes their
-  // data to be elsewhere.
-  for (ShadowStoreInfo& store : stores_)
-    if (std::find(refused_.begin(), refused_.end(), store.identifier) != refused_.end()) store.data_in_volume = true;
+  std::stable_sort(listed.begin(), listed.end(), [](const CatalogStore& a, const CatalogStore& b) {
+    return a.information.u64(kCatalogCreationTimeField) < b.information.u64(kCatalogCreationTimeField);
+  });
+
+  auto shared = std::make_shared<ShadowStoreSource::Shared>();
+  shared->volume = &volume;
+  shared->volume_size = volume.size();
+  shared->maps.resize(listed.size());
+  shared->unusable.resize(listed.size());
+  ShadowBudget budget = ShadowBudget::for_volume(volume.size());
+  std::vector<uint8_t> damaged(listed.size());
+  for (size_t index = 0; index < listed.size(); ++index) {
+    const CatalogStore& store = listed[index];
+    ShadowStoreInfo info;
+    info.number = static_cast<uint32_t>(index + 1);
+    info.identifier = store.information.guid(kCatalogStoreGuidField);
+    info.volume_size = store.information.u64(kCatalogVolumeSizeField);
+    info.creation_time = store.information.u64(kCatalogCreationTimeField);
+    info.data_in_volume = store.located;
+    if (store.located) {
+      const bool newest = index + 1 == listed.size();
+      bool cut = false;
+      const bool usable =
+          read_store_header(volume, store.location.u64(kCatalogStoreHeaderField), info) &&
+          read_store_chains(volume, store.location, budget, shared->maps[index], newest ? &shared->current : nullptr,
+                            newest ? &shared->previous : nullptr, cut);
+      damaged[index] = cut;
+      shared->unusable[index] = !usable;
+      if (newest) shared->has_previous = store.location.u64(kCatalogPreviousBitmapField) != 0;
+    }
+    stores_.push_back(info);
+  }
+  // A view reads through every later store, so damage in one reaches all
+  // the stores before it.
+  bool later = false;
+  for (size_t index = listed.size(); index-- > 0;) {
+    later = later || damaged[index] || shared->unusable[index];
+    stores_[index].damaged = later;
+  }
   shared_ = shared;
-  return status;
-#else
-  (void)volume;
-  return {ShadowError::no_library, 0, 0, {}};
-#endif
+  return {};
 }
 
 std::unique_ptr<ShadowStoreSource> ShadowVolume::open_store(uint32_t number, ShadowStatus& status) {
   status = {};
   status.store_number = number;
   status.store_count = static_cast<uint32_t>(stores_.size());
-#ifdef ROOK_HAVE_LIBVSHADOW
   if (number == 0 || number > stores_.size()) {
     status.error = ShadowError::no_such_store;
     return nullptr;
   }
-  const ShadowStoreInfo& info = stores_[number - 1];
-  if (std::find(refused_.begin(), refused_.end(), info.identifier) != refused_.end()) {
-    status.error = ShadowError::unreadable;
-    status.detail = "its header or block lists are damaged";
-    return nullptr;
-  }
+  const size_t index = number - 1;
+  const ShadowStoreInfo& info = stores_[index];
   if (!info.data_in_volume) {
     status.error = ShadowError::data_elsewhere;
     return nullptr;
   }
-  auto handle = std::make_unique<ShadowStoreSource::Handle>();
-  handle->shared = shared_;
-  libvshadow_error_t* error = nullptr;
-  size64_t size = 0;
-  if (libvshadow_volume_get_store(shared_->volume, static_cast<int>(number - 1), &handle->store, &error) != 1 ||
-      libvshadow_store_get_size(handle->store, &size, &error) != 1) {
+  const auto& unusable = shared_->unusable;
+  if (unusable[index] || std::find(unusable.begin() + static_cast<ptrdiff_t>(index), unusable.end(), true) != unusable.end()) {
     status.error = ShadowError::unreadable;
-    status.detail = error_text(error);
-    return nullptr;
-  }
-  // libvshadow reads a store's lists at its first read; a store whose lists
-  // are unreadable fails every read, so it is refused here.
-  std::array<uint8_t, 512> probe{};
-  if (libvshadow_store_read_buffer_at_offset(handle->store, probe.data(), std::min<uint64_t>(probe.size(), size), 0,
-                                             &error) < 0) {
-    status.error = ShadowError::unreadable;
-    status.detail = error_text(error);
+    status.detail = unusable[index] ? "its header or block lists are damaged"
+                                    : "a later copy it reads through has damaged header or block lists";
     return nullptr;
   }
   // The size comes from the catalog; a damaged one can claim any size, and
   // a view cannot hold more than the volume it is rebuilt from.
-  size = std::min<uint64_t>(size, volume_size_);
-  return std::unique_ptr<ShadowStoreSource>(new ShadowStoreSource(std::move(handle), info, size, sector_size_));
-#else
-  status.error = ShadowError::no_library;
-  return nullptr;
-#endif
+  const uint64_t size = std::min(info.volume_size, shared_->volume_size);
+  return std::unique_ptr<ShadowStoreSource>(new ShadowStoreSource(shared_, index, info, size, sector_size_));
 }
 
 std::vector<ShadowStoreInfo> list_shadow_stores(ByteSource& volume, ShadowStatus& status) {

@@ -1,7 +1,6 @@
 // Volume shadow copies of an NTFS volume held in an image or any other byte
-// source, read through libvshadow and libbfio (which a build may lack): the
-// stores the volume's catalog lists, oldest first, and each store's view of
-// the whole volume as it was when the copy was taken.
+// source: the stores the volume's catalog lists, oldest first, and each
+// store's view of the whole volume as it was when the copy was taken.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +15,7 @@ namespace lnk {
 
 enum class ShadowError {
   none,
-  no_library,      // built without libvshadow or libbfio
-  unreadable,      // libvshadow refused the catalog or the store; detail holds its reason
+  unreadable,      // the catalog or the store is damaged; detail says how
   no_such_store,   // a store number of 0 or beyond the last
   data_elsewhere,  // the store keeps its saved blocks on another volume
 };
@@ -32,8 +30,6 @@ struct ShadowStatus {
 
 // One line of English for a failed status (no trailing newline).
 std::string shadow_error_text(const ShadowStatus& status);
-// True in builds that read shadow copies.
-bool shadow_support_available();
 
 struct ShadowStoreInfo {
   uint32_t number = 0;  // 1 for the oldest, in creation order
@@ -49,16 +45,17 @@ struct ShadowStoreInfo {
   // listed but its view cannot be read from this volume alone.
   bool data_in_volume = true;
   // A chain of this store's blocks, or of a later store's (which its view
-  // builds on), was damaged: cut short, so that blocks it lost read as they
-  // are now, not as they were; or unusable, so that the view cannot be
-  // opened or some of its reads fail.
+  // builds on), was damaged: cut short or holding entries that were
+  // dropped, so that blocks it lost read as a later copy or the live volume
+  // holds them; or unusable, so that the view cannot be opened.
   bool damaged = false;
 };
 
 // A store's view of the volume: as large as the volume was when the copy
-// was taken, but never larger than the volume it is rebuilt from. Reads of
-// blocks that libvshadow cannot reconstruct fail (-1) rather than come back
-// as the live volume's bytes.
+// was taken, but never larger than the volume it is rebuilt from. Each
+// block comes from the store's saved blocks, a later store's, or the live
+// volume; blocks no copy saved that the newest store marks unused read as
+// zeros.
 class ShadowStoreSource : public ByteSource {
  public:
   ~ShadowStoreSource() override;
@@ -68,6 +65,8 @@ class ShadowStoreSource : public ByteSource {
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   uint64_t size() const override { return size_; }
   uint32_t sector_size() const override { return sector_size_; }
+  bool reads_ahead() override;
+  void will_read(uint64_t offset, uint64_t length) override;
   const ShadowStoreInfo& info() const { return info_; }
   // Volume offsets of the blocks the store saved, where its view may
   // differ from the live volume; at most limit of them, in the store's order.
@@ -75,11 +74,19 @@ class ShadowStoreSource : public ByteSource {
 
  private:
   friend class ShadowVolume;
-  struct Handle;
-  ShadowStoreSource(std::unique_ptr<Handle> handle, const ShadowStoreInfo& info, uint64_t size,
+  struct Shared;
+  // Where the view's bytes at offset come from, and for how many bytes on.
+  struct Piece {
+    bool zeros = false;
+    uint64_t volume_offset = 0;
+    uint64_t length = 0;
+  };
+  ShadowStoreSource(std::shared_ptr<const Shared> shared, size_t index, const ShadowStoreInfo& info, uint64_t size,
                     uint32_t sector_size);
+  Piece locate(uint64_t offset) const;
 
-  std::unique_ptr<Handle> handle_;
+  std::shared_ptr<const Shared> shared_;
+  size_t index_ = 0;
   ShadowStoreInfo info_;
   uint64_t size_ = 0;
   uint32_t sector_size_ = 512;
@@ -95,9 +102,10 @@ class ShadowVolume {
   ShadowVolume(const ShadowVolume&) = delete;
   ShadowVolume& operator=(const ShadowVolume&) = delete;
 
-  // Reads the catalog. A volume without shadow copies (or that is not NTFS)
-  // opens with no stores and no error. Damaged chains of blocks are cut
-  // short before libvshadow follows them (see vss_guard.h).
+  // Reads the catalog and every store's lists. A volume without shadow
+  // copies (or that is not NTFS) opens with no stores and no error. A chain
+  // of blocks that loops, runs longer than the volume could fill or reaches
+  // an unusable block is cut there.
   ShadowStatus open(ByteSource& volume);
   const std::vector<ShadowStoreInfo>& stores() const { return stores_; }
   // The catalog itself was cut short: stores listed after the cut are missing.
@@ -106,13 +114,9 @@ class ShadowVolume {
   std::unique_ptr<ShadowStoreSource> open_store(uint32_t number, ShadowStatus& status);
 
  private:
-  friend class ShadowStoreSource;
-  struct Shared;
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<ShadowStoreSource::Shared> shared_;
   std::vector<ShadowStoreInfo> stores_;
-  std::vector<Guid> refused_;  // stores the guard hid from libvshadow
   uint32_t sector_size_ = 512;
-  uint64_t volume_size_ = 0;
   bool catalog_damaged_ = false;
 };
 

@@ -3,8 +3,7 @@
 // reads of images and devices; VMware disks (descriptors, headers, grain
 // tables that point anywhere, chains by content ID and the set check); and
 // shadow copies over a small volume whose every block says where it came
-// from: the guard that cuts damaged chains before libvshadow follows them,
-// then the stores and views libvshadow gives of it, sound and damaged.
+// from: the stores and views rook's reader gives of it, sound and damaged.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,9 +17,9 @@
 #include "storage/disk_source.h"
 #include "storage/extent_source.h"
 #include "storage/memory_source.h"
+#include "storage/read_ahead.h"
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_descriptor.h"
-#include "storage/vss_guard.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 #include "tests/image_test_support.h"
@@ -463,200 +462,6 @@ uint64_t entry_offset(int slot) {
   return Builder::block(Builder::kCatalogBlock) + kShadowBlockHeaderSize + slot * kShadowCatalogEntrySize;
 }
 
-// A store-location entry in a free catalog slot with a header and a bitmap.
-void add_bitmap_entry(Builder& b, int slot, uint8_t tag, uint64_t bitmap_block) {
-  b.put(entry_offset(slot), 3, 8);
-  b.put_guid(entry_offset(slot) + kCatalogStoreGuidField, tag);
-  b.put(entry_offset(slot) + kCatalogStoreHeaderField, Builder::block(Builder::kStoreHeaderBlock[0]), 8);
-  b.put(entry_offset(slot) + kCatalogBitmapField, Builder::block(bitmap_block), 8);
-}
-
-enum class CatalogEnd { whole, cut, refused };
-
-struct GuardCase {
-  const char* name;
-  std::function<void(Builder&)> damage;
-  std::vector<uint64_t> cut_fields;
-  std::vector<uint8_t> cut_store_tags;
-  std::vector<uint8_t> refused_store_tags;
-  CatalogEnd catalog = CatalogEnd::whole;
-};
-
-// An entry both forwarder and overlay, then one for the same block.
-uint64_t forwarding_overlay_entry() {
-  return Builder::block(Builder::kBlockListBlock[0]) + kShadowBlockHeaderSize + 10 * kShadowDescriptorSize;
-}
-
-void forwarding_overlay(Builder& b) {
-  const uint64_t entry = forwarding_overlay_entry();
-  b.put(entry + 8, 0x20200000, 8);
-  b.put(entry + kShadowDescriptorFlagsField, kShadowDescriptorForwarder | kShadowDescriptorOverlay, 4);
-  b.put(entry + kShadowDescriptorSize + 8, 0xaa, 8);
-}
-
-std::vector<GuardCase> guard_cases() {
-  const uint64_t list1 = next_field(Builder::kBlockListBlock[0]);
-  const uint64_t list2_entry = entry_offset(3) + kCatalogBlockListField;
-  const uint64_t header = Builder::block(Builder::kStoreHeaderBlock[1]);
-  const uint64_t first_name = header + kShadowBlockHeaderSize + 64;
-  const uint64_t room = kShadowBlockSize - kShadowBlockHeaderSize - 64 - 2;  // for the first name alone
-  const std::vector<uint64_t> hide_store2 = {entry_offset(3)};
-  return {
-      {"intact", [](Builder&) {}, {}, {}, {}},
-      {"block list names itself as next", [=](Builder& b) { b.put(list1, Builder::block(3), 8); }, {list1}, {1}, {}},
-      {"block list loops back over two blocks",
-       [](Builder& b) {
-         b.block_header(Builder::block(7), 3, Builder::block(6));
-         b.put(next_field(6), Builder::block(7), 8);
-       },
-       {next_field(7)}, {2}, {}},
-      {"next block past the end of the volume", [=](Builder& b) { b.put(list1, b.bytes.size(), 8); }, {list1}, {1}, {}},
-      {"next block offset that wraps", [=](Builder& b) { b.put(list1, ~uint64_t{0} - 0x3fff, 8); }, {list1}, {1}, {}},
-      {"next block without the identifier", [=](Builder& b) { b.put(list1, Builder::block(7), 8); }, {list1}, {1}, {}},
-      {"next block of another record type",
-       [=](Builder& b) {
-         b.block_header(Builder::block(7), 6, 0);
-         b.put(list1, Builder::block(7), 8);
-       },
-       {list1}, {1}, {}},
-      {"next block of a version libvshadow refuses",
-       [=](Builder& b) {
-         b.block_header(Builder::block(7), 3, 0);
-         b.put(Builder::block(7) + 16, 2, 4);
-         b.put(list1, Builder::block(7), 8);
-       },
-       {list1}, {1}, {}},
-      // Hidden rather than cut: without its first block the store would
-      // seem to have saved nothing.
-      {"first block past the end of the volume",
-       [](Builder& b) { b.put(entry_offset(1) + kCatalogBlockListField, 2 * b.bytes.size(), 8); },
-       {entry_offset(1)},
-       {},
-       {1}},
-      {"first block without the identifier", [=](Builder& b) { b.put(list2_entry, Builder::block(7), 8); },
-       {entry_offset(3)}, {}, {2}},
-      // A 1 MiB volume needs one bitmap block; two are allowed, not three.
-      {"bitmap chain longer than the volume needs",
-       [](Builder& b) {
-         b.put(entry_offset(1) + kCatalogBitmapField, Builder::block(7), 8);
-         b.block_header(Builder::block(7), 6, Builder::block(8));
-         b.block_header(Builder::block(8), 6, Builder::block(9));
-         b.block_header(Builder::block(9), 6, 0);
-       },
-       {next_field(8)}, {1}, {}},
-      // 64 list blocks are allowed in all: store 1 walks 3, 16..63 (49),
-      // store 2 then 6, 16..29 (15), and the field leading to block 30 is cut.
-      {"block lists longer than the volume could fill",
-       [](Builder& b) {
-         b.put(next_field(3), Builder::block(16), 8);
-         b.put(next_field(6), Builder::block(16), 8);
-         // Empty lists: their fill would read as entries.
-         std::fill(b.bytes.begin() + Builder::block(16), b.bytes.end(), 0);
-         for (uint64_t index = 16; index < 64; ++index)
-           b.block_header(Builder::block(index), 3, index + 1 < 64 ? Builder::block(index + 1) : 0);
-       },
-       {next_field(29)}, {2}, {}},
-      {"catalog names itself as next", [](Builder& b) { b.put(next_field(1), Builder::block(1), 8); },
-       {next_field(1)}, {}, {}, CatalogEnd::cut},
-      {"catalog past the end of the volume", [](Builder& b) { b.put(next_field(1), b.bytes.size(), 8); },
-       {next_field(1)}, {}, {}, CatalogEnd::cut},
-      {"catalog's first block unusable",
-       [](Builder& b) { b.put(kShadowVolumeHeaderOffset + kShadowCatalogOffsetField, Builder::block(7), 8); },
-       {}, {}, {}, CatalogEnd::refused},
-      // Blocks 1, 30, 31, ... : the sixteenth is block 44, whose next is cut.
-      {"catalog longer than any Windows writes",
-       [](Builder& b) {
-         b.put(next_field(1), Builder::block(30), 8);
-         for (uint64_t index = 30; index < 50; ++index)
-           b.block_header(Builder::block(index), 2, Builder::block(index + 1));
-       },
-       {next_field(44)}, {}, {}, CatalogEnd::cut},
-      // libvshadow refuses these headers too, but leaks or reads past a block.
-      {"store header of another record type", [=](Builder& b) { b.put(header + 20, 3, 4); }, hide_store2, {}, {2}},
-      {"store header of version 2", [=](Builder& b) { b.put(header + 16, 2, 4); }, hide_store2, {}, {2}},
-      {"store header without the identifier", [=](Builder& b) { b.bytes[header] ^= 1; }, hide_store2, {}, {2}},
-      {"block-list entry both forwarder and overlay", forwarding_overlay,
-       {forwarding_overlay_entry(), forwarding_overlay_entry() + 8, forwarding_overlay_entry() + 16,
-        forwarding_overlay_entry() + 24},
-       {1}, {}},
-      {"first machine name to the block's end", [=](Builder& b) { b.put(first_name, room - 2, 2); }, {}, {}, {}},
-      {"first machine name past the block's end", [=](Builder& b) { b.put(first_name, room - 1, 2); }, hide_store2,
-       {}, {2}},
-      {"second machine name past the block's end", [=](Builder& b) { b.put(first_name + 6, 0xfff0, 2); },
-       hide_store2, {}, {2}},
-  };
-}
-
-// Each walk of a bitmap of alternating bits costs 65024 runs of the 2^21
-// allowed: 32 walks fit, and the stores after them are hidden.
-GuardCase bitmap_runs_case() {
-  GuardCase c{"bitmaps with more runs than any volume",
-              [](Builder& b) {
-                b.block_header(Builder::block(7), 6, 0);
-                std::fill(b.bytes.begin() + Builder::block(7) + kShadowBlockHeaderSize,
-                          b.bytes.begin() + Builder::block(8), 0x55);
-                for (int k = 0; k < 40; ++k) add_bitmap_entry(b, 4 + k, static_cast<uint8_t>(0x40 + k), 7);
-              },
-              {}, {}, {}};
-  for (int k = 32; k < 40; ++k) {
-    c.cut_fields.push_back(entry_offset(4 + k));
-    c.refused_store_tags.push_back(static_cast<uint8_t>(0x40 + k));
-  }
-  return c;
-}
-
-TEST(ShadowGuard, CutsEveryDamagedChainAndHidesUnusableStores) {
-  std::vector<GuardCase> cases = guard_cases();
-  cases.push_back(bitmap_runs_case());
-  auto guids = [](const std::vector<uint8_t>& tags) {
-    std::vector<Guid> out;
-    for (uint8_t tag : tags) out.push_back(Builder::guid(tag));
-    return out;
-  };
-  for (const GuardCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Builder b;
-    c.damage(b);
-    MemorySource volume(b.bytes);
-    const ShadowGuardPlan plan = plan_shadow_guard(volume);
-    EXPECT_EQ(plan.cut_fields, c.cut_fields);
-    EXPECT_EQ(plan.cut_stores, guids(c.cut_store_tags));
-    EXPECT_EQ(plan.refused_stores, guids(c.refused_store_tags));
-    EXPECT_EQ(plan.catalog_cut, c.catalog == CatalogEnd::cut);
-    EXPECT_EQ(plan.catalog_refused, c.catalog == CatalogEnd::refused);
-  }
-  // Volumes without the header, or shorter than it, need no guard.
-  Builder b;
-  b.bytes[kShadowVolumeHeaderOffset] ^= 1;
-  MemorySource volume(b.bytes);
-  EXPECT_TRUE(plan_shadow_guard(volume).cut_fields.empty());
-  MemorySource tiny(std::span<const uint8_t>(b.bytes).first(kShadowVolumeHeaderOffset + 64));
-  EXPECT_TRUE(plan_shadow_guard(tiny).cut_fields.empty());
-}
-
-TEST(ShadowGuard, GuardedReadsZeroOnlyTheCutFields) {
-  const std::vector<uint8_t> ones(64, 0xff);
-  MemorySource volume(ones);
-  GuardedShadowVolume guarded(volume, {40, 8});
-  auto read = [&](uint64_t offset, size_t length) {
-    std::vector<uint8_t> out(length, 0x11);
-    out.resize(static_cast<size_t>(std::max<int64_t>(0, guarded.read_at(offset, out))));
-    return out;
-  };
-  auto expect = [](std::initializer_list<std::pair<size_t, uint8_t>> runs) {
-    std::vector<uint8_t> out;
-    for (const auto& [count, value] : runs) out.insert(out.end(), count, value);
-    return out;
-  };
-  EXPECT_EQ(read(0, 64), expect({{8, 0xff}, {8, 0}, {24, 0xff}, {8, 0}, {16, 0xff}}));
-  EXPECT_EQ(read(10, 10), expect({{6, 0}, {4, 0xff}}));     // starts inside a field
-  EXPECT_EQ(read(4, 8), expect({{4, 0xff}, {4, 0}}));       // ends inside one
-  EXPECT_EQ(read(41, 3), expect({{3, 0}}));                 // wholly inside one
-  EXPECT_EQ(read(16, 24), expect({{24, 0xff}}));            // between them
-  EXPECT_EQ(read(60, 16), expect({{4, 0xff}}));             // cut by the end
-  EXPECT_EQ(std::make_pair(read(64, 8).size(), guarded.size()), std::make_pair(size_t{0}, uint64_t{64}));
-}
-
 // Every 16 KiB block of the view holds one byte value throughout.
 void expect_view(ShadowStoreSource& view, int store) {
   ASSERT_EQ(view.size(), Builder::kBlocks * kShadowBlockSize);
@@ -673,9 +478,6 @@ void expect_view(ShadowStoreSource& view, int store) {
 
 class BuiltShadowVolume : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
-  }
   Builder builder;
 };
 
@@ -747,6 +549,35 @@ TEST_F(BuiltShadowVolume, EachViewTakesSavedBlocksFromItsStoreAndLaterOnes) {
   }
 }
 
+// A view announces the volume pieces a range reads from to a container
+// that reads ahead, blocks that follow one another on the volume as one,
+// and never more than read ahead can hold.
+TEST_F(BuiltShadowVolume, ViewsAnnounceTheVolumePiecesTheyWillRead) {
+  struct Announced : MemorySource {
+    using MemorySource::MemorySource;
+    bool reads_ahead() override { return true; }
+    void will_read(uint64_t offset, uint64_t length) override { calls.push_back({offset, length}); }
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+  };
+  std::vector<uint8_t> bytes(kReadAheadMemory + (2 << 20));
+  builder.put(entry_offset(2) + kCatalogVolumeSizeField, bytes.size(), 8);
+  std::ranges::copy(builder.bytes, bytes.begin());
+  Announced volume(bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  ShadowStatus status;
+  std::unique_ptr<ShadowStoreSource> view = shadows.open_store(2, status);
+  ASSERT_TRUE(view && view->reads_ahead());
+  view->will_read(Builder::block(23), 3 * kShadowBlockSize);
+  using Calls = std::vector<std::pair<uint64_t, uint64_t>>;
+  EXPECT_EQ(volume.calls, (Calls{{Builder::block(23), kShadowBlockSize}, {Builder::block(11), 2 * kShadowBlockSize}}));
+  volume.calls.clear();
+  view->will_read(kShadowBlockSize, UINT64_MAX);
+  uint64_t announced = 0;
+  for (const auto& call : volume.calls) announced += call.second;
+  EXPECT_EQ(announced, kReadAheadMemory);
+}
+
 TEST_F(BuiltShadowVolume, VolumesWithoutCopiesHaveNoStoresAndNoError) {
   const std::vector<uint8_t> zeros(1 << 20);
   Builder no_header;
@@ -764,35 +595,72 @@ TEST_F(BuiltShadowVolume, VolumesWithoutCopiesHaveNoStoresAndNoError) {
   }
 }
 
-// Store 1 reads through store 2, so damage in store 2 marks both; a cut
-// restores a chain's end, so the views it leaves are whole.
+// Store 1 reads through store 2, so damage in store 2 marks both. A chain
+// is cut where it loops, runs longer than the volume could fill or reaches
+// an unusable block, and the views it leaves are whole; entries that claim
+// bytes past the volume, or are both forwarder and overlay, are dropped.
 TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
   const uint64_t catalog = Builder::block(Builder::kCatalogBlock);
   const auto list = [](int store) { return Builder::block(Builder::kBlockListBlock[store]); };
+  const auto chain = [](Builder& b, uint64_t from, uint64_t first, uint64_t end, uint32_t record_type) {
+    b.put(from, Builder::block(first), 8);
+    for (uint64_t index = first; index < end; ++index)
+      b.block_header(Builder::block(index), record_type, index + 1 < end ? Builder::block(index + 1) : 0);
+  };
   const struct {
     const char* name;
     std::function<void(Builder&)> damage;
     bool catalog_damaged;
     std::array<bool, 2> damaged, opens;
+    bool whole = true;  // the views that open read as sound ones
   } cases[] = {
-      {"store 1's block list names itself as next",
-       [&](Builder& b) { b.put(list(0) + kShadowNextOffsetField, list(0), 8); }, false, {true, false}, {true, true}},
-      {"store 2's block list names itself as next",
-       [&](Builder& b) { b.put(list(1) + kShadowNextOffsetField, list(1), 8); }, false, {true, true}, {true, true}},
+      // Walked again and again, it would use up the blocks store 2 may walk.
+      {"store 1's block list names itself as next", [&](Builder& b) { b.put(next_field(3), list(0), 8); }, false,
+       {true, false}, {true, true}},
+      {"store 2's block list loops back over two blocks",
+       [&](Builder& b) { chain(b, next_field(6), 7, 8, 3), b.put(next_field(7), list(1), 8); }, false, {true, true},
+       {true, true}},
+      {"next block past the end of the volume", [&](Builder& b) { b.put(next_field(3), b.bytes.size(), 8); }, false,
+       {true, false}, {true, true}},
+      {"next block offset that wraps", [&](Builder& b) { b.put(next_field(3), ~uint64_t{0} - 0x3fff, 8); }, false,
+       {true, false}, {true, true}},
+      {"next block of version 2", [&](Builder& b) { chain(b, next_field(3), 7, 8, 3), b.put(Builder::block(7) + 16, 2, 4); },
+       false, {true, false}, {true, true}},
       {"store 1's block list zeroed",
        [&](Builder& b) { std::fill_n(b.bytes.begin() + list(0), kShadowBlockSize, 0); }, false, {true, false},
        {false, true}},
-      {"the catalog names itself as next",
-       [&](Builder& b) { b.put(catalog + kShadowNextOffsetField, catalog, 8); }, true, {false, false}, {true, true}},
-      // libvshadow would free the first entry twice once the second takes
-      // its offset; hidden, the views stay whole (the second maps block 0
-      // onto itself).
-      {"store 1's block list holds an entry both forwarder and overlay", forwarding_overlay, false, {true, false},
+      // 64 list blocks are allowed in all: store 1 walks 3, 16..63 (49),
+      // store 2 then 6, 16..29 (15) and is cut there. The lists' blocks are
+      // the live volume's, so no view reads as the sound one.
+      {"block lists longer than the volume could fill",
+       [&](Builder& b) {
+         std::fill(b.bytes.begin() + Builder::block(16), b.bytes.end(), 0);
+         chain(b, next_field(3), 16, 64, 3);
+         b.put(next_field(6), Builder::block(16), 8);
+       },
+       false, {true, true}, {true, true}, false},
+      // A 1 MiB volume needs one bitmap block; two are allowed, not three.
+      {"bitmap chain longer than the volume needs",
+       [&](Builder& b) { chain(b, entry_offset(1) + kCatalogBitmapField, 7, 10, 6); }, false, {true, false},
        {true, true}},
+      {"entry whose saved block lies past the volume",
+       [](Builder& b) { b.list_entry(0, 1, 30, 0, b.bytes.size() - 0x2000, 0); }, false, {true, false}, {true, true}},
+      // Windows writes none; taken as an overlay, it would change block 30.
+      {"entry both forwarder and overlay",
+       [](Builder& b) { b.list_entry(0, 1, 30, Builder::block(31), Builder::block(13), 3, 1); }, false,
+       {true, false}, {true, true}},
+      {"the catalog names itself as next", [&](Builder& b) { b.put(next_field(1), catalog, 8); }, true,
+       {false, false}, {true, true}},
+      {"catalog longer than any Windows writes", [&](Builder& b) { chain(b, next_field(1), 30, 50, 2); }, true,
+       {false, false}, {true, true}, false},
       // Listed, but neither it nor the older store reading through it opens.
       {"store 2's header of another record type",
        [](Builder& b) { b.put(Builder::block(Builder::kStoreHeaderBlock[1]) + 20, 3, 4); }, false, {true, true},
        {false, false}},
+      // A view is never larger than the volume it is rebuilt from.
+      {"catalog claims a larger volume",
+       [&](Builder& b) { b.put(entry_offset(0) + kCatalogVolumeSizeField, 2 * b.bytes.size(), 8); }, false,
+       {false, false}, {true, true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -809,7 +677,7 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
       ShadowStatus status;
       std::unique_ptr<ShadowStoreSource> view = shadows.open_store(number, status);
       ASSERT_EQ(view != nullptr, c.opens[number - 1]) << number << " " << shadow_error_text(status);
-      if (view) expect_view(*view, static_cast<int>(number - 1));
+      if (view && c.whole) expect_view(*view, static_cast<int>(number - 1));
       const std::string text = shadow_error_text(status);
       const std::string cannot = "shadow copy " + std::to_string(number) + " cannot be read";
       EXPECT_TRUE(view || (status.error == ShadowError::unreadable && text.find(cannot) != text.npos)) << text;
@@ -822,7 +690,7 @@ TEST_F(BuiltShadowVolume, DamagedChainsAreCutMarkedOrRefused) {
   const ShadowStatus opened = refused.open(zeroed_volume);
   EXPECT_EQ(std::make_tuple(opened.error, refused.stores().size()),
             std::make_tuple(ShadowError::unreadable, size_t{0}));
-  EXPECT_NE(shadow_error_text(opened).find("cannot be read: "), std::string::npos);
+  EXPECT_EQ(shadow_error_text(opened), "the shadow copies of this volume cannot be read: its catalog is damaged");
 }
 
 // Cut anywhere, the volume opens or is refused with a reason.
@@ -843,17 +711,6 @@ TEST_F(BuiltShadowVolume, EveryTruncationEndsNormally) {
       for (uint64_t at = 0; at < view->size(); at += chunk.size()) view->read_at(at, chunk);
     }
   }
-}
-
-TEST(ShadowVolumeWithoutLibrary, EveryOpenNamesTheMissingLibrary) {
-  if (shadow_support_available()) GTEST_SKIP() << "built with libvshadow";
-  Builder b;
-  MemorySource volume(b.bytes);
-  ShadowStatus status;
-  EXPECT_TRUE(list_shadow_stores(volume, status).empty());
-  EXPECT_EQ(status.error, ShadowError::no_library);
-  EXPECT_FALSE(open_shadow_store(volume, 1, status));
-  EXPECT_EQ(shadow_error_text(status), "shadow copies in images need libvshadow and libbfio, which this build lacks");
 }
 
 }  // namespace

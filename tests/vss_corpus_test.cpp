@@ -20,8 +20,9 @@
 #include "lnk/parse_lnk.h"
 #include "platform/text.h"
 #include "storage/file_source.h"
+#include "storage/memory_source.h"
 #include "storage/qcow_source.h"
-#include "storage/vss_guard.h"
+#include "storage/vhdi_source.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
 #include "tests/image_test_support.h"
@@ -93,7 +94,8 @@ struct VshadowMount {
   }
 };
 
-// Compares [offset, offset + length) of two sources; false names the first difference.
+// Compares [offset, offset + length) of two sources; false names the 16 KiB
+// blocks that differ.
 ::testing::AssertionResult same_range(ByteSource& ours, ByteSource& theirs, uint64_t offset, uint64_t length) {
   std::vector<uint8_t> a(length), b(length);
   uint64_t got_a = 0, got_b = 0;
@@ -102,8 +104,12 @@ struct VshadowMount {
   if (got_a != got_b)
     return ::testing::AssertionFailure() << "lengths " << got_a << " and " << got_b << " at " << offset;
   if (std::memcmp(a.data(), b.data(), got_a) == 0) return ::testing::AssertionSuccess();
-  const auto diff = std::mismatch(a.begin(), a.begin() + got_a, b.begin());
-  return ::testing::AssertionFailure() << "first difference at " << offset + (diff.first - a.begin());
+  ::testing::AssertionResult failure = ::testing::AssertionFailure() << "16 KiB blocks that differ:";
+  for (uint64_t at = 0; at < got_a; at += kShadowBlockSize) {
+    const uint64_t length = std::min<uint64_t>(kShadowBlockSize, got_a - at);
+    if (std::memcmp(a.data() + at, b.data() + at, length) != 0) failure << " " << (offset + at) / kShadowBlockSize;
+  }
+  return failure;
 }
 
 constexpr uint64_t kWholeViewLimit = 6ull << 30;
@@ -140,7 +146,6 @@ class ShadowCorpus : public ::testing::TestWithParam<CorpusVolume> {};
 
 TEST_P(ShadowCorpus, StoresAndViewsEqualLibvshadowTools) {
   const CorpusVolume& volume = GetParam();
-  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   if (!test::have_tools({"vshadowinfo"})) GTEST_SKIP() << "libvshadow-utils missing";
   const test::ScratchDir scratch("vss");
   const fs::path image = test::corpus_raw_image(std::string("images/") + volume.image, volume.raw);
@@ -216,10 +221,52 @@ INSTANTIATE_TEST_SUITE_P(
     Volumes, ShadowCorpus, ::testing::ValuesIn(kShadowVolumes),
     [](const ::testing::TestParamInfo<CorpusVolume>& info) { return std::string(info.param.name); });
 
-// The same volume in a VMware disk, an E01 file and the corpus QCOW2 gives
-// the raw one's stores and views.
-TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
-  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
+// A built volume whose lists hold what the corpus's do not: overlays, one
+// over another's block and one over a saved block, an entry not used,
+// forwarders (to the next store, to the live volume from the newest store,
+// one replaced by an entry for its target, one to the block it replaces),
+// and bitmaps that mark blocks unused. Every view equals vshadowmount's.
+TEST(ShadowBuilt, ListRulesAndBitmapsGiveVshadowmountsViews) {
+  const test::ScratchDir scratch("vss");
+  using Builder = test::ShadowVolumeBuilder;
+  Builder b;
+  const auto at = [](uint64_t index) { return Builder::block(index); };
+  for (const auto& [index, value] : {std::pair{9, 0x90}, {13, 0xd0}, {14, 0xe0}, {15, 0xf0}}) b.fill(index, value);
+  b.list_entry(1, 2, 26, 1, at(13), kShadowDescriptorOverlay, 0b101);
+  b.list_entry(1, 3, 26, 1, at(14), kShadowDescriptorOverlay, 0b100000);
+  b.list_entry(1, 4, 27, 0, at(14), kShadowDescriptorNotUsed);
+  b.list_entry(1, 5, 29, at(31), 0, kShadowDescriptorForwarder);
+  b.list_entry(1, 6, 33, at(33), 0, kShadowDescriptorForwarder);
+  b.list_entry(0, 1, 24, 1, at(15), kShadowDescriptorOverlay, 0b11);
+  b.list_entry(0, 2, 40, 1, at(15), kShadowDescriptorOverlay, 0b11);
+  b.list_entry(0, 3, 28, at(25), 0, kShadowDescriptorForwarder);
+  b.list_entry(0, 4, 34, at(35), 0, kShadowDescriptorForwarder);
+  b.list_entry(0, 5, 35, at(35), at(9), 0);
+  b.list_entry(0, 6, 36, at(37), 0, kShadowDescriptorForwarder);
+  b.list_entry(0, 7, 37, at(36), 0, kShadowDescriptorForwarder);
+  b.bitmap(1, kCatalogBitmapField, 7, {30, 31, 32, 41});
+  b.bitmap(1, kCatalogPreviousBitmapField, 8, {30, 31, 41});
+  b.bitmap(0, kCatalogBitmapField, 4, {42, 43});
+  const fs::path image = test::write_file(scratch.path / "built.raw", b.bytes);
+  MemorySource volume(b.bytes);
+  ShadowVolume shadows;
+  ASSERT_TRUE(shadows.open(volume).ok());
+  const VshadowMount mount(image, 0, scratch.path / "mnt");
+  if (!mount.mounted) GTEST_SKIP() << "vshadowmount with FUSE is needed";
+  for (uint32_t number : {1u, 2u}) {
+    ShadowStatus status;
+    std::unique_ptr<ShadowStoreSource> ours = shadows.open_store(number, status);
+    std::unique_ptr<FileSource> theirs = FileSource::open((mount.dir / ("vss" + std::to_string(number))).string());
+    ASSERT_TRUE(ours && theirs);
+    EXPECT_FALSE(ours->info().damaged);
+    ASSERT_EQ(ours->size(), theirs->size());
+    EXPECT_TRUE(same_range(*ours, *theirs, 0, ours->size())) << "store " << number;
+  }
+}
+
+// The same volume in a VMware disk, an E01 file, a VHDX disk, split raw
+// files and the corpus QCOW2 gives the raw one's stores and views.
+TEST(ShadowCorpusPlain, EveryContainerGivesTheRawViews) {
   const test::ScratchDir scratch("vss");
   const fs::path raw = test::corpus_raw_image("images/vsstest.qcow2", "vsstest.raw");
   if (raw.empty()) GTEST_SKIP() << "vsstest.qcow2 or qemu-img missing";
@@ -232,6 +279,11 @@ TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
               .status == 0)
     containers.push_back(scratch.path / "vsstest.E01");
   if (qcow_support_available()) containers.push_back(test::corpus_images() / "vsstest.qcow2");
+  const fs::path vhdx = scratch.path / "vsstest.vhdx";
+  if (vhdi_support_available() && shell("qemu-img convert -O vhdx " + q(raw) + " " + q(vhdx)).status == 0)
+    containers.push_back(vhdx);
+  if (shell("split -b 300M --numeric-suffixes=1 -a 3 " + q(raw) + " " + q(scratch.path / "vsstest.")).status == 0)
+    containers.push_back(scratch.path / "vsstest.001");
   if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
 
   std::unique_ptr<FileSource> file = FileSource::open(raw.string());
@@ -340,7 +392,6 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
 // reads through a cut list, not of the newer copy it reads through.
 using VssDamage = test::ScratchDirTest;
 TEST_F(VssDamage, DamagedCatalogAndCopiesAreNamed) {
-  if (!shadow_support_available()) GTEST_SKIP() << "built without libvshadow";
   using Builder = test::ShadowVolumeBuilder;
   Builder b;
   const uint64_t list = Builder::block(Builder::kBlockListBlock[0]);

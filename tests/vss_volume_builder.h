@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/vss_guard.h"
+#include "storage/shadow_layout.h"
 
 namespace lnk::test {
 
@@ -112,6 +112,28 @@ struct ShadowVolumeBuilder {
       put(name + 2, 'p', 2);
       put(name + 4, 'c', 2);
     }
+  }
+
+  // A block-list entry in a store's list (0 = the older store).
+  void list_entry(int store, int slot, uint64_t original, uint64_t relative, uint64_t stored, uint32_t flags,
+                  uint32_t sectors = 0) {
+    const uint64_t at = block(kBlockListBlock[store]) + kShadowBlockHeaderSize + kShadowDescriptorSize * slot;
+    put(at, block(original), 8);
+    put(at + kShadowDescriptorRelativeField, relative, 8);
+    put(at + kShadowDescriptorStoreField, stored, 8);
+    put(at + kShadowDescriptorFlagsField, flags, 4);
+    put(at + kShadowDescriptorBitmapField, sectors, 4);
+  }
+  // A bitmap of the store in the block at_block, named by the catalog field
+  // (current or previous), with the given blocks marked unused.
+  void bitmap(int store, uint64_t field, uint64_t at_block, std::initializer_list<uint64_t> unused) {
+    block_header(block(at_block), 6, 0);
+    put(block(kCatalogBlock) + kShadowBlockHeaderSize + (store * 2 + 1) * kShadowCatalogEntrySize + field,
+        block(at_block), 8);
+    for (uint64_t index : unused) bytes[block(at_block) + kShadowBlockHeaderSize + index / 8] |= 1 << (index % 8);
+  }
+  void fill(uint64_t index, uint8_t value) {
+    std::fill(bytes.begin() + block(index), bytes.begin() + block(index + 1), value);
   }
 
   // The view the store with this index (0 = older) should give of a block.

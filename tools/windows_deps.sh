@@ -1,6 +1,6 @@
 #!/bin/sh
 # Cross-builds the container libraries rook.exe links statically (zlib,
-# libdeflate, libbfio, libewf, libvshadow, libvhdi, libqcow) for 64-bit
+# libdeflate, libbfio, libewf, libvhdi, libqcow) for 64-bit
 # Windows from
 # Debian's own source packages, installs them into a prefix and prints that
 # prefix as the last line of standard output:
@@ -32,7 +32,7 @@ jobs=${JOBS:-2}
 host=x86_64-w64-mingw32
 cc=$host-gcc-posix
 # Order matters: each library finds the ones before it in the prefix.
-packages="zlib libdeflate libbfio libewf libvshadow libvhdi libqcow"
+packages="zlib libdeflate libbfio libewf libvhdi libqcow"
 
 say() { echo "windows_deps: $*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -194,8 +194,8 @@ build_libyal() {
 # But rook makes the libbfio handles libvhdi and libqcow read, and a handle
 # must be read by the libbfio copy that made it: Debian's older libbfio made
 # handles libvhdi's copy crashed on. libvhdi's libbfio stays global, so it
-# serves rook, libqcow (whose copy has the same handle code) and libvshadow,
-# and the shared libbfio is not linked, as on Linux where the first copy
+# serves rook and libqcow (whose copy has the same handle code), and the
+# shared libbfio is not linked, as on Linux where the first copy
 # loaded serves every caller.
 localize() {
   archive=$prefix/lib/$1.a
@@ -240,11 +240,8 @@ pids="$!"
 # The others need only those two: they build side by side, so one's
 # configure script (a single process) overlaps another's compiling. As in
 # Debian's builds, libewf, libvhdi and libqcow use their own copies of
-# libbfio (they need a newer one than Debian's), libvshadow the shared one,
-# which rook also hands it a handle of.
+# libbfio (they need a newer one than Debian's).
 build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
-pids="$pids $!"
-build_libyal libvshadow --with-libbfio="$prefix" &
 pids="$pids $!"
 build_libyal libvhdi --with-libbfio=no &
 pids="$pids $!"
