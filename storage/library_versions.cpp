@@ -13,19 +13,13 @@
 #include <libbfio.h>
 #include <libvshadow.h>
 #endif
-#ifdef ROOK_HAVE_LIBVHDI
-#include <libvhdi.h>
-#endif
-#ifdef ROOK_HAVE_LIBQCOW
-#include <libqcow.h>
-#endif
 
 namespace lnk {
 
 std::vector<OptionalLibrary> optional_libraries() {
   // Asked of each library itself, so a shared library swapped under the
   // program reports what really runs.
-  std::string zlib, deflate, ewf, vshadow, bfio, vhdi, qcow;
+  std::string zlib, deflate, ewf, vshadow, bfio;
 #ifdef ROOK_HAVE_ZLIB
   zlib = zlibVersion();
 #endif
@@ -40,20 +34,12 @@ std::vector<OptionalLibrary> optional_libraries() {
   vshadow = libvshadow_get_version();
   bfio = libbfio_get_version();
 #endif
-#ifdef ROOK_HAVE_LIBVHDI
-  vhdi = libvhdi_get_version();
-#endif
-#ifdef ROOK_HAVE_LIBQCOW
-  qcow = libqcow_get_version();
-#endif
   return {
-      {"zlib", zlib, "stream-optimized VMware disks"},
-      {"libdeflate", deflate, "faster inflation of VMware grains"},
+      {"zlib", zlib, "stream-optimized VMware disks, compressed QCOW clusters"},
+      {"libdeflate", deflate, "faster inflation of VMware grains and QCOW clusters"},
       {"libewf", ewf, "E01 evidence files"},
       {"libvshadow", vshadow, "shadow copies inside images"},
       {"libbfio", bfio, "file access for libvshadow"},
-      {"libvhdi", vhdi, "VHD and VHDX disks"},
-      {"libqcow", qcow, "QCOW2 disks"},
   };
 }
 

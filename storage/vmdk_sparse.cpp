@@ -476,6 +476,28 @@ bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uin
 #endif
 }
 
+bool inflate_raw_deflate(std::span<const uint8_t> input, std::span<uint8_t> output) {
+#if defined(ROOK_HAVE_LIBDEFLATE)
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  thread_local std::unique_ptr<libdeflate_decompressor, Free> decompressor(libdeflate_alloc_decompressor());
+  if (!decompressor) return false;
+  size_t used = 0, written = 0;
+  const libdeflate_result result = libdeflate_deflate_decompress_ex(decompressor.get(), input.data(), input.size(),
+                                                                    output.data(), output.size(), &used, &written);
+  return result == LIBDEFLATE_SUCCESS && written == output.size();
+#elif defined(ROOK_HAVE_ZLIB)
+  uint64_t produced = 0;
+  // A stream that goes on past a full output is what qemu accepts too.
+  return inflate_with_zlib(input, output, produced, false) && produced == output.size();
+#else
+  (void)input;
+  (void)output;
+  return false;
+#endif
+}
+
 bool vmdk_partial_inflate_available() {
   // With libdeflate every grain is inflated whole, so a grain reads the same
   // whichever reader or thread inflates it.

@@ -131,6 +131,9 @@ bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, 
 // stream is not looked at (where the build can stop early: else the stream
 // must end within output then too). produced is the count written.
 bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole = true);
+// Inflates a raw deflate stream (no zlib header, as QCOW stores clusters)
+// that must fill output exactly; bytes after the stream are ignored.
+bool inflate_raw_deflate(std::span<const uint8_t> input, std::span<uint8_t> output);
 // True when an inflate stops once its output is full (zlib without libdeflate).
 bool vmdk_partial_inflate_available();
 

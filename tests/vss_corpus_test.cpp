@@ -20,7 +20,6 @@
 #include "lnk/parse_lnk.h"
 #include "platform/text.h"
 #include "storage/file_source.h"
-#include "storage/qcow_source.h"
 #include "storage/vss_guard.h"
 #include "storage/vss_source.h"
 #include "storage/window_source.h"
@@ -231,7 +230,7 @@ TEST(ShadowCorpusPlain, VmwareAndEwfContainersGiveTheRawViews) {
       shell("ewfacquirestream -q -c deflate:fast -t " + q(scratch.path / "vsstest") + " < " + q(raw) + " >/dev/null")
               .status == 0)
     containers.push_back(scratch.path / "vsstest.E01");
-  if (qcow_support_available()) containers.push_back(test::corpus_images() / "vsstest.qcow2");
+  containers.push_back(test::corpus_images() / "vsstest.qcow2");
   if (containers.empty()) GTEST_SKIP() << "neither a VMware disk nor an E01 file could be made";
 
   std::unique_ptr<FileSource> file = FileSource::open(raw.string());
