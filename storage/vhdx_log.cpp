@@ -176,6 +176,8 @@ bool apply(const Entry& e, PatchedSource& file, std::string& why) {
 
 }  // namespace
 
+uint32_t vhdx_checksum(std::span<const uint8_t> bytes, uint64_t checksum_at) { return crc32c(bytes, checksum_at); }
+
 bool vhdx_checksum_ok(std::span<const uint8_t> bytes, uint64_t checksum_at) {
   const ByteReader r(bytes);
   return r.has(checksum_at, 4) && crc32c(bytes, checksum_at) == r.u32(checksum_at);

@@ -13,7 +13,9 @@
 
 namespace lnk {
 
-// CRC-32C of bytes, the 4 bytes at checksum_at counted as zeros, matches them.
+// CRC-32C of bytes, the 4 bytes at checksum_at counted as zeros.
+uint32_t vhdx_checksum(std::span<const uint8_t> bytes, uint64_t checksum_at);
+// The checksum matches the one stored at checksum_at.
 bool vhdx_checksum_ok(std::span<const uint8_t> bytes, uint64_t checksum_at);
 
 // The file as it reads with the log's active sequence applied; null with
