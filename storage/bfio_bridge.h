@@ -1,5 +1,5 @@
 // A libbfio handle that reads one of our byte sources, so that the libyal
-// container libraries (libvshadow, libvhdi, libqcow) read evidence through
+// container library libvshadow reads evidence through
 // the platform layer, read-only, and through whatever container or window
 // the caller built. Only builds with libbfio have it.
 #pragma once

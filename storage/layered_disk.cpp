@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "storage/file_source.h"
+
 namespace lnk {
 
 LayeredDisk::~LayeredDisk() { close(); }
@@ -16,8 +18,16 @@ void LayeredDisk::close() {
   queued_until_ = 0;
 }
 
-ContainerProblem LayeredDisk::open(const std::string& path, const ChainLayerOpener& open) {
+ContainerProblem LayeredDisk::open(const std::string& path, const LayerOpener& open_layer) {
   close();
+  const auto open = [&open_layer](const std::string& file, ContainerProblem& why) -> std::unique_ptr<ChainLayer> {
+    std::shared_ptr<ByteSource> bytes = FileSource::open(file);
+    if (!bytes) {
+      why = {.kind = ContainerProblemKind::unreadable, .file = file};
+      return nullptr;
+    }
+    return open_layer(std::move(bytes), file, why);
+  };
   const ContainerProblem problem = open_disk_chain(path, open, chain_);
   // The opener makes nothing but mapped layers.
   for (const auto& layer : chain_.layers) layers_.push_back(static_cast<MappedLayer*>(layer.get()));
@@ -33,12 +43,14 @@ void LayeredDisk::open_alone(std::unique_ptr<MappedLayer> layer) {
 
 LayeredDisk::Found LayeredDisk::find(uint64_t offset) {
   Found found;
-  uint64_t end = size();
+  uint64_t end = size(), holding_end = size();
   for (MappedLayer* layer : layers_) {
     // A parent smaller than its child: the rest reads as zeros.
     if (offset >= layer->disk_size()) break;
     BlockMap map = layer->map(offset);
     end = std::min(end, std::max(map.end, offset + 1));
+    const bool repeats = map.repeat && map.repeat_end > map.end;
+    holding_end = std::min(holding_end, std::max(repeats ? map.repeat_end : map.end, offset + 1));
     if (map.state != BlockState::parent) {
       found.layer = layer;
       found.map = map;
@@ -47,6 +59,7 @@ LayeredDisk::Found LayeredDisk::find(uint64_t offset) {
   }
   if (found.layer == nullptr) found.map.state = BlockState::zeros;
   found.map.end = end;
+  found.holding_end = found.map.repeat ? holding_end : end;
   return found;
 }
 
@@ -54,9 +67,11 @@ HoldingRun LayeredDisk::holding_at(uint64_t offset) {
   if (offset >= size()) return {Holding::data, offset};
   if (offset >= run_start_ && offset < run_.end) return run_;
   const Found found = find(offset);
-  HoldingRun run{Holding::data, found.map.end};
+  HoldingRun run{Holding::data, found.holding_end};
   if (found.map.state == BlockState::zeros) run.holding = Holding::zeros;
   if (found.map.state == BlockState::unstored) run.holding = Holding::not_stored;
+  if (found.map.state == BlockState::data || found.map.state == BlockState::compressed)
+    run.holding = found.map.repeat ? Holding::repeated : Holding::data;
   run_start_ = offset;
   run_ = run;
   return run;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -27,6 +28,11 @@ struct BlockMap {
   uint64_t packed_bytes = 0;  // compressed
   uint64_t block_start = 0;   // compressed: the block's virtual offset and size
   uint64_t block_bytes = 0;
+  // data, compressed: every stored byte is an earlier block's too.
+  bool repeat = false;
+  // Repeats: where the run of repeated blocks ends, past end when the
+  // repeats lie apart in the file (0: at end).
+  uint64_t repeat_end = 0;
 };
 
 class MappedLayer : public ChainLayer {
@@ -57,8 +63,11 @@ class LayeredDisk : public ByteSource {
   LayeredDisk(const LayeredDisk&) = delete;
   LayeredDisk& operator=(const LayeredDisk&) = delete;
 
-  // path is the newest disk; open makes MappedLayers.
-  ContainerProblem open(const std::string& path, const ChainLayerOpener& open);
+  // One file of the chain, opened read-only, as a layer; null with problem set.
+  using LayerOpener = std::function<std::unique_ptr<MappedLayer>(std::shared_ptr<ByteSource> file,
+                                                                 const std::string& path, ContainerProblem& problem)>;
+  // path is the newest disk.
+  ContainerProblem open(const std::string& path, const LayerOpener& open_layer);
   // One file read alone, as if it had no parent (fuzzing, tests).
   void open_alone(std::unique_ptr<MappedLayer> layer);
 
@@ -75,6 +84,7 @@ class LayeredDisk : public ByteSource {
   struct Found {
     MappedLayer* layer = nullptr;  // null: zeros
     BlockMap map;
+    uint64_t holding_end = 0;  // what holding_at says lasts up to here
   };
   Found find(uint64_t offset);
   bool read_packed(MappedLayer& layer, const BlockMap& map, uint64_t offset, std::span<uint8_t> out);

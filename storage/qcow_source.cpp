@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <set>
 
 #include "storage/big_endian.h"
-#include "storage/file_source.h"
+#include "storage/claimed_ranges.h"
 #include "storage/vmdk_sparse.h"
 
 namespace lnk {
@@ -69,6 +71,16 @@ class QcowLayer : public MappedLayer {
   }
   // The entry of one cluster of a table as state, host offset and packed size.
   BlockMap entry(const std::vector<uint64_t>& l2, uint64_t index, uint64_t cluster, uint64_t within) const;
+  // Notes the file bytes of every table up to l1_index, in table order, so
+  // which of two entries naming the same bytes is the repeat does not
+  // depend on the order of reads. False when the table could not be read
+  // within the budget.
+  bool claim_through(uint64_t l1_index);
+  bool repeated(uint64_t l1_index, uint64_t index) const {
+    if (repeated_tables_.count(l1_index) != 0) return true;
+    const auto found = repeats_.find(l1_index);
+    return found != repeats_.end() && found->second[index];
+  }
 
   std::string path_;
   uint32_t version_ = 0;
@@ -82,10 +94,19 @@ class QcowLayer : public MappedLayer {
   std::string backing_;
   std::vector<uint64_t> l1_;
   std::vector<std::pair<uint64_t, std::vector<uint64_t>>> tables_;  // l1 index, entries; newest last
+  ClaimedRanges claimed_;
+  uint64_t tables_claimed_ = 0;                      // tables before this L1 index are claimed
+  std::map<uint64_t, uint64_t> table_owners_;        // table offset -> first L1 index naming it
+  std::set<uint64_t> repeated_tables_;               // L1 indexes naming an earlier one's table
+  std::set<uint64_t> unclaimed_tables_;              // past the budget
+  std::map<uint64_t, std::vector<bool>> repeats_;    // L1 index -> its repeated entries
+  // Tables overlapping one another could otherwise be read far more than the file holds.
+  uint64_t table_budget_ = 0;
 };
 
 bool QcowLayer::open(ContainerProblem& problem) {
   file_size_ = file_->size();
+  table_budget_ = file_size_ + (1u << 20);
   std::array<uint8_t, kHeadBytes> bytes{};
   uint64_t got = 0;
   if (!read_available(*file_, 0, bytes, got)) {
@@ -233,6 +254,39 @@ BlockMap QcowLayer::entry(const std::vector<uint64_t>& l2, uint64_t index, uint6
   return m;
 }
 
+bool QcowLayer::claim_through(uint64_t l1_index) {
+  const uint64_t cluster_size = uint64_t{1} << cluster_bits_;
+  const uint64_t per_table = uint64_t{1} << l2_bits_;
+  while (tables_claimed_ <= l1_index) {
+    const uint64_t j = tables_claimed_++;
+    const uint64_t at = table_offset(j);
+    if (at == 0) continue;
+    if (!table_owners_.emplace(at, j).second) {
+      repeated_tables_.insert(j);
+      continue;
+    }
+    const uint64_t bytes = per_table * (extended_ ? 16 : 8);
+    const std::vector<uint64_t>* l2 = bytes <= table_budget_ ? table(j) : nullptr;
+    if (l2 == nullptr) {
+      unclaimed_tables_.insert(j);
+      continue;
+    }
+    table_budget_ -= bytes;
+    std::vector<bool> repeats;
+    for (uint64_t i = 0; i < per_table; ++i) {
+      const BlockMap m = entry(*l2, i, j * per_table + i, 0);
+      if (m.state != BlockState::data && m.state != BlockState::compressed) continue;
+      // A compressed cluster is known by where its stream starts: several share a host cluster.
+      const uint64_t end = m.state == BlockState::compressed ? m.file_offset + 1 : m.file_offset + cluster_size;
+      if (claimed_.claim(m.file_offset, end)) continue;
+      repeats.resize(per_table);
+      repeats[i] = true;
+    }
+    if (!repeats.empty()) repeats_.emplace(j, std::move(repeats));
+  }
+  return unclaimed_tables_.count(l1_index) == 0;
+}
+
 BlockMap QcowLayer::map(uint64_t offset) {
   const uint32_t span_bits = cluster_bits_ + l2_bits_;
   const uint64_t l1_index = offset >> span_bits;
@@ -248,7 +302,7 @@ BlockMap QcowLayer::map(uint64_t offset) {
     m.end = std::min(size_, saturated_shift(next, span_bits));
     return m;
   }
-  const std::vector<uint64_t>* l2 = table(l1_index);
+  const std::vector<uint64_t>* l2 = claim_through(l1_index) ? table(l1_index) : nullptr;
   if (l2 == nullptr) {
     m.state = BlockState::unstored;
     m.end = std::min(size_, saturated_shift(l1_index + 1, span_bits));
@@ -258,15 +312,31 @@ BlockMap QcowLayer::map(uint64_t offset) {
   const uint64_t per_table = uint64_t{1} << l2_bits_;
   const uint64_t within = offset & ((uint64_t{1} << cluster_bits_) - 1);
   m = entry(*l2, cluster & (per_table - 1), cluster, within);
-  if (extended_ || m.state == BlockState::compressed) return m;
+  m.repeat = repeated(l1_index, cluster & (per_table - 1));
   // Clusters alike, and stored one after the other, read as one stretch.
-  for (uint64_t next = cluster + 1; (next & (per_table - 1)) != 0 && m.end < size_; ++next) {
+  const bool whole_clusters = !extended_ && m.state != BlockState::compressed;
+  for (uint64_t next = cluster + 1; whole_clusters && (next & (per_table - 1)) != 0 && m.end < size_; ++next) {
     const BlockMap more = entry(*l2, next & (per_table - 1), next, 0);
-    if (more.state != m.state || (m.state == BlockState::data && more.file_offset != m.file_offset + (m.end - offset)))
+    if (more.state != m.state || repeated(l1_index, next & (per_table - 1)) != m.repeat ||
+        (m.state == BlockState::data && more.file_offset != m.file_offset + (m.end - offset)))
       break;
     m.end = more.end;
   }
   m.end = std::min(m.end, size_);
+  if (!m.repeat) return m;
+  // Repeats need not lie one after another in the file: a scan passes over them all at once.
+  if (repeated_tables_.count(l1_index) != 0) {
+    uint64_t next = l1_index + 1;
+    for (uint64_t steps = 0; next < l1_.size() && steps < kRunSteps && table_offset(next) != 0 &&
+                             claim_through(next) && repeated_tables_.count(next) != 0;
+         ++steps)
+      ++next;
+    m.repeat_end = std::min(size_, saturated_shift(next, span_bits));
+    return m;
+  }
+  uint64_t next = cluster + 1;
+  while ((next & (per_table - 1)) != 0 && repeated(l1_index, next & (per_table - 1))) ++next;
+  m.repeat_end = std::min(size_, next << cluster_bits_);
   return m;
 }
 
@@ -281,15 +351,6 @@ std::unique_ptr<MappedLayer> open_qcow_layer(std::shared_ptr<ByteSource> file, c
   return layer;
 }
 
-ContainerProblem QcowSource::open(const std::string& path) {
-  return LayeredDisk::open(path, [](const std::string& file, ContainerProblem& why) -> std::unique_ptr<ChainLayer> {
-    std::shared_ptr<ByteSource> bytes = FileSource::open(file);
-    if (!bytes) {
-      why = {.kind = ContainerProblemKind::unreadable, .file = file};
-      return nullptr;
-    }
-    return open_qcow_layer(std::move(bytes), file, why);
-  });
-}
+ContainerProblem QcowSource::open(const std::string& path) { return LayeredDisk::open(path, open_qcow_layer); }
 
 }  // namespace lnk

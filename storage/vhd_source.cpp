@@ -4,7 +4,7 @@
 #include <array>
 
 #include "storage/big_endian.h"
-#include "storage/file_source.h"
+#include "storage/claimed_ranges.h"
 #include "storage/vhd_format.h"
 
 namespace lnk {
@@ -51,6 +51,7 @@ class VhdLayer : public MappedLayer {
   uint64_t block_bytes_ = 0;
   uint64_t bitmap_bytes_ = 0;
   std::vector<uint32_t> table_;
+  std::vector<bool> repeats_;  // per block
   uint64_t bitmap_block_ = UINT64_MAX;
   std::vector<uint8_t> bitmap_;
 };
@@ -96,6 +97,12 @@ bool VhdLayer::open_dynamic(uint64_t header_at, ContainerProblem& problem) {
   table_.resize(needed);
   for (uint64_t i = 0; i < needed; ++i) table_[i] = be32(t, i * 4);
   bitmap_bytes_ = (block_bytes_ / kSector / 8 + kSector - 1) / kSector * kSector;
+  ClaimedRanges claimed;
+  repeats_.resize(needed);
+  for (uint64_t i = 0; i < needed; ++i) {
+    const uint64_t at = uint64_t{table_[i]} * kSector;
+    repeats_[i] = table_[i] != kNoBlock && !claimed.claim(at, at + bitmap_bytes_ + block_bytes_);
+  }
   return true;
 }
 
@@ -130,6 +137,7 @@ BlockMap VhdLayer::map(uint64_t offset) {
   const uint64_t data_at = uint64_t{table_[block]} * kSector + bitmap_bytes_;
   m.file_offset = data_at + within;
   m.state = m.file_offset < file_->size() ? BlockState::data : BlockState::unstored;
+  m.repeat = repeats_[block];
   // A dynamic disk's blocks are read whole, as qemu reads them: its bitmaps
   // matter only where a parent could show through.
   if (type_ != kDifferencing || m.state == BlockState::unstored) return m;
@@ -158,15 +166,15 @@ std::unique_ptr<MappedLayer> open_vhd_layer(std::shared_ptr<ByteSource> file, co
 }
 
 ContainerProblem VhdSource::open(const std::string& path) {
-  return LayeredDisk::open(path, [](const std::string& file, ContainerProblem& why) -> std::unique_ptr<ChainLayer> {
-    std::shared_ptr<ByteSource> bytes = FileSource::open(file);
+  return LayeredDisk::open(path, [](std::shared_ptr<ByteSource> file, const std::string& name, ContainerProblem& why) {
     std::array<uint8_t, 8> head{};
-    if (!bytes || !read_exact(*bytes, 0, head)) {
-      why = {.kind = ContainerProblemKind::unreadable, .file = file};
-      return nullptr;
+    uint64_t got = 0;
+    if (!read_available(*file, 0, head, got)) {
+      why = {.kind = ContainerProblemKind::unreadable, .file = name};
+      return std::unique_ptr<MappedLayer>();
     }
-    if (has_vhdx_signature(head)) return open_vhdx_layer(std::move(bytes), file, why);
-    return open_vhd_layer(std::move(bytes), file, why);
+    return has_vhdx_signature(std::span<const uint8_t>(head).first(got)) ? open_vhdx_layer(std::move(file), name, why)
+                                                                         : open_vhd_layer(std::move(file), name, why);
   });
 }
 

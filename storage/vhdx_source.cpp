@@ -2,6 +2,7 @@
 #include <array>
 
 #include "platform/text.h"
+#include "storage/claimed_ranges.h"
 #include "storage/vhd_format.h"
 #include "storage/vhd_source.h"
 #include "storage/vhdx_log.h"
@@ -72,6 +73,7 @@ class VhdxLayer : public MappedLayer {
   uint64_t log_at_ = 0, log_bytes_ = 0;
   std::string linkage_;
   std::vector<uint64_t> table_;
+  std::vector<bool> repeats_;  // per entry
   uint64_t bitmap_chunk_ = UINT64_MAX;
   std::vector<uint8_t> bitmap_;
 };
@@ -170,7 +172,15 @@ bool VhdxLayer::open(ContainerProblem& problem) {
   if (!read_exact(*file_, bat_at, raw)) return fail(problem, "block table unreadable");
   const ByteReader r(raw);
   table_.resize(entries);
-  for (uint64_t i = 0; i < entries; ++i) table_[i] = r.u64(i * 8);
+  repeats_.resize(entries);
+  ClaimedRanges claimed;
+  for (uint64_t i = 0; i < entries; ++i) {
+    table_[i] = r.u64(i * 8);
+    const uint64_t state = table_[i] & 7;
+    const bool payload = (i + 1) % (chunk_ratio_ + 1) != 0;
+    const uint64_t at = entry_offset(i);
+    repeats_[i] = payload && (state == kFullyPresent || state == kPartlyPresent) && !claimed.claim(at, at + block_bytes_);
+  }
   return true;
 }
 
@@ -216,6 +226,7 @@ BlockMap VhdxLayer::map(uint64_t offset) {
     return m;
   }
   m.file_offset = entry_offset(block + block / chunk_ratio_) + offset % block_bytes_;
+  m.repeat = repeats_[block + block / chunk_ratio_];
   m.state = m.file_offset < file_->size() ? BlockState::data : BlockState::unstored;
   if (state == kFullyPresent || !has_parent_ || m.state == BlockState::unstored) return m;
   uint64_t sector = offset / sector_;

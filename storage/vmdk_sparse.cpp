@@ -135,24 +135,7 @@ VmdkOpenStatus VmdkSparseExtent::open(ByteSource& file) {
   return {};
 }
 
-bool VmdkSparseExtent::claim_sectors(uint64_t start, uint64_t end) {
-  // Claimed stretches are kept apart and merged where they touch, so the
-  // grains one after the other in the file that every writer puts there
-  // stay one stretch.
-  auto first = claimed_.upper_bound(start);
-  if (first != claimed_.begin() && std::prev(first)->second >= start) --first;
-  if (first != claimed_.end() && first->first <= start && first->second >= end) return false;
-  uint64_t merged_start = start, merged_end = end;
-  auto last = first;
-  while (last != claimed_.end() && last->first <= end) {
-    merged_start = std::min(merged_start, last->first);
-    merged_end = std::max(merged_end, last->second);
-    ++last;
-  }
-  claimed_.erase(first, last);
-  claimed_.emplace(merged_start, merged_end);
-  return true;
-}
+bool VmdkSparseExtent::claim_sectors(uint64_t start, uint64_t end) { return claimed_.claim(start, end); }
 
 void VmdkSparseExtent::read_table(ByteSource& file, uint64_t table) {
   const uint64_t bytes = uint64_t{header_.gtes_per_gt} * 4;

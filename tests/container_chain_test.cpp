@@ -169,6 +169,13 @@ TEST_F(ContainerChain, TruncatedAndLyingContainersEndNamingTheFault) {
      "open('huge.vhdx','wb').write(b)\"");
   expect_ends("huge.qcow2", "QCOW image: L1 table too small for the disk size 1125899906842624");
   expect_ends("huge.vhdx", "VHDX image: block table too small for the disk size 2251799813685248");
+  // 2^50 bytes of 2 MiB clusters, every table and entry naming the first:
+  // repeats, passed over at once.
+  sh("qemu-img create -q -f qcow2 -o cluster_size=2M same.qcow2 1P && qemu-io -f qcow2 -c 'write -P 3 0 2M'"
+     " same.qcow2 >/dev/null && python3 -c \"import struct; b=bytearray(open('same.qcow2','rb').read())\n"
+     "n,l1=struct.unpack_from('>IQ',b,36); e=struct.unpack_from('>Q',b,l1)[0]; l2=e&0xfffffffffffe00\n"
+     "b[l1:l1+8*n]=struct.pack('>Q',e)*n; b[l2:l2+(1<<21)]=b[l2:l2+8]*(1<<18); open('same.qcow2','wb').write(b)\"");
+  expect_ends("same.qcow2", "offset 0x200000 to 0x4000000000000 repeats bytes the container maps to an earlier offset");
   expect_ends("huge_dynamic.vhd", "VHD image: block table too small for the disk size 4503599627370496");
   expect_ends("huge.vhd", "the container claims 0x10000000000000 bytes but stores none past it");
 }
