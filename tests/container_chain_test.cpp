@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "images/image_open.h"
+#include "storage/vhdx_log.h"
 #include "tests/image_test_support.h"
 #include "tests/run_program.h"
 #include "tests/vhd_child_builder.h"
@@ -136,6 +137,53 @@ TEST_F(ContainerChain, DifferencingDisksReadTheirOwnSectorsOverTheParents) {
     for (const auto& [at, length] : written) expected.replace(at, length, length, '\x5a');
     EXPECT_TRUE(rook_bytes(std::string("child.") + format) == expected) << format;
   }
+}
+
+// A header that names a log: the log's entry writes 4 KiB over block 0's
+// data, in memory only; an entry whose data sector is of another entry is
+// refused, named.
+TEST_F(ContainerChain, VhdxLogIsReplayedOverTheFile) {
+  using namespace test::vhd_detail;
+  sh("qemu-img convert -O vhdx -o block_size=1M data.raw log.vhdx");
+  std::string expected = qemu_bytes("log.vhdx", "vhdx");
+  expected.replace(0, 4096, 4096, 'L');
+  Bytes b = read(path("log.vhdx"));
+  const size_t header = get(b, 0x20000 + 8, 8) > get(b, 0x10000 + 8, 8) ? 0x20000 : 0x10000;
+  const uint64_t sequence = 5;
+  std::fill_n(b.begin() + header + 48, 16, 0x11);  // the log GUID
+  const auto checksum = [](Bytes& bytes, size_t at, size_t length) {
+    put(bytes, at + 4, 0, 4);
+    put(bytes, at + 4, vhdx_checksum(std::span<const uint8_t>(bytes).subspan(at, length), 4), 4);
+  };
+  checksum(b, header, 4096);
+  size_t bat = 0;
+  for (size_t i = 0; i < get(b, 0x30000 + 8, 4); ++i)
+    if (guid_at(b, 0x30000 + 16 + 32 * i) == "2dc27766-f623-4200-9d64-115e9bfd4a08") bat = get(b, 0x30000 + 32 + 32 * i, 8);
+  Bytes entry(8192, 'L');
+  std::fill_n(entry.begin() + 4, 4096 - 4, 0);
+  std::copy_n("loge", 4, entry.begin());
+  put(entry, 8, entry.size(), 4);
+  put(entry, 16, sequence, 8);
+  put(entry, 24, 1, 4);  // one descriptor
+  std::fill_n(entry.begin() + 32, 16, 0x11);
+  put(entry, 48, b.size(), 8);
+  std::copy_n("desc", 4, entry.begin() + 64);
+  std::fill_n(entry.begin() + 68, 12, 'L');  // trailing and leading bytes
+  put(entry, 80, get(b, bat, 8) & ~uint64_t{0xFFFFF}, 8);
+  put(entry, 88, sequence, 8);
+  std::copy_n("data", 4, entry.begin() + 4096);
+  put(entry, 4100, 0, 4);
+  put(entry, 4096 + 4092, sequence, 4);
+  checksum(entry, 0, entry.size());
+  Bytes bad = b;
+  std::copy(entry.begin(), entry.end(), b.begin() + static_cast<std::ptrdiff_t>(get(b, header + 72, 8)));
+  test::write_file(path("log.vhdx"), b);
+  EXPECT_TRUE(rook_bytes("log.vhdx") == expected);
+  put(entry, 4096 + 4092, sequence + 1, 4);
+  checksum(entry, 0, entry.size());
+  std::copy(entry.begin(), entry.end(), bad.begin() + static_cast<std::ptrdiff_t>(get(bad, header + 72, 8)));
+  test::write_file(path("bad.vhdx"), bad);
+  expect_ends("bad.vhdx", "VHDX image: log to replay: data sector");
 }
 
 TEST_F(ContainerChain, TruncatedAndLyingContainersEndNamingTheFault) {
