@@ -7,6 +7,7 @@
 
 #include "storage/big_endian.h"
 #include "storage/claimed_ranges.h"
+#include "storage/vmdk_files.h"
 #include "storage/vmdk_sparse.h"
 
 namespace lnk {
@@ -102,6 +103,7 @@ class QcowLayer : public MappedLayer {
   std::map<uint64_t, std::vector<bool>> repeats_;    // L1 index -> its repeated entries
   // Tables overlapping one another could otherwise be read far more than the file holds.
   uint64_t table_budget_ = 0;
+  bool has_compressed_ = false;
 };
 
 bool QcowLayer::open(ContainerProblem& problem) {
@@ -126,6 +128,9 @@ bool QcowLayer::open(ContainerProblem& problem) {
     if (!read_exact(*file_, backing_offset_, name)) return fail(problem, "backing file name unreadable");
     backing_.assign(name.begin(), std::find(name.begin(), name.end(), uint8_t{0}));
   }
+  // A build that cannot inflate says so up front, rather than failing reads.
+  if (!vmdk_compression_available() && !l1_.empty() && (claim_through(l1_.size() - 1), has_compressed_))
+    return fail(problem, "compressed clusters: reading them needs zlib or libdeflate, which this build lacks");
   return true;
 }
 
@@ -276,6 +281,7 @@ bool QcowLayer::claim_through(uint64_t l1_index) {
     for (uint64_t i = 0; i < per_table; ++i) {
       const BlockMap m = entry(*l2, i, j * per_table + i, 0);
       if (m.state != BlockState::data && m.state != BlockState::compressed) continue;
+      has_compressed_ = has_compressed_ || m.state == BlockState::compressed;
       // A compressed cluster is known by where its stream starts: several share a host cluster.
       const uint64_t end = m.state == BlockState::compressed ? m.file_offset + 1 : m.file_offset + cluster_size;
       if (claimed_.claim(m.file_offset, end)) continue;
