@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """Writes the compressed blocks of a container as a pack for inflate_only.c:
-every grain of a stream-optimized VMware disk, or every chunk of an E01 set,
-or only those holding bytes a scan read (TOUCHED: strace lines of a scan of
+every grain of a stream-optimized VMware disk, every chunk of an E01 set,
+or every compressed cluster of a QCOW2 disk (as kind 2: its raw deflate
+stream behind two placeholder bytes), or only those holding bytes a scan read (TOUCHED: strace lines of a scan of
 the raw image, pread64(fd, buf, size, offset)).
 
-  container_blocks.py vmdk|ewf IMAGE PACK [TOUCHED]
+  container_blocks.py vmdk|ewf|qcow IMAGE PACK [TOUCHED]
 """
 import glob
 import re
 import struct
 import sys
+import zlib
 
 
 def touched_blocks(path, block):
@@ -67,9 +69,30 @@ def ewf_chunks(image):
             pos = following
 
 
+def qcow_clusters(image):
+    data = open(image, 'rb').read()
+    bits, = struct.unpack_from('>I', data, 20)
+    l1_size, l1_at = struct.unpack_from('>IQ', data, 36)
+    per_table = 1 << (bits - 3)
+    x = 62 - (bits - 8)
+    for i, l2 in enumerate(struct.unpack_from('>%dQ' % l1_size, data, l1_at)):
+        l2 &= 0x00FFFFFFFFFFFE00
+        if not l2:
+            continue
+        for j, e in enumerate(struct.unpack_from('>%dQ' % per_table, data, l2)):
+            if not e >> 62 & 1:
+                continue
+            host = e & ((1 << x) - 1)
+            size = (((e >> x) & ((1 << (bits - 8)) - 1)) + 1) * 512 - (host & 511)
+            stream = zlib.decompressobj(-15)
+            stream.decompress(data[host:host + size])
+            used = size - len(stream.unused_data)
+            yield i * per_table + j, 2, b'\0\0' + data[host:host + used], 1 << bits
+
+
 def main():
     kind, image, pack = sys.argv[1], sys.argv[2], sys.argv[3]
-    blocks = vmdk_grains(image) if kind == 'vmdk' else ewf_chunks(image)
+    blocks = {'vmdk': vmdk_grains, 'ewf': ewf_chunks, 'qcow': qcow_clusters}[kind](image)
     wanted = None
     with open(pack, 'wb') as out:
         for number, block_kind, stored, decoded in blocks:

@@ -1,15 +1,12 @@
 # Container libraries that rook can do without: zlib (compressed grains of
 # stream-optimized VMware disks), libdeflate (the same grains, inflated in
-# about half zlib's time), libewf (E01 evidence files), libvhdi (VHD and
-# VHDX disks) and libqcow (QCOW disks), the last two with libbfio. Each is
-# looked for only when
+# about half zlib's time; also QCOW's compressed clusters) and libewf (E01
+# evidence files, with libbfio when it is there). Each is looked for only when
 # its option is on; a missing one only turns its feature off. Everything
 # found travels on one interface target.
 option(ROOK_WITH_ZLIB "Read stream-optimized VMware disks (needs zlib)" ON)
 option(ROOK_WITH_LIBDEFLATE "Inflate compressed VMware grains with libdeflate" ON)
 option(ROOK_WITH_LIBEWF "Read E01 evidence files (needs libewf)" ON)
-option(ROOK_WITH_LIBVHDI "Read VHD and VHDX disks (needs libvhdi and libbfio)" ON)
-option(ROOK_WITH_LIBQCOW "Read QCOW disks (needs libqcow and libbfio)" ON)
 
 add_library(rook_optional_deps INTERFACE)
 # The build machine's pkg-config describes the build machine's libraries,
@@ -125,28 +122,15 @@ if(ROOK_WITH_LIBEWF)
   endif()
 endif()
 
-# libvhdi and libqcow carry their own copies of libbfio and its helper
-# libraries, a newer libbfio than Debian's own. They are linked before
-# libbfio itself, so that one copy (theirs, or libewf's, which has the same
-# calls) serves every caller: a handle made by one copy must not be read by
-# another.
-if(ROOK_WITH_LIBVHDI)
-  rook_find_optional(ROOK_LIBVHDI MODULES libvhdi libbfio HEADERS libvhdi.h libbfio.h LIBRARIES vhdi bfio)
-  if(ROOK_LIBVHDI_AVAILABLE)
-    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBVHDI=1 ROOK_HAVE_LIBBFIO=1)
-    message(STATUS "rook: libvhdi and libbfio found, VHD and VHDX disks are read")
-  else()
-    message(STATUS "rook: libvhdi or libbfio not found, VHD and VHDX disks are refused")
-  endif()
-endif()
-
-if(ROOK_WITH_LIBQCOW)
-  rook_find_optional(ROOK_LIBQCOW MODULES libqcow libbfio HEADERS libqcow.h libbfio.h LIBRARIES qcow bfio)
-  if(ROOK_LIBQCOW_AVAILABLE)
-    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBQCOW=1 ROOK_HAVE_LIBBFIO=1)
-    message(STATUS "rook: libqcow and libbfio found, QCOW disks are read")
-  else()
-    message(STATUS "rook: libqcow or libbfio not found, QCOW disks are refused")
+# libewf reads its segment files through libbfio handles that rook fills
+# from its own read-only file layer, when libbfio's headers are there. It is
+# linked after libewf, whose copy of libbfio's calls then serves every caller:
+# a handle made by one copy must not be read by another.
+if(ROOK_WITH_LIBEWF AND ROOK_LIBEWF_AVAILABLE)
+  rook_find_optional(ROOK_LIBBFIO MODULES libbfio HEADERS libbfio.h LIBRARIES bfio)
+  if(ROOK_LIBBFIO_AVAILABLE)
+    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBBFIO=1)
+    message(STATUS "rook: libbfio found, libewf reads evidence through rook's file layer")
   endif()
 endif()
 

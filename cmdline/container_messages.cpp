@@ -12,7 +12,6 @@ std::string container_reason(const ImageOpenResult& result, const std::string& p
   const std::string other = p.other.empty() ? "(no name recorded)" : p.other;
   switch (p.kind) {
     case ContainerProblemKind::none:
-    case ContainerProblemKind::no_library:
       break;
     case ContainerProblemKind::unreadable:
       return p.file == path ? "it cannot be opened" : p.file + " cannot be opened";
@@ -46,10 +45,6 @@ std::string container_reason(const ImageOpenResult& result, const std::string& p
 }  // namespace
 
 std::string render_container_problem(const ImageOpenResult& result, const std::string& path) {
-  if (result.problem.kind == ContainerProblemKind::no_library) {
-    return result.container == ImageContainer::qcow ? "QCOW support needs libqcow, which this build lacks\n"
-                                                    : "VHD and VHDX support needs libvhdi, which this build lacks\n";
-  }
   const std::string reason = container_reason(result, path);
   return "invalid image: " + path + (reason.empty() ? "" : "\n  " + reason) + "\n";
 }

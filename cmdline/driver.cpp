@@ -67,6 +67,8 @@ bool open_raw_device(DiskSource& source, const std::string& path, uint32_t kind)
 // partition the disk's table names, else the disk's start.
 uint64_t vmware_volume_start(DiskSource& disk, uint64_t requested) {
   if (requested >= 1 && requested != UINT64_MAX) return requested;
+  // The one NTFS partition wherever it is in the table, as an image names it.
+  if (const ImageVolumeSearch search = find_image_volume(disk, 0); search.success) return search.volume_offset;
   const std::vector<uint64_t> starts = detect_partition_starts(disk);
   return starts.empty() ? 0 : starts.front();
 }
@@ -460,7 +462,7 @@ Ending run_vmdk(Run& run, const std::vector<std::string>& vmdk_paths) {
       valid = volume.attach(std::move(disk), start, start) && volume.validate();
     }
     if (!valid) {
-      std::fprintf(stderr, "problem reading %s, aborting\n", source.volume_name.c_str());
+      std::fprintf(stderr, "problem reading %s, aborting\n", join_with(vmdk_paths, "; ").c_str());
       return abort_run();
     }
     scan_volume_counted(run, volume, source);

@@ -8,7 +8,7 @@
 #include "storage/split_names.h"
 #include "storage/split_raw_source.h"
 #include "storage/vhd_format.h"
-#include "storage/vhdi_source.h"
+#include "storage/vhd_source.h"
 #include "storage/vmdk_descriptor.h"
 #include "storage/vmdk_sparse.h"
 
@@ -133,7 +133,7 @@ ImageOpenResult open_image_by_content(const std::string& path) {
       break;
     }
     case ImageContainer::vhd:
-      open_chain<VhdiSource>(path, result);
+      open_chain<VhdSource>(path, result);
       break;
     case ImageContainer::qcow:
       open_chain<QcowSource>(path, result);

@@ -1,5 +1,5 @@
 // A libbfio handle that reads one of our byte sources, so that the libyal
-// container libraries (libvhdi, libqcow, libewf) read evidence through
+// container library libewf reads evidence through
 // the platform layer, read-only, and through whatever container or window
 // the caller built. Only builds with libbfio have it.
 #pragma once

@@ -8,9 +8,8 @@ namespace lnk {
 
 enum class ContainerProblemKind {
   none,
-  no_library,          // the build lacks the library that reads the format
   unreadable,          // file cannot be opened or read
-  damaged,             // the library refused file; detail: its reason
+  damaged,             // file is not a readable disk; detail: what is wrong
   later_segment,       // file is a later segment of a split image; other: the first
   missing_segment,     // other: a segment missing in the middle of the set
   too_many_segments,

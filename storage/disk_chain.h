@@ -23,6 +23,8 @@ constexpr size_t kMaxChainDisks = 64;
 struct ParentNames {
   std::vector<std::string> relative;
   std::vector<std::string> others;
+  // The parent's identifier as the child keeps it (VHDX: its data write GUID).
+  std::string identifier;
   bool empty() const { return relative.empty() && others.empty(); }
 };
 

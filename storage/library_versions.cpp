@@ -12,19 +12,13 @@
 #ifdef ROOK_HAVE_LIBBFIO
 #include <libbfio.h>
 #endif
-#ifdef ROOK_HAVE_LIBVHDI
-#include <libvhdi.h>
-#endif
-#ifdef ROOK_HAVE_LIBQCOW
-#include <libqcow.h>
-#endif
 
 namespace lnk {
 
 std::vector<OptionalLibrary> optional_libraries() {
   // Asked of each library itself, so a shared library swapped under the
   // program reports what really runs.
-  std::string zlib, deflate, ewf, bfio, vhdi, qcow;
+  std::string zlib, deflate, ewf, bfio;
 #ifdef ROOK_HAVE_ZLIB
   zlib = zlibVersion();
 #endif
@@ -38,19 +32,11 @@ std::vector<OptionalLibrary> optional_libraries() {
 #ifdef ROOK_HAVE_LIBBFIO
   bfio = libbfio_get_version();
 #endif
-#ifdef ROOK_HAVE_LIBVHDI
-  vhdi = libvhdi_get_version();
-#endif
-#ifdef ROOK_HAVE_LIBQCOW
-  qcow = libqcow_get_version();
-#endif
   return {
-      {"zlib", zlib, "stream-optimized VMware disks"},
-      {"libdeflate", deflate, "faster inflation of VMware grains"},
+      {"zlib", zlib, "stream-optimized VMware disks, compressed QCOW clusters"},
+      {"libdeflate", deflate, "faster inflation of VMware grains and QCOW clusters"},
       {"libewf", ewf, "E01 evidence files"},
-      {"libbfio", bfio, "file access for libvhdi, libqcow and libewf"},
-      {"libvhdi", vhdi, "VHD and VHDX disks"},
-      {"libqcow", qcow, "QCOW2 disks"},
+      {"libbfio", bfio, "file access for libewf"},
   };
 }
 

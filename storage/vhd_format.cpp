@@ -135,6 +135,7 @@ ParentNames vhdx_parent_names(ByteSource& file) {
     const std::string key_text = key.utf16z(0, key.size());
     const std::string path = value.utf16z(0, value.size());
     if (key_text == "relative_path") add_name(names.relative, path);
+    if (key_text == "parent_linkage") names.identifier = path;
     if (key_text == "absolute_win32_path" || key_text == "volume_path") add_name(names.others, path);
   }
   return names;

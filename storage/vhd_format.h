@@ -1,4 +1,4 @@
-// What rook reads of VHD and VHDX files itself (libvhdi reads the rest):
+// What VHD and VHDX files share:
 // the signatures that tell them apart from raw disks, and the names under
 // which a differencing disk recorded its parent.
 #pragma once

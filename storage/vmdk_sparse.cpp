@@ -135,24 +135,7 @@ VmdkOpenStatus VmdkSparseExtent::open(ByteSource& file) {
   return {};
 }
 
-bool VmdkSparseExtent::claim_sectors(uint64_t start, uint64_t end) {
-  // Claimed stretches are kept apart and merged where they touch, so the
-  // grains one after the other in the file that every writer puts there
-  // stay one stretch.
-  auto first = claimed_.upper_bound(start);
-  if (first != claimed_.begin() && std::prev(first)->second >= start) --first;
-  if (first != claimed_.end() && first->first <= start && first->second >= end) return false;
-  uint64_t merged_start = start, merged_end = end;
-  auto last = first;
-  while (last != claimed_.end() && last->first <= end) {
-    merged_start = std::min(merged_start, last->first);
-    merged_end = std::max(merged_end, last->second);
-    ++last;
-  }
-  claimed_.erase(first, last);
-  claimed_.emplace(merged_start, merged_end);
-  return true;
-}
+bool VmdkSparseExtent::claim_sectors(uint64_t start, uint64_t end) { return claimed_.claim(start, end); }
 
 void VmdkSparseExtent::read_table(ByteSource& file, uint64_t table) {
   const uint64_t bytes = uint64_t{header_.gtes_per_gt} * 4;
@@ -472,6 +455,28 @@ bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uin
   (void)deflated;
   (void)output;
   (void)whole;
+  return false;
+#endif
+}
+
+bool inflate_raw_deflate(std::span<const uint8_t> input, std::span<uint8_t> output) {
+#if defined(ROOK_HAVE_LIBDEFLATE)
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  thread_local std::unique_ptr<libdeflate_decompressor, Free> decompressor(libdeflate_alloc_decompressor());
+  if (!decompressor) return false;
+  size_t used = 0, written = 0;
+  const libdeflate_result result = libdeflate_deflate_decompress_ex(decompressor.get(), input.data(), input.size(),
+                                                                    output.data(), output.size(), &used, &written);
+  return result == LIBDEFLATE_SUCCESS && written == output.size();
+#elif defined(ROOK_HAVE_ZLIB)
+  uint64_t produced = 0;
+  // A stream that goes on past a full output is what qemu accepts too.
+  return inflate_with_zlib(input, output, produced, false) && produced == output.size();
+#else
+  (void)input;
+  (void)output;
   return false;
 #endif
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "storage/byte_source.h"
+#include "storage/claimed_ranges.h"
 #include "storage/read_ahead.h"
 #include "storage/vmdk_files.h"
 
@@ -112,7 +113,7 @@ class VmdkSparseExtent {
   std::vector<std::vector<uint32_t>> tables_;
   std::vector<std::vector<bool>> repeats_;  // per table; empty when it has none
   uint64_t tables_read_ = 0;                // tables before this one are read
-  std::map<uint64_t, uint64_t> claimed_;    // file sectors grains use: start -> end, merged
+  ClaimedRanges claimed_;                   // file sectors grains use
   // Overlapping tables could otherwise claim far more memory than the file holds.
   uint64_t table_bytes_budget_ = 0;
   // Compressed grain bytes, reused from grain to grain.
@@ -131,6 +132,9 @@ bool read_embedded_descriptor(ByteSource& file, const VmdkSparseHeader& header, 
 // stream is not looked at (where the build can stop early: else the stream
 // must end within output then too). produced is the count written.
 bool vmdk_inflate(std::span<const uint8_t> input, std::span<uint8_t> output, uint64_t& produced, bool whole = true);
+// Inflates a raw deflate stream (no zlib header, as QCOW stores clusters)
+// that must fill output exactly; bytes after the stream are ignored.
+bool inflate_raw_deflate(std::span<const uint8_t> input, std::span<uint8_t> output);
 // True when an inflate stops once its output is full (zlib without libdeflate).
 bool vmdk_partial_inflate_available();
 

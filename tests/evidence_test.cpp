@@ -11,8 +11,6 @@
 
 #include "carve/record_dump.h"
 #include "storage/ewf_source.h"
-#include "storage/qcow_source.h"
-#include "storage/vhdi_source.h"
 #include "tests/image_test_support.h"
 #include "tests/lnk_builder.h"
 #include "tests/shell_test_support.h"
@@ -207,9 +205,9 @@ TEST_F(EvidenceSet, OutputsNamingAFileTheRunReadsAreRefused) {
       {e01, "set.E02", "set.E02", ewf_support_available()},
       {e01, "symlink.E02", "set.E02", ewf_support_available()},
       {{ev("image.001"), "-ntfs_scan"}, "image.002", "image.002"},
-      {{ev("child.vhd"), "-rawscan"}, "parent.vhd", "parent.vhd", vhdi_support_available()},
-      {{ev("child.vhdx"), "-rawscan"}, "parent.vhdx", "parent.vhdx", vhdi_support_available()},
-      {{ev("child.qcow2"), "-ntfs_scan"}, "parent.qcow2", "parent.qcow2", qcow_support_available()},
+      {{ev("child.vhd"), "-rawscan"}, "parent.vhd", "parent.vhd"},
+      {{ev("child.vhdx"), "-rawscan"}, "parent.vhdx", "parent.vhdx"},
+      {{ev("child.qcow2"), "-ntfs_scan"}, "parent.qcow2", "parent.qcow2"},
   };
   for (const auto& c : cases) {
     if (!c.supported) continue;

@@ -18,8 +18,6 @@
 #include "platform/text.h"
 #include "storage/disk_source.h"
 #include "storage/ewf_source.h"
-#include "storage/qcow_source.h"
-#include "storage/vhdi_source.h"
 #include "tests/image_test_support.h"
 #include "tests/ntfs_reference.h"
 #include "tests/run_program.h"
@@ -322,11 +320,11 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
       {"split.vmdk", "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.raw split.vmdk", nullptr, false},
       {"disk.E01", "ewfacquirestream -q -S 2097152 -t disk < disk.raw && test -f disk.E02", ewf_support_available,
        true},
-      {"fixed.vhd", "qemu-img convert -O vpc -o subformat=fixed disk.raw fixed.vhd", vhdi_support_available, true},
-      {"dynamic.vhd", "qemu-img convert -O vpc disk.raw dynamic.vhd", vhdi_support_available, true},
-      {"disk.vhdx", "qemu-img convert -O vhdx disk.raw disk.vhdx", vhdi_support_available, true},
-      {"plain.qcow2", "qemu-img convert -O qcow2 disk.raw plain.qcow2", qcow_support_available, false},
-      {"packed.qcow2", "qemu-img convert -O qcow2 -c disk.raw packed.qcow2", qcow_support_available, false},
+      {"fixed.vhd", "qemu-img convert -O vpc -o subformat=fixed disk.raw fixed.vhd", nullptr, true},
+      {"dynamic.vhd", "qemu-img convert -O vpc disk.raw dynamic.vhd", nullptr, true},
+      {"disk.vhdx", "qemu-img convert -O vhdx disk.raw disk.vhdx", nullptr, true},
+      {"plain.qcow2", "qemu-img convert -O qcow2 disk.raw plain.qcow2", nullptr, false},
+      {"packed.qcow2", "qemu-img convert -O qcow2 -c disk.raw packed.qcow2", nullptr, false},
       {"segments.001", "split -b 7M -d -a 3 disk.raw segments. && mv segments.001 segments.002 && "
                        "mv segments.000 segments.001", nullptr, true},
   };
@@ -353,6 +351,22 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   }
 }
 
+// -vmdk on a GPT disk whose NTFS partition follows another finds it as the
+// image named alone does; a disk without one is named when refused.
+TEST_F(ImageScan, VmdkOptionFindsTheNtfsPartitionAfterAnother) {
+  if (!have_tools({"sgdisk"})) GTEST_SKIP() << "sgdisk is needed";
+  shell("cd " + q(dir_) + " && truncate -s 16M gpt.raw && sgdisk -n 1:2048:+1M -t 1:8300 -n 2:4096:+18304"
+        " -t 2:0700 gpt.raw >/dev/null && dd if=volume.raw of=gpt.raw bs=512 seek=4096 conv=notrunc status=none"
+        " && qemu-img convert -O vmdk gpt.raw gpt.vmdk && truncate -s 16M none.raw && sgdisk -n 1:2048:+1M"
+        " none.raw >/dev/null && qemu-img convert -O vmdk none.raw none.vmdk");
+  const std::vector<std::string> found = scan({"-vmdk", path("gpt.vmdk")});
+  EXPECT_EQ(found.size(), records_.size());
+  EXPECT_EQ(found, scan({path("gpt.vmdk"), "-ntfs_scan"}));
+  const test::CommandResult refused = run({"-vmdk", path("none.vmdk"), "-quiet"});
+  EXPECT_EQ(std::pair(refused.status, refused.err),
+            std::pair(255, "defaulting to -ntfs_scan option\nproblem reading " + path("none.vmdk") + ", aborting\n"));
+}
+
 // Differencing VHD and VHDX disks and a QCOW2 disk with a backing file: the
 // child's own write (a shortcut past the partition) over the parent's disk,
 // found from the names the child recorded; without its parent, with another
@@ -373,7 +387,7 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
   fs::create_directories(dir_ / "children");
   struct Chain { std::string child, recorded; };  // recorded: the parent's name in the message
   std::vector<Chain> chains;
-  if (vhdi_support_available()) {
+  {
     // VHD: the child beside its parent. VHDX: the child one folder down.
     convert("-O vpc", "parent.vhd");
     shell("qemu-img create -f vpc " + q(path("child.vhd")) + " $(qemu-img info --output=json " +
@@ -391,7 +405,7 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
     test::make_vhdx_child(path("self.vhdx"), path("self.vhdx"), ".\\self.vhdx");
     refused("self.vhdx", path("self.vhdx") + " names itself as its parent disk");
   }
-  if (qcow_support_available()) {
+  {
     // The backing file recorded by its absolute path, found beside the child.
     convert("-O qcow2", "children/base.qcow2");
     shell("qemu-img create -f qcow2 -F qcow2 -b " + q(path("children/base.qcow2")) + " " +
@@ -401,6 +415,19 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
     for (const char* name : {"base.qcow2", "child.qcow2"})
       fs::copy_file(dir_ / "children" / name, dir_ / "moved" / name);
     chains.push_back({path("moved/child.qcow2"), path("children/base.qcow2")});
+
+    // Three levels, 64 KiB cluster i held by level i mod 3, junk under it.
+    shell("cd " + q(dir_) + " && python3 -c \"import sys; d=open('disk.raw','rb').read()\n"
+          "for k in (0, 1):\n"
+          " b=bytearray(d)\n"
+          " for c in range(len(d)>>16):\n"
+          "  if c%3>k: b[c<<16:(c+1)<<16]=bytes([c%251+1])*65536\n"
+          " open('level%d.raw'%k,'wb').write(b)\""
+          " && qemu-img convert -O qcow2 level0.raw level0.qcow2 && qemu-img convert -O qcow2 -F qcow2"
+          " -B level0.qcow2 level1.raw level1.qcow2 && qemu-img convert -O qcow2 -F qcow2 -B level1.qcow2 disk.raw"
+          " level2.qcow2");
+    write_sample("qcow2", "level2.qcow2");
+    chains.push_back({path("level2.qcow2"), "level1.qcow2"});
 
     // a and b each the backing file of the other.
     shell("cd " + q(dir_) + " && qemu-img create -f qcow2 -F qcow2 -b moved/base.qcow2 a.qcow2" +
@@ -428,7 +455,7 @@ TEST_F(ImageScan, ChildDisksReadOverTheirParents) {
     EXPECT_TRUE(test::contains(missing.err, " of " + alone + " not found: " + chain.recorded + " (looked for "))
         << missing.err;
   }
-  if (vhdi_support_available()) {
+  {
     shell("qemu-img create -f vpc " + q(path("alone/0/parent.vhd")) + " 10M");
     const std::string child = path("alone/0/child.vhd");
     refused("alone/0/child.vhd", path("alone/0/parent.vhd") + " is not the parent disk of " + child +

@@ -106,26 +106,51 @@ inline void make_vhd_child(const std::filesystem::path& child, const std::filesy
 
 // child, a dynamic VHDX, becomes a differencing disk whose parent locator
 // holds parent's data write identifier, relative and an absolute path.
-// Blocks the child holds are read whole from it, the others from the parent.
+// Blocks qemu left zero read from the parent. Without written, the blocks
+// the child holds are read whole from it; with it, only the sectors of
+// written are, through a sector bitmap (disks up to 4 GiB).
 inline void make_vhdx_child(const std::filesystem::path& child, const std::filesystem::path& parent,
-                            const std::string& relative) {
+                            const std::string& relative,
+                            const std::vector<std::pair<uint64_t, uint64_t>>& written = {}) {
   using namespace vhd_detail;
   Bytes b = read(child);
   const Bytes p = read(parent);
   // The parent's current header: the one with the higher sequence number.
   const size_t current = get(p, 0x20000 + 8, 8) > get(p, 0x10000 + 8, 8) ? 0x20000 : 0x10000;
-  size_t region = 0;
+  size_t region = 0, bat = 0;
   for (size_t i = 0; i < get(b, 0x30000 + 8, 4); ++i) {
     const size_t entry = 0x30000 + 16 + 32 * i;
     if (guid_at(b, entry) == "8b7ca206-4790-4b9a-b8fe-575f050f886e") region = get(b, entry + 16, 8);
+    if (guid_at(b, entry) == "2dc27766-f623-4200-9d64-115e9bfd4a08") bat = get(b, entry + 16, 8);
   }
   const size_t count = get(b, region + 10, 2);
   size_t free = 0;
+  uint64_t block = 1;
   for (size_t i = 0; i < count; ++i) {
     const size_t entry = region + 32 + 32 * i;
     const size_t offset = get(b, entry + 16, 4);
     free = std::max<size_t>(free, offset + get(b, entry + 20, 4));
-    if (guid_at(b, entry) == "caa16737-fa36-4d43-b3b6-33f0aa44e76b") b.at(region + offset + 4) |= 2;  // has a parent
+    if (guid_at(b, entry) == "caa16737-fa36-4d43-b3b6-33f0aa44e76b") {
+      b.at(region + offset + 4) |= 2;  // has a parent
+      block = get(b, region + offset, 4);
+    }
+  }
+  const uint64_t ratio = (uint64_t{1} << 32) / block, bitmap = (b.size() + 0xFFFFF) / 0x100000 * 0x100000;
+  bool partial = false;
+  for (uint64_t i = 0; i < ratio; ++i) {
+    const size_t at = bat + 8 * i;
+    const uint64_t e = get(b, at, 8);
+    if ((e & 7) == 2) put(b, at, 0, 8);  // zero: the parent's
+    if ((e & 7) != 6 || written.empty()) continue;
+    partial = true;
+    put(b, at, e | 7, 8);
+  }
+  if (partial) {
+    b.resize(bitmap + 0x100000, 0);
+    for (const auto& [start, length] : written)
+      for (uint64_t sector = start / 512; sector < (start + length + 511) / 512; ++sector)
+        b[bitmap + sector / 8] |= static_cast<uint8_t>(1u << (sector % 8));
+    put(b, bat + 8 * ratio, bitmap | 6, 8);
   }
   free = (free + 4095) / 4096 * 4096;
   const std::string name = relative.substr(relative.find_last_of("\\/") + 1);

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Cross-builds the container libraries rook.exe links statically (zlib,
-# libdeflate, libbfio, libewf, libvhdi, libqcow) for 64-bit
+# libdeflate, libbfio, libewf) for 64-bit
 # Windows from
 # Debian's own source packages, installs them into a prefix and prints that
 # prefix as the last line of standard output:
@@ -32,7 +32,7 @@ jobs=${JOBS:-2}
 host=x86_64-w64-mingw32
 cc=$host-gcc-posix
 # Order matters: each library finds the ones before it in the prefix.
-packages="zlib libdeflate libbfio libewf libvhdi libqcow"
+packages="zlib libdeflate libbfio libewf"
 
 say() { echo "windows_deps: $*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -191,27 +191,25 @@ build_libyal() {
 # by side, those would clash: each library becomes one object in which only
 # its own functions stay global.
 #
-# But rook makes the libbfio handles libvhdi and libqcow read, and a handle
-# must be read by the libbfio copy that made it: Debian's older libbfio made
-# handles libvhdi's copy crashed on. libvhdi's libbfio stays global, so it
-# serves rook and libqcow (whose copy has the same handle code), and the
-# shared libbfio is not linked, as on Linux where the first copy
-# loaded serves every caller.
+# But rook makes the libbfio handles libewf reads, and a handle must be
+# read by the libbfio copy that made it. libewf's copy of libbfio stays
+# global, so it serves rook, and the shared libbfio is not linked, as on
+# Linux where the first copy loaded (libewf's) serves every caller.
 localize() {
   archive=$prefix/lib/$1.a
   work=$src/localize-$1
   mkdir -p "$work"
   step "$1" "$host-ld" -r -o "$work/$1.o" --whole-archive "$archive"
-  if [ "$1" = libvhdi ]; then
+  if [ "$1" = libewf ]; then
     step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" --keep-global-symbol="libbfio_*" "$work/$1.o"
   else
     step "$1" "$host-objcopy" --wildcard --keep-global-symbol="$1_*" "$work/$1.o"
   fi
   # MinGW reaches another file's functions and data through .refptr.NAME
   # cells, each a link-once section: one cell per name survives the link, so
-  # libvhdi's and libqcow's code called libewf's copy of libfdata's and
-  # libcdata's functions (and crashed closing a disk). Each library's cells
-  # get names of their own.
+  # one library's code could call another's copy of libfdata's and
+  # libcdata's functions (and crash). Each library's cells get names of
+  # their own.
   "$host-objdump" -h "$work/$1.o" |
     awk -v lib="$1" '$2 ~ /^\.rdata\$\.refptr\./ {
       print "--rename-section=" $2 "=" $2 "." lib; print "--redefine-sym=" $2 "=" $2 "." lib }' |
@@ -239,13 +237,8 @@ build_libdeflate &
 pids="$!"
 # The others need only those two: they build side by side, so one's
 # configure script (a single process) overlaps another's compiling. As in
-# Debian's builds, libewf, libvhdi and libqcow use their own copies of
-# libbfio (they need a newer one than Debian's).
+# Debian's builds, libewf uses its own copy of libbfio.
 build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
-pids="$pids $!"
-build_libyal libvhdi --with-libbfio=no &
-pids="$pids $!"
-build_libyal libqcow --with-zlib="$prefix" --with-libbfio=no &
 pids="$pids $!"
 for pid in $pids; do wait "$pid" || true; done
 

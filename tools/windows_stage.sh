@@ -225,7 +225,7 @@ EXPECT_REPORT=1 compare_run "-vmdk child | base -rawscan -csv" -vmdk "$chain" -r
 EXPECT_REPORT=1 compare_run "-vmdk child | base -csv" -vmdk "$chain" -quiet -csv
 compare_run "child.vmdk alone" "$scratch/child.vmdk" -ntfs_scan -quiet
 
-# VHD, VHDX and QCOW2 (libvhdi, libqcow), a QCOW2 chain whose base is
+# VHD, VHDX and QCOW2 (rook's own readers), a QCOW2 chain whose base is
 # named by a relative path outside ASCII, and a VHDX under such a name:
 # opened by rook.exe through its wide-character file calls.
 (
