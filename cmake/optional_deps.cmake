@@ -2,7 +2,8 @@
 # stream-optimized VMware disks), libdeflate (the same grains, inflated in
 # about half zlib's time), libewf (E01 evidence files), libvhdi (VHD and
 # VHDX disks), libqcow (QCOW disks) and libvshadow (shadow copies inside
-# images), the last three with libbfio. Each is looked for only when
+# images), the last three with libbfio, and wimlib (the XPRESS and LZX
+# chunks of WOF-compressed NTFS files). Each is looked for only when
 # its option is on; a missing one only turns its feature off. Everything
 # found travels on one interface target.
 option(ROOK_WITH_ZLIB "Read stream-optimized VMware disks (needs zlib)" ON)
@@ -11,6 +12,7 @@ option(ROOK_WITH_LIBEWF "Read E01 evidence files (needs libewf)" ON)
 option(ROOK_WITH_LIBVHDI "Read VHD and VHDX disks (needs libvhdi and libbfio)" ON)
 option(ROOK_WITH_LIBQCOW "Read QCOW disks (needs libqcow and libbfio)" ON)
 option(ROOK_WITH_LIBVSHADOW "Read shadow copies inside images (needs libvshadow and libbfio)" ON)
+option(ROOK_WITH_WIMLIB "Read WOF-compressed NTFS files (needs wimlib)" ON)
 
 add_library(rook_optional_deps INTERFACE)
 # The build machine's pkg-config describes the build machine's libraries,
@@ -159,6 +161,16 @@ if(ROOK_WITH_LIBVSHADOW)
     message(STATUS "rook: libvshadow and libbfio found, shadow copies inside images are read")
   else()
     message(STATUS "rook: libvshadow or libbfio not found, shadow copies inside images are refused")
+  endif()
+endif()
+
+if(ROOK_WITH_WIMLIB)
+  rook_find_optional(ROOK_WIMLIB MODULES wimlib HEADERS wimlib.h LIBRARIES wim)
+  if(ROOK_WIMLIB_AVAILABLE)
+    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_WIMLIB=1)
+    message(STATUS "rook: wimlib found, WOF-compressed NTFS files are read")
+  else()
+    message(STATUS "rook: wimlib not found, WOF-compressed NTFS files are named, not read")
   endif()
 endif()
 

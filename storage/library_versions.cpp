@@ -19,13 +19,16 @@
 #ifdef ROOK_HAVE_LIBQCOW
 #include <libqcow.h>
 #endif
+#ifdef ROOK_HAVE_WIMLIB
+#include <wimlib.h>
+#endif
 
 namespace lnk {
 
 std::vector<OptionalLibrary> optional_libraries() {
   // Asked of each library itself, so a shared library swapped under the
   // program reports what really runs.
-  std::string zlib, deflate, ewf, vshadow, bfio, vhdi, qcow;
+  std::string zlib, deflate, ewf, vshadow, bfio, vhdi, qcow, wim;
 #ifdef ROOK_HAVE_ZLIB
   zlib = zlibVersion();
 #endif
@@ -46,6 +49,9 @@ std::vector<OptionalLibrary> optional_libraries() {
 #ifdef ROOK_HAVE_LIBQCOW
   qcow = libqcow_get_version();
 #endif
+#ifdef ROOK_HAVE_WIMLIB
+  wim = wimlib_get_version_string();
+#endif
   return {
       {"zlib", zlib, "stream-optimized VMware disks"},
       {"libdeflate", deflate, "faster inflation of VMware grains"},
@@ -54,6 +60,7 @@ std::vector<OptionalLibrary> optional_libraries() {
       {"libbfio", bfio, "file access for libvshadow"},
       {"libvhdi", vhdi, "VHD and VHDX disks"},
       {"libqcow", qcow, "QCOW2 disks"},
+      {"wimlib", wim, "WOF-compressed NTFS files"},
   };
 }
 

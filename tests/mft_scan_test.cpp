@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,6 +26,7 @@
 #include "ntfs/shadow_catalog.h"
 #include "scan/mft_scan.h"
 #include "storage/file_source.h"
+#include "storage/memory_source.h"
 #include "storage/window_source.h"
 #include "tests/cfb_builder.h"
 #include "tests/delimited_lines.h"
@@ -39,6 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::contains;
+using test::Bytes;
 
 struct Found { LnkRecord record; SourceInfo source; };
 
@@ -203,6 +206,78 @@ TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsSweep, ::testing::ValuesIn(kSweep),
                          [](const ::testing::TestParamInfo<SweepVolume>& info) { return info.param.name; });
+
+// A built volume: a shortcut in a stream of a text file and of a folder,
+// a Zone.Identifier stream, a jump list of three names of which one holds
+// its AppID, a torn record and a "BAAD" one.
+TEST(ScanBuilt, StreamsEveryNameTornRecordsAndNotes) {
+  constexpr uint64_t kRoot = make_reference(5, 5), kDocs = make_reference(20, 1), kOld = make_reference(21, 1);
+  const Bytes lnk = test::sample_shortcut();
+  const Bytes jump_list = test::simple_jump_list({lnk});
+  ASSERT_LE(jump_list.size(), 8192u);
+  test::VolumeLayout layout;
+  layout.mft_records = 32;
+  test::VolumeImage image = test::basic_volume(layout, {});
+  image.put_record(20, test::file_record(kRoot, "docs", {}, 3));
+  image.put_record(21, test::file_record(kRoot, "old", {}, 3));
+  image.put_record(22, test::file_record(kDocs, "readme.txt",
+                                         {test::resident_attribute(0x80, Bytes(10, 'r'), "", 4),
+                                          test::nonresident_attribute(0x80, test::encode_runs({{1, 102}}),
+                                                                      lnk.size(), 4096, "x.lnk", 5),
+                                          test::resident_attribute(0x80, Bytes(40, 'z'), "Zone.Identifier", 6)}));
+  image.put_record(23, test::file_record(kRoot, "folder", {test::resident_attribute(0x80, lnk, "y.lnk", 4)}, 3));
+  test::RecordLayout links;
+  links.attributes = {test::resident_attribute(0x10, test::standard_information(1, 2, 3, 4)),
+                      test::resident_attribute(0x30, test::file_name(kDocs, "recent.automaticDestinations-ms"), "", 1),
+                      test::resident_attribute(0x30, test::file_name(kDocs, "RECENT~1.AUT", 2), "", 2),
+                      test::resident_attribute(0x30, test::file_name(kOld, "5f7b5f1e01b83767.automaticDestinations-ms"),
+                                               "", 3),
+                      test::resident_attribute(0x30, test::file_name(kOld, "COPY~1.LNK", 2), "", 7),
+                      test::nonresident_attribute(0x80, test::encode_runs({{2, 100}}), jump_list.size(), 8192, "", 4)};
+  image.put_record(24, test::mft_record(links));
+  image.put_bytes(100 * 4096, jump_list);
+  image.put_cluster(102, lnk);
+  Bytes torn = test::file_record(kDocs, "torn.lnk", {test::resident_attribute(0x80, lnk, "", 4)});
+  torn[510] ^= 0xFF;  // a sector end that no longer holds the sequence number
+  image.put_record(25, torn);
+  Bytes bad = test::file_record(kDocs, "bad.lnk", {test::resident_attribute(0x80, lnk, "", 4)});
+  std::memcpy(bad.data(), "BAAD", 4);
+  image.put_record(26, bad);
+
+  NtfsVolume volume;
+  std::vector<std::string> diag;
+  volume.attach(std::make_unique<OwnedMemorySource>(image.bytes()), 0);
+  volume.set_diag_sink([&diag](const std::string& line) { diag.push_back(line); });
+  ASSERT_TRUE(volume.validate());
+  std::vector<Found> found;
+  RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo& s) { found.push_back({r, s}); });
+  ScanNotes notes;
+  ASSERT_TRUE(scan_volume(volume, SourceInfo{}, record_pass(), outlet, &notes));
+  std::map<std::string, const Found*> by_path;
+  for (const Found& f : found) by_path[f.source.volume_path] = &f;
+  const std::string listed = "[root]\\old\\5f7b5f1e01b83767.automaticDestinations-ms";
+  EXPECT_EQ(by_path.size(), 4u);
+  ASSERT_TRUE(by_path.count("[root]\\docs\\readme.txt:x.lnk") && by_path.count("[root]\\folder:y.lnk") &&
+              by_path.count("[root]\\docs\\torn.lnk") && by_path.count(listed));
+  // Every name once, the 8.3 form of a long name in the same folder not.
+  const SourceInfo& linked = by_path[listed]->source;
+  EXPECT_EQ(std::make_tuple(linked.app_id, linked.other_paths),
+            std::make_tuple(std::string("5f7b5f1e01b83767"),
+                            std::vector<std::string>{"[root]\\docs\\recent.automaticDestinations-ms"}));
+  const SourceInfo& in_stream = by_path["[root]\\docs\\readme.txt:x.lnk"]->source;
+  EXPECT_EQ(std::make_tuple(in_stream.stream, in_stream.source_file_size, in_stream.data_attribute_id),
+            std::make_tuple(std::string("x.lnk"), uint64_t{lnk.size()}, uint16_t{5}));
+  EXPECT_EQ(by_path["[root]\\docs\\readme.txt:x.lnk"]->record.source_type, "[root]\\docs\\readme.txt:x.lnk");
+  EXPECT_TRUE(by_path["[root]\\docs\\torn.lnk"]->source.damaged_record);
+  EXPECT_FALSE(in_stream.damaged_record);
+  EXPECT_EQ(std::make_tuple(notes.damaged_records, notes.bad_records), std::make_tuple(uint64_t{1}, uint64_t{1}));
+  EXPECT_TRUE(std::count(diag.begin(), diag.end(),
+                         "err: damaged record 0x19: a sector end does not hold the update sequence number; read as it "
+                         "is"));
+  const std::vector<std::string> lines = scan_note_lines(notes, false);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "1 MFT record marked BAAD not read; -diags FILE names them");
+}
 
 class ScanFixture : public test::ScratchDirTest {
  protected:

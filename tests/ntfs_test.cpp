@@ -26,7 +26,12 @@
 #include "ntfs/shadow_catalog.h"
 #include "platform/text.h"
 #include "storage/memory_source.h"
+#include "storage/wof_codec.h"
 #include "tests/ntfs_builder.h"
+
+#ifdef ROOK_HAVE_WIMLIB
+#include <wimlib.h>
+#endif
 
 namespace lnk {
 namespace {
@@ -822,15 +827,25 @@ TEST_F(NtfsPaths, FileDataThroughRunsSparseStretchesAndLimits) {
                                           {test::nonresident_attribute(
                                               0x80, test::encode_runs({{16, 100}, {16, 5000}}), 32 * 4096, 32 * 4096,
                                               "", 4)}));
-  // And data whose initialized size is 0 (how Windows keeps the shadow-copy
-  // catalog): the clusters are read as they are.
+  // Past the initialized size a file reads as zeros, after a sparse run
+  // too; only a reader that asks (the shadow-copy catalog, which Windows
+  // keeps with an initialized size of 0) gets the clusters as they are.
   Bytes uninitialized = test::nonresident_attribute(0x80, test::encode_runs({{1, 82}}), 4096, 4096, "", 4);
   test::set_u32(uninitialized, 56, 0);
   image_.put_record(57, test::file_record(kRoot, "catalog-like", {uninitialized}));
+  Bytes partly = test::nonresident_attribute(0x80, test::encode_runs({{1, -1}, {1, 82}}), 8192, 8192, "", 4);
+  test::set_u32(partly, 56, 4096 + 600);
+  image_.put_record(59, test::file_record(kRoot, "partly.lnk", {partly}));
   rebuild();
   ASSERT_TRUE(read_entry_data(volume_, 56, data));
   EXPECT_EQ(data.size(), 16 * 4096u);
-  EXPECT_TRUE(read_entry_data(volume_, 57, data) && data == pattern(4096, 82));
+  EXPECT_TRUE(read_entry_data(volume_, 57, data, kDefaultDataLimit, true) && data == pattern(4096, 82));
+  EXPECT_TRUE(read_entry_data(volume_, 57, data) && data == Bytes(4096, 0));
+  Bytes initialized(4096, 0);
+  const Bytes head = pattern(600, 82);
+  initialized.insert(initialized.end(), head.begin(), head.end());
+  initialized.resize(8192, 0);
+  EXPECT_TRUE(read_entry_data(volume_, 59, data) && data == initialized);
 
   // Sizes and sparse runs cost nothing to claim: what is copied stops at
   // the limit, data_size still tells the claim.
@@ -999,17 +1014,104 @@ TEST_F(NtfsPaths, CompressedDataUnitByUnit) {
   EXPECT_FALSE(read_file(volume_, request));
   EXPECT_EQ(diag_.front(), "err: compression unit 2^0 clusters not read");
 
-  // A file Windows compressed into a WofCompressedData stream is named.
-  Bytes reparse(16, 0);
-  test::set_u32(reparse, 0, 0x80000017);
-  image_.put_record(63, test::file_record(kRoot, "wof.lnk",
-                                          {test::resident_attribute(0x80, Bytes(10, 0), "", 4),
-                                           test::resident_attribute(0xC0, reparse, "", 5)}));
+}
+
+// The reparse value of a WOF-compressed file.
+Bytes wof_reparse(uint32_t algorithm) {
+  Bytes value(24, 0);
+  test::set_u32(value, 0, 0x80000017);
+  test::set_u16(value, 4, 16);
+  for (const auto& [at, word] : {std::pair<size_t, uint32_t>{8, 1}, {12, 2}, {16, 1}, {20, algorithm}})
+    test::set_u32(value, at, word);
+  return value;
+}
+
+// A WofCompressedData stream: the chunk table, then each chunk as wimlib
+// compresses it, or as it is when that saves nothing.
+Bytes wof_stream(const Bytes& data, uint32_t chunk, [[maybe_unused]] bool lzx) {
+  Bytes table, chunks;
+  for (size_t at = 0; at < data.size(); at += chunk) {
+    if (at != 0) test::put_u32(table, static_cast<uint32_t>(chunks.size()));
+    const Bytes piece(data.begin() + static_cast<ptrdiff_t>(at),
+                      data.begin() + static_cast<ptrdiff_t>(std::min<size_t>(at + chunk, data.size())));
+    Bytes packed(piece.size());
+    size_t size = 0;
+#ifdef ROOK_HAVE_WIMLIB
+    wimlib_compressor* compressor = nullptr;
+    if (wimlib_create_compressor(lzx ? WIMLIB_COMPRESSION_TYPE_LZX : WIMLIB_COMPRESSION_TYPE_XPRESS, chunk, 50, &compressor) == 0) {
+      size = wimlib_compress(piece.data(), piece.size(), packed.data(), packed.size() - 1, compressor);
+      wimlib_free_compressor(compressor);
+    }
+#endif
+    packed.resize(size);
+    chunks.insert(chunks.end(), (size != 0 ? packed : piece).begin(), (size != 0 ? packed : piece).end());
+  }
+  table.insert(table.end(), chunks.begin(), chunks.end());
+  return table;
+}
+
+// Files compressed with WOF: XPRESS in 4 KiB chunks (a stored one among
+// them) and LZX in 32 KiB chunks, read from their streams; a table entry
+// past the stream ends the data there; an unknown algorithm is named.
+TEST_F(NtfsPaths, WofCompressedFilesChunkByChunk) {
+  Bytes text;
+  for (int i = 0; text.size() < 3 * 4096 + 1000; ++i) {
+    const std::string line = "line " + std::to_string(i % 97) + " of a file compact compressed\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  text.resize(3 * 4096 + 1000);
+  std::copy_n(pattern(4096, 9).begin(), 4096, text.begin() + 4096);  // stored: it does not shrink
+  Bytes longer = text;
+  longer.resize(32768 + 500, 'q');
+  auto put_file = [&](uint64_t entry, const Bytes& data, uint32_t algorithm, const Bytes& stream, uint64_t cluster) {
+    image_.put_bytes(cluster * 4096, stream);
+    const uint64_t clusters = (data.size() + 4095) / 4096;
+    image_.put_record(
+        entry, test::file_record(
+                   kRoot, "w" + std::to_string(entry) + ".lnk",
+                   {test::nonresident_attribute(0x80, test::encode_runs({{clusters, -1}}), data.size(), clusters * 4096,
+                                                "", 4),
+                    test::nonresident_attribute(0x80, test::encode_runs({{(stream.size() + 4095) / 4096, int64_t(cluster)}}),
+                                                stream.size(), (stream.size() + 4095) / 4096 * 4096,
+                                                "WofCompressedData", 6),
+                    test::resident_attribute(0xC0, wof_reparse(algorithm), "", 5)}));
+  };
+  const Bytes xpress = wof_stream(text, 4096, false);
+  put_file(60, text, 0, xpress, 130);
+  put_file(61, longer, 1, wof_stream(longer, 32768, true), 140);
+  Bytes cut = xpress;
+  test::set_u32(cut, 8, static_cast<uint32_t>(cut.size()));  // the fourth chunk starts past the stream
+  put_file(62, text, 0, cut, 150);
+  put_file(63, text, 9, xpress, 130);
   rebuild();
+  FileRequest request;
   diag_.clear();
   request.entry = 63;
   EXPECT_TRUE(read_file(volume_, request));
-  EXPECT_EQ(diag_.front(), "err: WofCompressedData not decoded: inode 0x3f wof.lnk");
+  EXPECT_EQ(request.gap, DataGap::wof_not_decoded);
+  EXPECT_EQ(diag_.front(),
+            "err: WofCompressedData not decoded (a provider or algorithm not known): inode 0x3f w63.lnk");
+  request.entry = 60;
+  ASSERT_TRUE(read_file(volume_, request));
+  if (!wof_codec_available()) {
+    EXPECT_EQ(request.gap, DataGap::wof_not_decoded);
+    EXPECT_EQ(diag_.back(), "err: WofCompressedData not decoded (this build lacks wimlib): inode 0x3c w60.lnk");
+    return;
+  }
+  ASSERT_LT(xpress.size(), text.size());
+  EXPECT_EQ(std::make_tuple(request.gap, request.data_size, request.data_attribute_id, request.first_cluster_offset),
+            std::make_tuple(DataGap::none, uint64_t{text.size()}, uint16_t{4}, uint64_t{130 * 4096}));
+  EXPECT_TRUE(request.data == text);
+  uint64_t placed = 0;
+  EXPECT_TRUE(request.data_stream.map(4096 + 5, placed) && placed == 130 * 4096 + 12 + ByteReader(xpress).u32(0));
+  request.entry = 61;
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_TRUE(request.data == longer);
+  diag_.clear();
+  request.entry = 62;
+  ASSERT_TRUE(read_file(volume_, request));
+  EXPECT_TRUE(request.data == Bytes(text.begin(), text.begin() + 2 * 4096));
+  EXPECT_EQ(diag_.back(), "err: WofCompressedData damaged from offset 0x2000: inode 0x3e");
 }
 
 TEST(ShadowCatalog, EntriesOfOneStoreMeetUnderItsKey) {
