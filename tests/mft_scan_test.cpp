@@ -288,6 +288,78 @@ class ScanFixture : public test::ScratchDirTest {
   std::string image(const char* name) const { return (dir_ / name).string(); }
 };
 
+// What a shortcut says, for records of the same bytes found two ways.
+auto shortcut_fields(const LnkRecord& r) {
+  return std::make_tuple(r.parsed_size, r.header.link_flags, r.header.file_size, r.header.write_time,
+                         r.volume_label, r.target_mft_entry, r.shell_items.size());
+}
+
+// The fixture of hidden files (make_ntfs_hidden.sh): shortcuts in streams
+// as fls names them and icat copies them, the WOF-compressed copies in four
+// chunk sizes as their plain twin, the stale tail as icat's zeros, the
+// AppID from the one name of eleven that carries it, the torn record that
+// sleuthkit refuses.
+TEST_F(ScanFixture, HiddenFilesAgreeWithSleuthkitAndTheirPlainBytes) {
+  if (!test::have_tools({"fls", "icat"})) GTEST_SKIP() << "sleuthkit (fls, icat) is not installed";
+  const std::string hidden = image("ntfs_hidden.img");
+  std::map<std::string, const Found*> by_path;
+  const std::vector<Found> found = scan(hidden, 0, record_pass());
+  for (const Found& f : found) by_path[f.source.volume_path] = &f;
+  const std::string fls = test::shell("fls -r -p " + test::q(hidden)).out;
+  auto inode_of = [&fls](const std::string& listed) {
+    const size_t at = fls.find(":\t" + listed + "\n");
+    const size_t start = fls.rfind(' ', at) + 1;
+    return at == std::string::npos ? std::string() : fls.substr(start, at - start);
+  };
+  auto icat = [&](const std::string& inode) {
+    const std::string text = test::shell("icat " + test::q(hidden) + " " + inode).out;
+    return Bytes(text.begin(), text.end());
+  };
+  auto parsed = [](const Bytes& bytes) {
+    LnkRecord r;
+    EXPECT_TRUE(parse_lnk_record(r, bytes, 0));
+    return shortcut_fields(r);
+  };
+  EXPECT_EQ(found.size(), 10u);
+  for (const auto& [listed, path] : {std::pair<std::string, std::string>{"docs/readme.txt:x.lnk", "[root]\\docs\\readme.txt:x.lnk"},
+                                     {"folder:y.lnk", "[root]\\folder:y.lnk"},
+                                     {"docs/stale.lnk", "[root]\\docs\\stale.lnk"}}) {
+    ASSERT_TRUE(by_path.count(path)) << path;
+    const std::string inode = inode_of(listed);
+    ASSERT_FALSE(inode.empty()) << listed;
+    const Bytes bytes = icat(inode);
+    EXPECT_EQ(by_path[path]->source.source_file_size, bytes.size()) << path;
+    EXPECT_EQ(shortcut_fields(by_path[path]->record), parsed(bytes)) << path;
+    EXPECT_EQ(by_path[path]->source.data_attribute_id, std::stoi(inode.substr(inode.rfind('-') + 1))) << path;
+  }
+  // Past the initialized size the file holds zeros, in icat's copy too.
+  const Bytes stale = icat(inode_of("docs/stale.lnk"));
+  const size_t sample = fs::file_size(fs::path(ROOK_SOURCE_DIR) / "tests" / "data" / "sample.lnk");
+  EXPECT_TRUE(stale.size() > sample && std::all_of(stale.begin() + static_cast<ptrdiff_t>(sample), stale.end(),
+                                                  [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(by_path["[root]\\folder:y.lnk"]->source.stream, "y.lnk");
+
+  const std::string plain = "[root]\\wof\\original.lnk";
+  ASSERT_TRUE(by_path.count(plain));
+  for (const char* name : {"xpress4k", "xpress8k", "xpress16k", "lzx"}) {
+    const std::string path = std::string("[root]\\wof\\") + name + ".lnk";
+    ASSERT_TRUE(by_path.count(path)) << path;
+    EXPECT_EQ(shortcut_fields(by_path[path]->record), shortcut_fields(by_path[plain]->record)) << path;
+    EXPECT_EQ(by_path[path]->source.source_file_size, by_path[plain]->source.source_file_size) << path;
+  }
+
+  const std::string listed = "[root]\\old\\5f7b5f1e01b83767.automaticDestinations-ms";
+  ASSERT_TRUE(by_path.count(listed));
+  EXPECT_EQ(by_path[listed]->source.app_id, "5f7b5f1e01b83767");
+  EXPECT_EQ(by_path[listed]->source.other_paths.size(), 10u);
+  const std::vector<std::string>& others = by_path[listed]->source.other_paths;
+  EXPECT_NE(std::find(others.begin(), others.end(), "[root]\\docs\\recent.automaticDestinations-ms"), others.end());
+
+  ASSERT_TRUE(by_path.count("[root]\\docs\\torn.lnk"));
+  EXPECT_TRUE(by_path["[root]\\docs\\torn.lnk"]->source.damaged_record);
+  EXPECT_NE(fls.find("r/- 81:\tdocs/torn.lnk\n"), std::string::npos) << "sleuthkit reads the torn record now";
+}
+
 // The image opened as a device (whole-sector reads) and as a volume path
 // reads the same as the image file.
 TEST_F(ScanFixture, OpenModesDeletedResidentAndTheClusterPasses) {
