@@ -95,37 +95,25 @@ umount "$mnt"
 # written into the records as a torn write or a crash leaves them.
 python3 - "$image" "$(stat -c %s "$sample")" <<'PY'
 import struct, sys
-path, lnk_size = sys.argv[1], int(sys.argv[2])
-img = bytearray(open(path, "rb").read())
-cluster = struct.unpack_from("<H", img, 11)[0] * img[13]
-mft = struct.unpack_from("<Q", img, 48)[0] * cluster
-def records():
-    for at in range(mft, mft + 1024 * 256, 1024):
-        if img[at:at + 4] != b"FILE":
-            continue
-        first = struct.unpack_from("<H", img, at + 20)[0]
-        pos = at + first
-        while struct.unpack_from("<I", img, pos)[0] != 0xFFFFFFFF:
-            kind, length = struct.unpack_from("<II", img, pos)
-            if kind == 0x30:
-                value = pos + struct.unpack_from("<H", img, pos + 20)[0]
-                yield at, pos, img[value + 66:value + 66 + 2 * img[value + 64]].decode("utf-16-le")
-            pos += length
-def data_attribute(record):
-    pos = record + struct.unpack_from("<H", img, record + 20)[0]
-    while struct.unpack_from("<I", img, pos)[0] != 0x80 or img[pos + 9] != 0:
-        pos += struct.unpack_from("<I", img, pos + 4)[0]
-    return pos
+img = bytearray(open(sys.argv[1], "rb").read())
+u16, u32 = (lambda at: struct.unpack_from("<H", img, at)[0]), (lambda at: struct.unpack_from("<I", img, at)[0])
+mft = struct.unpack_from("<Q", img, 48)[0] * u16(11) * img[13]
 done = set()
-for record, _, name in list(records()):
-    if name == "stale.lnk" and name not in done:
-        attribute = data_attribute(record)
-        assert img[attribute + 8] == 1 and (attribute + 56 - record) % 512 < 504
-        struct.pack_into("<Q", img, attribute + 56, lnk_size)
-        done.add(name)
-    if name == "torn.lnk" and name not in done:
+for record in range(mft, mft + 1024 * 256, 1024):
+    pos, name, data = record + u16(record + 20), None, None
+    while img[record:record + 4] == b"FILE" and u32(pos) != 0xFFFFFFFF:
+        if u32(pos) == 0x30:
+            value = pos + u16(pos + 20)
+            name = img[value + 66:value + 66 + 2 * img[value + 64]].decode("utf-16-le")
+        if u32(pos) == 0x80 and img[pos + 9] == 0:
+            data = pos
+        pos += u32(pos + 4)
+    if name == "stale.lnk":
+        assert img[data + 8] == 1 and (data + 56 - record) % 512 < 504
+        struct.pack_into("<Q", img, data + 56, int(sys.argv[2]))
+    if name == "torn.lnk":
         img[record + 1022] ^= 0xFF
-        done.add(name)
-assert done == {"stale.lnk", "torn.lnk"}, done
-open(path, "wb").write(img)
+    done.add(name)
+assert {"stale.lnk", "torn.lnk"} <= done
+open(sys.argv[1], "wb").write(img)
 PY
