@@ -34,13 +34,14 @@ WofDataSource::WofDataSource(std::unique_ptr<ByteSource> stream, const ExtentSou
                              const WofInfo& info)
     : stream_(std::move(stream)),
       mapped_(mapped),
-      size_(size),
+      // Without a chunk size there is nothing to read.
+      size_(info.chunk_bytes == 0 ? 0 : size),
       info_(info),
-      chunks_(size / info.chunk_bytes + (size % info.chunk_bytes != 0)),
+      chunks_(size_ == 0 ? 0 : size_ / info.chunk_bytes + (size_ % info.chunk_bytes != 0)),
       entry_bytes_(size >= kWideTableSize ? 8 : 4),
       // chunks_ is below 2^64 / 4096, so the product cannot wrap.
       table_bytes_(chunks_ == 0 ? 0 : (chunks_ - 1) * entry_bytes_),
-      end_(size),
+      end_(size_),
       decoder_(info.algorithm, info.chunk_bytes) {}
 
 // The chunk's place in the stream: after the table, from its entry (the
