@@ -440,8 +440,13 @@ bool volume_names_jump_list(NtfsVolume& volume) {
     RecordSummary summary;
     if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
     if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
-    const ScanFileKind kind = scan_file_kind(summary.name.name);
-    if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+    // Any name of the file: the scan reads it under the one that says most.
+    const std::vector<FileName> names =
+        summary.name_count > 1 ? record_names(view.bytes) : std::vector<FileName>{summary.name};
+    for (const FileName& name : names) {
+      const ScanFileKind kind = scan_file_kind(name.name);
+      if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+    }
   }
   return false;
 }
