@@ -7,6 +7,7 @@
 #include "carve/status_line.h"
 #include "lnk/parse_lnk.h"
 #include "ntfs/mft_record.h"
+#include "lnk/signature_search.h"
 
 namespace lnk {
 namespace {
@@ -59,6 +60,48 @@ bool bytes_from_file_record(CarveContext& context, uint64_t hit, std::span<const
     return true;
   }
   return false;
+}
+
+// The signature a shortcut starts with: header size and class identifier.
+constexpr uint64_t kSignatureBytes = 20;
+
+// A shortcut header across a sector end of an MFT record holds, raw, the
+// update sequence number in place of two of its bytes, so no signature
+// search over the raw bytes finds it. Each "FILE" record the chunk holds
+// whole is searched again with its fixups applied, for the headers that
+// cross a sector end and differ there from the raw bytes.
+bool carve_across_fixups(CarveContext& context, std::span<const uint8_t> chunk, const SourceInfo& source,
+                         RecordOutlet& outlet) {
+  bool found = false;
+  std::vector<uint64_t>& hits = context.full_hits;
+  for (uint64_t at = 0; at + kMftSectorStride <= chunk.size(); at += kMftSectorStride) {
+    if (!std::equal(kFileRecordMagic.begin(), kFileRecordMagic.end(), chunk.begin() + static_cast<std::ptrdiff_t>(at)) ||
+        !fixed_file_record(chunk.subspan(at), kMftSectorStride, context.fixed_record))
+      continue;
+    const std::span<const uint8_t> fixed(context.fixed_record);
+    hits.clear();
+    context.search.find_all(fixed, hits);
+    for (uint64_t hit : hits) {
+      const uint64_t sector_end = hit - hit % kMftSectorStride + kMftSectorStride;
+      if (hit + kSignatureBytes <= sector_end - 2 || sector_end > fixed.size() ||
+          std::equal(fixed.begin() + static_cast<std::ptrdiff_t>(hit),
+                     fixed.begin() + static_cast<std::ptrdiff_t>(hit + kSignatureBytes),
+                     chunk.begin() + static_cast<std::ptrdiff_t>(at + hit)))
+        continue;
+      const uint64_t position = static_cast<uint64_t>(context.position) + at + hit;
+      LnkRecord& record = context.record;
+      record = LnkRecord{};
+      record.artifact = "LNK";
+      record.source_type = carved_source_type(position, context.label);
+      const std::span<const uint8_t> bytes = fixed.subspan(hit);
+      if (!parse_lnk_record(record, bytes, position)) continue;
+      record.lnk_offset = position;
+      outlet.put(record, source, ParsedBytes{bytes.first(record.parsed_size), position});
+      found = true;
+    }
+    at += context.fixed_record.size() - kMftSectorStride;
+  }
+  return found;
 }
 
 // Parses the record at hit index i of the chunk; the last hit near the
@@ -218,6 +261,7 @@ bool carve_range(CarveContext& context, const SourceInfo& source, RecordOutlet& 
         for (uint64_t at : context.full_hits) context.hits.push_back({at, 0});
       }
       for (size_t i = 0; i < context.hits.size(); ++i) found |= carve_hit(context, chunk, i, source, outlet);
+      found |= carve_across_fixups(context, chunk, source, outlet);
     }
     ++context.chunk_counter;
     context.position += context.chunk_size;

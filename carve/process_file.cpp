@@ -187,6 +187,13 @@ bool any_file_holds_jump_list(const std::vector<std::string>& paths) {
   return false;
 }
 
+bool may_hold_shortcut_or_jump_list(std::span<const uint8_t> head) {
+  const ByteReader chunk(head.data(), head.size());
+  uint64_t pos = 0;
+  if (find_lnk_signature(pos, head.data(), head.size(), 4) && pos == 0) return true;
+  return starts_compound_file(chunk) || (head.size() >= kCustomHeaderBytes && chunk.u32(0) == kCustomFormatVersion);
+}
+
 bool process_shortcut_file(const std::string& path, const SourceInfo& source, const useropts& options,
                            RecordOutlet& outlet) {
   std::unique_ptr<FileSource> file = FileSource::open(path);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ bool process_file_bytes(ByteSource& file, const FileProvenance& provenance, cons
 // by a jump-list extension, or, for a name that does not end in ".lnk", by
 // an automatic or custom jump list at the file's start.
 bool any_file_holds_jump_list(const std::vector<std::string>& paths);
+
+// How many of a file's first bytes may_hold_shortcut_or_jump_list looks at.
+constexpr size_t kContentProbeBytes = 512;
+// Whether a file's first bytes begin a shortcut, a compound file or a
+// custom-destinations header: what tells a file whose name says nothing.
+bool may_hold_shortcut_or_jump_list(std::span<const uint8_t> head);
 
 // A file named by the user, opened read-only; false also when it cannot be.
 bool process_shortcut_file(const std::string& path, const SourceInfo& source, const useropts& options,

@@ -1,12 +1,14 @@
 # Container libraries that rook can do without: zlib (compressed grains of
 # stream-optimized VMware disks), libdeflate (the same grains, inflated in
-# about half zlib's time; also QCOW's compressed clusters) and libewf (E01
-# evidence files, with libbfio when it is there). Each is looked for only when
+# about half zlib's time; also QCOW's compressed clusters), libewf (E01
+# evidence files, with libbfio when it is there) and wimlib (the XPRESS and
+# LZX chunks of WOF-compressed NTFS files). Each is looked for only when
 # its option is on; a missing one only turns its feature off. Everything
 # found travels on one interface target.
 option(ROOK_WITH_ZLIB "Read stream-optimized VMware disks (needs zlib)" ON)
 option(ROOK_WITH_LIBDEFLATE "Inflate compressed VMware grains with libdeflate" ON)
 option(ROOK_WITH_LIBEWF "Read E01 evidence files (needs libewf)" ON)
+option(ROOK_WITH_WIMLIB "Read WOF-compressed NTFS files (needs wimlib)" ON)
 
 add_library(rook_optional_deps INTERFACE)
 # The build machine's pkg-config describes the build machine's libraries,
@@ -131,6 +133,16 @@ if(ROOK_WITH_LIBEWF AND ROOK_LIBEWF_AVAILABLE)
   if(ROOK_LIBBFIO_AVAILABLE)
     target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBBFIO=1)
     message(STATUS "rook: libbfio found, libewf reads evidence through rook's file layer")
+  endif()
+endif()
+
+if(ROOK_WITH_WIMLIB)
+  rook_find_optional(ROOK_WIMLIB MODULES wimlib HEADERS wimlib.h LIBRARIES wim)
+  if(ROOK_WIMLIB_AVAILABLE)
+    target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_WIMLIB=1)
+    message(STATUS "rook: wimlib found, WOF-compressed NTFS files are read")
+  else()
+    message(STATUS "rook: wimlib not found, WOF-compressed NTFS files are named, not read")
   endif()
 endif()
 

@@ -244,8 +244,11 @@ void scan_volume_counted(Run& run, NtfsVolume& volume, const SourceInfo& source)
     route_diagnostics(volume, run);
   }
   const uint32_t before = run.outlet->records_put();
-  scan_volume(volume, source, run.options, *run.outlet);
+  ScanNotes notes;
+  scan_volume(volume, source, run.options, *run.outlet, &notes);
   if (run.outlet->records_put() == before) ++run.tally.without_records;
+  for (const std::string& line : scan_note_lines(notes, !run.options.diag_log_path.empty()))
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 // Linux has no shadow-copy devices; there -vss reads the copies an image's

@@ -35,6 +35,14 @@ struct SourceInfo {
   std::string volume_path;
   bool deleted = false;
   uint16_t data_attribute_id = 0;
+  // The named $DATA stream the records came from ("x.lnk" of
+  // "readme.txt:x.lnk", which volume_path ends in); empty for the unnamed.
+  std::string stream;
+  // The file's other names (hard links), as paths like volume_path.
+  std::vector<std::string> other_paths;
+  // Its MFT record was torn (a sector end did not hold the update sequence
+  // number) and was read as it is.
+  bool damaged_record = false;
   // Records carved from a volume's clusters: the pass that carved them
   // ("Unalloc", "Pagefile", "VSS 0").
   std::string carve_label;

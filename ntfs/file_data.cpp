@@ -4,6 +4,7 @@
 
 #include "ntfs/compressed_data.h"
 #include "ntfs/path_lookup.h"
+#include "ntfs/wof_data.h"
 #include "platform/byte_reader.h"
 #include "platform/text.h"
 #include "storage/memory_source.h"
@@ -13,8 +14,8 @@ namespace {
 
 constexpr uint64_t kChunkClusters = 16;
 constexpr uint64_t kIndexBlockSize = 4096;
-constexpr uint32_t kReparseTagWof = 0x80000017;
 constexpr uint64_t kReparseTagField = 0;
+constexpr char kWofStreamName[] = "WofCompressedData";
 
 // A compressed attribute's unit in bytes; 0 when it has none or one too
 // large to be real.
@@ -34,14 +35,71 @@ bool wof_compressed(const MftEntry& entry) {
   return false;
 }
 
+// Copies up to wanted bytes in chunks; the buffer grows with what was read,
+// never with what a size field claims: runs can claim far more than the
+// volume holds.
+void copy_source(ByteSource& source, uint64_t wanted, uint64_t chunk, std::vector<uint8_t>& out) {
+  uint64_t done = 0;
+  while (done < wanted) {
+    const uint64_t piece = std::min(chunk, wanted - done);
+    out.resize(done + piece);
+    uint64_t count = 0;
+    if (!read_available(source, done, std::span(out).subspan(done, piece), count)) break;
+    done += count;
+    if (count < piece) break;
+  }
+  out.resize(done);
+}
+
+// The bytes of a WOF-compressed file from its WofCompressedData stream;
+// false, with why, when they cannot be decoded at all.
+bool read_wof_data(NtfsVolume& volume, const MftEntry& entry, FileRequest& request, std::string& why) {
+  const ParsedAttribute* reparse = entry.find(kAttrReparsePoint);
+  WofInfo info;
+  if (reparse == nullptr || !decode_wof_reparse(reparse->value, info)) {
+    why = "a provider or algorithm not known";
+    return false;
+  }
+  if (!wof_codec_available()) {
+    why = "this build lacks wimlib";
+    return false;
+  }
+  const ParsedAttribute* data = entry.find(kAttrData);
+  const ParsedAttribute* packed = entry.find(kAttrData, kWofStreamName);
+  DataStream stream;
+  if (data == nullptr || packed == nullptr || !open_attribute_data(volume, *packed, stream)) {
+    why = "no readable WofCompressedData stream";
+    return false;
+  }
+  DataStream& out = request.data_stream;
+  out = DataStream{};
+  out.size = data->data_size();
+  out.first_cluster_offset = stream.first_cluster_offset;
+  out.flags = data->flags;
+  auto source = std::make_unique<WofDataSource>(std::move(stream.source), stream.mapped, out.size, info);
+  out.wof = source.get();
+  out.source = std::move(source);
+  const uint64_t wanted = std::min(out.size, request.max_bytes);
+  copy_source(*out.source, wanted, info.chunk_bytes, request.data);
+  if (request.data.size() < wanted)
+    volume.diag("err: WofCompressedData damaged from offset 0x" + hex_lower(request.data.size(), 1) + ": inode 0x" +
+                hex_lower(request.entry, 1));
+  request.data_size = out.size;
+  request.first_cluster_offset = out.first_cluster_offset;
+  request.data_attribute_id = data->id;
+  return true;
+}
+
 }  // namespace
 
 bool DataStream::map(uint64_t offset, uint64_t& in_volume) const {
   if (mapped != nullptr) return mapped->map(offset, in_volume);
+  if (wof != nullptr) return wof->map(offset, in_volume);
   return packed != nullptr && packed->map(offset, in_volume);
 }
 
-bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out) {
+bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out,
+                         bool stored_past_initialized) {
   out = DataStream{};
   out.flags = attribute.flags;
   if (!attribute.non_resident) {
@@ -70,7 +128,8 @@ bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, D
     out.source = std::move(packed);
     return true;
   }
-  auto source = volume.runs_source(attribute.runs, wanted, UINT64_MAX);
+  auto source =
+      volume.runs_source(attribute.runs, wanted, stored_past_initialized ? UINT64_MAX : attribute.initialized_size);
   if (!source) return false;
   out.size = source->size();
   out.mapped = source.get();
@@ -91,23 +150,10 @@ bool open_entry_data(NtfsVolume& volume, uint64_t n, DataStream& out) {
 }
 
 bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, std::vector<uint8_t>& out,
-                         uint64_t max_bytes, DataStream& stream) {
+                         uint64_t max_bytes, DataStream& stream, bool stored_past_initialized) {
   out.clear();
-  if (!open_attribute_data(volume, attribute, stream)) return false;
-  const uint64_t wanted = std::min(stream.size, max_bytes);
-  const uint64_t chunk = kChunkClusters * volume.cluster_size();
-  // The buffer grows with what was read, never with what a size field
-  // claims: runs can claim far more than the volume holds.
-  uint64_t done = 0;
-  while (done < wanted) {
-    const uint64_t piece = std::min(chunk, wanted - done);
-    out.resize(done + piece);
-    uint64_t count = 0;
-    if (!read_available(*stream.source, done, std::span(out).subspan(done, piece), count)) break;
-    done += count;
-    if (count < piece) break;
-  }
-  out.resize(done);
+  if (!open_attribute_data(volume, attribute, stream, stored_past_initialized)) return false;
+  copy_source(*stream.source, std::min(stream.size, max_bytes), kChunkClusters * volume.cluster_size(), out);
   if (attribute.type == kAttrIndexAllocation) {
     for (uint64_t block = 0; block + kIndexBlockSize <= out.size(); block += kIndexBlockSize)
       apply_fixups(std::span(out).subspan(block, kIndexBlockSize), volume.sector_size());
@@ -127,14 +173,21 @@ bool read_file(NtfsVolume& volume, FileRequest& request) {
   }
   MftEntry entry;
   if (!categorize_attributes(volume, request.entry, entry, request.record)) return false;
-  if (wof_compressed(entry)) {
+  request.gap = DataGap::none;
+  std::string why;
+  if (request.stream.empty() && wof_compressed(entry)) {
+    if (read_wof_data(volume, entry, request, why)) return true;
+    request.gap = DataGap::wof_not_decoded;
     const FileName* name = entry.preferred_name();
-    volume.diag("err: WofCompressedData not decoded: inode 0x" + hex_lower(request.entry, 1) +
+    volume.diag("err: WofCompressedData not decoded (" + why + "): inode 0x" + hex_lower(request.entry, 1) +
                 (name != nullptr ? " " + name->name : std::string()));
   }
-  const ParsedAttribute* data = entry.find(kAttrData);
-  DataStream& stream = request.stream;
-  if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream)) {
+  const ParsedAttribute* data = entry.find(kAttrData, request.stream);
+  DataStream& stream = request.data_stream;
+  if (data != nullptr && (data->flags & kAttrFlagCompressed) && compression_unit_bytes(volume, *data) == 0)
+    request.gap = DataGap::compression_not_read;
+  if (data == nullptr || !copy_attribute_data(volume, *data, request.data, request.max_bytes, stream,
+                                             request.stored_past_initialized)) {
     volume.diag("err: no data");
     return false;
   }
@@ -153,7 +206,8 @@ uint64_t announce_file_data(NtfsVolume& volume, std::span<const uint8_t> record,
     if (!a.non_resident || a.lowest_vcn != 0) return 0;
     std::vector<DataRun> runs;
     decode_data_runs(a.run_bytes, runs);
-    const uint64_t wanted = std::min(std::max(a.real_size, a.initialized_size), max_bytes);
+    // Past the initialized size nothing is read.
+    const uint64_t wanted = std::min({a.real_size, a.initialized_size, max_bytes});
     const std::unique_ptr<ExtentSource> data = volume.runs_source(runs, wanted, UINT64_MAX);
     if (!data) return 0;
     data->will_read(0, data->size());
@@ -162,10 +216,12 @@ uint64_t announce_file_data(NtfsVolume& volume, std::span<const uint8_t> record,
   return 0;
 }
 
-bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out, uint64_t max_bytes) {
+bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out, uint64_t max_bytes,
+                     bool stored_past_initialized) {
   FileRequest request;
   request.entry = entry;
   request.max_bytes = max_bytes;
+  request.stored_past_initialized = stored_past_initialized;
   const bool ok = read_file(volume, request);
   out = std::move(request.data);
   return ok;

@@ -21,6 +21,7 @@ namespace lnk {
 constexpr uint64_t kDefaultDataLimit = 64u << 20;
 
 class CompressedDataSource;
+class WofDataSource;
 
 struct DataStream {
   std::unique_ptr<ByteSource> source;
@@ -28,6 +29,7 @@ struct DataStream {
   // tell which stretches hold clusters and which are sparse.
   const ExtentSource* mapped = nullptr;
   const CompressedDataSource* packed = nullptr;  // the source, for compressed data
+  const WofDataSource* wof = nullptr;            // the source, for WOF-compressed data
   uint64_t size = 0;
   bool resident = false;
   bool compressed = false;  // decoded unit by unit; see compressed_data.h
@@ -42,11 +44,14 @@ struct DataStream {
 };
 
 // The data of one attribute. Non-resident data is as long as the larger of
-// its real and initialized sizes, cut to what its runs cover; bytes are
-// read as the clusters hold them, past the initialized size too. Compressed
-// data (flag 0x0001 and a compression unit) is decoded, and reads as zeros
-// from its initialized size on.
-bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out);
+// its real and initialized sizes, cut to what its runs cover; from the
+// initialized size on it reads as zeros, as Windows returns it, unless the
+// caller asks for the clusters as they are there (a file the system reads
+// behind the file system's back, as the shadow-copy service does its
+// catalog). Compressed data (flag 0x0001 and a compression unit) is
+// decoded, and reads as zeros from its initialized size on.
+bool open_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, DataStream& out,
+                         bool stored_past_initialized = false);
 // The unnamed $DATA of entry.
 bool open_entry_data(NtfsVolume& volume, uint64_t entry, DataStream& out);
 
@@ -55,29 +60,40 @@ bool open_entry_data(NtfsVolume& volume, uint64_t entry, DataStream& out);
 // before it, and compressed data that stops decoding ends it where its good
 // bytes end. Blocks of index allocation data get their "INDX" fixups.
 bool copy_attribute_data(NtfsVolume& volume, const ParsedAttribute& attribute, std::vector<uint8_t>& out,
-                         uint64_t max_bytes, DataStream& stream);
+                         uint64_t max_bytes, DataStream& stream, bool stored_past_initialized = false);
+
+// Why a file's bytes could not be read as the file holds them.
+enum class DataGap {
+  none,
+  wof_not_decoded,       // WOF compression this build or these chunks do not decode
+  compression_not_read,  // NTFS compression without a usable compression unit
+};
 
 // A request to copy one file's data into memory, by entry number, or by
 // path when entry is all ones.
 struct FileRequest {
   uint64_t entry = UINT64_MAX;
   std::string path;
+  std::string stream;  // a named $DATA stream; empty for the unnamed data
   // The entry's record, fixed, when the caller holds it already: a scan
   // that walked the MFT need not read each chosen record twice.
   std::span<const uint8_t> record;
   // At most this many bytes are copied; data_size still tells the whole.
   uint64_t max_bytes = kDefaultDataLimit;
+  bool stored_past_initialized = false;  // see open_attribute_data
   std::vector<uint8_t> data;
   uint64_t data_size = 0;
   uint64_t first_cluster_offset = 0;
   // The $DATA attribute's id, as sleuthkit names it (entry-128-id).
   uint16_t data_attribute_id = 0;
   // What the data was read through: its runs tell where each byte lies.
-  DataStream stream;
+  DataStream data_stream;
+  DataGap gap = DataGap::none;
 };
-// The unnamed $DATA of the entry, copied as copy_attribute_data does. A
-// file that Windows compressed into a WofCompressedData stream is named in
-// the diagnostic log: its unnamed data holds none of its bytes.
+// The entry's unnamed $DATA (or the named stream asked for), copied as
+// copy_attribute_data does. A file Windows compressed with WOF is decoded
+// from its WofCompressedData stream (its unnamed data holds none of its
+// bytes); one that cannot be is named in the diagnostic log and its gap set.
 bool read_file(NtfsVolume& volume, FileRequest& request);
 // Tells the volume's source which clusters read_file will read of the
 // unnamed $DATA a fixed record holds itself (at most max_bytes), so that a
@@ -85,6 +101,6 @@ bool read_file(NtfsVolume& volume, FileRequest& request);
 // bytes announced.
 uint64_t announce_file_data(NtfsVolume& volume, std::span<const uint8_t> record, uint64_t max_bytes);
 bool read_entry_data(NtfsVolume& volume, uint64_t entry, std::vector<uint8_t>& out,
-                     uint64_t max_bytes = kDefaultDataLimit);
+                     uint64_t max_bytes = kDefaultDataLimit, bool stored_past_initialized = false);
 
 }  // namespace lnk

@@ -84,7 +84,8 @@ RecordKind record_kind(std::span<const uint8_t> record) {
   return RecordKind::other;
 }
 
-bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size) {
+bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size, bool* torn) {
+  if (torn != nullptr) *torn = false;
   const ByteReader reader(record);
   const RecordKind kind = record_kind(record);
   const uint16_t offset = reader.u16(kUpdateSequenceOffsetField);
@@ -113,8 +114,10 @@ bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size) {
     if (reader.failed()) break;
     words.push_back(word);
   }
+  const uint16_t sequence = reader.u16(offset);
   for (uint64_t i = 1; i <= words.size(); ++i) {
     const uint64_t at = i * stride - 2;
+    if (torn != nullptr && reader.u16(at) != sequence) *torn = true;
     record[at] = static_cast<uint8_t>(words[i - 1] & 0xFF);
     record[at + 1] = static_cast<uint8_t>(words[i - 1] >> 8);
   }

@@ -65,10 +65,11 @@ RecordKind record_kind(std::span<const uint8_t> record);
 // most 48, count at most 9) or an "INDX" block back from its update
 // sequence array: every record length / (count - 1) bytes when that is an
 // even power of two, else every sector_size bytes. The words being replaced
-// are not compared with the sequence value: a torn write still yields the
-// bytes the record last held. False, with the bytes untouched, for any
-// other record ("BAAD" included) or a sector size under 2.
-bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size);
+// are replaced even where they differ from the sequence value: a torn
+// write still yields the bytes the record last held; torn, when given, says
+// whether any differed. False, with the bytes untouched, for any other
+// record ("BAAD" included) or a sector size under 2.
+bool apply_fixups(std::span<uint8_t> record, uint32_t sector_size, bool* torn = nullptr);
 
 // For bytes carved from raw clusters: a copy of the "FILE" record that
 // starts them, as long as its update sequence says ((count - 1) x 512

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace lnk {
 
 MftWalk::MftWalk(NtfsVolume& volume, uint64_t first, uint64_t count, uint32_t block_bytes) : volume_(volume) {
@@ -37,8 +39,10 @@ bool MftWalk::load_block() {
     if (!readable[i]) continue;
     auto record = std::span(buffer_).subspan(i * record_size_, record_size_);
     const RecordKind kind = record_kind(record);
+    bool torn = false;
     if (kind == RecordKind::bad) slots_[i] = Slot::bad;
-    else if (kind != RecordKind::other && apply_fixups(record, volume_.sector_size())) slots_[i] = Slot::record;
+    else if (kind != RecordKind::other && apply_fixups(record, volume_.sector_size(), &torn))
+      slots_[i] = torn ? Slot::torn : Slot::record;
   }
   return true;
 }
@@ -49,6 +53,7 @@ MftRecordView MftWalk::view(uint64_t slot) const {
   out.volume_offset = volume_.record_offset(out.entry);
   out.bytes = std::span(buffer_).subspan(slot * record_size_, record_size_);
   out.bad = slots_[slot] == Slot::bad;
+  out.torn = slots_[slot] == Slot::torn;
   return out;
 }
 
@@ -59,6 +64,9 @@ bool MftWalk::next(MftRecordView& out) {
     const uint64_t i = slot_++;
     if (slots_[i] == Slot::skipped) continue;
     if (slots_[i] == Slot::bad) volume_.diag("err: fixup_mft type: BAAD");
+    if (slots_[i] == Slot::torn)
+      volume_.diag("err: damaged record 0x" + hex_lower(block_first_ + i, 1) +
+                   ": a sector end does not hold the update sequence number; read as it is");
     out = view(i);
     return true;
   }

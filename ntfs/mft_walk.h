@@ -17,6 +17,9 @@ struct MftRecordView {
   uint64_t volume_offset = 0;  // where the record lies in the volume
   std::span<const uint8_t> bytes;  // fixups applied, except for "BAAD"
   bool bad = false;            // a "BAAD" record, handed on unfixed
+  // A torn write: a sector end did not hold the update sequence number.
+  // Fixed all the same; its fields may mix two versions of the record.
+  bool torn = false;
 };
 
 class MftWalk {
@@ -40,7 +43,7 @@ class MftWalk {
   void visit_block(const std::function<void(const MftRecordView&)>& visit) const;
 
  private:
-  enum class Slot : uint8_t { skipped, record, bad };
+  enum class Slot : uint8_t { skipped, record, bad, torn };
   bool load_block();
   MftRecordView view(uint64_t slot) const;
 

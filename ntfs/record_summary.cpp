@@ -18,6 +18,7 @@ bool summarize_record(std::span<const uint8_t> record, RecordSummary& out) {
         break;
       case kAttrFileName: {
         FileName name;
+        if (!a.non_resident) ++out.name_count;
         if (out.has_name || a.non_resident || !decode_file_name(a.value, name)) break;
         if (name.name_space == kNameSpaceDos) {
           out.has_dos_name_only = true;
@@ -28,7 +29,11 @@ bool summarize_record(std::span<const uint8_t> record, RecordSummary& out) {
         out.has_dos_name_only = false;
         break;
       }
+      case kAttrReparsePoint:
+        out.has_reparse_point = true;
+        break;
       case kAttrData:
+        if (a.named()) out.has_named_data = true;
         if (a.named() || out.has_data || (a.non_resident && a.lowest_vcn != 0)) break;
         out.has_data = true;
         out.data_resident = !a.non_resident;

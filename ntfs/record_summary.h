@@ -21,6 +21,9 @@ struct RecordSummary {
   // A DOS 8.3 name seen while no other name was.
   bool has_dos_name_only = false;
   bool has_attribute_list = false;
+  uint32_t name_count = 0;       // resident $FILE_NAMEs, DOS names included
+  bool has_named_data = false;   // a named $DATA stream
+  bool has_reparse_point = false;
   bool has_data = false;
   bool data_resident = false;
   uint16_t data_flags = 0;

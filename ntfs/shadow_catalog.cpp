@@ -61,7 +61,9 @@ bool read_shadow_catalog(NtfsVolume& volume, std::array<uint8_t, kCatalogHeaderS
   const std::string path = std::string(kCatalogDirectory) + "\\{" + guid_text(kShadowCopyIdentifier) + "}";
   uint64_t entry = 0;
   std::vector<uint8_t> data;
-  if (!lookup_path(volume, path, entry) || !read_entry_data(volume, entry, data, kMaxCatalogSize)) return false;
+  // Windows keeps the catalog with an initialized size of 0: the service
+  // reads its clusters behind the file system.
+  if (!lookup_path(volume, path, entry) || !read_entry_data(volume, entry, data, kMaxCatalogSize, true)) return false;
   decode_shadow_catalog(data, header, stores);
   for (ShadowStore& store : stores) {
     std::vector<uint8_t> bytes(kStoreHeaderSize);

@@ -52,6 +52,14 @@ void string_array(JsonWriter& w, std::string_view key, const std::vector<std::st
   array_field(w, key, values, [&](const std::string& text) { w.string(text); });
 }
 
+// What else the volume says of a found file: the stream read, its other
+// names, a torn MFT record.
+void volume_file_fields(JsonWriter& w, const SourceInfo& source) {
+  w.text_field("stream", source.stream);
+  string_array(w, "other_paths", source.other_paths);
+  if (source.damaged_record) w.field("damaged_record", true);
+}
+
 const char* item_class_name(uint16_t class_type) {
   if (class_type == 0x00) return "variable";
   if (class_type == 0x74) return "delegate";
@@ -167,6 +175,7 @@ void RecordJson::source_object() {
   if (!source_.volume_path.empty()) {
     w_.text_field("volume_path", source_.volume_path);
     w_.field("deleted", source_.deleted);
+    volume_file_fields(w_, source_);
   }
   w_.text_field("carved_from", source_.carve_label);
   w_.text_field("artifact", record_.artifact);

@@ -53,6 +53,13 @@ void extra_list_lines(std::ostream& out, const std::string& label,
   }
 }
 
+// A found file's other names and a torn MFT record, after its location.
+void volume_file_lines(std::ostream& out, const SourceInfo& source) {
+  for (const std::string& path : source.other_paths) line(out, "also named:", path);
+  if (source.damaged_record)
+    line(out, "damaged record:", "the MFT record's update sequence does not match; read as it is");
+}
+
 void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
                       const useropts& options, const RecordValues& values) {
   const bool single_file_source = source.volume_name.empty() && source.vmdk_paths.empty();
@@ -69,6 +76,7 @@ void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceIn
                 number_field(source.src_seq, 4, options) + "]";
   }
   if (!location.empty()) line(out, "location in volume:", location);
+  volume_file_lines(out, source);
   if (offset_shown && record.lnk_offset != 0) {
     line(out, "file offset:", number_field(record.lnk_offset, 8, options));
   }

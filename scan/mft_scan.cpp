@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "storage/memory_source.h"
 #include "storage/read_ahead.h"
+#include "storage/wof_codec.h"
 
 namespace lnk {
 namespace {
@@ -34,6 +35,7 @@ struct Scan {
   const SourceInfo& base;
   const useropts& options;
   RecordOutlet& outlet;
+  ScanNotes& notes;
 };
 
 // The volume's start within its source plus a byte offset within the
@@ -73,68 +75,186 @@ uint64_t place_in_source(const NtfsVolume& volume, const DataStream& data, uint6
   return disk_position(volume, record_position) + offset;
 }
 
-// A record that the first walk found no name in: its names may sit in
-// extension records behind an attribute list.
-bool name_through_attribute_list(NtfsVolume& volume, uint64_t entry, FileName& name) {
+// The names of a record with an attribute list, those in its extension
+// records included.
+bool names_through_attribute_list(NtfsVolume& volume, const MftRecordView& view, std::vector<FileName>& names) {
   mft_entries_ctx context(volume);
-  if (!parse_entry(context, entry)) return false;
-  for (const FileName& candidate : context.entry.names) {
-    if (candidate.name_space == kNameSpaceDos || candidate.name.empty()) continue;
-    name = candidate;
-    return true;
-  }
-  return false;
+  if (view.bad || !parse_entry(context, view.entry, view.bytes)) return false;
+  names = std::move(context.entry.names);
+  return true;
 }
+
+// Every resident name a record holds, in record order.
+std::vector<FileName> record_names(std::span<const uint8_t> record) {
+  std::vector<FileName> names;
+  AttributeWalker walker(record);
+  AttributeView a;
+  while (walker.next(a) && a.well_formed) {
+    FileName name;
+    if (a.type == kAttrFileName && !a.non_resident && decode_file_name(a.value, name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+// The names a file is known by: every long name, and an 8.3 name only
+// where it stands in a folder no long name does (the short form of a long
+// name is the same link).
+std::vector<FileName> distinct_links(std::vector<FileName> names) {
+  std::vector<FileName> out;
+  for (FileName& n : names) {
+    if (n.name.empty()) continue;
+    const bool shadowed = n.name_space == kNameSpaceDos &&
+                          std::any_of(names.begin(), names.end(), [&n](const FileName& o) {
+                            return o.name_space != kNameSpaceDos && o.parent_reference == n.parent_reference;
+                          });
+    if (!shadowed) out.push_back(std::move(n));
+  }
+  return out;
+}
+
+// The path of one name: its folders, or the bare name when the chain
+// cannot be built.
+std::string name_path(const Scan& scan, const FileName& name) {
+  std::string parent;
+  return build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
+}
+
+// What the scan reads of one file: its data, a named stream of it, and the
+// names it goes by.
+struct Selected {
+  std::string stream;          // empty: the unnamed data
+  std::string name;            // the name (or stream) the AppID comes from
+  std::string path;            // as fls writes it, the stream after a colon
+  std::vector<std::string> other_paths;
+};
 
 // The file's bytes go where those of a file named by the user go, with
 // what the volume says of it.
 void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSummary& summary,
-                     const FileName& name) {
+                     const Selected& selected) {
   // The walk logged a damaged record once; its data cannot be read.
   if (view.bad) return;
   FileRequest request;
   request.entry = view.entry;
   request.record = view.bytes;
-  if (!read_file(scan.volume, request)) return;
+  request.stream = selected.stream;
+  const bool read = read_file(scan.volume, request);
+  if (request.gap == DataGap::wof_not_decoded) ++scan.notes.wof_not_decoded;
+  if (request.gap == DataGap::compression_not_read) ++scan.notes.compression_not_read;
+  if (!read) return;
   FileProvenance file;
-  file.source = file_source(scan, summary, view.entry, request.data_size, name.name);
-  std::string parent;
-  file.source.volume_path =
-      build_parent_path(scan.volume, name.parent_reference, parent) ? parent + name.name : name.name;
+  file.source = file_source(scan, summary, view.entry, request.data_size, selected.name);
+  file.source.volume_path = selected.path;
+  file.source.stream = selected.stream;
+  file.source.other_paths = selected.other_paths;
+  file.source.damaged_record = view.torn;
   file.source.deleted = !summary.in_use();
   file.source.data_attribute_id = request.data_attribute_id;
   file.place = [&scan, &request, &view](uint64_t offset) {
-    return place_in_source(scan.volume, request.stream, view.volume_offset, offset);
+    return place_in_source(scan.volume, request.data_stream, view.volume_offset, offset);
   };
   MemorySource bytes(request.data);
   process_file_bytes(bytes, file, scan.options, scan.outlet);
 }
 
+// Of the names that make the file one the scan reads, the first that
+// carries a jump list's AppID, else the first; -1 when none does.
+int chosen_name(const std::vector<FileName>& names) {
+  int first = -1;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const ScanFileKind kind = scan_file_kind(names[i].name);
+    if (kind == ScanFileKind::none) continue;
+    if (first < 0) first = static_cast<int>(i);
+    if (kind != ScanFileKind::shortcut && !app_id_from_file_name(names[i].name).empty()) return static_cast<int>(i);
+  }
+  return first;
+}
+
+// Every named $DATA stream of a file or folder whose bytes start as a
+// shortcut or a jump list does.
+void handle_streams(const Scan& scan, const MftRecordView& view, const RecordSummary& summary,
+                    const std::vector<std::string>& paths) {
+  if (view.bad || paths.empty()) return;
+  MftEntry entry;
+  if (!categorize_attributes(scan.volume, view.entry, entry, view.bytes)) return;
+  std::vector<std::string> seen;
+  for (const ParsedAttribute& a : entry.attributes) {
+    // A WOF-compressed file's bytes are its unnamed data's.
+    if (a.type != kAttrData || a.name.empty() || a.lowest_vcn != 0 || to_lower_ascii(a.name) == "wofcompresseddata")
+      continue;
+    if (std::find(seen.begin(), seen.end(), a.name) != seen.end()) continue;
+    seen.push_back(a.name);
+    DataStream stream;
+    std::array<uint8_t, kContentProbeBytes> head{};
+    uint64_t count = 0;
+    if (!open_attribute_data(scan.volume, a, stream) ||
+        !read_available(*stream.source, 0, std::span(head).first(std::min<uint64_t>(head.size(), stream.size)), count) ||
+        !may_hold_shortcut_or_jump_list(std::span(head).first(count)))
+      continue;
+    Selected selected;
+    selected.stream = selected.name = a.name;
+    selected.path = paths.front() + ":" + a.name;
+    for (size_t i = 1; i < paths.size(); ++i) selected.other_paths.push_back(paths[i] + ":" + a.name);
+    handle_selected(scan, view, summary, selected);
+  }
+}
+
 void handle_record(const Scan& scan, const MftRecordView& view) {
+  if (view.torn) ++scan.notes.damaged_records;
+  if (view.bad) ++scan.notes.bad_records;
   RecordSummary summary;
   if (view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) return;
   if (summary.is_extension()) return;
 
-  FileName name;
-  if (summary.has_name) {
-    name = summary.name;
-  } else if (summary.has_attribute_list && !summary.is_directory()) {
-    if (!name_through_attribute_list(scan.volume, view.entry, name)) return;
-  } else {
-    return;
+  // A file of many names keeps some in extension records.
+  std::vector<FileName> names;
+  if (summary.has_attribute_list && !summary.is_directory()) {
+    if (!names_through_attribute_list(scan.volume, view, names)) {
+      if (!summary.has_name) return;
+      names.push_back(summary.name);
+    }
+  } else if (summary.name_count > 1) {
+    names = record_names(view.bytes);
+  } else if (summary.has_name) {
+    names.push_back(summary.name);
   }
-
+  names = distinct_links(std::move(names));
   if (summary.is_directory()) {
+    const FileName* name = nullptr;
+    for (const FileName& n : names)
+      if (n.name_space != kNameSpaceDos) name = name == nullptr ? &n : name;
+    if (name == nullptr) return;
     PathCacheEntry cached;
-    cached.name = name.name;
-    cached.parent_reference = name.parent_reference;
-    cached.flags = name.flags;
+    cached.name = name->name;
+    cached.parent_reference = name->parent_reference;
+    cached.flags = name->flags;
     cached.sequence = summary.header.sequence;
     cached.sequence_known = true;
     scan.volume.path_cache().remember(view.entry & kEntryNumberMask, std::move(cached));
+    if (summary.has_named_data) handle_streams(scan, view, summary, {name_path(scan, *name)});
     return;
   }
-  if (scan_file_kind(name.name) != ScanFileKind::none) handle_selected(scan, view, summary, name);
+  if (names.empty()) return;
+  const int chosen = chosen_name(names);
+  const bool streams = summary.has_named_data || summary.has_attribute_list;
+  if (chosen < 0 && !streams) return;
+  // The chosen name first; the other names after it, in record order.
+  std::vector<std::string> paths;
+  const size_t first = chosen < 0 ? 0 : static_cast<size_t>(chosen);
+  paths.push_back(name_path(scan, names[first]));
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i == first) continue;
+    std::string path = name_path(scan, names[i]);
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(std::move(path));
+  }
+  if (chosen >= 0) {
+    Selected selected;
+    selected.name = names[first].name;
+    selected.path = paths.front();
+    selected.other_paths.assign(paths.begin() + 1, paths.end());
+    handle_selected(scan, view, summary, selected);
+  }
+  if (streams) handle_streams(scan, view, summary, paths);
 }
 
 // The data of the files the scan will read from the walk's block of
@@ -296,6 +416,22 @@ ScanFileKind scan_file_kind(const std::string& name) {
   return ScanFileKind::none;
 }
 
+std::vector<std::string> scan_note_lines(const ScanNotes& notes, bool log_given) {
+  const std::string named = log_given ? "; the diagnostic log names them" : "; -diags FILE names them";
+  std::vector<std::string> lines;
+  auto add = [&](uint64_t count, const char* one, const char* many, const std::string& why) {
+    if (count != 0) lines.push_back(std::to_string(count) + (count == 1 ? one : many) + why + named);
+  };
+  add(notes.wof_not_decoded, " file not decoded: ", " files not decoded: ",
+      wof_codec_available() ? "WOF compression" : "WOF compression (this build lacks wimlib)");
+  add(notes.compression_not_read, " file not decoded: ", " files not decoded: ",
+      "NTFS compression without a usable compression unit");
+  add(notes.damaged_records, " torn MFT record read as it is", " torn MFT records read as they are",
+      " (update sequence mismatch; records from them say damaged_record)");
+  add(notes.bad_records, " MFT record marked BAAD", " MFT records marked BAAD", " not read");
+  return lines;
+}
+
 bool volume_names_jump_list(NtfsVolume& volume) {
   if (!volume.validate()) return false;
   MftWalk walk(volume);
@@ -304,17 +440,24 @@ bool volume_names_jump_list(NtfsVolume& volume) {
     RecordSummary summary;
     if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
     if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
-    const ScanFileKind kind = scan_file_kind(summary.name.name);
-    if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+    // Any name of the file: the scan reads it under the one that says most.
+    const std::vector<FileName> names =
+        summary.name_count > 1 ? record_names(view.bytes) : std::vector<FileName>{summary.name};
+    for (const FileName& name : names) {
+      const ScanFileKind kind = scan_file_kind(name.name);
+      if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+    }
   }
   return false;
 }
 
-bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet) {
+bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
+                 ScanNotes* notes) {
   if (!volume.validate()) return false;
   SourceInfo base = source;
   base.mft_scan = true;
-  const Scan scan{volume, base, options, outlet};
+  ScanNotes counted;
+  const Scan scan{volume, base, options, outlet, notes != nullptr ? *notes : counted};
   if (options.ntfs_scan) record_pass(scan);
   if (options.include_unalloc_clusters) unallocated_pass(scan);
   if (options.include_vss_clusters) shadow_copy_pass(scan);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "carve/record_outlet.h"
 #include "core/options.h"
@@ -24,10 +25,25 @@ ScanFileKind scan_file_kind(const std::string& name);
 // scan would read; walks the MFT up to the first one.
 bool volume_names_jump_list(NtfsVolume& volume);
 
+// What the record pass met and could not read as the file holds it; the
+// diagnostic log names each.
+struct ScanNotes {
+  uint64_t wof_not_decoded = 0;       // chosen files
+  uint64_t compression_not_read = 0;  // chosen files
+  uint64_t damaged_records = 0;       // torn MFT records, read as they are
+  uint64_t bad_records = 0;           // "BAAD" records, not read
+};
+
+// One line for standard error per kind of thing noted ("24 files not
+// decoded: WOF compression; -diags FILE names them"); none when all was read.
+std::vector<std::string> scan_note_lines(const ScanNotes& notes, bool log_given);
+
 // Runs the passes the options ask for over a validated volume. source is
 // the provenance of the volume itself (its path or name); each record gets
-// a copy filled with its file's size, times and MFT reference. False only
-// when the volume is not open.
-bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet);
+// a copy filled with its file's size, times and MFT reference; notes, when
+// given, gathers what could not be read. False only when the volume is not
+// open.
+bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
+                 ScanNotes* notes = nullptr);
 
 }  // namespace lnk

@@ -12,13 +12,16 @@
 #ifdef ROOK_HAVE_LIBBFIO
 #include <libbfio.h>
 #endif
+#ifdef ROOK_HAVE_WIMLIB
+#include <wimlib.h>
+#endif
 
 namespace lnk {
 
 std::vector<OptionalLibrary> optional_libraries() {
   // Asked of each library itself, so a shared library swapped under the
   // program reports what really runs.
-  std::string zlib, deflate, ewf, bfio;
+  std::string zlib, deflate, ewf, bfio, wim;
 #ifdef ROOK_HAVE_ZLIB
   zlib = zlibVersion();
 #endif
@@ -32,11 +35,15 @@ std::vector<OptionalLibrary> optional_libraries() {
 #ifdef ROOK_HAVE_LIBBFIO
   bfio = libbfio_get_version();
 #endif
+#ifdef ROOK_HAVE_WIMLIB
+  wim = wimlib_get_version_string();
+#endif
   return {
       {"zlib", zlib, "stream-optimized VMware disks, compressed QCOW clusters"},
       {"libdeflate", deflate, "faster inflation of VMware grains and QCOW clusters"},
       {"libewf", ewf, "E01 evidence files"},
       {"libbfio", bfio, "file access for libewf"},
+      {"wimlib", wim, "WOF-compressed NTFS files"},
   };
 }
 

@@ -20,6 +20,7 @@
 #include "storage/disk_source.h"
 #include "storage/memory_source.h"
 #include "tests/lnk_builder.h"
+#include "tests/ntfs_builder.h"
 #include "tests/pieced_source.h"
 #include "tests/run_program.h"
 
@@ -165,6 +166,26 @@ TEST_F(Carve, RangeLabelUnopenedSourceAndProgressLines) {
 // A container that claims a petabyte and holds 64 KiB at its start and
 // 96 KiB at 1 TiB: nothing else is read; where nothing is stored up to the
 // claimed end, the carve says where the data stops and reads to there.
+// A shortcut in an MFT record whose header crosses a sector end: raw, the
+// update sequence number stands in two of its bytes; found once, fixed.
+TEST_F(Carve, HeaderAcrossAnMftRecordsSectorEnd) {
+  const Bytes shortcut = test::LnkBuilder{}.build();
+  for (const size_t start : {size_t{496}, size_t{508}}) {  // the word at 510 in the CLSID, in the size field
+    Bytes value(start - 80, 0);  // the value starts 80 bytes into the record
+    value.insert(value.end(), shortcut.begin(), shortcut.end());
+    test::RecordLayout layout;
+    layout.attributes = {test::resident_attribute(0x80, value)};
+    Bytes disk(8192, 0);
+    put(disk, 1024, test::mft_record(layout));
+    ASSERT_NE(Bytes(disk.begin() + 1024 + 510, disk.begin() + 1024 + 512),
+              Bytes(shortcut.begin() + (510 - start), shortcut.begin() + (512 - start)));
+    const auto found = carve(disk);
+    ASSERT_EQ(found.size(), 1u) << start;
+    EXPECT_EQ(found.begin()->first, 1024 + start);
+    EXPECT_EQ(found.begin()->second.second, shortcut.size());
+  }
+}
+
 TEST_F(Carve, StretchesWithoutDataAreNotRead) {
   constexpr uint64_t kFar = uint64_t{1} << 40;
   const uint64_t near_record = 512, far_records[] = {kFar + 65536 + 1024, kFar + 96 * 1024 - 2048};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,6 +26,7 @@
 #include "ntfs/shadow_catalog.h"
 #include "scan/mft_scan.h"
 #include "storage/file_source.h"
+#include "storage/memory_source.h"
 #include "storage/window_source.h"
 #include "tests/cfb_builder.h"
 #include "tests/delimited_lines.h"
@@ -39,6 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::contains;
+using test::Bytes;
 
 struct Found { LnkRecord record; SourceInfo source; };
 
@@ -204,6 +207,55 @@ TEST_P(NtfsSweep, LayerAndScanAgreeWithSleuthkit) {
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsSweep, ::testing::ValuesIn(kSweep),
                          [](const ::testing::TestParamInfo<SweepVolume>& info) { return info.param.name; });
 
+// What the hidden-files fixture cannot hold (ntfs-3g writes no 8.3 names,
+// sleuthkit refuses torn records): a jump list of three names, the 8.3
+// one in the folder of a long one; a torn record; a "BAAD" one.
+TEST(ScanBuilt, ShortNamesTornAndBadRecordsAndTheirNotes) {
+  constexpr uint64_t kRoot = make_reference(5, 5), kDocs = make_reference(20, 1), kOld = make_reference(21, 1);
+  const Bytes lnk = test::sample_shortcut();
+  test::VolumeImage image = test::basic_volume(test::VolumeLayout{}, {});
+  image.put_record(20, test::file_record(kRoot, "docs", {}, 3));
+  image.put_record(21, test::file_record(kRoot, "old", {}, 3));
+  test::RecordLayout links;
+  links.attributes = {test::resident_attribute(0x30, test::file_name(kDocs, "recent.automaticDestinations-ms"), "", 1),
+                      test::resident_attribute(0x30, test::file_name(kDocs, "RECENT~1.AUT", 2), "", 2),
+                      test::resident_attribute(0x30, test::file_name(kOld, "5f7b5f1e01b83767.automaticDestinations-ms"),
+                                               "", 3),
+                      test::nonresident_attribute(0x80, test::encode_runs({{1, 100}}), lnk.size(), 4096, "", 4)};
+  image.put_record(24, test::mft_record(links));
+  image.put_cluster(100, lnk);
+  Bytes torn = test::file_record(kDocs, "torn.lnk", {test::nonresident_attribute(0x80, test::encode_runs({{1, 100}}),
+                                                                                 lnk.size(), 4096, "", 4)});
+  torn[510] ^= 0xFF;  // a sector end that no longer holds the sequence number
+  image.put_record(25, torn);
+  std::memcpy(torn.data(), "BAAD", 4);
+  image.put_record(26, torn);
+
+  NtfsVolume volume;
+  std::vector<std::string> diag;
+  volume.attach(std::make_unique<OwnedMemorySource>(image.bytes()), 0);
+  volume.set_diag_sink([&diag](const std::string& line) { diag.push_back(line); });
+  ASSERT_TRUE(volume.validate());
+  std::map<std::string, Found> by_path;
+  RecordOutlet outlet([&](const LnkRecord& r, const SourceInfo& s) { by_path[s.volume_path] = {r, s}; });
+  ScanNotes notes;
+  ASSERT_TRUE(scan_volume(volume, SourceInfo{}, record_pass(), outlet, &notes));
+  const std::string listed = "[root]\\old\\5f7b5f1e01b83767.automaticDestinations-ms";
+  ASSERT_EQ(by_path.size(), 2u);
+  EXPECT_EQ(std::make_tuple(by_path[listed].source.app_id, by_path[listed].source.other_paths),
+            std::make_tuple(std::string("5f7b5f1e01b83767"),
+                            std::vector<std::string>{"[root]\\docs\\recent.automaticDestinations-ms"}));
+  EXPECT_TRUE(by_path["[root]\\docs\\torn.lnk"].source.damaged_record);
+  EXPECT_FALSE(by_path[listed].source.damaged_record);
+  EXPECT_EQ(std::count(diag.begin(), diag.end(),
+                       "err: damaged record 0x19: a sector end does not hold the update sequence number; read as it is"),
+            1);
+  EXPECT_EQ(scan_note_lines(notes, false),
+            (std::vector<std::string>{"1 torn MFT record read as it is (update sequence mismatch; records from them "
+                                      "say damaged_record); -diags FILE names them",
+                                      "1 MFT record marked BAAD not read; -diags FILE names them"}));
+}
+
 class ScanFixture : public test::ScratchDirTest {
  protected:
   void SetUp() override {
@@ -212,6 +264,52 @@ class ScanFixture : public test::ScratchDirTest {
   }
   std::string image(const char* name) const { return (dir_ / name).string(); }
 };
+
+// The fixture of hidden files (make_ntfs_hidden.sh): shortcuts in streams
+// and the stale tail as fls names them and icat copies them (zeros past the
+// initialized size), the WOF-compressed copies in four chunk sizes as their
+// plain twin, the AppID from the one name of eleven that carries it, the
+// torn record that sleuthkit refuses.
+TEST_F(ScanFixture, HiddenFilesAgreeWithSleuthkitAndTheirPlainBytes) {
+  if (!test::have_tools({"fls", "icat"})) GTEST_SKIP() << "sleuthkit (fls, icat) is not installed";
+  const std::string hidden = image("ntfs_hidden.img");
+  std::map<std::string, Found> by_path;
+  for (Found& f : scan(hidden, 0, record_pass())) by_path[f.source.volume_path] = std::move(f);
+  auto fields = [](const LnkRecord& r) {
+    return std::make_tuple(r.parsed_size, r.header.link_flags, r.header.write_time, r.volume_label,
+                           r.target_mft_entry, r.shell_items.size());
+  };
+  const std::string fls = test::shell("fls -r -p " + test::q(hidden)).out;
+  for (const char* listed : {"docs/readme.txt:x.lnk", "folder:y.lnk", "docs/stale.lnk"}) {
+    const size_t at = fls.find(std::string(":\t") + listed + "\n"), start = fls.rfind(' ', at) + 1;
+    ASSERT_NE(at, std::string::npos) << listed;
+    const std::string inode = fls.substr(start, at - start);
+    const std::string text = test::shell("icat " + test::q(hidden) + " " + inode).out;
+    std::string path = "[root]\\" + std::regex_replace(listed, std::regex("/"), "\\");
+    ASSERT_TRUE(by_path.count(path)) << path;
+    LnkRecord alone;
+    ASSERT_TRUE(parse_lnk_record(alone, Bytes(text.begin(), text.end()), 0));
+    const SourceInfo& s = by_path[path].source;
+    EXPECT_EQ(std::make_tuple(fields(by_path[path].record), s.source_file_size, s.data_attribute_id),
+              std::make_tuple(fields(alone), text.size(), std::stoi(inode.substr(inode.rfind('-') + 1))))
+        << path;
+    EXPECT_TRUE(path != "[root]\\docs\\stale.lnk" || text.find_first_not_of('\0', alone.parsed_size) == std::string::npos);
+  }
+  EXPECT_EQ(by_path["[root]\\folder:y.lnk"].source.stream, "y.lnk");
+  const Found& plain = by_path["[root]\\wof\\original.lnk"];
+  for (const char* name : {"xpress4k", "xpress8k", "xpress16k", "lzx"}) {
+    const Found& packed = by_path[std::string("[root]\\wof\\") + name + ".lnk"];
+    EXPECT_EQ(std::make_tuple(fields(packed.record), packed.source.source_file_size),
+              std::make_tuple(fields(plain.record), plain.source.source_file_size)) << name;
+  }
+  const SourceInfo& listed = by_path["[root]\\old\\5f7b5f1e01b83767.automaticDestinations-ms"].source;
+  EXPECT_EQ(std::make_tuple(listed.app_id, listed.other_paths.size(), listed.other_paths.front()),
+            std::make_tuple(std::string("5f7b5f1e01b83767"), size_t{10},
+                            std::string("[root]\\docs\\recent.automaticDestinations-ms")));
+  EXPECT_TRUE(by_path["[root]\\docs\\torn.lnk"].source.damaged_record);
+  EXPECT_NE(fls.find("r/- 81:\tdocs/torn.lnk\n"), std::string::npos) << "sleuthkit reads the torn record now";
+  EXPECT_EQ(by_path.size(), 10u);
+}
 
 // The image opened as a device (whole-sector reads) and as a volume path
 // reads the same as the image file.

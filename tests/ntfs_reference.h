@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 
 // The committed fixture volumes (made by tests/data/make_ntfs_fixtures.sh).
 inline bool unpack_ntfs_fixtures(const fs::path& dir) {
-  for (const char* archive : {"ntfs_fixtures.tar.xz", "ntfs_compressed.tar.xz"}) {
+  for (const char* archive : {"ntfs_fixtures.tar.xz", "ntfs_compressed.tar.xz", "ntfs_hidden.tar.xz"}) {
     const std::string path = std::string(ROOK_SOURCE_DIR) + "/tests/data/" + archive;
     if (shell("tar -xJf " + q(path) + " -C " + q(dir)).status != 0) return false;
   }

@@ -51,9 +51,10 @@ DEB)
       fail "manual page: $(head -5 "$scratch/man.txt") $(cat "$scratch/man.err")"
   fi
   for doc in README.md json.md; do [ -f "$root/usr/share/doc/rook/$doc" ] || fail "no /usr/share/doc/rook/$doc"; done
-  # Debian names zlib's package zlib1g, the others libNAME plus a number.
+  # Debian names zlib's package zlib1g, wimlib's libwim15, the others
+  # libNAME plus a number.
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in $(present_libraries <"$scratch/version.txt"); do
+  for library in $(present_libraries <"$scratch/version.txt" | sed 's/^wimlib$/libwim/'); do
     echo "$depends" | grep -qE "(^|, )$library[0-9a-z.-]* " || fail "Depends lacks $library: $depends"
   done
   echo "$(basename "$deb"): installs rook, its manual page and docs; depends on $depends"

@@ -211,6 +211,9 @@ def expected_text(r, mode):
         where = source["volume_path"] + (" (deleted)" if source["deleted"] else "")
         out.append(line("location in volume:", where + " [MFT entry 0x%08x, seq# 0x%04x]" %
                         (source["mft_entry"], source["mft_sequence"])))
+        out += [line("also named:", p) for p in source.get("other_paths", [])]
+        if source.get("damaged_record"):
+            out.append(line("damaged record:", "the MFT record's update sequence does not match; read as it is"))
     elif "carved_from" in source:
         out.append(line("location in volume:", source["carved_from"] + " (carved)"))
     if offset_shown and source["offset"] != 0:

@@ -192,5 +192,13 @@ int main() {
   record.jumplist_kind = JumplistKind::without_destlist;
   record.block_offsets[kBlockVistaIdList] = 0;
   writer.write(record, volume);
+  // A jump list in a named stream of a file of two names, read from a torn
+  // MFT record.
+  SourceInfo streamed = volume;
+  streamed.stream = "5f7b5f1e01b83767.automaticDestinations-ms";
+  streamed.volume_path = "[root]\\Users\\x\\readme.txt:" + streamed.stream;
+  streamed.other_paths = {"[root]\\old\\readme.txt:" + streamed.stream};
+  streamed.damaged_record = true;
+  writer.write(record, streamed);
   return 0;
 }
