@@ -96,7 +96,7 @@ bool carve_across_fixups(CarveContext& context, std::span<const uint8_t> chunk, 
       const std::span<const uint8_t> bytes = fixed.subspan(hit);
       if (!parse_lnk_record(record, bytes, position)) continue;
       record.lnk_offset = position;
-      outlet.put(record, source, ParsedBytes{bytes.first(record.parsed_size), position});
+      outlet.put(record, source, ParsedBytes{bytes.first(record.parsed_size), position, {}});
       found = true;
     }
     at += context.fixed_record.size() - kMftSectorStride;
