@@ -48,7 +48,7 @@ std::vector<OptionalLibrary> optional_libraries() {
 #endif
   return {
       {"zlib", zlib, "stream-optimized VMware disks"},
-      {"libdeflate", deflate, "faster inflation of VMware grains"},
+      {"libdeflate", deflate, "faster inflation of VMware grains and E01 chunks"},
       {"libewf", ewf, "E01 evidence files"},
       {"libvshadow", vshadow, "shadow copies inside images"},
       {"libbfio", bfio, "file access for libvshadow"},
