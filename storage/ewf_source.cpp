@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "storage/file_source.h"
@@ -333,10 +334,11 @@ int64_t EwfSource::read_direct(uint64_t offset, std::span<uint8_t> buffer) {
 
 ReadAhead* EwfSource::read_ahead() {
 #ifdef ROOK_HAVE_LIBEWF
-  if (read_ahead_tried_ || read_ahead_workers() == 0 || chunk_size_ == 0 || chunk_size_ > kLargestReadAheadChunk ||
-      !handle_->landing || libewf_decodes_alone())
-    return read_ahead_.get();
+  if (read_ahead_tried_) return read_ahead_.get();
   read_ahead_tried_ = true;
+  if (read_ahead_workers() == 0 || chunk_size_ == 0 || chunk_size_ > kLargestReadAheadChunk || !handle_->landing ||
+      libewf_decodes_alone())
+    return nullptr;
   const unsigned threads = read_ahead_workers() + 1;
   handle_->raw.assign(threads, {});
 #ifndef ROOK_HAVE_LIBDEFLATE
