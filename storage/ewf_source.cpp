@@ -95,7 +95,7 @@ struct EwfSource::Handle {
   // plain chunk's data then its Adler-32, little-endian, however libewf
   // handed the checksum over. 0 when libewf refuses.
   size_t read_stored(uint64_t chunk, uint32_t chunk_size, bool& compressed) {
-    if (!landing || landing_size < 8) return 0;
+    if (!landing) return 0;
     int8_t is_compressed = 0, separate_checksum = 0;
     uint32_t checksum = 0;
     std::array<uint8_t, 4> checksum_bytes{};
