@@ -12,7 +12,7 @@
 # larger of the raw scan and the time to decode (inflate, check) only the
 # blocks the scan reads, divided by the cores. The decode time is the
 # processor time of decoding with the library rook decodes with (libdeflate
-# for VMware grains when rook has it, zlib inside libewf for E01 chunks) by
+# for VMware grains and E01 chunks when rook has it, else zlib) by
 # bench/inflate_only.c; the blocks an -ntfs_scan reads are those a scan of
 # the raw volume reads (strace). "all" is the floor with every block of the
 # container decoded, as the inflate-only line of earlier versions counted
@@ -98,7 +98,7 @@ max() { echo "if ($1 > $2) $1 else $2" | bc; }
 decode_time() {  # kind image [touched]
   python3 "$here/bench/container_blocks.py" "$1" "$2" "$work/pack" ${3:+"$3"}
   out=$("$work/inflate_only" "$work/pack" "$rounds")
-  if [ "$1" != ewf ] && [ -n "$libdeflate" ]; then
+  if [ -n "$libdeflate" ]; then
     echo "$out" | sed -n 's/^libdeflate //p'
   else
     echo "$out" | sed -n 's/^zlib //p'

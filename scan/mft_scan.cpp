@@ -432,20 +432,28 @@ std::vector<std::string> scan_note_lines(const ScanNotes& notes, bool log_given)
   return lines;
 }
 
+// Walked block by block from the end, each block's predecessor announced:
+// the blocks a container still holds decoded afterwards are the first, which
+// the scan reads first rather than decoding them again.
 bool volume_names_jump_list(NtfsVolume& volume) {
-  if (!volume.validate()) return false;
-  MftWalk walk(volume);
-  MftRecordView view;
-  while (walk.next(view)) {
-    RecordSummary summary;
-    if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
-    if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
-    // Any name of the file: the scan reads it under the one that says most.
-    const std::vector<FileName> names =
-        summary.name_count > 1 ? record_names(view.bytes) : std::vector<FileName>{summary.name};
-    for (const FileName& name : names) {
-      const ScanFileKind kind = scan_file_kind(name.name);
-      if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+  if (!volume.validate() || volume.mft_bytes() == nullptr) return false;
+  const uint64_t per_block = std::max<uint64_t>(1, MftWalk::kDefaultBlockBytes / volume.record_size());
+  const uint64_t bytes = per_block * volume.record_size();
+  for (uint64_t block = (volume.record_count() + per_block - 1) / per_block; block-- > 0;) {
+    if (block > 0) volume.mft_bytes()->will_read((block - 1) * bytes, bytes);
+    MftWalk walk(volume, block * per_block, per_block);
+    MftRecordView view;
+    while (walk.next(view)) {
+      RecordSummary summary;
+      if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
+      if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
+      // Any name of the file: the scan reads it under the one that says most.
+      const std::vector<FileName> names =
+          summary.name_count > 1 ? record_names(view.bytes) : std::vector<FileName>{summary.name};
+      for (const FileName& name : names) {
+        const ScanFileKind kind = scan_file_kind(name.name);
+        if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+      }
     }
   }
   return false;

@@ -40,7 +40,7 @@ std::vector<OptionalLibrary> optional_libraries() {
 #endif
   return {
       {"zlib", zlib, "stream-optimized VMware disks, compressed QCOW clusters"},
-      {"libdeflate", deflate, "faster inflation of VMware grains and QCOW clusters"},
+      {"libdeflate", deflate, "faster inflation of VMware grains, QCOW clusters and E01 chunks"},
       {"libewf", ewf, "E01 evidence files"},
       {"libbfio", bfio, "file access for libewf"},
       {"wimlib", wim, "WOF-compressed NTFS files"},

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -117,12 +118,22 @@ class ContainerThreads : public test::ScratchDirTest {
               0);
   }
 
-  // Records and messages of one scan, without the run header.
-  std::string scan(const fs::path& input, const char* mode, const char* threads) {
-    const test::CommandResult r = run({input.string(), mode, "-csv", "-quiet", "-threads", threads});
+  // Records and messages of one scan, without the run header; threads
+  // "libewf" has libewf read and decode every E01 chunk.
+  std::string scan(const fs::path& input, const char* mode, const std::string& threads) {
+    const bool libewf = threads == "libewf";
+    if (libewf) setenv("ROOK_EWF_LIBEWF_ONLY", "1", 1);
+    const test::CommandResult r = run({input.string(), mode, "-csv", "-quiet", "-threads", libewf ? "2" : threads});
+    unsetenv("ROOK_EWF_LIBEWF_ONLY");
     const size_t rows = r.out.find("source path/filename,");
     return "status " + std::to_string(r.status) + "\n" + (rows == std::string::npos ? "" : r.out.substr(rows)) +
            "\n" + r.err;
+  }
+
+  static size_t carved(const std::string& text) {
+    size_t n = 0;
+    for (size_t at = text.find("(carved - "); at != std::string::npos; at = text.find("(carved - ", at + 1)) ++n;
+    return n;
   }
 
   // Walks the markers of a stream-optimized disk to the grain at lba and
@@ -167,13 +178,90 @@ TEST_F(ContainerThreads, SameReportsWithAnyNumberOfThreads) {
     const std::string one = scan(input, "-rawscan", "1");
     for (const char* threads : {"2", "8"}) EXPECT_EQ(scan(input, "-rawscan", threads), one) << input << " " << threads;
     const bool damaged = input.filename() == "damaged.vmdk" || input.parent_path().filename() == "cut";
-    const auto records = [](const std::string& text) {
-      size_t n = 0;
-      for (size_t at = text.find("(carved - "); at != std::string::npos; at = text.find("(carved - ", at + 1)) ++n;
-      return n;
-    };
-    EXPECT_TRUE(damaged ? records(one) < records(raw_rows) : records(one) == records(raw_rows)) << input << one;
+    EXPECT_TRUE(damaged ? carved(one) < carved(raw_rows) : carved(one) == carved(raw_rows)) << input << one;
   }
+}
+
+uint32_t adler32(std::string_view bytes) {
+  uint32_t a = 1, b = 0;
+  for (const unsigned char c : bytes) {
+    a = (a + c) % 65521;
+    b = (b + a) % 65521;
+  }
+  return b << 16 | a;
+}
+
+// An E01 of one segment with chunks damaged three ways, and one whose table
+// sends every chunk to the first (libewf then copies the rest of the
+// section as the last one, megabytes): each reads as libewf alone reads
+// it, whatever the threads.
+TEST_F(ContainerThreads, DamagedEwfChunksReadAsLibewfAloneReadsThem) {
+  ASSERT_EQ(test::shell("cd " + q(dir_) + " && ewfacquirestream -q -c deflate:fast -t one < disk.raw >/dev/null" +
+                        " && ewfacquirestream -q -c none -t plain < disk.raw >/dev/null")
+                .status,
+            0);
+  const auto u32 = [](const std::string& e01, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 4; i-- > 0;) v = v << 8 | static_cast<uint8_t>(e01[at + i]);
+    return v;
+  };
+  const auto put32 = [](std::string& e01, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) e01[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  // "table" and "table2", which list the same chunks.
+  const auto tables_of = [&u32](const std::string& e01) {
+    std::vector<size_t> tables;
+    for (size_t at = 13; at + 104 < e01.size() && u32(e01, at + 16) > at; at = u32(e01, at + 16))
+      if (e01.compare(at, 5, "table") == 0) tables.push_back(at);
+    return tables;
+  };
+  const std::string intact = test::slurp(dir_ / "one.E01");
+  const std::vector<size_t> tables = tables_of(intact);
+  ASSERT_EQ(tables.size(), 2u);
+  const size_t count = u32(intact, tables[0] + 76), base = u32(intact, tables[0] + 84);
+  ASSERT_EQ(count, 256u);
+  const auto entry = [&](const std::string& e01, size_t chunk) { return u32(e01, tables[0] + 100 + 4 * chunk); };
+  const auto retable = [&](std::string e01, const std::function<uint32_t(size_t)>& value) {
+    for (const size_t table : tables) {
+      for (size_t chunk = 0; chunk < count; ++chunk) put32(e01, table + 100 + 4 * chunk, value(chunk));
+      put32(e01, table + 100 + 4 * count, adler32(std::string_view(e01).substr(table + 100, 4 * count)));
+    }
+    return e01;
+  };
+  test::write_file(dir_ / "oneplace.E01", retable(intact, [&](size_t) { return entry(intact, 0) | 0x80000000; }));
+  // Chunk 250 cut to half its stream by starting 251 there.
+  const uint32_t start = entry(intact, 250) & 0x7FFFFFFF, next = entry(intact, 251) & 0x7FFFFFFF;
+  std::string damaged = retable(intact, [&](size_t chunk) {
+    return chunk == 251 ? (entry(intact, 251) & 0x80000000) | (start + (next - start) / 2) : entry(intact, chunk);
+  });
+  damaged[tables[0] - 1] ^= 0x5A;  // the last byte of the last chunk: its Adler-32
+  // Chunk 158 a zlib stream of one stored block: 16 bytes, not a chunk.
+  std::string short_stream = {0x78, 0x01, 0x01, 0x10, 0x00, char(0xEF), char(0xFF)};
+  short_stream += std::string(16, 'A');
+  for (const uint32_t shift : {24u, 16u, 8u, 0u}) short_stream += static_cast<char>(adler32(std::string(16, 'A')) >> shift);
+  const size_t chunk158 = base + (entry(intact, 158) & 0x7FFFFFFF);
+  ASSERT_TRUE(entry(intact, 158) >> 31 && (entry(intact, 159) & 0x7FFFFFFF) - (chunk158 - base) >= short_stream.size());
+  damaged.replace(chunk158, short_stream.size(), short_stream);
+  test::write_file(dir_ / "damaged.E01", damaged);
+  // A byte of the plain first chunk, which holds a shortcut, changed.
+  std::string plain = test::slurp(dir_ / "plain.E01");
+  const size_t plain_table = tables_of(plain).at(0);
+  plain[u32(plain, plain_table + 84) + u32(plain, plain_table + 100) + 100] ^= 1;
+  test::write_file(dir_ / "plain.E01", plain);
+
+  std::vector<std::string> ones;
+  for (const char* input : {"one.E01", "damaged.E01", "oneplace.E01", "plain.E01"}) {
+    ones.push_back(scan(dir_ / input, "-rawscan", "1"));
+    for (const char* threads : {"2", "8", "libewf"})
+      EXPECT_EQ(scan(dir_ / input, "-rawscan", threads), ones.back()) << input << " " << threads;
+  }
+  // libewf takes in the chunk after a short one where the chunk should have
+  // gone on: the shortcut at 0x500200 is found 0x7ff0 early too.
+  EXPECT_EQ(carved(ones[0]), 6u);
+  EXPECT_TRUE(ones[1].find("- 0x004f8210") != std::string::npos && ones[1].find("- 0x007ff000") == std::string::npos)
+      << ones[1];
+  EXPECT_EQ(ones[2].rfind("status 0\n", 0), 0u) << ones[2];
+  EXPECT_EQ(std::make_pair(carved(ones[3]), ones[3].find("- 0x00001000")), std::make_pair(size_t{5}, std::string::npos));
 }
 
 // The MFT scan announces each chosen file's clusters before reading them: a
@@ -210,7 +298,7 @@ TEST_F(ContainerThreads, MftScanOfAnnouncedFilesWithADamagedGrain) {
   std::vector<size_t> rows;
   for (const char* input : {"volume.vmdk", "volume.E01", "damaged.vmdk", "damaged.E01"}) {
     const std::string one = scan(dir_ / input, "-ntfs_scan", "1");
-    for (const char* threads : {"2", "8"})
+    for (const char* threads : {"2", "8", "libewf"})
       EXPECT_EQ(scan(dir_ / input, "-ntfs_scan", threads), one) << input << threads;
     rows.push_back(static_cast<size_t>(std::count(one.begin(), one.end(), '\n')));
   }
