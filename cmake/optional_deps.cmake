@@ -127,8 +127,9 @@ endif()
 # libewf reads its segment files through libbfio handles that rook fills
 # from its own read-only file layer, when libbfio's headers are there. It is
 # linked after libewf, whose copy of libbfio's calls then serves every caller:
-# a handle made by one copy must not be read by another.
-if(ROOK_WITH_LIBEWF AND ROOK_LIBEWF_AVAILABLE)
+# a handle made by one copy must not be read by another. A static libewf
+# (the Windows build) keeps its copy to itself and opens segments by name.
+if(ROOK_WITH_LIBEWF AND ROOK_LIBEWF_AVAILABLE AND NOT ROOK_STATIC_DEPS)
   rook_find_optional(ROOK_LIBBFIO MODULES libbfio HEADERS libbfio.h LIBRARIES bfio)
   if(ROOK_LIBBFIO_AVAILABLE)
     target_compile_definitions(rook_optional_deps INTERFACE ROOK_HAVE_LIBBFIO=1)
