@@ -49,6 +49,11 @@ for library in $missing; do
   sed -n '2,$p' "$deps/missing/$library" | grep -E 'E: |error' | awk '!seen[$0]++' | head -5 | sed 's/^/  /'
 done
 excused=$(echo "$missing" | sed 's/^ *//; s/ *$//; s/  */|/g')
+# Two by design: rook.exe's libewf keeps its libbfio to itself (it opens
+# segments by name), and wimlib is not cross-built yet (rook.exe names and
+# counts WOF-compressed files instead of reading them).
+echo "BLOCKED: wimlib is not in rook.exe: it is not cross-built yet"
+excused="${excused:+$excused|}libbfio|wimlib"
 
 echo "== cross-build ($windows_build)"
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
