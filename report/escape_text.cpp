@@ -1,7 +1,11 @@
 #include "report/escape_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <vector>
+
+#include "platform/text.h"
 
 namespace lnk {
 namespace {
@@ -51,10 +55,6 @@ uint32_t escaped_at(std::string_view text, size_t i, size_t& length) {
   return 0;
 }
 
-void append_hex(std::string& out, uint32_t value, int digits, const char* alphabet = "0123456789abcdef") {
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(alphabet[(value >> shift) & 0xF]);
-}
-
 }  // namespace
 
 std::string escape_controls(std::string_view text) {
@@ -70,7 +70,7 @@ std::string escape_controls(std::string_view text) {
     if (code == 0x100) code = 0;
     out.append(text.substr(copied, i - copied));
     out += code >= 0x100 ? "\\u{" : "\\x{";
-    append_hex(out, code, code >= 0x100 ? 4 : 2);
+    out += hex_lower(code, code >= 0x100 ? 4 : 2);
     out += '}';
     i += length;
     copied = i;
@@ -94,8 +94,9 @@ std::string control_characters_in(std::string_view text) {
     if (known) continue;
     seen.push_back(code);
     if (!out.empty()) out += ", ";
-    out += "U+";
-    append_hex(out, code, 4, "0123456789ABCDEF");
+    std::string digits = hex_lower(code, 4);
+    std::transform(digits.begin(), digits.end(), digits.begin(), [](unsigned char c) { return std::toupper(c); });
+    out += "U+" + digits;
   }
   return out;
 }
