@@ -1,6 +1,7 @@
 #include "cmdline/option_check.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <vector>
 
@@ -24,13 +25,59 @@ size_t edit_distance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
+// Digits only, in the forms the number parser reads whole: "12x34" or
+// "67584s" would be read as some other number, or as none, and the run
+// would go on at a place the examiner never named.
+bool strict_number(const std::string& text, uint64_t& value) {
+  const std::string t = to_lower_ascii(trim_blanks(text));
+  size_t digits = 0;
+  int base = 10;
+  if (t.rfind("0x", 0) == 0) base = 16, digits = 2;
+  else if (t.rfind("0o", 0) == 0) base = 8, digits = 2;
+  if (t.size() == digits) return false;
+  for (size_t i = digits; i < t.size(); ++i) {
+    const char c = t[i];
+    const bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c >= '0' && c < '0' + base;
+    if (!ok) return false;
+  }
+  return parse_number(t, value);
+}
+
+constexpr uint64_t kMostThreads = 256;
+
+// Empty when the value is one the option takes; else the forms it takes.
+std::string accepted_forms(const std::string& option, const std::string& value) {
+  uint64_t number = 0;
+  const bool is_number = strict_number(value, number);
+  if (option == "-offset")
+    return is_number ? "" : "a byte offset in decimal, 0x hexadecimal or 0o octal (32256, 0x7e00, 0o77000)";
+  if (option == "-threads")
+    return is_number && number >= 1 && number <= kMostThreads ? "" : "a whole number from 1 to 256";
+  if (option == "-vss")
+    return (is_number && number >= 1 && number <= UINT32_MAX) || to_lower_ascii(value) == "all"
+               ? ""
+               : "a shadow copy number (1 is the oldest) or all";
+  if (option == "-cpuinst" || option == "-cpu" || option == "-fragment_files")
+    return is_number && number <= INT32_MAX ? "" : "a whole number";
+  return "";
+}
+
 }  // namespace
+
+std::string value_problem(const std::string& option, const std::string& value) {
+  const std::string forms = accepted_forms(to_lower_ascii(option), value);
+  if (forms.empty()) return {};
+  return "invalid value for " + option + ": " + value + " (accepted: " + forms + "), aborting\n";
+}
 
 std::string nearest_option(const std::string& word) {
   const std::string lower = to_lower_ascii(word);
   std::string best;
   size_t best_distance = SIZE_MAX;
-  for (const std::string& name : option_names()) {
+  // "--version" is the one word with two dashes: "-version" means it.
+  std::vector<std::string> names = option_names();
+  names.push_back("--version");
+  for (const std::string& name : names) {
     const size_t distance = edit_distance(lower, name);
     if (distance < best_distance) {
       best = name;
@@ -61,7 +108,8 @@ CommandLineCheck check_command_line(const ArgList& args) {
         check.problem = "option needs a value: " + word + "\n";
         break;
       }
-      ++i;
+      check.problem = value_problem(word, args[++i]);
+      if (!check.problem.empty()) break;
       continue;
     }
     if (word.empty() || word[0] != '-') continue;

@@ -23,6 +23,10 @@ struct CommandLineCheck {
 // whatever it looks like, unless that word is an option.
 CommandLineCheck check_command_line(const ArgList& args);
 
+// "invalid value for -offset: banana (accepted: ...), aborting\n" when the
+// value is not one of the forms the option takes; empty otherwise.
+std::string value_problem(const std::string& option, const std::string& value);
+
 // The option nearest to word by edit distance, ignoring case; empty when
 // none is near enough to be the one meant.
 std::string nearest_option(const std::string& word);

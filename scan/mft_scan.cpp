@@ -154,6 +154,14 @@ void handle_selected(const Scan& scan, const MftRecordView& view, const RecordSu
     return place_in_source(scan.volume, request.data_stream, view.volume_offset, offset);
   };
   MemorySource bytes(request.data);
+  // The scan keeps one progress line; each file's own percentage would
+  // start it again at 0 for every file read.
+  struct ProgressPause {
+    RecordOutlet& outlet;
+    const bool was = outlet.progress();
+    explicit ProgressPause(RecordOutlet& o) : outlet(o) { outlet.set_progress(false); }
+    ~ProgressPause() { outlet.set_progress(was); }
+  } pause(scan.outlet);
   process_file_bytes(bytes, file, scan.options, scan.outlet);
 }
 

@@ -357,6 +357,11 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
   const std::string deepscan =
       "options [-rawscan or -ntfs_scan] and [-deepscan] cannot be used together\n"
       "\t[-rawscan and -ntfs_scan] are used for 'dd' images\n\t[-deepscan] is used for individual files\n";
+  const auto bad_value = [](const std::string& option, const std::string& value, const std::string& forms) {
+    return "invalid value for " + option + ": " + value + " (accepted: " + forms + "), aborting\n";
+  };
+  const std::string offset_forms = "a byte offset in decimal, 0x hexadecimal or 0o octal (32256, 0x7e00, 0o77000)";
+  const std::string threads_forms = "a whole number from 1 to 256";
   const struct { std::vector<std::string> args; int status; std::string err; bool header; } cases[] = {
       {{"-csv"}, 255, usage_text(), true},
       {{"%ROOK_DRIVER_DIR%/nope.lnk"}, 255, "can't read specified file: " + folder + "/nope.lnk, aborting\n" + unread(folder + "/nope.lnk"), true},
@@ -387,6 +392,16 @@ TEST_F(DriverTest, StatusAndMessagesOfEachEnding) {
       {{"-outdir", dumps, kSampleLnk, "-out"}, 255, "option needs a value: -out\n", false},
       // An option's name is no value: -csv would be taken as the layout.
       {{"-outdir", dumps, kSampleLnk, "-out", "-csv"}, 255, "option needs a value: -out\n", false},
+      {{"-outdir", dumps, "-version"}, 255, "unknown option: -version (did you mean --version?)\n", false},
+      // Values that are not one of the option's forms: not ignored, not read as another number.
+      {{"-outdir", dumps, kSampleLnk, "-offset", "67584s"}, 255, bad_value("-offset", "67584s", offset_forms), false},
+      {{"-outdir", dumps, kSampleLnk, "-offset", "-5"}, 255, bad_value("-offset", "-5", offset_forms), false},
+      {{"-outdir", dumps, kSampleLnk, "-offset", "12x34"}, 255, bad_value("-offset", "12x34", offset_forms), false},
+      {{"-outdir", dumps, kSampleLnk, "-threads", "banana"}, 255, bad_value("-threads", "banana", threads_forms), false},
+      {{"-outdir", dumps, kSampleLnk, "-threads", "100000"}, 255, bad_value("-threads", "100000", threads_forms), false},
+      {{"-outdir", dumps, "-vss", "banana"}, 255,
+       bad_value("-vss", "banana", "a shadow copy number (1 is the oldest) or all"), false},
+      {{"-outdir", dumps, kSampleLnk, "-cpu", "0x"}, 255, bad_value("-cpu", "0x", "a whole number"), false},
   };
   for (const auto& c : cases) {
     const std::string line = c.args[0] + " " + c.args.back();

@@ -339,6 +339,23 @@ TEST_F(ScanFixture, OpenModesDeletedResidentAndTheClusterPasses) {
   uint64_t resident = 0;
   ASSERT_TRUE(lookup_path(volume, "resident.lnk", resident));
 
+  {
+    // One progress line over the whole scan: no file starts a percentage of
+    // its own at 0, and the entry shown only goes forward.
+    RecordOutlet outlet([](const LnkRecord&, const SourceInfo&) {});
+    outlet.set_progress(true);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(scan_volume(volume, SourceInfo{}, record_pass(), outlet));
+    const std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(contains(shown, "percent done")) << shown;
+    long long last = -1, lines = 0;
+    for (size_t at = shown.find("entry "); at != std::string::npos; at = shown.find("entry ", at + 1), ++lines) {
+      const long long entry = std::stoll(shown.substr(at + 6));
+      EXPECT_GE(entry, last);
+      last = entry;
+    }
+    EXPECT_GT(lines, 1);
+  }
   std::map<std::string, const Found*> by_type;
   const std::vector<Found> found = scan(image("ntfs_small.img"), 0, record_pass());
   for (const Found& f : found) by_type[f.record.source_type] = &f;

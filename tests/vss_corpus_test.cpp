@@ -334,7 +334,7 @@ TEST_F(VssScan, RefusalsThenEachCopyAsFlsListsItThroughVshadowmount) {
   const std::string& sample = test::kSampleLnk;
   const struct { std::vector<std::string> args; std::string message; } cases[] = {
       {{image_, "-vss", "3"}, "shadow copy 3 does not exist: " + image_ + " holds 2 (1 is the oldest)"},
-      {{image_, "-vss", "0"}, "shadow copy 0 does not exist"},
+      {{image_, "-vss", "0"}, "invalid value for -vss: 0 (accepted: a shadow copy number (1 is the oldest) or all)"},
       // A volume without shadow copies, and bytes that are no volume.
       {{(dir_ / "plain.raw").string(), "-vss", "1"}, "holds no shadow copies"},
       {{sample, "-vss", "1"}, ""},
