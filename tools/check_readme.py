@@ -5,8 +5,9 @@ An example is the ```sh block after a line "<!-- example -->" or
 "<!-- example needs: WHAT ... -->". Its lines starting "$ " are commands, run
 by bash in README order in one scratch folder that links tests/ from the
 source tree, with the built rook first on PATH; the lines after a command are
-its standard output, blanks at line ends left out. "..." alone on a line stands for any lines, inside a line
-for any text. A command must end with status 0 (an example shows another
+its standard output, blanks at line ends left out; a block of commands
+without a mark is refused. "..." alone on a line stands for any lines,
+inside a line for any text. A command must end with status 0 (an example shows another
 status with `; echo "status $?"`).
 
 WHAT is a command (jq, mactime, ...), "windows", or a feature the built
@@ -35,6 +36,8 @@ def examples(text):
     for at, line in enumerate(lines):
         mark = MARK.match(line)
         if not mark:
+            if line == "```sh" and lines[at + 1].startswith("$ ") and not MARK.match(lines[at - 1]):
+                sys.exit("README line %d: an example without a mark, which no test would run" % (at + 2))
             continue
         if lines[at + 1] != "```sh":
             sys.exit("README line %d: an example mark without a ```sh block after it" % (at + 1))
