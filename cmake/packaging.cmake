@@ -17,10 +17,12 @@ if(CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$" AND CMAKE_OB
     VERBATIM)
 endif()
 
-set(ROOK_DOCS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/json.md)
+set(ROOK_DOCS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/json.md
+    ${CMAKE_SOURCE_DIR}/docs/timesketch.md ${CMAKE_SOURCE_DIR}/docs/copyright)
 if(WIN32)
-  # The zip: rook.exe, README and docs at the top, the licence texts of every
-  # library linked into rook.exe under licenses/.
+  # The zip: rook.exe, README, docs and rook's copyright file at the top, the
+  # manual page under docs/, the licence texts of every library linked into
+  # rook.exe under licenses/.
   install(TARGETS rook RUNTIME DESTINATION .)
   install(FILES ${ROOK_DOCS} DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/rook.1 DESTINATION docs)
@@ -39,7 +41,20 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME rook-${ROOK_VERSION}-win64)
 else()
   install(TARGETS rook RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_SOURCE_DIR}/docs/rook.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Debian ships manual pages gzipped (-n: no name or time inside, so the
+  # same page gives the same bytes). Made when configuring, so that packaging
+  # what the README builds (rook alone) finds it.
+  find_program(ROOK_GZIP gzip)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/rook.1)
+  if(ROOK_GZIP)
+    execute_process(COMMAND ${ROOK_GZIP} -9nc ${CMAKE_SOURCE_DIR}/docs/rook.1
+                    OUTPUT_FILE ${CMAKE_BINARY_DIR}/rook.1.gz RESULT_VARIABLE gzip_result)
+  endif()
+  if(ROOK_GZIP AND gzip_result EQUAL 0)
+    install(FILES ${CMAKE_BINARY_DIR}/rook.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  else()
+    install(FILES ${CMAKE_SOURCE_DIR}/docs/rook.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
   install(FILES ${ROOK_DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -54,11 +69,15 @@ set(CPACK_PACKAGE_VERSION ${ROOK_VERSION})
 set(CPACK_PACKAGE_VENDOR "rook developers")
 set(CPACK_PACKAGE_CONTACT "rook developers <rook@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "forensic reader of Windows shortcuts, jump lists and NTFS volumes")
+# Lines under 80 characters, as Debian's control files want them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "rook decodes Windows shortcut (.lnk) files and jump lists, finds them on NTFS volumes\
- through the master file table (deleted ones included), in disk images, VMware disks,\
- E01 evidence files and shadow copies, carves shortcut records out of raw bytes, and\
- writes a report per record: text, CSV, log2timeline CSV, body file or JSON Lines.")
+"rook decodes Windows shortcut (.lnk) files and jump lists, finds them on NTFS
+volumes through the master file table (deleted ones included), in disk images,
+VMware disks, E01 evidence files, split raw images, VHD, VHDX and QCOW disks
+and shadow copies, carves shortcut records out of raw bytes, and writes a
+report per record as text, CSV, log2timeline CSV, a body file (mactime), JSON
+Lines or Timesketch's import format, and beside any of them an HTML report
+with a timeline.")
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_OUTPUT_FILE_PREFIX packages)
 # Packaging takes what is built (the README builds rook first). Building

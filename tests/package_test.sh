@@ -4,10 +4,11 @@
 #   tests/package_test.sh BUILD_DIR [RUNNER]
 #
 # Linux build: the .deb, unpacked into a scratch root, holds a rook that
-# runs (version, a record from the sample shortcut), a manual page that
-# renders, the docs, and depends on each optional library rook carries.
+# runs (version, a record from the sample shortcut), a gzipped manual page
+# that renders, the docs and a Debian copyright file, a description naming
+# every layout, and depends on each optional library rook carries.
 # Windows build: the zip holds rook.exe (run through RUNNER, e.g. wine), the
-# README, the docs, and a licence text for every library rook.exe carries.
+# same documents, and a licence text for every library rook.exe carries.
 # Exits 77 (skipped) when a tool it needs is missing.
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -45,12 +46,21 @@ DEB)
   "$rook" "$source_dir/tests/data/sample.lnk" -quiet >"$scratch/sample.txt"
   grep -q '^Local base path: *C:\\Projects\\Report 2023.docx$' "$scratch/sample.txt" ||
     fail "the installed rook gave no record for the sample"
+  page=$root/usr/share/man/man1/rook.1.gz
+  gzip -t "$page" 2>/dev/null || fail "no gzipped manual page: $(ls "$root/usr/share/man/man1")"
   if command -v man >/dev/null; then
-    MANWIDTH=80 man -l "$root/usr/share/man/man1/rook.1" 2>"$scratch/man.err" >"$scratch/man.txt"
+    MANWIDTH=80 man -l "$page" 2>"$scratch/man.err" >"$scratch/man.txt"
     grep -q '^NAME' "$scratch/man.txt" && [ ! -s "$scratch/man.err" ] ||
       fail "manual page: $(head -5 "$scratch/man.txt") $(cat "$scratch/man.err")"
   fi
-  for doc in README.md json.md; do [ -f "$root/usr/share/doc/rook/$doc" ] || fail "no /usr/share/doc/rook/$doc"; done
+  for doc in README.md json.md timesketch.md copyright; do [ -f "$root/usr/share/doc/rook/$doc" ] || fail "no /usr/share/doc/rook/$doc"; done
+  head -2 "$root/usr/share/doc/rook/copyright" | tr '\n' ' ' |
+    grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/ Upstream-Name: rook ' ||
+    fail "copyright is not a Debian copyright file for rook"
+  description=$(dpkg-deb -f "$deb" Description | tr -s ' \n' ' ')
+  for layout in text CSV "log2timeline CSV" "body file" "JSON Lines" Timesketch HTML; do
+    echo "$description" | grep -q "$layout" || fail "the description does not name $layout: $description"
+  done
   # Debian names zlib's package zlib1g, wimlib's libwim15, the others
   # libNAME plus a number.
   depends=$(dpkg-deb -f "$deb" Depends)
@@ -63,7 +73,7 @@ ZIP)
   zip=$scratch/out/packages/rook-$version-win64.zip
   [ -f "$zip" ] || fail "no $(basename "$zip"): $(ls "$scratch/out/packages")"
   python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip" >"$scratch/list.txt"
-  for entry in rook.exe README.md json.md docs/rook.1 licenses/gcc-mingw-w64-base.copyright \
+  for entry in rook.exe README.md json.md timesketch.md copyright docs/rook.1 licenses/gcc-mingw-w64-base.copyright \
     licenses/mingw-w64-common.copyright; do
     grep -qx "$entry" "$scratch/list.txt" || fail "zip lacks $entry"
   done
