@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "carve/carve_context.h"
 #include "carve/process_file.h"
 #include "carve/status_line.h"
 #include "cmdline/option_check.h"
@@ -16,7 +15,6 @@
 #include "cmdline/run_header.h"
 #include "cmdline/usage.h"
 #include "cmdline/version_text.h"
-#include "images/image_volume.h"
 #include "ntfs/ntfs_volume.h"
 #include "platform/platform.h"
 #include "platform/text.h"
