@@ -52,6 +52,17 @@ class RecordOutlet {
   void set_progress(bool on) { progress_ = on; }
   bool progress() const { return progress_; }
 
+  // Told once when a volume's scan meets a file that names a jump list:
+  // the CSV columns hang on it, and the scan learns it without a walk of
+  // its own.
+  void watch_jump_lists(std::function<void()> watch) { jump_list_watch_ = std::move(watch); }
+  bool watches_jump_lists() const { return static_cast<bool>(jump_list_watch_); }
+  void jump_list_named() {
+    std::function<void()> watch = std::move(jump_list_watch_);
+    jump_list_watch_ = nullptr;
+    if (watch) watch();
+  }
+
  private:
   Consumer consumer_;
   std::string dump_dir_;
@@ -59,6 +70,7 @@ class RecordOutlet {
   std::vector<platform::PendingFile> dumps_;
   uint32_t records_put_ = 0;
   bool progress_ = false;
+  std::function<void()> jump_list_watch_;
 };
 
 }  // namespace lnk

@@ -26,11 +26,24 @@ bool DiagLog::open(const std::string& path, const std::string& first_line) {
   return true;
 }
 
-bool DiagLog::commit() {
+bool DiagLog::finish() {
   if (!open_) return true;
+  errno = 0;
   stream_.close();
   open_ = false;
-  return pending_.commit(true);
+  if (!stream_.fail()) return true;
+  error_ = errno != 0 ? errno : EIO;
+  pending_.discard();
+  return false;
+}
+
+bool DiagLog::commit() {
+  if (!finish()) return false;
+  if (!pending_.active()) return true;
+  errno = 0;
+  if (pending_.commit(true)) return true;
+  error_ = errno != 0 ? errno : EIO;
+  return false;
 }
 
 void DiagLog::write(const std::string& text) {

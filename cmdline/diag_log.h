@@ -17,8 +17,10 @@ class DiagLog {
   bool open(const std::string& path, const std::string& first_line);
   int error() const { return error_; }
   platform::PendingFile& pending() { return pending_; }
-  // Moves the log over path; false when that failed. Without commit the
-  // new file is removed.
+  // Closes the log; false, with error(), when its last bytes did not arrive.
+  bool finish();
+  // finish(), then moves the log over path; false, with error(), when
+  // either failed. Without commit the new file is removed.
   bool commit();
   bool is_open() const { return open_; }
   // "->" + text + newline, flushed. Nothing unless the log is open;

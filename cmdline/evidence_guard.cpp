@@ -15,6 +15,10 @@ void refuse(const std::string& output, const std::string& input) {
 bool spares_inputs(const std::string& output, const std::vector<std::string>& inputs) {
   platform::FileIdentity written;
   if (output.empty() || !platform::file_identity(output, written)) return true;
+  if (std::string read_as; platform::was_read(output, read_as)) {
+    refuse(output, read_as);
+    return false;
+  }
   for (const std::string& input : inputs) {
     platform::FileIdentity read;
     if (!platform::file_identity(input, read) || !(read == written)) continue;
@@ -26,10 +30,10 @@ bool spares_inputs(const std::string& output, const std::vector<std::string>& in
 
 }  // namespace
 
-bool outputs_spare_inputs(const cmd_params& options, const std::vector<std::string>& inputs) {
-  if (options.output_path_given && !spares_inputs(options.output_path, inputs)) return false;
-  if (!spares_inputs(options.html_path, inputs)) return false;
-  return spares_inputs(options.diag_log_path, inputs);
+bool outputs_spare_inputs(const std::vector<std::string>& targets, const std::vector<std::string>& later_inputs) {
+  for (const std::string& target : targets)
+    if (!spares_inputs(target, later_inputs)) return false;
+  return true;
 }
 
 bool outputs_spare_reads(const std::vector<const platform::PendingFile*>& outputs, const std::string& dump_dir) {

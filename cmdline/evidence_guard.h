@@ -5,15 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "core/options.h"
 #include "platform/pending_file.h"
 
 namespace lnk {
 
-// False, with a message on standard error, when the results file, the HTML
-// report or the diagnostic log names the same file as one of the inputs
-// (whatever path spells it). Files that do not exist yet cannot be inputs.
-bool outputs_spare_inputs(const cmd_params& options, const std::vector<std::string>& inputs);
+// Before anything is written: false, with a message on standard error,
+// when an output target (empty ones are passed over) names a file the run
+// has opened for reading so far, or one of later_inputs, the files it will
+// open as it goes (whatever path spells them). Files that do not exist yet
+// cannot be inputs.
+bool outputs_spare_inputs(const std::vector<std::string>& targets, const std::vector<std::string>& later_inputs);
 
 // At the end of a run, before anything written takes its place: false,
 // with the same message, when an output's target (or the -outdir name) is

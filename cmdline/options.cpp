@@ -3,10 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "cmdline/pipe_input.h"
-#include "platform/pending_file.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -101,45 +99,12 @@ void parse_code_page(cmd_params& o, ArgList& args) {
   }
 }
 
-// A new file is created beside an output file now and removed again, so a
-// name that can never be written ends the run before anything is read. The
-// named file itself is not opened: it may be the evidence (a forgotten
-// output name, or -out naming an input), and the driver moves the output
-// over it only once the run has read none of it.
-bool probe_output_file(const std::string& path) {
-  platform::PendingFile probe;
-  if (probe.begin(path)) return true;
-  std::fprintf(stderr, "prob opening file %s for output, aborting\n", path.c_str());
-  return false;
-}
-
-bool probe_output(cmd_params& o, ArgList& args) {
-  std::string path;
-  if (!take_value("-out", path, args) && !take_value("-outfile", path, args)) return true;
-  o.output_path = expand_path(path, false);
-  o.output_path_given = true;
-  return probe_output_file(o.output_path);
-}
-
-// Neither file need exist yet: then the names are compared.
-bool same_output(const std::string& a, const std::string& b) {
-  platform::FileIdentity first, second;
-  if (platform::file_identity(a, first) && platform::file_identity(b, second)) return first == second;
-  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
-}
-
-// The HTML report goes to a file of its own, created as -out's is; it may not
-// be the results file, whose lines would be mixed into it.
-bool probe_html(cmd_params& o, ArgList& args) {
-  std::string path;
-  if (!take_value("-html", path, args)) return true;
-  o.html_path = expand_path(path, false);
-  if (!probe_output_file(o.html_path)) return false;
-  if (o.output_path_given && same_output(o.html_path, o.output_path)) {
-    std::fprintf(stderr, "prob opening file %s for output: -out names it too, aborting\n", o.html_path.c_str());
-    return false;
-  }
-  return true;
+// Options kept for old command lines that nothing reads: taken with their
+// values so that they are not read as input names.
+void drop_unread_options(ArgList& args) {
+  for (const char* flag : {"-gzip", "-zlib", "-separate_files"}) take_flag(flag, args);
+  std::string value;
+  for (const char* option : {"-zlibex", "-cpuinst", "-cpu", "-fragment_files"}) take_value(option, value, args);
 }
 
 void parse_date_time_formats(cmd_params& o, ArgList& args) {
@@ -348,6 +313,26 @@ bool create_directory_levels(const std::string& dir) {
   return platform::make_directory(path);
 }
 
+bool directory_can_be_made(const std::string& dir, int& error) {
+  const std::filesystem::path path = platform::native_path(remove_all(dir, '"'));
+  if (path.empty()) {
+    error = ENOENT;
+    return false;
+  }
+  for (std::filesystem::path level = path; !level.empty(); level = level.parent_path()) {
+    std::error_code ignored;
+    const std::filesystem::file_status status = std::filesystem::status(level, ignored);
+    if (status.type() != std::filesystem::file_type::not_found) {
+      if (std::filesystem::is_directory(status)) return true;
+      // As mkdir says it: the folder's own name taken, or a level above it.
+      error = level == path ? EEXIST : ENOTDIR;
+      return false;
+    }
+    if (level == level.parent_path()) break;
+  }
+  return true;
+}
+
 bool parse_cmd_params(cmd_params& o, ArgList& args) {
   if (o.command_line_text.empty()) o.command_line_text = join_arguments(args, '"');
   if (o.program_base_name.empty() && !args.empty())
@@ -362,13 +347,7 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
   std::string value;
   if (take_value("-alias", value, args) && !add_aliases(o, value, false)) return false;
   if (take_value("-aliaspath", value, args) && !add_aliases(o, value, true)) return false;
-  if (take_flag("-gzip", args)) o.gzip = true;
-  if (take_flag("-zlib", args)) o.zlib = true;
   take_number("-threads", o.thread_count, args);
-  if (take_value("-zlibex", value, args)) {
-    o.zlibex = true;
-    o.zlibex_text = value;
-  }
   if (take_value("-sqlite", value, args)) {
     std::fputs("This option is not offered in this build\n", stderr);
     return false;
@@ -382,16 +361,13 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
     o.username = value;
     o.username_given = true;
   }
-  take_number("-cpuinst", o.cpu_instance, args);
-  take_number("-cpu", o.cpu_number, args);
-  if (take_value("-fragment_files", value, args)) {
-    uint64_t count = 0;
-    if (parse_number(value, count)) o.fragment_count = static_cast<uint32_t>(count);
-    o.separate_files = true;
+  drop_unread_options(args);
+  // The output files are only named here; the run checks and creates them.
+  if (take_value("-out", value, args) || take_value("-outfile", value, args)) {
+    o.output_path = expand_path(value, false);
+    o.output_path_given = true;
   }
-  if (take_flag("-separate_files", args)) o.separate_files = true;
-  if (!probe_output(o, args)) return false;
-  if (!probe_html(o, args)) return false;
+  if (take_value("-html", value, args)) o.html_path = expand_path(value, false);
   if (take_flag("-profile", args)) o.profile = true;
   if (take_flag("-pipe", args)) o.pipe = true;
   if (take_value("-filter", value, args)) build_filter_list(o.filters, value);
@@ -405,7 +381,7 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
   }
   parse_date_time_formats(o, args);
   parse_code_page(o, args);
-  if (take_flag("-verbose", args) || take_flag("-v", args)) o.verbose = true;
+  if (!take_flag("-verbose", args)) take_flag("-v", args);
   if (take_flag("-quiet", args)) o.quiet = true;
   if (take_flag("-flagged", args)) o.flagged = true;
   return true;
@@ -415,17 +391,7 @@ bool parse_useropts(useropts& o, ArgList& args) {
   // A full reset: the command line is rebuilt below from what is left.
   o = useropts{};
 
-  std::string dir;
-  if (take_value("-outdir", dir, args)) {
-    o.carve_dump_dir = dir;
-    o.carve_dump_dir_named = dir;
-    errno = 0;
-    if (!create_directory_levels(dir)) {
-      const std::string reason = platform::error_text(errno != 0 ? errno : EIO);
-      std::fprintf(stderr, "can't create directory at %s: %s, aborting\n", dir.c_str(), reason.c_str());
-      return false;
-    }
-  }
+  take_value("-outdir", o.carve_dump_dir, args);
 
   if (!parse_cmd_params(o, args)) return false;
 

@@ -57,5 +57,8 @@ bool parse_number(const std::string& text, uint64_t& value);
 
 // Creates dir and every missing parent.
 bool create_directory_levels(const std::string& dir);
+// Whether create_directory_levels could make dir: false, with the errno
+// value, when a level that exists is no folder.
+bool directory_can_be_made(const std::string& dir, int& error);
 
 }  // namespace lnk

@@ -51,22 +51,13 @@ class cmd_params {
   bool sizes_in_hex = true;
   bool username_given = false;
   bool hostname_given = false;
-  bool gzip = false;
-  bool zlib = false;
-  bool zlibex = false;
-  std::string zlibex_text;
   uint32_t thread_count = 0;
   bool output_path_given = false;
-  int32_t cpu_instance = -1;
-  uint32_t cpu_number = 0;
-  bool separate_files = false;
-  uint32_t fragment_count = 0;
   Layout layout = Layout::text;
   // -html: the HTML report is written to this file besides the layout.
   std::string html_path;
   // Windows code page of the ANSI texts (-codepage); 0 when not given.
   uint32_t codepage = 0;
-  bool verbose = true;
   // -flagged: only records that carry an anomaly are written.
   bool flagged = false;
   // -quiet: no status lines, no hints and no summary.
@@ -92,14 +83,14 @@ class useropts : public cmd_params {
   bool include_unalloc_clusters = false;
   bool include_vss_clusters = false;
   bool include_pagefile_clusters = false;
+  // -offset as given; 0 when not given. Where the volume turns out to
+  // start is the run's business, not the command line's.
   uint64_t volume_offset = 0;
   uint32_t scan_step = 512;
   bool deepscan = false;
   bool idltimes = false;
+  // -outdir as given; the run creates it once every output was checked.
   std::string carve_dump_dir;
-  // -outdir as given, kept when the folder could not be made: a name that
-  // is one of the run's inputs ends the run.
-  std::string carve_dump_dir_named;
 };
 
 }  // namespace lnk

@@ -78,6 +78,12 @@ void choose_partition(ByteSource& image, uint64_t requested_offset, ImageVolumeS
   }
 }
 
+bool lists_offset(const std::vector<Partition>& partitions, uint64_t offset) {
+  for (const Partition& p : partitions)
+    if (p.byte_offset() == offset) return true;
+  return false;
+}
+
 }  // namespace
 
 ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset) {
@@ -87,7 +93,16 @@ ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset
     note(search, VolumeNoteKind::offset_outside_image, requested_offset);
     return search;
   }
-  if (!read_partition_table(image, false, search.partitions)) {
+  const bool table = read_partition_table(image, false, search.partitions);
+  // An offset that holds an NTFS boot sector is taken whether the table
+  // lists it or not (the volume of a deleted partition); a listed one is
+  // checked against its partition below.
+  if (requested_offset != 0 && !lists_offset(search.partitions, requested_offset) &&
+      has_ntfs_boot_sector(image, requested_offset)) {
+    search.ntfs_found = search.success = true;
+    return search;
+  }
+  if (!table) {
     if (has_ntfs_boot_sector(image, 0)) {
       search.volume_offset = 0;
       search.ntfs_found = true;
@@ -106,18 +121,6 @@ ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset
   }
   choose_partition(image, requested_offset, search);
   return search;
-}
-
-std::vector<uint64_t> detect_partition_starts(ByteSource& disk) {
-  // No guessing: a search beyond the first sector would scan the whole
-  // virtual disk, and a volume at offset 0 needs no partition at all.
-  std::vector<Partition> partitions;
-  if (!read_partition_table(disk, false, partitions)) return {};
-  std::vector<uint64_t> starts;
-  for (const Partition& p : partitions) {
-    if (!p.unallocated) starts.push_back(p.byte_offset());
-  }
-  return starts;
 }
 
 }  // namespace lnk

@@ -44,13 +44,11 @@ struct ImageVolumeSearch {
   std::vector<VolumeNote> notes;
 };
 
-// requested_offset is the user's -offset, 0 when not given. Without it a
-// disk with exactly one NTFS partition succeeds with that partition, and
-// the notes still list the partitions.
+// requested_offset is the user's -offset, 0 when not given: any offset
+// that holds an NTFS boot sector succeeds, listed in the table or not.
+// Without it a disk with exactly one NTFS partition succeeds with that
+// partition, and the notes still list the partitions.
 ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset);
 
-// Partition starts (bytes), in table order, that a VMware disk offers when
-// no offset is given; empty for a bare volume or a disk without a table.
-std::vector<uint64_t> detect_partition_starts(ByteSource& disk);
 
 }  // namespace lnk

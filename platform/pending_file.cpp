@@ -1,8 +1,10 @@
 #include "platform/pending_file.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/temporaries.h"
 
 namespace lnk::platform {
 
@@ -15,6 +17,8 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     target_ = std::move(other.target_);
     temp_ = std::move(other.temp_);
     in_place_ = other.in_place_;
+    ticket_ = other.ticket_;
+    other.ticket_ = 0;
     other.named_.clear();
     other.target_.clear();
     other.temp_.clear();
@@ -34,6 +38,7 @@ bool PendingFile::begin(const std::string& target) {
     case WriteTarget::file:
       in_place_ = false;
       if (!create_file_beside(resolved, temp_)) return false;
+      ticket_ = track_temporary(temp_);
       break;
   }
   named_ = target;
@@ -50,16 +55,23 @@ bool PendingFile::commit(bool replace) {
   bool moved = true;
   if (!in_place_) {
     moved = replace ? replace_file(temp_, target_) : move_to_new_file(temp_, target_);
+    // errno keeps the move's reason, for the message.
+    const int reason = errno;
     if (!moved) remove_file(temp_);
+    errno = reason;
   }
-  named_.clear();
-  target_.clear();
-  temp_.clear();
+  forget();
   return moved;
 }
 
 void PendingFile::discard() {
   if (active() && !in_place_) remove_file(temp_);
+  forget();
+}
+
+void PendingFile::forget() {
+  untrack_temporary(ticket_);
+  ticket_ = 0;
   named_.clear();
   target_.clear();
   temp_.clear();

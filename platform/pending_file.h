@@ -1,8 +1,10 @@
 // Files rook writes never take the place of a file it read. Each is written
 // under a new name beside its target and moved there only when the run
-// ends well; until then the target, whatever it is, stays as it was.
+// ends well; until then the target, whatever it is, stays as it was. A run
+// ended by a signal removes the new files it has not moved.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace lnk::platform {
@@ -38,10 +40,13 @@ class PendingFile {
   void discard();
 
  private:
+  void forget();
+
   std::string named_;
   std::string target_;
   std::string temp_;
   bool in_place_ = false;
+  size_t ticket_ = 0;  // the new file's entry in the signal handling
 };
 
 }  // namespace lnk::platform

@@ -208,7 +208,8 @@ bool has_column(const std::vector<TableColumn>& columns, CsvField field) {
 }  // namespace
 
 std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const SourceInfo& source,
-                                           const useropts& options, bool jump_list_expected) {
+                                           const useropts& options, bool jump_list_expected, bool volume_scan) {
+  const bool mft_columns = options.ntfs_scan || volume_scan;
   std::vector<TableColumn> columns;
   ColumnBuilder b(options, columns);
   const bool first_from_jump_list = first_record.jumplist_kind != JumplistKind::none;
@@ -227,7 +228,7 @@ std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const 
     b.add_time(CsvField::file_modified, "file modify date [UTC]", "file mdate", "time-UTC", kCellNoFraction);
     b.add_time(CsvField::file_accessed, "file access date [UTC]", "file adate", "time-UTC", kCellNoFraction);
     b.add_time(CsvField::file_created, "file create date [UTC]", "file cdate", "time-UTC", kCellNoFraction);
-    if (options.ntfs_scan)
+    if (mft_columns)
       b.add_time(CsvField::file_mft_changed, "file mft date [UTC]", "file mftdate", "time-UTC");
   }
   b.add_time(CsvField::target_modified, "tgt modify date [UTC]", "tgt mdate", "time-UTC",
@@ -238,7 +239,7 @@ std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const 
   b.add(CsvField::target_attributes, "tgt attrib", 24);
   if (carving_plain_source || source.mft_scan)
     b.add(CsvField::lnk_offset, "LNK offset", 10, kCellNumber64);
-  if (options.ntfs_scan) {
+  if (mft_columns) {
     b.add(CsvField::src_inode, "src inode", 10, kCellNumber64);
     b.add(CsvField::src_seq, "src seq#", 6, kCellNumber16);
   }
@@ -307,7 +308,7 @@ void write_csv_record(std::ostream& out, const LnkRecord& record, const SourceIn
                       const useropts& options, const RecordValues& values, WriterState& state) {
   const TableStyle style = table_style(options);
   if (state.csv_columns.empty())
-    state.csv_columns = build_csv_columns(record, source, options, state.jump_list_records_expected);
+    state.csv_columns = build_csv_columns(record, source, options, state.jump_list_records_expected, state.volume_scan);
   if (record.jumplist_kind != JumplistKind::none && !has_column(state.csv_columns, CsvField::app_id))
     ++state.records_lacking_jump_list_columns;
   if (state.header_due) {

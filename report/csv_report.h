@@ -61,9 +61,11 @@ enum class CsvField : uint16_t {
 
 // The columns a run gets; conditional ones follow the options and the kind
 // of source the first record came from. The jump-list columns also come
-// when the run is known to read a jump list.
+// when the run is known to read a jump list; the MFT-scan columns when the
+// run reads volumes through their MFT, asked for or not.
 std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const SourceInfo& source,
-                                           const useropts& options, bool jump_list_expected = false);
+                                           const useropts& options, bool jump_list_expected = false,
+                                           bool volume_scan = false);
 
 // One cell per column.
 std::vector<TableCell> csv_row_cells(const std::vector<TableColumn>& columns, const LnkRecord& record,

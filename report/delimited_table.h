@@ -46,6 +46,8 @@ struct WriterState {
   // The run knows before its first record that it reads a jump list, so the
   // CSV columns hold the jump-list fields whatever record comes first.
   bool jump_list_records_expected = false;
+  // The run reads volumes through their MFT though -ntfs_scan was not given.
+  bool volume_scan = false;
   // Jump-list records written under a CSV header without those columns.
   uint64_t records_lacking_jump_list_columns = 0;
 };

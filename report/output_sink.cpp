@@ -83,8 +83,8 @@ bool OutputSink::open_file(const std::string& path) {
   return false;
 }
 
-bool OutputSink::commit() {
-  if (!pending_.active()) return flush();
+bool OutputSink::finish() {
+  if (!pending_.active() || !file_.is_open()) return flush();
   if (!flush()) {
     pending_.discard();
     return false;
@@ -97,7 +97,12 @@ bool OutputSink::commit() {
     pending_.discard();
     return false;
   }
-  return pending_.commit(true);
+  return true;
+}
+
+bool OutputSink::commit() {
+  if (!finish()) return false;
+  return !pending_.active() || pending_.commit(true);
 }
 
 bool OutputSink::flush() {

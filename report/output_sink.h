@@ -30,7 +30,10 @@ class OutputSink {
   bool open_file(const std::string& path);
   // The results file, when one is being written.
   platform::PendingFile& pending() { return pending_; }
-  // Closes the file and moves it over its target; false when a write or
+  // Closes the file, whose every byte then arrived; false (and the new
+  // file removed) when a write failed. Standard output is flushed.
+  bool finish();
+  // finish(), then moves the file over its target; false when a write or
   // the move failed. Without commit the new file is removed.
   bool commit();
   std::ostream& stream() { return *stream_; }

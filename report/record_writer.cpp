@@ -46,10 +46,28 @@ bool RecordWriter::write_record(const LnkRecord& record, const SourceInfo& sourc
   const RecordValues values = derive_record_values(record, source, layout_options());
   if (!values.anomalies.empty()) ++records_with_anomalies_;
   if (options_.flagged && values.anomalies.empty()) return false;
-  write_layout(record, source, values, codepage);
+  if (holding_) {
+    held_.push_back({record, source});
+  } else {
+    write_layout(record, source, values, codepage);
+  }
   ++records_written_;
   if (html_) write_html(record, source);
   return true;
+}
+
+void RecordWriter::hold_records() {
+  holding_ = options_.layout == Layout::csv && state_.csv_columns.empty();
+}
+
+void RecordWriter::release_records() {
+  if (!holding_) return;
+  holding_ = false;
+  const uint32_t codepage = layout_code_page(options_);
+  for (const Held& held : held_)
+    write_layout(held.record, held.source, derive_record_values(held.record, held.source, layout_options()), codepage);
+  held_.clear();
+  out_.flush();
 }
 
 const cmd_params& RecordWriter::layout_options() {
@@ -64,11 +82,13 @@ const cmd_params& RecordWriter::layout_options() {
 }
 
 void RecordWriter::end_input() {
+  release_records();
   if (!writes_json_lines(options_)) out_.stream() << "\n";
   out_.flush();
 }
 
 void RecordWriter::end_run() {
+  release_records();
   if (html_) html_->end_run();
   out_.flush();
 }

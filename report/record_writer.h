@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/options.h"
 #include "core/source_info.h"
@@ -49,6 +50,16 @@ class RecordWriter {
   // The run reads a jump list: the CSV header gets its columns even when
   // another record comes first. Call before the first record.
   void expect_jump_list_records() { state_.jump_list_records_expected = true; }
+  // The run reads volumes through their MFT though -ntfs_scan was not given:
+  // the CSV header gets the MFT-scan columns.
+  void expect_volume_scan() { state_.volume_scan = true; }
+  // Until the CSV columns are settled, records wait here rather than decide
+  // the header alone: a volume's scan tells whether it names a jump list
+  // only as it goes. Nothing waits once the header is written, or in
+  // another layout.
+  void hold_records();
+  // Writes what waited, in order, and writes on from then on.
+  void release_records();
   // After the run: what the chosen layout could not hold, as a line for
   // standard error, or empty.
   std::string lost_fields_notice() const;
@@ -74,6 +85,12 @@ class RecordWriter {
   uint64_t records_written_ = 0;
   uint64_t records_with_anomalies_ = 0;
   HtmlReport* html_ = nullptr;
+  struct Held {
+    LnkRecord record;
+    SourceInfo source;
+  };
+  bool holding_ = false;
+  std::vector<Held> held_;
 };
 
 }  // namespace lnk

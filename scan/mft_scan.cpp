@@ -207,12 +207,26 @@ void handle_streams(const Scan& scan, const MftRecordView& view, const RecordSum
   }
 }
 
+// A file record that names a jump list under any of the names it holds
+// itself, whether or not its data gives a record.
+bool names_jump_list(const MftRecordView& view, const RecordSummary& summary) {
+  if (view.bad || summary.is_directory() || !summary.has_name) return false;
+  const std::vector<FileName> names =
+      summary.name_count > 1 ? record_names(view.bytes) : std::vector<FileName>{summary.name};
+  for (const FileName& name : names) {
+    const ScanFileKind kind = scan_file_kind(name.name);
+    if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
+  }
+  return false;
+}
+
 void handle_record(const Scan& scan, const MftRecordView& view) {
   if (view.torn) ++scan.notes.damaged_records;
   if (view.bad) ++scan.notes.bad_records;
   RecordSummary summary;
   if (view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) return;
   if (summary.is_extension()) return;
+  if (scan.outlet.watches_jump_lists() && names_jump_list(view, summary)) scan.outlet.jump_list_named();
 
   // A file of many names keeps some in extension records.
   std::vector<FileName> names;
@@ -440,41 +454,14 @@ std::vector<std::string> scan_note_lines(const ScanNotes& notes, bool log_given)
   return lines;
 }
 
-// Walked block by block from the end, each block's predecessor announced:
-// the blocks a container still holds decoded afterwards are the first, which
-// the scan reads first rather than decoding them again.
-bool volume_names_jump_list(NtfsVolume& volume) {
-  if (!volume.validate() || volume.mft_bytes() == nullptr) return false;
-  const uint64_t per_block = std::max<uint64_t>(1, MftWalk::kDefaultBlockBytes / volume.record_size());
-  const uint64_t bytes = per_block * volume.record_size();
-  for (uint64_t block = (volume.record_count() + per_block - 1) / per_block; block-- > 0;) {
-    if (block > 0) volume.mft_bytes()->will_read((block - 1) * bytes, bytes);
-    MftWalk walk(volume, block * per_block, per_block);
-    MftRecordView view;
-    while (walk.next(view)) {
-      RecordSummary summary;
-      if (view.bad || view.bytes.size() < kSmallestScannedRecord || !summarize_record(view.bytes, summary)) continue;
-      if (summary.is_extension() || summary.is_directory() || !summary.has_name) continue;
-      // Any name of the file: the scan reads it under the one that says most.
-      const std::vector<FileName> names =
-          summary.name_count > 1 ? record_names(view.bytes) : std::vector<FileName>{summary.name};
-      for (const FileName& name : names) {
-        const ScanFileKind kind = scan_file_kind(name.name);
-        if (kind == ScanFileKind::automatic_jump_list || kind == ScanFileKind::custom_jump_list) return true;
-      }
-    }
-  }
-  return false;
-}
-
 bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
-                 ScanNotes* notes) {
+                 ScanNotes* notes, bool records_by_default) {
   if (!volume.validate()) return false;
   SourceInfo base = source;
   base.mft_scan = true;
   ScanNotes counted;
   const Scan scan{volume, base, options, outlet, notes != nullptr ? *notes : counted};
-  if (options.ntfs_scan) record_pass(scan);
+  if (options.ntfs_scan || records_by_default) record_pass(scan);
   if (options.include_unalloc_clusters) unallocated_pass(scan);
   if (options.include_vss_clusters) shadow_copy_pass(scan);
   if (options.include_pagefile_clusters) pagefile_pass(scan);

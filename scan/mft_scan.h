@@ -21,10 +21,6 @@ enum class ScanFileKind { none, shortcut, automatic_jump_list, custom_jump_list 
 // holds "ions-ms" and "automatic" or "custom".
 ScanFileKind scan_file_kind(const std::string& name);
 
-// Whether the volume's MFT names an automatic or custom jump list that the
-// scan would read; walks the MFT up to the first one.
-bool volume_names_jump_list(NtfsVolume& volume);
-
 // What the record pass met and could not read as the file holds it; the
 // diagnostic log names each.
 struct ScanNotes {
@@ -38,12 +34,14 @@ struct ScanNotes {
 // decoded: WOF compression; -diags FILE names them"); none when all was read.
 std::vector<std::string> scan_note_lines(const ScanNotes& notes, bool log_given);
 
-// Runs the passes the options ask for over a validated volume. source is
-// the provenance of the volume itself (its path or name); each record gets
-// a copy filled with its file's size, times and MFT reference; notes, when
-// given, gathers what could not be read. False only when the volume is not
-// open.
+// Runs the passes the options ask for over a validated volume: the MFT
+// records with -ntfs_scan (or records_by_default, when the run's mode
+// scans volumes through their MFT unasked), then the cluster passes. source
+// is the provenance of the volume itself (its path or name); each record
+// gets a copy filled with its file's size, times and MFT reference; notes,
+// when given, gathers what could not be read. False only when the volume
+// is not open.
 bool scan_volume(NtfsVolume& volume, const SourceInfo& source, const useropts& options, RecordOutlet& outlet,
-                 ScanNotes* notes = nullptr);
+                 ScanNotes* notes = nullptr, bool records_by_default = false);
 
 }  // namespace lnk

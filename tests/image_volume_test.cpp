@@ -351,20 +351,32 @@ TEST_F(ImageScan, EveryContainerGivesTheRawDisksRecords) {
   }
 }
 
+// The volume of a disk is chosen by one rule, whatever holds the disk:
 // -vmdk on a GPT disk whose NTFS partition follows another finds it as the
-// image named alone does; a disk without one is named when refused.
-TEST_F(ImageScan, VmdkOptionFindsTheNtfsPartitionAfterAnother) {
+// image named alone does; with an EFI partition first and two NTFS ones it
+// lists them as the image does; an -offset where an NTFS boot sector is
+// is taken though no partition lists it (a deleted one).
+TEST_F(ImageScan, VolumeChoiceIsOneRuleForImagesAndVmdkSets) {
   if (!have_tools({"sgdisk"})) GTEST_SKIP() << "sgdisk is needed";
   shell("cd " + q(dir_) + " && truncate -s 16M gpt.raw && sgdisk -n 1:2048:+1M -t 1:8300 -n 2:4096:+18304"
         " -t 2:0700 gpt.raw >/dev/null && dd if=volume.raw of=gpt.raw bs=512 seek=4096 conv=notrunc status=none"
         " && qemu-img convert -O vmdk gpt.raw gpt.vmdk && truncate -s 16M none.raw && sgdisk -n 1:2048:+1M"
-        " none.raw >/dev/null && qemu-img convert -O vmdk none.raw none.vmdk");
+        " none.raw >/dev/null && qemu-img convert -O vmdk none.raw none.vmdk && truncate -s 32M two.raw"
+        " && sgdisk -n 1:2048:+1M -t 1:ef00 -n 2:4096:+18304 -t 2:0700 -n 3:24576:+18304 -t 3:0700 two.raw >/dev/null"
+        " && for at in 4096 24576; do dd if=volume.raw of=two.raw bs=512 seek=$at conv=notrunc status=none; done"
+        " && qemu-img convert -O vmdk two.raw two.vmdk && cp disk.raw deleted.raw"
+        " && dd if=/dev/zero of=deleted.raw bs=1 seek=446 count=64 conv=notrunc status=none");
   const std::vector<std::string> found = scan({"-vmdk", path("gpt.vmdk")});
   EXPECT_EQ(found.size(), records_.size());
   EXPECT_EQ(found, scan({path("gpt.vmdk"), "-ntfs_scan"}));
-  const test::CommandResult refused = run({"-vmdk", path("none.vmdk"), "-quiet"});
-  EXPECT_EQ(std::pair(refused.status, refused.err),
-            std::pair(255, "defaulting to -ntfs_scan option\nproblem reading " + path("none.vmdk") + ", aborting\n"));
+  for (const char* disk : {"none.vmdk", "two.vmdk"}) {
+    const test::CommandResult named = run({path(disk), "-ntfs_scan", "-quiet"});
+    const test::CommandResult listed = run({"-vmdk", path(disk), "-quiet"});
+    EXPECT_EQ(std::pair(listed.status, listed.err), std::pair(255, "defaulting to -ntfs_scan option\n" + named.err));
+  }
+  const std::string third = std::to_string(24576 * 512);
+  EXPECT_EQ(scan({"-vmdk", path("two.vmdk"), "-offset", third}), scan({path("two.vmdk"), "-ntfs_scan", "-offset", third}));
+  EXPECT_EQ(scan({path("deleted.raw"), "-ntfs_scan", "-offset", offset_}), records_);
 }
 
 // Differencing VHD and VHDX disks and a QCOW2 disk with a backing file: the

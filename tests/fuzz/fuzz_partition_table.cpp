@@ -29,6 +29,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < search.partitions.size() && i < 4; ++i) {
     lnk::render_volume_search(lnk::find_image_volume(disk, search.partitions[i].byte_offset()));
   }
-  lnk::detect_partition_starts(disk);
   return 0;
 }
