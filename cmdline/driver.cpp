@@ -16,6 +16,7 @@
 #include "cmdline/usage.h"
 #include "cmdline/version_text.h"
 #include "ntfs/ntfs_volume.h"
+#include "platform/folder_walk.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/text_report.h"
@@ -40,6 +41,10 @@ struct Plan {
   std::string value;  // -vss index, -partition drive, single input
   std::vector<std::string> vmdk_paths;
   std::vector<std::string> piped_names;
+  // The names came as operands (several, or a folder walked), not -pipe.
+  bool operands = false;
+  // Folders among them that could not be listed, with the system's reason.
+  std::vector<std::pair<std::string, std::string>> unlisted;
   std::string image;  // -vss: the image whose volume's shadow copies are read
 };
 
@@ -84,8 +89,10 @@ Ending scan_image(Run& run, const std::string& path, const SourceInfo& info, Ima
 Ending run_single_input(Run& run, const std::string& path, Opened& opened) {
   const useropts& o = run.options;
   SourceInfo info;
+  errno = 0;
   if (!file_source_info(o, path, info)) {
-    std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
+    std::fprintf(stderr, "can't read specified file: %s: %s, aborting\n", path.c_str(),
+                 platform::open_failure_text(errno).c_str());
     run.tally.count_unreadable(path);
     return finish_with(0);
   }
@@ -171,8 +178,10 @@ void read_shadow_copy(Run& run, ShadowVolume& shadows, uint32_t number, const st
 // volume keeps.
 Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::string& path, Opened& opened) {
   SourceInfo info;
+  errno = 0;
   if (!file_source_info(run.options, path, info)) {
-    std::fprintf(stderr, "can't read specified file: %s, aborting\n", path.c_str());
+    std::fprintf(stderr, "can't read specified file: %s: %s, aborting\n", path.c_str(),
+                 platform::open_failure_text(errno).c_str());
     run.tally.count_unreadable(path);
     return finish_with(0);
   }
@@ -185,9 +194,12 @@ Ending scan_image_shadow_copies(Run& run, const std::string& index, const std::s
   WindowSource volume_bytes(*opened.image.source, volume_offset, UINT64_MAX);
   ShadowVolume shadows;
   const ShadowStatus status = shadows.open(volume_bytes);
-  if (!status.ok() || shadows.stores().empty()) {
-    if (status.ok()) std::fprintf(stderr, "%s holds no shadow copies\n", path.c_str());
-    else std::fprintf(stderr, "%s\n", shadow_error_text(status).c_str());
+  if (status.ok() && shadows.stores().empty()) {
+    std::fprintf(stderr, "%s holds no shadow copies\n", path.c_str());
+    return finish_with(-1);
+  }
+  if (!status.ok()) {
+    std::fprintf(stderr, "%s\n", shadow_error_text(status).c_str());
     run.tally.count_unreadable(path);
     return finish_with(0);
   }
@@ -345,8 +357,9 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
   const useropts& o = run.options;
   std::string directory, file_name;
   SourceInfo info;
+  errno = 0;
   if (!split_path(name, directory, file_name) || !file_source_info(o, name, info)) {
-    std::fprintf(stderr, "prob accessing file %s\n", name.c_str());
+    std::fprintf(stderr, "prob accessing file %s: %s\n", name.c_str(), platform::open_failure_text(errno).c_str());
     run.tally.count_unreadable(name);
     return;
   }
@@ -362,7 +375,12 @@ void examine_piped_file(Run& run, const std::string& name, bool& first_file) {
     examine_file(run, name, info, nullptr);
 }
 
-Ending run_pipe(Run& run, const std::vector<std::string>& names) {
+Ending run_pipe(Run& run, const Plan& plan) {
+  const std::vector<std::string>& names = plan.piped_names;
+  for (const auto& [folder, reason] : plan.unlisted) {
+    std::fprintf(stderr, "prob accessing folder %s: %s\n", folder.c_str(), reason.c_str());
+    run.tally.count_unreadable(folder);
+  }
   bool first_file = true;
   for (const std::string& name : names) {
     try {
@@ -379,6 +397,32 @@ Ending run_pipe(Run& run, const std::vector<std::string>& names) {
 }
 
 // ---- The run ---------------------------------------------------------
+
+// Every operand is an input. One file alone is the single input, as ever;
+// several, or a folder (walked as `find DIR -type f` lists it), are a list
+// read as -pipe reads one, in byte order as `LC_ALL=C sort` puts names.
+void plan_operands(const ArgList& args, Plan& plan) {
+  std::vector<std::string> named;
+  for (size_t i = 1; i < args.size(); ++i) named.push_back(expand_path(args[i], true));
+  if (named.empty()) return;
+  if (named.size() == 1 && !platform::is_directory(named[0])) {
+    plan.mode = Mode::single_input;
+    plan.value = named[0];
+    return;
+  }
+  plan.mode = Mode::pipe;
+  plan.operands = true;
+  for (const std::string& name : named) {
+    if (!platform::is_directory(name)) {
+      plan.piped_names.push_back(name);
+      continue;
+    }
+    platform::FolderWalk walk = platform::walk_folder(name);
+    plan.piped_names.insert(plan.piped_names.end(), walk.files.begin(), walk.files.end());
+    plan.unlisted.insert(plan.unlisted.end(), walk.unlisted.begin(), walk.unlisted.end());
+  }
+  std::sort(plan.piped_names.begin(), plan.piped_names.end());
+}
 
 // Takes the mode's own options out of the argument list and reads the file
 // list of -pipe, so every input is known before anything is written. The
@@ -405,11 +449,19 @@ Plan make_plan(const useropts& o, ArgList& args, const ArgList& operands) {
     plan.mode = Mode::pipe;
     LineReader reader(stdin);
     for (std::string name; next_pipe_name(reader, o, name);) plan.piped_names.push_back(name);
-  } else if (args.size() >= 2) {
-    plan.mode = Mode::single_input;
-    plan.value = expand_path(args[1], true);
+  } else {
+    plan_operands(args, plan);
   }
   return plan;
+}
+
+// Rights matter only where the run reads a device or a live volume.
+bool needs_rights(const Plan& plan) {
+  if (plan.mode == Mode::partition) return true;
+  if (plan.mode == Mode::shadow_copy) return plan.image.empty();
+  if (plan.mode != Mode::single_input) return false;
+  const std::string& path = plan.value;
+  return path.rfind("\\\\.\\", 0) == 0 || path.rfind("\\\\?\\", 0) == 0 || path.rfind("/dev/", 0) == 0;
 }
 
 // Each mode opens what it reads now, saying nothing yet: the outputs are
@@ -434,7 +486,7 @@ Ending run_plan(Run& run, const Plan& plan, Opened& opened, const std::string& p
     case Mode::shadow_copy: return run_shadow_copy(run, plan.value, plan.image, opened);
     case Mode::partition: return run_partition(run, plan.value);
     case Mode::vmdk: return run_vmdk(run, plan.vmdk_paths, opened);
-    case Mode::pipe: return run_pipe(run, plan.piped_names);
+    case Mode::pipe: return run_pipe(run, plan);
     case Mode::single_input: return run_single_input(run, plan.value, opened);
     case Mode::usage: break;
   }
@@ -514,8 +566,15 @@ int run_parsed(Run& run, ArgList& args, const ArgList& operands, const std::stri
   if (o.profile) run.start_seconds = platform::monotonic_seconds();
   run.progress = !o.quiet && platform::stderr_is_terminal();
   const Plan plan = make_plan(o, args, operands);
-  for (const std::string& warning : unused_word_warnings(args, plan.mode == Mode::single_input || !plan.image.empty()))
-    std::fputs(warning.c_str(), stderr);
+  if (!run.administrator && needs_rights(plan)) std::fputs("... running w/o admin privileges ...\n", stderr);
+  if (plan.operands && o.ntfs_scan) {
+    std::fputs("-ntfs_scan reads one disk or volume image: name one file, not several or a folder\n", stderr);
+    return -1;
+  }
+  run.listed = plan.mode == Mode::pipe;
+  if (!plan.operands)
+    for (const std::string& warning : unused_word_warnings(args, plan.mode == Mode::single_input || !plan.image.empty()))
+      std::fputs(warning.c_str(), stderr);
   Opened opened;
   open_inputs(o, plan, opened);
   // Without an input the command line was most likely mistyped (a forgotten
@@ -575,15 +634,13 @@ int run_rook(std::vector<std::string> args) {
     std::fputs(check.problem.c_str(), stderr);
     return -1;
   }
-  const bool administrator = platform::is_administrator();
-  if (!administrator) std::fputs("... running w/o admin privileges ...\n", stderr);
   platform::disable_file_system_redirection();
 
   useropts parsed;
   if (!parse_useropts(parsed, args)) return -1;
   set_decode_threads(parsed.thread_count);
   Run run(parsed);
-  run.administrator = administrator;
+  run.administrator = platform::is_administrator();
   return run_parsed(run, args, operands, header);
 }
 

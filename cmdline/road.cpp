@@ -1,5 +1,6 @@
 #include "cmdline/road.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "carve/carve_context.h"
@@ -22,7 +23,7 @@ void route_diagnostics(NtfsVolume& volume, Run& run) {
 void hint_directory(Run& run, const std::string& path) {
   ++run.tally.directories;
   if (run.directory_hinted || run.options.quiet) return;
-  run.directory_hinted = run.options.pipe;
+  run.directory_hinted = run.listed;
   std::fputs(directory_hint(path).c_str(), stderr);
 }
 
@@ -119,7 +120,7 @@ void hint_no_record(Run& run, const std::string& path, ByteSource& file) {
   const bool disk = holds_disk_image(file, container);
   const std::string hint = no_record_hint(path, file.size(), run.options, disk ? &container : nullptr);
   if (hint.empty()) return;
-  run.no_record_hinted = run.options.pipe;
+  run.no_record_hinted = run.listed;
   std::fputs(hint.c_str(), stderr);
 }
 
@@ -129,11 +130,13 @@ void examine_file(Run& run, const std::string& path, const SourceInfo& source, s
     hint_directory(run, path);
     return;
   }
+  errno = 0;
   if (!file) file = FileSource::open(path);
   if (!file) {
+    const std::string reason = platform::open_failure_text(errno);
     run.tally.count_unreadable(path);
-    std::fprintf(stderr, o.pipe ? "prob accessing file %s\n" : "can't read specified file: %s, aborting\n",
-                 path.c_str());
+    std::fprintf(stderr, run.listed ? "prob accessing file %s: %s\n" : "can't read specified file: %s: %s, aborting\n",
+                 path.c_str(), reason.c_str());
     return;
   }
   ++run.tally.sources_read;

@@ -52,7 +52,9 @@ struct Run {
   RunTally tally;
   // Records that reached the results whole.
   uint64_t records_arrived = 0;
-  // In a -pipe run each kind of hint is given once.
+  // The inputs are a list (-pipe, or several operands or a folder): each
+  // kind of hint is given once, and a file that cannot be read ends nothing.
+  bool listed = false;
   bool directory_hinted = false;
   bool no_record_hinted = false;
 };

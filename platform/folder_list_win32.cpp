@@ -11,16 +11,6 @@
 namespace lnk::platform {
 namespace {
 
-int errno_of(DWORD code) {
-  switch (code) {
-    case ERROR_ACCESS_DENIED: return EACCES;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_DIRECTORY: return ENOTDIR;
-    default: return EIO;
-  }
-}
-
 // The folder's handle, its access time kept as open_read_only keeps a file's.
 HANDLE open_folder(const std::wstring& wide) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -21,6 +21,8 @@ class InputFile {
   virtual uint64_t size() const = 0;
 };
 
+// Null when the path cannot be opened (errno says why) or names neither a
+// file nor a block device (errno 0).
 std::unique_ptr<InputFile> open_input(const std::string& path);
 
 // What a storage device reports about itself. Fields a device does not
@@ -97,6 +99,9 @@ bool stderr_is_terminal();
 void guard_standard_streams();
 // The system's text for an errno value ("No space left on device").
 std::string error_text(int error);
+// Why an input could not be read: the system's text, or for errno 0 that it
+// is neither a file nor a block device.
+std::string open_failure_text(int error);
 
 // ANSI text in Windows code page codepage, as UTF-8. Each byte or sequence
 // the code page does not map becomes U+FFFD; bytes below 0x80 are ASCII in

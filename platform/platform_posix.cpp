@@ -116,7 +116,9 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
   if (fd < 0) return nullptr;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+    const int error = errno;
     ::close(fd);
+    errno = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) ? error : 0;
     return nullptr;
   }
   note_opened(st, path);

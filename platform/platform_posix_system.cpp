@@ -29,5 +29,9 @@ void guard_standard_streams() {
 
 std::string error_text(int error) { return std::strerror(error); }
 
+std::string open_failure_text(int error) {
+  return error != 0 ? error_text(error) : "neither a file nor a block device";
+}
+
 }  // namespace lnk::platform
 #endif

@@ -156,11 +156,15 @@ std::unique_ptr<InputFile> open_input(const std::string& path) {
   if (path.empty()) return nullptr;
   HANDLE handle = open_read_only(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  FILE_ATTRIBUTE_NORMAL);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = errno_of(GetLastError());
+    return nullptr;
+  }
   // Only files on a disk hold bytes worth reading; a named pipe or a console
   // would block the run.
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
+    errno = 0;
     return nullptr;
   }
   note_opened(handle, path);

@@ -225,6 +225,10 @@ void guard_standard_streams() {}
 
 std::string error_text(int error) { return std::strerror(error); }
 
+std::string open_failure_text(int error) {
+  return error != 0 ? error_text(error) : "neither a file nor a block device";
+}
+
 void prepare_console_output() {
   if (!is_console(STD_OUTPUT_HANDLE) && !is_console(STD_ERROR_HANDLE)) return;
   const UINT current = GetConsoleOutputCP();
