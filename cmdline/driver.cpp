@@ -43,6 +43,7 @@ struct Plan {
   std::vector<std::string> piped_names;
   // The names came as operands (several, or a folder walked), not -pipe.
   bool operands = false;
+  std::vector<std::string> unused_options;
   // Folders among them that could not be listed, with the system's reason.
   std::vector<std::pair<std::string, std::string>> unlisted;
   std::string image;  // -vss: the image whose volume's shadow copies are read
@@ -401,9 +402,15 @@ Ending run_pipe(Run& run, const Plan& plan) {
 // Every operand is an input. One file alone is the single input, as ever;
 // several, or a folder (walked as `find DIR -type f` lists it), are a list
 // read as -pipe reads one, in byte order as `LC_ALL=C sort` puts names.
-void plan_operands(const ArgList& args, Plan& plan) {
+void plan_operands(const ArgList& args, const ArgList& after_options, Plan& plan) {
   std::vector<std::string> named;
-  for (size_t i = 1; i < args.size(); ++i) named.push_back(expand_path(args[i], true));
+  // An option word left over (one that needs another option) is no name.
+  for (size_t i = 1; i < args.size(); ++i) {
+    bool takes_value = false;
+    if (known_option(to_lower_ascii(args[i]), takes_value)) plan.unused_options.push_back(args[i]);
+    else named.push_back(expand_path(args[i], true));
+  }
+  for (const std::string& name : after_options) named.push_back(expand_path(name, true));
   if (named.empty()) return;
   if (named.size() == 1 && !platform::is_directory(named[0])) {
     plan.mode = Mode::single_input;
@@ -442,16 +449,13 @@ Plan make_plan(const useropts& o, ArgList& args, const ArgList& operands) {
     while (take_value("-vmdk", value, args)) plan.vmdk_paths.push_back(value);
     if (!plan.vmdk_paths.empty()) plan.mode = Mode::vmdk;
   }
+  if (plan.mode == Mode::usage && !o.pipe) plan_operands(args, operands, plan);
   args.insert(args.end(), operands.begin(), operands.end());
   if (plan.mode == Mode::shadow_copy && args.size() >= 2) plan.image = expand_path(args[1], true);
-  if (plan.mode != Mode::usage) return plan;
-  if (o.pipe) {
-    plan.mode = Mode::pipe;
-    LineReader reader(stdin);
-    for (std::string name; next_pipe_name(reader, o, name);) plan.piped_names.push_back(name);
-  } else {
-    plan_operands(args, plan);
-  }
+  if (plan.mode != Mode::usage || !o.pipe) return plan;
+  plan.mode = Mode::pipe;
+  LineReader reader(stdin);
+  for (std::string name; next_pipe_name(reader, o, name);) plan.piped_names.push_back(name);
   return plan;
 }
 
@@ -572,9 +576,10 @@ int run_parsed(Run& run, ArgList& args, const ArgList& operands, const std::stri
     return -1;
   }
   run.listed = plan.mode == Mode::pipe;
-  if (!plan.operands)
-    for (const std::string& warning : unused_word_warnings(args, plan.mode == Mode::single_input || !plan.image.empty()))
-      std::fputs(warning.c_str(), stderr);
+  if (plan.operands || plan.mode == Mode::single_input)
+    for (const std::string& word : plan.unused_options) std::fprintf(stderr, "unused argument: %s\n", word.c_str());
+  else
+    for (const std::string& warning : unused_word_warnings(args, !plan.image.empty())) std::fputs(warning.c_str(), stderr);
   Opened opened;
   open_inputs(o, plan, opened);
   // Without an input the command line was most likely mistyped (a forgotten
