@@ -533,8 +533,11 @@ TEST_F(DriverTest, PipeNothingInTheListStopsTheRun) {
                                     fifo + ": neither a file nor a block device", "/dev/null: neither a file nor a block device"};
 #ifdef _WIN32
   // Whether Windows reports a pipe and a POSIX device name varies.
-  for (auto* names : {&problems, &expected})
+  for (auto* names : {&problems, &expected}) {
     std::erase_if(*names, [&](const std::string& name) { return name.rfind(fifo, 0) == 0 || name.rfind("/dev/null", 0) == 0; });
+    // The system's words for a failure are its own.
+    for (std::string& name : *names) name.resize(name.rfind(": "));
+  }
 #endif
   EXPECT_EQ(problems, expected);
   const std::vector<std::string> rows = lines_after_run_header(r.out);
