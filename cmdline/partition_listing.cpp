@@ -32,6 +32,8 @@ std::string note_text(const VolumeNote& note, const ImageVolumeSearch& search) {
       return "use option [-offset " + hex(note.offset) + "]\n";
     case VolumeNoteKind::no_ntfs_found:
       return "prob detecting ntfs partition\n";
+    case VolumeNoteKind::no_ntfs_at_offset:
+      return "volume offset " + hex(note.offset) + " holds no NTFS volume: no partition starts there and no NTFS boot sector is there\n";
     case VolumeNoteKind::sole_ntfs_chosen:
       return "scanning the only NTFS partition, at " + hex(note.offset) + "\n";
   }

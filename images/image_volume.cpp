@@ -97,9 +97,13 @@ ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset
   // An offset that holds an NTFS boot sector is taken whether the table
   // lists it or not (the volume of a deleted partition); a listed one is
   // checked against its partition below.
-  if (requested_offset != 0 && !lists_offset(search.partitions, requested_offset) &&
-      has_ntfs_boot_sector(image, requested_offset)) {
-    search.ntfs_found = search.success = true;
+  if (requested_offset != 0 && !lists_offset(search.partitions, requested_offset)) {
+    if (has_ntfs_boot_sector(image, requested_offset)) {
+      search.ntfs_found = search.success = true;
+      return search;
+    }
+    // Never another volume than the one asked for.
+    note(search, VolumeNoteKind::no_ntfs_at_offset, requested_offset);
     return search;
   }
   if (!table) {

@@ -25,6 +25,7 @@ enum class VolumeNoteKind {
   use_offset,               // offset: the last NTFS partition seen
   no_ntfs_found,
   sole_ntfs_chosen,         // offset: the one NTFS partition, scanned without -offset
+  no_ntfs_at_offset,        // offset: requested, unlisted, and no NTFS boot sector there
 };
 
 struct VolumeNote {

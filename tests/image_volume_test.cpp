@@ -377,6 +377,12 @@ TEST_F(ImageScan, VolumeChoiceIsOneRuleForImagesAndVmdkSets) {
   const std::string third = std::to_string(24576 * 512);
   EXPECT_EQ(scan({"-vmdk", path("two.vmdk"), "-offset", third}), scan({path("two.vmdk"), "-ntfs_scan", "-offset", third}));
   EXPECT_EQ(scan({path("deleted.raw"), "-ntfs_scan", "-offset", offset_}), records_);
+  // An offset that holds nothing is said so, not replaced by a volume found elsewhere.
+  for (const char* disk : {"deleted.raw", "volume.raw"}) {
+    const test::CommandResult r = run({path(disk), "-ntfs_scan", "-offset", "0x1000", "-quiet"});
+    EXPECT_EQ(std::pair(r.status, r.err), std::pair(255, std::string("volume offset 0x1000 holds no NTFS volume: no partition "
+                                                                     "starts there and no NTFS boot sector is there\n"))) << disk;
+  }
 }
 
 // Differencing VHD and VHDX disks and a QCOW2 disk with a backing file: the
