@@ -137,6 +137,9 @@ if(ROOK_WITH_LIBEWF AND ROOK_LIBEWF_AVAILABLE AND NOT ROOK_STATIC_DEPS)
   endif()
 endif()
 
+# A static wimlib (the Windows build) names the libxml2 it needs in its
+# Requires.private, which pkg-config's static flags resolve in the same
+# prefix.
 if(ROOK_WITH_WIMLIB)
   rook_find_optional(ROOK_WIMLIB MODULES wimlib HEADERS wimlib.h LIBRARIES wim)
   if(ROOK_WIMLIB_AVAILABLE)

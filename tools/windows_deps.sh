@@ -1,8 +1,7 @@
 #!/bin/sh
 # Cross-builds the container libraries rook.exe links statically (zlib,
-# libdeflate, libbfio, libewf) for 64-bit
-# Windows from
-# Debian's own source packages, installs them into a prefix and prints that
+# libdeflate, libbfio, libewf, and wimlib with the libxml2 it needs) for
+# 64-bit Windows from Debian's own source packages, installs them into a prefix and prints that
 # prefix as the last line of standard output:
 #
 #   prefix=$(tools/windows_deps.sh) &&
@@ -16,7 +15,8 @@
 #
 # A library whose sources the mirror does not serve, or that does not build,
 # is left out with its reason in missing/NAME under the prefix; zlib and
-# libbfio, which the others need, stop the script instead.
+# libbfio, which the others need, stop the script instead. libxml2 serves
+# only wimlib: it is built only once wimlib's sources are had.
 #
 # Sources come only through `apt-get source`. Where the machine has no
 # deb-src entry, one is added beside its Debian entries (same mirrors, suites
@@ -32,7 +32,7 @@ jobs=${JOBS:-2}
 host=x86_64-w64-mingw32
 cc=$host-gcc-posix
 # Order matters: each library finds the ones before it in the prefix.
-packages="zlib libdeflate libbfio libewf"
+packages="zlib libdeflate libbfio libewf libxml2 wimlib"
 
 say() { echo "windows_deps: $*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -160,6 +160,14 @@ build_libdeflate() {
   touch "$prefix/.built-libdeflate"
 }
 
+# Where Debian's patches change the autoconf or automake input, the build
+# scripts are made anew, as Debian's own build does (dh_autoreconf).
+regenerate() {
+  if grep -rqE '^\+\+\+ .*(configure\.ac|Makefile\.am|\.m4)' "$2/debian/patches" 2>/dev/null; then
+    (cd "$2" && step "$1" autoreconf -fi)
+  fi
+}
+
 # libyal libraries: autotools with their helper libraries built in. Only the
 # library and what it needs are built (no tools, bindings or manuals).
 build_libyal() {
@@ -167,11 +175,7 @@ build_libyal() {
   shift
   [ ! -f "$prefix/.built-$name" ] || return 0
   dir=$(fetch "$name") || exit 1
-  # Where Debian's patches change the autoconf or automake input, the build
-  # scripts are made anew, as Debian's own build does (dh_autoreconf).
-  if cat "$dir"/debian/patches/*.patch 2>/dev/null | grep -qE '^\+\+\+ .*(configure\.ac|Makefile\.am|\.m4)'; then
-    (cd "$dir" && step "$name" autoreconf -fi)
-  fi
+  regenerate "$name" "$dir"
   (cd "$dir" && step "$name" env PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH= \
     CPPFLAGS="-I$prefix/include -I$src/compat" LDFLAGS="-L$prefix/lib" \
     CFLAGS="-O2 -ffunction-sections -fdata-sections" \
@@ -184,6 +188,43 @@ build_libyal() {
   step "$name" make -C "$dir" install SUBDIRS="$subdirs"
   localize "$name"
   touch "$prefix/.built-$name"
+}
+
+# wimlib decodes the XPRESS and LZX chunks of WOF-compressed files; its
+# WIM code needs libxml2, which serves nothing else. Only the library, its
+# header and its pkg-config file are built: no FUSE or ntfs-3g (neither is
+# on Windows), no programs, no manuals. libxml2 is built only when wimlib's
+# sources are had, without the parts that reach the network or other
+# libraries.
+build_wimlib() {
+  [ ! -f "$prefix/.built-wimlib" ] || return 0
+  dir=$(fetch wimlib) || exit 1
+  (build_libxml2) || give_up wimlib "$logs/libxml2.log" "wimlib needs libxml2, which does not build for Windows"
+  regenerate wimlib "$dir"
+  (cd "$dir" && step wimlib env PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH= \
+    CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" CFLAGS="-O2 -ffunction-sections -fdata-sections" \
+    ./configure --host="$host" CC="$cc" --prefix="$prefix" --enable-static --disable-shared \
+    --without-fuse --without-ntfs-3g --without-libcrypto)
+  step wimlib make -C "$dir" -j "$jobs" libwim.la
+  step wimlib make -C "$dir" install-libLTLIBRARIES install-includeHEADERS install-pkgconfigDATA
+  rm -f "$prefix/lib/libwim.la"
+  touch "$prefix/.built-wimlib"
+}
+
+build_libxml2() {
+  [ ! -f "$prefix/.built-libxml2" ] || return 0
+  dir=$(fetch libxml2) || exit 1
+  regenerate libxml2 "$dir"
+  (cd "$dir" && step libxml2 env CFLAGS="-O2 -ffunction-sections -fdata-sections" \
+    ./configure --host="$host" CC="$cc" --prefix="$prefix" --enable-static --disable-shared \
+    --without-python --without-zlib --without-lzma --without-iconv --without-icu \
+    --without-http --without-ftp --without-modules --without-catalog --without-debug \
+    --without-readline --without-history)
+  step libxml2 make -C "$dir" -j "$jobs" libxml2.la
+  step libxml2 make -C "$dir" install-libLTLIBRARIES install-pkgconfigDATA
+  step libxml2 make -C "$dir/include" install
+  rm -f "$prefix/lib/libxml2.la"
+  touch "$prefix/.built-libxml2"
 }
 
 # Each libyal library carries its own copies of the helper libraries
@@ -235,10 +276,12 @@ build_libyal libbfio
 # libdeflate needs nothing: it builds beside the libyal libraries.
 build_libdeflate &
 pids="$!"
-# The others need only those two: they build side by side, so one's
+# The others need at most those two: they build side by side, so one's
 # configure script (a single process) overlaps another's compiling. As in
 # Debian's builds, libewf uses its own copy of libbfio.
 build_libyal libewf --with-zlib="$prefix" --with-libbfio=no &
+pids="$pids $!"
+build_wimlib &
 pids="$pids $!"
 for pid in $pids; do wait "$pid" || true; done
 
