@@ -102,9 +102,12 @@ ImageVolumeSearch find_image_volume(ByteSource& image, uint64_t requested_offset
       search.ntfs_found = search.success = true;
       return search;
     }
-    // Never another volume than the one asked for.
-    note(search, VolumeNoteKind::no_ntfs_at_offset, requested_offset);
-    return search;
+    // Never another volume than the one asked for: without a table the
+    // volume at 0 would be; a table's listing below suggests the offset.
+    if (!table || search.partitions.empty()) {
+      note(search, VolumeNoteKind::no_ntfs_at_offset, requested_offset);
+      return search;
+    }
   }
   if (!table) {
     if (has_ntfs_boot_sector(image, 0)) {
