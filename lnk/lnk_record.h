@@ -123,7 +123,7 @@ struct LinkHeader {
 
 // What a jump list's DestList entry says of the shortcut it names, beside
 // what the shortcut itself holds.
-struct DestListFields {
+struct DestListData {
   bool present = false;     // the record was joined to an entry
   int32_t pin_status = -1;  // -1 unpinned, otherwise the pin position
   bool has_access_count = false;
@@ -148,7 +148,7 @@ struct LnkRecord {
   std::string destlist_netbios;
   // The path the jump list's DestList entry names for this record.
   std::string destlist_path;
-  DestListFields destlist;
+  DestListData destlist;
   // No shortcut stream holds this DestList entry (or none that parses): the
   // record carries the DestList's data alone.
   bool destlist_only = false;

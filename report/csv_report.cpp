@@ -126,7 +126,7 @@ bool destlist_missing(const LnkRecord& record) {
 // for the record, empty where no entry names it.
 TableCell destlist_cell(CsvField field, const LnkRecord& r) {
   if (destlist_missing(r)) return text_cell("na");
-  const DestListFields& d = r.destlist;
+  const DestListData& d = r.destlist;
   if (!d.present) return text_cell("");
   switch (field) {
     case CsvField::pinned: return text_cell(d.pin_status == -1 ? "no" : "yes");

@@ -208,7 +208,7 @@ void RecordJson::jumplist_object() {
     if (record_.mru_index < kNoMruIndex) w_.field("mru_index", record_.mru_index);
     w_.field("stream_number", record_.stream_number);
     w_.time_field("mru_time", record_.mru_time);
-    const DestListFields& d = record_.destlist;
+    const DestListData& d = record_.destlist;
     if (d.present) {
       w_.field("pinned", d.pin_status != -1);
       if (d.pin_status != -1) w_.field("pin_position", static_cast<int64_t>(d.pin_status));

@@ -62,7 +62,7 @@ void volume_file_lines(std::ostream& out, const SourceInfo& source) {
 
 // What the DestList entry holds besides its index, stream and time.
 void destlist_entry_lines(std::ostream& out, const LnkRecord& record) {
-  const DestListFields& d = record.destlist;
+  const DestListData& d = record.destlist;
   if (!d.present) return;
   line(out, "Pin status:", d.pin_status == -1 ? "not pinned" : "pinned, position " + std::to_string(d.pin_status));
   if (d.has_access_count) line(out, "Access count:", std::to_string(d.access_count));

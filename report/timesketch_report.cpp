@@ -96,7 +96,7 @@ void append_timesketch_events(std::string& out, const LnkRecord& record, const S
   }
   if (destlist && record.mru_index > 0 && record.mru_index < kNoMruIndex) w.field("mru_position", record.mru_index);
   if (destlist && record.destlist.present) {
-    const DestListFields& d = record.destlist;
+    const DestListData& d = record.destlist;
     w.field("pinned", d.pin_status != -1);
     if (d.pin_status != -1) w.field("pin_position", static_cast<int64_t>(d.pin_status));
     if (d.has_access_count) w.field("access_count", d.access_count);
