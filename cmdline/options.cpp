@@ -52,7 +52,7 @@ constexpr const char* kValueOptions[] = {
 constexpr const char* kFlagOptions[] = {
     "-pair_datetime", "-csv", "-csvgen", "-csvl2t", "-bodyfile", "-xml", "-multiline", "-json", "-timesketch",
     "-gzip", "-zlib", "-separate_files", "-profile", "-pipe", "-base10", "-base16",
-    "-no_whitespace", "-verbose", "-v", "-quiet", "-flagged", "-ntfs_scan", "-include_unalloc_clusters",
+    "-no_whitespace", "-verbose", "-v", "-quiet", "-flagged", "-noheader", "-ntfs_scan", "-include_unalloc_clusters",
     "-include_vss_clusters", "-include_pagefile_clusters", "-rawscan", "-deepscan", "-idltimes"};
 
 // Each layout option replaces the one before it; the separators they set
@@ -384,6 +384,7 @@ bool parse_cmd_params(cmd_params& o, ArgList& args) {
   if (!take_flag("-verbose", args)) take_flag("-v", args);
   if (take_flag("-quiet", args)) o.quiet = true;
   if (take_flag("-flagged", args)) o.flagged = true;
+  if (take_flag("-noheader", args)) o.no_header = true;
   return true;
 }
 

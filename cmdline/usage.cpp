@@ -55,6 +55,7 @@ constexpr const char* kUsageLines[] = {
     "  -codepage <number>        = code page of ANSI text, e.g. 1251",
     "  -quiet                    = no progress and no summary line",
     "  -flagged                  = write only records that carry an anomaly",
+    "  -noheader                 = records only: no run header, no blank lines",
     "  -profile                  = elapsed seconds on stderr at the end",
     "  -signal <name>            = signal this named event (semaphore) at the end",
     "  -threads <n>              = threads decoding E01/VMDK [default: cores]",

@@ -62,6 +62,9 @@ class cmd_params {
   bool flagged = false;
   // -quiet: no status lines, no hints and no summary.
   bool quiet = false;
+  // -noheader: the results hold records only: no run header, no lines
+  // between inputs, no header a body file's reader does not expect.
+  bool no_header = false;
   bool pair_datetime = false;
   std::string diag_log_path;
   bool profile = false;

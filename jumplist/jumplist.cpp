@@ -90,16 +90,25 @@ struct Carve {
   bool found = false;
 };
 
+std::string guid_or_empty(const Guid& g) { return guid_is_zero(g) ? std::string() : guid_text(g); }
+
 void join_entry(LnkRecord& record, const Item& item) {
   record.stream_number = item.stream_number;
   record.mru_index = item.mru_index;
   if (item.entry == nullptr) return;
-  record.mru_time = item.entry->last_access_time;
-  record.destlist_netbios = item.entry->netbios_name;
-  record.destlist_path = item.entry->path;
+  const DestListEntry& entry = *item.entry;
+  record.mru_time = entry.last_access_time;
+  record.destlist_netbios = entry.netbios_name;
+  record.destlist_path = entry.path;
+  record.destlist = {true,
+                     entry.pin_status,
+                     entry.has_access_count,
+                     entry.access_count,
+                     guid_or_empty(entry.droid_volume_id),
+                     guid_or_empty(entry.droid_file_id),
+                     guid_or_empty(entry.birth_droid_volume_id),
+                     guid_or_empty(entry.birth_droid_file_id)};
 }
-
-std::string guid_or_empty(const Guid& g) { return guid_is_zero(g) ? std::string() : guid_text(g); }
 
 // The entry alone: what the DestList says about a shortcut no stream holds.
 void report_entry_only(Carve& carve, const Item& item) {

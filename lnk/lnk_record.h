@@ -121,6 +121,20 @@ struct LinkHeader {
   uint32_t reserved3 = 0;
 };
 
+// What a jump list's DestList entry says of the shortcut it names, beside
+// what the shortcut itself holds.
+struct DestListData {
+  bool present = false;     // the record was joined to an entry
+  int32_t pin_status = -1;  // -1 unpinned, otherwise the pin position
+  bool has_access_count = false;
+  uint32_t access_count = 0;
+  // Object identifiers as GUID texts, empty when zero.
+  std::string volume_id;
+  std::string object_id;
+  std::string birth_volume_id;
+  std::string birth_object_id;
+};
+
 struct LnkRecord {
   // Provenance set by the producer before the writer runs.
   std::string source_type;
@@ -134,6 +148,7 @@ struct LnkRecord {
   std::string destlist_netbios;
   // The path the jump list's DestList entry names for this record.
   std::string destlist_path;
+  DestListData destlist;
   // No shortcut stream holds this DestList entry (or none that parses): the
   // record carries the DestList's data alone.
   bool destlist_only = false;

@@ -122,6 +122,26 @@ bool destlist_missing(const LnkRecord& record) {
          (record.jumplist_kind == JumplistKind::with_destlist && record.from_slack);
 }
 
+// A DestList entry's own fields: "na" where the list has no DestList data
+// for the record, empty where no entry names it.
+TableCell destlist_cell(CsvField field, const LnkRecord& r) {
+  if (destlist_missing(r)) return text_cell("na");
+  const DestListData& d = r.destlist;
+  if (!d.present) return text_cell("");
+  switch (field) {
+    case CsvField::pinned: return text_cell(d.pin_status == -1 ? "no" : "yes");
+    case CsvField::pin_position: return text_cell(d.pin_status == -1 ? "" : std::to_string(d.pin_status));
+    case CsvField::access_count: return text_cell(d.has_access_count ? std::to_string(d.access_count) : "");
+    case CsvField::destlist_path: return text_cell(r.destlist_path);
+    case CsvField::destlist_netbios: return text_cell(r.destlist_netbios);
+    case CsvField::destlist_volume_id: return text_cell(d.volume_id);
+    case CsvField::destlist_object_id: return text_cell(d.object_id);
+    case CsvField::destlist_birth_volume_id: return text_cell(d.birth_volume_id);
+    case CsvField::destlist_birth_object_id: return text_cell(d.birth_object_id);
+    default: return text_cell("");
+  }
+}
+
 TableCell cell_for(const TableColumn& column, const LnkRecord& record, const SourceInfo& source,
                    const RecordValues& values, const useropts& options) {
   auto time_cell = [&column](uint64_t filetime) {
@@ -195,6 +215,15 @@ TableCell cell_for(const TableColumn& column, const LnkRecord& record, const Sou
     case CsvField::anomalies: return text_cell(anomaly_codes(values.anomalies));
     case CsvField::idlist_segments:
       return text_cell(idlist_segments_text(collect_idlist_segments(r.shell_items, values.idlist), options));
+    case CsvField::pinned:
+    case CsvField::pin_position:
+    case CsvField::access_count:
+    case CsvField::destlist_path:
+    case CsvField::destlist_netbios:
+    case CsvField::destlist_volume_id:
+    case CsvField::destlist_object_id:
+    case CsvField::destlist_birth_volume_id:
+    case CsvField::destlist_birth_object_id: return destlist_cell(static_cast<CsvField>(column.field), r);
   }
   return text_cell("");
 }
@@ -223,6 +252,15 @@ std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const 
     b.add(CsvField::mru_index, "MRU/MFU", 7);
     b.add(CsvField::stream_number, "stream#", 7);
     b.add_time(CsvField::mru_time, "MRU date [UTC]", "MRU date", "MRU-UTC");
+    b.add(CsvField::pinned, "pinned", 6);
+    b.add(CsvField::pin_position, "pin position", 12);
+    b.add(CsvField::access_count, "access count", 12);
+    b.add(CsvField::destlist_path, "DestList path", 13);
+    b.add(CsvField::destlist_netbios, "DestList netbios", 16);
+    b.add(CsvField::destlist_volume_id, "DestList volume id", 18);
+    b.add(CsvField::destlist_object_id, "DestList object id", 18);
+    b.add(CsvField::destlist_birth_volume_id, "DestList birth volume id", 24);
+    b.add(CsvField::destlist_birth_object_id, "DestList birth object id", 24);
   }
   if (!carving_plain_source) {
     b.add_time(CsvField::file_modified, "file modify date [UTC]", "file mdate", "time-UTC", kCellNoFraction);

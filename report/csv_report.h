@@ -57,6 +57,15 @@ enum class CsvField : uint16_t {
   host_name,
   idlist_segments,
   anomalies,
+  pinned,
+  pin_position,
+  access_count,
+  destlist_path,
+  destlist_netbios,
+  destlist_volume_id,
+  destlist_object_id,
+  destlist_birth_volume_id,
+  destlist_birth_object_id,
 };
 
 // The columns a run gets; conditional ones follow the options and the kind

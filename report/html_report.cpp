@@ -157,6 +157,14 @@ void HtmlReport::append_row(std::string& out, const LnkRecord& record, const Sou
   }
   w.end_array();
   w.string(anomaly_codes(values.anomalies));
+  // The file's own place in the volume, shown in the image's stead.
+  text_cell(w, 8, source.volume_path, true);
+  w.boolean(source.deleted);
+  const DestListData& d = record.destlist;
+  if (destlist && d.present) w.string(d.pin_status == -1 ? "no" : "yes, position " + std::to_string(d.pin_status));
+  else w.string("");
+  if (destlist && d.present && d.has_access_count) w.number(uint64_t{d.access_count});
+  else w.string("");
   w.end_array();
 }
 

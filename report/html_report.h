@@ -61,7 +61,7 @@ class HtmlReport {
   uint32_t lines_ = 0;
   std::string scratch_;
   // The texts of the row before, by text column.
-  std::array<std::string, 8> previous_texts_;
+  std::array<std::string, 9> previous_texts_;
   uint64_t records_ = 0;
   bool begun_ = false;
   bool ended_ = false;

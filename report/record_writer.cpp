@@ -12,13 +12,13 @@ namespace lnk {
 
 void RecordWriter::begin_run(const std::string& header) {
   if (html_) html_->begin_run(header);
-  if (writes_json_lines(options_)) return;
+  if (writes_json_lines(options_) || options_.no_header) return;
   out_.stream() << header << "\n";
   out_.flush();
 }
 
 void RecordWriter::announce_disk_carve(const std::string& names) {
-  if (writes_json_lines(options_)) return;
+  if (writes_json_lines(options_) || (options_.no_header && options_.layout != Layout::text)) return;
   out_.stream() << "file: " << names << "[using large file scan]\n";
 }
 
@@ -83,7 +83,10 @@ const cmd_params& RecordWriter::layout_options() {
 
 void RecordWriter::end_input() {
   release_records();
-  if (!writes_json_lines(options_)) out_.stream() << "\n";
+  // Between the text report's inputs the empty line is part of the layout;
+  // in a delimited file it is a line no reader expects.
+  const bool delimited = options_.layout != Layout::text;
+  if (!writes_json_lines(options_) && !(options_.no_header && delimited)) out_.stream() << "\n";
   out_.flush();
 }
 

@@ -60,6 +60,18 @@ void volume_file_lines(std::ostream& out, const SourceInfo& source) {
     line(out, "damaged record:", "the MFT record's update sequence does not match; read as it is");
 }
 
+// What the DestList entry holds besides its index, stream and time.
+void destlist_entry_lines(std::ostream& out, const LnkRecord& record) {
+  const DestListData& d = record.destlist;
+  if (!d.present) return;
+  line(out, "Pin status:", d.pin_status == -1 ? "not pinned" : "pinned, position " + std::to_string(d.pin_status));
+  if (d.has_access_count) line(out, "Access count:", std::to_string(d.access_count));
+  line_if(out, "DestList path:", record.destlist_path);
+  line_if(out, "DestList NETBIOS name:", record.destlist_netbios);
+  if (!d.volume_id.empty()) line(out, "DestList volume ID:", with_original(d.volume_id, d.birth_volume_id));
+  if (!d.object_id.empty()) line(out, "DestList object ID:", with_original(d.object_id, d.birth_object_id));
+}
+
 void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
                       const useropts& options, const RecordValues& values) {
   const bool single_file_source = source.volume_name.empty() && source.vmdk_paths.empty();
@@ -90,6 +102,7 @@ void provenance_lines(std::ostream& out, const LnkRecord& record, const SourceIn
                                       : std::to_string(record.mru_index));
       line(out, "stream #:", std::to_string(record.stream_number));
       line(out, "MRU time:", report_date_time(record.mru_time, options, true));
+      destlist_entry_lines(out, record);
     }
   }
   if (single_file_source) {

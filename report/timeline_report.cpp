@@ -1,6 +1,7 @@
 #include "report/timeline_report.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "report/delimited_table.h"
 #include "report/time_format.h"
@@ -191,10 +192,10 @@ uint64_t bodyfile_seconds(uint64_t filetime) {
 
 void write_bodyfile_record(std::ostream& out, const LnkRecord& record, const SourceInfo& source,
                            const useropts& options, const RecordValues& values, WriterState& state) {
-  if (state.header_due) {
-    out << kBodyfileHeader;
-    state.header_due = false;
-  }
+  // The body format has no header line; readers that take the first line as
+  // a record (plaso) refuse the file when it has one.
+  if (state.header_due && !options.no_header) out << kBodyfileHeader;
+  state.header_due = false;
   // A file found on a volume is named by its path there and identified as
   // fls identifies it, so the line sits beside sleuthkit's own for that file.
   const bool found_file = !source.volume_path.empty();
@@ -215,11 +216,20 @@ void write_bodyfile_record(std::ostream& out, const LnkRecord& record, const Sou
   style.replaced = '|';
   style.replacement = ';';
 
-  out << "0|" << clean_cell_text(name, style) << '|' << inode << "||0|0|" << record.header.file_size
-      << '|' << bodyfile_seconds(values.target_accessed) << '|'
-      << bodyfile_seconds(values.target_modified) << '|'
-      << bodyfile_seconds(timeline_slots(record, values).c_time) << '|'
-      << bodyfile_seconds(values.target_created) << '\n';
+  const uint64_t times[] = {bodyfile_seconds(values.target_accessed), bodyfile_seconds(values.target_modified),
+                            bodyfile_seconds(timeline_slots(record, values).c_time),
+                            bodyfile_seconds(values.target_created)};
+  // mactime shows a 0 beside a real time as an event at no date; it skips a
+  // time before its start, so a lacking time is -1. A record lacking all
+  // four keeps the zeros, which mactime and plaso both pass over.
+  const bool any_time = std::any_of(std::begin(times), std::end(times), [](uint64_t t) { return t != 0; });
+  out << "0|" << clean_cell_text(name, style) << '|' << inode << "||0|0|" << record.header.file_size;
+  for (uint64_t seconds : times) {
+    out << '|';
+    if (seconds != 0 || !any_time) out << seconds;
+    else out << "-1";
+  }
+  out << '\n';
 }
 
 }  // namespace lnk

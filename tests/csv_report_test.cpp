@@ -55,7 +55,7 @@ struct Table {
   std::vector<Fields> rows;
   // The fields under the named columns joined by "|"; "name+" is the column
   // after the named one (a time after its date), "<absent>" a missing column.
-  std::string fields(size_t row, std::initializer_list<std::string> names) const {
+  std::string fields(size_t row, const std::vector<std::string>& names) const {
     std::string joined, separator;
     for (std::string name : names) {
       const size_t next = !name.empty() && name.back() == '+' ? 1 : 0;
@@ -173,9 +173,12 @@ TEST(CsvReport, JumpListColumnsSlackEntriesAndColumnsFixedByTheFirstRecord) {
   listed.mru_index = 1;
   listed.stream_number = 0x11;
   listed.mru_time = kJan2;
+  listed.destlist = {true, 3, true, 12, "v1", "o1", "v2", "o2"};
+  listed.destlist_path = "C:\\a,b.txt";
   LnkRecord unindexed = listed;
   unindexed.mru_index = 99999;
   unindexed.stream_number = 0;
+  unindexed.destlist = {};
   // A later plain shortcut keeps the run's columns (checked by written()).
   const Table t = written({slack, listed, unindexed, plain_record()}, o, s);
   ASSERT_EQ(t.rows.size(), 4u);
@@ -184,6 +187,14 @@ TEST(CsvReport, JumpListColumnsSlackEntriesAndColumnsFixedByTheFirstRecord) {
   EXPECT_EQ(columns_2_to_6(t.rows[0]), (Fields{"1b4dd67f29cb1962 [Windows Explorer]", "na", "na", "na", " na"}));
   EXPECT_EQ(columns_2_to_6(t.rows[1]), (Fields{t.rows[0][2], "1", "17", "01/02/2010", " 12:00:00.000"}));
   EXPECT_EQ(t.rows[2][3] + t.rows[2][4], "");
+  // The DestList entry's own fields follow the MRU date, before the source file's times.
+  const std::vector<std::string> entry = {"pinned", "pin position", "access count", "DestList path",
+                                          "DestList volume id", "DestList birth object id"};
+  EXPECT_EQ(t.header[7], "pinned");
+  EXPECT_EQ(t.header[16], "file mdate");
+  EXPECT_EQ(t.fields(0, entry), "na|na|na|na|na|na");
+  EXPECT_EQ(t.fields(1, entry), "yes|3|12|C:\\a b.txt|v1|o2");
+  EXPECT_EQ(t.fields(2, entry), "|||||");
 
   // The options and the first record fix the columns: a later jump list has none of its own.
   LnkRecord jump = plain_record();
@@ -344,13 +355,25 @@ TEST(BodyFile, HeaderAndOneLinePerRecord) {
   jump.jumplist_kind = JumplistKind::without_destlist;
   jump.mru_time = kMar1;
   jump.header.access_time = kUnixEpoch - 10000000ULL;  // 1969
+  // A time the record lacks is -1, which mactime skips; with none at all, zeros.
   EXPECT_EQ(write_all({plain, zero, jump}, o),
             "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n"
             "0|C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk; cmdargs-/a;/b|0||0|0|4635160|"
-            "1262433600|1244232800|0|1267444800\n"
+            "1262433600|1244232800|-1|1267444800\n"
             // No IDList path: no source after the name.
             "0|..\\x.txt (LNK TARGET)|0||0|0|4635160|0|0|0|0\n"
-            "0|C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk|0||0|0|4635160|0|1244232800|1267444800|0\n");
+            "0|C:\\tools,old\\app.exe (LNK TARGET) <- E:\\case,1\\a.lnk|0||0|0|4635160|-1|1244232800|1267444800|-1\n");
+
+  // -noheader: records only, whatever the run writes around them.
+  const useropts bare = test::options_for({"-bodyfile", "-noheader"});
+  std::ostringstream out;
+  OutputSink sink(out);
+  RecordWriter writer(sink, bare);
+  writer.begin_run("rook ver: 0.85\n");
+  writer.announce_disk_carve("a.vmdk");
+  writer.write(zero, test::source_for(bare));
+  writer.end_input();
+  EXPECT_EQ(out.str(), "0|..\\x.txt (LNK TARGET)|0||0|0|4635160|0|0|0|0\n");
 
   useropts mft = test::options_for({"-bodyfile", "-rawscan"});
   SourceInfo volume = test::source_for(mft);

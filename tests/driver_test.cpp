@@ -502,6 +502,38 @@ TEST_F(DriverTest, PipeTimelineLayoutsWriteOneHeaderPerRun) {
   EXPECT_EQ(lines[1].substr(lines[1].find("; cmdargs")), lines[2].substr(lines[2].find("; cmdargs")));
 }
 
+// -noheader files open in their readers as they are: csv.DictReader and
+// pandas take the first line as the column names; mactime reads every body
+// line and shows no event for a time the shortcut lacks (it has no MRU time).
+TEST_F(DriverTest, NoHeaderFilesOpenInTheirReaders) {
+  const std::string list = kSampleLnk + "\n" + sample_copy("two,parts.lnk") + "\n";
+  const std::string csv = (dir_ / "r.csv").string(), body = (dir_ / "r.body").string();
+  ASSERT_EQ(run({"-pipe", "-csv", "-noheader", "-quiet", "-out", csv}, list).status, 0);
+  ASSERT_EQ(run({"-pipe", "-bodyfile", "-noheader", "-quiet", "-out", body}, list).status, 0);
+  EXPECT_EQ(test::split_lines(test::slurp(body)).size(), 2u);
+  EXPECT_EQ(run({kSampleLnk, "-noheader", "-quiet"}).out.rfind("source path/filename: ", 0), 0u);
+  const test::CommandResult timeline = test::run_program(dir_, "mactime", {"-b", body, "-d"});
+  if (timeline.status == 0) {
+    EXPECT_EQ(test::split_lines(timeline.out).size(), 7u) << timeline.out;  // its header, 3 times a record
+    EXPECT_FALSE(contains(timeline.out, "Xxx Xxx 00 0000")) << timeline.out;
+  }
+  // Each reader with the first Python that has it.
+  auto python = [&](const std::string& module, const std::string& script) {
+    for (const char* candidate : {"python3", "/usr/bin/python3"}) {
+      const test::CommandResult r = test::run_program(dir_, candidate, {"-c", "import " + module + ", sys\n" + script, csv});
+      if (r.status == 0) return r.out;
+    }
+    return std::string("absent");
+  };
+  EXPECT_EQ(python("csv", "rows = list(csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
+                          "print(len(rows), *list(rows[0])[:2], sep='|')"),
+            "2|source path/filename|source type\n");
+  const std::string header = test::split_lines(test::slurp(csv)).at(0);
+  const std::string frame = python("pandas", "f = pandas.read_csv(sys.argv[1])\nprint(*f.shape, f.columns[0], sep='|')");
+  if (frame == "absent") GTEST_SKIP() << "pandas absent";
+  EXPECT_EQ(frame, "2|" + std::to_string(split_fields(header, ",").size()) + "|source path/filename\n");
+}
+
 // Nothing a list names stops the run.
 TEST_F(DriverTest, PipeNothingInTheListStopsTheRun) {
   const std::string missing = (dir_ / "missing.lnk").string();

@@ -256,6 +256,8 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
                                          test::destlist_entry(1, "C:\\one", 1000, "pc1"),
                                          test::destlist_entry(7, "C:\\gone", 700, "pc7")};
   entries[2].file_droid = droid;
+  entries[0].pin = 2;
+  entries[0].access_count = 9;
   const Bytes destlist = test::destlist_stream(4, entries);
   const uint32_t destlist_minis = static_cast<uint32_t>((destlist.size() + kMini - 1) / kMini);
   CfbImage image = mini_stream_list({{"1", sample_, minis_from(0, sample_minis_)},
@@ -271,12 +273,13 @@ TEST_F(JumpList, StreamsJoinTheirDestListEntriesInMostRecentFirstOrder) {
   // the stream the DestList does not name comes last, without an index.
   auto joined = [](const LnkRecord& r) {
     return std::make_tuple(r.stream_number, r.mru_index, r.mru_time, r.destlist_netbios, r.destlist_path,
-                           r.destlist_only);
+                           r.destlist_only, r.destlist.present, r.destlist.pin_status, r.destlist.access_count);
   };
-  EXPECT_EQ(joined(found[0]), std::make_tuple(3u, 1u, 3000u, "pc3", "C:\\three", false));
-  EXPECT_EQ(joined(found[1]), std::make_tuple(1u, 2u, 1000u, "pc1", "C:\\one", false));
-  EXPECT_EQ(joined(found[2]), std::make_tuple(7u, 3u, 700u, "pc7", "C:\\gone", true));
-  EXPECT_EQ(joined(found[3]), std::make_tuple(2u, 99999u, 0u, "", "", false));
+  EXPECT_EQ(joined(found[0]), std::make_tuple(3u, 1u, 3000u, "pc3", "C:\\three", false, true, 2, 9u));
+  EXPECT_EQ(joined(found[1]), std::make_tuple(1u, 2u, 1000u, "pc1", "C:\\one", false, true, -1, 1u));
+  EXPECT_EQ(joined(found[2]), std::make_tuple(7u, 3u, 700u, "pc7", "C:\\gone", true, true, -1, 1u));
+  EXPECT_EQ(joined(found[3]), std::make_tuple(2u, 99999u, 0u, "", "", false, false, -1, 0u));
+  EXPECT_EQ(found[2].destlist.object_id, droid);
   const LnkRecord& gone = found[2];
   EXPECT_EQ(std::tie(gone.source_type, gone.parsed_size, gone.droid_object_id, gone.droid_mac),
             std::make_tuple("JMPLIST (DestList entry only)", 0u, droid, "00:0c:29:a1:62:04"));

@@ -174,7 +174,18 @@ TEST(TextReport, LabelledValues) {
          r.jumplist_kind = JumplistKind::with_destlist;
          r.mru_index = 99999, r.stream_number = 12, r.mru_time = kJune5;
        },
-       {"MRU/MFU index:", "stream #:", "MRU time:"}, "not available for this record|12|06/05/2009 20:13:20.000 [UTC]"},
+       {"MRU/MFU index:", "stream #:", "MRU time:", "Pin status:"},
+       "not available for this record|12|06/05/2009 20:13:20.000 [UTC]|<absent>"},
+      {"jump-list entry with the DestList's own fields",
+       [](LnkRecord& r, useropts&, SourceInfo&) {
+         r.jumplist_kind = JumplistKind::with_destlist, r.mru_index = 2, r.destlist_path = "C:\\a.txt";
+         r.destlist = {true, 0, true, 9, "v1", "o1", "v1", "o2"};
+       },
+       {"Pin status:", "Access count:", "DestList path:", "DestList volume ID:", "DestList object ID:"},
+       "pinned, position 0|9|C:\\a.txt|v1|o1 [orig: o2]"},
+      {"DestList entry of a Windows 7 list: unpinned, no access count",
+       [](LnkRecord& r, useropts&, SourceInfo&) { r.jumplist_kind = JumplistKind::with_destlist, r.destlist.present = true; },
+       {"Pin status:", "Access count:"}, "not pinned|<absent>"},
       {"jump-list entry with index 1",
        [](LnkRecord& r, useropts&, SourceInfo&) { r.jumplist_kind = JumplistKind::with_destlist, r.mru_index = 1; },
        {"MRU/MFU index:"}, "1"},

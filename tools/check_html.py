@@ -32,7 +32,7 @@ import timeline_inputs
 BLOCK = re.compile(rb'<script type="application/json" id="rook-(\w+)">(.*?)</script>', re.S)
 HEADER = re.compile(rb'<pre id="run-header">(.*?)</pre>', re.S)
 TIME_COLUMN = 4  # "Target modified"
-TEXT_FIELDS = (0, 1, 2, 8, 9, 10, 11, 12)
+TEXT_FIELDS = (0, 1, 2, 8, 9, 10, 11, 12, 17)
 TOKEN = "pwn3d"
 HOSTILE_FILE = "<img src=x onerror=alert(1)> & \"q\" 'a'.lnk"
 HOSTILE_TARGET = "..\\</script><script>document.title='%s'</script> & \"%s\" <!--" % (TOKEN, TOKEN)
@@ -98,8 +98,12 @@ def check_mode(rook, mode, scratch, problems):
         target, source = record.get("target", {}), record["source"]
         want = [target.get("name", ""), short_time(target.get("modified")), short_time(target.get("accessed")),
                 short_time(target.get("created")), source["offset"]]
-        if [row[2], row[3], row[4], row[5], row[14]] != want:
-            problems.append(f"{label} record {number}: row {row[:15]} is not {want}")
+        jump = record.get("jumplist", {})
+        pin = "" if "pinned" not in jump else "yes, position %d" % jump["pin_position"] if jump["pinned"] else "no"
+        want += [source.get("volume_path", ""), source.get("deleted", False), pin,
+                 jump.get("access_count", "") if "pinned" in jump else ""]
+        if [row[2], row[3], row[4], row[5], row[14]] + row[17:21] != want:
+            problems.append(f"{label} record {number}: row {row} is not {want}")
             break
     if data.count(b"</script>") != 4 or b"<script>document" in data:
         problems.append(f"{label}: the page holds other scripts than its own four")

@@ -196,6 +196,22 @@ def listing_value(p, hex_sizes):
     return value if isinstance(value, str) else ""
 
 
+def destlist_entry_lines(jump):
+    if "pinned" not in jump:
+        return []
+    out = [line("Pin status:", "pinned, position %d" % jump["pin_position"] if jump["pinned"] else "not pinned")]
+    if "access_count" in jump:
+        out.append(line("Access count:", str(jump["access_count"])))
+    for label, key in (("DestList path:", "destlist_path"), ("DestList NETBIOS name:", "destlist_netbios")):
+        if key in jump:
+            out.append(line(label, jump[key]))
+    for label, key in (("DestList volume ID:", "volume_id"), ("DestList object ID:", "object_id")):
+        value, birth = jump.get("destlist_" + key), jump.get("destlist_birth_" + key)
+        if value:
+            out.append(line(label, value + (f" [orig: {birth}]" if birth and birth != value else "")))
+    return out
+
+
 def expected_text(r, mode):
     """The text report's lines for record r; mode holds the run's flags."""
     out = []
@@ -229,6 +245,7 @@ def expected_text(r, mode):
                 out.append(line("MRU/MFU index:", "not available for this record" if index is None else str(index)))
                 out.append(line("stream #:", str(jump["stream_number"])))
                 out.append(line("MRU time:", date_time(jump.get("mru_time"))))
+                out += destlist_entry_lines(jump)
     if single_file:
         for label, key in (("file modified:", "modified"), ("file accessed:", "accessed"),
                            ("file created:", "created")):

@@ -91,6 +91,11 @@ def expected_events(record, mode):
     return events
 
 
+# The DestList entry's own fields, named as -json names them.
+DESTLIST_KEYS = ["pinned", "pin_position", "access_count", "destlist_path", "destlist_netbios", "destlist_volume_id",
+                 "destlist_object_id", "destlist_birth_volume_id", "destlist_birth_object_id"]
+
+
 def expected_fields(record):
     source, tracker = record["source"], record.get("extra_data", {}).get("tracker", {})
     jumplist = record.get("jumplist")
@@ -114,13 +119,15 @@ def expected_fields(record):
         "volume_path": source.get("volume_path"),
         "deleted": source.get("deleted"),
     }
+    for key in DESTLIST_KEYS:
+        fields[key] = (jumplist or {}).get(key) if "pinned" in (jumplist or {}) else None
     return {k: v for k, v in fields.items() if v not in (None, "")}
 
 
 COMPARED_FIELDS = [
     "data_type", "source_path", "source_type", "target_path", "local_path", "arguments", "volume_serial",
     "volume_label", "machine_id", "mac_address", "app_id", "app_name", "mru_position", "mft_entry", "record_offset",
-    "shadow_copy", "volume_path", "deleted"]
+    "shadow_copy", "volume_path", "deleted"] + DESTLIST_KEYS
 
 
 def parse_lines(data, label, keys, problems):

@@ -83,6 +83,9 @@ LnkRecord full_record() {
   r.stream_number = 5;
   r.mru_time = kTime;
   r.destlist_netbios = "host-pc";
+  r.destlist_path = "C:\\Users\\alice\\report.docx";
+  r.destlist = {true, 2, true, 17, "11111111-2222-3333-4444-555555555555", "66666666-7777-11ee-8888-000c293a5b7c",
+                "99999999-2222-3333-4444-555555555555", "aaaaaaaa-7777-11ee-8888-000c293a5b7c"};
   r.header.header_size = 0x4C;
   r.header.link_flags = 0xFF;
   r.header.file_attributes = 0x20;

@@ -5,7 +5,8 @@
 // textContent, never as markup.
 (function () {
   const F = { source: 0, type: 1, target: 2, modified: 3, accessed: 4, created: 5, mru: 6, mruPosition: 7,
-    appId: 8, label: 9, serial: 10, machine: 11, mac: 12, mftEntry: 13, offset: 14, events: 15, anomalies: 16 };
+    appId: 8, label: 9, serial: 10, machine: 11, mac: 12, mftEntry: 13, offset: 14, events: 15, anomalies: 16,
+    volumePath: 17, deleted: 18, pinned: 19, accessCount: 20 };
   const TARGET = 1, MRU = 2;
   const DAY_MS = 86400000;
   const ROW_HEIGHT = 22;
@@ -16,7 +17,7 @@
   const rows = JSON.parse(byId('rook-records').textContent);
   // A text written as 0 is the row above's; as [n, rest], its first n
   // characters and the rest.
-  const TEXT_FIELDS = [F.source, F.type, F.target, F.appId, F.label, F.serial, F.machine, F.mac];
+  const TEXT_FIELDS = [F.source, F.type, F.target, F.appId, F.label, F.serial, F.machine, F.mac, F.volumePath];
   for (let r = 1; r < rows.length; r++) {
     const row = rows[r], above = rows[r - 1];
     for (const field of TEXT_FIELDS) {
@@ -43,7 +44,9 @@
 
   const COLUMNS = [
     { title: '#', width: 64, kind: 'index' },
-    { title: 'Source', width: 300, field: F.source },
+    // A file found in a volume is shown by its path there, not the image's.
+    { title: 'Source', width: 300, field: F.source, kind: 'tail',
+      text: (row) => (row[F.volumePath] ? row[F.volumePath] + (row[F.deleted] ? ' (deleted)' : '') : row[F.source]) },
     { title: 'Source type', width: 180, field: F.type },
     { title: 'Target', width: 360, field: F.target },
     { title: 'Target modified', width: 165, field: F.modified, kind: 'time' },
@@ -51,6 +54,8 @@
     { title: 'Target created', width: 165, field: F.created, kind: 'time' },
     { title: 'MRU time', width: 165, field: F.mru, kind: 'time' },
     { title: 'MRU #', width: 64, field: F.mruPosition, kind: 'count' },
+    { title: 'Pinned', width: 120, field: F.pinned },
+    { title: 'Access count', width: 100, field: F.accessCount, kind: 'count' },
     { title: 'AppID', width: 200, field: F.appId },
     { title: 'Volume label', width: 120, field: F.label },
     { title: 'Volume serial', width: 110, field: F.serial },
@@ -70,7 +75,7 @@
   });
   function cellText(column, record) {
     if (column.kind === 'index') return String(record + 1);
-    const value = rows[record][column.field];
+    const value = column.text ? column.text(rows[record]) : rows[record][column.field];
     if (column.kind === 'time') return timeText(value);
     if (column.kind === 'number') return numberText(value);
     return visible(String(value));
@@ -300,8 +305,9 @@
     if (column.kind === 'index') return (a, b) => (sortAscending ? a - b : b - a);
     const field = column.field;
     const numeric = column.kind === 'number' || column.kind === 'count';
+    const valueOf = column.text || ((row) => row[field]);
     return (a, b) => {
-      const x = rows[a][field], y = rows[b][field];
+      const x = valueOf(rows[a]), y = valueOf(rows[b]);
       // Empty cells stay last in either direction.
       if (x === '' || y === '') return (x === '') - (y === '') || a - b;
       const order = numeric ? x - y : x < y ? -1 : x > y ? 1 : 0;
@@ -360,6 +366,10 @@
         const td = document.createElement('td');
         if (column.kind === 'index' || column.kind === 'number' || column.kind === 'count') td.className = 'number';
         else if (column.kind === 'time') td.className = 'time';
+        else if (column.kind === 'tail') {
+          td.className = 'tail';
+          td.appendChild(document.createElement('bdi'));
+        }
         tr.appendChild(td);
       }
       body.insertBefore(tr, bottomSpacer);
@@ -394,8 +404,9 @@
       for (let c = 0; c < COLUMNS.length; c++) {
         const text = cellText(COLUMNS[c], record);
         const td = tr.cells[c];
-        if (td.textContent !== text) td.textContent = text;
-        if (COLUMNS[c].kind === undefined) td.title = text;
+        const holder = COLUMNS[c].kind === 'tail' ? td.firstChild : td;
+        if (holder.textContent !== text) holder.textContent = text;
+        if (COLUMNS[c].kind === undefined || COLUMNS[c].kind === 'tail') td.title = text;
       }
     }
   }
