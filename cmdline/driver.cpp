@@ -298,7 +298,8 @@ void open_vmdk_set(const useropts& o, const std::vector<std::string>& paths, Ope
   opened.vmdk_check = check_vmdk_set(paths);
   if (!opened.vmdk_check.ok) return;
   opened.vmdk_disk = std::make_unique<DiskSource>();
-  if (!opened.vmdk_disk->attach_vmdk(paths, opened.vmdk_problem)) opened.vmdk_disk.reset();
+  if (!opened.vmdk_disk->attach_vmdk(paths, opened.vmdk_problem, std::move(opened.vmdk_check.files)))
+    opened.vmdk_disk.reset();
 }
 
 Ending run_vmdk(Run& run, const std::vector<std::string>& paths, Opened& opened) {

@@ -252,15 +252,6 @@ std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const 
     b.add(CsvField::mru_index, "MRU/MFU", 7);
     b.add(CsvField::stream_number, "stream#", 7);
     b.add_time(CsvField::mru_time, "MRU date [UTC]", "MRU date", "MRU-UTC");
-    b.add(CsvField::pinned, "pinned", 6);
-    b.add(CsvField::pin_position, "pin position", 12);
-    b.add(CsvField::access_count, "access count", 12);
-    b.add(CsvField::destlist_path, "DestList path", 13);
-    b.add(CsvField::destlist_netbios, "DestList netbios", 16);
-    b.add(CsvField::destlist_volume_id, "DestList volume id", 18);
-    b.add(CsvField::destlist_object_id, "DestList object id", 18);
-    b.add(CsvField::destlist_birth_volume_id, "DestList birth volume id", 24);
-    b.add(CsvField::destlist_birth_object_id, "DestList birth object id", 24);
   }
   if (!carving_plain_source) {
     b.add_time(CsvField::file_modified, "file modify date [UTC]", "file mdate", "time-UTC", kCellNoFraction);
@@ -304,6 +295,17 @@ std::vector<TableColumn> build_csv_columns(const LnkRecord& first_record, const 
   if (options.idltimes) b.add(CsvField::idlist_segments, "IDList segments", 20);
   // Last, so that readers that take columns by position read what they did.
   b.add(CsvField::anomalies, "anomalies", 9);
+  if (jump_list) {
+    b.add(CsvField::pinned, "pinned", 6);
+    b.add(CsvField::pin_position, "pin position", 12);
+    b.add(CsvField::access_count, "access count", 12);
+    b.add(CsvField::destlist_path, "DestList path", 13);
+    b.add(CsvField::destlist_netbios, "DestList netbios", 16);
+    b.add(CsvField::destlist_volume_id, "DestList volume id", 18);
+    b.add(CsvField::destlist_object_id, "DestList object id", 18);
+    b.add(CsvField::destlist_birth_volume_id, "DestList birth volume id", 24);
+    b.add(CsvField::destlist_birth_object_id, "DestList birth object id", 24);
+  }
   return columns;
 }
 

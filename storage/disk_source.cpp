@@ -101,9 +101,14 @@ bool DiskSource::open_physical_drive(uint32_t number) {
 
 bool DiskSource::attach_vmdk(const std::vector<std::string>& paths, VmdkProblem& problem,
                              const VmdkOpener& opener) {
+  return attach_vmdk(paths, problem, std::make_shared<VmdkFiles>(opener));
+}
+
+bool DiskSource::attach_vmdk(const std::vector<std::string>& paths, VmdkProblem& problem,
+                             std::shared_ptr<VmdkFiles> files) {
   close();
   auto chain = std::make_unique<VmdkChain>();
-  if (!chain->open(paths, problem, opener)) return false;
+  if (!chain->open(paths, problem, std::move(files))) return false;
   vmdk_ = std::move(chain);
   kind_ = kSourceVmdkChain;
   path_ = vmdk_->base()->path();

@@ -49,6 +49,8 @@ class DiskSource : public ByteSource {
   bool open_physical_drive(uint32_t number);
   // Kind 4: the VMware files in any order; problem says why they could not
   // be linked into one disk.
+  // Over the files a set check opened, when it kept them.
+  bool attach_vmdk(const std::vector<std::string>& paths, VmdkProblem& problem, std::shared_ptr<VmdkFiles> files);
   bool attach_vmdk(const std::vector<std::string>& paths, VmdkProblem& problem,
                    const VmdkOpener& opener = vmdk_disk_opener());
   // Kind 4: where the volume starts inside the virtual disk, for reports.

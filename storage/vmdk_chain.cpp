@@ -68,7 +68,8 @@ std::string hinted_parent(const VmdkLayer& child, VmdkFiles& files) {
 
 VmdkSetCheck check_vmdk_set(const std::vector<std::string>& paths, const VmdkOpener& opener) {
   VmdkSetCheck check;
-  VmdkFiles files(opener);
+  check.files = std::make_shared<VmdkFiles>(opener);
+  VmdkFiles& files = *check.files;
   Layers layers;
   if (!open_layers(paths, files, layers, check.problem)) return check;
   std::map<std::string, const VmdkLayer*> by_cid;
@@ -103,7 +104,11 @@ VmdkSetCheck check_vmdk_set(const std::vector<std::string>& paths, const VmdkOpe
 }
 
 bool VmdkChain::open(const std::vector<std::string>& paths, VmdkProblem& problem, const VmdkOpener& opener) {
-  files_ = std::make_unique<VmdkFiles>(opener);
+  return open(paths, problem, std::make_shared<VmdkFiles>(opener));
+}
+
+bool VmdkChain::open(const std::vector<std::string>& paths, VmdkProblem& problem, std::shared_ptr<VmdkFiles> files) {
+  files_ = std::move(files);
   layers_.clear();
   base_ = top_ = nullptr;
   problem = {};

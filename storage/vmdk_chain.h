@@ -41,6 +41,9 @@ struct VmdkSetCheck {
   // The user's files, plus the parent they left out; empty when there is
   // nothing to suggest.
   std::vector<std::string> suggested;
+  // The files the check opened, for the chain to read from: a set is
+  // opened once.
+  std::shared_ptr<VmdkFiles> files;
 };
 
 // Opens every file and follows each child to its parent. Fails at the first
@@ -53,6 +56,8 @@ class VmdkChain : public ByteSource {
   // newest child. False with problem set when they do not form one chain.
   bool open(const std::vector<std::string>& paths, VmdkProblem& problem,
             const VmdkOpener& opener = vmdk_disk_opener());
+  // The same over the files a check opened.
+  bool open(const std::vector<std::string>& paths, VmdkProblem& problem, std::shared_ptr<VmdkFiles> files);
 
   int64_t read_at(uint64_t offset, std::span<uint8_t> buffer) override;
   // Grains no layer holds read as zeros, as do ZERO extents; grains and
@@ -70,7 +75,7 @@ class VmdkChain : public ByteSource {
   size_t layer_count() const { return layers_.size(); }
 
  private:
-  std::unique_ptr<VmdkFiles> files_;
+  std::shared_ptr<VmdkFiles> files_;
   std::vector<std::unique_ptr<VmdkLayer>> layers_;
   VmdkLayer* base_ = nullptr;
   VmdkLayer* top_ = nullptr;

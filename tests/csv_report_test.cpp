@@ -187,11 +187,11 @@ TEST(CsvReport, JumpListColumnsSlackEntriesAndColumnsFixedByTheFirstRecord) {
   EXPECT_EQ(columns_2_to_6(t.rows[0]), (Fields{"1b4dd67f29cb1962 [Windows Explorer]", "na", "na", "na", " na"}));
   EXPECT_EQ(columns_2_to_6(t.rows[1]), (Fields{t.rows[0][2], "1", "17", "01/02/2010", " 12:00:00.000"}));
   EXPECT_EQ(t.rows[2][3] + t.rows[2][4], "");
-  // The DestList entry's own fields follow the MRU date, before the source file's times.
+  // The DestList entry's own fields come last, so every other column keeps its place.
   const std::vector<std::string> entry = {"pinned", "pin position", "access count", "DestList path",
                                           "DestList volume id", "DestList birth object id"};
-  EXPECT_EQ(t.header[7], "pinned");
-  EXPECT_EQ(t.header[16], "file mdate");
+  EXPECT_EQ(t.header[7], "file mdate");
+  EXPECT_EQ(Fields(t.header.end() - 10, t.header.end() - 8), (Fields{"anomalies", "pinned"}));
   EXPECT_EQ(t.fields(0, entry), "na|na|na|na|na|na");
   EXPECT_EQ(t.fields(1, entry), "yes|3|12|C:\\a b.txt|v1|o2");
   EXPECT_EQ(t.fields(2, entry), "|||||");
