@@ -259,6 +259,17 @@ struct ChainFixture : ::testing::Test {
 };
 
 TEST_F(ChainFixture, ChildGrainsOverrideAndZeroedGrainsHideTheBase) {
+  {
+    // Checked, then read: each file is opened once, the chain reading the check's files.
+    const std::vector<std::string> set = {"dir/child.vmdk", "dir/base.vmdk"};
+    VmdkSetCheck check = check_vmdk_set(set, files.opener());
+    VmdkChain once;
+    VmdkProblem problem;
+    ASSERT_TRUE(check.ok && once.open(set, problem, check.files));
+    int64_t got = 0;
+    EXPECT_EQ(read_range(once, 0, 3 * 4096, got)[4096], 0xC1);
+    EXPECT_EQ(files.opens, 2);
+  }
   for (const std::vector<std::string>& order : {std::vector<std::string>{"dir/base.vmdk", "dir/child.vmdk"},
                                                 std::vector<std::string>{"dir/child.vmdk", "dir/base.vmdk"}}) {
     EXPECT_TRUE(check_vmdk_set(order, files.opener()).ok);
