@@ -204,7 +204,7 @@ BlockMap VhdxLayer::map(uint64_t offset) {
   const uint64_t block = offset / block_bytes_;
   m.end = std::min(size_, (block + 1) * block_bytes_);
   const uint64_t state = entry_state(block);
-  const auto absent = [this](uint64_t s) {
+  const auto absent = [](uint64_t s) {
     return s == kNotPresent || s == kUndefined || s == kZero || s == kUnmapped;
   };
   const auto absent_state = [this](uint64_t s) {
