@@ -525,9 +525,11 @@ TEST_F(DriverTest, NoHeaderFilesOpenInTheirReaders) {
     }
     return std::string("absent");
   };
-  EXPECT_EQ(python("csv", "rows = list(csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
-                          "print(len(rows), *list(rows[0])[:2], sep='|')"),
-            "2|source path/filename|source type\n");
+  const std::string rows = python("csv", "rows = list(csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
+                                         "print(len(rows), *list(rows[0])[:2], sep='|')");
+  // Under Wine the Linux Python cannot open a Windows path.
+  if (rows == "absent") GTEST_SKIP() << "no Python that reads " << csv;
+  EXPECT_EQ(rows, "2|source path/filename|source type\n");
   const std::string header = test::split_lines(test::slurp(csv)).at(0);
   const std::string frame = python("pandas", "f = pandas.read_csv(sys.argv[1])\nprint(*f.shape, f.columns[0], sep='|')");
   if (frame == "absent") GTEST_SKIP() << "pandas absent";
