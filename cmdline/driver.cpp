@@ -237,18 +237,25 @@ bool administrator_present(const Run& run) {
   return false;
 }
 
+// A device the road opens itself as a volume and scans through its MFT.
+Ending scan_device(Run& run, const std::string& name, uint32_t mode, const std::string& unreadable,
+                   bool abort_when_unreadable) {
+  default_to_ntfs_scan(run);
+  Source source;
+  source.info.volume_name = source.name = name;
+  source.device_mode = mode;
+  source.unreadable = unreadable;
+  source.abort_when_unreadable = abort_when_unreadable;
+  return read_volume(run, source);
+}
+
 Ending run_shadow_copy(Run& run, const std::string& index, const std::string& image, Opened& opened) {
   if (!image.empty()) return scan_image_shadow_copies(run, index, image, opened);
   if (!administrator_present(run)) return abort_run();
   const std::string device = std::string(kShadowCopyPrefix) + index;
   if (run.options.rawscan) return carve_device(run, device, kSourceDevicePath);
-  default_to_ntfs_scan(run);
-  Source source;
-  source.info.volume_name = source.name = device;
-  source.device_mode = kOpenDevicePath;
-  source.unreadable = "prob validating volume " + device + " as a NTFS partition, aborting...\n";
-  source.abort_when_unreadable = false;
-  return read_volume(run, source);
+  return scan_device(run, device, kOpenDevicePath,
+                     "prob validating volume " + device + " as a NTFS partition, aborting...\n", false);
 }
 
 Ending run_partition(Run& run, const std::string& drive) {
@@ -258,12 +265,7 @@ Ending run_partition(Run& run, const std::string& drive) {
   }
   if (!administrator_present(run)) return abort_run();
   if (run.options.rawscan) return carve_device(run, drive, kSourceVolumeLetter);
-  default_to_ntfs_scan(run);
-  Source source;
-  source.info.volume_name = source.name = drive;
-  source.device_mode = kOpenVolumeLetter;
-  source.unreadable = "problem reading " + drive + ", aborting\n";
-  return read_volume(run, source);
+  return scan_device(run, drive, kOpenVolumeLetter, "problem reading " + drive + ", aborting\n", true);
 }
 
 // ---- Mode: a VMware disk set (-vmdk) ---------------------------------

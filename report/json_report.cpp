@@ -208,17 +208,7 @@ void RecordJson::jumplist_object() {
     if (record_.mru_index < kNoMruIndex) w_.field("mru_index", record_.mru_index);
     w_.field("stream_number", record_.stream_number);
     w_.time_field("mru_time", record_.mru_time);
-    const DestListData& d = record_.destlist;
-    if (d.present) {
-      w_.field("pinned", d.pin_status != -1);
-      if (d.pin_status != -1) w_.field("pin_position", static_cast<int64_t>(d.pin_status));
-      if (d.has_access_count) w_.field("access_count", d.access_count);
-      w_.text_field("destlist_path", record_.destlist_path);
-      w_.text_field("destlist_volume_id", d.volume_id);
-      w_.text_field("destlist_object_id", d.object_id);
-      w_.text_field("destlist_birth_volume_id", d.birth_volume_id);
-      w_.text_field("destlist_birth_object_id", d.birth_object_id);
-    }
+    if (record_.destlist.present) destlist_entry_fields(w_, record_, false);
   }
   w_.text_field("destlist_netbios", record_.destlist_netbios);
   w_.end_object();
@@ -659,6 +649,19 @@ void RecordJson::ansi_text_list() {
 }
 
 }  // namespace
+
+void destlist_entry_fields(JsonWriter& w, const LnkRecord& record, bool with_netbios) {
+  const DestListData& d = record.destlist;
+  w.field("pinned", d.pin_status != -1);
+  if (d.pin_status != -1) w.field("pin_position", static_cast<int64_t>(d.pin_status));
+  if (d.has_access_count) w.field("access_count", d.access_count);
+  w.text_field("destlist_path", record.destlist_path);
+  if (with_netbios) w.text_field("destlist_netbios", record.destlist_netbios);
+  w.text_field("destlist_volume_id", d.volume_id);
+  w.text_field("destlist_object_id", d.object_id);
+  w.text_field("destlist_birth_volume_id", d.birth_volume_id);
+  w.text_field("destlist_birth_object_id", d.birth_object_id);
+}
 
 void append_json_record(std::string& line, const LnkRecord& record, const SourceInfo& source,
                         const useropts& options, const RecordValues& values, uint32_t codepage) {

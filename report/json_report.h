@@ -17,6 +17,12 @@ namespace lnk {
 inline constexpr const char* kJsonNoteDateFormat = "yyyy-mm-dd";
 inline constexpr const char* kJsonNoteTimeFormat = "hh:mm:ss.xxxxxxx";
 
+class JsonWriter;
+
+// A DestList entry's own fields (pin status, access count, path, droid IDs),
+// with the entry's NetBIOS name after its path when with_netbios is set.
+void destlist_entry_fields(JsonWriter& w, const LnkRecord& record, bool with_netbios);
+
 // Appends the record's line, newline included. values must be derived from
 // this very record (its item names are keyed by item address), with the
 // note formats above; codepage is the one the ANSI texts were decoded with.

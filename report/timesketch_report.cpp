@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/time_value.h"
+#include "report/json_report.h"
 #include "report/json_text.h"
 
 namespace lnk {
@@ -95,18 +96,7 @@ void append_timesketch_events(std::string& out, const LnkRecord& record, const S
     w.text_field("app_name", source.app_name);
   }
   if (destlist && record.mru_index > 0 && record.mru_index < kNoMruIndex) w.field("mru_position", record.mru_index);
-  if (destlist && record.destlist.present) {
-    const DestListData& d = record.destlist;
-    w.field("pinned", d.pin_status != -1);
-    if (d.pin_status != -1) w.field("pin_position", static_cast<int64_t>(d.pin_status));
-    if (d.has_access_count) w.field("access_count", d.access_count);
-    w.text_field("destlist_path", record.destlist_path);
-    w.text_field("destlist_netbios", record.destlist_netbios);
-    w.text_field("destlist_volume_id", d.volume_id);
-    w.text_field("destlist_object_id", d.object_id);
-    w.text_field("destlist_birth_volume_id", d.birth_volume_id);
-    w.text_field("destlist_birth_object_id", d.birth_object_id);
-  }
+  if (destlist && record.destlist.present) destlist_entry_fields(w, record, true);
   if (source.src_inode != 0) {
     w.field("mft_entry", source.src_inode);
     w.field("mft_sequence", source.src_seq);
