@@ -20,6 +20,7 @@ int wmain(int argc, wchar_t** argv) {
 
 int main(int argc, char** argv) {
   lnk::platform::guard_standard_streams();
+  lnk::platform::keep_freed_memory();
   // POSIX hands the arguments over as bytes already in UTF-8.
   std::vector<std::string> args(argv, argv + argc);
   return lnk::run_rook(std::move(args));

@@ -97,6 +97,10 @@ bool stderr_is_terminal();
 // stand-in that refuses writes, so that a file the run opens cannot take
 // its number and receive the results.
 void guard_standard_streams();
+// Keeps freed memory for reuse rather than handing it back to the system
+// and faulting it in again: a scan frees and allocates block buffers all
+// the time, and in a virtual machine each new page costs microseconds.
+void keep_freed_memory();
 // The system's text for an errno value ("No space left on device").
 std::string error_text(int error);
 // Why an input could not be read: the system's text, or for errno 0 that it

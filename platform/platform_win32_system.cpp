@@ -222,6 +222,8 @@ bool stderr_is_terminal() { return is_console(STD_ERROR_HANDLE); }
 // A process started without a standard handle writes to none: the C
 // run-time's writes fail, and no file the run opens takes the handle's place.
 void guard_standard_streams() {}
+// The process heap reuses freed blocks already.
+void keep_freed_memory() {}
 
 std::string error_text(int error) { return std::strerror(error); }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "storage/brief_lock.h"
 #include "storage/file_source.h"
 
 // Where rook has libbfio of its own (the one libewf links on Linux), libewf
@@ -320,7 +321,7 @@ HoldingRun EwfSource::holding_at(uint64_t offset) {
 
 int64_t EwfSource::read_direct(uint64_t offset, std::span<uint8_t> buffer) {
 #ifdef ROOK_HAVE_LIBEWF
-  std::lock_guard<std::mutex> lock(handle_->reading);
+  BriefLock lock(handle_->reading);
   // libewf may stop at a chunk boundary.
   return read_in_passes(offset, buffer, size_, [this](uint64_t at, std::span<uint8_t> part) -> int64_t {
     return libewf_handle_read_random(handle_->ewf, part.data(), part.size(), static_cast<off64_t>(at), nullptr);
@@ -364,7 +365,7 @@ bool EwfSource::queue_chunk(uint64_t chunk, ReadAhead& ahead) {
     std::vector<uint8_t>& raw = handle->raw[thread];
     bool compressed = false;
     {
-      std::lock_guard<std::mutex> lock(handle->reading);
+      BriefLock lock(handle->reading);
       const size_t size = handle->read_stored(chunk, chunk_size, compressed);
       if (size == 0 || size > chunk_size + kRawChunkSlack) return false;
       const std::span<const uint8_t> stored(handle->landing.get(), size);

@@ -116,10 +116,13 @@ namespace {
 bool unpack_block(const MappedLayer& layer, ByteSource& file, const BlockMap& map, std::vector<uint8_t>& packed,
                   std::vector<uint8_t>& out) {
   out.resize(map.block_bytes);
-  packed.resize(map.packed_bytes);
+  // Grown only: clearing the tail of every longer block cost as much as
+  // the search of the bytes decoded.
+  if (packed.size() < map.packed_bytes) packed.resize(map.packed_bytes);
   uint64_t got = 0;
   // The packed bytes of the last block may run past the end of the file.
-  if (!read_available(file, map.file_offset, packed, got) || got == 0) return false;
+  if (!read_available(file, map.file_offset, std::span<uint8_t>(packed).first(map.packed_bytes), got) || got == 0)
+    return false;
   return layer.unpack(std::span<const uint8_t>(packed).first(got), out);
 }
 
@@ -155,10 +158,15 @@ bool LayeredDisk::read_packed(MappedLayer& layer, const BlockMap& map, uint64_t 
   };
   if (cached_layer_ == &layer && cached_start_ == map.block_start) return copy_from(cached_);
   if (reads_ahead()) {
-    // A reader moving on block by block has the blocks ahead decoded.
-    if (map.block_start != next_block_) queued_until_ = map.block_start;
-    next_block_ = map.block_start + map.block_bytes;
-    queue_onward(map.block_start);
+    // A reader moving on block by block has the blocks ahead decoded; one
+    // that jumps (a file system walk) gets what it announced, and nothing
+    // it would not read.
+    const uint64_t after = map.block_start + map.block_bytes;
+    if (after != next_block_) {
+      if (map.block_start == next_block_) queue_onward(map.block_start);
+      else queued_until_ = map.block_start;
+      next_block_ = after;
+    }
     // A block a worker could not decode is decoded again below, so it fails
     // (or not) as it does without workers.
     if (const ReadAhead::Bytes block = ahead_->take({&layer, map.block_start}); block && block->size() == map.block_bytes)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "storage/brief_lock.h"
+
 namespace lnk {
 namespace {
 
@@ -33,7 +35,7 @@ ReadAhead::~ReadAhead() {
 }
 
 bool ReadAhead::knows(const Key& key) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  BriefLock lock(mutex_);
   return entries_.count(key) != 0;
 }
 
@@ -62,7 +64,7 @@ bool ReadAhead::make_room(uint64_t bytes) {
 
 bool ReadAhead::queue(const Key& key, uint64_t bytes, Job job) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    BriefLock lock(mutex_);
     if (worker_count_ == 0 || stopping_ || entries_.count(key) != 0 || !make_room(bytes)) return false;
     Entry& entry = entries_[key];
     entry.job = std::move(job);
@@ -97,7 +99,7 @@ void ReadAhead::run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& e
     decoded = false;
   }
   job = nullptr;
-  lock.lock();
+  lock_briefly(lock);
   // Nothing erases a running entry, so entry is still the one in the map.
   held_bytes_ -= entry.reserved;
   entry.reserved = 0;
@@ -113,7 +115,8 @@ void ReadAhead::run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& e
 }
 
 void ReadAhead::work(unsigned thread) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+  lock_briefly(lock);
   for (;;) {
     work_ready_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
     if (stopping_) return;
@@ -124,7 +127,8 @@ void ReadAhead::work(unsigned thread) {
 }
 
 ReadAhead::Bytes ReadAhead::take(const Key& key) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+  lock_briefly(lock);
   const auto found = entries_.find(key);
   if (found == entries_.end()) return nullptr;
   Entry& entry = found->second;

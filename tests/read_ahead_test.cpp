@@ -14,6 +14,8 @@
 #include "cmdline/partition_listing.h"
 #include "images/image_open.h"
 #include "storage/ewf_source.h"
+#include "storage/layered_disk.h"
+#include "storage/memory_source.h"
 #include "tests/image_test_support.h"
 #include "tests/lnk_builder.h"
 
@@ -94,6 +96,60 @@ TEST(ReadAhead, ManyBlocksAndAnEarlyEnd) {
   }
   releaser.join();
   EXPECT_LT(runs, 100);
+}
+
+// 64 compressed blocks of 4 KiB, each packed as one byte that fills it;
+// counts its decodes.
+class OneByteBlocks : public MappedLayer {
+ public:
+  OneByteBlocks() : MappedLayer(std::make_shared<OwnedMemorySource>(packed())) {}
+  static std::vector<uint8_t> packed() {
+    std::vector<uint8_t> bytes(kBlocks);
+    for (size_t i = 0; i < kBlocks; ++i) bytes[i] = static_cast<uint8_t>(i + 1);
+    return bytes;
+  }
+  uint64_t disk_size() const override { return kBlocks * kBlock; }
+  BlockMap map(uint64_t offset) override {
+    const uint64_t block = offset / kBlock;
+    return {.state = BlockState::compressed, .end = (block + 1) * kBlock, .file_offset = block, .packed_bytes = 1,
+            .block_start = block * kBlock, .block_bytes = kBlock};
+  }
+  bool unpack(std::span<const uint8_t> packed, std::span<uint8_t> block) const override {
+    ++decodes;
+    std::fill(block.begin(), block.end(), packed[0]);
+    return true;
+  }
+  bool compressed() const override { return true; }
+  bool has_parent() override { return false; }
+  ParentNames parent_names() override { return {}; }
+  bool link_parent(ChainLayer&) override { return false; }
+
+  static constexpr uint64_t kBlocks = 64, kBlock = 4096;
+  mutable std::atomic<int> decodes{0};
+};
+
+// A reader that jumps (a file system walk) has only the blocks it reads
+// decoded; one that moves on has each block decoded once.
+TEST(ReadAhead, LayeredDiskDecodesWhatItsReaderReads) {
+  set_decode_threads(2);
+  auto owned = std::make_unique<OneByteBlocks>();
+  OneByteBlocks& layer = *owned;
+  LayeredDisk disk;
+  disk.open_alone(std::move(owned));
+  uint8_t byte = 0;
+  for (uint64_t block = 0; block < OneByteBlocks::kBlocks; block += 9) {
+    ASSERT_EQ(disk.read_at(block * OneByteBlocks::kBlock + 100, std::span(&byte, 1)), 1);
+    EXPECT_EQ(byte, block + 1);
+  }
+  // Time for workers to decode anything queued beyond the reads.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(layer.decodes, 8);
+  layer.decodes = 0;
+  std::vector<uint8_t> all(OneByteBlocks::kBlocks * OneByteBlocks::kBlock);
+  ASSERT_TRUE(read_exact(disk, 0, all));
+  set_decode_threads(0);
+  for (size_t at = 0; at < all.size(); at += OneByteBlocks::kBlock) ASSERT_EQ(all[at], at / OneByteBlocks::kBlock + 1);
+  EXPECT_LE(layer.decodes, 64) << "a block decoded twice";
 }
 
 // An 8 MiB disk with shortcuts across grain and chunk ends, as a
