@@ -104,6 +104,11 @@ class QcowLayer : public MappedLayer {
   // Tables overlapping one another could otherwise be read far more than the file holds.
   uint64_t table_budget_ = 0;
   bool has_compressed_ = false;
+  // The last stretch of whole clusters map found, from run_from_: a scan
+  // reading it piece by piece would otherwise walk the rest of the table
+  // again for each piece.
+  uint64_t run_from_ = UINT64_MAX;
+  BlockMap run_;
 };
 
 bool QcowLayer::open(ContainerProblem& problem) {
@@ -308,6 +313,11 @@ BlockMap QcowLayer::map(uint64_t offset) {
     m.end = std::min(size_, saturated_shift(next, span_bits));
     return m;
   }
+  if (offset >= run_from_ && offset < run_.end) {
+    BlockMap m = run_;
+    if (m.state == BlockState::data) m.file_offset += offset - run_from_;
+    return m;
+  }
   const std::vector<uint64_t>* l2 = claim_through(l1_index) ? table(l1_index) : nullptr;
   if (l2 == nullptr) {
     m.state = BlockState::unstored;
@@ -329,6 +339,10 @@ BlockMap QcowLayer::map(uint64_t offset) {
     m.end = more.end;
   }
   m.end = std::min(m.end, size_);
+  if (whole_clusters && !m.repeat) {
+    run_from_ = offset;
+    run_ = m;
+  }
   if (!m.repeat) return m;
   // Repeats need not lie one after another in the file: a scan passes over them all at once.
   if (repeated_tables_.count(l1_index) != 0) {

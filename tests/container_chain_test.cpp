@@ -52,6 +52,12 @@ class ContainerChain : public test::ScratchDirTest {
     std::string bytes(opened.source->size(), '\0');
     const auto all = std::span<uint8_t>(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
     EXPECT_TRUE(read_exact(*opened.source, 0, all)) << name;
+    // Read again in pieces that start and end inside stretches, as a scan reads.
+    std::string pieces(bytes.size(), '\0');
+    const auto out = std::span<uint8_t>(reinterpret_cast<uint8_t*>(pieces.data()), pieces.size());
+    for (size_t at = 0; at < out.size(); at += 40000)
+      EXPECT_TRUE(read_exact(*opened.source, at, out.subspan(at, std::min<size_t>(40000, out.size() - at)))) << name;
+    EXPECT_TRUE(pieces == bytes) << name << ": read in pieces";
     return bytes;
   }
   std::string qemu_bytes(const std::string& name, const std::string& format) {
