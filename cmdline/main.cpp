@@ -10,6 +10,7 @@
 // become UTF-8 here, once, for the rest of the program.
 int wmain(int argc, wchar_t** argv) {
   lnk::platform::prepare_console_output();
+  lnk::platform::keep_freed_memory();
   std::vector<std::string> args;
   args.reserve(static_cast<size_t>(argc));
   for (int i = 0; i < argc; ++i) args.push_back(lnk::platform::wide_to_utf8(argv[i]));

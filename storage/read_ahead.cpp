@@ -115,8 +115,7 @@ void ReadAhead::run(std::unique_lock<std::mutex>& lock, const Key& key, Entry& e
 }
 
 void ReadAhead::work(unsigned thread) {
-  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
-  lock_briefly(lock);
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     work_ready_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
     if (stopping_) return;
