@@ -143,7 +143,18 @@ inline CommandResult run_program(const std::filesystem::path& dir, const std::st
   for (const std::string& a : args) command += L" " + windows_quoted(platform::utf8_to_wide(a));
   CommandResult r;
   PROCESS_INFORMATION process = {};
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  // Under load Wine now and then fails to start a process at all
+  // (ERROR_INTERNAL_ERROR, about one start in 2,000). The program never ran,
+  // so it is started again; any other refusal ends the run at once.
+  bool started = false;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) Sleep(100);
+    started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    start_error = started ? 0 : GetLastError();
+    if (start_error != ERROR_INTERNAL_ERROR) break;
+  }
+  if (started) {
     if (WaitForSingleObject(process.hProcess, time_limit_ms) == WAIT_TIMEOUT) {
       TerminateProcess(process.hProcess, 124);
       WaitForSingleObject(process.hProcess, INFINITE);
@@ -156,6 +167,7 @@ inline CommandResult run_program(const std::filesystem::path& dir, const std::st
   for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
   r.out = without_text_mode(slurp(dir / "stdout"));
   r.err = without_text_mode(slurp(dir / "stderr"));
+  if (!started) r.err = "could not start " + program + ": Windows error " + std::to_string(start_error) + "\n";
   return r;
 }
 #else
