@@ -144,7 +144,7 @@ inline CommandResult run_program(const std::filesystem::path& dir, const std::st
   CommandResult r;
   PROCESS_INFORMATION process = {};
   // Under load Wine now and then fails to start a process at all
-  // (ERROR_INTERNAL_ERROR, about one start in 2,000). The program never ran,
+  // (ERROR_INTERNAL_ERROR, a few starts in 10,000). The program never ran,
   // so it is started again; any other refusal ends the run at once.
   bool started = false;
   DWORD start_error = 0;
