@@ -148,7 +148,7 @@ inline CommandResult run_program(const std::filesystem::path& dir, const std::st
   // so it is started again; any other refusal ends the run at once.
   bool started = false;
   DWORD start_error = 0;
-  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
     if (attempt > 0) Sleep(100);
     started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     start_error = started ? 0 : GetLastError();
